@@ -1,0 +1,1 @@
+# ctr benchmarks

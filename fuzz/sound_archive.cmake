@@ -1,0 +1,1 @@
+# sound archive fuzz targets

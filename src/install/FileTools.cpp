@@ -1,0 +1,152 @@
+#include "install/FileTools.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <openssl/evp.h>
+
+#include <csignal>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path ToPath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+
+QString FromPath(const fs::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
+
+// The entry of `dir` whose name equals `name` ignoring case, or dir/name when none does.
+fs::path MatchNoCase(const fs::path& dir, const fs::path& name) {
+    std::error_code ec;
+    const fs::path exact = dir / name;
+    if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec)
+        return exact;
+    const QString wanted = FromPath(name);
+    QString best;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        const QString candidate = FromPath(it->path().filename());
+        if (candidate.compare(wanted, Qt::CaseInsensitive) == 0 && (best.isEmpty() || candidate < best))
+            best = candidate;
+    }
+    return best.isEmpty() ? exact : dir / ToPath(best);
+}
+
+bool CopyTree(const fs::path& source, const fs::path& target) {
+    std::error_code ec;
+    if (!fs::is_directory(target, ec)) {
+        if (fs::exists(fs::symlink_status(target, ec)))
+            return false; // a file stands where the folder should go
+        if (!fs::create_directory(target, ec) || ec)
+            return false;
+    }
+    bool ok = true;
+    for (fs::directory_iterator it(source, ec), end; it != end; it.increment(ec)) {
+        if (ec)
+            return false;
+        const fs::path destination = MatchNoCase(target, it->path().filename());
+        if (it->is_directory(ec)) {
+            ok = CopyTree(it->path(), destination) && ok;
+        } else {
+            fs::copy_file(it->path(), destination, fs::copy_options::overwrite_existing, ec);
+            ok = ok && !ec;
+        }
+    }
+    return ok && !ec;
+}
+
+} // namespace
+
+bool CopyFolder(const QString& source, const QString& destination) {
+    std::error_code ec;
+    fs::path from = ToPath(source);
+    if (!from.has_filename())
+        from = from.parent_path();
+    if (!fs::is_directory(from, ec) || !fs::is_directory(ToPath(destination), ec))
+        return false;
+    return CopyTree(from, MatchNoCase(ToPath(destination), from.filename()));
+}
+
+bool DeleteFolder(const QString& folder) {
+    std::error_code ec;
+    const fs::path path = ToPath(folder);
+    if (fs::symlink_status(path, ec).type() != fs::file_type::directory)
+        return false;
+    fs::remove_all(path, ec); // removes links themselves, never what they point to
+    return !ec;
+}
+
+std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
+                      const QString& working_folder) {
+    QProcess process;
+    process.setProgram(tool);
+    process.setArguments(arguments);
+    if (!working_folder.isEmpty())
+        process.setWorkingDirectory(working_folder);
+    // The output is not shown; sending it to the null device keeps a chatty tool from
+    // blocking on a full pipe or filling memory.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(QIODevice::NotOpen);
+    if (!process.waitForStarted(-1))
+        throw TSystemError(0, process.errorString());
+    process.waitForFinished(-1);
+    if (process.exitStatus() == QProcess::CrashExit) {
+        const int signal_number = process.exitCode();
+        if (signal_number == SIGINT)
+            return kExitCodeBreak;
+        return 128u + static_cast<std::uint32_t>(signal_number > 0 ? signal_number : 0);
+    }
+    return static_cast<std::uint32_t>(process.exitCode());
+}
+
+QString FileMD5Hex(const QString& path) {
+    QFile file(path);
+    if (QFileInfo(path).isDir())
+        throw TSystemError(EISDIR, QStringLiteral("%1: is a folder").arg(path));
+    if (!file.open(QIODevice::ReadOnly))
+        throw TSystemError(0, file.errorString());
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
+                                                                    EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1)
+        throw TSystemError(0, QStringLiteral("MD5 is not available"));
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const qint64 got = file.read(buffer.data(), static_cast<qint64>(buffer.size()));
+        if (got < 0)
+            throw TSystemError(0, file.errorString());
+        if (got == 0)
+            break;
+        EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got));
+    }
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(context.get(), digest, &length);
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length)).toHex().toUpper());
+}
+
+std::int64_t PadTo64(std::int64_t size) {
+    const std::int64_t rest = size % 64;
+    return rest == 0 ? 0 : 64 - rest;
+}
+
+QString FindEntryNoCase(const QString& folder, const QString& name) {
+    return FromPath(MatchNoCase(ToPath(folder), ToPath(name)));
+}
+
+QString WithTrailingSeparator(const QString& folder) {
+    QString result = folder;
+    while (result.size() > 1 && result.endsWith(QLatin1Char('/')))
+        result.chop(1);
+    if (!result.endsWith(QLatin1Char('/')))
+        result.append(QLatin1Char('/'));
+    return result;
+}

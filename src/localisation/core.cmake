@@ -1,0 +1,1 @@
+target_sources(qvt_core PRIVATE localisation/Language.h localisation/Language.cpp)

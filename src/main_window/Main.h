@@ -1,0 +1,94 @@
+#pragma once
+// The main window: start-up checks, source, output and patch choice, install control.
+
+#include "install/InstallHost.h"
+#include "main_window/WindowState.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+namespace Ui {
+class TForm1;
+}
+class QComboBox;
+class TInstallWorker;
+
+class TForm1 : public QWidget, public TInstallHost {
+    Q_OBJECT
+
+public:
+    /// Creates the window for the program folder `program_folder` (the executable's folder
+    /// when empty) and runs FormCreate. Check StartupFailed() before showing it.
+    explicit TForm1(const QString& program_folder = QString(), QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    /// True when FormCreate ended the program (no language file, a missing tool).
+    bool StartupFailed() const { return m_startup_failed; }
+
+    TWindowState& State() { return m_state; }
+    const TWindowState& State() const { return m_state; }
+
+    /// What the music window reads of the main window.
+    struct TMusicWindowContext {
+        TLanguageTable* LanguageTable;
+        QString ProgramFolder;
+        QString LanguageName;
+    };
+    TMusicWindowContext MusicWindowContext();
+
+    /// Appends a text to the log (also used by the music window for its warnings).
+    void AddLogEntry(const QString& entry);
+
+    // Event handlers and window operations.
+    void FormCreate();
+    void FormClose();
+    void FindLanguageFiles();
+    void CBLangChange();
+    void btOldRomPathClick();
+    /// The steps after the open dialog, for a chosen path (also used by drag and drop).
+    void OpenSourceImage(const QString& path);
+    void btNewRomPathClick(QObject* sender);
+    void PopulatePatchComboBox(QComboBox* box, const QString& folder, bool recurse,
+                               const QString& extension);
+    void CBPatchChange();
+    void BTNMusicChangeClick();
+    void BTNInstallPatchClick();
+    void BTNCancelClick();
+    void ThreadCancel(TInstallWorker* worker);
+
+    // The install host, carried out on the window's thread.
+    void AppendLog(const QString& entry) override;
+    void SetProgress(int value) override;
+    void SetProgressDoubleBuffered() override;
+    void DisableLanguageChoice() override;
+    int SelectedPatch() override;
+    int SelectedVoice() override;
+    bool NoVoiceChoice() override;
+    TTrackList* TrackList() override;
+    void ShowErrorMessage(const QString& text) override;
+    void RequestFinish(TInstallWorker* worker) override;
+
+    /// The running or last worker, if any; for tests.
+    TInstallWorker* Worker() const { return m_worker.get(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void ConnectWidgetEvents();
+    void ApplyLanguageTexts();
+    void RebuildTrackList(const QString& patch_folder);
+    /// Runs `operation` on the window's thread and waits for it (directly when already there).
+    void RunOnWindowThread(const std::function<void()>& operation);
+
+    std::unique_ptr<Ui::TForm1> m_ui;
+    TWindowState m_state;
+    bool m_startup_failed = false;
+    // One worker at a time; the window keeps it until its thread has stopped.
+    std::unique_ptr<TInstallWorker> m_worker;
+};

@@ -1,0 +1,1 @@
+target_sources(qvt_core PRIVATE main_window/WindowState.h)

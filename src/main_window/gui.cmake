@@ -1,0 +1,1 @@
+target_sources(qvt_gui PRIVATE main_window/MessageBoxes.h main_window/MessageBoxes.cpp)

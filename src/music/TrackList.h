@@ -1,0 +1,80 @@
+#pragma once
+// The track list: assignable tracks, the 34 music slots of the source image and the
+// changed flag of the user's assignment.
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+/// Offsets of the 34 music slots from the start of the sound archive's INFO partition.
+/// Slots 10 and 11 share one offset; slot 11 is read but never written.
+inline constexpr std::array<std::int64_t, 34> kMusicSlotOffsets = {
+    0xCF53, 0xD73B, 0xDCBB, 0xD003, 0xD5DB, 0xDCE7, 0xCF7F, 0xD65F, 0xDD13, 0xCECF, 0xD633, 0xD633,
+    0xCEA3, 0xD607, 0xDD6B, 0xCFAB, 0xD68B, 0xDD3F, 0xCE4B, 0xD6B7, 0xDDC3, 0xD163, 0xD767, 0xDD97,
+    0xCE77, 0xD6E3, 0xDDEF, 0xD18F, 0xD557, 0xDE47, 0xCFD7, 0xD89B, 0xDFFF, 0xE20F};
+inline constexpr int kMusicSlotCount = 34;
+inline constexpr int kSkippedMusicSlot = 11;
+inline constexpr int kTrackIdLength = 6;
+inline constexpr int kMaxTracks = 101;
+
+/// What construction found; the window shows the key's text and sets the music button.
+enum class TTrackListStatus {
+    Ok,                   // slots read: music button enabled
+    ErrorTrackListFormat, // track list file malformed: music button disabled
+    ErrorReadingTracks,   // no "INFO" at the INFO position, or image unreadable: disabled
+};
+
+class TTrackList {
+public:
+    /// Reads `Tracklist.tls` from `patch_folder` (name matched ignoring case) when the folder
+    /// is not empty and holds one, else `default_data` (the embedded list's text); then reads
+    /// the 34 slots from the source image at `info_position`.
+    TTrackList(const QString& source_path, const QString& patch_folder,
+               std::int64_t info_position, const QString& default_data);
+
+    TTrackListStatus Status() const { return m_status; }
+
+    QString GetTrackId(int index) const;
+    QString GetTrackTitle(int index) const;
+    int GetTrackGroup(int index) const;
+    int GetTrackCount() const;
+    QString GetSlotTrack(int slot) const;
+    void SetSlotTrack(int slot, const QString& text);
+    bool GetChanged() const { return m_changed; }
+    void SetChanged(bool changed) { m_changed = changed; }
+    std::int64_t GetInfoPosition() const { return m_info_position; }
+    QString GetSourcePath() const { return m_source_path; }
+    int IndexOfTrackId(const QString& id) const;
+    int IndexOfTrackTitle(const QString& title) const;
+
+private:
+    struct TTrack {
+        QString Id;
+        QString Title;
+        int Group = 0;
+    };
+    std::vector<TTrack> m_tracks;
+    std::array<QString, kMusicSlotCount> m_slots;
+    std::int64_t m_info_position = 0;
+    QString m_source_path;
+    bool m_changed = false;
+    TTrackListStatus m_status = TTrackListStatus::Ok;
+};
+
+/// One write of a track id into a music slot, at `Offset` from the INFO partition start.
+struct TSlotWrite {
+    std::int64_t Offset;
+    QByteArray Id;
+};
+
+/// What applying the assignment writes: every slot but 11 whose text is a listed title
+/// with a 6-byte id; the texts of the other slots, each to be reported with
+/// "WarningUnknownTrack", in slot order.
+struct TSlotPlan {
+    std::vector<TSlotWrite> Writes;
+    QStringList UnknownTexts;
+};
+TSlotPlan PlanSlotWrites(const TTrackList& list);

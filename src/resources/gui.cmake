@@ -1,0 +1,1 @@
+# GUI sources of this subsystem

@@ -1,0 +1,1 @@
+# core (Qt Core only) sources of this subsystem
