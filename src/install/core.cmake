@@ -1,2 +1,2 @@
-target_sources(qvt_core PRIVATE install/FileTools.h install/FileTools.cpp)
-target_sources(qvt_core PRIVATE install/InstallHost.h)
+target_sources(qvt_core PRIVATE install/FileTools.h install/FileTools.cpp install/InstallHost.h)
+include(install/pipeline.cmake)

@@ -1,1 +1,1 @@
-# GUI sources of this subsystem
+# resources (.ui layouts are found by AUTOUIC; the .qrc is listed here)

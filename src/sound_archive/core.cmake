@@ -1,1 +1,2 @@
-# core (Qt Core only) sources of this subsystem
+include(sound_archive/bcsar.cmake)
+include(sound_archive/voice.cmake)

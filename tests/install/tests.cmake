@@ -1,1 +1,2 @@
-# tests of install
+include(install/filetools.cmake)
+include(install/pipeline.cmake)

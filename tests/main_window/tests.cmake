@@ -1,1 +1,2 @@
-# tests of main_window
+include(main_window/main.cmake)
+include(main_window/install_gui.cmake)

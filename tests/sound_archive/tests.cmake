@@ -1,1 +1,2 @@
-# tests of sound_archive
+include(sound_archive/bcsar.cmake)
+include(sound_archive/voice.cmake)

@@ -1,0 +1,1 @@
+# install job, pipeline and workers

@@ -1,0 +1,1 @@
+# window side of installation runs

@@ -1,0 +1,1 @@
+# sound archive unpacker and packer

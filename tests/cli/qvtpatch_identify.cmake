@@ -1,0 +1,1 @@
+# qvtpatch_identify tests

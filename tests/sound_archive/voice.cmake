@@ -1,0 +1,1 @@
+# voice and music tests
