@@ -1,1 +1,1 @@
-# GUI sources of this subsystem
+target_sources(qvt_gui PRIVATE localisation/LanguageUi.h localisation/LanguageUi.cpp)

@@ -13,6 +13,7 @@
 namespace Ui {
 class TForm1;
 }
+class QButtonGroup;
 class QComboBox;
 class TInstallWorker;
 
@@ -86,8 +87,19 @@ private:
     /// Runs `operation` on the window's thread and waits for it (directly when already there).
     void RunOnWindowThread(const std::function<void()>& operation);
 
+    /// Index of the checked voice item (0 to 2).
+    int CheckedVoiceIndex() const;
+    /// Shows the error dialog with the text of `key`.
+    void ShowErrorKey(const QString& key);
+    /// Disables the steps after the source image (a source that cannot be used).
+    void DisableStepsAfterSource();
+    void AddFreeSpaceLines();
+    void SetUpWindow();
+
     std::unique_ptr<Ui::TForm1> m_ui;
     TWindowState m_state;
+    QString m_given_program_folder;
+    QButtonGroup* m_voice_group = nullptr;
     bool m_startup_failed = false;
     // One worker at a time; the window keeps it until its thread has stopped.
     std::unique_ptr<TInstallWorker> m_worker;

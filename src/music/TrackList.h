@@ -2,6 +2,7 @@
 // The track list: assignable tracks, the 34 music slots of the source image and the
 // changed flag of the user's assignment.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -78,3 +79,31 @@ struct TSlotPlan {
     QStringList UnknownTexts;
 };
 TSlotPlan PlanSlotWrites(const TTrackList& list);
+
+/// The bytes written for a track id: its characters as 8-bit bytes. Empty when a character
+/// has no 8-bit form, so that such an id never counts as a 6-byte id.
+QByteArray TrackIdBytes(const QString& id);
+
+/// The row captions of the music window: for groups 1 to 11, the title of the group's first
+/// track in the list text `track_list_text` without its final blank and year. An empty
+/// caption for a group the list does not hold.
+QStringList TrackGroupNames(const QString& track_list_text);
+
+/// How writing the assignment straight into the source image ended.
+enum class TDirectApplyStatus {
+    Ok,                 // every planned slot written
+    ErrorReadingTracks, // no "INFO" at the INFO position any more, or image too short: nothing written
+    CannotOpen,         // the image cannot be opened for writing: nothing written
+    CannotWrite,        // a write failed part way
+};
+
+struct TDirectApplyResult {
+    TDirectApplyStatus Status = TDirectApplyStatus::Ok;
+    QString Reason;           // the system's reason for CannotOpen and CannotWrite
+    QStringList UnknownTexts; // slot texts reported with "WarningUnknownTrack", not written
+};
+
+/// Writes the planned slot ids into the source image in place (the file is opened read-write,
+/// never truncated or extended), after checking that the INFO partition is still where the
+/// list read it.
+TDirectApplyResult ApplySlotsToSourceImage(const TTrackList& list);

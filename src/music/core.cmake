@@ -1,1 +1,1 @@
-# core (Qt Core only) sources of this subsystem
+target_sources(qvt_core PRIVATE music/TrackList.h music/TrackList.cpp)

@@ -1,0 +1,110 @@
+#include "main_window/PatchCatalogue.h"
+
+#include "install/FileTools.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+std::optional<TPatchDescription> ReadPatchDescription(const QString& path) {
+    QStringList tokens;
+    if (!ReadTokenFile(path, u'=', tokens))
+        return std::nullopt;
+    TPatchDescription description;
+    description.Region = ValueOfKey(tokens, QStringLiteral("Region"));
+    description.Title = ValueOfKey(tokens, QStringLiteral("Title"));
+    description.Description = ValueOfKey(tokens, QStringLiteral("Description"));
+    description.OriginalPackDatMD5 = ValueOfKey(tokens, QStringLiteral("OriginalPackDatMD5"));
+    description.OriginalPackIncMD5 = ValueOfKey(tokens, QStringLiteral("OriginalPackIncMD5"));
+    return description;
+}
+
+QStringList ListPatchEntries(const QString& folder, bool folders, const QString& extension) {
+    // Without QDir::Hidden, dot files and dot folders are not listed.
+    const QDir dir(folder);
+    QStringList names;
+    if (folders) {
+        names = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    } else {
+        const QStringList files = dir.entryList(QDir::Files);
+        for (const QString& name : files) {
+            if (name.endsWith(extension, Qt::CaseInsensitive))
+                names.append(name);
+        }
+    }
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int order = a.compare(b, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a < b;
+    });
+    return names;
+}
+
+QString ChooseDescriptionFile(const QStringList& files, const QString& language,
+                              const QString& extension) {
+    if (files.isEmpty())
+        return QString();
+    const QString wanted = language + extension;
+    for (const QString& name : files) {
+        if (name.compare(wanted, Qt::CaseInsensitive) == 0)
+            return name;
+    }
+    return files.first();
+}
+
+std::vector<TPatchEntry> ScanPatchFolders(const QString& folder, bool recurse,
+                                          const QString& extension, const QString& language,
+                                          const QString& region) {
+    std::vector<TPatchEntry> entries;
+    const QString base = WithTrailingSeparator(folder);
+    if (recurse) {
+        for (const QString& name : ListPatchEntries(folder, true, extension)) {
+            auto found = ScanPatchFolders(base + name, false, extension, language, region);
+            entries.insert(entries.end(), found.begin(), found.end());
+        }
+    }
+    const QString chosen =
+        ChooseDescriptionFile(ListPatchEntries(folder, false, extension), language, extension);
+    if (chosen.isEmpty())
+        return entries;
+    const QString path = base + chosen;
+    // A description that cannot be read cannot be offered: it adds no entry.
+    const auto description = ReadPatchDescription(path);
+    if (description && (description->Region.isEmpty() || description->Region == region))
+        entries.push_back({description->Title, path});
+    return entries;
+}
+
+QString PatchFolderOf(const QString& description_path) {
+    return QFileInfo(description_path).path();
+}
+
+bool PatchHasVoiceFolder(const QString& patch_folder) {
+    return QFileInfo(FindEntryNoCase(patch_folder, QStringLiteral("voice"))).isDir();
+}
+
+bool PatchHasXdelta(const QString& patch_folder) {
+    return QFileInfo(FindEntryNoCase(patch_folder, QStringLiteral("patch.xdelta"))).isFile();
+}
+
+QString OutputFilter(const QString& source_kind, const TLanguageTable& texts) {
+    const QString console = texts.Lookup(QStringLiteral("Console"));
+    const QString emulator = texts.Lookup(QStringLiteral("Emulator"));
+    if (source_kind == QLatin1String(".3ds"))
+        return console + QStringLiteral(" (CFW) (*.cia)|*.cia|") + emulator +
+               QStringLiteral(" (*.cxi)|*.cxi|") + console +
+               QStringLiteral(" (Sky3DS) (*.3ds)|*.3ds|");
+    return console + QStringLiteral(" (*.cia)|*.cia|") + emulator + QStringLiteral(" (*.cxi)|*.cxi");
+}
+
+QString OutputDisplayText(const QString& output_path, const QString& output_kind) {
+    if (output_path.isEmpty())
+        return QString();
+    const QString name = QFileInfo(output_path).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot < 0 ? QString() : name.mid(dot);
+    if (extension == QLatin1String(".cxi") || extension == QLatin1String(".cia") ||
+        extension == QLatin1String(".3ds"))
+        return output_path;
+    return output_path + output_kind;
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The patch catalogue: patch folders beside the program, their description files, and the
+// output choices of the save dialog.
+
+#include "localisation/Language.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+/// One entry of the patch list: its title and the description file it was read from.
+struct TPatchEntry {
+    QString Title;
+    QString DescriptionPath;
+};
+
+/// The values of a description file that the window uses; a missing key gives "".
+struct TPatchDescription {
+    QString Region;
+    QString Title;
+    QString Description;
+    QString OriginalPackDatMD5;
+    QString OriginalPackIncMD5;
+};
+
+/// Reads a description file; nothing when it cannot be read.
+std::optional<TPatchDescription> ReadPatchDescription(const QString& path);
+
+/// Names of the visible entries of `folder` that are folders (`folders` true) or files
+/// ending in `extension` (letter case ignored), sorted without regard to case.
+QStringList ListPatchEntries(const QString& folder, bool folders, const QString& extension);
+
+/// The description file of a folder: `language` + extension (case ignored) when present,
+/// else the first of `files` (sorted names); empty when `files` is empty.
+QString ChooseDescriptionFile(const QStringList& files, const QString& language,
+                              const QString& extension);
+
+/// Scans `folder` as the patch list is filled: each direct subfolder in name order (when
+/// `recurse`), then the folder itself. A folder gives at most one entry, read from its chosen
+/// description file, when that file can be read and its Region is `region` or empty.
+std::vector<TPatchEntry> ScanPatchFolders(const QString& folder, bool recurse,
+                                          const QString& extension, const QString& language,
+                                          const QString& region);
+
+/// The folder of a description file path (no trailing separator).
+QString PatchFolderOf(const QString& description_path);
+
+/// What a patch folder offers: a `voice` folder and a `patch.xdelta` file (names matched
+/// without regard to case).
+bool PatchHasVoiceFolder(const QString& patch_folder);
+bool PatchHasXdelta(const QString& patch_folder);
+
+/// Filter of the output save dialog for a source kind, from the "Console" and "Emulator" texts.
+QString OutputFilter(const QString& source_kind, const TLanguageTable& texts);
+
+/// The text shown for the output: the path itself when its extension is ".cxi", ".cia" or
+/// ".3ds" (compared exactly), else the path followed by the output kind.
+QString OutputDisplayText(const QString& output_path, const QString& output_kind);
