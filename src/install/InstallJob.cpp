@@ -45,11 +45,6 @@ QString OutputBase(const QString& output_path, bool strip_3ds) {
     return base;
 }
 
-QString PatchFolderOf(const QString& description_path) {
-    const qsizetype slash = description_path.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? QString() : description_path.left(slash + 1);
-}
-
 bool OutputIsSource(const QString& source_path, const QString& output_file) {
     namespace fs = std::filesystem;
     const QString source = QFileInfo(source_path).canonicalFilePath();

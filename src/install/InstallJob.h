@@ -27,9 +27,6 @@ struct TInstallJob {
 /// (letter case ignored), and with `strip_3ds` also a final ".3ds". Folders stay as they are.
 QString OutputBase(const QString& output_path, bool strip_3ds);
 
-/// The folder part of a description file's path with a trailing '/'; empty for an empty path.
-QString PatchFolderOf(const QString& description_path);
-
 /// True when `output_file` is the file `source_path` itself (after following links, or a
 /// hard link of it). Writing the output there would destroy the source while it is read.
 bool OutputIsSource(const QString& source_path, const QString& output_file);

@@ -3,6 +3,7 @@
 #include "install/FileTools.h"
 #include "install/InstallHost.h"
 #include "localisation/Language.h"
+#include "main_window/PatchCatalogue.h"
 #include "sound_archive/N3DSbcsar.h"
 #include "sound_archive/VoiceAndMusic.h"
 
@@ -276,8 +277,8 @@ void TInstallWorker::DeleteIntermediates() {
 QString TInstallWorker::PatchFolder() {
     if (!m_patch_folder_known) {
         const int index = m_host->SelectedPatch();
-        if (index > 0 && index < m_job.PatchList->size())
-            m_patch_folder = PatchFolderOf(m_job.PatchList->at(index));
+        if (index > 0 && index < m_job.PatchList->size() && !m_job.PatchList->at(index).isEmpty())
+            m_patch_folder = WithTrailingSeparator(PatchFolderOf(m_job.PatchList->at(index)));
         m_patch_folder_known = true;
     }
     return m_patch_folder;

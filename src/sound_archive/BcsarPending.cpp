@@ -4,5 +4,3 @@
 int UnpackBcsar(const QByteArray&, const QString&, qint64, bool) { return -1; }
 int PackBcsar(QByteArray&, const QString&, bool) { return -1; }
 void SetBcsarMessageHandler(TBcsarMessageHandler) {}
-#include "music/TrackList.h"
-TSlotPlan PlanSlotWrites(const TTrackList&) { return {}; }
