@@ -132,6 +132,9 @@ void TForm1::BTNInstallPatchClick() {
     AddLogEntry(QStringLiteral("\r\n") + m_state.LanguageTable.Lookup(QStringLiteral("StartPatching")) +
                 QStringLiteral("\r\n"));
     m_ui->BTNCancel->setEnabled(true);
+    // The worker's first stage disables the language box as well; doing it here already
+    // closes the moment in which a language change could reload the table it reads.
+    m_ui->CBLang->setEnabled(false);
     for (QWidget* control : {static_cast<QWidget*>(m_ui->TntRadioGroup2),
                              static_cast<QWidget*>(m_ui->BTNMusicChange),
                              static_cast<QWidget*>(m_ui->CBPatch),
