@@ -28,6 +28,11 @@ inline void Set16(QByteArray& bytes, qsizetype at, std::uint16_t value) {
     bytes[at + 1] = static_cast<char>(value >> 8);
 }
 
+inline void SetMagic(QByteArray& bytes, const char* magic) {
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = magic[i];
+}
+
 /// Zero bytes the archive puts after a part of `length` bytes (8, 16, 24 modulo 32 only).
 inline qsizetype Pad(qsizetype length) {
     const qsizetype rest = length % 32;
@@ -62,7 +67,7 @@ struct TArchive {
 
 inline QByteArray Header(const char* magic, std::uint16_t length) {
     QByteArray bytes(length, '\0');
-    bytes.replace(0, 4, magic, 4);
+    SetMagic(bytes, magic);
     Set16(bytes, 4, 0xFEFF);
     Set16(bytes, 6, length);
     Set32(bytes, 8, 0x01000000);
@@ -71,7 +76,7 @@ inline QByteArray Header(const char* magic, std::uint16_t length) {
 
 inline QByteArray Partition(const char* magic, qsizetype length, int seed) {
     QByteArray bytes = Pattern(length, seed);
-    bytes.replace(0, 4, magic, 4);
+    SetMagic(bytes, magic);
     Set32(bytes, 4, static_cast<std::uint32_t>(length));
     return bytes;
 }
@@ -80,11 +85,11 @@ inline QByteArray BuildCwar(const std::vector<QByteArray>& clips, std::uint32_t 
     const qsizetype count = static_cast<qsizetype>(clips.size());
     const qsizetype info_length = (12 + 12 * count + 31) / 32 * 32;
     QByteArray info(info_length, '\0');
-    info.replace(0, 4, "INFO", 4);
+    SetMagic(info, "INFO");
     Set32(info, 4, static_cast<std::uint32_t>(info_length));
     Set32(info, 8, static_cast<std::uint32_t>(count));
     QByteArray block(32, '\0');
-    block.replace(0, 4, "FILE", 4);
+    SetMagic(block, "FILE");
     for (qsizetype i = 0; i < count; ++i) {
         Set32(info, 12 + 12 * i, type);
         Set32(info, 16 + 12 * i, static_cast<std::uint32_t>(block.size() - 8));
@@ -106,9 +111,9 @@ inline QByteArray BuildCwar(const std::vector<QByteArray>& clips, std::uint32_t 
 inline TArchive Build(const TSpec& spec) {
     TArchive archive;
     QByteArray file(32, '\0');
-    file.replace(0, 4, "FILE", 4);
+    SetMagic(file, "FILE");
     QByteArray cwsd = Pattern(spec.CwsdLength, 5);
-    cwsd.replace(0, 4, "CWSD", 4);
+    SetMagic(cwsd, "CWSD");
     Set16(cwsd, 6, spec.CwsdHeaderLength);
     Set32(cwsd, 12, spec.CwsdLength);
     file += cwsd;
