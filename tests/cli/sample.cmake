@@ -3,3 +3,14 @@
 add_executable(sample_content_test cli/SampleContentTest.cpp)
 target_link_libraries(sample_content_test PRIVATE qvt_sample qvt_core GTest::gtest_main)
 gtest_discover_tests(sample_content_test PROPERTIES ENVIRONMENT "${QVT_TEST_ENV}")
+
+# These two need the program folder's ctrtool, 3dstool and makerom and qvtsample itself.
+add_executable(sample_image_test cli/SampleImageTest.cpp cli/SampleTestSupport.h)
+target_link_libraries(sample_image_test PRIVATE qvt_sample GTest::gtest_main)
+add_dependencies(sample_image_test qvtsample)
+gtest_discover_tests(sample_image_test PROPERTIES ENVIRONMENT "${QVT_TEST_ENV}")
+
+add_executable(sample_chain_test cli/SampleChainTest.cpp cli/SampleTestSupport.h)
+target_link_libraries(sample_chain_test PRIVATE qvt_sample qvt_core GTest::gtest_main)
+add_dependencies(sample_chain_test qvtsample)
+gtest_discover_tests(sample_chain_test PROPERTIES ENVIRONMENT "${QVT_TEST_ENV}")
