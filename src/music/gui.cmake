@@ -1,1 +1,1 @@
-# GUI sources of this subsystem
+target_sources(qvt_gui PRIVATE music/ChangeMusic.h music/ChangeMusic.cpp)

@@ -1,0 +1,214 @@
+// Identification of source images built field by field.
+#include "main_window/Identify.h"
+#include "SampleImages.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TLanguageTable Texts() {
+    TLanguageTable table;
+    table.SetTokens({"LogEncrypted", "Image is encrypted.", "ErrorWrongROM", "Wrong game."});
+    return table;
+}
+
+class IdentifyTest : public ::testing::Test {
+protected:
+    QString Path(const QString& name) const { return m_dir.filePath(name); }
+    TIdentifyResult Identify(const QString& path) const { return IdentifySourceImage(path, Texts()); }
+
+    QTemporaryDir m_dir;
+};
+
+struct TKindRegion {
+    const char* Kind;
+    std::uint32_t ProgramIdLow;
+    const char* Region;
+    const char* ProductLine;
+};
+
+class IdentifyKindRegionTest : public IdentifyTest,
+                               public ::testing::WithParamInterface<TKindRegion> {};
+
+TEST_P(IdentifyKindRegionTest, DecryptedImageIsIdentified) {
+    const TKindRegion row = GetParam();
+    sample::TImageSpec spec;
+    spec.Kind = QString::fromLatin1(row.Kind);
+    spec.ProgramIdLow = row.ProgramIdLow;
+    const QString path = Path(QStringLiteral("game") + spec.Kind);
+    const auto layout = sample::WriteImage(spec, path);
+
+    const TIdentifyResult result = Identify(path);
+    EXPECT_TRUE(result.Opened);
+    EXPECT_TRUE(result.Usable());
+    EXPECT_EQ(result.Kind, spec.Kind);
+    EXPECT_EQ(result.Region, QLatin1String(row.Region));
+    EXPECT_EQ(result.ProductCode, QByteArray("CTR-P-QVTE"));
+    EXPECT_EQ(result.InfoPosition, layout.InfoPosition);
+    EXPECT_EQ(result.LogEntries,
+              QStringList({QLatin1String(row.ProductLine) + QStringLiteral("CTR-P-QVTE"),
+                           QStringLiteral("ROM Region: ") + QLatin1String(row.Region)}));
+    EXPECT_TRUE(result.ErrorKey.isEmpty());
+    // Only the fields are read, never the image.
+    EXPECT_LT(result.BytesRead, 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllKindsAndRegions, IdentifyKindRegionTest,
+    ::testing::Values(TKindRegion{".cia", sample::kEur, "EUR", "Product Code: "},
+                      TKindRegion{".cia", sample::kUsa, "USA", "Product Code: "},
+                      TKindRegion{".cia", sample::kJap, "JAP", "Product Code: "},
+                      TKindRegion{".3ds", sample::kEur, "EUR", "ProductCode: "},
+                      TKindRegion{".3ds", sample::kUsa, "USA", "ProductCode: "},
+                      TKindRegion{".3ds", sample::kJap, "JAP", "ProductCode: "},
+                      TKindRegion{".cxi", sample::kEur, "EUR", "ProductCode: "},
+                      TKindRegion{".cxi", sample::kUsa, "USA", "ProductCode: "},
+                      TKindRegion{".cxi", sample::kJap, "JAP", "ProductCode: "}));
+
+TEST_F(IdentifyTest, EncryptedImageLogsOnlyTheEncryptedLine) {
+    for (const char* kind : {".cia", ".3ds", ".cxi"}) {
+        sample::TImageSpec spec;
+        spec.Kind = QString::fromLatin1(kind);
+        spec.Encrypted = true;
+        const QString path = Path(QStringLiteral("enc") + spec.Kind);
+        sample::WriteImage(spec, path);
+        const TIdentifyResult result = Identify(path);
+        EXPECT_TRUE(result.Encrypted) << kind;
+        EXPECT_FALSE(result.Usable()) << kind;
+        EXPECT_EQ(result.Kind, spec.Kind);
+        EXPECT_EQ(result.LogEntries, QStringList{QStringLiteral("Image is encrypted.\r\n")});
+        EXPECT_TRUE(result.ErrorKey.isEmpty());
+        EXPECT_FALSE(result.HasInfoPosition);
+    }
+}
+
+TEST_F(IdentifyTest, WrongContainerGivesTheKindsError) {
+    sample::TImageSpec cia;
+    cia.CiaHeaderSize = 0x2000;
+    sample::WriteImage(cia, Path("short-header.cia"));
+    const auto result = Identify(Path("short-header.cia"));
+    EXPECT_EQ(result.ErrorKey, QStringLiteral("ErrorNOTCIAROM"));
+    EXPECT_TRUE(result.Kind.isEmpty());
+    EXPECT_TRUE(result.LogEntries.isEmpty());
+
+    // A CXI named .3ds and a card image named .cxi fail their magic tests.
+    sample::TImageSpec cxi;
+    cxi.Kind = QStringLiteral(".cxi");
+    sample::WriteImage(cxi, Path("card.3ds"));
+    EXPECT_EQ(Identify(Path("card.3ds")).ErrorKey, QStringLiteral("ErrorNOT3DSROM"));
+    sample::TImageSpec card;
+    card.Kind = QStringLiteral(".3ds");
+    sample::WriteImage(card, Path("plain.cxi"));
+    EXPECT_EQ(Identify(Path("plain.cxi")).ErrorKey, QStringLiteral("ErrorNOTCXIROM"));
+}
+
+TEST_F(IdentifyTest, ForeignTitleLogsProductCodeThenWrongRom) {
+    sample::TImageSpec spec;
+    spec.ProgramIdLow = 0x00FF1200;
+    spec.ProductCode = "CTR-P-ZZZA";
+    sample::WriteImage(spec, Path("other.cia"));
+    const auto result = Identify(Path("other.cia"));
+    EXPECT_EQ(result.LogEntries, QStringList{QStringLiteral("Product Code: CTR-P-ZZZA")});
+    EXPECT_EQ(result.ErrorKey, QStringLiteral("ErrorWrongROM"));
+    EXPECT_TRUE(result.Region.isEmpty());
+    EXPECT_TRUE(result.HasInfoPosition);
+    EXPECT_FALSE(result.Usable());
+}
+
+TEST_F(IdentifyTest, UnreadablePathsCannotBeLoaded) {
+    EXPECT_EQ(Identify(Path("missing.cia")).ErrorKey, QStringLiteral("ErrorLoadingROM"));
+    EXPECT_FALSE(Identify(Path("missing.cia")).Opened);
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir("folder.cia"));
+    EXPECT_EQ(Identify(Path("folder.cia")).ErrorKey, QStringLiteral("ErrorLoadingROM"));
+    EXPECT_FALSE(Identify(Path("folder.cia")).Opened);
+}
+
+TEST_F(IdentifyTest, ExtensionLetterCaseIsIgnoredAndOtherExtensionsRefused) {
+    sample::TImageSpec spec;
+    sample::WriteImage(spec, Path("GAME.CIA"));
+    const auto upper = Identify(Path("GAME.CIA"));
+    EXPECT_TRUE(upper.Usable());
+    EXPECT_EQ(upper.Kind, QStringLiteral(".cia"));
+
+    sample::WriteImage(spec, Path("game.bin"));
+    const auto other = Identify(Path("game.bin"));
+    EXPECT_TRUE(other.Opened);
+    EXPECT_EQ(other.ErrorKey, QStringLiteral("ErrorLoadingROM"));
+    EXPECT_TRUE(other.Kind.isEmpty());
+    sample::WriteImage(spec, Path("noextension"));
+    EXPECT_EQ(Identify(Path("noextension")).ErrorKey, QStringLiteral("ErrorLoadingROM"));
+}
+
+// An image cut short at each field: the missing bytes read as zero.
+TEST_F(IdentifyTest, TruncatedImagesNeverCrash) {
+    for (const char* kind : {".cia", ".3ds", ".cxi"}) {
+        sample::TImageSpec spec;
+        spec.Kind = QString::fromLatin1(kind);
+        sample::TImageBuilder builder;
+        const auto layout = sample::BuildImage(spec, builder);
+        const QString path = Path(QStringLiteral("cut") + spec.Kind);
+        const QString container_error = spec.Kind == QLatin1String(".cia")   ? "ErrorNOTCIAROM"
+                                        : spec.Kind == QLatin1String(".3ds") ? "ErrorNOT3DSROM"
+                                                                             : "ErrorNOTCXIROM";
+        struct TCut {
+            std::int64_t At;
+            QString ErrorKey;
+            bool Encrypted;
+            bool Usable;
+        };
+        const TCut cuts[] = {
+            {0, container_error, false, false},
+            {layout.Container + 1, container_error, false, false},
+            {layout.ProgramId, "ErrorWrongROM", false, false}, // both IDs read as zero
+            {layout.ProgramId + 4, "", true, false},
+            {layout.ExHeaderProgramId, "", true, false},
+            {layout.ExHeaderProgramId + 4, "", true, false},
+            {layout.Level3, "", false, true},
+            {layout.SoundArchiveEntry + 3, "", false, true},
+            {layout.Archive + 0x26, "", false, true},
+        };
+        for (const TCut& cut : cuts) {
+            ASSERT_TRUE(builder.Write(path, layout.Size, cut.At));
+            const auto result = Identify(path);
+            EXPECT_EQ(result.ErrorKey, cut.ErrorKey) << kind << " cut at " << cut.At;
+            EXPECT_EQ(result.Encrypted, cut.Encrypted) << kind << " cut at " << cut.At;
+            EXPECT_EQ(result.Usable(), cut.Usable) << kind << " cut at " << cut.At;
+        }
+        // Cut before the sound archive header, the INFO position is only the archive start.
+        ASSERT_TRUE(builder.Write(path, layout.Size, layout.Archive));
+        EXPECT_EQ(Identify(path).InfoPosition, layout.Archive);
+    }
+}
+
+TEST_F(IdentifyTest, SoundArchiveBeyondFourGibibytesIsFound) {
+    for (const char* kind : {".cia", ".3ds", ".cxi"}) {
+        sample::TImageSpec spec;
+        spec.Kind = QString::fromLatin1(kind);
+        spec.ArchiveGap = 0x140000000LL; // 5 GiB into the data area
+        const QString path = Path(QStringLiteral("big") + spec.Kind);
+        const auto layout = sample::WriteImage(spec, path); // sparse
+        const auto result = Identify(path);
+        EXPECT_TRUE(result.Usable()) << kind;
+        EXPECT_EQ(result.InfoPosition, layout.InfoPosition) << kind;
+        EXPECT_GT(result.InfoPosition, 0x100000000LL);
+        EXPECT_LT(result.BytesRead, 100);
+        QFile::remove(path);
+    }
+}
+
+TEST_F(IdentifyTest, HugeOffsetsDoNotOverflow) {
+    sample::TImageSpec spec;
+    spec.Kind = QStringLiteral(".cxi");
+    sample::TImageBuilder builder;
+    const auto layout = sample::BuildImage(spec, builder);
+    builder.Put32(layout.RomFsOffset, 0xFFFFFFFF);
+    builder.Put64(layout.SoundArchiveEntry, 0xFFFFFFFFFFFFFFFFULL);
+    ASSERT_TRUE(builder.Write(Path("odd.cxi"), layout.Size));
+    const auto result = Identify(Path("odd.cxi"));
+    EXPECT_TRUE(result.Usable());
+    EXPECT_GE(result.InfoPosition, 0);
+}
+
+} // namespace
