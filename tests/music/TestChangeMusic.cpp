@@ -37,13 +37,14 @@ const char* const kEnglishLanguage = "Form2Caption=\"Music change (test)\"\r\n"
                                      "WarningUnknownTrack=\"Unknown track, not written:\"\r\n"
                                      "ErrorReadingTracks=\"Music slots cannot be read.\"\r\n";
 
-const char* const kRussianLanguage = "Form2Caption=\"Смена музыки\"\r\n"
-                                     "Save=Сохранить\r\n"
-                                     "Cancel=Отмена\r\n"
-                                     "CBShowSame=\"Показывать только треки того же типа\"\r\n"
-                                     "CBApplyDirectly=\"Применить изменения к исходному образу\"\r\n"
-                                     "CBApplyDirectlyHint=\"Исходный образ будет изменён.\"\r\n"
-                                     "MainMenu=\"Меню выбора игры:\"\r\n";
+const char* const kRussianLanguage =
+    "Form2Caption=\"Смена музыки\"\r\n"
+    "Save=Сохранить\r\n"
+    "Cancel=Отмена\r\n"
+    "CBShowSame=\"Показывать только треки того же типа\"\r\n"
+    "CBApplyDirectly=\"Применить изменения к исходному образу\"\r\n"
+    "CBApplyDirectlyHint=\"Исходный образ будет изменён.\"\r\n"
+    "MainMenu=\"Меню выбора игры:\"\r\n";
 
 QString Cell(TForm2& form, int column, int row) {
     return form.findChild<QTableWidget*>(QStringLiteral("Grid"))->item(row, column)->text();
@@ -199,7 +200,10 @@ void TTestChangeMusic::defaultListResource() {
             titles.insert(title);
             if (group == 0)
                 continue;
-            const char* year = j == 0 ? " 2001" : j >= 2 ? " 2004" : group == 4 ? " 2002/2004" : " 2002";
+            const char* year = j == 0       ? " 2001"
+                               : j >= 2     ? " 2004"
+                               : group == 4 ? " 2002/2004"
+                                            : " 2002";
             QVERIFY2(title.endsWith(QLatin1String(year)), qPrintable(title));
             // Only the year tells the versions apart: nothing else ends in a year.
             QVERIFY(!title.chopped(qstrlen(year)).contains(QStringLiteral("200")));
@@ -439,7 +443,7 @@ void TTestChangeMusic::rawIdShownAndReported() {
 void TTestChangeMusic::directApplyWritesExactBytes() {
     auto form = OpenForm();
     ChooseInCell(*form, 3, 4, QStringLiteral("Quiet Rooms of the Inn 2001")); // slots 11 and 10
-    ChooseInCell(*form, 3, 2, QStringLiteral("Harbor at Dusk 2004"));        // slot 5, was raw
+    ChooseInCell(*form, 3, 2, QStringLiteral("Harbor at Dusk 2004"));         // slot 5, was raw
     Control<QCheckBox>(*form, "CBShowSame")->setChecked(false);
     ChooseInCell(*form, 1, 1, QStringLiteral("Harbor at Dusk 2001"));       // slot 0
     ChooseInCell(*form, 2, 9, QStringLiteral("Chronicle Selection Theme")); // slot 25
@@ -510,8 +514,8 @@ void TTestChangeMusic::patchListWithFewerTracks() {
                            "TrackCount:3\r\n\r\nBGM008:\"Dawn, Remixed 2001\":1\r\n"
                            "BGM077:\"Dawn, Remixed 2002\":1\r\n\r\n"
                            "BGM200:\"Menu, Remixed\":0"));
-    m_list = std::make_unique<TTrackList>(m_image_path, folder, kInfoPosition,
-                                          DefaultTrackListData());
+    m_list =
+        std::make_unique<TTrackList>(m_image_path, folder, kInfoPosition, DefaultTrackListData());
     QCOMPARE(m_list->Status(), TTrackListStatus::Ok);
     auto form = OpenForm();
     QCOMPARE(Items(Control<QComboBox>(*form, "CB33")),
