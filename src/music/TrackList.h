@@ -92,8 +92,7 @@ QStringList TrackGroupNames(const QString& track_list_text);
 /// How writing the assignment straight into the source image ended.
 enum class TDirectApplyStatus {
     Ok,                 // every planned slot written
-    ErrorReadingTracks, // no "INFO" at the INFO position any more, or image too short: nothing
-                        // written
+    ErrorReadingTracks, // "INFO" gone from the INFO position, or image too short: none written
     CannotOpen,         // the image cannot be opened for writing: nothing written
     CannotWrite,        // a write failed part way
 };
