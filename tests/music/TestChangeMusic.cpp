@@ -27,22 +27,23 @@ struct TMessage {
     QString Text;
 };
 
-const char* const kEnglishLanguage = "Form2Caption=\"Music change (test)\"\r\n"
-                                     "Save=Store\r\n"
-                                     "Cancel=Drop\r\n"
-                                     "CBShowSame=\"Show same type tracks only\"\r\n"
-                                     "CBApplyDirectly=\"Apply changes to the old rom instead\"\r\n"
-                                     "CBApplyDirectlyHint=\"The source image will be changed.\"\r\n"
-                                     "MainMenu=\"Game Selection Menu:\"\r\n"
-                                     "WarningUnknownTrack=\"Unknown track, not written:\"\r\n"
-                                     "ErrorReadingTracks=\"Music slots cannot be read.\"\r\n";
+const char* const kEnglishLanguage =
+    "Form2Caption=\"Music change (test)\"\r\n"
+    "Save=Store\r\n"
+    "Cancel=Drop\r\n"
+    "CBShowSame=\"Offer only tracks of the same type\"\r\n"
+    "CBApplyDirectly=\"Write the music straight into the source image\"\r\n"
+    "CBApplyDirectlyHint=\"The source image will be changed.\"\r\n"
+    "MainMenu=\"Game selection menu:\"\r\n"
+    "WarningUnknownTrack=\"Unknown track, not written:\"\r\n"
+    "ErrorReadingTracks=\"Music slots cannot be read.\"\r\n";
 
 const char* const kRussianLanguage =
     "Form2Caption=\"Смена музыки\"\r\n"
     "Save=Сохранить\r\n"
     "Cancel=Отмена\r\n"
-    "CBShowSame=\"Показывать только треки того же типа\"\r\n"
-    "CBApplyDirectly=\"Применить изменения к исходному образу\"\r\n"
+    "CBShowSame=\"Предлагать только треки того же типа\"\r\n"
+    "CBApplyDirectly=\"Записать музыку прямо в исходный образ\"\r\n"
     "CBApplyDirectlyHint=\"Исходный образ будет изменён.\"\r\n"
     "MainMenu=\"Меню выбора игры:\"\r\n";
 
@@ -219,7 +220,7 @@ void TTestChangeMusic::opensWithTextsHeadersAndSlots() {
     QCOMPARE(form->windowTitle(), QStringLiteral("Music change (test)"));
     QCOMPARE(Control<QPushButton>(*form, "TntButton4")->text(), QStringLiteral("Store"));
     QCOMPARE(Control<QPushButton>(*form, "TntButton5")->text(), QStringLiteral("Drop"));
-    QCOMPARE(Control<QLabel>(*form, "TntLabel1")->text(), QStringLiteral("Game Selection Menu:"));
+    QCOMPARE(Control<QLabel>(*form, "TntLabel1")->text(), QStringLiteral("Game selection menu:"));
     QCOMPARE(Control<QCheckBox>(*form, "CBApplyDirectly")->toolTip(),
              QStringLiteral("The source image will be changed."));
     QVERIFY(Control<QCheckBox>(*form, "CBShowSame")->isChecked());
