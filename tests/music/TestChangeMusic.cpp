@@ -335,8 +335,8 @@ void TTestChangeMusic::dropDownLists_data() {
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("same type, row 7")
         << true << 2 << 7
-        << QStringList{"Clash of Blades 2001", "Clash of Blades 2002", "Clash of Blades 2004",
-                       "Clash of Blades, Second Wind 2004"};
+        << QStringList{"Skirmish at the Ford 2001", "Skirmish at the Ford 2002",
+                       "Skirmish at the Ford 2004", "Skirmish at the Ford, Second Wind 2004"};
     QTest::newRow("same type, row 4")
         << true << 1 << 4
         << QStringList{"Quiet Rooms of the Inn 2001", "Quiet Rooms of the Inn 2002/2004"};
