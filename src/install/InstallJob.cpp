@@ -1,5 +1,9 @@
 #include "install/InstallJob.h"
 
+#include "ctr/Verify.h"
+#include "localisation/Language.h"
+#include "main_window/Identify.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +20,63 @@ QString StripSuffix(const QString& path, const QString& suffix) {
     if (path.size() - name_start >= suffix.size() && path.endsWith(suffix, Qt::CaseInsensitive))
         return path.left(path.size() - suffix.size());
     return path;
+}
+
+TOutputCheck& OutputCheck() {
+    static TOutputCheck check;
+    return check;
+}
+
+// The game's sound archive inside the RomFS, and the fields of its header read here.
+constexpr char kSoundArchivePath[] = "sound/QK123.bcsar";
+constexpr qint64 kCsarInfoOffsetField = 36; // u32: INFO partition offset from the archive start
+
+QString CheckSoundArchive(const QString& image, ctr::TImageKind kind) {
+    std::string error;
+    const auto place = ctr::FindRomFsFile(QFile::encodeName(image).toStdString(), kind,
+                                          kSoundArchivePath, &error);
+    if (!place)
+        return error.empty() ? QStringLiteral("sound/QK123.bcsar is not in the RomFS")
+                             : QString::fromStdString(error);
+    QFile file(image);
+    if (!file.open(QIODevice::ReadOnly))
+        return file.errorString();
+    const auto read_at = [&](std::uint64_t offset, qint64 length) {
+        if (offset > place->Size || std::uint64_t(length) > place->Size - offset)
+            return QByteArray();
+        if (!file.seek(static_cast<qint64>(place->Offset + offset)))
+            return QByteArray();
+        return file.read(length);
+    };
+    if (read_at(0, 4) != "CSAR")
+        return QStringLiteral("sound/QK123.bcsar does not start with CSAR");
+    const QByteArray field = read_at(kCsarInfoOffsetField, 4);
+    if (field.size() != 4)
+        return QStringLiteral("sound/QK123.bcsar is cut short");
+    const std::uint32_t info = static_cast<std::uint8_t>(field[0]) |
+                               static_cast<std::uint8_t>(field[1]) << 8 |
+                               static_cast<std::uint8_t>(field[2]) << 16 |
+                               std::uint32_t(static_cast<std::uint8_t>(field[3])) << 24;
+    if (read_at(info, 4) != "INFO")
+        return QStringLiteral("sound/QK123.bcsar has no INFO partition at its INFO offset");
+    return QString();
+}
+
+QString RealOutputCheck(const QString& image, const QString& kind, const TLanguageTable& texts) {
+    const auto image_kind = ctr::ImageKindFromText(kind.toStdString());
+    if (!image_kind)
+        return QStringLiteral("unknown output kind ") + kind;
+    const TIdentifyResult identity = IdentifySourceImage(image, texts);
+    if (!identity.Opened)
+        return texts.Lookup(QStringLiteral("ErrorLoadingROM"));
+    if (identity.Kind != kind || !identity.Usable()) {
+        return identity.ErrorKey.isEmpty() ? QStringLiteral("the image is not a usable ") + kind
+                                           : texts.Lookup(identity.ErrorKey);
+    }
+    const std::string problem = ctr::VerifyImage(QFile::encodeName(image).toStdString(), *image_kind);
+    if (!problem.empty())
+        return QString::fromStdString(problem);
+    return CheckSoundArchive(image, *image_kind);
 }
 
 TFreeSpaceQuery& FreeSpaceQuery() {
@@ -80,6 +141,14 @@ std::int64_t FreeBytesAt(const QString& path) {
         return -1;
     return storage.bytesAvailable();
 }
+
+QString CheckOutputImage(const QString& image, const QString& kind, const TLanguageTable& texts) {
+    if (OutputCheck())
+        return OutputCheck()(image, kind, texts);
+    return RealOutputCheck(image, kind, texts);
+}
+
+void SetOutputCheck(TOutputCheck check) { OutputCheck() = std::move(check); }
 
 void SetFreeSpaceQuery(TFreeSpaceQuery query) { FreeSpaceQuery() = std::move(query); }
 

@@ -31,6 +31,16 @@ QString OutputBase(const QString& output_path, bool strip_3ds);
 /// hard link of it). Writing the output there would destroy the source while it is read.
 bool OutputIsSource(const QString& source_path, const QString& output_file);
 
+/// Reads back a written image of `kind` (".cia", ".cxi", ".3ds"): the container, decryption
+/// and region tests of identification, every SHA-256 of its structures, and the game's sound
+/// archive found by name in its RomFS with "CSAR" at its start and "INFO" at its INFO offset.
+/// An empty text when all hold, else what failed. Tests may replace it with SetOutputCheck.
+QString CheckOutputImage(const QString& image, const QString& kind, const TLanguageTable& texts);
+using TOutputCheck =
+    std::function<QString(const QString& image, const QString& kind, const TLanguageTable& texts)>;
+/// Replaces the output check (an empty function restores the real one).
+void SetOutputCheck(TOutputCheck check);
+
 /// Bytes a run needs on disk: the temporary files of the source kind plus the output.
 struct TSpaceNeed {
     std::int64_t TempBytes = 0;   // under tools/temp

@@ -412,12 +412,22 @@ void TInstallWorker::RebuildImage() {
                       "ErrorRebuildingCIA", true);
         }
     }
-    m_host->SetProgress(100);
     VerifyOutput();
+    m_host->SetProgress(100);
     m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') +
                       base + m_job.OutputKind + QLatin1Char(']'));
     m_succeeded.store(true);
     EndRun();
 }
 
-void TInstallWorker::VerifyOutput() {}
+void TInstallWorker::VerifyOutput() {
+    // The tools may exit 0 (or with an unknown code) and still leave a broken image: read it
+    // back before calling the run a success. The output file stays in either case.
+    m_host->AppendLog(Text("VerifyingOutput"));
+    const QString problem = CheckOutputImage(OutputFile(), m_job.OutputKind, *m_job.LanguageTable);
+    if (!problem.isEmpty()) {
+        LogSeparated(Text("ErrorVerifyingOutput") + kCrLf + problem);
+        EndRun();
+    }
+    m_host->AppendLog(Text("Done"));
+}

@@ -33,7 +33,7 @@ const QStringList kKeys = {
     "ErrorCopyingRomFsFolder", "UnkctrtoolError", "Unk3dstoolError", "UnkXdeltaError",
     "UnkMakeromError", "InstallCanceled", "WarningApplyingVoice", "WarningLoadingBcsar",
     "WarningPackingBcsar", "WarningCopyingSoundFiles", "ApplyingVoice", "ChangingMusic",
-    "WarningUnknownTrack", "WarningDiskSpace"};
+    "WarningUnknownTrack", "WarningDiskSpace", "VerifyingOutput", "ErrorVerifyingOutput"};
 
 QString T(const char* key) { return QStringLiteral("<%1>").arg(QLatin1String(key)); }
 QString Sep(const char* key) { return QStringLiteral("\r\n") + T(key); }
@@ -164,9 +164,15 @@ private slots:
         WriteFileBytes(patch + QStringLiteral("ROMFS/text.bin"), "translated text");
         m_patch_dsc = patch + QStringLiteral("demo.dsc");
         m_patch_list = {QString(), m_patch_dsc};
+        // The stand-in images are listings, not images: the read-back accepts them, except
+        // in the test of the read-back itself.
+        SetOutputCheck([](const QString&, const QString&, const TLanguageTable&) { return QString(); });
     }
 
-    void cleanup() { SetFreeSpaceQuery({}); }
+    void cleanup() {
+        SetFreeSpaceQuery({});
+        SetOutputCheck({});
+    }
 
     // Every source kind with every output kind it offers, a patch with both digests.
     void wholeRun_data() {
@@ -205,7 +211,7 @@ private slots:
             expected << T("RebuildingCIA") << T("Done");
         if (outputKind == ".3ds")
             expected << T("Rebuilding3DS") << T("Done");
-        expected << Success(output);
+        expected << T("VerifyingOutput") << T("Done") << Success(output);
         QCOMPARE(host.Entries, expected);
 
         std::vector<int> progress = {0, 5, 10, 20, 30, 35, 40, 45, 50, 65, 75, 75, 80, 85, 90};
@@ -383,6 +389,22 @@ private slots:
         QCOMPARE(host.Entries.count(unknownEntry), 1);
         QCOMPARE(host.Entries.last(), Success(m_dir->path() + "/out/game.cia"));
         QCOMPARE(host.ProgressValues.back(), 100);
+    }
+
+    void failedReadBackEndsWithoutSuccess() {
+        QString checked;
+        SetOutputCheck([&](const QString& image, const QString& kind, const TLanguageTable&) {
+            checked = image + "|" + kind;
+            return QStringLiteral("RomFS level 3 hash mismatch");
+        });
+        TRecordingHost host;
+        auto worker = RunInstall(DefaultRun(), host);
+        QVERIFY(!worker->Succeeded());
+        QCOMPARE(checked, m_dir->path() + "/out/game.cia|.cia");
+        QCOMPARE(host.Entries.mid(host.Entries.size() - 2),
+                 (QStringList{T("VerifyingOutput"), Sep("ErrorVerifyingOutput") + "\r\nRomFS level 3 hash mismatch"}));
+        QCOMPARE(host.ProgressValues.back(), 95);
+        QVERIFY(QFile::exists(m_dir->path() + "/out/game.cia")); // the output stays
     }
 
     void breakEndsRomFsUnpacking() {

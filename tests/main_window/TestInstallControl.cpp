@@ -5,6 +5,7 @@
 
 #include "install/FileDialogs.h"
 #include "install/FileTools.h"
+#include "install/InstallJob.h"
 #include "install/InstallWorker.h"
 #include "localisation/Language.h"
 #include "main_window/Main.h"
@@ -126,6 +127,7 @@ private slots:
         m_source = m_dir->path() + "/source.cia";
         WriteFileBytes(m_source, "SOURCE");
         m_messages.clear();
+        SetOutputCheck([](const QString&, const QString&, const TLanguageTable&) { return QString(); });
         SetMessageHook([this](TMessageKind, const QString& text) { m_messages << text; });
         m_form = std::make_unique<TRecordingForm>(m_program);
         QVERIFY(!m_form->StartupFailed());
@@ -137,6 +139,7 @@ private slots:
             m_form->CloseNow();
         m_form.reset();
         SetMessageHook({});
+        SetOutputCheck({});
     }
 
     void successfulRun() {
