@@ -1,0 +1,204 @@
+// Whole installations through the real main window under the offscreen platform: a sample
+// image chosen through the open dialog, an output through the save dialog, the sample patch
+// with a voice choice and a changed music assignment, the install button, and the real tools.
+// The written image is identified and taken apart again to see what it holds.
+
+#include "../install/RealProgramFolder.h"
+
+#include "install/FileDialogs.h"
+#include "install/FileTools.h"
+#include "main_window/Identify.h"
+#include "main_window/Main.h"
+#include "main_window/MessageBoxes.h"
+#include "music/TrackList.h"
+#include "sound_archive/N3DSbcsar.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMutex>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+class TRecordingForm : public TForm1 {
+public:
+    using TForm1::TForm1;
+    void SetProgress(int value) override {
+        {
+            QMutexLocker lock(&m_mutex);
+            m_values.push_back(value);
+        }
+        TForm1::SetProgress(value);
+    }
+    std::vector<int> Values() {
+        QMutexLocker lock(&m_mutex);
+        return m_values;
+    }
+
+private:
+    QMutex m_mutex;
+    std::vector<int> m_values;
+};
+
+int FilterIndexOf(const QString& kind) {
+    return kind == QLatin1String(".cia") ? 1 : kind == QLatin1String(".cxi") ? 2 : 3;
+}
+
+} // namespace
+
+class TestInstallEndToEnd : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_program;
+    QString m_patch;
+    QByteArray m_patched_pack;
+    TLanguageTable m_texts;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_program = m_dir.path() + QStringLiteral("/program");
+        QVERIFY(MakeRealProgramFolder(m_program));
+        m_patch = m_program + QStringLiteral("/patch/Demo");
+        m_patched_pack = ExpectedPatchedPackDat(m_dir.path() + QStringLiteral("/expected.dat"));
+        QVERIFY(!m_patched_pack.isEmpty());
+        QVERIFY(m_texts.LoadFile(m_program + QStringLiteral("/lang/English.lng")));
+        SetMessageHook([](TMessageKind, const QString& text) { QFAIL(qPrintable(text)); });
+    }
+
+    void install_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("outputKind");
+        QTest::newRow("CIA to CIA") << ".cia" << ".cia";
+        QTest::newRow("CIA to CXI") << ".cia" << ".cxi";
+        QTest::newRow("CXI to CIA") << ".cxi" << ".cia";
+        QTest::newRow("CXI to CXI") << ".cxi" << ".cxi";
+        QTest::newRow("3DS to CIA") << ".3ds" << ".cia";
+        QTest::newRow("3DS to CXI") << ".3ds" << ".cxi";
+        QTest::newRow("3DS to 3DS") << ".3ds" << ".3ds";
+    }
+    void install() {
+        QFETCH(QString, kind);
+        QFETCH(QString, outputKind);
+        const QString row = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_');
+        const QString source = m_dir.path() + "/source " + row + kind;
+        // Every image carries the same content and so the same patch; the last one written wins.
+        QCOMPARE(WriteSampleImage(m_program + "/tools", kind, source, m_patch), QString());
+        const QString source_md5 = FileMD5Hex(source);
+
+        TRecordingForm form(m_program);
+        QVERIFY(!form.StartupFailed());
+        form.show();
+        const auto control = [&](const char* name) { return form.findChild<QWidget*>(QLatin1String(name)); };
+
+        QueueFileDialogAnswer({true, source, 1});
+        QTest::mouseClick(static_cast<QPushButton*>(control("btOldRomPath")), Qt::LeftButton);
+        QVERIFY(control("btNewRomPath")->isEnabled());
+        const QString output = m_dir.path() + "/output " + row + outputKind;
+        QueueFileDialogAnswer({true, output, FilterIndexOf(outputKind)});
+        QTest::mouseClick(static_cast<QPushButton*>(control("btNewRomPath")), Qt::LeftButton);
+        auto* patches = static_cast<QComboBox*>(control("CBPatch"));
+        QCOMPARE(patches->count(), 2);
+        patches->setCurrentIndex(1);
+        QVERIFY(control("TntRadioGroup2")->isEnabled());
+        QTest::mouseClick(form.findChild<QRadioButton*>("TntRadioGroup2Item1"), Qt::LeftButton);
+
+        // A new music assignment, as the music window's save leaves it.
+        TTrackList* tracks = form.State().TrackList.get();
+        QVERIFY(tracks && tracks->Status() == TTrackListStatus::Ok);
+        const int chosen = tracks->GetTrackCount() - 1;
+        tracks->SetSlotTrack(0, tracks->GetTrackTitle(chosen));
+        tracks->SetSlotTrack(33, tracks->GetTrackTitle(chosen));
+        tracks->SetChanged(true);
+
+        QTest::mouseClick(static_cast<QPushButton*>(control("BTNInstallPatch")), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(form.Worker() == nullptr && control("BTNInstallPatch")->isEnabled(), 120000);
+
+        // The log: start entry, every stage in order, the read-back, the success entry.
+        const QString log = static_cast<QPlainTextEdit*>(control("MemoLog"))->toPlainText();
+        QStringList keys = {"StartPatching"};
+        if (kind != ".cxi")
+            keys << "ExtractingNCCH";
+        keys << "ExtractingExeFS" << "ExtractingRomFS" << "UnpackingRomFS" << "ExtractingCXIHeaders"
+             << "ExtractingExeFSHeaders" << "CheckingMD5PackDat" << "MD5Matched" << "CheckingMD5PackInc"
+             << "MD5Matched" << "ApplyingXdelta" << "ApplyingVoice" << "ChangingMusic"
+             << "RebuildingExeFS" << "RebuildingRomFS" << "RebuildingCXI";
+        if (outputKind == ".cia")
+            keys << "RebuildingCIA";
+        if (outputKind == ".3ds")
+            keys << "Rebuilding3DS";
+        keys << "VerifyingOutput" << "PatchingSuccessful";
+        qsizetype at = 0;
+        for (const QString& key : keys) {
+            const qsizetype found = log.indexOf(m_texts.Lookup(key), at);
+            QVERIFY2(found >= 0, qPrintable(key + " missing or out of order in:\n" + log));
+            at = found + 1;
+        }
+        QVERIFY2(log.endsWith("\n[" + output + "]"), qPrintable(log));
+        QVERIFY(!log.contains(m_texts.Lookup("WarningApplyingVoice")));
+        QVERIFY(!log.contains(m_texts.Lookup("WarningUnknownTrack")));
+
+        std::vector<int> progress = {0, 5, 10, 20, 30, 35, 40, 45, 50, 65, 75, 75, 80, 85, 90};
+        if (kind == ".cxi")
+            progress.erase(progress.begin() + 1);
+        if (outputKind != ".cxi")
+            progress.push_back(95);
+        progress.push_back(100);
+        QCOMPARE(form.Values(), progress);
+
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+        QCOMPARE(static_cast<QProgressBar*>(control("ProgressBar1"))->value(), 0);
+        for (const char* name : {"CBLang", "btOldRomPath", "ebOldRom", "btNewRomPath", "ebNewRom",
+                                 "CBPatch", "BTNMusicChange", "BTNInstallPatch", "TntRadioGroup2"})
+            QVERIFY2(control(name)->isEnabled(), name);
+        QVERIFY(!control("BTNCancel")->isEnabled());
+        QCOMPARE(FileMD5Hex(source), source_md5);
+
+        // The image: identified as the window identifies sources, then taken apart.
+        const TIdentifyResult identity = IdentifySourceImage(output, m_texts);
+        QVERIFY(identity.Usable());
+        QCOMPARE(identity.Kind, outputKind);
+        QFile image(output);
+        QVERIFY(image.open(QIODevice::ReadOnly));
+        QVERIFY(image.seek(identity.InfoPosition + kMusicSlotOffsets[0]));
+        const QByteArray chosen_id = tracks->GetTrackId(chosen).toLatin1();
+        QCOMPARE(image.read(6), chosen_id);
+        QVERIFY(image.seek(identity.InfoPosition + kMusicSlotOffsets[33]));
+        QCOMPARE(image.read(6), chosen_id);
+
+        const QString parts = m_dir.path() + "/parts " + row;
+        QCOMPARE(ExtractImage(m_program, output, outputKind, parts), QString());
+        QVERIFY(ReadWholeFile(parts + "/romfs/pack.dat") == m_patched_pack);
+        for (const QString& name : QDir(m_patch + "/exefs").entryList(QDir::Files))
+            QVERIFY2(ReadWholeFile(parts + "/exefs/" + name) == ReadWholeFile(m_patch + "/exefs/" + name),
+                     qPrintable(name));
+        QCOMPARE(ReadWholeFile(parts + "/romfs/text/notes.msg"), ReadWholeFile(m_patch + "/romfs/text/notes.msg"));
+        QCOMPARE(ReadWholeFile(parts + "/romfs/pack.inc"), ReadWholeFile(m_patch + "/romfs/pack.inc"));
+
+        const QString sound = parts + "/sound";
+        QDir().mkpath(sound);
+        QCOMPARE(UnpackBcsar(ReadWholeFile(parts + "/romfs/sound/QK123.bcsar"), sound, 0, false), 0);
+        const QString voices = m_patch + "/voice/JAP MOD/3_BCWAV/";
+        const QStringList clips = QDir(voices).entryList(QDir::Files);
+        QVERIFY(!clips.isEmpty());
+        for (const QString& clip : clips)
+            QVERIFY2(ReadWholeFile(sound + "/4_CSAR_FILE/3_CWAR/3_BCWAV/" + clip) == ReadWholeFile(voices + clip),
+                     qPrintable(clip));
+        form.close();
+    }
+};
+
+QTEST_MAIN(TestInstallEndToEnd)
+#include "TestInstallEndToEnd.moc"
