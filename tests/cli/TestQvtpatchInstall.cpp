@@ -1,0 +1,156 @@
+// qvtpatch's installation mode run as a program from a temporary program folder with the real
+// tools, on small sample images.
+
+#include "../install/RealProgramFolder.h"
+
+#include "install/FileTools.h"
+#include "localisation/Language.h"
+#include "main_window/Identify.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct TResult {
+    int ExitCode = -1;
+    QString Out;
+    QString Err;
+};
+
+} // namespace
+
+class TestQvtpatchInstall : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_program;
+    QString m_patch;
+    QString m_cia;
+    QString m_3ds;
+    TLanguageTable m_texts;
+
+    TResult Run(const QStringList& arguments) {
+        QProcess process;
+        process.start(m_program + "/qvtpatch", arguments);
+        process.waitForFinished(120000);
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_program = m_dir.path() + "/program";
+        QVERIFY(MakeRealProgramFolder(m_program, true));
+        QVERIFY(m_texts.LoadFile(m_program + "/lang/English.lng"));
+        m_patch = m_dir.path() + "/patch folder";
+        m_cia = m_dir.path() + "/source image.cia";
+        m_3ds = m_dir.path() + "/source image.3ds";
+        QCOMPARE(WriteSampleImage(m_program + "/tools", ".cia", m_cia, m_patch), QString());
+        QCOMPARE(WriteSampleImage(m_program + "/tools", ".3ds", m_3ds, QString()), QString());
+    }
+
+    void installsWithPatch_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("CIA to CXI") << "cia" << "cxi";
+        QTest::newRow("3DS to 3DS") << "3ds" << "3ds";
+    }
+    void installsWithPatch() {
+        QFETCH(QString, source);
+        QFETCH(QString, kind);
+        const QString image = source == "cia" ? m_cia : m_3ds;
+        const QString before = FileMD5Hex(image);
+        const QString output = m_dir.path() + QString::fromUtf8("/вывод 'x' ") + source + "." + kind;
+        const TResult result = Run({"--source", image, "--output", output, "--kind", kind,
+                                    "--patch", m_patch, "--voice", "2"});
+        QVERIFY2(result.ExitCode == 0, qPrintable(result.Out + result.Err));
+        const QStringList lines = result.Out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.last(), "[" + output + "]");
+        QCOMPARE(lines.at(lines.size() - 2), m_texts.Lookup("PatchingSuccessful"));
+        QVERIFY(result.Out.contains(m_texts.Lookup("StartPatching")));
+        QVERIFY(result.Out.contains(m_texts.Lookup("MD5Matched")));
+        QVERIFY(result.Out.contains(m_texts.Lookup("ApplyingXdelta")));
+        QVERIFY(result.Out.contains(m_texts.Lookup("ApplyingVoice")));
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+        QCOMPARE(FileMD5Hex(image), before);
+        QCOMPARE(IdentifySourceImage(output, m_texts).Kind, "." + kind);
+    }
+
+    void noPatchIsTheNoneEntry() {
+        const QString output = m_dir.path() + "/plain.cia";
+        const TResult result = Run({"--source", m_cia, "--output", output, "--kind", "cia"});
+        QVERIFY2(result.ExitCode == 0, qPrintable(result.Out + result.Err));
+        QVERIFY(!result.Out.contains(m_texts.Lookup("CheckingMD5PackDat")));
+        QVERIFY(!result.Out.contains(m_texts.Lookup("ApplyingVoice")));
+        QVERIFY(result.Out.endsWith("[" + output + "]\n"));
+    }
+
+    void refusals_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("message");
+        const QString out = m_dir.path() + "/refused.cia";
+        QTest::newRow("3DS output from a CIA") << QStringList{"--source", m_cia, "--output", out, "--kind", "3ds"}
+                                              << "3DS";
+        QTest::newRow("output is the source") << QStringList{"--source", m_cia, "--output", m_cia, "--kind", "cia"}
+                                             << m_texts.Lookup("ErrorOutputIsSource");
+        QTest::newRow("output links to the source")
+            << QStringList{"--source", m_cia, "--output", m_dir.path() + "/link.cia", "--kind", "cia"}
+            << m_texts.Lookup("ErrorOutputIsSource");
+        QTest::newRow("unknown kind") << QStringList{"--source", m_cia, "--output", out, "--kind", "iso"} << "--kind";
+        QTest::newRow("missing output") << QStringList{"--source", m_cia, "--kind", "cia"} << "usage";
+        QTest::newRow("bad voice") << QStringList{"--source", m_cia, "--output", out, "--kind", "cia", "--voice", "3"}
+                                  << "--voice";
+        QTest::newRow("not an image") << QStringList{"--source", m_program + "/lang/English.lng", "--output", out,
+                                                     "--kind", "cia"}
+                                     << "";
+        QTest::newRow("patch of another region")
+            << QStringList{"--source", m_cia, "--output", out, "--kind", "cia", "--patch", m_dir.path() + "/usa"}
+            << "USA";
+        QTest::newRow("folder without description")
+            << QStringList{"--source", m_cia, "--output", out, "--kind", "cia", "--patch", m_dir.path()}
+            << ".dsc";
+    }
+    void refusals() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, message);
+        QFile::link(m_cia, m_dir.path() + "/link.cia");
+        QDir().mkpath(m_dir.path() + "/usa");
+        QFile usa(m_dir.path() + "/usa/English.dsc");
+        QVERIFY(usa.open(QIODevice::WriteOnly));
+        usa.write("Region=USA\r\nTitle=Other\r\n");
+        usa.close();
+        const QString before = FileMD5Hex(m_cia);
+        const TResult result = Run(arguments);
+        QCOMPARE(result.ExitCode, 2);
+        QVERIFY2(result.Err.contains(message), qPrintable(result.Err));
+        QVERIFY(!result.Out.contains(m_texts.Lookup("StartPatching")));
+        QVERIFY(!QFileInfo::exists(m_dir.path() + "/refused.cia"));
+        QCOMPARE(FileMD5Hex(m_cia), before);
+    }
+
+    void failedRunExitsOne() {
+        const QString makerom = m_program + "/tools/makerom";
+        QVERIFY(QFile::rename(makerom, makerom + ".real"));
+        QFile script(makerom);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\nexit 1\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        const TResult result = Run({"--source", m_cia, "--output", m_dir.path() + "/failed.cia", "--kind", "cia"});
+        QFile::remove(makerom);
+        QFile::rename(makerom + ".real", makerom);
+        QCOMPARE(result.ExitCode, 1);
+        QVERIFY(result.Out.endsWith(m_texts.Lookup("ErrorRebuildingCIA") + "\n"));
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQvtpatchInstall)
+#include "TestQvtpatchInstall.moc"
