@@ -1,0 +1,196 @@
+// Benchmark of a whole CIA -> CIA installation through the real main window (offscreen) on a
+// large sample image with the sample patch, a voice choice and a changed music assignment:
+// the run's time as a ratio to `cp` of the same image in the same run, the time of every
+// stage, and the longest time the window's thread was kept from its event loop.
+//
+//   bench_install [--size BYTES] [--work FOLDER]     (default 1 GiB in the system's temp)
+
+#include "cli/sample/SampleImage.h"
+#include "install/FileDialogs.h"
+#include "install/FileTools.h"
+#include "main_window/Main.h"
+#include "main_window/MessageBoxes.h"
+#include "music/TrackList.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kTickMs = 2; // the event-loop probe's interval
+
+// The window with the time of every log entry noted as the worker writes it.
+class TTimedForm : public TForm1 {
+public:
+    TTimedForm(const QString& folder, QElapsedTimer& clock) : TForm1(folder), m_clock(clock) {}
+    void AppendLog(const QString& entry) override {
+        {
+            QMutexLocker lock(&m_mutex);
+            m_entries.push_back({m_clock.nsecsElapsed(), entry});
+        }
+        TForm1::AppendLog(entry);
+    }
+    struct TEntry {
+        qint64 At;
+        QString Text;
+    };
+    std::vector<TEntry> Entries() {
+        QMutexLocker lock(&m_mutex);
+        return m_entries;
+    }
+
+private:
+    QElapsedTimer& m_clock;
+    QMutex m_mutex;
+    std::vector<TEntry> m_entries;
+};
+
+double Seconds(qint64 ns) { return static_cast<double>(ns) / 1e9; }
+
+bool CopyTools(const QString& program) {
+    const QString app = QStringLiteral(QVT_APP_DIR_DEFAULT);
+    QDir().mkpath(program + "/tools");
+    QDir().mkpath(program + "/lang");
+    QDir().mkpath(program + "/patch");
+    for (const char* tool : {"ctrtool", "3dstool", "makerom"}) {
+        if (!QFile::copy(app + "/tools/" + tool, program + "/tools/" + tool))
+            return false;
+    }
+    if (!QFile::link(QFileInfo(app + "/tools/xdelta").canonicalFilePath(), program + "/tools/xdelta"))
+        return false;
+    for (const QString& name : QDir(app + "/lang").entryList(QDir::Files))
+        QFile::copy(app + "/lang/" + name, program + "/lang/" + name);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::uint64_t size = 1ull << 30;
+    QString work = QDir::tempPath();
+    const QStringList args = app.arguments();
+    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--size")
+            size = args[i + 1].toULongLong();
+        else if (args[i] == "--work")
+            work = args[i + 1];
+    }
+    QTemporaryDir dir(work + "/bench_install-XXXXXX");
+    const QString program = dir.path() + "/program";
+    if (!dir.isValid() || !CopyTools(program)) {
+        std::fprintf(stderr, "cannot lay out a program folder under %s\n", qPrintable(work));
+        return 1;
+    }
+    SetMessageHook([](TMessageKind, const QString& text) {
+        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+    });
+
+    const QString source = dir.path() + "/source.cia";
+    sample::TSampleOptions options;
+    options.Kind = sample::TImageKind::Cia;
+    options.PackSize = size;
+    options.OutPath = source;
+    options.PatchFolder = program + "/patch/Demo";
+    options.ToolsFolder = program + "/tools";
+    std::printf("writing a sample CIA with a %llu-byte data archive...\n",
+                static_cast<unsigned long long>(size));
+    std::fflush(stdout);
+    try {
+        sample::GenerateSample(options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+    const qint64 image_size = QFileInfo(source).size();
+
+    QElapsedTimer clock;
+    clock.start();
+    const int cp = QProcess::execute("cp", {source, dir.path() + "/copy.cia"});
+    const qint64 cp_ns = clock.nsecsElapsed();
+    QFile::remove(dir.path() + "/copy.cia");
+    if (cp != 0)
+        return 1;
+
+    TTimedForm form(program, clock);
+    form.show();
+    QueueFileDialogAnswer({true, source, 1});
+    form.findChild<QPushButton*>("btOldRomPath")->click();
+    QueueFileDialogAnswer({true, dir.path() + "/output.cia", 1});
+    form.findChild<QPushButton*>("btNewRomPath")->click();
+    form.findChild<QComboBox*>("CBPatch")->setCurrentIndex(1);
+    form.findChild<QRadioButton*>("TntRadioGroup2Item1")->click();
+    if (TTrackList* tracks = form.State().TrackList.get()) {
+        tracks->SetSlotTrack(0, tracks->GetTrackTitle(tracks->GetTrackCount() - 1));
+        tracks->SetChanged(true);
+    }
+
+    // The probe: a fast timer on the window's thread; a late tick means the thread was busy.
+    qint64 last_tick = 0;
+    qint64 longest_gap = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (last_tick != 0)
+            longest_gap = std::max(longest_gap, now - last_tick);
+        last_tick = now;
+    });
+
+    QPushButton* install = form.findChild<QPushButton*>("BTNInstallPatch");
+    if (!install->isEnabled()) {
+        std::fprintf(stderr, "the window did not reach the ready state\n");
+        return 1;
+    }
+    const qint64 start = clock.nsecsElapsed();
+    probe.start(kTickMs);
+    last_tick = clock.nsecsElapsed();
+    install->click();
+    qint64 end = 0;
+    QTimer finished;
+    QObject::connect(&finished, &QTimer::timeout, [&] {
+        if (form.Worker() == nullptr && install->isEnabled()) {
+            end = clock.nsecsElapsed();
+            app.quit();
+        }
+    });
+    finished.start(20);
+    app.exec();
+    probe.stop();
+
+    const auto entries = form.Entries();
+    const bool success = !entries.empty() && entries.back().Text.contains(QLatin1Char('['));
+    std::printf("\nimage %.2f GiB; run %s\n", static_cast<double>(image_size) / (1 << 30),
+                success ? "succeeded" : "FAILED");
+    std::printf("stage times (from each entry to the next):\n");
+    for (std::size_t i = 0; i + 1 < entries.size(); ++i) {
+        QString text = entries[i].Text.trimmed().replace(QLatin1String("\r\n"), QLatin1String(" "));
+        if (text.size() > 50)
+            text = text.left(47) + "...";
+        const double took = Seconds(entries[i + 1].At - entries[i].At);
+        if (took >= 0.005)
+            std::printf("  %8.3f s  %s\n", took, qPrintable(text));
+    }
+    std::printf("  %8.3f s  finish routine (temporary folder deleted, controls back)\n",
+                Seconds(end - entries.back().At));
+    const double run = Seconds(end - start);
+    std::printf("\ncp of the image:       %8.3f s\n", Seconds(cp_ns));
+    std::printf("whole install:         %8.3f s\n", run);
+    std::printf("ratio install / cp:    %8.2f\n", run / Seconds(cp_ns));
+    std::printf("longest window block:  %8.1f ms (probe every %d ms)\n",
+                static_cast<double>(longest_gap) / 1e6 - kTickMs, kTickMs);
+    form.close();
+    return success ? 0 : 1;
+}
