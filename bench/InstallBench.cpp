@@ -56,7 +56,9 @@ private:
     std::vector<TEntry> m_entries;
 };
 
-double Seconds(qint64 ns) { return static_cast<double>(ns) / 1e9; }
+double Seconds(qint64 ns) {
+    return static_cast<double>(ns) / 1e9;
+}
 
 bool CopyTools(const QString& program) {
     const QString app = QStringLiteral(QVT_APP_DIR_DEFAULT);
@@ -67,7 +69,8 @@ bool CopyTools(const QString& program) {
         if (!QFile::copy(app + "/tools/" + tool, program + "/tools/" + tool))
             return false;
     }
-    if (!QFile::link(QFileInfo(app + "/tools/xdelta").canonicalFilePath(), program + "/tools/xdelta"))
+    if (!QFile::link(QFileInfo(app + "/tools/xdelta").canonicalFilePath(),
+                     program + "/tools/xdelta"))
         return false;
     for (const QString& name : QDir(app + "/lang").entryList(QDir::Files))
         QFile::copy(app + "/lang/" + name, program + "/lang/" + name);

@@ -156,8 +156,9 @@ int RunInstallMode(const QStringList& args) {
     for (const QString& entry : identity.LogEntries)
         PrintLines(stdout, entry);
     if (!identity.Opened || !identity.Usable()) {
-        return Refuse(identity.ErrorKey.isEmpty() ? QStringLiteral("The source image cannot be used.")
-                                                  : texts.Lookup(identity.ErrorKey));
+        return Refuse(identity.ErrorKey.isEmpty()
+                          ? QStringLiteral("The source image cannot be used.")
+                          : texts.Lookup(identity.ErrorKey));
     }
     if (options.Kind == QLatin1String(".3ds") && identity.Kind != QLatin1String(".3ds"))
         return Refuse(QStringLiteral("A 3DS output can be built only from a 3DS source image."));
@@ -171,11 +172,12 @@ int RunInstallMode(const QStringList& args) {
     QString pack_inc_md5;
     if (!options.Patch.isEmpty()) {
         const QString folder = QFileInfo(options.Patch).absoluteFilePath();
-        const QString chosen = ChooseDescriptionFile(
-            ListPatchEntries(folder, false, QStringLiteral(".dsc")), options.Language,
-            QStringLiteral(".dsc"));
+        const QString chosen =
+            ChooseDescriptionFile(ListPatchEntries(folder, false, QStringLiteral(".dsc")),
+                                  options.Language, QStringLiteral(".dsc"));
         if (chosen.isEmpty())
-            return Refuse(QStringLiteral("No description file (.dsc) in the patch folder ") + folder);
+            return Refuse(QStringLiteral("No description file (.dsc) in the patch folder ") +
+                          folder);
         const QString description_path = WithTrailingSeparator(folder) + chosen;
         const auto description = ReadPatchDescription(description_path);
         if (!description)
@@ -202,9 +204,9 @@ int RunInstallMode(const QStringList& args) {
     std::unique_ptr<TInstallWorker> worker;
     const auto make = [&](auto* tag) {
         using TWorker = std::remove_pointer_t<decltype(tag)>;
-        worker = std::make_unique<TWorker>(program_folder, source, output, options.Kind,
-                                           pack_dat_md5, pack_inc_md5, texts, patch_list,
-                                           no_xdelta, no_patch, &host);
+        worker =
+            std::make_unique<TWorker>(program_folder, source, output, options.Kind, pack_dat_md5,
+                                      pack_inc_md5, texts, patch_list, no_xdelta, no_patch, &host);
     };
     if (identity.Kind == QLatin1String(".cia"))
         make(static_cast<TInstallCIA*>(nullptr));

@@ -10,17 +10,23 @@ void TInstall3DS::RunSourceStages() {
               "ErrorExtractingNCCH");
     Progress(5);
     ToolStage("ExtractingExeFS", TTool::Tool3ds,
-              {QStringLiteral("-xtf"), QStringLiteral("cxi"), QStringLiteral("tools/temp/Partition0.bin"),
-               QStringLiteral("--exefs"), QStringLiteral("tools/temp/exefs.bin")},
+              {QStringLiteral("-xtf"), QStringLiteral("cxi"),
+               QStringLiteral("tools/temp/Partition0.bin"), QStringLiteral("--exefs"),
+               QStringLiteral("tools/temp/exefs.bin")},
               "ErrorExtractingExeFs");
     Progress(10);
     ToolStage("ExtractingRomFS", TTool::Tool3ds,
-              {QStringLiteral("-xtf"), QStringLiteral("cxi"), QStringLiteral("tools/temp/Partition0.bin"),
-               QStringLiteral("--romfs"), QStringLiteral("tools/temp/romfs.bin")},
+              {QStringLiteral("-xtf"), QStringLiteral("cxi"),
+               QStringLiteral("tools/temp/Partition0.bin"), QStringLiteral("--romfs"),
+               QStringLiteral("tools/temp/romfs.bin")},
               "ErrorExtractingRomFS");
     Progress(20);
 }
 
-QString TInstall3DS::SourceCxiArgument() const { return QStringLiteral("tools/temp/Partition0.bin"); }
+QString TInstall3DS::SourceCxiArgument() const {
+    return QStringLiteral("tools/temp/Partition0.bin");
+}
 
-QString TInstall3DS::SourceCxiIntermediate() const { return QStringLiteral("tools/temp/Partition0.bin"); }
+QString TInstall3DS::SourceCxiIntermediate() const {
+    return QStringLiteral("tools/temp/Partition0.bin");
+}

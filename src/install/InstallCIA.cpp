@@ -18,6 +18,10 @@ void TInstallCIA::RunSourceStages() {
     Progress(20);
 }
 
-QString TInstallCIA::SourceCxiArgument() const { return QStringLiteral("tools/temp/c.0000.00000000"); }
+QString TInstallCIA::SourceCxiArgument() const {
+    return QStringLiteral("tools/temp/c.0000.00000000");
+}
 
-QString TInstallCIA::SourceCxiIntermediate() const { return QStringLiteral("tools/temp/c.0000.00000000"); }
+QString TInstallCIA::SourceCxiIntermediate() const {
+    return QStringLiteral("tools/temp/c.0000.00000000");
+}

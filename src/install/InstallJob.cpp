@@ -33,8 +33,8 @@ constexpr qint64 kCsarInfoOffsetField = 36; // u32: INFO partition offset from t
 
 QString CheckSoundArchive(const QString& image, ctr::TImageKind kind) {
     std::string error;
-    const auto place = ctr::FindRomFsFile(QFile::encodeName(image).toStdString(), kind,
-                                          kSoundArchivePath, &error);
+    const auto place =
+        ctr::FindRomFsFile(QFile::encodeName(image).toStdString(), kind, kSoundArchivePath, &error);
     if (!place)
         return error.empty() ? QStringLiteral("sound/QK123.bcsar is not in the RomFS")
                              : QString::fromStdString(error);
@@ -73,7 +73,8 @@ QString RealOutputCheck(const QString& image, const QString& kind, const TLangua
         return identity.ErrorKey.isEmpty() ? QStringLiteral("the image is not a usable ") + kind
                                            : texts.Lookup(identity.ErrorKey);
     }
-    const std::string problem = ctr::VerifyImage(QFile::encodeName(image).toStdString(), *image_kind);
+    const std::string problem =
+        ctr::VerifyImage(QFile::encodeName(image).toStdString(), *image_kind);
     if (!problem.empty())
         return QString::fromStdString(problem);
     return CheckSoundArchive(image, *image_kind);
@@ -148,9 +149,13 @@ QString CheckOutputImage(const QString& image, const QString& kind, const TLangu
     return RealOutputCheck(image, kind, texts);
 }
 
-void SetOutputCheck(TOutputCheck check) { OutputCheck() = std::move(check); }
+void SetOutputCheck(TOutputCheck check) {
+    OutputCheck() = std::move(check);
+}
 
-void SetFreeSpaceQuery(TFreeSpaceQuery query) { FreeSpaceQuery() = std::move(query); }
+void SetFreeSpaceQuery(TFreeSpaceQuery query) {
+    FreeSpaceQuery() = std::move(query);
+}
 
 QString FileSystemRootOf(const QString& path) {
     const QStorageInfo storage(ExistingAncestor(path));

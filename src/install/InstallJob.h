@@ -19,8 +19,8 @@ struct TInstallJob {
     QString OriginalPackIncMD5;
     const TLanguageTable* LanguageTable = nullptr; // the window's, not owned
     const QStringList* PatchList = nullptr;        // the window's, not owned
-    bool NoXdelta = false;      // no patch.xdelta in the patch folder, or "None" selected
-    bool NoPatch = false;       // "None" selected
+    bool NoXdelta = false; // no patch.xdelta in the patch folder, or "None" selected
+    bool NoPatch = false;  // "None" selected
 };
 
 /// `output_path` with a final ".cxi" and then a final ".cia" removed from its file name

@@ -29,8 +29,7 @@ QString GigaBytes(std::int64_t bytes) {
 
 TInstallWorker::TInstallWorker(const QString& ProgramFolder, const QString& SourcePath,
                                const QString& OutputPath, const QString& OutputKind,
-                               const QString& OriginalPackDatMD5,
-                               const QString& OriginalPackIncMD5,
+                               const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
                                const TLanguageTable& LanguageTable, const QStringList& PatchList,
                                bool NoXdelta, bool NoPatch, TInstallHost* host, QObject* parent)
     : QThread(parent), m_host(host) {
@@ -54,7 +53,9 @@ TInstallWorker::~TInstallWorker() {
     wait();
 }
 
-void TInstallWorker::run() { Execute(); }
+void TInstallWorker::run() {
+    Execute();
+}
 
 QString TInstallWorker::OutputFile() const {
     return OutputBase(m_job.OutputPath, StripsThreeDsSuffix()) + m_job.OutputKind;
@@ -64,9 +65,13 @@ QString TInstallWorker::Text(const char* key) const {
     return m_job.LanguageTable->Lookup(QString::fromLatin1(key));
 }
 
-void TInstallWorker::LogPlain(const QString& key) { m_host->AppendLog(m_job.LanguageTable->Lookup(key)); }
+void TInstallWorker::LogPlain(const QString& key) {
+    m_host->AppendLog(m_job.LanguageTable->Lookup(key));
+}
 
-void TInstallWorker::LogSeparated(const QString& text) { m_host->AppendLog(kCrLf + text); }
+void TInstallWorker::LogSeparated(const QString& text) {
+    m_host->AppendLog(kCrLf + text);
+}
 
 void TInstallWorker::EndRun() {
     if (!m_finish_requested) {
@@ -170,13 +175,14 @@ void TInstallWorker::RunPipeline() {
     m_host->SetProgress(0);
     m_host->DisableLanguageChoice();
 
-    FreshTempFolder();        // stage 2
-    RunSourceStages();        // stage 3
+    FreshTempFolder(); // stage 2
+    RunSourceStages(); // stage 3
 
     // Stage 4: the RomFS tree.
     ToolStage("UnpackingRomFS", TTool::Tool3ds,
-              {QStringLiteral("-xtf"), QStringLiteral("romfs"), QStringLiteral("tools/temp/romfs.bin"),
-               QStringLiteral("--romfs-dir"), QStringLiteral("tools/temp/romfs")},
+              {QStringLiteral("-xtf"), QStringLiteral("romfs"),
+               QStringLiteral("tools/temp/romfs.bin"), QStringLiteral("--romfs-dir"),
+               QStringLiteral("tools/temp/romfs")},
               "ErrorUnpackingRomFS", false, true);
     Progress(30);
 
@@ -191,22 +197,23 @@ void TInstallWorker::RunPipeline() {
 
     // Stage 6: the ExeFS files and header.
     ToolStage("ExtractingExeFSHeaders", TTool::Tool3ds,
-              {QStringLiteral("-xutf"), QStringLiteral("exefs"), QStringLiteral("tools/temp/exefs.bin"),
-               QStringLiteral("--exefs-dir"), QStringLiteral("tools/temp/exefs"),
-               QStringLiteral("--header"), QStringLiteral("tools/temp/headers/exefsheader.bin")},
+              {QStringLiteral("-xutf"), QStringLiteral("exefs"),
+               QStringLiteral("tools/temp/exefs.bin"), QStringLiteral("--exefs-dir"),
+               QStringLiteral("tools/temp/exefs"), QStringLiteral("--header"),
+               QStringLiteral("tools/temp/headers/exefsheader.bin")},
               "ErrorExtractingExeFSHeaders");
     Progress(40);
 
-    DeleteIntermediates();    // stage 7
+    DeleteIntermediates(); // stage 7
     Progress(45);
 
     if (!m_job.NoXdelta)
-        PatchDataArchive();   // stage 8
+        PatchDataArchive(); // stage 8
     if (!m_job.NoPatch)
         CopyReplacementFolders(); // stage 9
-    ApplySoundArchive();      // stage 10
+    ApplySoundArchive();          // stage 10
     Progress(80);
-    RebuildImage();           // stages 11 to 15
+    RebuildImage(); // stages 11 to 15
 }
 
 void TInstallWorker::FreshTempFolder() {
@@ -323,7 +330,8 @@ void TInstallWorker::PatchDataArchive() {
     Progress(50);
 
     ToolStage("ApplyingXdelta", TTool::Xdelta,
-              {QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("tools/temp/old_pack.dat"),
+              {QStringLiteral("-d"), QStringLiteral("-s"),
+               QStringLiteral("tools/temp/old_pack.dat"),
                FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta")),
                QStringLiteral("tools/temp/romfs/pack.dat")},
               "ErrorApplyingXdelta");
@@ -363,36 +371,39 @@ void TInstallWorker::CopyReplacementFolders() {
 
 void TInstallWorker::ApplySoundArchive() {
     const int voice = m_host->SelectedVoice();
-    const int result = ApplyVoiceAndMusic(m_job.ProgramFolder, voice, *m_host,
-                                          *m_job.LanguageTable, m_job.NoPatch ? QString() : PatchFolder());
+    const int result = ApplyVoiceAndMusic(m_job.ProgramFolder, voice, *m_host, *m_job.LanguageTable,
+                                          m_job.NoPatch ? QString() : PatchFolder());
     if (result == 1)
         m_host->AppendLog(kCrLf + Text("WarningApplyingVoice") + kCrLf);
 }
 
 void TInstallWorker::RebuildImage() {
     ToolStage("RebuildingExeFS", TTool::Tool3ds,
-              {QStringLiteral("-cztf"), QStringLiteral("exefs"), QStringLiteral("tools/temp/exefs.bin"),
-               QStringLiteral("--exefs-dir"), QStringLiteral("tools/temp/exefs"),
-               QStringLiteral("--header"), QStringLiteral("tools/temp/headers/exefsheader.bin")},
+              {QStringLiteral("-cztf"), QStringLiteral("exefs"),
+               QStringLiteral("tools/temp/exefs.bin"), QStringLiteral("--exefs-dir"),
+               QStringLiteral("tools/temp/exefs"), QStringLiteral("--header"),
+               QStringLiteral("tools/temp/headers/exefsheader.bin")},
               "ErrorRebuildingExeFS", true);
     Progress(85);
 
     ToolStage("RebuildingRomFS", TTool::Tool3ds,
-              {QStringLiteral("-ctf"), QStringLiteral("romfs"), QStringLiteral("tools/temp/romfs.bin"),
-               QStringLiteral("--romfs-dir"), QStringLiteral("tools/temp/romfs")},
+              {QStringLiteral("-ctf"), QStringLiteral("romfs"),
+               QStringLiteral("tools/temp/romfs.bin"), QStringLiteral("--romfs-dir"),
+               QStringLiteral("tools/temp/romfs")},
               "ErrorRebuildingRomFS", true);
     Progress(90);
 
     const bool cxi_output = m_job.OutputKind == QLatin1String(".cxi");
     const QString base = OutputBase(m_job.OutputPath, StripsThreeDsSuffix());
-    const QString cxi = cxi_output ? base + QStringLiteral(".cxi") : QStringLiteral("tools/temp/Partition0.cxi");
+    const QString cxi =
+        cxi_output ? base + QStringLiteral(".cxi") : QStringLiteral("tools/temp/Partition0.cxi");
     ToolStage("RebuildingCXI", TTool::Tool3ds,
-              {QStringLiteral("-cvtf"), QStringLiteral("cxi"), cxi,
-               QStringLiteral("--header"), QStringLiteral("tools/temp/headers/ncchheader.bin"),
-               QStringLiteral("--exh"), QStringLiteral("tools/temp/headers/exheader.bin"),
-               QStringLiteral("--exefs"), QStringLiteral("tools/temp/exefs.bin"),
-               QStringLiteral("--romfs"), QStringLiteral("tools/temp/romfs.bin"),
-               QStringLiteral("--logo"), QStringLiteral("tools/temp/headers/logo.bin")},
+              {QStringLiteral("-cvtf"), QStringLiteral("cxi"), cxi, QStringLiteral("--header"),
+               QStringLiteral("tools/temp/headers/ncchheader.bin"), QStringLiteral("--exh"),
+               QStringLiteral("tools/temp/headers/exheader.bin"), QStringLiteral("--exefs"),
+               QStringLiteral("tools/temp/exefs.bin"), QStringLiteral("--romfs"),
+               QStringLiteral("tools/temp/romfs.bin"), QStringLiteral("--logo"),
+               QStringLiteral("tools/temp/headers/logo.bin")},
               "ErrorRebuildingCXI", true);
     Checkpoint();
 
@@ -401,7 +412,8 @@ void TInstallWorker::RebuildImage() {
         if (m_job.OutputKind == QLatin1String(".3ds")) {
             ToolStage("Rebuilding3DS", TTool::Tool3ds,
                       {QStringLiteral("-ctf"), QStringLiteral("3ds"), base + QStringLiteral(".3ds"),
-                       QStringLiteral("--header"), QStringLiteral("tools/temp/headers/mainncchheader.bin"),
+                       QStringLiteral("--header"),
+                       QStringLiteral("tools/temp/headers/mainncchheader.bin"),
                        QStringLiteral("-0"), QStringLiteral("tools/temp/Partition0.cxi")},
                       "ErrorRebuilding3DS", true);
         } else {
@@ -414,8 +426,8 @@ void TInstallWorker::RebuildImage() {
     }
     VerifyOutput();
     m_host->SetProgress(100);
-    m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') +
-                      base + m_job.OutputKind + QLatin1Char(']'));
+    m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') + base +
+                      m_job.OutputKind + QLatin1Char(']'));
     m_succeeded.store(true);
     EndRun();
 }

@@ -22,8 +22,8 @@ public:
     TInstallWorker(const QString& ProgramFolder, const QString& SourcePath,
                    const QString& OutputPath, const QString& OutputKind,
                    const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
-                   const TLanguageTable& LanguageTable, const QStringList& PatchList,
-                   bool NoXdelta, bool NoPatch, TInstallHost* host, QObject* parent = nullptr);
+                   const TLanguageTable& LanguageTable, const QStringList& PatchList, bool NoXdelta,
+                   bool NoPatch, TInstallHost* host, QObject* parent = nullptr);
     ~TInstallWorker() override;
 
     /// The whole run; ends with exactly one RequestFinish on the host.

@@ -42,7 +42,8 @@ void TForm1::RunOnWindowThread(const std::function<void()>& operation) {
     const auto* worker = qobject_cast<const TInstallWorker*>(QThread::currentThread());
     if (worker != nullptr && worker->HostClosing())
         return;
-    QMetaObject::invokeMethod(this, [&operation] { operation(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [&operation] { operation(); }, Qt::BlockingQueuedConnection);
 }
 
 void TForm1::AppendLog(const QString& entry) {
@@ -95,7 +96,8 @@ void TForm1::ShowErrorMessage(const QString& text) {
 
 void TForm1::RequestFinish(TInstallWorker* worker) {
     // Queued, never waited for: the finish routine waits for this worker's thread to end.
-    QMetaObject::invokeMethod(this, [this, worker] { ThreadCancel(worker); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, worker] { ThreadCancel(worker); }, Qt::QueuedConnection);
 }
 
 // ---- Start, cancel, finish ----
@@ -129,20 +131,18 @@ void TForm1::BTNInstallPatchClick() {
         return;
 
     // The start entry comes before every entry of the worker.
-    AddLogEntry(QStringLiteral("\r\n") + m_state.LanguageTable.Lookup(QStringLiteral("StartPatching")) +
+    AddLogEntry(QStringLiteral("\r\n") +
+                m_state.LanguageTable.Lookup(QStringLiteral("StartPatching")) +
                 QStringLiteral("\r\n"));
     m_ui->BTNCancel->setEnabled(true);
     // The worker's first stage disables the language box as well; doing it here already
     // closes the moment in which a language change could reload the table it reads.
     m_ui->CBLang->setEnabled(false);
-    for (QWidget* control : {static_cast<QWidget*>(m_ui->TntRadioGroup2),
-                             static_cast<QWidget*>(m_ui->BTNMusicChange),
-                             static_cast<QWidget*>(m_ui->CBPatch),
-                             static_cast<QWidget*>(m_ui->btOldRomPath),
-                             static_cast<QWidget*>(m_ui->btNewRomPath),
-                             static_cast<QWidget*>(m_ui->BTNInstallPatch),
-                             static_cast<QWidget*>(m_ui->ebOldRom),
-                             static_cast<QWidget*>(m_ui->ebNewRom)})
+    for (QWidget* control :
+         {static_cast<QWidget*>(m_ui->TntRadioGroup2), static_cast<QWidget*>(m_ui->BTNMusicChange),
+          static_cast<QWidget*>(m_ui->CBPatch), static_cast<QWidget*>(m_ui->btOldRomPath),
+          static_cast<QWidget*>(m_ui->btNewRomPath), static_cast<QWidget*>(m_ui->BTNInstallPatch),
+          static_cast<QWidget*>(m_ui->ebOldRom), static_cast<QWidget*>(m_ui->ebNewRom)})
         control->setEnabled(false);
     m_worker = std::move(worker);
     m_worker->start();
@@ -178,7 +178,7 @@ void TForm1::ThreadCancel(TInstallWorker* worker) {
         m_ui->BTNInstallPatch->setEnabled(true);
         // The music button follows the track list, as when the patch was chosen.
         m_ui->BTNMusicChange->setEnabled(m_state.TrackList &&
-                                          m_state.TrackList->Status() == TTrackListStatus::Ok);
+                                         m_state.TrackList->Status() == TTrackListStatus::Ok);
         m_ui->CBLang->setEnabled(true);
         m_ui->CBPatch->setEnabled(true);
         m_ui->BTNCancel->setEnabled(false);

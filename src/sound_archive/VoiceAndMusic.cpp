@@ -7,8 +7,8 @@
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -39,7 +39,9 @@ void WriteWholeFile(const QString& path, const QByteArray& bytes) {
 
 int ApplyVoiceAndMusic(const QString& program_folder, int voice, TInstallHost& host,
                        const TLanguageTable& language, const QString& patch_folder) {
-    const auto log = [&](const char* key) { host.AppendLog(language.Lookup(QString::fromLatin1(key))); };
+    const auto log = [&](const char* key) {
+        host.AppendLog(language.Lookup(QString::fromLatin1(key)));
+    };
     const QString root = WithTrailingSeparator(program_folder);
     const QString archive = root + QStringLiteral("tools/temp/romfs/sound/QK123.bcsar");
     const QString work = root + QStringLiteral("tools/temp/romfs/sound/QK123_temp");

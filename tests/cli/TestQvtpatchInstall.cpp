@@ -59,15 +59,18 @@ private slots:
     void installsWithPatch_data() {
         QTest::addColumn<QString>("source");
         QTest::addColumn<QString>("kind");
-        QTest::newRow("CIA to CXI") << "cia" << "cxi";
-        QTest::newRow("3DS to 3DS") << "3ds" << "3ds";
+        QTest::newRow("CIA to CXI") << "cia"
+                                    << "cxi";
+        QTest::newRow("3DS to 3DS") << "3ds"
+                                    << "3ds";
     }
     void installsWithPatch() {
         QFETCH(QString, source);
         QFETCH(QString, kind);
         const QString image = source == "cia" ? m_cia : m_3ds;
         const QString before = FileMD5Hex(image);
-        const QString output = m_dir.path() + QString::fromUtf8("/вывод 'x' ") + source + "." + kind;
+        const QString output =
+            m_dir.path() + QString::fromUtf8("/вывод 'x' ") + source + "." + kind;
         const TResult result = Run({"--source", image, "--output", output, "--kind", kind,
                                     "--patch", m_patch, "--voice", "2"});
         QVERIFY2(result.ExitCode == 0, qPrintable(result.Out + result.Err));
@@ -96,25 +99,33 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
         const QString out = m_dir.path() + "/refused.cia";
-        QTest::newRow("3DS output from a CIA") << QStringList{"--source", m_cia, "--output", out, "--kind", "3ds"}
-                                              << "3DS";
-        QTest::newRow("output is the source") << QStringList{"--source", m_cia, "--output", m_cia, "--kind", "cia"}
-                                             << m_texts.Lookup("ErrorOutputIsSource");
-        QTest::newRow("output links to the source")
-            << QStringList{"--source", m_cia, "--output", m_dir.path() + "/link.cia", "--kind", "cia"}
+        QTest::newRow("3DS output from a CIA")
+            << QStringList{"--source", m_cia, "--output", out, "--kind", "3ds"} << "3DS";
+        QTest::newRow("output is the source")
+            << QStringList{"--source", m_cia, "--output", m_cia, "--kind", "cia"}
             << m_texts.Lookup("ErrorOutputIsSource");
-        QTest::newRow("unknown kind") << QStringList{"--source", m_cia, "--output", out, "--kind", "iso"} << "--kind";
-        QTest::newRow("missing output") << QStringList{"--source", m_cia, "--kind", "cia"} << "usage";
-        QTest::newRow("bad voice") << QStringList{"--source", m_cia, "--output", out, "--kind", "cia", "--voice", "3"}
-                                  << "--voice";
-        QTest::newRow("not an image") << QStringList{"--source", m_program + "/lang/English.lng", "--output", out,
-                                                     "--kind", "cia"}
-                                     << "";
+        QTest::newRow("output links to the source")
+            << QStringList{"--source", m_cia, "--output", m_dir.path() + "/link.cia",
+                           "--kind",   "cia"}
+            << m_texts.Lookup("ErrorOutputIsSource");
+        QTest::newRow("unknown kind")
+            << QStringList{"--source", m_cia, "--output", out, "--kind", "iso"} << "--kind";
+        QTest::newRow("missing output")
+            << QStringList{"--source", m_cia, "--kind", "cia"} << "usage";
+        QTest::newRow("bad voice")
+            << QStringList{"--source", m_cia, "--output", out, "--kind", "cia", "--voice", "3"}
+            << "--voice";
+        QTest::newRow("not an image")
+            << QStringList{"--source", m_program + "/lang/English.lng", "--output", out, "--kind",
+                           "cia"}
+            << "";
         QTest::newRow("patch of another region")
-            << QStringList{"--source", m_cia, "--output", out, "--kind", "cia", "--patch", m_dir.path() + "/usa"}
+            << QStringList{"--source", m_cia, "--output", out,
+                           "--kind",   "cia", "--patch",  m_dir.path() + "/usa"}
             << "USA";
         QTest::newRow("folder without description")
-            << QStringList{"--source", m_cia, "--output", out, "--kind", "cia", "--patch", m_dir.path()}
+            << QStringList{"--source", m_cia, "--output", out,
+                           "--kind",   "cia", "--patch",  m_dir.path()}
             << ".dsc";
     }
     void refusals() {
@@ -143,7 +154,8 @@ private slots:
         script.write("#!/bin/sh\nexit 1\n");
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-        const TResult result = Run({"--source", m_cia, "--output", m_dir.path() + "/failed.cia", "--kind", "cia"});
+        const TResult result =
+            Run({"--source", m_cia, "--output", m_dir.path() + "/failed.cia", "--kind", "cia"});
         QFile::remove(makerom);
         QFile::rename(makerom + ".real", makerom);
         QCOMPARE(result.ExitCode, 1);

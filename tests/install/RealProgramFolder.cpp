@@ -30,8 +30,8 @@ QString Run(const QString& program, const QStringList& arguments, const QString&
         return program + QStringLiteral(": ") + process.errorString();
     process.waitForFinished(-1);
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
-        return program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) + QStringLiteral(": ") +
-               QString::fromLocal8Bit(process.readAll());
+        return program + QLatin1Char(' ') + arguments.join(QLatin1Char(' ')) +
+               QStringLiteral(": ") + QString::fromLocal8Bit(process.readAll());
     return QString();
 }
 
@@ -56,8 +56,10 @@ bool MakeRealProgramFolder(const QString& folder, bool with_qvtpatch) {
     if (xdelta.isEmpty() || !QFile::link(xdelta, folder + QStringLiteral("/tools/xdelta")))
         return false;
     for (const QString& name : QDir(app + QStringLiteral("/lang")).entryList(QDir::Files))
-        QFile::copy(app + QStringLiteral("/lang/") + name, folder + QStringLiteral("/lang/") + name);
-    if (with_qvtpatch && !QFile::copy(app + QStringLiteral("/qvtpatch"), folder + QStringLiteral("/qvtpatch")))
+        QFile::copy(app + QStringLiteral("/lang/") + name,
+                    folder + QStringLiteral("/lang/") + name);
+    if (with_qvtpatch &&
+        !QFile::copy(app + QStringLiteral("/qvtpatch"), folder + QStringLiteral("/qvtpatch")))
         return false;
     return true;
 }
@@ -92,15 +94,19 @@ QString ExtractImage(const QString& program_folder, const QString& image, const 
         problem = Run(ctrtool, {QStringLiteral("--contents=c"), image}, destination);
         cxi = destination + QStringLiteral("/c.0000.00000000");
     } else if (kind == QLatin1String(".3ds")) {
-        problem = Run(tool3ds, {"-xtf", "3ds", image, "--header", "ncsd.bin", "-0", "p0.cxi"}, destination);
+        problem = Run(tool3ds, {"-xtf", "3ds", image, "--header", "ncsd.bin", "-0", "p0.cxi"},
+                      destination);
         cxi = destination + QStringLiteral("/p0.cxi");
     }
     if (problem.isEmpty())
-        problem = Run(tool3ds, {"-xtf", "cxi", cxi, "--exefs", "exefs.bin", "--romfs", "romfs.bin"}, destination);
+        problem = Run(tool3ds, {"-xtf", "cxi", cxi, "--exefs", "exefs.bin", "--romfs", "romfs.bin"},
+                      destination);
     if (problem.isEmpty())
         problem = Run(tool3ds, {"-xtf", "romfs", "romfs.bin", "--romfs-dir", "romfs"}, destination);
     if (problem.isEmpty())
-        problem = Run(tool3ds, {"-xutf", "exefs", "exefs.bin", "--exefs-dir", "exefs", "--header", "exefsheader.bin"},
-                      destination);
+        problem = Run(
+            tool3ds,
+            {"-xutf", "exefs", "exefs.bin", "--exefs-dir", "exefs", "--header", "exefsheader.bin"},
+            destination);
     return problem;
 }

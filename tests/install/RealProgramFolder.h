@@ -15,10 +15,12 @@ bool MakeRealProgramFolder(const QString& folder, bool with_qvtpatch = false);
 /// `image` and, when `patch_folder` is not empty, the matching sample patch there. Returns
 /// an empty text on success, else what failed.
 QString WriteSampleImage(const QString& tools_folder, const QString& kind, const QString& image,
-                         const QString& patch_folder, const QString& region = QStringLiteral("EUR"));
+                         const QString& patch_folder,
+                         const QString& region = QStringLiteral("EUR"));
 
 /// The data archive the sample patch's difference yields for images written above.
-QByteArray ExpectedPatchedPackDat(const QString& scratch_file, const QString& region = QStringLiteral("EUR"));
+QByteArray ExpectedPatchedPackDat(const QString& scratch_file,
+                                  const QString& region = QStringLiteral("EUR"));
 
 /// Takes `image` of `kind` apart with the tools of `program_folder` into `destination`/exefs
 /// and `destination`/romfs. Returns an empty text on success, else what failed.

@@ -20,24 +20,70 @@
 
 namespace {
 
-const QStringList kKeys = {
-    "StartPatching", "ExtractingNCCH", "ExtractingExeFS", "ExtractingRomFS", "UnpackingRomFS",
-    "ExtractingCXIHeaders", "ExtractingExeFSHeaders", "CheckingMD5PackDat", "CheckingMD5PackInc",
-    "MD5Matched", "MD5NotMatched", "ApplyingXdelta", "RebuildingExeFS", "RebuildingRomFS",
-    "RebuildingCXI", "RebuildingCIA", "Rebuilding3DS", "Done", "PatchingSuccessful",
-    "ErrorExtractingNCCH", "ErrorExtractingExeFs", "ErrorExtractingRomFS", "ErrorUnpackingRomFS",
-    "ErrorExtractingCXIHeaders", "ErrorExtractingExeFSHeaders", "ErrorApplyingXdelta",
-    "ErrorRebuildingExeFS", "ErrorRebuildingRomFS", "ErrorRebuildingCXI", "ErrorRebuildingCIA",
-    "ErrorRebuilding3DS", "ErrorCheckingMD5PackDat", "ErrorCheckingMD5PackInc", "ErrorMovingPackDat",
-    "ErrorDeleteTempFile", "ErrorFolderCreate", "ErrorFolderDelete", "ErrorCopyingExeFsFolder",
-    "ErrorCopyingRomFsFolder", "UnkctrtoolError", "Unk3dstoolError", "UnkXdeltaError",
-    "UnkMakeromError", "InstallCanceled", "WarningApplyingVoice", "WarningLoadingBcsar",
-    "WarningPackingBcsar", "WarningCopyingSoundFiles", "ApplyingVoice", "ChangingMusic",
-    "WarningUnknownTrack", "WarningDiskSpace", "VerifyingOutput", "ErrorVerifyingOutput"};
+const QStringList kKeys = {"StartPatching",
+                           "ExtractingNCCH",
+                           "ExtractingExeFS",
+                           "ExtractingRomFS",
+                           "UnpackingRomFS",
+                           "ExtractingCXIHeaders",
+                           "ExtractingExeFSHeaders",
+                           "CheckingMD5PackDat",
+                           "CheckingMD5PackInc",
+                           "MD5Matched",
+                           "MD5NotMatched",
+                           "ApplyingXdelta",
+                           "RebuildingExeFS",
+                           "RebuildingRomFS",
+                           "RebuildingCXI",
+                           "RebuildingCIA",
+                           "Rebuilding3DS",
+                           "Done",
+                           "PatchingSuccessful",
+                           "ErrorExtractingNCCH",
+                           "ErrorExtractingExeFs",
+                           "ErrorExtractingRomFS",
+                           "ErrorUnpackingRomFS",
+                           "ErrorExtractingCXIHeaders",
+                           "ErrorExtractingExeFSHeaders",
+                           "ErrorApplyingXdelta",
+                           "ErrorRebuildingExeFS",
+                           "ErrorRebuildingRomFS",
+                           "ErrorRebuildingCXI",
+                           "ErrorRebuildingCIA",
+                           "ErrorRebuilding3DS",
+                           "ErrorCheckingMD5PackDat",
+                           "ErrorCheckingMD5PackInc",
+                           "ErrorMovingPackDat",
+                           "ErrorDeleteTempFile",
+                           "ErrorFolderCreate",
+                           "ErrorFolderDelete",
+                           "ErrorCopyingExeFsFolder",
+                           "ErrorCopyingRomFsFolder",
+                           "UnkctrtoolError",
+                           "Unk3dstoolError",
+                           "UnkXdeltaError",
+                           "UnkMakeromError",
+                           "InstallCanceled",
+                           "WarningApplyingVoice",
+                           "WarningLoadingBcsar",
+                           "WarningPackingBcsar",
+                           "WarningCopyingSoundFiles",
+                           "ApplyingVoice",
+                           "ChangingMusic",
+                           "WarningUnknownTrack",
+                           "WarningDiskSpace",
+                           "VerifyingOutput",
+                           "ErrorVerifyingOutput"};
 
-QString T(const char* key) { return QStringLiteral("<%1>").arg(QLatin1String(key)); }
-QString Sep(const char* key) { return QStringLiteral("\r\n") + T(key); }
-QString Framed(const char* key) { return QStringLiteral("\r\n") + T(key) + QStringLiteral("\r\n"); }
+QString T(const char* key) {
+    return QStringLiteral("<%1>").arg(QLatin1String(key));
+}
+QString Sep(const char* key) {
+    return QStringLiteral("\r\n") + T(key);
+}
+QString Framed(const char* key) {
+    return QStringLiteral("\r\n") + T(key) + QStringLiteral("\r\n");
+}
 QString Success(const QString& file) {
     return QStringLiteral("\r\n<PatchingSuccessful>\r\n[") + file + QLatin1Char(']');
 }
@@ -90,9 +136,9 @@ private:
         host.Patch = run.Patch;
         const auto make = [&](auto* tag) {
             using T = std::remove_pointer_t<decltype(tag)>;
-            return std::unique_ptr<TInstallWorker>(new T(
-                m_program, source, run.Output, run.OutputKind, run.PackDatMD5, run.PackIncMD5,
-                m_table, m_patch_list, run.NoXdelta, run.NoPatch, &host));
+            return std::unique_ptr<TInstallWorker>(
+                new T(m_program, source, run.Output, run.OutputKind, run.PackDatMD5, run.PackIncMD5,
+                      m_table, m_patch_list, run.NoXdelta, run.NoPatch, &host));
         };
         if (run.Kind == QLatin1String(".3ds"))
             return make(static_cast<TInstall3DS*>(nullptr));
@@ -156,8 +202,8 @@ private slots:
         WriteFileBytes(m_dir->path() + QStringLiteral("/old.dat"), QByteArray(4096, 'd'));
         WriteFileBytes(m_dir->path() + QStringLiteral("/new.dat"), m_new_pack);
         QCOMPARE(QProcess::execute(QStringLiteral("xdelta3"),
-                                   {"-e", "-s", m_dir->path() + "/old.dat", m_dir->path() + "/new.dat",
-                                    patch + "Patch.XDelta"}),
+                                   {"-e", "-s", m_dir->path() + "/old.dat",
+                                    m_dir->path() + "/new.dat", patch + "Patch.XDelta"}),
                  0);
         WriteFileBytes(patch + QStringLiteral("ExeFS/code.bin"), "patched code");
         WriteFileBytes(patch + QStringLiteral("ROMFS/Sound/extra.bcwav"), "extra clip");
@@ -166,7 +212,8 @@ private slots:
         m_patch_list = {QString(), m_patch_dsc};
         // The stand-in images are listings, not images: the read-back accepts them, except
         // in the test of the read-back itself.
-        SetOutputCheck([](const QString&, const QString&, const TLanguageTable&) { return QString(); });
+        SetOutputCheck(
+            [](const QString&, const QString&, const TLanguageTable&) { return QString(); });
     }
 
     void cleanup() {
@@ -178,13 +225,20 @@ private slots:
     void wholeRun_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("outputKind");
-        QTest::newRow("CIA to CIA") << ".cia" << ".cia";
-        QTest::newRow("CIA to CXI") << ".cia" << ".cxi";
-        QTest::newRow("CXI to CIA") << ".cxi" << ".cia";
-        QTest::newRow("CXI to CXI") << ".cxi" << ".cxi";
-        QTest::newRow("3DS to CIA") << ".3ds" << ".cia";
-        QTest::newRow("3DS to CXI") << ".3ds" << ".cxi";
-        QTest::newRow("3DS to 3DS") << ".3ds" << ".3ds";
+        QTest::newRow("CIA to CIA") << ".cia"
+                                    << ".cia";
+        QTest::newRow("CIA to CXI") << ".cia"
+                                    << ".cxi";
+        QTest::newRow("CXI to CIA") << ".cxi"
+                                    << ".cia";
+        QTest::newRow("CXI to CXI") << ".cxi"
+                                    << ".cxi";
+        QTest::newRow("3DS to CIA") << ".3ds"
+                                    << ".cia";
+        QTest::newRow("3DS to CXI") << ".3ds"
+                                    << ".cxi";
+        QTest::newRow("3DS to 3DS") << ".3ds"
+                                    << ".3ds";
     }
     void wholeRun() {
         QFETCH(QString, kind);
@@ -280,11 +334,12 @@ private slots:
         QTest::addColumn<bool>("success");
         const QString dat = QString::fromLatin1(Md5Of(QByteArray(4096, 'd')));
         const QString inc = QString::fromLatin1(Md5Of("index of the data archive"));
-        QTest::newRow("pack.dat differs") << "00112233445566778899AABBCCDDEEFF" << inc.toUpper()
-                                          << Sep("MD5NotMatched") << false;
-        QTest::newRow("pack.inc differs") << dat.toUpper() << "00112233445566778899AABBCCDDEEFF"
-                                          << Sep("MD5NotMatched") << false;
-        QTest::newRow("lower-case digests match") << dat.toLower() << inc.toLower() << QString() << true;
+        QTest::newRow("pack.dat differs")
+            << "00112233445566778899AABBCCDDEEFF" << inc.toUpper() << Sep("MD5NotMatched") << false;
+        QTest::newRow("pack.inc differs")
+            << dat.toUpper() << "00112233445566778899AABBCCDDEEFF" << Sep("MD5NotMatched") << false;
+        QTest::newRow("lower-case digests match")
+            << dat.toLower() << inc.toLower() << QString() << true;
         QTest::newRow("only pack.inc named") << QString() << inc << QString() << true;
     }
     void digests() {
@@ -328,23 +383,72 @@ private slots:
         QTest::addColumn<QString>("startEntry");
         QTest::addColumn<QString>("errorEntry");
         QTest::addColumn<int>("lastProgress");
-        QTest::newRow("CIA NCCH") << ".cia" << ".cia" << "NCCH" << T("ExtractingNCCH") << Sep("ErrorExtractingNCCH") << 0;
-        QTest::newRow("CIA ExeFS") << ".cia" << ".cia" << "EXEFS" << T("ExtractingExeFS") << Sep("ErrorExtractingExeFs") << 5;
-        QTest::newRow("CIA RomFS") << ".cia" << ".cia" << "ROMFS" << T("ExtractingRomFS") << Sep("ErrorExtractingRomFS") << 10;
-        QTest::newRow("3DS NCCH") << ".3ds" << ".3ds" << "NCCH" << T("ExtractingNCCH") << Sep("ErrorExtractingNCCH") << 0;
-        QTest::newRow("3DS ExeFS") << ".3ds" << ".3ds" << "EXEFS" << T("ExtractingExeFS") << Sep("ErrorExtractingExeFs") << 5;
-        QTest::newRow("3DS RomFS") << ".3ds" << ".3ds" << "ROMFS" << T("ExtractingRomFS") << Sep("ErrorExtractingRomFS") << 10;
-        QTest::newRow("CXI ExeFS") << ".cxi" << ".cxi" << "EXEFS" << T("ExtractingExeFS") << Sep("ErrorExtractingExeFs") << 0;
-        QTest::newRow("CXI RomFS") << ".cxi" << ".cxi" << "ROMFS" << T("ExtractingRomFS") << Sep("ErrorExtractingRomFS") << 10;
-        QTest::newRow("unpack RomFS") << ".cia" << ".cia" << "UNPACKROMFS" << T("UnpackingRomFS") << Sep("ErrorUnpackingRomFS") << 20;
-        QTest::newRow("CXI headers") << ".cia" << ".cia" << "CXIHEADERS" << T("ExtractingCXIHeaders") << Sep("ErrorExtractingCXIHeaders") << 30;
-        QTest::newRow("ExeFS headers") << ".cia" << ".cia" << "EXEFSHEADERS" << T("ExtractingExeFSHeaders") << Sep("ErrorExtractingExeFSHeaders") << 35;
-        QTest::newRow("xdelta") << ".cia" << ".cia" << "XDELTA" << T("ApplyingXdelta") << Sep("ErrorApplyingXdelta") << 50;
-        QTest::newRow("rebuild ExeFS") << ".cia" << ".cia" << "REBUILDEXEFS" << T("RebuildingExeFS") << T("ErrorRebuildingExeFS") << 80;
-        QTest::newRow("rebuild RomFS") << ".cxi" << ".cia" << "REBUILDROMFS" << T("RebuildingRomFS") << T("ErrorRebuildingRomFS") << 85;
-        QTest::newRow("rebuild CXI") << ".3ds" << ".cxi" << "REBUILDCXI" << T("RebuildingCXI") << T("ErrorRebuildingCXI") << 90;
-        QTest::newRow("build CIA") << ".cia" << ".cia" << "CIA" << T("RebuildingCIA") << T("ErrorRebuildingCIA") << 95;
-        QTest::newRow("build 3DS") << ".3ds" << ".3ds" << "3DS" << T("Rebuilding3DS") << T("ErrorRebuilding3DS") << 95;
+        QTest::newRow("CIA NCCH") << ".cia"
+                                  << ".cia"
+                                  << "NCCH" << T("ExtractingNCCH") << Sep("ErrorExtractingNCCH")
+                                  << 0;
+        QTest::newRow("CIA ExeFS")
+            << ".cia"
+            << ".cia"
+            << "EXEFS" << T("ExtractingExeFS") << Sep("ErrorExtractingExeFs") << 5;
+        QTest::newRow("CIA RomFS")
+            << ".cia"
+            << ".cia"
+            << "ROMFS" << T("ExtractingRomFS") << Sep("ErrorExtractingRomFS") << 10;
+        QTest::newRow("3DS NCCH") << ".3ds"
+                                  << ".3ds"
+                                  << "NCCH" << T("ExtractingNCCH") << Sep("ErrorExtractingNCCH")
+                                  << 0;
+        QTest::newRow("3DS ExeFS")
+            << ".3ds"
+            << ".3ds"
+            << "EXEFS" << T("ExtractingExeFS") << Sep("ErrorExtractingExeFs") << 5;
+        QTest::newRow("3DS RomFS")
+            << ".3ds"
+            << ".3ds"
+            << "ROMFS" << T("ExtractingRomFS") << Sep("ErrorExtractingRomFS") << 10;
+        QTest::newRow("CXI ExeFS")
+            << ".cxi"
+            << ".cxi"
+            << "EXEFS" << T("ExtractingExeFS") << Sep("ErrorExtractingExeFs") << 0;
+        QTest::newRow("CXI RomFS")
+            << ".cxi"
+            << ".cxi"
+            << "ROMFS" << T("ExtractingRomFS") << Sep("ErrorExtractingRomFS") << 10;
+        QTest::newRow("unpack RomFS")
+            << ".cia"
+            << ".cia"
+            << "UNPACKROMFS" << T("UnpackingRomFS") << Sep("ErrorUnpackingRomFS") << 20;
+        QTest::newRow("CXI headers")
+            << ".cia"
+            << ".cia"
+            << "CXIHEADERS" << T("ExtractingCXIHeaders") << Sep("ErrorExtractingCXIHeaders") << 30;
+        QTest::newRow("ExeFS headers") << ".cia"
+                                       << ".cia"
+                                       << "EXEFSHEADERS" << T("ExtractingExeFSHeaders")
+                                       << Sep("ErrorExtractingExeFSHeaders") << 35;
+        QTest::newRow("xdelta") << ".cia"
+                                << ".cia"
+                                << "XDELTA" << T("ApplyingXdelta") << Sep("ErrorApplyingXdelta")
+                                << 50;
+        QTest::newRow("rebuild ExeFS")
+            << ".cia"
+            << ".cia"
+            << "REBUILDEXEFS" << T("RebuildingExeFS") << T("ErrorRebuildingExeFS") << 80;
+        QTest::newRow("rebuild RomFS")
+            << ".cxi"
+            << ".cia"
+            << "REBUILDROMFS" << T("RebuildingRomFS") << T("ErrorRebuildingRomFS") << 85;
+        QTest::newRow("rebuild CXI")
+            << ".3ds"
+            << ".cxi"
+            << "REBUILDCXI" << T("RebuildingCXI") << T("ErrorRebuildingCXI") << 90;
+        QTest::newRow("build CIA") << ".cia"
+                                   << ".cia"
+                                   << "CIA" << T("RebuildingCIA") << T("ErrorRebuildingCIA") << 95;
+        QTest::newRow("build 3DS") << ".3ds"
+                                   << ".3ds"
+                                   << "3DS" << T("Rebuilding3DS") << T("ErrorRebuilding3DS") << 95;
     }
     void toolFails() {
         QFETCH(QString, kind);
@@ -371,10 +475,14 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("stage");
         QTest::addColumn<QString>("unknownEntry");
-        QTest::newRow("ctrtool") << ".cia" << "NCCH" << Sep("UnkctrtoolError");
-        QTest::newRow("3dstool") << ".cia" << "UNPACKROMFS" << Sep("Unk3dstoolError");
-        QTest::newRow("xdelta") << ".cxi" << "XDELTA" << Sep("UnkXdeltaError");
-        QTest::newRow("makerom, last stage") << ".3ds" << "CIA" << Sep("UnkMakeromError");
+        QTest::newRow("ctrtool") << ".cia"
+                                 << "NCCH" << Sep("UnkctrtoolError");
+        QTest::newRow("3dstool") << ".cia"
+                                 << "UNPACKROMFS" << Sep("Unk3dstoolError");
+        QTest::newRow("xdelta") << ".cxi"
+                                << "XDELTA" << Sep("UnkXdeltaError");
+        QTest::newRow("makerom, last stage") << ".3ds"
+                                             << "CIA" << Sep("UnkMakeromError");
     }
     void toolExitsTwo() {
         QFETCH(QString, kind);
@@ -402,7 +510,8 @@ private slots:
         QVERIFY(!worker->Succeeded());
         QCOMPARE(checked, m_dir->path() + "/out/game.cia|.cia");
         QCOMPARE(host.Entries.mid(host.Entries.size() - 2),
-                 (QStringList{T("VerifyingOutput"), Sep("ErrorVerifyingOutput") + "\r\nRomFS level 3 hash mismatch"}));
+                 (QStringList{T("VerifyingOutput"),
+                              Sep("ErrorVerifyingOutput") + "\r\nRomFS level 3 hash mismatch"}));
         QCOMPARE(host.ProgressValues.back(), 95);
         QVERIFY(QFile::exists(m_dir->path() + "/out/game.cia")); // the output stays
     }
@@ -504,7 +613,8 @@ private slots:
         WriteFileBytes(m_program + "tools/release", "");
         worker->wait();
         QCOMPARE(host.FinishedWorkers.size(), size_t(1));
-        QCOMPARE(host.Entries.mid(host.Entries.size() - 2), (QStringList{T("UnpackingRomFS"), T("Done")}));
+        QCOMPARE(host.Entries.mid(host.Entries.size() - 2),
+                 (QStringList{T("UnpackingRomFS"), T("Done")}));
         QCOMPARE(host.ProgressValues.back(), 20);
     }
 
@@ -573,7 +683,8 @@ private slots:
         TRecordingHost host;
         auto worker = RunInstall(DefaultRun(), host);
         QVERIFY(worker->Succeeded());
-        QVERIFY2(host.Entries.first().startsWith(Framed("WarningDiskSpace")), qPrintable(host.Entries.first()));
+        QVERIFY2(host.Entries.first().startsWith(Framed("WarningDiskSpace")),
+                 qPrintable(host.Entries.first()));
         QVERIFY(host.Entries.first().endsWith(" GB\r\n"));
         QCOMPARE(host.Entries.at(1), T("ExtractingNCCH"));
     }

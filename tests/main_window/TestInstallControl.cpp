@@ -56,9 +56,9 @@ private:
     std::vector<int> m_values;
 };
 
-const char* const kStepControls[] = {"CBLang", "btOldRomPath", "ebOldRom", "btNewRomPath",
-                                     "ebNewRom", "CBPatch", "BTNMusicChange", "BTNInstallPatch",
-                                     "TntRadioGroup2", "BTNCancel"};
+const char* const kStepControls[] = {
+    "CBLang",  "btOldRomPath",   "ebOldRom",        "btNewRomPath",   "ebNewRom",
+    "CBPatch", "BTNMusicChange", "BTNInstallPatch", "TntRadioGroup2", "BTNCancel"};
 
 } // namespace
 
@@ -127,7 +127,8 @@ private slots:
         m_source = m_dir->path() + "/source.cia";
         WriteFileBytes(m_source, "SOURCE");
         m_messages.clear();
-        SetOutputCheck([](const QString&, const QString&, const TLanguageTable&) { return QString(); });
+        SetOutputCheck(
+            [](const QString&, const QString&, const TLanguageTable&) { return QString(); });
         SetMessageHook([this](TMessageKind, const QString& text) { m_messages << text; });
         m_form = std::make_unique<TRecordingForm>(m_program);
         QVERIFY(!m_form->StartupFailed());
@@ -153,7 +154,8 @@ private slots:
         const qsizetype start = log.indexOf("\n" + Text("StartPatching") + "\n");
         QVERIFY(start >= 0);
         const qsizetype first = log.indexOf(Text("ExtractingNCCH"));
-        const qsizetype success = log.indexOf(Text("PatchingSuccessful") + "\n[" + m_dir->path() + "/game.cia]");
+        const qsizetype success =
+            log.indexOf(Text("PatchingSuccessful") + "\n[" + m_dir->path() + "/game.cia]");
         QVERIFY2(start < first && first < success, qPrintable(log));
         QVERIFY(log.endsWith(m_dir->path() + "/game.cia]"));
         QCOMPARE(m_form->Values(),
@@ -161,8 +163,8 @@ private slots:
         QCOMPARE(Control<QProgressBar>("ProgressBar1")->value(), 0);
         QVERIFY(!QFileInfo::exists(m_program + "tools/temp"));
         // Ready again: the patch has no voice folder, so the voice choice stays off.
-        QStringList ready = {"CBLang", "btOldRomPath", "ebOldRom", "btNewRomPath", "ebNewRom",
-                             "CBPatch", "BTNMusicChange", "BTNInstallPatch"};
+        QStringList ready = {"CBLang",   "btOldRomPath", "ebOldRom",       "btNewRomPath",
+                             "ebNewRom", "CBPatch",      "BTNMusicChange", "BTNInstallPatch"};
         const TTrackList* tracks = m_form->State().TrackList.get();
         if (!tracks || tracks->Status() != TTrackListStatus::Ok)
             ready.removeOne("BTNMusicChange"); // the track list keeps it off

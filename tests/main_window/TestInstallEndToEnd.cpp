@@ -81,13 +81,20 @@ private slots:
     void install_data() {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("outputKind");
-        QTest::newRow("CIA to CIA") << ".cia" << ".cia";
-        QTest::newRow("CIA to CXI") << ".cia" << ".cxi";
-        QTest::newRow("CXI to CIA") << ".cxi" << ".cia";
-        QTest::newRow("CXI to CXI") << ".cxi" << ".cxi";
-        QTest::newRow("3DS to CIA") << ".3ds" << ".cia";
-        QTest::newRow("3DS to CXI") << ".3ds" << ".cxi";
-        QTest::newRow("3DS to 3DS") << ".3ds" << ".3ds";
+        QTest::newRow("CIA to CIA") << ".cia"
+                                    << ".cia";
+        QTest::newRow("CIA to CXI") << ".cia"
+                                    << ".cxi";
+        QTest::newRow("CXI to CIA") << ".cxi"
+                                    << ".cia";
+        QTest::newRow("CXI to CXI") << ".cxi"
+                                    << ".cxi";
+        QTest::newRow("3DS to CIA") << ".3ds"
+                                    << ".cia";
+        QTest::newRow("3DS to CXI") << ".3ds"
+                                    << ".cxi";
+        QTest::newRow("3DS to 3DS") << ".3ds"
+                                    << ".3ds";
     }
     void install() {
         QFETCH(QString, kind);
@@ -101,7 +108,9 @@ private slots:
         TRecordingForm form(m_program);
         QVERIFY(!form.StartupFailed());
         form.show();
-        const auto control = [&](const char* name) { return form.findChild<QWidget*>(QLatin1String(name)); };
+        const auto control = [&](const char* name) {
+            return form.findChild<QWidget*>(QLatin1String(name));
+        };
 
         QueueFileDialogAnswer({true, source, 1});
         QTest::mouseClick(static_cast<QPushButton*>(control("btOldRomPath")), Qt::LeftButton);
@@ -124,22 +133,35 @@ private slots:
         tracks->SetChanged(true);
 
         QTest::mouseClick(static_cast<QPushButton*>(control("BTNInstallPatch")), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(form.Worker() == nullptr && control("BTNInstallPatch")->isEnabled(), 120000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            form.Worker() == nullptr && control("BTNInstallPatch")->isEnabled(), 120000);
 
         // The log: start entry, every stage in order, the read-back, the success entry.
         const QString log = static_cast<QPlainTextEdit*>(control("MemoLog"))->toPlainText();
         QStringList keys = {"StartPatching"};
         if (kind != ".cxi")
             keys << "ExtractingNCCH";
-        keys << "ExtractingExeFS" << "ExtractingRomFS" << "UnpackingRomFS" << "ExtractingCXIHeaders"
-             << "ExtractingExeFSHeaders" << "CheckingMD5PackDat" << "MD5Matched" << "CheckingMD5PackInc"
-             << "MD5Matched" << "ApplyingXdelta" << "ApplyingVoice" << "ChangingMusic"
-             << "RebuildingExeFS" << "RebuildingRomFS" << "RebuildingCXI";
+        keys << "ExtractingExeFS"
+             << "ExtractingRomFS"
+             << "UnpackingRomFS"
+             << "ExtractingCXIHeaders"
+             << "ExtractingExeFSHeaders"
+             << "CheckingMD5PackDat"
+             << "MD5Matched"
+             << "CheckingMD5PackInc"
+             << "MD5Matched"
+             << "ApplyingXdelta"
+             << "ApplyingVoice"
+             << "ChangingMusic"
+             << "RebuildingExeFS"
+             << "RebuildingRomFS"
+             << "RebuildingCXI";
         if (outputKind == ".cia")
             keys << "RebuildingCIA";
         if (outputKind == ".3ds")
             keys << "Rebuilding3DS";
-        keys << "VerifyingOutput" << "PatchingSuccessful";
+        keys << "VerifyingOutput"
+             << "PatchingSuccessful";
         qsizetype at = 0;
         for (const QString& key : keys) {
             const qsizetype found = log.indexOf(m_texts.Lookup(key), at);
@@ -182,19 +204,24 @@ private slots:
         QCOMPARE(ExtractImage(m_program, output, outputKind, parts), QString());
         QVERIFY(ReadWholeFile(parts + "/romfs/pack.dat") == m_patched_pack);
         for (const QString& name : QDir(m_patch + "/exefs").entryList(QDir::Files))
-            QVERIFY2(ReadWholeFile(parts + "/exefs/" + name) == ReadWholeFile(m_patch + "/exefs/" + name),
+            QVERIFY2(ReadWholeFile(parts + "/exefs/" + name) ==
+                         ReadWholeFile(m_patch + "/exefs/" + name),
                      qPrintable(name));
-        QCOMPARE(ReadWholeFile(parts + "/romfs/text/notes.msg"), ReadWholeFile(m_patch + "/romfs/text/notes.msg"));
-        QCOMPARE(ReadWholeFile(parts + "/romfs/pack.inc"), ReadWholeFile(m_patch + "/romfs/pack.inc"));
+        QCOMPARE(ReadWholeFile(parts + "/romfs/text/notes.msg"),
+                 ReadWholeFile(m_patch + "/romfs/text/notes.msg"));
+        QCOMPARE(ReadWholeFile(parts + "/romfs/pack.inc"),
+                 ReadWholeFile(m_patch + "/romfs/pack.inc"));
 
         const QString sound = parts + "/sound";
         QDir().mkpath(sound);
-        QCOMPARE(UnpackBcsar(ReadWholeFile(parts + "/romfs/sound/QK123.bcsar"), sound, 0, false), 0);
+        QCOMPARE(UnpackBcsar(ReadWholeFile(parts + "/romfs/sound/QK123.bcsar"), sound, 0, false),
+                 0);
         const QString voices = m_patch + "/voice/JAP MOD/3_BCWAV/";
         const QStringList clips = QDir(voices).entryList(QDir::Files);
         QVERIFY(!clips.isEmpty());
         for (const QString& clip : clips)
-            QVERIFY2(ReadWholeFile(sound + "/4_CSAR_FILE/3_CWAR/3_BCWAV/" + clip) == ReadWholeFile(voices + clip),
+            QVERIFY2(ReadWholeFile(sound + "/4_CSAR_FILE/3_CWAR/3_BCWAV/" + clip) ==
+                         ReadWholeFile(voices + clip),
                      qPrintable(clip));
         form.close();
     }

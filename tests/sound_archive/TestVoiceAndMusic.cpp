@@ -19,14 +19,21 @@
 namespace {
 
 constexpr int kClipCount = 3;
-constexpr qsizetype kLongInfo = 0xE400; // holds every music slot
+constexpr qsizetype kLongInfo = 0xE400;  // holds every music slot
 constexpr qsizetype kShortInfo = 0xE210; // ends inside the last slot
 
-const QStringList kKeys = {"ErrorFolderCreate", "WarningLoadingBcsar", "WarningPackingBcsar",
-                           "WarningCopyingSoundFiles", "ApplyingVoice", "ChangingMusic", "Done",
+const QStringList kKeys = {"ErrorFolderCreate",
+                           "WarningLoadingBcsar",
+                           "WarningPackingBcsar",
+                           "WarningCopyingSoundFiles",
+                           "ApplyingVoice",
+                           "ChangingMusic",
+                           "Done",
                            "WarningUnknownTrack"};
 
-QString T(const char* key) { return QStringLiteral("<%1>").arg(QLatin1String(key)); }
+QString T(const char* key) {
+    return QStringLiteral("<%1>").arg(QLatin1String(key));
+}
 
 QByteArray ReadFile(const QString& path) {
     QFile file(path);
@@ -63,9 +70,7 @@ private:
         WriteFile(m_archive, m_original.Bytes);
     }
 
-    int Apply(int voice) {
-        return ApplyVoiceAndMusic(m_program, voice, Host(), m_table, m_patch);
-    }
+    int Apply(int voice) { return ApplyVoiceAndMusic(m_program, voice, Host(), m_table, m_patch); }
 
     // The clips of the archive now on disk, in order.
     std::vector<QByteArray> ClipsOnDisk() {
@@ -131,7 +136,8 @@ private slots:
         WriteFile(m_patch + "voice/JAP MOD/3_BCWAV/000.bcwav", "modified zero");
         WriteFile(m_patch + "voice/JAP MOD/3_BCWAV/002.bcwav", "modified two");
         for (int i = 0; i < kClipCount; ++i)
-            WriteFile(m_patch + QStringLiteral("voice/JAP ORIG/3_BCWAV/00%1.bcwav").arg(i), "original " + QByteArray::number(i));
+            WriteFile(m_patch + QStringLiteral("voice/JAP ORIG/3_BCWAV/00%1.bcwav").arg(i),
+                      "original " + QByteArray::number(i));
         Host().NoVoice = false;
         QCOMPARE(Apply(voice), 0);
         QCOMPARE(Host().Entries, (QStringList{T("ApplyingVoice"), T("Done")}));
@@ -161,8 +167,8 @@ private slots:
         list->SetChanged(true);
         Host().Tracks = list.get();
         QCOMPARE(Apply(0), 0);
-        QCOMPARE(Host().Entries,
-                 (QStringList{T("ChangingMusic"), T("WarningUnknownTrack") + "\r\nZZZ999", T("Done")}));
+        QCOMPARE(Host().Entries, (QStringList{T("ChangingMusic"),
+                                              T("WarningUnknownTrack") + "\r\nZZZ999", T("Done")}));
 
         const QByteArray archive = ReadFile(m_archive);
         const qsizetype info = synth::Get32(archive, 36);
@@ -182,14 +188,18 @@ private slots:
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<bool>("workFolderRemains");
-        QTest::newRow("left-over work folder") << "workfolder" << QStringList{T("ErrorFolderCreate")} << true;
-        QTest::newRow("not an archive") << "garbage" << QStringList{T("WarningLoadingBcsar")} << false;
+        QTest::newRow("left-over work folder")
+            << "workfolder" << QStringList{T("ErrorFolderCreate")} << true;
+        QTest::newRow("not an archive")
+            << "garbage" << QStringList{T("WarningLoadingBcsar")} << false;
         QTest::newRow("no archive") << "missing" << QStringList{T("WarningLoadingBcsar")} << false;
         QTest::newRow("voice folder missing")
             << "novoice" << QStringList{T("ApplyingVoice"), T("WarningCopyingSoundFiles")} << false;
         QTest::newRow("clip name taken by a folder")
-            << "clipfolder" << QStringList{T("ApplyingVoice"), T("WarningCopyingSoundFiles")} << false;
-        QTest::newRow("INFO too short for the slots") << "shortinfo" << QStringList{T("WarningLoadingBcsar")} << false;
+            << "clipfolder" << QStringList{T("ApplyingVoice"), T("WarningCopyingSoundFiles")}
+            << false;
+        QTest::newRow("INFO too short for the slots")
+            << "shortinfo" << QStringList{T("WarningLoadingBcsar")} << false;
     }
     void failures() {
         QFETCH(QString, setup);
