@@ -143,12 +143,15 @@ int main(int argc, char* argv[]) {
     // The probe: a fast timer on the window's thread; a late tick means the thread was busy.
     qint64 last_tick = 0;
     qint64 longest_gap = 0;
+    qint64 longest_gap_end = 0;
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
-        if (last_tick != 0)
-            longest_gap = std::max(longest_gap, now - last_tick);
+        if (last_tick != 0 && now - last_tick > longest_gap) {
+            longest_gap = now - last_tick;
+            longest_gap_end = now;
+        }
         last_tick = now;
     });
 
@@ -192,8 +195,15 @@ int main(int argc, char* argv[]) {
     std::printf("\ncp of the image:       %8.3f s\n", Seconds(cp_ns));
     std::printf("whole install:         %8.3f s\n", run);
     std::printf("ratio install / cp:    %8.2f\n", run / Seconds(cp_ns));
-    std::printf("longest window block:  %8.1f ms (probe every %d ms)\n",
-                static_cast<double>(longest_gap) / 1e6 - kTickMs, kTickMs);
+    std::printf("longest window block:  %8.1f ms (probe every %d ms), ending %.3f s into the run",
+                static_cast<double>(longest_gap) / 1e6 - kTickMs, kTickMs,
+                Seconds(longest_gap_end - start));
+    QString during;
+    for (const auto& entry : entries) {
+        if (entry.At <= longest_gap_end)
+            during = entry.Text.trimmed().replace(QLatin1String("\r\n"), QLatin1String(" "));
+    }
+    std::printf(" (after \"%s\")\n", qPrintable(during.left(50)));
     form.close();
     return success ? 0 : 1;
 }
