@@ -43,9 +43,9 @@ set -e
 listing() { (cd "$1" && find . -type f | LC_ALL=C sort | while read -r f; do echo "$f $(md5sum < "$f" | cut -c1-32)"; done); }
 case $stage in
   NCCH) if [ "$tool" = ctrtool ]; then cp "$2" tools/temp/c.0000.00000000; else cp "$3" "$7"; echo main > "$5"; fi ;;
-  EXEFS) echo exefs > tools/temp/exefs.bin ;;
+  EXEFS) if [ -f tools/dir_EXEFS ]; then mkdir -p tools/temp/exefs.bin/x; else echo exefs > tools/temp/exefs.bin; fi ;;
   ROMFS) echo romfs > tools/temp/romfs.bin ;;
-  UNPACKROMFS) mkdir "$5"; cp -R fixture/romfs/. "$5" ;;
+  UNPACKROMFS) mkdir "$5"; cp -R fixture/romfs/. "$5"; if [ -d fixture/temp ]; then cp -R fixture/temp/. tools/temp; fi ;;
   CXIHEADERS) [ -f "$3" ]; echo h > "$5"; echo x > "$7"; echo l > "$9" ;;
   EXEFSHEADERS) mkdir "$5"; echo original > "$5/code.bin"; echo banner > "$5/banner.bin"; echo e > "$7" ;;
   REBUILDEXEFS) listing "$5" > "$3" ;;

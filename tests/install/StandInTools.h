@@ -5,6 +5,8 @@
 // records its stage in tools/calls.log and can be told to fail or to wait:
 //   tools/exit_<STAGE>   holds an exit code: 1 fails at once, any other code after the work
 //   tools/block_<STAGE>  makes the tool write tools/started_<STAGE> and wait for tools/release
+//   tools/dir_EXEFS      makes the ExeFS stage leave a folder named exefs.bin
+// The RomFS unpacking also copies program_folder/fixture/temp, when present, into tools/temp.
 // Stages: NCCH EXEFS ROMFS UNPACKROMFS CXIHEADERS EXEFSHEADERS REBUILDEXEFS REBUILDROMFS
 // REBUILDCXI CIA 3DS XDELTA.
 // The "image" the rebuild writes is a listing of every file (path and MD5) of the rebuilt

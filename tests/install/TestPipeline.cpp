@@ -516,6 +516,22 @@ private slots:
         QVERIFY(QFile::exists(m_dir->path() + "/out/game.cia")); // the output stays
     }
 
+    void intermediateCannotBeDeleted() {
+        WriteFileBytes(m_program + "tools/dir_EXEFS", "");
+        TRecordingHost host;
+        auto worker = RunInstall(DefaultRun(), host);
+        QCOMPARE(host.Entries.last(), Sep("ErrorDeleteTempFile"));
+        QCOMPARE(host.ProgressValues.back(), 40);
+    }
+
+    void dataArchiveCannotBeMoved() {
+        WriteFileBytes(m_program + "fixture/temp/old_pack.dat/in the way", "");
+        TRecordingHost host;
+        auto worker = RunInstall(DefaultRun(), host);
+        QCOMPARE(host.Entries.last(), Sep("ErrorMovingPackDat"));
+        QCOMPARE(host.ProgressValues.back(), 45);
+    }
+
     void breakEndsRomFsUnpacking() {
         SetToolExit("UNPACKROMFS", "INT");
         TRecordingHost host;
