@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -79,11 +80,21 @@ int main(int argc, char** argv) {
     }
     sync();
 
-    const double copy_in = RunTimed({"cp", "-r", input.string(), (work / "copy").string()});
+    // Each step runs three times on a clean target; the fastest run counts, since the disk
+    // is shared and writeback timing varies.
+    double copy_in = 1e9, build = 1e9, copy_image = 1e9, extract = 1e9;
     long build_rss = 0, extract_rss = 0;
-    const double build = RunTimed({tool, "-ctf", "romfs", (work / "romfs.bin").string(), "--romfs-dir", input.string()}, &build_rss);
-    const double copy_image = RunTimed({"cp", (work / "romfs.bin").string(), (work / "romfs_copy.bin").string()});
-    const double extract = RunTimed({tool, "-xtf", "romfs", (work / "romfs.bin").string(), "--romfs-dir", (work / "out").string()}, &extract_rss);
+    for (int round = 0; round < 3; ++round) {
+        fs::remove_all(work / "copy");
+        fs::remove(work / "romfs.bin");
+        fs::remove(work / "romfs_copy.bin");
+        fs::remove_all(work / "out");
+        sync();
+        copy_in = std::min(copy_in, RunTimed({"cp", "-r", input.string(), (work / "copy").string()}));
+        build = std::min(build, RunTimed({tool, "-ctf", "romfs", (work / "romfs.bin").string(), "--romfs-dir", input.string()}, &build_rss));
+        copy_image = std::min(copy_image, RunTimed({"cp", (work / "romfs.bin").string(), (work / "romfs_copy.bin").string()}));
+        extract = std::min(extract, RunTimed({tool, "-xtf", "romfs", (work / "romfs.bin").string(), "--romfs-dir", (work / "out").string()}, &extract_rss));
+    }
 
     std::printf("data: %.1f MiB in files\n", static_cast<double>(total) / (1 << 20));
     std::printf("cp -r folder:   %.2f s\n", copy_in);
