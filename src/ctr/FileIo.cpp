@@ -5,6 +5,8 @@
 #include <cstring>
 #include <system_error>
 
+#include <unistd.h>
+
 namespace ctr {
 
 std::string PathText(const std::filesystem::path& path) {
@@ -26,6 +28,8 @@ TInFile::TInFile(const std::filesystem::path& path) : m_path(path) {
     }
     m_size = static_cast<std::uint64_t>(ftello(m_file));
 }
+
+int TInFile::Descriptor() const { return fileno(m_file); }
 
 TInFile::~TInFile() {
     if (m_file)
@@ -108,10 +112,36 @@ void TOutFile::Commit() {
     m_committed = true;
 }
 
+bool TOutFile::CopyFromKernel(TInFile& in, std::uint64_t offset, std::uint64_t length) {
+    if (!m_file || std::fflush(m_file) != 0)
+        throw TCtrError("cannot write " + PathText(m_path) + ": " + Reason());
+    const int out_fd = fileno(m_file);
+    loff_t in_position = static_cast<loff_t>(offset);
+    loff_t out_position = static_cast<loff_t>(m_position);
+    std::uint64_t done = 0;
+    while (done < length) {
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, 1u << 30));
+        const ssize_t copied = copy_file_range(in.Descriptor(), &in_position, out_fd, &out_position, part, 0);
+        if (copied < 0) {
+            if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
+                return false;
+            throw TCtrError("cannot write " + PathText(m_path) + ": " + Reason());
+        }
+        if (copied == 0)
+            throw TCtrError("cannot read " + PathText(in.Path()) + ": unexpected end of file");
+        done += static_cast<std::uint64_t>(copied);
+    }
+    Seek(m_position + length);
+    m_end = std::max(m_end, m_position);
+    return true;
+}
+
 void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
                TSha256* hash) {
     if (!in.Contains(offset, length))
         throw TCtrError(PathText(in.Path()) + " is too short: a region lies outside the file");
+    if (!hash && length > 0 && out.CopyFromKernel(in, offset, length))
+        return;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize)));
     while (length > 0) {
         const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));

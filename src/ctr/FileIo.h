@@ -65,6 +65,7 @@ public:
     bool Contains(std::uint64_t offset, std::uint64_t length) const {
         return offset <= m_size && length <= m_size - offset;
     }
+    int Descriptor() const;
 
 private:
     std::filesystem::path m_path;
@@ -91,6 +92,9 @@ public:
     const std::filesystem::path& Path() const { return m_path; }
     /// Flushes and closes; throws when the data did not reach the file.
     void Commit();
+    /// Copies straight from `in` inside the kernel where the file systems allow it; false
+    /// (with nothing written) when they do not.
+    bool CopyFromKernel(TInFile& in, std::uint64_t offset, std::uint64_t length);
 
 private:
     std::filesystem::path m_path;
