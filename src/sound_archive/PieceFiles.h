@@ -23,6 +23,10 @@ void AppendFileOrThrow(QByteArray& buffer, const QString& path);
 /// Size of the plain file `path`, or -1 when it is missing or not a plain file.
 qint64 PlainFileSize(const QString& path);
 
+/// Reserves room for `capacity` bytes in `buffer`. Large buffers are marked for huge pages
+/// first, which spares most page faults when tens of MiB are filled at once.
+void ReserveLarge(QByteArray& buffer, qsizetype capacity);
+
 /// Test seam: while set, the hook runs with the path before every piece write, on the
 /// calling thread; it may throw to stand for a failing disk.
 using TPieceWriteHook = std::function<void(const QString& path)>;

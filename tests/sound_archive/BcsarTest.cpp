@@ -521,6 +521,7 @@ TEST_F(BcsarTest, UnreadableClipRaisesMessageBox) {
     EXPECT_EQ(output, QByteArray("untouched"));
 }
 
+// A missing CSAR piece raises an error, but only once the nested steps have succeeded.
 TEST_F(BcsarTest, MissingCsarPieceReachesCaller) {
     const QString folder = Folder(QStringLiteral("nostrg"));
     ASSERT_EQ(Unpack(synth::Build({}).Bytes, folder), 0);
@@ -534,6 +535,23 @@ TEST_F(BcsarTest, MissingCsarPieceReachesCaller) {
         EXPECT_TRUE(error.Reason().contains(QStringLiteral("2_CSAR_STRG.bin")));
     }
     EXPECT_EQ(output, QByteArray("untouched"));
+    ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/4_CSAR_FILE/2_FILE_CWSD.bin")));
+    EXPECT_EQ(PackBcsar(output, folder, false), -1);
+    EXPECT_EQ(output, QByteArray("untouched"));
+}
+
+// The two inner steps on their own give the CWAR and the FILE partition as stored.
+TEST_F(BcsarTest, InnerPackStepsRebuildTheirParts) {
+    synth::TSpec spec;
+    spec.Clips = synth::Clips(5, 33);
+    const synth::TArchive archive = synth::Build(spec);
+    const QString folder = Folder(QStringLiteral("inner"));
+    ASSERT_EQ(Unpack(archive.Bytes, folder), 0);
+    QByteArray cwar, partition;
+    ASSERT_EQ(PackCwar(cwar, folder + QStringLiteral("/4_CSAR_FILE/3_CWAR"), false), 0);
+    EXPECT_EQ(cwar, archive.Bytes.mid(archive.CwarAt));
+    ASSERT_EQ(PackCsarFile(partition, cwar, folder + QStringLiteral("/4_CSAR_FILE"), false), 0);
+    EXPECT_EQ(partition, archive.Bytes.mid(archive.FileAt));
 }
 
 // Errors raised inside a nested step become a message box and remove that step's folder; at
