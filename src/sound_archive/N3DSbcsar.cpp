@@ -410,21 +410,17 @@ int UnpackCwar(const QByteArray& stream, const QString& folder, qint64 start, bo
         return Corrupt(verbose, QStringLiteral("CWAR clip table"));
     const std::uint64_t clip_base = std::uint64_t{*in.U32(kCwarBlockOffset)} + kClipBase;
 
-    // Every clip is checked before anything of this level is written.
-    struct TClip {
-        std::uint32_t Offset;
-        TBytes Bytes;
-    };
-    std::vector<TClip> clips;
-    clips.reserve(static_cast<std::size_t>(count));
-    for (std::uint64_t i = 0; i < count; ++i) {
+    // Clip i from its table entry, or nothing when it reaches past the CWAR.
+    auto clip_at = [&](std::uint64_t i, std::uint32_t* offset) {
         const std::size_t entry = kInfoEntries + kEntrySize * static_cast<std::size_t>(i);
-        const std::uint32_t offset = *info_in.U32(entry + kEntryOffset);
-        const std::optional<TBytes> bytes =
-            Range(*cwar, clip_base + offset, *info_in.U32(entry + kEntryLength));
-        if (!bytes)
+        *offset = *info_in.U32(entry + kEntryOffset);
+        return Range(*cwar, clip_base + *offset, *info_in.U32(entry + kEntryLength));
+    };
+    // Every clip is checked before anything of this level is written.
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint32_t offset = 0;
+        if (!clip_at(i, &offset))
             return Corrupt(verbose, QStringLiteral("clip ") + ClipName(i));
-        clips.push_back({offset, *bytes});
     }
 
     Save(Join(folder, "1_CWAR_Header.bin"), cwar->first(header_length));
@@ -441,13 +437,14 @@ int UnpackCwar(const QByteArray& stream, const QString& folder, qint64 start, bo
         return -1;
     }
     const QString clip_prefix = clip_folder + QLatin1Char('/');
-    for (std::size_t i = 0; i < clips.size(); ++i) {
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint32_t offset = 0;
+        const TBytes clip = *clip_at(i, &offset);
         const QString name = ClipName(i);
-        Save(clip_prefix + name, clips[i].Bytes);
+        Save(clip_prefix + name, clip);
         if (verbose) {
-            Log(verbose, QStringLiteral("Offset: ") + Hex8(clips[i].Offset) +
-                             QStringLiteral("; Size: ") +
-                             Hex8(static_cast<std::uint32_t>(clips[i].Bytes.size())));
+            Log(verbose, QStringLiteral("Offset: ") + Hex8(offset) + QStringLiteral("; Size: ") +
+                             Hex8(static_cast<std::uint32_t>(clip.size())));
             Log(verbose, QStringLiteral("File saved as [") + name + QStringLiteral("]\r\n"));
         }
     }
