@@ -313,6 +313,32 @@ TEST_F(BcsarTest, CwsdHeaderLengthOtherThan32) {
     EXPECT_EQ(ReadAll(Clips(folder) + QStringLiteral("/002.bcwav")), spec.Clips[2]);
 }
 
+// Packing pads the CWSD part by the alignment rule and puts the CWAR right after it; only for
+// a CWSD length of 24 modulo 32 is that the place unpacking reads it from (8 bytes on).
+TEST_F(BcsarTest, PackedCwarFollowsPaddedCwsd) {
+    struct TRow {
+        std::uint32_t CwsdLength;
+        qsizetype Pad;
+    };
+    for (const TRow& row : {TRow{56, 8}, TRow{64, 0}, TRow{40, 24}, TRow{48, 16}, TRow{45, 0}}) {
+        SCOPED_TRACE(row.CwsdLength);
+        synth::TSpec spec;
+        spec.Clips = synth::Clips(2, 40);
+        spec.CwsdLength = row.CwsdLength;
+        const synth::TArchive archive = synth::Build(spec);
+        const QString folder = Folder(QStringLiteral("cwsd_pad"));
+        ASSERT_EQ(Unpack(archive.Bytes, folder), 0);
+        QByteArray packed;
+        ASSERT_EQ(Pack(packed, folder), 0);
+        const qsizetype cwar_at = archive.FileAt + 32 + row.CwsdLength + row.Pad;
+        EXPECT_EQ(packed.mid(cwar_at, 4), QByteArray("CWAR"));
+        EXPECT_EQ(packed.mid(cwar_at), archive.Bytes.mid(archive.CwarAt));
+        EXPECT_EQ(packed.size(), archive.Bytes.size() + row.Pad - 8);
+        EXPECT_EQ(Get32(packed, 52), Get32(packed, archive.FileAt + 4));
+        EXPECT_EQ(Unpack(packed, Folder(QStringLiteral("cwsd_again"))), row.Pad == 8 ? 0 : -1);
+    }
+}
+
 TEST_F(BcsarTest, MagicMismatchFails) {
     synth::TSpec spec;
     spec.Clips = synth::Clips(2, 40);
