@@ -1,4 +1,4 @@
-# sound archive fuzz targets: the unpacker (and the packer behind it) under libFuzzer and
+# sound archive fuzz targets: the unpacker under libFuzzer and
 # AddressSanitizer. The sound archive sources are compiled again here with the instrumentation,
 # so the rest of the program is built as usual.
 #   build-fuzz/fuzz/fuzz_sound_archive -runs=10000000 -max_len=4096 \

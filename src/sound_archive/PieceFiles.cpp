@@ -48,8 +48,8 @@ private:
 } // namespace
 
 void WritePiece(const QString& path, const char* data, qint64 length) {
-    if (t_write_hook)
-        t_write_hook(path);
+    if (t_write_hook && t_write_hook(path, data, length))
+        return;
     const QByteArray name = QFile::encodeName(path);
     TFd fd(::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     auto fail = [&path](int error_number) {

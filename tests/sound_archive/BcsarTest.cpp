@@ -599,9 +599,10 @@ TEST_F(BcsarTest, WriteErrors) {
         SCOPED_TRACE(row.FailingPiece);
         m_boxes.clear();
         const QString folder = Folder(QStringLiteral("nested"));
-        bcsar::SetPieceWriteHook([&row](const QString& path) {
+        bcsar::SetPieceWriteHook([&row](const QString& path, const char*, qint64) {
             if (path.endsWith(QLatin1String(row.FailingPiece)))
                 throw TSystemError(ENOSPC, QStringLiteral("Cannot write %1: disk full").arg(path));
+            return false;
         });
         EXPECT_EQ(UnpackBcsar(archive, folder, 0, false), -1);
         bcsar::SetPieceWriteHook({});
