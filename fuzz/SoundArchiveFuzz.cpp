@@ -20,7 +20,9 @@ namespace {
 QString g_folder;
 volatile std::uint8_t g_sink;
 
-void RemoveFolder() { DeleteFolder(g_folder); }
+void RemoveFolder() {
+    DeleteFolder(g_folder);
+}
 
 } // namespace
 
