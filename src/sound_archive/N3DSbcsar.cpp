@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cxxabi.h>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -39,7 +40,7 @@ constexpr std::uint32_t kMagicCwsd = MakeMagic('C', 'W', 'S', 'D');
 constexpr std::uint32_t kMagicCwar = MakeMagic('C', 'W', 'A', 'R');
 
 // CSAR archive header, from the archive start.
-constexpr std::size_t kCsarHeaderLength = 6;  // u16: the first H bytes are the header piece
+constexpr std::size_t kCsarHeaderLength = 6;   // u16: the first H bytes are the header piece
 constexpr std::size_t kCsarArchiveLength = 12; // u32: rewritten when packing
 constexpr std::size_t kCsarStrgOffset = 24;    // u32 offset, u32 length at +4
 constexpr std::size_t kCsarInfoOffset = 36;    // u32 offset, u32 length at +4
@@ -48,30 +49,30 @@ constexpr std::size_t kCsarFileLength = 52;    // u32: rewritten when packing
 constexpr std::size_t kCsarHeaderMinimum = 56; // the header must hold every field above
 
 // FILE partition, from the partition start.
-constexpr std::size_t kFileHeaderSize = 32;        // saved whole
-constexpr std::size_t kFilePartitionLength = 4;    // u32 inside the header, rewritten
-constexpr std::size_t kFileCwsdMagic = 32;         // "CWSD"
-constexpr std::size_t kFileCwsdHeaderLength = 38;  // u16 C: where the CWSD part is taken from
-constexpr std::size_t kFileCwsdLength = 44;        // u32 S: the CWSD part's length
+constexpr std::size_t kFileHeaderSize = 32;       // saved whole
+constexpr std::size_t kFilePartitionLength = 4;   // u32 inside the header, rewritten
+constexpr std::size_t kFileCwsdMagic = 32;        // "CWSD"
+constexpr std::size_t kFileCwsdHeaderLength = 38; // u16 C: where the CWSD part is taken from
+constexpr std::size_t kFileCwsdLength = 44;       // u32 S: the CWSD part's length
 constexpr std::size_t kFileFieldsEnd = 48;
-constexpr std::uint64_t kCwarGap = 8;              // the CWAR starts 8 bytes after the CWSD part
+constexpr std::uint64_t kCwarGap = 8; // the CWAR starts 8 bytes after the CWSD part
 
 // CWAR header, from the CWAR start.
-constexpr std::size_t kCwarHeaderLength = 6;   // u16 HW
-constexpr std::size_t kCwarLength = 12;        // u32: rewritten when packing
-constexpr std::size_t kCwarInfoOffset = 24;    // u32, INFO length u32 at 28
+constexpr std::size_t kCwarHeaderLength = 6; // u16 HW
+constexpr std::size_t kCwarLength = 12;      // u32: rewritten when packing
+constexpr std::size_t kCwarInfoOffset = 24;  // u32, INFO length u32 at 28
 constexpr std::size_t kCwarInfoLength = 28;
 constexpr std::size_t kCwarBlockOffset = 36;   // u32: the FILE block
 constexpr std::size_t kCwarBlockLength = 40;   // u32: rewritten when packing
 constexpr std::size_t kCwarHeaderMinimum = 44; // the header must hold every field above
 
 // CWAR INFO section, from the INFO start.
-constexpr std::size_t kInfoClipCount = 8;  // u32 n
-constexpr std::size_t kInfoEntries = 12;   // n entries of 12 bytes follow
+constexpr std::size_t kInfoClipCount = 8; // u32 n
+constexpr std::size_t kInfoEntries = 12;  // n entries of 12 bytes follow
 constexpr std::size_t kEntrySize = 12;
-constexpr std::size_t kEntryType = 0;      // u32 type word
-constexpr std::size_t kEntryOffset = 4;    // u32 clip offset from the FILE block start + 8
-constexpr std::size_t kEntryLength = 8;    // u32 clip length
+constexpr std::size_t kEntryType = 0;   // u32 type word
+constexpr std::size_t kEntryOffset = 4; // u32 clip offset from the FILE block start + 8
+constexpr std::size_t kEntryLength = 8; // u32 clip length
 
 // CWAR FILE block: "FILE", u32 length, 24 zero bytes, then the clips.
 constexpr std::size_t kBlockHeaderSize = 32;
@@ -132,14 +133,18 @@ QString Join(const QString& folder, const char* name) {
     return folder + QLatin1Char('/') + QLatin1String(name);
 }
 
-fs::path ToPath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+fs::path ToPath(const QString& path) {
+    return fs::path(QFile::encodeName(path).toStdString());
+}
 
 QString ClipName(std::uint64_t index) {
     return QString::asprintf("%.3llu", static_cast<unsigned long long>(index)) +
            QStringLiteral(".bcwav");
 }
 
-QString Hex8(std::uint32_t value) { return QString::asprintf("%08X", value); }
+QString Hex8(std::uint32_t value) {
+    return QString::asprintf("%08X", value);
+}
 
 void Save(const QString& path, TBytes bytes) {
     WritePiece(path, reinterpret_cast<const char*>(bytes.data()),
@@ -147,8 +152,10 @@ void Save(const QString& path, TBytes bytes) {
 }
 
 QByteArray CopyOf(TBytes bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
-                      static_cast<qsizetype>(bytes.size()));
+    QByteArray copy;
+    bcsar::ReserveLarge(copy, static_cast<qsizetype>(bytes.size()));
+    copy.append(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+    return copy;
 }
 
 std::uint32_t U32At(const QByteArray& bytes, std::size_t offset) {
@@ -158,17 +165,22 @@ std::uint32_t U32At(const QByteArray& bytes, std::size_t offset) {
 }
 
 void PutU32(QByteArray& bytes, std::size_t offset, std::uint64_t value) {
-    PutLE(reinterpret_cast<std::uint8_t*>(bytes.data()) + offset, static_cast<std::uint32_t>(value));
+    PutLE(reinterpret_cast<std::uint8_t*>(bytes.data()) + offset,
+          static_cast<std::uint32_t>(value));
 }
 
 // Zero bytes to add after a clip or CWSD part of `length` bytes: only lengths of 8, 16 or 24
 // modulo 32 are brought up to the next multiple of 32.
 std::uint64_t AlignmentPad(std::uint64_t length) {
     switch (length % 32) {
-    case 8: return 24;
-    case 16: return 16;
-    case 24: return 8;
-    default: return 0;
+    case 8:
+        return 24;
+    case 16:
+        return 16;
+    case 24:
+        return 8;
+    default:
+        return 0;
     }
 }
 
@@ -244,7 +256,8 @@ std::vector<TClipFile> ListClipFiles(const QString& folder) {
     std::vector<TClipFile> files;
     std::error_code ec;
     for (fs::directory_iterator it(ToPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
-        const QString name = QFile::decodeName(QByteArray::fromStdString(it->path().filename().string()));
+        const QString name =
+            QFile::decodeName(QByteArray::fromStdString(it->path().filename().string()));
         const qsizetype extension = name.indexOf(QLatin1String(".bcwav"), 0, Qt::CaseInsensitive);
         std::error_code type_ec;
         if (extension < 0 || name.startsWith(QLatin1Char('.')) || !it->is_regular_file(type_ec))
@@ -407,21 +420,17 @@ int UnpackCwar(const QByteArray& stream, const QString& folder, qint64 start, bo
         return Corrupt(verbose, QStringLiteral("CWAR clip table"));
     const std::uint64_t clip_base = std::uint64_t{*in.U32(kCwarBlockOffset)} + kClipBase;
 
-    // Every clip is checked before anything of this level is written.
-    struct TClip {
-        std::uint32_t Offset;
-        TBytes Bytes;
-    };
-    std::vector<TClip> clips;
-    clips.reserve(static_cast<std::size_t>(count));
-    for (std::uint64_t i = 0; i < count; ++i) {
+    // Clip i from its table entry, or nothing when it reaches past the CWAR.
+    auto clip_at = [&](std::uint64_t i, std::uint32_t* offset) {
         const std::size_t entry = kInfoEntries + kEntrySize * static_cast<std::size_t>(i);
-        const std::uint32_t offset = *info_in.U32(entry + kEntryOffset);
-        const std::optional<TBytes> bytes =
-            Range(*cwar, clip_base + offset, *info_in.U32(entry + kEntryLength));
-        if (!bytes)
+        *offset = *info_in.U32(entry + kEntryOffset);
+        return Range(*cwar, clip_base + *offset, *info_in.U32(entry + kEntryLength));
+    };
+    // Every clip is checked before anything of this level is written.
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint32_t offset = 0;
+        if (!clip_at(i, &offset))
             return Corrupt(verbose, QStringLiteral("clip ") + ClipName(i));
-        clips.push_back({offset, *bytes});
     }
 
     Save(Join(folder, "1_CWAR_Header.bin"), cwar->first(header_length));
@@ -438,161 +447,204 @@ int UnpackCwar(const QByteArray& stream, const QString& folder, qint64 start, bo
         return -1;
     }
     const QString clip_prefix = clip_folder + QLatin1Char('/');
-    for (std::size_t i = 0; i < clips.size(); ++i) {
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint32_t offset = 0;
+        const TBytes clip = *clip_at(i, &offset);
         const QString name = ClipName(i);
-        Save(clip_prefix + name, clips[i].Bytes);
+        Save(clip_prefix + name, clip);
         if (verbose) {
-            Log(verbose, QStringLiteral("Offset: ") + Hex8(clips[i].Offset) +
-                             QStringLiteral("; Size: ") +
-                             Hex8(static_cast<std::uint32_t>(clips[i].Bytes.size())));
+            Log(verbose, QStringLiteral("Offset: ") + Hex8(offset) + QStringLiteral("; Size: ") +
+                             Hex8(static_cast<std::uint32_t>(clip.size())));
             Log(verbose, QStringLiteral("File saved as [") + name + QStringLiteral("]\r\n"));
         }
     }
     return 0;
 }
 
-int PackCwar(QByteArray& output, const QString& folder, bool verbose) {
-    QByteArray cwar;
+namespace {
+
+// Appends the rebuilt CWAR to `buffer`; its fields are written relative to where it starts.
+// On failure the buffer is cut back to its old size.
+int AppendCwar(QByteArray& buffer, const QString& folder, bool verbose) {
+    const qsizetype base = buffer.size();
+    auto fail = [&](int result) {
+        buffer.truncate(base);
+        return result;
+    };
     QByteArray info;
-    if (!AppendFileTo(cwar, Join(folder, "1_CWAR_Header.bin")) ||
+    if (!AppendFileTo(buffer, Join(folder, "1_CWAR_Header.bin")) ||
         !AppendFileTo(info, Join(folder, "2_CWAR_INFO.bin"))) {
         Log(verbose, QStringLiteral("Selected folder doesn't contain BCSAR files.\r\n"));
-        return -1;
+        return fail(-1);
     }
     if (info.size() < 4 || U32At(info, 0) != kMagicInfo) {
         Log(verbose, QStringLiteral("This is not a INFO file\r\n"));
-        return -1;
+        return fail(-1);
     }
-    if (static_cast<std::size_t>(cwar.size()) < kCwarHeaderMinimum)
-        return Corrupt(verbose, QStringLiteral("CWAR header"));
+    const std::uint64_t header_length = static_cast<std::uint64_t>(buffer.size() - base);
+    if (header_length < kCwarHeaderMinimum)
+        return fail(Corrupt(verbose, QStringLiteral("CWAR header")));
     if (static_cast<std::size_t>(info.size()) < kInfoEntries)
-        return Corrupt(verbose, QStringLiteral("CWAR INFO section"));
+        return fail(Corrupt(verbose, QStringLiteral("CWAR INFO section")));
     const std::uint64_t count = U32At(info, kInfoClipCount);
     if (count > (static_cast<std::size_t>(info.size()) - kInfoEntries) / kEntrySize)
-        return Corrupt(verbose, QStringLiteral("CWAR clip table"));
+        return fail(Corrupt(verbose, QStringLiteral("CWAR clip table")));
     const std::uint32_t type = count > 0 ? U32At(info, kInfoEntries + kEntryType) : 0;
 
     const QString clip_prefix = Join(folder, "3_BCWAV") + QLatin1Char('/');
     const std::vector<TClipFile> files = ListClipFiles(Join(folder, "3_BCWAV"));
     if (files.size() < count) {
         Log(verbose, QStringLiteral("Missing clip file ") + FirstMissingClip(files, count));
-        return -1;
+        return fail(-1);
     }
 
     // Plan the size from the files as they are now, so the CWAR is built in one buffer.
-    std::uint64_t planned = static_cast<std::uint64_t>(cwar.size()) + info.size() + kBlockHeaderSize;
+    std::uint64_t planned = header_length + info.size() + kBlockHeaderSize;
     for (std::size_t i = 0; i < count; ++i) {
         const qint64 size = PlainFileSize(clip_prefix + files[i].Name);
         if (size > 0)
             planned += static_cast<std::uint64_t>(size) + AlignmentPad(size);
     }
     if (planned > kMaxLength32)
-        return TooLarge(verbose, QStringLiteral("CWAR"));
-    cwar.reserve(static_cast<qsizetype>(planned));
+        return fail(TooLarge(verbose, QStringLiteral("CWAR")));
+    bcsar::ReserveLarge(buffer, base + static_cast<qsizetype>(planned));
 
-    const std::size_t table_at = static_cast<std::size_t>(cwar.size()) + kInfoEntries;
-    cwar.append(info);
+    const std::size_t table_at = static_cast<std::size_t>(buffer.size()) + kInfoEntries;
+    buffer.append(info);
     info = QByteArray();
-    const std::size_t block_at = static_cast<std::size_t>(cwar.size());
-    cwar.append("FILE", 4);
-    cwar.append(static_cast<qsizetype>(kBlockHeaderSize - 4), '\0');
+    const std::size_t block_at = static_cast<std::size_t>(buffer.size());
+    buffer.append("FILE", 4);
+    buffer.append(static_cast<qsizetype>(kBlockHeaderSize - 4), '\0');
     for (std::size_t i = 0; i < count; ++i) {
         const QString& name = files[i].Name;
-        const std::uint64_t clip_at = static_cast<std::uint64_t>(cwar.size());
-        if (!AppendFileTo(cwar, clip_prefix + name)) {
+        const std::uint64_t clip_at = static_cast<std::uint64_t>(buffer.size());
+        if (!AppendFileTo(buffer, clip_prefix + name)) {
             ShowMessageBox(QStringLiteral("Cannot load ") + name);
-            return -1;
+            return fail(-1);
         }
-        const std::uint64_t clip_length = static_cast<std::uint64_t>(cwar.size()) - clip_at;
-        cwar.append(static_cast<qsizetype>(AlignmentPad(clip_length)), '\0');
-        if (static_cast<std::uint64_t>(cwar.size()) > kMaxLength32)
-            return TooLarge(verbose, QStringLiteral("CWAR"));
+        const std::uint64_t clip_length = static_cast<std::uint64_t>(buffer.size()) - clip_at;
+        buffer.append(static_cast<qsizetype>(AlignmentPad(clip_length)), '\0');
+        if (static_cast<std::uint64_t>(buffer.size() - base) > kMaxLength32)
+            return fail(TooLarge(verbose, QStringLiteral("CWAR")));
         const std::size_t entry = table_at + kEntrySize * i;
-        PutU32(cwar, entry + kEntryType, type);
-        PutU32(cwar, entry + kEntryOffset, clip_at - block_at - kClipBase);
-        PutU32(cwar, entry + kEntryLength, clip_length);
+        PutU32(buffer, entry + kEntryType, type);
+        PutU32(buffer, entry + kEntryOffset, clip_at - block_at - kClipBase);
+        PutU32(buffer, entry + kEntryLength, clip_length);
         Log(verbose, QStringLiteral("File [") + name + QStringLiteral("] imported"));
     }
-    const std::uint64_t block_length = static_cast<std::uint64_t>(cwar.size()) - block_at;
-    PutU32(cwar, block_at + kBlockLength, block_length);
-    PutU32(cwar, kCwarBlockLength, block_length);
-    PutU32(cwar, kCwarLength, static_cast<std::uint64_t>(cwar.size()));
+    const std::uint64_t block_length = static_cast<std::uint64_t>(buffer.size()) - block_at;
+    PutU32(buffer, block_at + kBlockLength, block_length);
+    PutU32(buffer, base + kCwarBlockLength, block_length);
+    PutU32(buffer, base + kCwarLength, static_cast<std::uint64_t>(buffer.size() - base));
     Log(verbose, QStringLiteral("\r\nCWAR created.\r\n"));
+    return 0;
+}
+
+const char kFilePiecesError[] =
+    "An error has occured while loading 1_FILE_Header.bin and 2_FILE_CWSD.bin\r\n";
+
+// Appends the FILE partition header piece, the CWSD piece and the CWSD's padding. False when
+// either piece cannot be loaded; the buffer is then cut back.
+bool AppendFilePieces(QByteArray& buffer, const QString& folder, qsizetype* header_length) {
+    const qsizetype base = buffer.size();
+    if (!AppendFileTo(buffer, Join(folder, "1_FILE_Header.bin")))
+        return false;
+    *header_length = buffer.size() - base;
+    if (!AppendFileTo(buffer, Join(folder, "2_FILE_CWSD.bin"))) {
+        buffer.truncate(base);
+        return false;
+    }
+    const std::uint64_t cwsd_length =
+        static_cast<std::uint64_t>(buffer.size() - base - *header_length);
+    buffer.append(static_cast<qsizetype>(AlignmentPad(cwsd_length)), '\0');
+    return true;
+}
+
+// Completes the FILE partition that begins at `partition_at` and ends with the buffer.
+int FinishCsarFile(QByteArray& buffer, qsizetype partition_at, qsizetype header_length,
+                   bool verbose) {
+    if (static_cast<std::size_t>(header_length) != kFileHeaderSize)
+        return Corrupt(verbose, QStringLiteral("FILE partition header"));
+    const std::uint64_t length = static_cast<std::uint64_t>(buffer.size() - partition_at);
+    if (length > kMaxLength32)
+        return TooLarge(verbose, QStringLiteral("FILE partition"));
+    PutU32(buffer, static_cast<std::size_t>(partition_at) + kFilePartitionLength, length);
+    Log(verbose, QStringLiteral("CSAR_FILE created.\r\n"));
+    return 0;
+}
+
+} // namespace
+
+int PackCwar(QByteArray& output, const QString& folder, bool verbose) {
+    QByteArray cwar;
+    if (AppendCwar(cwar, folder, verbose) != 0)
+        return -1;
     output = std::move(cwar);
     return 0;
 }
 
 int PackCsarFile(QByteArray& output, const QByteArray& cwar, const QString& folder, bool verbose) {
     QByteArray partition;
-    const QString header_path = Join(folder, "1_FILE_Header.bin");
-    const QString cwsd_path = Join(folder, "2_FILE_CWSD.bin");
-    const qint64 cwsd_size = PlainFileSize(cwsd_path);
-    if (cwsd_size >= 0) {
-        const std::uint64_t planned = kFileHeaderSize + static_cast<std::uint64_t>(cwsd_size) +
-                                      AlignmentPad(cwsd_size) + cwar.size();
-        if (planned > kMaxLength32)
-            return TooLarge(verbose, QStringLiteral("FILE partition"));
-        partition.reserve(static_cast<qsizetype>(planned));
-    }
-    if (!AppendFileTo(partition, header_path)) {
-        Log(verbose, QStringLiteral("An error has occured while loading 1_FILE_Header.bin and "
-                                    "2_FILE_CWSD.bin\r\n"));
+    const qint64 cwsd_size = PlainFileSize(Join(folder, "2_FILE_CWSD.bin"));
+    bcsar::ReserveLarge(partition,
+                        cwar.size() + kFileHeaderSize + std::max<qint64>(cwsd_size, 0) + 32);
+    qsizetype header_length = 0;
+    if (!AppendFilePieces(partition, folder, &header_length)) {
+        Log(verbose, QLatin1String(kFilePiecesError));
         return -1;
     }
-    if (static_cast<std::size_t>(partition.size()) != kFileHeaderSize)
-        return Corrupt(verbose, QStringLiteral("FILE partition header"));
-    if (!AppendFileTo(partition, cwsd_path)) {
-        Log(verbose, QStringLiteral("An error has occured while loading 1_FILE_Header.bin and "
-                                    "2_FILE_CWSD.bin\r\n"));
-        return -1;
-    }
-    partition.append(static_cast<qsizetype>(AlignmentPad(partition.size() - kFileHeaderSize)), '\0');
     partition.append(cwar);
-    if (static_cast<std::uint64_t>(partition.size()) > kMaxLength32)
-        return TooLarge(verbose, QStringLiteral("FILE partition"));
-    PutU32(partition, kFilePartitionLength, static_cast<std::uint64_t>(partition.size()));
-    Log(verbose, QStringLiteral("CSAR_FILE created.\r\n"));
+    if (FinishCsarFile(partition, 0, header_length, verbose) != 0)
+        return -1;
     output = std::move(partition);
     return 0;
 }
 
 int PackBcsar(QByteArray& output, const QString& folder, bool verbose) {
+    // The archive is built in one buffer with every part at its final place: the pieces in
+    // front of the CWAR are loaded first. A failure to load one of them is reported where the
+    // rebuild reaches that piece, after the CWAR (and for the CSAR pieces, the FILE partition)
+    // has been rebuilt, so the results and messages are those of rebuilding inside out.
     Log(verbose, QStringLiteral("Packing 3_CWAR\r\n"));
-    QByteArray cwar;
-    if (PackCwar(cwar, Join(folder, "4_CSAR_FILE/3_CWAR"), verbose) != 0)
+    QByteArray archive;
+    std::exception_ptr csar_error;
+    qsizetype csar_header_length = 0;
+    try {
+        AppendFileOrThrow(archive, Join(folder, "1_CSAR_Header.bin"));
+        csar_header_length = archive.size();
+        AppendFileOrThrow(archive, Join(folder, "2_CSAR_STRG.bin"));
+        AppendFileOrThrow(archive, Join(folder, "3_CSAR_INFO.bin"));
+    } catch (const TSystemError&) {
+        csar_error = std::current_exception();
+    }
+    const qsizetype partition_at = archive.size();
+    qsizetype file_header_length = 0;
+    const bool file_pieces =
+        AppendFilePieces(archive, Join(folder, "4_CSAR_FILE"), &file_header_length);
+    if (AppendCwar(archive, Join(folder, "4_CSAR_FILE/3_CWAR"), verbose) != 0)
         return -1;
+
     Log(verbose, QStringLiteral("Packing 4_CSAR_FILE\r\n"));
-    QByteArray partition;
-    if (PackCsarFile(partition, cwar, Join(folder, "4_CSAR_FILE"), verbose) != 0)
+    if (!file_pieces) {
+        Log(verbose, QLatin1String(kFilePiecesError));
         return -1;
-    cwar = QByteArray(); // the FILE partition holds its copy
+    }
+    if (FinishCsarFile(archive, partition_at, file_header_length, verbose) != 0)
+        return -1;
 
     QString name = folder;
     while (name.size() > 1 && name.endsWith(QLatin1Char('/')))
         name.chop(1);
     name = name.mid(name.lastIndexOf(QLatin1Char('/')) + 1);
     Log(verbose, QStringLiteral("Packing ") + name + QStringLiteral(".bcsar\r\n"));
-
-    const char* const pieces[] = {"1_CSAR_Header.bin", "2_CSAR_STRG.bin", "3_CSAR_INFO.bin"};
-    std::uint64_t planned = static_cast<std::uint64_t>(partition.size());
-    for (const char* piece : pieces)
-        planned += static_cast<std::uint64_t>(std::max<qint64>(0, PlainFileSize(Join(folder, piece))));
-    if (planned > kMaxLength32)
-        return TooLarge(verbose, QStringLiteral("archive"));
-    QByteArray archive;
-    archive.reserve(static_cast<qsizetype>(planned));
-    AppendFileOrThrow(archive, Join(folder, pieces[0]));
-    if (static_cast<std::size_t>(archive.size()) < kCsarHeaderMinimum)
+    if (csar_error)
+        std::rethrow_exception(csar_error);
+    if (static_cast<std::size_t>(csar_header_length) < kCsarHeaderMinimum)
         return Corrupt(verbose, QStringLiteral("CSAR header"));
-    AppendFileOrThrow(archive, Join(folder, pieces[1]));
-    AppendFileOrThrow(archive, Join(folder, pieces[2]));
-    const std::uint64_t partition_length = static_cast<std::uint64_t>(partition.size());
-    archive.append(partition);
-    partition = QByteArray();
     if (static_cast<std::uint64_t>(archive.size()) > kMaxLength32)
         return TooLarge(verbose, QStringLiteral("archive"));
     PutU32(archive, kCsarArchiveLength, static_cast<std::uint64_t>(archive.size()));
-    PutU32(archive, kCsarFileLength, partition_length);
+    PutU32(archive, kCsarFileLength, static_cast<std::uint64_t>(archive.size() - partition_at));
     output = std::move(archive);
     return 0;
 }

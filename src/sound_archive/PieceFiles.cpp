@@ -4,8 +4,11 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -45,8 +48,8 @@ private:
 } // namespace
 
 void WritePiece(const QString& path, const char* data, qint64 length) {
-    if (t_write_hook)
-        t_write_hook(path);
+    if (t_write_hook && t_write_hook(path, data, length))
+        return;
     const QByteArray name = QFile::encodeName(path);
     TFd fd(::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     auto fail = [&path](int error_number) {
@@ -91,10 +94,11 @@ bool AppendFileTo(QByteArray& buffer, const QString& path, int* error_number) {
     // Read the stated size in place; a file that shrank meanwhile ends early, one that grew
     // is read on through a small buffer, so the reserved capacity is not outgrown needlessly.
     qsizetype filled = old_size;
+    ReserveLarge(buffer, old_size + static_cast<qsizetype>(info.st_size));
     buffer.resize(old_size + static_cast<qsizetype>(info.st_size));
     while (filled < buffer.size()) {
-        const ssize_t got = ::read(fd.Get(), buffer.data() + filled,
-                                   static_cast<size_t>(buffer.size() - filled));
+        const ssize_t got =
+            ::read(fd.Get(), buffer.data() + filled, static_cast<size_t>(buffer.size() - filled));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -135,6 +139,28 @@ qint64 PlainFileSize(const QString& path) {
     return static_cast<qint64>(info.st_size);
 }
 
-void SetPieceWriteHook(TPieceWriteHook hook) { t_write_hook = std::move(hook); }
+void ReserveLarge(QByteArray& buffer, qsizetype capacity) {
+    constexpr qsizetype kLarge = 4 << 20;
+    if (capacity <= buffer.capacity())
+        return;
+    // Exact for a first block; growing one is given room ahead so appends stay linear.
+    if (!buffer.isEmpty())
+        capacity = std::max(capacity, buffer.capacity() + buffer.capacity() / 2);
+    buffer.reserve(capacity);
+    if (capacity < kLarge)
+        return;
+    // Only whole pages of the block that is still untouched beyond the current content.
+    const qsizetype page = ::sysconf(_SC_PAGESIZE);
+    const auto begin = reinterpret_cast<std::uintptr_t>(buffer.data() + buffer.size());
+    const auto end = reinterpret_cast<std::uintptr_t>(buffer.data() + buffer.capacity());
+    const std::uintptr_t first = (begin + page - 1) / page * page;
+    const std::uintptr_t last = end / page * page;
+    if (last > first)
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE); // a hint only
+}
+
+void SetPieceWriteHook(TPieceWriteHook hook) {
+    t_write_hook = std::move(hook);
+}
 
 } // namespace bcsar
