@@ -1,8 +1,8 @@
 #include "cli/sample/ToolChain.h"
 
 #include "cli/sample/SampleImage.h"
+#include "install/FileTools.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -17,16 +17,6 @@ namespace {
 
 std::filesystem::path ToPath(const QString& path) {
     return std::filesystem::path(path.toStdU16String());
-}
-
-QString FileMd5(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw TSampleError(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
-    QCryptographicHash md5(QCryptographicHash::Md5);
-    if (!md5.addData(&file))
-        throw TSampleError(QStringLiteral("Cannot read %1").arg(path));
-    return QString::fromLatin1(md5.result().toHex().toUpper());
 }
 
 class TChainRunner {
@@ -58,26 +48,16 @@ public:
     void CheckDigest(const QString& relative, const QString& expected) {
         if (expected.isEmpty())
             return;
-        const QString digest = FileMd5(Path(relative));
+        QString digest;
+        try {
+            digest = FileMD5Hex(Path(relative));
+        } catch (const TSystemError& error) {
+            throw TSampleError(QStringLiteral("Cannot read %1: %2").arg(relative, error.Reason()));
+        }
         if (digest != expected)
             throw TSampleError(
                 QStringLiteral("%1 has MD5 %2, expected %3").arg(relative, digest, expected));
     }
-    /// Copies `source` folder into `destination`, merging and overwriting, as the
-    /// installer's folder copy does.
-    static void CopyInto(const QString& source, const QString& destination) {
-        std::error_code error;
-        const std::filesystem::path target =
-            ToPath(destination) / ToPath(source).filename();
-        std::filesystem::copy(ToPath(source), target,
-                              std::filesystem::copy_options::recursive |
-                                  std::filesystem::copy_options::overwrite_existing,
-                              error);
-        if (error)
-            throw TSampleError(QStringLiteral("Cannot copy %1: %2")
-                                   .arg(source, QString::fromStdString(error.message())));
-    }
-
     QString Run();
 
 private:
@@ -166,8 +146,8 @@ QString TChainRunner::Run() {
     if (!patch.isEmpty()) {
         Stage(QStringLiteral("CopyingReplacementFiles"), [&] {
             for (const QString& name : {QStringLiteral("exefs"), QStringLiteral("romfs")})
-                if (QFileInfo(patch + name).isDir())
-                    CopyInto(patch + name, temp);
+                if (QFileInfo(patch + name).isDir() && !CopyFolder(patch + name, temp))
+                    throw TSampleError(QStringLiteral("Cannot copy the patch's %1 folder").arg(name));
         });
     }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The installer's tool chain without the window and without the sound archive step: the
 // same tool command lines in the same order, run in a program folder with tools/temp as
-// the work folder. Tests run it on sample images; the chain benchmark times each stage.
+// the work folder, with the installer's own digest and folder copy. Tests run it on sample
+// images; the chain benchmark times each stage.
 
 #include <QString>
 
