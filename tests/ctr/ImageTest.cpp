@@ -1,0 +1,194 @@
+// NCCH, NCSD and CIA built by the library: every hash field and layout rule, verification
+// and RomFS file lookup.
+
+#include "CtrTestSupport.h"
+
+#include "ctr/Blz.h"
+#include "ctr/ByteReader.h"
+#include "ctr/Cia.h"
+#include "ctr/ExeFs.h"
+#include "ctr/FileIo.h"
+#include "ctr/Hash.h"
+#include "ctr/Ncch.h"
+#include "ctr/Ncsd.h"
+#include "ctr/Verify.h"
+
+#include <gtest/gtest.h>
+
+using namespace ctr_test;
+
+namespace {
+
+std::uint32_t U32(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+    return *ctr::TByteReader(bytes).U32(offset);
+}
+
+bool HashAt(const std::vector<std::uint8_t>& bytes, std::size_t stored, std::size_t offset, std::size_t size) {
+    const auto digest = ctr::Sha256(std::span(bytes.data() + offset, size));
+    return std::equal(digest.begin(), digest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(stored));
+}
+
+class Images : public ::testing::Test {
+protected:
+    void SetUp() override {
+        WriteTitleParts(m_dir.Path());
+        m_cxi = BuildTitleCxi(m_dir.Path());
+    }
+    TTempDir m_dir;
+    fs::path m_cxi;
+};
+
+TEST_F(Images, CxiHashesLayoutAndFlags) {
+    const auto cxi = ReadBytes(m_cxi);
+    EXPECT_EQ(cxi.size(), U32(cxi, 0x104) * 0x200ull);
+    EXPECT_TRUE(HashAt(cxi, 0x160, 0x200, 0x400));
+    EXPECT_EQ(U32(cxi, 0x180), 0x400u);
+    EXPECT_EQ(U32(cxi, 0x190), 0u); // plain region dropped
+    EXPECT_EQ(U32(cxi, 0x198), 0xA00u / 0x200);
+    EXPECT_TRUE(HashAt(cxi, 0x130, U32(cxi, 0x198) * 0x200, U32(cxi, 0x19C) * 0x200));
+    EXPECT_EQ(U32(cxi, 0x1A8), 1u);
+    EXPECT_TRUE(HashAt(cxi, 0x1C0, U32(cxi, 0x1A0) * 0x200, 0x200));
+    EXPECT_EQ(U32(cxi, 0x1B0) * 0x200 % 0x1000, 0u);
+    EXPECT_TRUE(HashAt(cxi, 0x1E0, U32(cxi, 0x1B0) * 0x200, U32(cxi, 0x1B8) * 0x200));
+    EXPECT_EQ(cxi[0x18F], 0x04);
+    // The signature bytes of the input header are kept.
+    EXPECT_EQ(cxi[0], 0xAB);
+    // Code was compressed by the ExeFS build, so the exheader says so.
+    EXPECT_EQ(cxi[0x200 + 0x0D] & 1, 1);
+    EXPECT_EQ(ctr::VerifyImage(m_cxi, ctr::TImageKind::Cxi), "");
+}
+
+TEST_F(Images, CodeFlagFollowsTheStoredCode) {
+    // An ExeFS built without compression clears a set flag.
+    auto exheader = ReadBytes(m_dir / "exheader.bin");
+    exheader[0x0D] |= 1;
+    WriteBytes(m_dir / "exheader.bin", exheader);
+    ctr::BuildExeFs(m_dir / "exefsheader.bin", m_dir / "exefs", m_dir / "raw_exefs.bin", false);
+    ctr::TNcchParts parts{m_dir / "ncchheader.bin", m_dir / "exheader.bin", {}, {}, m_dir / "raw_exefs.bin", m_dir / "romfs.bin"};
+    ctr::BuildCxi(parts, m_dir / "raw.cxi");
+    const auto cxi = ReadBytes(m_dir / "raw.cxi");
+    EXPECT_EQ(cxi[0x200 + 0x0D] & 1, 0);
+    EXPECT_EQ(U32(cxi, 0x19C), 0u); // no logo given
+    EXPECT_EQ(ctr::VerifyImage(m_dir / "raw.cxi", ctr::TImageKind::Cxi), "");
+}
+
+TEST_F(Images, ExeFsExtractRebuildIsByteIdentical) {
+    ctr::ExtractExeFs(m_dir / "exefs.bin", m_dir / "x", m_dir / "xheader.bin", true);
+    EXPECT_EQ(ReadBytes(m_dir / "x" / "code.bin"), CodeLikeBytes(60000, 1));
+    ctr::BuildExeFs(m_dir / "xheader.bin", m_dir / "x", m_dir / "again.bin", true);
+    EXPECT_EQ(ReadBytes(m_dir / "again.bin"), ReadBytes(m_dir / "exefs.bin"));
+    const auto exefs = ReadBytes(m_dir / "exefs.bin");
+    for (int i = 0; i < 3; ++i) {
+        const std::uint32_t offset = U32(exefs, 0x10 * i + 8), size = U32(exefs, 0x10 * i + 12);
+        EXPECT_EQ(offset % 0x200, 0u);
+        EXPECT_TRUE(HashAt(exefs, ctr::ExeFsHashOffset(i), 0x200 + offset, size));
+    }
+}
+
+TEST_F(Images, CardImageLayout) {
+    ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "out.3ds");
+    EXPECT_EQ(fs::file_size(m_dir / "out.3ds"), 128ull << 20);
+    ctr::TInFile in(m_dir / "out.3ds");
+    const auto head = in.ReadVector(0, 0x4400, "head");
+    const auto cxi = ReadBytes(m_cxi);
+    EXPECT_TRUE(std::equal(cxi.begin() + 0x100, cxi.begin() + 0x200, head.begin() + 0x1100));
+    EXPECT_TRUE(std::equal(cxi.begin(), cxi.begin() + 0x400, head.begin() + 0x4000));
+    EXPECT_EQ(U32(head, 0x120), 0x20u);
+    EXPECT_EQ(U32(head, 0x104), (128u << 20) / 0x200);
+    EXPECT_EQ(U32(head, 0x128), 0u); // the manual partition is dropped
+    EXPECT_EQ(*ctr::TByteReader(head).U64(0x300), 0x4000 + ctr::AlignUp(cxi.size(), 0x1000));
+    EXPECT_EQ(head[0x1500], 0xFF);
+    EXPECT_EQ(head[0x3FFF], 0xFF);
+    std::array<std::uint8_t, 1> last{};
+    in.ReadAt(in.Size() - 1, last);
+    EXPECT_EQ(last[0], 0xFF);
+    EXPECT_EQ(ctr::VerifyImage(m_dir / "out.3ds", ctr::TImageKind::Cci), "");
+}
+
+TEST_F(Images, CiaLayoutHashesAndDeterminism) {
+    ctr::BuildCia(m_cxi, m_dir / "a.cia");
+    ctr::BuildCia(m_cxi, m_dir / "b.cia");
+    const auto cia = ReadBytes(m_dir / "a.cia");
+    EXPECT_EQ(cia, ReadBytes(m_dir / "b.cia"));
+    const auto cxi = ReadBytes(m_cxi);
+    EXPECT_EQ(U32(cia, 0), 0x2020u);
+    EXPECT_EQ(cia[0x20], 0x80);
+    EXPECT_EQ(U32(cia, 0x08), 0xA00u);
+    EXPECT_EQ(U32(cia, 0x0C), 0x350u);
+    EXPECT_EQ(U32(cia, 0x10), 0xB34u);
+    EXPECT_EQ(U32(cia, 0x14), 0x3AC0u); // icon present: meta region
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&cia[0x2040 + 0x240]), 4), "Root");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&cia[0x2A40 + 0x140]), 26), "Root-CA00000003-XS0000000c");
+    EXPECT_TRUE(std::equal(cxi.begin(), cxi.end(), cia.begin() + 0x3900));
+    const std::size_t tmd = 0x2DC0;
+    EXPECT_TRUE(HashAt(cia, tmd + 0xB04 + 0x10, 0x3900, cxi.size()));
+    EXPECT_TRUE(HashAt(cia, tmd + 0x1E4, tmd + 0x204, 64 * 0x24));
+    EXPECT_TRUE(HashAt(cia, tmd + 0x208, tmd + 0xB04, 0x30));
+    EXPECT_EQ(ctr::GetBE<std::uint64_t>(&cia[tmd + 0x18C]), 0x0004000000F1A500ull);
+    EXPECT_EQ(ctr::GetBE<std::uint16_t>(&cia[tmd + 0x1DC]), 3u << 10);
+    EXPECT_EQ(U32(cia, tmd + 0x19A), 0x80000u);
+    const std::size_t meta = ctr::AlignUp(0x3900 + cxi.size(), 64);
+    EXPECT_EQ(cia.size(), meta + 0x3AC0);
+    EXPECT_EQ(ReadBytes(m_dir / "exefs" / "icon.icn"),
+              std::vector<std::uint8_t>(cia.begin() + static_cast<std::ptrdiff_t>(meta + 0x400), cia.end()));
+    EXPECT_EQ(ctr::VerifyImage(m_dir / "a.cia", ctr::TImageKind::Cia), "");
+
+    ctr::ExtractCiaContents(m_dir / "a.cia", m_dir / "c");
+    EXPECT_EQ(ReadBytes(m_dir / "c.0000.00000000"), cxi);
+}
+
+TEST_F(Images, VerificationNamesTheBrokenPart) {
+    ctr::BuildCia(m_cxi, m_dir / "a.cia");
+    const auto cxi = ReadBytes(m_cxi);
+    const std::uint64_t romfs = U32(cxi, 0x1B0) * 0x200ull;
+    struct TRow {
+        const char* Name;
+        std::uint64_t Offset;
+        const char* Expected;
+    };
+    const TRow rows[] = {
+        {"exheader", 0x210, "extended header"},
+        {"logo", 0xA10, "logo"},
+        {"exefs file", U32(cxi, 0x1A0) * 0x200ull + 0x200 + 5, "ExeFS file '.code'"},
+        {"romfs header", romfs + 0x70, "RomFS header"},
+        {"romfs data", romfs + 0x1000 + 0x200, "RomFS level 3 block 0"},
+    };
+    for (const TRow& row : rows) {
+        auto bad = cxi;
+        bad[row.Offset] ^= 0x40;
+        WriteBytes(m_dir / "bad.cxi", bad);
+        EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cxi", ctr::TImageKind::Cxi).find(row.Expected), std::string::npos)
+            << row.Name << ": " << ctr::VerifyImage(m_dir / "bad.cxi", ctr::TImageKind::Cxi);
+    }
+    auto cia = ReadBytes(m_dir / "a.cia");
+    cia[0x3900 + 0x3000] ^= 1;
+    WriteBytes(m_dir / "bad.cia", cia);
+    EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cia", ctr::TImageKind::Cia).find("TMD hash"), std::string::npos);
+    cia = ReadBytes(m_dir / "a.cia");
+    cia[0x2DC0 + 0x300] ^= 1;
+    WriteBytes(m_dir / "bad.cia", cia);
+    EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cia", ctr::TImageKind::Cia).find("info records"), std::string::npos);
+    EXPECT_NE(ctr::VerifyImage(m_dir / "missing.cia", ctr::TImageKind::Cia), "");
+}
+
+TEST_F(Images, FindsRomFsFilesInEveryKind) {
+    ctr::BuildCia(m_cxi, m_dir / "a.cia");
+    ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "a.3ds");
+    const auto expected = NoiseBytes(20000, 6);
+    for (const auto& [name, kind] : {std::pair{"title.cxi", ctr::TImageKind::Cxi},
+                                     std::pair{"a.cia", ctr::TImageKind::Cia},
+                                     std::pair{"a.3ds", ctr::TImageKind::Cci}}) {
+        const auto found = ctr::FindRomFsFile(m_dir / name, kind, "sound/QK123.bcsar");
+        ASSERT_TRUE(found) << name;
+        ASSERT_EQ(found->Size, expected.size());
+        ctr::TInFile in(m_dir / name);
+        EXPECT_EQ(in.ReadVector(found->Offset, found->Size), expected) << name;
+    }
+    std::string error;
+    EXPECT_FALSE(ctr::FindRomFsFile(m_dir / "title.cxi", ctr::TImageKind::Cxi, "sound/none", &error));
+    EXPECT_EQ(error, "");
+    EXPECT_FALSE(ctr::FindRomFsFile(m_dir / "a.cia", ctr::TImageKind::Cxi, "sound/QK123.bcsar", &error));
+    EXPECT_NE(error, "");
+}
+
+} // namespace
