@@ -8,6 +8,7 @@
 #include "install/FileTools.h"
 #include "localisation/Language.h"
 #include "music/TrackList.h"
+#include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -176,6 +177,19 @@ TEST(SampleSoundArchive, UnpackingAndPackingGivesTheSameBytes) {
     }
 }
 
+TEST(SampleSoundArchive, InstallersUnpackerAndPackerGiveTheSameBytes) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const TBytes csar = MakeSoundArchive(3);
+    const QByteArray stream(reinterpret_cast<const char*>(csar.data()), static_cast<qsizetype>(csar.size()));
+    ASSERT_EQ(UnpackBcsar(stream, dir.path(), 0, false), 0);
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("4_CSAR_FILE/3_CWAR/3_BCWAV"))).entryList(QDir::Files).size(),
+              kSampleClipCount);
+    QByteArray packed;
+    ASSERT_EQ(PackBcsar(packed, dir.path(), false), 0);
+    EXPECT_TRUE(packed == stream);
+}
+
 TEST(SampleSoundArchive, EveryMusicSlotNamesTheGamesOwnTrack) {
     const TBytes csar = MakeSoundArchive(1);
     const std::size_t info = U32(csar, 36);
@@ -324,6 +338,32 @@ TEST_F(SamplePatchTest, VoiceFoldersHoldDistinctClips) {
         }
     }
     EXPECT_EQ(clips.size(), count);
+}
+
+TEST_F(SamplePatchTest, VoiceClipsReplaceTheirNamesakesInTheArchive) {
+    const QString work = m_dir.filePath(QStringLiteral("QK123_temp"));
+    ASSERT_TRUE(QDir().mkpath(work));
+    const QByteArray archive = [&] {
+        QFile file(m_tree + QStringLiteral("/romfs/sound/QK123.bcsar"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    ASSERT_EQ(UnpackBcsar(archive, work, 0, false), 0);
+    const QString clips = work + QStringLiteral("/4_CSAR_FILE/3_CWAR");
+    ASSERT_TRUE(CopyFolder(Patch(QStringLiteral("voice/JAP MOD/3_BCWAV")), clips));
+    QByteArray packed;
+    ASSERT_EQ(PackBcsar(packed, work, false), 0);
+    EXPECT_NE(packed.size(), archive.size());
+
+    const QString again = m_dir.filePath(QStringLiteral("again"));
+    ASSERT_TRUE(QDir().mkpath(again));
+    ASSERT_EQ(UnpackBcsar(packed, again, 0, false), 0);
+    QDir voice(Patch(QStringLiteral("voice/JAP MOD/3_BCWAV")));
+    for (const QString& name : voice.entryList(QDir::Files))
+        EXPECT_EQ(ReadAll(again + QStringLiteral("/4_CSAR_FILE/3_CWAR/3_BCWAV/") + name),
+                  ReadAll(voice.filePath(name)))
+            << name.toStdString();
+    EXPECT_EQ(ReadAll(again + QStringLiteral("/4_CSAR_FILE/3_CWAR/3_BCWAV/007.bcwav")),
+              ReadAll(work + QStringLiteral("/4_CSAR_FILE/3_CWAR/3_BCWAV/007.bcwav")));
 }
 
 TEST_F(SamplePatchTest, TrackListUsesTheDefaultIdsInItsFileFormat) {
