@@ -105,8 +105,6 @@ protected:
 TEST_P(SampleChainTest, OutputHoldsThePatchedFilesAndStillIdentifies) {
     const QString source_kind = QLatin1Char('.') + QLatin1String(GetParam().Source);
     const QString output_kind = QLatin1Char('.') + QLatin1String(GetParam().Output);
-    QStringList tokens;
-    ASSERT_TRUE(ReadFile(PatchFolder() + QStringLiteral("/English.dsc")).size() > 0);
 
     sample::TChainJob job;
     job.ProgramFolder = ProgramFolder();

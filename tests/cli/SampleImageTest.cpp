@@ -74,6 +74,20 @@ INSTANTIATE_TEST_SUITE_P(KindsAndRegions, SampleImageTest,
 
 class SampleVariantTest : public SampleImageTest {};
 
+TEST_F(SampleVariantTest, CodeIsStoredCompressedAndTheExheaderSaysSo) {
+    const QString out = Generate(QStringLiteral("cxi"), QStringLiteral("EUR"));
+    TImageReader image(out);
+    const std::int64_t exefs = static_cast<std::int64_t>(image.U32(0x1A0)) * 0x200;
+    EXPECT_EQ(image.Bytes(exefs, 5), QByteArray(".code"));
+    const std::uint32_t stored = image.U32(exefs + 12);
+    EXPECT_LT(stored, (sample::kCodeTextSize + sample::kCodeReadOnlySize + sample::kCodeDataSize) * 3 / 4)
+        << "code that compresses like real code";
+    EXPECT_EQ(image.Number(0x200 + 0x0D, 1) & 1, 1u) << "exheader code-compression flag";
+    EXPECT_EQ(image.Bytes(exefs + 16, 6), QByteArray("banner"));
+    EXPECT_EQ(image.Bytes(exefs + 32, 4), QByteArray("icon"));
+    EXPECT_EQ(image.U32(exefs + 32 + 12), sample::kIconSize);
+}
+
 TEST_F(SampleVariantTest, EncryptedImagesHaveDifferingProgramIds) {
     for (const QString& kind : {QStringLiteral("cia"), QStringLiteral("cxi"), QStringLiteral("3ds")}) {
         const QString out = Generate(kind, QStringLiteral("EUR"), {QStringLiteral("--encrypted")});
