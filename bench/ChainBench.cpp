@@ -19,7 +19,9 @@
 
 namespace {
 
-double Seconds(const QElapsedTimer& timer) { return static_cast<double>(timer.nsecsElapsed()) / 1e9; }
+double Seconds(const QElapsedTimer& timer) {
+    return static_cast<double>(timer.nsecsElapsed()) / 1e9;
+}
 
 void Run(const QString& program, const QStringList& arguments) {
     QProcess process;
@@ -82,14 +84,15 @@ int main(int argc, char* argv[]) {
         QProcess generator;
         generator.setProcessChannelMode(QProcess::ForwardedChannels);
         generator.start(app_dir + QStringLiteral("/qvtsample"),
-                        {QStringLiteral("--kind"), QStringLiteral("cia"), QStringLiteral("--region"),
-                         QStringLiteral("EUR"), QStringLiteral("--out"), source,
-                         QStringLiteral("--pack-size"), QString::number(size),
+                        {QStringLiteral("--kind"), QStringLiteral("cia"),
+                         QStringLiteral("--region"), QStringLiteral("EUR"), QStringLiteral("--out"),
+                         source, QStringLiteral("--pack-size"), QString::number(size),
                          QStringLiteral("--patch"), patch});
         generator.waitForFinished(-1);
         if (generator.exitCode() != 0)
             throw sample::TSampleError(QStringLiteral("qvtsample failed"));
-        std::printf("sample image and patch generated in %.2f s (image %.1f MiB, patch.xdelta %lld bytes)\n",
+        std::printf("sample image and patch generated in %.2f s (image %.1f MiB, patch.xdelta %lld "
+                    "bytes)\n",
                     Seconds(timer), static_cast<double>(QFileInfo(source).size()) / (1 << 20),
                     QFileInfo(patch + QStringLiteral("/patch.xdelta")).size());
 
@@ -121,8 +124,8 @@ int main(int argc, char* argv[]) {
             std::printf("%-26s %9.3f %9.2f\n", qPrintable(stage.Name), stage.Seconds,
                         stage.Seconds / copy);
         std::printf("%-26s %9.3f %9.2f\n", "whole chain", chain, chain / copy);
-        std::printf("%-26s %9.3f (before %.3f, after %.3f)\n", "cp of the image", copy,
-                    copy_before, copy_after);
+        std::printf("%-26s %9.3f (before %.3f, after %.3f)\n", "cp of the image", copy, copy_before,
+                    copy_after);
         std::printf("%-26s %9.3f\n", "cp + sync of the image", synced_copy);
         std::printf("\nratio chain / cp: %.2f\n", chain / copy);
         std::printf("ratio chain / (cp + sync): %.2f\n", chain / synced_copy);

@@ -41,7 +41,9 @@ TBytes Slice(const TBytes& bytes, std::size_t at, std::size_t length) {
     return TBytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                   bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
 }
-void Append(TBytes& to, const TBytes& bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
+void Append(TBytes& to, const TBytes& bytes) {
+    to.insert(to.end(), bytes.begin(), bytes.end());
+}
 void PutU32(TBytes& bytes, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -181,9 +183,12 @@ TEST(SampleSoundArchive, InstallersUnpackerAndPackerGiveTheSameBytes) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const TBytes csar = MakeSoundArchive(3);
-    const QByteArray stream(reinterpret_cast<const char*>(csar.data()), static_cast<qsizetype>(csar.size()));
+    const QByteArray stream(reinterpret_cast<const char*>(csar.data()),
+                            static_cast<qsizetype>(csar.size()));
     ASSERT_EQ(UnpackBcsar(stream, dir.path(), 0, false), 0);
-    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("4_CSAR_FILE/3_CWAR/3_BCWAV"))).entryList(QDir::Files).size(),
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("4_CSAR_FILE/3_CWAR/3_BCWAV")))
+                  .entryList(QDir::Files)
+                  .size(),
               kSampleClipCount);
     QByteArray packed;
     ASSERT_EQ(PackBcsar(packed, dir.path(), false), 0);
@@ -193,9 +198,9 @@ TEST(SampleSoundArchive, InstallersUnpackerAndPackerGiveTheSameBytes) {
 TEST(SampleSoundArchive, EveryMusicSlotNamesTheGamesOwnTrack) {
     const TBytes csar = MakeSoundArchive(1);
     const std::size_t info = U32(csar, 36);
-    const std::map<int, std::string> expected = {
-        {0, "BGM008"}, {1, "BGM077"},  {2, "BGM117"},  {9, "BGM005"},  {10, "BGM071"},
-        {11, "BGM071"}, {20, "BGM123"}, {32, "BGM137"}, {33, "BGM200"}};
+    const std::map<int, std::string> expected = {{0, "BGM008"},  {1, "BGM077"},  {2, "BGM117"},
+                                                 {9, "BGM005"},  {10, "BGM071"}, {11, "BGM071"},
+                                                 {20, "BGM123"}, {32, "BGM137"}, {33, "BGM200"}};
     for (const auto& [slot, id] : expected)
         EXPECT_EQ(Text(csar, info + static_cast<std::size_t>(kMusicSlotOffsets[slot]), 6), id)
             << "slot " << slot;
@@ -259,7 +264,8 @@ TEST(SampleHeaders, ExefsFilesHaveTheirExpectedShapes) {
     EXPECT_EQ(Text(header, 16, 6), "banner");
     EXPECT_EQ(U32(header, 24) % 0x200, 0u);
     EXPECT_EQ(Text(header, 32, 4), "icon");
-    const TBytes ncsd = MakeNcsdHeader(MakeTitle("JAP", std::nullopt), MakeNcchHeader(MakeTitle("JAP", std::nullopt), 1),
+    const TBytes ncsd = MakeNcsdHeader(MakeTitle("JAP", std::nullopt),
+                                       MakeNcchHeader(MakeTitle("JAP", std::nullopt), 1),
                                        MakeExheader(MakeTitle("JAP", std::nullopt), false, 1), 1);
     ASSERT_EQ(ncsd.size(), 0x4000u);
     EXPECT_EQ(Text(ncsd, 0x100, 4), "NCSD");
@@ -279,7 +285,9 @@ protected:
         WriteSamplePatch(m_options.PatchFolder, m_tree + QStringLiteral("/romfs/pack.dat"),
                          m_options, m_digests);
     }
-    QString Patch(const QString& name) const { return m_options.PatchFolder + QLatin1Char('/') + name; }
+    QString Patch(const QString& name) const {
+        return m_options.PatchFolder + QLatin1Char('/') + name;
+    }
 
     QTemporaryDir m_dir;
     TSampleOptions m_options;
@@ -300,7 +308,8 @@ TEST_F(SamplePatchTest, DescriptionsNameTheRegionAndTheRealDigests) {
         ASSERT_TRUE(ReadTokenFile(Patch(name), QLatin1Char('='), tokens)) << name.toStdString();
         EXPECT_EQ(ValueOfKey(tokens, QStringLiteral("Region")), QStringLiteral("USA"));
         EXPECT_FALSE(ValueOfKey(tokens, QStringLiteral("Title")).isEmpty());
-        EXPECT_TRUE(ValueOfKey(tokens, QStringLiteral("Description")).contains(QStringLiteral("https://")));
+        EXPECT_TRUE(
+            ValueOfKey(tokens, QStringLiteral("Description")).contains(QStringLiteral("https://")));
         EXPECT_EQ(ValueOfKey(tokens, QStringLiteral("OriginalPackDatMD5")), m_digests.PackDatMD5);
         EXPECT_EQ(ValueOfKey(tokens, QStringLiteral("OriginalPackIncMD5")), m_digests.PackIncMD5);
     }
@@ -309,9 +318,9 @@ TEST_F(SamplePatchTest, DescriptionsNameTheRegionAndTheRealDigests) {
 TEST_F(SamplePatchTest, XdeltaTurnsTheOriginalIntoTheChangedArchive) {
     const QString decoded = m_dir.filePath(QStringLiteral("decoded.dat"));
     QProcess xdelta;
-    xdelta.start(Xdelta3Path(QString()),
-                 {QStringLiteral("-d"), QStringLiteral("-s"), m_tree + QStringLiteral("/romfs/pack.dat"),
-                  Patch(QStringLiteral("patch.xdelta")), decoded});
+    xdelta.start(Xdelta3Path(QString()), {QStringLiteral("-d"), QStringLiteral("-s"),
+                                          m_tree + QStringLiteral("/romfs/pack.dat"),
+                                          Patch(QStringLiteral("patch.xdelta")), decoded});
     ASSERT_TRUE(xdelta.waitForFinished(-1));
     ASSERT_EQ(xdelta.exitCode(), 0) << xdelta.readAllStandardError().toStdString();
     const QString expected = m_dir.filePath(QStringLiteral("expected.dat"));
@@ -328,7 +337,8 @@ TEST_F(SamplePatchTest, VoiceFoldersHoldDistinctClips) {
         const QStringList names = folder.entryList(QDir::Files, QDir::Name);
         EXPECT_GE(names.size(), 2) << voice;
         for (const QString& name : names) {
-            EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{3}\\.bcwav$")).match(name).hasMatch());
+            EXPECT_TRUE(
+                QRegularExpression(QStringLiteral("^\\d{3}\\.bcwav$")).match(name).hasMatch());
             QFile file(folder.filePath(name));
             ASSERT_TRUE(file.open(QIODevice::ReadOnly));
             const QByteArray bytes = file.readAll();

@@ -147,7 +147,8 @@ QString TChainRunner::Run() {
         Stage(QStringLiteral("CopyingReplacementFiles"), [&] {
             for (const QString& name : {QStringLiteral("exefs"), QStringLiteral("romfs")})
                 if (QFileInfo(patch + name).isDir() && !CopyFolder(patch + name, temp))
-                    throw TSampleError(QStringLiteral("Cannot copy the patch's %1 folder").arg(name));
+                    throw TSampleError(
+                        QStringLiteral("Cannot copy the patch's %1 folder").arg(name));
         });
     }
 
