@@ -9,7 +9,9 @@
 #include <QFileInfo>
 
 #include <filesystem>
+
 #include <functional>
+#include <sys/resource.h>
 
 namespace sample {
 
@@ -19,12 +21,26 @@ std::filesystem::path ToPath(const QString& path) {
     return std::filesystem::path(path.toStdU16String());
 }
 
+/// User and system time used so far by this process and its waited-for children; on a
+/// shared machine it varies far less than the wall-clock time.
+double CpuSeconds() {
+    double seconds = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        seconds += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return seconds;
+}
+
 class TChainRunner {
 public:
     TChainRunner(const TChainJob& job, std::vector<TStageTime>* times)
         : m_job(job), m_folder(QDir(job.ProgramFolder).absolutePath()), m_times(times) {}
 
     void Stage(const QString& name, const std::function<void()>& body) {
+        const double cpu_before = CpuSeconds();
         QElapsedTimer timer;
         timer.start();
         try {
@@ -33,7 +49,8 @@ public:
             throw TSampleError(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(error.what())));
         }
         if (m_times)
-            m_times->push_back({name, static_cast<double>(timer.nsecsElapsed()) / 1e9});
+            m_times->push_back(
+                {name, static_cast<double>(timer.nsecsElapsed()) / 1e9, CpuSeconds() - cpu_before});
     }
     void Tool(const QString& name, const QString& tool, const QStringList& arguments) {
         Stage(name, [&] {

@@ -23,7 +23,8 @@ struct TChainJob {
 
 struct TStageTime {
     QString Name;
-    double Seconds;
+    double Seconds;    // wall-clock time
+    double CpuSeconds; // user + system time of this process and the tools it ran
 };
 
 /// Runs the chain; returns the output file's path. Throws TSampleError naming the stage
