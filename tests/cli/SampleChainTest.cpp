@@ -131,6 +131,7 @@ TEST_P(SampleChainTest, OutputHoldsThePatchedFilesAndStillIdentifies) {
     }
     EXPECT_FALSE(QFileInfo::exists(ProgramFolder() + QStringLiteral("/tools/temp")));
 
+    EXPECT_TRUE(HashesGood(output));
     const TIdentity identity = Identify(output, output_kind);
     EXPECT_TRUE(identity.ContainerOk);
     EXPECT_EQ(identity.NcchProgramId, identity.ExheaderProgramId);

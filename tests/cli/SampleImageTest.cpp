@@ -46,6 +46,7 @@ TEST_P(SampleImageTest, IdentificationFindsTitleRegionAndSoundArchive) {
     const sample::TSampleTitle title = sample::MakeTitle(param.Region, std::nullopt);
 
     EXPECT_TRUE(identity.ContainerOk);
+    EXPECT_TRUE(HashesGood(out));
     EXPECT_EQ(identity.NcchProgramId, identity.ExheaderProgramId) << "decrypted image";
     EXPECT_EQ(identity.TitleLow, *sample::RegionTitleLow(param.Region));
     EXPECT_EQ(identity.ProductCode.toStdString(), title.ProductCode);

@@ -136,6 +136,15 @@ inline TRunResult RunProgram(const QString& program, const QStringList& argument
             QString::fromLocal8Bit(process.readAll())};
 }
 
+/// True when the program folder's ctrtool finds every hash of the image good.
+inline ::testing::AssertionResult HashesGood(const QString& image) {
+    const TRunResult result =
+        RunProgram(AppDir() + QStringLiteral("/tools/ctrtool"), {QStringLiteral("-y"), image});
+    if (result.ExitCode == 0 && result.Output.contains(QLatin1String("All hashes GOOD")))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << result.Output.toStdString();
+}
+
 inline QByteArray ReadFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
