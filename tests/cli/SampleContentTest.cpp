@@ -329,6 +329,22 @@ TEST_F(SamplePatchTest, XdeltaTurnsTheOriginalIntoTheChangedArchive) {
     EXPECT_NE(FileMD5Hex(decoded), m_digests.PackDatMD5);
 }
 
+TEST_F(SamplePatchTest, WritingAgainLeavesNoStaleFiles) {
+    const QString stale = Patch(QStringLiteral("voice/ENG/3_BCWAV/017.bcwav"));
+    QFile file(stale);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString own = Patch(QStringLiteral("readme.txt"));
+    QFile readme(own);
+    ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
+    readme.close();
+    WriteSamplePatch(m_options.PatchFolder, m_tree + QStringLiteral("/romfs/pack.dat"), m_options,
+                     m_digests);
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(own)) << "what the generator does not write stays";
+    EXPECT_TRUE(QFileInfo(Patch(QStringLiteral("patch.xdelta"))).isFile());
+}
+
 TEST_F(SamplePatchTest, VoiceFoldersHoldDistinctClips) {
     QSet<QByteArray> clips;
     int count = 0;

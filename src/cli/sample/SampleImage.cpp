@@ -246,6 +246,12 @@ void WriteSamplePatch(const QString& patch_folder, const QString& original_pack_
                       const TSampleOptions& options, const TTreeDigests& digests) {
     MakeFolder(patch_folder);
     const QString folder = QFileInfo(patch_folder).absoluteFilePath();
+    // A patch written earlier into the same folder must not leave clips or replacement
+    // files behind; only the entries this generator writes are removed.
+    for (const char* name :
+         {"patch.xdelta", "English.dsc", "Tracklist.tls", "exefs", "romfs", "voice"})
+        RemoveAll(folder + QLatin1Char('/') + QLatin1String(name));
+    RemoveAll(folder + QString::fromUtf8("/Русский.dsc"));
 
     // The difference file, made from a changed data archive written beside the patch.
     {
