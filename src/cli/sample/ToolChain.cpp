@@ -9,8 +9,8 @@
 #include <QFileInfo>
 
 #include <filesystem>
-
 #include <functional>
+
 #include <sys/resource.h>
 
 namespace sample {
@@ -86,6 +86,8 @@ private:
 QString TChainRunner::Run() {
     const QString kind = QFileInfo(m_job.SourcePath).suffix().prepend(QLatin1Char('.'));
     const QString source = QFileInfo(m_job.SourcePath).absoluteFilePath();
+    if (m_job.OutputKind == QLatin1String(".3ds") && kind != QLatin1String(".3ds"))
+        throw TSampleError(QStringLiteral("A 3DS output needs a 3DS source"));
     const QString temp = Path(QStringLiteral("tools/temp"));
     std::error_code error;
     std::filesystem::remove_all(ToPath(temp), error);
@@ -192,8 +194,6 @@ QString TChainRunner::Run() {
              {QStringLiteral("-f"), QStringLiteral("Cia"), QStringLiteral("-content"),
               QStringLiteral("tools/temp/Partition0.cxi:0:0x00"), QStringLiteral("-o"), output});
     } else if (m_job.OutputKind == QLatin1String(".3ds")) {
-        if (kind != QLatin1String(".3ds"))
-            throw TSampleError(QStringLiteral("A 3DS output needs a 3DS source"));
         Tool(QStringLiteral("Rebuilding3DS"), QStringLiteral("3dstool"),
              {QStringLiteral("-ctf"), QStringLiteral("3ds"), output, QStringLiteral("--header"),
               QStringLiteral("tools/temp/headers/mainncchheader.bin"), QStringLiteral("-0"),
