@@ -3,8 +3,8 @@
 //   bench_sound_archive [WORK_FOLDER]
 //
 // Builds the archive in WORK_FOLDER (default: a temporary folder in /dev/shm, so the figures
-// are the program's and not the disk's; pass a folder to measure a disk), copies it with cp, then runs
-// itself as a child that reads the archive, unpacks it into piece files, packs the pieces back
+// are the program's and not the disk's; pass a folder to measure a disk), copies it with cp, then
+// runs itself as a child that reads the archive, unpacks it into piece files, packs the pieces back
 // into memory and writes the result; the child reports its own times and peak memory, so the
 // generator's memory does not count. Each is run three times and the best time kept.
 
@@ -43,7 +43,9 @@ long PeakRssKib() {
     return -1;
 }
 
-double Milliseconds(const QElapsedTimer& timer) { return timer.nsecsElapsed() / 1e6; }
+double Milliseconds(const QElapsedTimer& timer) {
+    return timer.nsecsElapsed() / 1e6;
+}
 
 // The child: one read, unpack, pack, write cycle; prints "unpack_ms pack_ms peak_rss_kib".
 int RunOnce(const QString& archive_path, const QString& folder, const QString& output_path) {

@@ -162,5 +162,5 @@ void Run(const TOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    return ctr::RunToolMain("ctrtool", Usage, [&] { Run(Parse(argc, argv)); });
+    return ctr::RunToolMain(argc, "ctrtool", Usage, [&] { Run(Parse(argc, argv)); });
 }

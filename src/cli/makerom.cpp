@@ -94,7 +94,7 @@ TOptions Parse(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    return ctr::RunToolMain("makerom", Usage, [&] {
+    return ctr::RunToolMain(argc, "makerom", Usage, [&] {
         const TOptions options = Parse(argc, argv);
         ctr::BuildCia(options.Content, options.Output, options.Index, options.Id);
     });

@@ -166,7 +166,7 @@ void Run(const TOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
-    return ctr::RunToolMain("3dstool", Usage, [&] {
+    return ctr::RunToolMain(argc, "3dstool", Usage, [&] {
         if (argc < 2)
             throw TUsageError("no arguments");
         Run(Parse(argc, argv));

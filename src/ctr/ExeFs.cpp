@@ -80,6 +80,7 @@ void ExtractExeFs(const fs::path& exefs, const fs::path& folder, const fs::path&
         if (entry.Name.empty())
             continue;
         const fs::path target = folder / ExeFsFolderName(i, entry.Name);
+        EnsureNotAnInput(target, {&exefs});
         if (i == 0 && decompress_code) {
             const std::vector<std::uint8_t> code = in.ReadVector(ExeFsHeaderSize + entry.Offset, entry.Size, "ExeFS code");
             const auto plain = BlzDecompress(code);

@@ -3,6 +3,9 @@
 #include "ctr/ByteReader.h"
 
 #include <algorithm>
+#include <set>
+
+#include <sys/stat.h>
 #include <unordered_set>
 
 namespace ctr {
@@ -69,6 +72,16 @@ std::vector<TScanDirectory> ScanFolder(const fs::path& folder) {
     std::error_code error;
     if (!fs::is_directory(folder, error))
         return directories;
+    // Folders already listed, by device and inode, so a link back up the tree cannot make
+    // the scan endless.
+    std::set<std::pair<dev_t, ino_t>> seen;
+    auto first_visit = [&](const fs::path& path) {
+        struct stat info {};
+        if (stat(path.c_str(), &info) != 0)
+            throw TCtrError("cannot read folder " + PathText(path));
+        return seen.insert({info.st_dev, info.st_ino}).second;
+    };
+    first_visit(folder);
     for (std::size_t index = 0; index < directories.size(); ++index) {
         std::vector<std::pair<std::u16string, fs::path>> subfolders, files;
         const fs::path path = directories[index].Path;
@@ -78,8 +91,10 @@ std::vector<TScanDirectory> ScanFolder(const fs::path& folder) {
         for (; it != fs::directory_iterator(); it.increment(error)) {
             const fs::path entry = it->path();
             const std::u16string name = Utf8ToUtf16(entry.filename().string());
-            if (fs::is_directory(entry, error))
-                subfolders.emplace_back(name, entry);
+            if (fs::is_directory(entry, error)) {
+                if (first_visit(entry))
+                    subfolders.emplace_back(name, entry);
+            }
             else if (fs::is_regular_file(entry, error))
                 files.emplace_back(name, entry);
         }
@@ -132,6 +147,12 @@ public:
         m_out.Write(bytes);
         m_written += bytes.size();
         while (!bytes.empty()) {
+            if (m_block.empty() && bytes.size() >= RomFsBlockSize) {
+                // Whole blocks straight from the caller's buffer.
+                AddHash(bytes.first(RomFsBlockSize));
+                bytes = bytes.subspan(RomFsBlockSize);
+                continue;
+            }
             const std::size_t part = std::min(bytes.size(), RomFsBlockSize - m_block.size());
             m_block.insert(m_block.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(part));
             bytes = bytes.subspan(part);
@@ -156,11 +177,16 @@ public:
     }
 
 private:
-    void FlushBlock() {
-        const TSha256Digest digest = Sha256(m_block);
+    void AddHash(std::span<const std::uint8_t> block) {
+        m_hash.Update(block);
+        const TSha256Digest digest = m_hash.Final();
         m_hashes.insert(m_hashes.end(), digest.begin(), digest.end());
+    }
+    void FlushBlock() {
+        AddHash(m_block);
         m_block.clear();
     }
+    TSha256 m_hash;
     TOutFile& m_out;
     std::vector<std::uint8_t> m_block;
     std::vector<std::uint8_t> m_hashes;
@@ -539,7 +565,9 @@ void TRomFsReader::Extract(const fs::path& folder) {
     };
     WalkFiles(
         [&](const std::vector<std::u16string>& path, const TEntry& entry) {
-            TOutFile out(folder_of(path) / Utf16ToUtf8(entry.Name));
+            const fs::path target = folder_of(path) / Utf16ToUtf8(entry.Name);
+            EnsureNotAnInput(target, {&m_file.Path()});
+            TOutFile out(target);
             CopyRange(m_file, data_base + entry.DataOffset, entry.DataSize, out);
             out.Commit();
         },

@@ -16,13 +16,16 @@ public:
     using TCtrError::TCtrError;
 };
 
-/// Runs `body`, turning every failure into a message and exit code 1.
-template <typename F> int RunToolMain(const char* tool, const char* usage, F&& body) {
+/// Runs `body`, turning every failure into one line on stderr and exit code 1. The usage
+/// text follows only when the tool was started without arguments.
+template <typename F> int RunToolMain(int argc, const char* tool, const char* usage, F&& body) {
     try {
         body();
         return 0;
     } catch (const TUsageError& error) {
-        std::fprintf(stderr, "%s: error: %s\n%s", tool, error.what(), usage);
+        std::fprintf(stderr, "%s: error: %s\n", tool, error.what());
+        if (argc < 2)
+            std::fputs(usage, stderr);
     } catch (const std::filesystem::filesystem_error& error) {
         std::fprintf(stderr, "%s: error: %s\n", tool, error.what());
     } catch (const std::bad_alloc&) {

@@ -40,7 +40,7 @@ constexpr std::uint32_t kMagicCwsd = MakeMagic('C', 'W', 'S', 'D');
 constexpr std::uint32_t kMagicCwar = MakeMagic('C', 'W', 'A', 'R');
 
 // CSAR archive header, from the archive start.
-constexpr std::size_t kCsarHeaderLength = 6;  // u16: the first H bytes are the header piece
+constexpr std::size_t kCsarHeaderLength = 6;   // u16: the first H bytes are the header piece
 constexpr std::size_t kCsarArchiveLength = 12; // u32: rewritten when packing
 constexpr std::size_t kCsarStrgOffset = 24;    // u32 offset, u32 length at +4
 constexpr std::size_t kCsarInfoOffset = 36;    // u32 offset, u32 length at +4
@@ -49,30 +49,30 @@ constexpr std::size_t kCsarFileLength = 52;    // u32: rewritten when packing
 constexpr std::size_t kCsarHeaderMinimum = 56; // the header must hold every field above
 
 // FILE partition, from the partition start.
-constexpr std::size_t kFileHeaderSize = 32;        // saved whole
-constexpr std::size_t kFilePartitionLength = 4;    // u32 inside the header, rewritten
-constexpr std::size_t kFileCwsdMagic = 32;         // "CWSD"
-constexpr std::size_t kFileCwsdHeaderLength = 38;  // u16 C: where the CWSD part is taken from
-constexpr std::size_t kFileCwsdLength = 44;        // u32 S: the CWSD part's length
+constexpr std::size_t kFileHeaderSize = 32;       // saved whole
+constexpr std::size_t kFilePartitionLength = 4;   // u32 inside the header, rewritten
+constexpr std::size_t kFileCwsdMagic = 32;        // "CWSD"
+constexpr std::size_t kFileCwsdHeaderLength = 38; // u16 C: where the CWSD part is taken from
+constexpr std::size_t kFileCwsdLength = 44;       // u32 S: the CWSD part's length
 constexpr std::size_t kFileFieldsEnd = 48;
-constexpr std::uint64_t kCwarGap = 8;              // the CWAR starts 8 bytes after the CWSD part
+constexpr std::uint64_t kCwarGap = 8; // the CWAR starts 8 bytes after the CWSD part
 
 // CWAR header, from the CWAR start.
-constexpr std::size_t kCwarHeaderLength = 6;   // u16 HW
-constexpr std::size_t kCwarLength = 12;        // u32: rewritten when packing
-constexpr std::size_t kCwarInfoOffset = 24;    // u32, INFO length u32 at 28
+constexpr std::size_t kCwarHeaderLength = 6; // u16 HW
+constexpr std::size_t kCwarLength = 12;      // u32: rewritten when packing
+constexpr std::size_t kCwarInfoOffset = 24;  // u32, INFO length u32 at 28
 constexpr std::size_t kCwarInfoLength = 28;
 constexpr std::size_t kCwarBlockOffset = 36;   // u32: the FILE block
 constexpr std::size_t kCwarBlockLength = 40;   // u32: rewritten when packing
 constexpr std::size_t kCwarHeaderMinimum = 44; // the header must hold every field above
 
 // CWAR INFO section, from the INFO start.
-constexpr std::size_t kInfoClipCount = 8;  // u32 n
-constexpr std::size_t kInfoEntries = 12;   // n entries of 12 bytes follow
+constexpr std::size_t kInfoClipCount = 8; // u32 n
+constexpr std::size_t kInfoEntries = 12;  // n entries of 12 bytes follow
 constexpr std::size_t kEntrySize = 12;
-constexpr std::size_t kEntryType = 0;      // u32 type word
-constexpr std::size_t kEntryOffset = 4;    // u32 clip offset from the FILE block start + 8
-constexpr std::size_t kEntryLength = 8;    // u32 clip length
+constexpr std::size_t kEntryType = 0;   // u32 type word
+constexpr std::size_t kEntryOffset = 4; // u32 clip offset from the FILE block start + 8
+constexpr std::size_t kEntryLength = 8; // u32 clip length
 
 // CWAR FILE block: "FILE", u32 length, 24 zero bytes, then the clips.
 constexpr std::size_t kBlockHeaderSize = 32;
@@ -133,14 +133,18 @@ QString Join(const QString& folder, const char* name) {
     return folder + QLatin1Char('/') + QLatin1String(name);
 }
 
-fs::path ToPath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+fs::path ToPath(const QString& path) {
+    return fs::path(QFile::encodeName(path).toStdString());
+}
 
 QString ClipName(std::uint64_t index) {
     return QString::asprintf("%.3llu", static_cast<unsigned long long>(index)) +
            QStringLiteral(".bcwav");
 }
 
-QString Hex8(std::uint32_t value) { return QString::asprintf("%08X", value); }
+QString Hex8(std::uint32_t value) {
+    return QString::asprintf("%08X", value);
+}
 
 void Save(const QString& path, TBytes bytes) {
     WritePiece(path, reinterpret_cast<const char*>(bytes.data()),
@@ -161,17 +165,22 @@ std::uint32_t U32At(const QByteArray& bytes, std::size_t offset) {
 }
 
 void PutU32(QByteArray& bytes, std::size_t offset, std::uint64_t value) {
-    PutLE(reinterpret_cast<std::uint8_t*>(bytes.data()) + offset, static_cast<std::uint32_t>(value));
+    PutLE(reinterpret_cast<std::uint8_t*>(bytes.data()) + offset,
+          static_cast<std::uint32_t>(value));
 }
 
 // Zero bytes to add after a clip or CWSD part of `length` bytes: only lengths of 8, 16 or 24
 // modulo 32 are brought up to the next multiple of 32.
 std::uint64_t AlignmentPad(std::uint64_t length) {
     switch (length % 32) {
-    case 8: return 24;
-    case 16: return 16;
-    case 24: return 8;
-    default: return 0;
+    case 8:
+        return 24;
+    case 16:
+        return 16;
+    case 24:
+        return 8;
+    default:
+        return 0;
     }
 }
 
@@ -247,7 +256,8 @@ std::vector<TClipFile> ListClipFiles(const QString& folder) {
     std::vector<TClipFile> files;
     std::error_code ec;
     for (fs::directory_iterator it(ToPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
-        const QString name = QFile::decodeName(QByteArray::fromStdString(it->path().filename().string()));
+        const QString name =
+            QFile::decodeName(QByteArray::fromStdString(it->path().filename().string()));
         const qsizetype extension = name.indexOf(QLatin1String(".bcwav"), 0, Qt::CaseInsensitive);
         std::error_code type_ec;
         if (extension < 0 || name.startsWith(QLatin1Char('.')) || !it->is_regular_file(type_ec))
@@ -410,21 +420,17 @@ int UnpackCwar(const QByteArray& stream, const QString& folder, qint64 start, bo
         return Corrupt(verbose, QStringLiteral("CWAR clip table"));
     const std::uint64_t clip_base = std::uint64_t{*in.U32(kCwarBlockOffset)} + kClipBase;
 
-    // Every clip is checked before anything of this level is written.
-    struct TClip {
-        std::uint32_t Offset;
-        TBytes Bytes;
-    };
-    std::vector<TClip> clips;
-    clips.reserve(static_cast<std::size_t>(count));
-    for (std::uint64_t i = 0; i < count; ++i) {
+    // Clip i from its table entry, or nothing when it reaches past the CWAR.
+    auto clip_at = [&](std::uint64_t i, std::uint32_t* offset) {
         const std::size_t entry = kInfoEntries + kEntrySize * static_cast<std::size_t>(i);
-        const std::uint32_t offset = *info_in.U32(entry + kEntryOffset);
-        const std::optional<TBytes> bytes =
-            Range(*cwar, clip_base + offset, *info_in.U32(entry + kEntryLength));
-        if (!bytes)
+        *offset = *info_in.U32(entry + kEntryOffset);
+        return Range(*cwar, clip_base + *offset, *info_in.U32(entry + kEntryLength));
+    };
+    // Every clip is checked before anything of this level is written.
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint32_t offset = 0;
+        if (!clip_at(i, &offset))
             return Corrupt(verbose, QStringLiteral("clip ") + ClipName(i));
-        clips.push_back({offset, *bytes});
     }
 
     Save(Join(folder, "1_CWAR_Header.bin"), cwar->first(header_length));
@@ -441,13 +447,14 @@ int UnpackCwar(const QByteArray& stream, const QString& folder, qint64 start, bo
         return -1;
     }
     const QString clip_prefix = clip_folder + QLatin1Char('/');
-    for (std::size_t i = 0; i < clips.size(); ++i) {
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::uint32_t offset = 0;
+        const TBytes clip = *clip_at(i, &offset);
         const QString name = ClipName(i);
-        Save(clip_prefix + name, clips[i].Bytes);
+        Save(clip_prefix + name, clip);
         if (verbose) {
-            Log(verbose, QStringLiteral("Offset: ") + Hex8(clips[i].Offset) +
-                             QStringLiteral("; Size: ") +
-                             Hex8(static_cast<std::uint32_t>(clips[i].Bytes.size())));
+            Log(verbose, QStringLiteral("Offset: ") + Hex8(offset) + QStringLiteral("; Size: ") +
+                             Hex8(static_cast<std::uint32_t>(clip.size())));
             Log(verbose, QStringLiteral("File saved as [") + name + QStringLiteral("]\r\n"));
         }
     }
@@ -547,7 +554,8 @@ bool AppendFilePieces(QByteArray& buffer, const QString& folder, qsizetype* head
         buffer.truncate(base);
         return false;
     }
-    const std::uint64_t cwsd_length = static_cast<std::uint64_t>(buffer.size() - base - *header_length);
+    const std::uint64_t cwsd_length =
+        static_cast<std::uint64_t>(buffer.size() - base - *header_length);
     buffer.append(static_cast<qsizetype>(AlignmentPad(cwsd_length)), '\0');
     return true;
 }
@@ -578,7 +586,8 @@ int PackCwar(QByteArray& output, const QString& folder, bool verbose) {
 int PackCsarFile(QByteArray& output, const QByteArray& cwar, const QString& folder, bool verbose) {
     QByteArray partition;
     const qint64 cwsd_size = PlainFileSize(Join(folder, "2_FILE_CWSD.bin"));
-    bcsar::ReserveLarge(partition, cwar.size() + kFileHeaderSize + std::max<qint64>(cwsd_size, 0) + 32);
+    bcsar::ReserveLarge(partition,
+                        cwar.size() + kFileHeaderSize + std::max<qint64>(cwsd_size, 0) + 32);
     qsizetype header_length = 0;
     if (!AppendFilePieces(partition, folder, &header_length)) {
         Log(verbose, QLatin1String(kFilePiecesError));

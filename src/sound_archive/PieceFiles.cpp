@@ -48,8 +48,8 @@ private:
 } // namespace
 
 void WritePiece(const QString& path, const char* data, qint64 length) {
-    if (t_write_hook)
-        t_write_hook(path);
+    if (t_write_hook && t_write_hook(path, data, length))
+        return;
     const QByteArray name = QFile::encodeName(path);
     TFd fd(::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
     auto fail = [&path](int error_number) {
@@ -97,8 +97,8 @@ bool AppendFileTo(QByteArray& buffer, const QString& path, int* error_number) {
     ReserveLarge(buffer, old_size + static_cast<qsizetype>(info.st_size));
     buffer.resize(old_size + static_cast<qsizetype>(info.st_size));
     while (filled < buffer.size()) {
-        const ssize_t got = ::read(fd.Get(), buffer.data() + filled,
-                                   static_cast<size_t>(buffer.size() - filled));
+        const ssize_t got =
+            ::read(fd.Get(), buffer.data() + filled, static_cast<size_t>(buffer.size() - filled));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -159,6 +159,8 @@ void ReserveLarge(QByteArray& buffer, qsizetype capacity) {
         ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE); // a hint only
 }
 
-void SetPieceWriteHook(TPieceWriteHook hook) { t_write_hook = std::move(hook); }
+void SetPieceWriteHook(TPieceWriteHook hook) {
+    t_write_hook = std::move(hook);
+}
 
 } // namespace bcsar

@@ -27,9 +27,11 @@ qint64 PlainFileSize(const QString& path);
 /// first, which spares most page faults when tens of MiB are filled at once.
 void ReserveLarge(QByteArray& buffer, qsizetype capacity);
 
-/// Test seam: while set, the hook runs with the path before every piece write, on the
-/// calling thread; it may throw to stand for a failing disk.
-using TPieceWriteHook = std::function<void(const QString& path)>;
+/// Test seam: while set, the hook runs before every piece write on the calling thread, with
+/// the path and the bytes. It may throw to stand for a failing disk, or return true when it
+/// has taken the bytes itself, so that no file is written (the fuzz target keeps pieces in
+/// memory that way).
+using TPieceWriteHook = std::function<bool(const QString& path, const char* data, qint64 length)>;
 void SetPieceWriteHook(TPieceWriteHook hook);
 
 } // namespace bcsar

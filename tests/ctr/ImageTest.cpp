@@ -13,7 +13,11 @@
 #include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
 
+#include "ctr/RomFs.h"
+
 #include <gtest/gtest.h>
+
+#include <random>
 
 using namespace ctr_test;
 
@@ -189,6 +193,39 @@ TEST_F(Images, FindsRomFsFilesInEveryKind) {
     EXPECT_EQ(error, "");
     EXPECT_FALSE(ctr::FindRomFsFile(m_dir / "a.cia", ctr::TImageKind::Cxi, "sound/QK123.bcsar", &error));
     EXPECT_NE(error, "");
+}
+
+} // namespace
+
+namespace {
+
+// Random damage to the headers and tables of every kind: the readers must answer with a
+// result or an error, never crash, hang or run away with memory.
+TEST_F(Images, RandomHeaderDamageIsHandled) {
+    ctr::BuildCia(m_cxi, m_dir / "a.cia");
+    const std::pair<const char*, ctr::TImageKind> kinds[] = {{"title.cxi", ctr::TImageKind::Cxi},
+                                                             {"a.cia", ctr::TImageKind::Cia},
+                                                             {"romfs.bin", ctr::TImageKind::Cxi}};
+    std::mt19937 random(2024);
+    for (const auto& [name, kind] : kinds) {
+        const auto original = ReadBytes(m_dir / name);
+        for (int round = 0; round < 150; ++round) {
+            auto bad = original;
+            const std::size_t span = std::min<std::size_t>(bad.size(), 0x4000);
+            for (int flips = 1 + static_cast<int>(random() % 4); flips > 0; --flips)
+                bad[random() % span] = static_cast<std::uint8_t>(random());
+            WriteBytes(m_dir / "damaged.bin", bad);
+            (void)ctr::VerifyImage(m_dir / "damaged.bin", kind);
+            (void)ctr::FindRomFsFile(m_dir / "damaged.bin", kind, "sound/QK123.bcsar");
+            try {
+                ctr::TInFile in(m_dir / "damaged.bin");
+                ctr::TRomFsReader reader(in, 0, in.Size());
+                (void)reader.VerifyHashes();
+                (void)reader.Find("pack.inc");
+            } catch (const ctr::TCtrError&) {
+            }
+        }
+    }
 }
 
 } // namespace

@@ -273,7 +273,10 @@ TEST_F(BadInput, MissingFilesUnwritableOutputsAndUsage) {
         std::string text = row.Tool;
         for (const auto& arg : row.Args)
             text += " " + arg;
-        EXPECT_EQ(Tool(row.Tool, row.Args, m_dir.Path()), 1) << text;
+        std::string error;
+        EXPECT_EQ(Tool(row.Tool, row.Args, m_dir.Path(), &error), 1) << text;
+        if (!row.Args.empty())
+            EXPECT_EQ(error.find('\n'), error.size() - 1) << text << ": " << error;
     }
     EXPECT_TRUE(fs::is_empty(m_dir / "out"));
     EXPECT_EQ(Sha256Hex(m_dir / "title.cxi"), cxi_hash);

@@ -256,8 +256,10 @@ TEST_F(BcsarTest, ReplacedClipMovesLaterClips) {
         const qsizetype growth = static_cast<qsizetype>(row.NewSlot) - 64;
         EXPECT_EQ(Get32(packed, block + 4), block_length);
         EXPECT_EQ(Get32(packed, original.CwarAt + 40), block_length);
-        EXPECT_EQ(Get32(packed, original.CwarAt + 12), Get32(original.Bytes, original.CwarAt + 12) + growth);
-        EXPECT_EQ(Get32(packed, original.FileAt + 4), Get32(original.Bytes, original.FileAt + 4) + growth);
+        EXPECT_EQ(Get32(packed, original.CwarAt + 12),
+                  Get32(original.Bytes, original.CwarAt + 12) + growth);
+        EXPECT_EQ(Get32(packed, original.FileAt + 4),
+                  Get32(original.Bytes, original.FileAt + 4) + growth);
         EXPECT_EQ(Get32(packed, 52), Get32(packed, original.FileAt + 4));
         EXPECT_EQ(Get32(packed, 12), static_cast<std::uint32_t>(packed.size()));
         EXPECT_EQ(packed.size(), original.Bytes.size() + growth);
@@ -273,7 +275,8 @@ TEST_F(BcsarTest, ZeroClipsGiveEmptyClipFolderAndBareFileBlock) {
     const QString folder = Folder(QStringLiteral("zero"));
     ASSERT_EQ(Unpack(archive.Bytes, folder), 0);
     EXPECT_TRUE(QFileInfo(Clips(folder)).isDir());
-    EXPECT_TRUE(QDir(Clips(folder)).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    EXPECT_TRUE(
+        QDir(Clips(folder)).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     QByteArray packed;
     ASSERT_EQ(Pack(packed, folder), 0);
     EXPECT_EQ(packed, archive.Bytes);
@@ -311,6 +314,32 @@ TEST_F(BcsarTest, CwsdHeaderLengthOtherThan32) {
     EXPECT_EQ(ReadAll(folder + QStringLiteral("/4_CSAR_FILE/3_CWAR.bin")),
               archive.Bytes.mid(archive.CwarAt));
     EXPECT_EQ(ReadAll(Clips(folder) + QStringLiteral("/002.bcwav")), spec.Clips[2]);
+}
+
+// Packing pads the CWSD part by the alignment rule and puts the CWAR right after it; only for
+// a CWSD length of 24 modulo 32 is that the place unpacking reads it from (8 bytes on).
+TEST_F(BcsarTest, PackedCwarFollowsPaddedCwsd) {
+    struct TRow {
+        std::uint32_t CwsdLength;
+        qsizetype Pad;
+    };
+    for (const TRow& row : {TRow{56, 8}, TRow{64, 0}, TRow{40, 24}, TRow{48, 16}, TRow{45, 0}}) {
+        SCOPED_TRACE(row.CwsdLength);
+        synth::TSpec spec;
+        spec.Clips = synth::Clips(2, 40);
+        spec.CwsdLength = row.CwsdLength;
+        const synth::TArchive archive = synth::Build(spec);
+        const QString folder = Folder(QStringLiteral("cwsd_pad"));
+        ASSERT_EQ(Unpack(archive.Bytes, folder), 0);
+        QByteArray packed;
+        ASSERT_EQ(Pack(packed, folder), 0);
+        const qsizetype cwar_at = archive.FileAt + 32 + row.CwsdLength + row.Pad;
+        EXPECT_EQ(packed.mid(cwar_at, 4), QByteArray("CWAR"));
+        EXPECT_EQ(packed.mid(cwar_at), archive.Bytes.mid(archive.CwarAt));
+        EXPECT_EQ(packed.size(), archive.Bytes.size() + row.Pad - 8);
+        EXPECT_EQ(Get32(packed, 52), Get32(packed, archive.FileAt + 4));
+        EXPECT_EQ(Unpack(packed, Folder(QStringLiteral("cwsd_again"))), row.Pad == 8 ? 0 : -1);
+    }
 }
 
 TEST_F(BcsarTest, MagicMismatchFails) {
@@ -446,7 +475,8 @@ TEST_F(BcsarTest, PackChoosesClipFiles) {
     const QString folder = Folder(QStringLiteral("choose"));
     ASSERT_EQ(Unpack(archive, folder), 0);
     const QString clips = Clips(folder);
-    ASSERT_TRUE(QFile::rename(clips + QStringLiteral("/000.bcwav"), clips + QStringLiteral("/0.BCWAV")));
+    ASSERT_TRUE(
+        QFile::rename(clips + QStringLiteral("/000.bcwav"), clips + QStringLiteral("/0.BCWAV")));
     WriteAll(clips + QStringLiteral("/._000.bcwav"), "hidden");
     WriteAll(clips + QStringLiteral("/.0.bcwav"), "hidden");
     WriteAll(clips + QStringLiteral("/003.bcwav"), "surplus");
@@ -464,20 +494,28 @@ TEST_F(BcsarTest, PackFailuresLeaveOutputUntouched) {
     const QByteArray archive = synth::Build(spec).Bytes;
     struct TRow {
         const char* Name;
-        const char* Piece;   // removed, or replaced by Content
-        QByteArray Content;  // empty: the piece is removed
+        const char* Piece;  // removed, or replaced by Content
+        QByteArray Content; // empty: the piece is removed
         QString Message;
     };
     const QString w = QStringLiteral("4_CSAR_FILE/3_CWAR/");
     const QString loading = QStringLiteral(
         "An error has occured while loading 1_FILE_Header.bin and 2_FILE_CWSD.bin\r\n\n");
     const TRow rows[] = {
-        {"missing clip", "4_CSAR_FILE/3_CWAR/3_BCWAV/002.bcwav", {}, "Missing clip file 002.bcwav\n"},
-        {"missing CWAR header", "4_CSAR_FILE/3_CWAR/1_CWAR_Header.bin", {},
+        {"missing clip",
+         "4_CSAR_FILE/3_CWAR/3_BCWAV/002.bcwav",
+         {},
+         "Missing clip file 002.bcwav\n"},
+        {"missing CWAR header",
+         "4_CSAR_FILE/3_CWAR/1_CWAR_Header.bin",
+         {},
          "Selected folder doesn't contain BCSAR files.\r\n\n"},
-        {"missing CWAR INFO", "4_CSAR_FILE/3_CWAR/2_CWAR_INFO.bin", {},
+        {"missing CWAR INFO",
+         "4_CSAR_FILE/3_CWAR/2_CWAR_INFO.bin",
+         {},
          "Selected folder doesn't contain BCSAR files.\r\n\n"},
-        {"not INFO", "4_CSAR_FILE/3_CWAR/2_CWAR_INFO.bin", "INF0\0\0\0\0\0\0\0\0", "This is not a INFO file\r\n\n"},
+        {"not INFO", "4_CSAR_FILE/3_CWAR/2_CWAR_INFO.bin", "INF0\0\0\0\0\0\0\0\0",
+         "This is not a INFO file\r\n\n"},
         {"clip table past INFO", "4_CSAR_FILE/3_CWAR/2_CWAR_INFO.bin",
          QByteArray("INFO\x20\0\0\0\x03\0\0\0", 12) + QByteArray(20, '\0'),
          "Corrupt sound archive: CWAR clip table\n"},
@@ -573,16 +611,18 @@ TEST_F(BcsarTest, WriteErrors) {
         SCOPED_TRACE(row.FailingPiece);
         m_boxes.clear();
         const QString folder = Folder(QStringLiteral("nested"));
-        bcsar::SetPieceWriteHook([&row](const QString& path) {
+        bcsar::SetPieceWriteHook([&row](const QString& path, const char*, qint64) {
             if (path.endsWith(QLatin1String(row.FailingPiece)))
                 throw TSystemError(ENOSPC, QStringLiteral("Cannot write %1: disk full").arg(path));
+            return false;
         });
         EXPECT_EQ(UnpackBcsar(archive, folder, 0, false), -1);
         bcsar::SetPieceWriteHook({});
         ASSERT_EQ(m_boxes.size(), 1);
         EXPECT_TRUE(m_boxes[0].endsWith(QStringLiteral(": disk full\r\nTSystemError")))
             << m_boxes[0].toStdString();
-        EXPECT_FALSE(QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(row.RemovedFolder)));
+        EXPECT_FALSE(
+            QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(row.RemovedFolder)));
         EXPECT_TRUE(QFileInfo(folder + QLatin1Char('/') + QLatin1String(row.KeptFolder)).isDir());
     }
 

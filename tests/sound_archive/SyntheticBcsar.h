@@ -52,7 +52,7 @@ struct TSpec {
     std::uint32_t ClipType = 0x1F00;
     qsizetype StrgLength = 0x58;
     qsizetype InfoLength = 0x70;
-    std::uint32_t CwsdLength = 56;      // S; 24 modulo 32 rebuilds byte for byte
+    std::uint32_t CwsdLength = 56;       // S; 24 modulo 32 rebuilds byte for byte
     std::uint16_t CwsdHeaderLength = 32; // C, at least 32: where the CWSD part is read from
 };
 
