@@ -6,7 +6,7 @@ add_library(qvt_sample STATIC
     cli/sample/SampleImage.h cli/sample/SampleImage.cpp
     cli/sample/ToolChain.h cli/sample/ToolChain.cpp)
 target_include_directories(qvt_sample PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(qvt_sample PUBLIC qvt_ctr Qt6::Core)
+target_link_libraries(qvt_sample PUBLIC qvt_core)
 
 add_executable(qvtsample cli/qvtsample.cpp)
 target_link_libraries(qvtsample PRIVATE qvt_sample)

@@ -1,8 +1,8 @@
 // qvtsample: writes a decrypted image of the sample game "Veridane" (CIA, CXI or 3DS) and,
 // on request, a matching sample patch folder. Used by the tests, the benchmarks and the demo.
 
-#include "cli/sample/SampleImage.h"
 #include "cli/sample/SampleHeaders.h"
+#include "cli/sample/SampleImage.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -20,7 +20,9 @@ std::optional<std::uint64_t> ParseSize(QString text) {
     if (!text.isEmpty()) {
         const QChar unit = text.back().toUpper();
         if (unit == QLatin1Char('K') || unit == QLatin1Char('M') || unit == QLatin1Char('G')) {
-            factor = unit == QLatin1Char('K') ? 1ULL << 10 : unit == QLatin1Char('M') ? 1ULL << 20 : 1ULL << 30;
+            factor = unit == QLatin1Char('K')   ? 1ULL << 10
+                     : unit == QLatin1Char('M') ? 1ULL << 20
+                                                : 1ULL << 30;
             text.chop(1);
         }
     }
@@ -60,8 +62,8 @@ int main(int argc, char* argv[]) {
     parser.addHelpOption();
     const QCommandLineOption kind({QStringLiteral("kind")}, QStringLiteral("cia, cxi or 3ds."),
                                   QStringLiteral("kind"));
-    const QCommandLineOption region({QStringLiteral("region")},
-                                    QStringLiteral("JAP, USA or EUR."), QStringLiteral("region"));
+    const QCommandLineOption region({QStringLiteral("region")}, QStringLiteral("JAP, USA or EUR."),
+                                    QStringLiteral("region"));
     const QCommandLineOption out({QStringLiteral("out")}, QStringLiteral("Image to write."),
                                  QStringLiteral("path"));
     const QCommandLineOption pack_size(
@@ -89,8 +91,8 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("tools")},
         QStringLiteral("Folder with 3dstool and makerom (default: tools beside qvtsample)."),
         QStringLiteral("folder"));
-    parser.addOptions({kind, region, out, pack_size, patch, encrypted, title_low,
-                       cia_header_size, seed, tools});
+    parser.addOptions(
+        {kind, region, out, pack_size, patch, encrypted, title_low, cia_header_size, seed, tools});
     parser.process(application);
 
     sample::TSampleOptions options;

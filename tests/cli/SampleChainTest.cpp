@@ -30,7 +30,8 @@ struct TChainCase {
 };
 
 QByteArray ToQt(const sample::TBytes& bytes) {
-    return QByteArray(reinterpret_cast<const char*>(bytes.data()), static_cast<qsizetype>(bytes.size()));
+    return QByteArray(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<qsizetype>(bytes.size()));
 }
 
 class SampleChainTest : public ::testing::TestWithParam<TChainCase> {
@@ -50,8 +51,9 @@ protected:
                 AppDir() + QStringLiteral("/qvtsample"),
                 {QStringLiteral("--kind"), QLatin1String(kind), QStringLiteral("--region"),
                  QStringLiteral("EUR"), QStringLiteral("--out"), Source(QLatin1String(kind)),
-                 QStringLiteral("--pack-size"), QString::number(kPackSize), QStringLiteral("--seed"),
-                 QString::number(kSeed), QStringLiteral("--patch"), PatchFolder()});
+                 QStringLiteral("--pack-size"), QString::number(kPackSize),
+                 QStringLiteral("--seed"), QString::number(kSeed), QStringLiteral("--patch"),
+                 PatchFolder()});
             ASSERT_EQ(result.ExitCode, 0) << result.Output.toStdString();
         }
         sample::TSampleOptions options;
@@ -63,7 +65,9 @@ protected:
     }
     static void TearDownTestSuite() { s_dir.reset(); }
 
-    static QString Source(const QString& kind) { return s_dir->filePath(QStringLiteral("source.") + kind); }
+    static QString Source(const QString& kind) {
+        return s_dir->filePath(QStringLiteral("source.") + kind);
+    }
     static QString PatchFolder() { return s_dir->filePath(QStringLiteral("patch/Veridane")); }
     static QString ProgramFolder() { return s_dir->filePath(QStringLiteral("program")); }
 
@@ -82,20 +86,22 @@ protected:
             run(QStringLiteral("ctrtool"), {QStringLiteral("--contents=c"), image});
             cxi = folder + QStringLiteral("/c.0000.00000000");
         } else if (kind == QLatin1String(".3ds")) {
-            run(QStringLiteral("3dstool"), {QStringLiteral("-xtf"), QStringLiteral("3ds"), image,
-                                            QStringLiteral("--header"), QStringLiteral("ncsd.bin"),
-                                            QStringLiteral("-0"), QStringLiteral("p0.cxi")});
+            run(QStringLiteral("3dstool"),
+                {QStringLiteral("-xtf"), QStringLiteral("3ds"), image, QStringLiteral("--header"),
+                 QStringLiteral("ncsd.bin"), QStringLiteral("-0"), QStringLiteral("p0.cxi")});
             cxi = folder + QStringLiteral("/p0.cxi");
         }
-        run(QStringLiteral("ctrtool"), {QStringLiteral("-p"), QStringLiteral("--romfs=romfs.bin"), cxi});
-        run(QStringLiteral("ctrtool"), {QStringLiteral("-p"), QStringLiteral("--exefs=exefs.bin"), cxi});
-        run(QStringLiteral("3dstool"), {QStringLiteral("-xtf"), QStringLiteral("romfs"),
-                                        QStringLiteral("romfs.bin"), QStringLiteral("--romfs-dir"),
-                                        QStringLiteral("romfs")});
-        run(QStringLiteral("3dstool"), {QStringLiteral("-xutf"), QStringLiteral("exefs"),
-                                        QStringLiteral("exefs.bin"), QStringLiteral("--exefs-dir"),
-                                        QStringLiteral("exefs"), QStringLiteral("--header"),
-                                        QStringLiteral("exefsheader.bin")});
+        run(QStringLiteral("ctrtool"),
+            {QStringLiteral("-p"), QStringLiteral("--romfs=romfs.bin"), cxi});
+        run(QStringLiteral("ctrtool"),
+            {QStringLiteral("-p"), QStringLiteral("--exefs=exefs.bin"), cxi});
+        run(QStringLiteral("3dstool"),
+            {QStringLiteral("-xtf"), QStringLiteral("romfs"), QStringLiteral("romfs.bin"),
+             QStringLiteral("--romfs-dir"), QStringLiteral("romfs")});
+        run(QStringLiteral("3dstool"),
+            {QStringLiteral("-xutf"), QStringLiteral("exefs"), QStringLiteral("exefs.bin"),
+             QStringLiteral("--exefs-dir"), QStringLiteral("exefs"), QStringLiteral("--header"),
+             QStringLiteral("exefsheader.bin")});
     }
 
     static inline std::unique_ptr<QTemporaryDir> s_dir;
@@ -105,13 +111,12 @@ protected:
 TEST_P(SampleChainTest, OutputHoldsThePatchedFilesAndStillIdentifies) {
     const QString source_kind = QLatin1Char('.') + QLatin1String(GetParam().Source);
     const QString output_kind = QLatin1Char('.') + QLatin1String(GetParam().Output);
-    QStringList tokens;
-    ASSERT_TRUE(ReadFile(PatchFolder() + QStringLiteral("/English.dsc")).size() > 0);
 
     sample::TChainJob job;
     job.ProgramFolder = ProgramFolder();
     job.SourcePath = Source(source_kind.mid(1));
-    job.OutputBase = s_dir->filePath(QStringLiteral("out_%1_%2").arg(source_kind.mid(1), output_kind.mid(1)));
+    job.OutputBase =
+        s_dir->filePath(QStringLiteral("out_%1_%2").arg(source_kind.mid(1), output_kind.mid(1)));
     job.OutputKind = output_kind;
     job.PatchFolder = PatchFolder();
     const sample::TBytes pack_inc = sample::MakePackInc(kSeed, kPackSize, false);
@@ -126,26 +131,31 @@ TEST_P(SampleChainTest, OutputHoldsThePatchedFilesAndStillIdentifies) {
     }
     EXPECT_FALSE(QFileInfo::exists(ProgramFolder() + QStringLiteral("/tools/temp")));
 
+    EXPECT_TRUE(HashesGood(output));
     const TIdentity identity = Identify(output, output_kind);
     EXPECT_TRUE(identity.ContainerOk);
     EXPECT_EQ(identity.NcchProgramId, identity.ExheaderProgramId);
     EXPECT_EQ(identity.TitleLow, 0x00133300u);
     EXPECT_EQ(identity.InfoMagic, "INFO") << "the sound archive entry moved";
 
-    const QString unpacked = s_dir->filePath(QStringLiteral("check_") + QFileInfo(output).fileName());
+    const QString unpacked =
+        s_dir->filePath(QStringLiteral("check_") + QFileInfo(output).fileName());
     Unpack(output, output_kind, unpacked);
     if (HasFatalFailure())
         return;
     EXPECT_EQ(FileMD5Hex(unpacked + QStringLiteral("/romfs/pack.dat")), s_changed_md5);
-    for (const QString& name : {QStringLiteral("romfs/pack.inc"), QStringLiteral("romfs/text/notes.msg"),
-                                QStringLiteral("exefs/banner.bnr")})
+    for (const QString& name :
+         {QStringLiteral("romfs/pack.inc"), QStringLiteral("romfs/text/notes.msg"),
+          QStringLiteral("exefs/banner.bnr")})
         EXPECT_TRUE(ReadFile(unpacked + QLatin1Char('/') + name) ==
                     ReadFile(PatchFolder() + QLatin1Char('/') + name))
             << name.toStdString();
     EXPECT_TRUE(ReadFile(unpacked + QStringLiteral("/romfs/sound/QK123.bcsar")) ==
                 ToQt(sample::MakeSoundArchive(kSeed)));
-    EXPECT_TRUE(ReadFile(unpacked + QStringLiteral("/exefs/code.bin")) == ToQt(sample::MakeCode(kSeed)));
-    EXPECT_TRUE(ReadFile(unpacked + QStringLiteral("/exefs/icon.icn")) == ToQt(sample::MakeIcon("EUR")));
+    EXPECT_TRUE(ReadFile(unpacked + QStringLiteral("/exefs/code.bin")) ==
+                ToQt(sample::MakeCode(kSeed)));
+    EXPECT_TRUE(ReadFile(unpacked + QStringLiteral("/exefs/icon.icn")) ==
+                ToQt(sample::MakeIcon("EUR")));
     QDir(unpacked).removeRecursively();
     QFile::remove(output);
 }

@@ -8,6 +8,7 @@
 #include "install/FileTools.h"
 #include "localisation/Language.h"
 #include "music/TrackList.h"
+#include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -40,7 +41,9 @@ TBytes Slice(const TBytes& bytes, std::size_t at, std::size_t length) {
     return TBytes(bytes.begin() + static_cast<std::ptrdiff_t>(at),
                   bytes.begin() + static_cast<std::ptrdiff_t>(at + length));
 }
-void Append(TBytes& to, const TBytes& bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
+void Append(TBytes& to, const TBytes& bytes) {
+    to.insert(to.end(), bytes.begin(), bytes.end());
+}
 void PutU32(TBytes& bytes, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i)
         bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -176,12 +179,28 @@ TEST(SampleSoundArchive, UnpackingAndPackingGivesTheSameBytes) {
     }
 }
 
+TEST(SampleSoundArchive, InstallersUnpackerAndPackerGiveTheSameBytes) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const TBytes csar = MakeSoundArchive(3);
+    const QByteArray stream(reinterpret_cast<const char*>(csar.data()),
+                            static_cast<qsizetype>(csar.size()));
+    ASSERT_EQ(UnpackBcsar(stream, dir.path(), 0, false), 0);
+    EXPECT_EQ(QDir(dir.filePath(QStringLiteral("4_CSAR_FILE/3_CWAR/3_BCWAV")))
+                  .entryList(QDir::Files)
+                  .size(),
+              kSampleClipCount);
+    QByteArray packed;
+    ASSERT_EQ(PackBcsar(packed, dir.path(), false), 0);
+    EXPECT_TRUE(packed == stream);
+}
+
 TEST(SampleSoundArchive, EveryMusicSlotNamesTheGamesOwnTrack) {
     const TBytes csar = MakeSoundArchive(1);
     const std::size_t info = U32(csar, 36);
-    const std::map<int, std::string> expected = {
-        {0, "BGM008"}, {1, "BGM077"},  {2, "BGM117"},  {9, "BGM005"},  {10, "BGM071"},
-        {11, "BGM071"}, {20, "BGM123"}, {32, "BGM137"}, {33, "BGM200"}};
+    const std::map<int, std::string> expected = {{0, "BGM008"},  {1, "BGM077"},  {2, "BGM117"},
+                                                 {9, "BGM005"},  {10, "BGM071"}, {11, "BGM071"},
+                                                 {20, "BGM123"}, {32, "BGM137"}, {33, "BGM200"}};
     for (const auto& [slot, id] : expected)
         EXPECT_EQ(Text(csar, info + static_cast<std::size_t>(kMusicSlotOffsets[slot]), 6), id)
             << "slot " << slot;
@@ -245,7 +264,8 @@ TEST(SampleHeaders, ExefsFilesHaveTheirExpectedShapes) {
     EXPECT_EQ(Text(header, 16, 6), "banner");
     EXPECT_EQ(U32(header, 24) % 0x200, 0u);
     EXPECT_EQ(Text(header, 32, 4), "icon");
-    const TBytes ncsd = MakeNcsdHeader(MakeTitle("JAP", std::nullopt), MakeNcchHeader(MakeTitle("JAP", std::nullopt), 1),
+    const TBytes ncsd = MakeNcsdHeader(MakeTitle("JAP", std::nullopt),
+                                       MakeNcchHeader(MakeTitle("JAP", std::nullopt), 1),
                                        MakeExheader(MakeTitle("JAP", std::nullopt), false, 1), 1);
     ASSERT_EQ(ncsd.size(), 0x4000u);
     EXPECT_EQ(Text(ncsd, 0x100, 4), "NCSD");
@@ -265,7 +285,9 @@ protected:
         WriteSamplePatch(m_options.PatchFolder, m_tree + QStringLiteral("/romfs/pack.dat"),
                          m_options, m_digests);
     }
-    QString Patch(const QString& name) const { return m_options.PatchFolder + QLatin1Char('/') + name; }
+    QString Patch(const QString& name) const {
+        return m_options.PatchFolder + QLatin1Char('/') + name;
+    }
 
     QTemporaryDir m_dir;
     TSampleOptions m_options;
@@ -286,7 +308,8 @@ TEST_F(SamplePatchTest, DescriptionsNameTheRegionAndTheRealDigests) {
         ASSERT_TRUE(ReadTokenFile(Patch(name), QLatin1Char('='), tokens)) << name.toStdString();
         EXPECT_EQ(ValueOfKey(tokens, QStringLiteral("Region")), QStringLiteral("USA"));
         EXPECT_FALSE(ValueOfKey(tokens, QStringLiteral("Title")).isEmpty());
-        EXPECT_TRUE(ValueOfKey(tokens, QStringLiteral("Description")).contains(QStringLiteral("https://")));
+        EXPECT_TRUE(
+            ValueOfKey(tokens, QStringLiteral("Description")).contains(QStringLiteral("https://")));
         EXPECT_EQ(ValueOfKey(tokens, QStringLiteral("OriginalPackDatMD5")), m_digests.PackDatMD5);
         EXPECT_EQ(ValueOfKey(tokens, QStringLiteral("OriginalPackIncMD5")), m_digests.PackIncMD5);
     }
@@ -295,15 +318,31 @@ TEST_F(SamplePatchTest, DescriptionsNameTheRegionAndTheRealDigests) {
 TEST_F(SamplePatchTest, XdeltaTurnsTheOriginalIntoTheChangedArchive) {
     const QString decoded = m_dir.filePath(QStringLiteral("decoded.dat"));
     QProcess xdelta;
-    xdelta.start(Xdelta3Path(QString()),
-                 {QStringLiteral("-d"), QStringLiteral("-s"), m_tree + QStringLiteral("/romfs/pack.dat"),
-                  Patch(QStringLiteral("patch.xdelta")), decoded});
+    xdelta.start(Xdelta3Path(QString()), {QStringLiteral("-d"), QStringLiteral("-s"),
+                                          m_tree + QStringLiteral("/romfs/pack.dat"),
+                                          Patch(QStringLiteral("patch.xdelta")), decoded});
     ASSERT_TRUE(xdelta.waitForFinished(-1));
     ASSERT_EQ(xdelta.exitCode(), 0) << xdelta.readAllStandardError().toStdString();
     const QString expected = m_dir.filePath(QStringLiteral("expected.dat"));
     WriteChangedPackDat(expected, m_options);
     EXPECT_EQ(FileMD5Hex(decoded), FileMD5Hex(expected));
     EXPECT_NE(FileMD5Hex(decoded), m_digests.PackDatMD5);
+}
+
+TEST_F(SamplePatchTest, WritingAgainLeavesNoStaleFiles) {
+    const QString stale = Patch(QStringLiteral("voice/ENG/3_BCWAV/017.bcwav"));
+    QFile file(stale);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const QString own = Patch(QStringLiteral("readme.txt"));
+    QFile readme(own);
+    ASSERT_TRUE(readme.open(QIODevice::WriteOnly));
+    readme.close();
+    WriteSamplePatch(m_options.PatchFolder, m_tree + QStringLiteral("/romfs/pack.dat"), m_options,
+                     m_digests);
+    EXPECT_FALSE(QFileInfo::exists(stale));
+    EXPECT_TRUE(QFileInfo::exists(own)) << "what the generator does not write stays";
+    EXPECT_TRUE(QFileInfo(Patch(QStringLiteral("patch.xdelta"))).isFile());
 }
 
 TEST_F(SamplePatchTest, VoiceFoldersHoldDistinctClips) {
@@ -314,7 +353,8 @@ TEST_F(SamplePatchTest, VoiceFoldersHoldDistinctClips) {
         const QStringList names = folder.entryList(QDir::Files, QDir::Name);
         EXPECT_GE(names.size(), 2) << voice;
         for (const QString& name : names) {
-            EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{3}\\.bcwav$")).match(name).hasMatch());
+            EXPECT_TRUE(
+                QRegularExpression(QStringLiteral("^\\d{3}\\.bcwav$")).match(name).hasMatch());
             QFile file(folder.filePath(name));
             ASSERT_TRUE(file.open(QIODevice::ReadOnly));
             const QByteArray bytes = file.readAll();
@@ -324,6 +364,32 @@ TEST_F(SamplePatchTest, VoiceFoldersHoldDistinctClips) {
         }
     }
     EXPECT_EQ(clips.size(), count);
+}
+
+TEST_F(SamplePatchTest, VoiceClipsReplaceTheirNamesakesInTheArchive) {
+    const QString work = m_dir.filePath(QStringLiteral("QK123_temp"));
+    ASSERT_TRUE(QDir().mkpath(work));
+    const QByteArray archive = [&] {
+        QFile file(m_tree + QStringLiteral("/romfs/sound/QK123.bcsar"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    ASSERT_EQ(UnpackBcsar(archive, work, 0, false), 0);
+    const QString clips = work + QStringLiteral("/4_CSAR_FILE/3_CWAR");
+    ASSERT_TRUE(CopyFolder(Patch(QStringLiteral("voice/JAP MOD/3_BCWAV")), clips));
+    QByteArray packed;
+    ASSERT_EQ(PackBcsar(packed, work, false), 0);
+    EXPECT_NE(packed.size(), archive.size());
+
+    const QString again = m_dir.filePath(QStringLiteral("again"));
+    ASSERT_TRUE(QDir().mkpath(again));
+    ASSERT_EQ(UnpackBcsar(packed, again, 0, false), 0);
+    QDir voice(Patch(QStringLiteral("voice/JAP MOD/3_BCWAV")));
+    for (const QString& name : voice.entryList(QDir::Files))
+        EXPECT_EQ(ReadAll(again + QStringLiteral("/4_CSAR_FILE/3_CWAR/3_BCWAV/") + name),
+                  ReadAll(voice.filePath(name)))
+            << name.toStdString();
+    EXPECT_EQ(ReadAll(again + QStringLiteral("/4_CSAR_FILE/3_CWAR/3_BCWAV/007.bcwav")),
+              ReadAll(work + QStringLiteral("/4_CSAR_FILE/3_CWAR/3_BCWAV/007.bcwav")));
 }
 
 TEST_F(SamplePatchTest, TrackListUsesTheDefaultIdsInItsFileFormat) {

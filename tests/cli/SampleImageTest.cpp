@@ -26,12 +26,12 @@ protected:
     /// Runs qvtsample for an image of `kind` named sample.<kind>; returns its path.
     QString Generate(const QString& kind, const QString& region, const QStringList& extra = {}) {
         const QString out = m_dir.filePath(QStringLiteral("sample.") + kind);
-        const TRunResult result =
-            RunProgram(AppDir() + QStringLiteral("/qvtsample"),
-                QStringList{QStringLiteral("--kind"), kind, QStringLiteral("--region"), region,
-                            QStringLiteral("--out"), out, QStringLiteral("--pack-size"),
-                            QStringLiteral("70001"), QStringLiteral("--seed"), QStringLiteral("4")} +
-                    extra);
+        const TRunResult result = RunProgram(
+            AppDir() + QStringLiteral("/qvtsample"),
+            QStringList{QStringLiteral("--kind"), kind, QStringLiteral("--region"), region,
+                        QStringLiteral("--out"), out, QStringLiteral("--pack-size"),
+                        QStringLiteral("70001"), QStringLiteral("--seed"), QStringLiteral("4")} +
+                extra);
         EXPECT_EQ(result.ExitCode, 0) << result.Output.toStdString();
         return out;
     }
@@ -46,6 +46,7 @@ TEST_P(SampleImageTest, IdentificationFindsTitleRegionAndSoundArchive) {
     const sample::TSampleTitle title = sample::MakeTitle(param.Region, std::nullopt);
 
     EXPECT_TRUE(identity.ContainerOk);
+    EXPECT_TRUE(HashesGood(out));
     EXPECT_EQ(identity.NcchProgramId, identity.ExheaderProgramId) << "decrypted image";
     EXPECT_EQ(identity.TitleLow, *sample::RegionTitleLow(param.Region));
     EXPECT_EQ(identity.ProductCode.toStdString(), title.ProductCode);
@@ -62,20 +63,33 @@ TEST_P(SampleImageTest, IdentificationFindsTitleRegionAndSoundArchive) {
                                      static_cast<qsizetype>(archive.size())));
 }
 
-INSTANTIATE_TEST_SUITE_P(KindsAndRegions, SampleImageTest,
-                         ::testing::Values(TImageCase{"cia", "JAP"}, TImageCase{"cia", "USA"},
-                                           TImageCase{"cia", "EUR"}, TImageCase{"cxi", "JAP"},
-                                           TImageCase{"cxi", "USA"}, TImageCase{"cxi", "EUR"},
-                                           TImageCase{"3ds", "JAP"}, TImageCase{"3ds", "USA"},
-                                           TImageCase{"3ds", "EUR"}),
-                         [](const auto& info) {
-                             return std::string(info.param.Kind) + "_" + info.param.Region;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    KindsAndRegions, SampleImageTest,
+    ::testing::Values(TImageCase{"cia", "JAP"}, TImageCase{"cia", "USA"}, TImageCase{"cia", "EUR"},
+                      TImageCase{"cxi", "JAP"}, TImageCase{"cxi", "USA"}, TImageCase{"cxi", "EUR"},
+                      TImageCase{"3ds", "JAP"}, TImageCase{"3ds", "USA"}, TImageCase{"3ds", "EUR"}),
+    [](const auto& info) { return std::string(info.param.Kind) + "_" + info.param.Region; });
 
 class SampleVariantTest : public SampleImageTest {};
 
+TEST_F(SampleVariantTest, CodeIsStoredCompressedAndTheExheaderSaysSo) {
+    const QString out = Generate(QStringLiteral("cxi"), QStringLiteral("EUR"));
+    TImageReader image(out);
+    const std::int64_t exefs = static_cast<std::int64_t>(image.U32(0x1A0)) * 0x200;
+    EXPECT_EQ(image.Bytes(exefs, 5), QByteArray(".code"));
+    const std::uint32_t stored = image.U32(exefs + 12);
+    EXPECT_LT(stored,
+              (sample::kCodeTextSize + sample::kCodeReadOnlySize + sample::kCodeDataSize) * 3 / 4)
+        << "code that compresses like real code";
+    EXPECT_EQ(image.Number(0x200 + 0x0D, 1) & 1, 1u) << "exheader code-compression flag";
+    EXPECT_EQ(image.Bytes(exefs + 16, 6), QByteArray("banner"));
+    EXPECT_EQ(image.Bytes(exefs + 32, 4), QByteArray("icon"));
+    EXPECT_EQ(image.U32(exefs + 32 + 12), sample::kIconSize);
+}
+
 TEST_F(SampleVariantTest, EncryptedImagesHaveDifferingProgramIds) {
-    for (const QString& kind : {QStringLiteral("cia"), QStringLiteral("cxi"), QStringLiteral("3ds")}) {
+    for (const QString& kind :
+         {QStringLiteral("cia"), QStringLiteral("cxi"), QStringLiteral("3ds")}) {
         const QString out = Generate(kind, QStringLiteral("EUR"), {QStringLiteral("--encrypted")});
         const TIdentity identity = Identify(out, QLatin1Char('.') + kind);
         EXPECT_TRUE(identity.ContainerOk) << kind.toStdString();

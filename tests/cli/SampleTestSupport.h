@@ -38,7 +38,9 @@ struct TIdentity {
 /// Reads little-endian fields by seeking, a field past the end reading as zero.
 class TImageReader {
 public:
-    explicit TImageReader(const QString& path) : m_file(path) { m_open = m_file.open(QIODevice::ReadOnly); }
+    explicit TImageReader(const QString& path) : m_file(path) {
+        m_open = m_file.open(QIODevice::ReadOnly);
+    }
     bool IsOpen() const { return m_open; }
     QByteArray Bytes(std::int64_t at, int length) {
         QByteArray bytes(length, '\0');
@@ -62,7 +64,9 @@ private:
     bool m_open = false;
 };
 
-inline std::int64_t PadTo64(std::int64_t size) { return (64 - size % 64) % 64; }
+inline std::int64_t PadTo64(std::int64_t size) {
+    return (64 - size % 64) % 64;
+}
 
 /// The identification's reading of `path`, whose kind is ".cia", ".cxi" or ".3ds".
 inline TIdentity Identify(const QString& path, const QString& kind) {
@@ -102,7 +106,8 @@ inline TIdentity Identify(const QString& path, const QString& kind) {
     identity.ExheaderProgramId = image.Bytes(exheader_id_at, 8);
     identity.ProductCode = image.Bytes(product_at, 10);
     identity.TitleLow = image.U32(ncch_id_at);
-    const std::int64_t level3 = static_cast<std::int64_t>(image.U32(romfs_at)) * 0x200 + level3_base;
+    const std::int64_t level3 =
+        static_cast<std::int64_t>(image.U32(romfs_at)) * 0x200 + level3_base;
     const std::int64_t file_table = image.U32(level3 + 0x1C);
     const std::int64_t data = image.U32(level3 + 0x24);
     const std::int64_t entry_data = image.U32(level3 + file_table + 0x68);
@@ -118,7 +123,7 @@ struct TRunResult {
 };
 
 inline TRunResult RunProgram(const QString& program, const QStringList& arguments,
-                      const QString& working_folder = QString()) {
+                             const QString& working_folder = QString()) {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     if (!working_folder.isEmpty())
@@ -129,6 +134,15 @@ inline TRunResult RunProgram(const QString& program, const QStringList& argument
     process.waitForFinished(-1);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromLocal8Bit(process.readAll())};
+}
+
+/// True when the program folder's ctrtool finds every hash of the image good.
+inline ::testing::AssertionResult HashesGood(const QString& image) {
+    const TRunResult result =
+        RunProgram(AppDir() + QStringLiteral("/tools/ctrtool"), {QStringLiteral("-y"), image});
+    if (result.ExitCode == 0 && result.Output.contains(QLatin1String("All hashes GOOD")))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << result.Output.toStdString();
 }
 
 inline QByteArray ReadFile(const QString& path) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <numbers>
 
@@ -123,7 +124,9 @@ std::vector<TStretch> ChangedStretches(std::uint64_t seed, std::uint64_t size) {
 
 } // namespace
 
-std::uint64_t ChangedPackDatSize(std::uint64_t size) { return size + kChangedTail; }
+std::uint64_t ChangedPackDatSize(std::uint64_t size) {
+    return size + kChangedTail;
+}
 
 void StreamPackDat(std::uint64_t seed, std::uint64_t size, bool changed,
                    const std::function<void(std::span<const std::uint8_t>)>& sink) {
@@ -164,7 +167,7 @@ TBytes MakePackInc(std::uint64_t seed, std::uint64_t pack_dat_size, bool changed
     const std::uint64_t count = (size + block - 1) / block;
 
     TByteWriter out;
-    out.Text("VPIX");                 // index magic
+    out.Text("VPIX");                   // index magic
     out.U32(changed ? 0x0102 : 0x0101); // index version: the translation bumps it
     out.U32(static_cast<std::uint32_t>(count));
     out.U32(static_cast<std::uint32_t>(block));
@@ -286,7 +289,7 @@ TBytes MakeStrg() {
 
     TByteWriter out;
     out.Text("STRG");
-    out.U32(0); // length, below
+    out.U32(0);      // length, below
     out.U16(0x2400); // string table reference
     out.U16(0);
     out.U32(0x10);
@@ -409,8 +412,7 @@ TBytes MakeSoundArchive(std::uint64_t seed, TSoundArchiveLayout* layout_out) {
     cwar_info.PutU32(4, static_cast<std::uint32_t>(cwar_info.Size()));
 
     constexpr std::uint32_t kCwarHeader = 0x40;
-    const std::uint32_t cwar_length = kCwarHeader +
-                                      static_cast<std::uint32_t>(cwar_info.Size()) +
+    const std::uint32_t cwar_length = kCwarHeader + static_cast<std::uint32_t>(cwar_info.Size()) +
                                       static_cast<std::uint32_t>(file_block.Size());
     TByteWriter cwar;
     cwar.Text("CWAR");
@@ -538,10 +540,18 @@ TBytes MakeCode(std::uint64_t seed) {
     }
     out.Zeros(kCodeTextSize - out.Size());
 
-    static const char* const kStrings[] = {
-        "veridane/field/%s.map", "veridane/lantern/%02d.lyt", "pack.dat", "pack.inc",
-        "sound/QK123.bcsar", "Failed to open %s (%d)", "Save data is damaged.",
-        "scene_%03d", "chapter_%02d_%s", "VRD_DEBUG: %s:%d", "rom:/", "data:/"};
+    static const char* const kStrings[] = {"veridane/field/%s.map",
+                                           "veridane/lantern/%02d.lyt",
+                                           "pack.dat",
+                                           "pack.inc",
+                                           "sound/QK123.bcsar",
+                                           "Failed to open %s (%d)",
+                                           "Save data is damaged.",
+                                           "scene_%03d",
+                                           "chapter_%02d_%s",
+                                           "VRD_DEBUG: %s:%d",
+                                           "rom:/",
+                                           "data:/"};
     while (out.Size() < kCodeTextSize + kCodeReadOnlySize - 0x40) {
         const char* text = kStrings[random.Below(std::size(kStrings))];
         out.Text(text);
@@ -600,11 +610,11 @@ TBytes MakeIcon(const std::string& region) {
     }
     const std::uint32_t lockout = region == "JAP" ? 0x01 : region == "USA" ? 0x02 : 0x0C;
     TByteWriter settings;
-    settings.Zeros(0x10);    // age ratings
-    settings.U32(lockout);   // region lockout
-    settings.Zeros(0x0C);    // match maker ids
-    settings.U32(0x0001);    // visible in the home menu
-    settings.U16(0);         // EULA version
+    settings.Zeros(0x10);  // age ratings
+    settings.U32(lockout); // region lockout
+    settings.Zeros(0x0C);  // match maker ids
+    settings.U32(0x0001);  // visible in the home menu
+    settings.U16(0);       // EULA version
     settings.U16(0);
     settings.U32(0x3F800000); // default animation frame of the banner
     settings.U32(0);          // streetpass id

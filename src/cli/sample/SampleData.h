@@ -85,8 +85,8 @@ struct TSoundArchiveLayout {
     std::uint32_t StrgOffset = 0, StrgLength = 0;
     std::uint32_t InfoOffset = 0, InfoLength = 0;
     std::uint32_t FileOffset = 0, FileLength = 0;
-    std::uint32_t CwsdLength = 0;     // S, the CWSD's total length
-    std::uint32_t CwarOffset = 0;     // from the archive start
+    std::uint32_t CwsdLength = 0; // S, the CWSD's total length
+    std::uint32_t CwarOffset = 0; // from the archive start
     std::uint32_t CwarLength = 0;
     std::vector<std::uint32_t> ClipLengths;
 };

@@ -116,7 +116,7 @@ TBytes MakeExheader(const TSampleTitle& title, bool encrypted, std::uint64_t see
     exheader[kAci + 0x0E] = 0x00; // ideal processor, affinity, system mode
     exheader[kAci + 0x0F] = 0x30; // thread priority
     const std::uint64_t unique_id = (title.ProgramId >> 8) & 0xFFFFF;
-    PutU64(exheader, kAciStorageInfo, unique_id);            // extra data ID
+    PutU64(exheader, kAciStorageInfo, unique_id);             // extra data ID
     PutU64(exheader, kAciStorageInfo + 0x10, unique_id << 8); // accessible unique IDs
     static const std::array<const char*, 9> kServices = {
         "APT:U", "cfg:u", "dsp::DSP", "fs:USER", "gsp::Gpu", "hid:USER", "ndm:u", "ptm:u", "srv:"};
@@ -124,8 +124,8 @@ TBytes MakeExheader(const TSampleTitle& title, bool encrypted, std::uint64_t see
         PutText(exheader, kAciServices + 8 * i, kServices[i]);
     for (std::size_t i = 0; i < 28; ++i)
         PutU32(exheader, kAciKernelCaps + 4 * i, 0xFFFFFFFF); // unused descriptor
-    PutU32(exheader, kAciKernelCaps, 0xFC00022C);            // kernel release version
-    PutU32(exheader, kAciKernelCaps + 4, 0xFF91F000);        // handle table size
+    PutU32(exheader, kAciKernelCaps, 0xFC00022C);             // kernel release version
+    PutU32(exheader, kAciKernelCaps + 4, 0xFF91F000);         // handle table size
     exheader[kAciArm9Access] = 0x01;                          // mount NAND
     exheader[kAciArm9Access + 0x0F] = 2;                      // descriptor version
 
@@ -166,13 +166,13 @@ TBytes MakeNcsdHeader(const TSampleTitle& title, std::span<const std::uint8_t> n
     TBytes header(0x4000, 0);
     TFastRandom(seed ^ 0x5C5D).Fill(std::span(header).first(0x100));
     PutText(header, 0x100, "NCSD");
-    PutU64(header, 0x108, title.ProgramId);  // media ID
-    PutU32(header, 0x120, 0x4000 / 0x200);   // partition 0 offset (MU); size set by the build
+    PutU64(header, 0x108, title.ProgramId); // media ID
+    PutU32(header, 0x120, 0x4000 / 0x200);  // partition 0 offset (MU); size set by the build
     PutBytes(header, 0x160, ctr::Sha256(exheader.first(0x400)));
-    header[0x188 + 4] = 1;                   // platform: CTR
-    header[0x188 + 5] = 1;                   // media type: CARD1
-    PutU64(header, 0x190, title.ProgramId);  // partition 0 ID
-    PutU32(header, 0x200, 0xFFFFFFFF);       // writable address: none on CARD1
+    header[0x188 + 4] = 1;                  // platform: CTR
+    header[0x188 + 5] = 1;                  // media type: CARD1
+    PutU64(header, 0x190, title.ProgramId); // partition 0 ID
+    PutU32(header, 0x200, 0xFFFFFFFF);      // writable address: none on CARD1
     TFastRandom(seed ^ 0x1D17).Fill(std::span(header).subspan(0x1000, 0x30)); // initial data
     PutBytes(header, 0x1100, ncch_header.subspan(0x100, 0x100));
     std::fill(header.begin() + 0x1500, header.end(), 0xFF);

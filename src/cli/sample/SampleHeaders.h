@@ -14,9 +14,9 @@ inline constexpr std::uint32_t kProgramIdHigh = 0x00040000;
 
 /// Who the image says it is.
 struct TSampleTitle {
-    std::string Region;       // "JAP", "USA" or "EUR"
-    std::uint64_t ProgramId;  // 0x00040000 in the high word, the region's code in the low
-    std::string ProductCode;  // 10 characters
+    std::string Region;      // "JAP", "USA" or "EUR"
+    std::uint64_t ProgramId; // 0x00040000 in the high word, the region's code in the low
+    std::string ProductCode; // 10 characters
 };
 
 /// Low word of the program ID for a region ("JAP", "USA", "EUR"); empty for another text.

@@ -20,7 +20,9 @@ namespace sample {
 
 namespace {
 
-std::filesystem::path ToPath(const QString& path) { return std::filesystem::path(path.toStdU16String()); }
+std::filesystem::path ToPath(const QString& path) {
+    return std::filesystem::path(path.toStdU16String());
+}
 
 void MakeFolder(const QString& folder) {
     std::error_code error;
@@ -72,10 +74,9 @@ QString WritePackDat(const QString& path, const TSampleOptions& options, bool ch
     StreamPackDat(options.Seed, options.PackSize, changed,
                   [&](std::span<const std::uint8_t> chunk) {
                       const qint64 length = static_cast<qint64>(chunk.size());
-                      if (file.write(reinterpret_cast<const char*>(chunk.data()), length) !=
-                          length)
-                          throw TSampleError(QStringLiteral("Cannot write %1: %2")
-                                                 .arg(path, file.errorString()));
+                      if (file.write(reinterpret_cast<const char*>(chunk.data()), length) != length)
+                          throw TSampleError(
+                              QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
                       if (digest)
                           md5.addData(QByteArrayView(chunk.data(), length));
                   });
@@ -84,35 +85,35 @@ QString WritePackDat(const QString& path, const TSampleOptions& options, bool ch
     return digest ? QString::fromLatin1(md5.result().toHex().toUpper()) : QString();
 }
 
-QString RegionText(const TSampleOptions& options) { return QString::fromStdString(options.Region); }
+QString RegionText(const TSampleOptions& options) {
+    return QString::fromStdString(options.Region);
+}
 
 // ---- The patch's texts -----------------------------------------------------------------
 
 QString EnglishDescription(const TSampleOptions& options, const TTreeDigests& digests) {
-    return QStringLiteral(
-               "Region = %1\n"
-               "Title = \"Veridane: English translation (demo)\"\n"
-               "Description = \"A fan translation of Veridane into English.\n"
-               "It rewrites the story text in pack.dat, replaces the banner, adds the\n"
-               "translators' notes and offers three voice sets and new music titles.\n"
-               "\n"
-               "Project page: https://example.org/veridane/en\"\n"
-               "OriginalPackDatMD5 = %2\n"
-               "OriginalPackIncMD5 = %3\n")
+    return QStringLiteral("Region = %1\n"
+                          "Title = \"Veridane: English translation (demo)\"\n"
+                          "Description = \"A fan translation of Veridane into English.\n"
+                          "It rewrites the story text in pack.dat, replaces the banner, adds the\n"
+                          "translators' notes and offers three voice sets and new music titles.\n"
+                          "\n"
+                          "Project page: https://example.org/veridane/en\"\n"
+                          "OriginalPackDatMD5 = %2\n"
+                          "OriginalPackIncMD5 = %3\n")
         .arg(RegionText(options), digests.PackDatMD5, digests.PackIncMD5);
 }
 
 QString RussianDescription(const TSampleOptions& options, const TTreeDigests& digests) {
-    return QStringLiteral(
-               "Region = %1\n"
-               "Title = \"Veridane: русский перевод (демо)\"\n"
-               "Description = \"Любительский перевод игры Veridane на русский язык.\n"
-               "Заменяет текст сюжета в pack.dat и заставку, добавляет заметки\n"
-               "переводчиков, три набора голосов и новые названия музыки.\n"
-               "\n"
-               "Страница проекта: https://example.org/veridane/ru\"\n"
-               "OriginalPackDatMD5 = %2\n"
-               "OriginalPackIncMD5 = %3\n")
+    return QStringLiteral("Region = %1\n"
+                          "Title = \"Veridane: русский перевод (демо)\"\n"
+                          "Description = \"Любительский перевод игры Veridane на русский язык.\n"
+                          "Заменяет текст сюжета в pack.dat и заставку, добавляет заметки\n"
+                          "переводчиков, три набора голосов и новые названия музыки.\n"
+                          "\n"
+                          "Страница проекта: https://example.org/veridane/ru\"\n"
+                          "OriginalPackDatMD5 = %2\n"
+                          "OriginalPackIncMD5 = %3\n")
         .arg(RegionText(options), digests.PackDatMD5, digests.PackIncMD5);
 }
 
@@ -157,10 +158,10 @@ QString PatchTrackList() {
 }
 
 TBytes TranslatorsNotes() {
-    const QString notes = QStringLiteral(
-        "Veridane: English translation (demo)\n"
-        "Translated, edited and tested by the Veridane Project Team.\n"
-        "Thank you for playing.\n");
+    const QString notes =
+        QStringLiteral("Veridane: English translation (demo)\n"
+                       "Translated, edited and tested by the Veridane Project Team.\n"
+                       "Thank you for playing.\n");
     TByteWriter out;
     out.Text("VMSG");
     const std::u16string text = notes.toStdU16String();
@@ -210,8 +211,8 @@ TTreeDigests WriteSampleTree(const QString& folder, const TSampleOptions& option
     const TSampleTitle title = MakeTitle(options.Region, options.TitleLow);
     TTreeDigests digests;
     const bool digest = !options.PatchFolder.isEmpty();
-    digests.PackDatMD5 = WritePackDat(folder + QStringLiteral("/romfs/pack.dat"), options,
-                                      false, digest);
+    digests.PackDatMD5 =
+        WritePackDat(folder + QStringLiteral("/romfs/pack.dat"), options, false, digest);
     const TBytes pack_inc = MakePackInc(options.Seed, options.PackSize, false);
     WriteFile(folder + QStringLiteral("/romfs/pack.inc"), pack_inc);
     digests.PackIncMD5 = Md5Hex(pack_inc);
@@ -245,6 +246,12 @@ void WriteSamplePatch(const QString& patch_folder, const QString& original_pack_
                       const TSampleOptions& options, const TTreeDigests& digests) {
     MakeFolder(patch_folder);
     const QString folder = QFileInfo(patch_folder).absoluteFilePath();
+    // A patch written earlier into the same folder must not leave clips or replacement
+    // files behind; only the entries this generator writes are removed.
+    for (const char* name :
+         {"patch.xdelta", "English.dsc", "Tracklist.tls", "exefs", "romfs", "voice"})
+        RemoveAll(folder + QLatin1Char('/') + QLatin1String(name));
+    RemoveAll(folder + QString::fromUtf8("/Русский.dsc"));
 
     // The difference file, made from a changed data archive written beside the patch.
     {
@@ -286,8 +293,8 @@ void WriteSamplePatch(const QString& patch_folder, const QString& original_pack_
     for (const auto& [language, lengths] : voices) {
         for (std::size_t i = 0; i < lengths.size(); ++i) {
             const QString name = QStringLiteral("%1.bcwav").arg(i, 3, 10, QLatin1Char('0'));
-            WriteFile(folder + QStringLiteral("/voice/%1/3_BCWAV/%2")
-                                   .arg(QLatin1String(language), name),
+            WriteFile(folder +
+                          QStringLiteral("/voice/%1/3_BCWAV/%2").arg(QLatin1String(language), name),
                       MakeClip(++clip_seed, lengths[i]));
         }
     }
@@ -311,7 +318,8 @@ void GenerateSample(const TSampleOptions& options) {
         WriteSamplePatch(options.PatchFolder, temp + QStringLiteral("/romfs/pack.dat"), options,
                          digests);
 
-    const QString tools = options.ToolsFolder.isEmpty() ? DefaultToolsFolder() : options.ToolsFolder;
+    const QString tools =
+        options.ToolsFolder.isEmpty() ? DefaultToolsFolder() : options.ToolsFolder;
     const QString tool3ds = tools + QStringLiteral("/3dstool");
     const QString makerom = tools + QStringLiteral("/makerom");
     QFile::remove(out);

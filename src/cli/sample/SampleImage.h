@@ -17,8 +17,7 @@ namespace sample {
 /// A failure that ends the generator: the message says what and where.
 class TSampleError : public std::runtime_error {
 public:
-    explicit TSampleError(const QString& message)
-        : std::runtime_error(message.toStdString()) {}
+    explicit TSampleError(const QString& message) : std::runtime_error(message.toStdString()) {}
 };
 
 enum class TImageKind { Cia, Cxi, Cci };
@@ -28,12 +27,12 @@ struct TSampleOptions {
     std::string Region = "EUR";
     QString OutPath;
     std::uint64_t PackSize = 8u << 20;
-    QString PatchFolder;                       // empty: no patch
-    bool Encrypted = false;                    // exheader scrambled: program IDs differ
-    std::optional<std::uint32_t> TitleLow;     // another title's program ID low word
+    QString PatchFolder;                        // empty: no patch
+    bool Encrypted = false;                     // exheader scrambled: program IDs differ
+    std::optional<std::uint32_t> TitleLow;      // another title's program ID low word
     std::optional<std::uint32_t> CiaHeaderSize; // written over the CIA's header size
     std::uint64_t Seed = 1;
-    QString ToolsFolder;                       // holds 3dstool and makerom
+    QString ToolsFolder; // holds 3dstool and makerom
 };
 
 /// Digests of the data archive and its index as the game ships them.

@@ -1,8 +1,8 @@
 #include "cli/sample/ToolChain.h"
 
 #include "cli/sample/SampleImage.h"
+#include "install/FileTools.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,6 +10,8 @@
 
 #include <filesystem>
 #include <functional>
+
+#include <sys/resource.h>
 
 namespace sample {
 
@@ -19,14 +21,17 @@ std::filesystem::path ToPath(const QString& path) {
     return std::filesystem::path(path.toStdU16String());
 }
 
-QString FileMd5(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw TSampleError(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
-    QCryptographicHash md5(QCryptographicHash::Md5);
-    if (!md5.addData(&file))
-        throw TSampleError(QStringLiteral("Cannot read %1").arg(path));
-    return QString::fromLatin1(md5.result().toHex().toUpper());
+/// User and system time used so far by this process and its waited-for children; on a
+/// shared machine it varies far less than the wall-clock time.
+double CpuSeconds() {
+    double seconds = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        seconds += static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return seconds;
 }
 
 class TChainRunner {
@@ -35,6 +40,7 @@ public:
         : m_job(job), m_folder(QDir(job.ProgramFolder).absolutePath()), m_times(times) {}
 
     void Stage(const QString& name, const std::function<void()>& body) {
+        const double cpu_before = CpuSeconds();
         QElapsedTimer timer;
         timer.start();
         try {
@@ -43,7 +49,8 @@ public:
             throw TSampleError(QStringLiteral("%1: %2").arg(name, QString::fromUtf8(error.what())));
         }
         if (m_times)
-            m_times->push_back({name, static_cast<double>(timer.nsecsElapsed()) / 1e9});
+            m_times->push_back(
+                {name, static_cast<double>(timer.nsecsElapsed()) / 1e9, CpuSeconds() - cpu_before});
     }
     void Tool(const QString& name, const QString& tool, const QStringList& arguments) {
         Stage(name, [&] {
@@ -58,26 +65,16 @@ public:
     void CheckDigest(const QString& relative, const QString& expected) {
         if (expected.isEmpty())
             return;
-        const QString digest = FileMd5(Path(relative));
+        QString digest;
+        try {
+            digest = FileMD5Hex(Path(relative));
+        } catch (const TSystemError& error) {
+            throw TSampleError(QStringLiteral("Cannot read %1: %2").arg(relative, error.Reason()));
+        }
         if (digest != expected)
             throw TSampleError(
                 QStringLiteral("%1 has MD5 %2, expected %3").arg(relative, digest, expected));
     }
-    /// Copies `source` folder into `destination`, merging and overwriting, as the
-    /// installer's folder copy does.
-    static void CopyInto(const QString& source, const QString& destination) {
-        std::error_code error;
-        const std::filesystem::path target =
-            ToPath(destination) / ToPath(source).filename();
-        std::filesystem::copy(ToPath(source), target,
-                              std::filesystem::copy_options::recursive |
-                                  std::filesystem::copy_options::overwrite_existing,
-                              error);
-        if (error)
-            throw TSampleError(QStringLiteral("Cannot copy %1: %2")
-                                   .arg(source, QString::fromStdString(error.message())));
-    }
-
     QString Run();
 
 private:
@@ -89,6 +86,8 @@ private:
 QString TChainRunner::Run() {
     const QString kind = QFileInfo(m_job.SourcePath).suffix().prepend(QLatin1Char('.'));
     const QString source = QFileInfo(m_job.SourcePath).absoluteFilePath();
+    if (m_job.OutputKind == QLatin1String(".3ds") && kind != QLatin1String(".3ds"))
+        throw TSampleError(QStringLiteral("A 3DS output needs a 3DS source"));
     const QString temp = Path(QStringLiteral("tools/temp"));
     std::error_code error;
     std::filesystem::remove_all(ToPath(temp), error);
@@ -166,8 +165,9 @@ QString TChainRunner::Run() {
     if (!patch.isEmpty()) {
         Stage(QStringLiteral("CopyingReplacementFiles"), [&] {
             for (const QString& name : {QStringLiteral("exefs"), QStringLiteral("romfs")})
-                if (QFileInfo(patch + name).isDir())
-                    CopyInto(patch + name, temp);
+                if (QFileInfo(patch + name).isDir() && !CopyFolder(patch + name, temp))
+                    throw TSampleError(
+                        QStringLiteral("Cannot copy the patch's %1 folder").arg(name));
         });
     }
 
@@ -194,8 +194,6 @@ QString TChainRunner::Run() {
              {QStringLiteral("-f"), QStringLiteral("Cia"), QStringLiteral("-content"),
               QStringLiteral("tools/temp/Partition0.cxi:0:0x00"), QStringLiteral("-o"), output});
     } else if (m_job.OutputKind == QLatin1String(".3ds")) {
-        if (kind != QLatin1String(".3ds"))
-            throw TSampleError(QStringLiteral("A 3DS output needs a 3DS source"));
         Tool(QStringLiteral("Rebuilding3DS"), QStringLiteral("3dstool"),
              {QStringLiteral("-ctf"), QStringLiteral("3ds"), output, QStringLiteral("--header"),
               QStringLiteral("tools/temp/headers/mainncchheader.bin"), QStringLiteral("-0"),

@@ -1,7 +1,8 @@
 #pragma once
 // The installer's tool chain without the window and without the sound archive step: the
 // same tool command lines in the same order, run in a program folder with tools/temp as
-// the work folder. Tests run it on sample images; the chain benchmark times each stage.
+// the work folder, with the installer's own digest and folder copy. Tests run it on sample
+// images; the chain benchmark times each stage.
 
 #include <QString>
 
@@ -22,7 +23,8 @@ struct TChainJob {
 
 struct TStageTime {
     QString Name;
-    double Seconds;
+    double Seconds;    // wall-clock time
+    double CpuSeconds; // user + system time of this process and the tools it ran
 };
 
 /// Runs the chain; returns the output file's path. Throws TSampleError naming the stage
