@@ -1,1 +1,11 @@
-# ctr_tools
+# ctrtool, 3dstool and makerom: the container tools in the program folder's tools.
+foreach(tool ctrtool 3dstool makerom)
+    if(tool STREQUAL "3dstool")
+        set(tool_source cli/tool_3dstool.cpp)
+    else()
+        set(tool_source cli/${tool}.cpp)
+    endif()
+    add_executable(${tool} ${tool_source})
+    target_link_libraries(${tool} PRIVATE qvt_ctr)
+    set_target_properties(${tool} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${QVT_TOOLS_DIR})
+endforeach()

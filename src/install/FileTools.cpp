@@ -83,7 +83,7 @@ bool DeleteFolder(const QString& folder) {
 }
 
 std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
-                      const QString& working_folder) {
+                      const QString& working_folder, const std::atomic<bool>* kill_request) {
     QProcess process;
     process.setProgram(tool);
     process.setArguments(arguments);
@@ -97,7 +97,17 @@ std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
     process.start(QIODevice::NotOpen);
     if (!process.waitForStarted(-1))
         throw TSystemError(0, process.errorString());
-    process.waitForFinished(-1);
+    if (kill_request == nullptr) {
+        process.waitForFinished(-1);
+    } else {
+        // Wake now and then to see whether the tool must be stopped.
+        while (process.state() != QProcess::NotRunning && !process.waitForFinished(50)) {
+            if (kill_request->load()) {
+                process.kill();
+                process.waitForFinished(-1);
+            }
+        }
+    }
     if (process.exitStatus() == QProcess::CrashExit) {
         const int signal_number = process.exitCode();
         if (signal_number == SIGINT)

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <stdexcept>
 
@@ -38,8 +39,11 @@ bool DeleteFolder(const QString& folder);
 /// (the current folder when empty), without a time limit, its output discarded. Returns the
 /// exit code unchanged; a tool killed by SIGINT gives kExitCodeBreak, by another signal
 /// 128 + the signal number. Throws TSystemError when the tool cannot be started.
+/// When `kill_request` is given and becomes true while the tool runs, the tool is killed
+/// (the window closing during a run); the result is then that of a killed tool.
 std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
-                      const QString& working_folder);
+                      const QString& working_folder,
+                      const std::atomic<bool>* kill_request = nullptr);
 
 /// MD5 of a file's whole content as 32 upper-case hexadecimal digits, read in a stream.
 /// Throws TSystemError when the file cannot be opened or read.

@@ -1,33 +1,223 @@
-// TEMPORARY stand-ins for the window side of installation runs, so that the window links
-// until the install control arrives from its own branch (which replaces this file).
+// The window side of an installation run: starting the worker for the source kind, the
+// install host it reports through, cancel, and the finish routine that gives the controls back.
+
 #include "main_window/Main.h"
-#include "main_window/PendingParts.h"
 
-#if __has_include("install/InstallWorker.h")
+#include "install/FileTools.h"
+#include "install/Install3DS.h"
+#include "install/InstallCIA.h"
+#include "install/InstallCXI.h"
+#include "install/InstallJob.h"
 #include "install/InstallWorker.h"
-#endif
-
 #include "main_window/MessageBoxes.h"
+
 #include "ui_Main.h"
 
-#include <QButtonGroup>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QThread>
 
-void TForm1::AppendLog(const QString& entry) { AddLogEntry(entry); }
-void TForm1::SetProgress(int value) { m_ui->ProgressBar1->setValue(value); }
-void TForm1::SetProgressDoubleBuffered() {}
-void TForm1::DisableLanguageChoice() { m_ui->CBLang->setEnabled(false); }
-int TForm1::SelectedPatch() { return m_ui->CBPatch->currentIndex(); }
-int TForm1::SelectedVoice() { return CheckedVoiceIndex(); }
-bool TForm1::NoVoiceChoice() { return m_state.NoVoiceChoice; }
-TTrackList* TForm1::TrackList() { return m_state.TrackList.get(); }
-void TForm1::ShowErrorMessage(const QString& text) { ShowMessage(this, TMessageKind::Error, text); }
-void TForm1::RequestFinish(TInstallWorker*) {}
-void TForm1::BTNInstallPatchClick() {}
-void TForm1::BTNCancelClick() {}
-void TForm1::ThreadCancel(TInstallWorker*) {}
-void TForm1::RunOnWindowThread(const std::function<void()>& operation) { operation(); }
+#include <cstdlib>
+
+namespace {
+
+// How long closing the window waits for a running worker to reach its next checkpoint after
+// its tool was stopped. A worker still busy after that cannot be waited for any longer.
+constexpr int kCloseWaitMs = 5000;
+
+// Marks the helper threads that delete tools/temp, so closing can wait for them.
+constexpr char kCleanerName[] = "qvt-temp-cleaner";
+
+} // namespace
+
+// ---- The install host ----
+
+void TForm1::RunOnWindowThread(const std::function<void()>& operation) {
+    if (QThread::currentThread() == thread()) {
+        operation(); // waiting for ourselves would deadlock
+        return;
+    }
+    // While the window closes, requests of the worker are dropped instead of queued.
+    const auto* worker = qobject_cast<const TInstallWorker*>(QThread::currentThread());
+    if (worker != nullptr && worker->HostClosing())
+        return;
+    QMetaObject::invokeMethod(this, [&operation] { operation(); }, Qt::BlockingQueuedConnection);
+}
+
+void TForm1::AppendLog(const QString& entry) {
+    RunOnWindowThread([&] { AddLogEntry(entry); });
+}
+
+void TForm1::SetProgress(int value) {
+    RunOnWindowThread([&] { m_ui->ProgressBar1->setValue(value); });
+}
+
+void TForm1::SetProgressDoubleBuffered() {
+    // Qt paints every widget through a back buffer already; the bar never flickers.
+    RunOnWindowThread([] {});
+}
+
+void TForm1::DisableLanguageChoice() {
+    RunOnWindowThread([&] { m_ui->CBLang->setEnabled(false); });
+}
+
+int TForm1::SelectedPatch() {
+    int index = 0;
+    RunOnWindowThread([&] { index = m_ui->CBPatch->currentIndex(); });
+    return index;
+}
+
+int TForm1::SelectedVoice() {
+    int index = 0;
+    RunOnWindowThread([&] { index = CheckedVoiceIndex(); });
+    return index;
+}
+
+bool TForm1::NoVoiceChoice() {
+    bool no_voice = true;
+    RunOnWindowThread([&] { no_voice = m_state.NoVoiceChoice; });
+    return no_voice;
+}
+
+TTrackList* TForm1::TrackList() {
+    TTrackList* list = nullptr;
+    RunOnWindowThread([&] { list = m_state.TrackList.get(); });
+    return list;
+}
+
+void TForm1::ShowErrorMessage(const QString& text) {
+    RunOnWindowThread([&] {
+        if (!m_worker || !m_worker->HostClosing())
+            ShowMessage(this, TMessageKind::Error, text);
+    });
+}
+
+void TForm1::RequestFinish(TInstallWorker* worker) {
+    // Queued, never waited for: the finish routine waits for this worker's thread to end.
+    QMetaObject::invokeMethod(this, [this, worker] { ThreadCancel(worker); }, Qt::QueuedConnection);
+}
+
+// ---- Start, cancel, finish ----
+
+void TForm1::BTNInstallPatchClick() {
+    if (m_worker)
+        return; // one run at a time; the last one is still being finished
+
+    const bool three_ds = m_state.SourceKind == QLatin1String(".3ds");
+    const QString output_file = OutputBase(m_state.OutputPath, three_ds) + m_state.OutputKind;
+    if (OutputIsSource(m_state.SourcePath, output_file)) {
+        ShowErrorKey(QStringLiteral("ErrorOutputIsSource"));
+        return;
+    }
+
+    std::unique_ptr<TInstallWorker> worker;
+    const auto make = [&](auto* tag) {
+        using TWorker = std::remove_pointer_t<decltype(tag)>;
+        worker = std::make_unique<TWorker>(
+            m_state.ProgramFolder, m_state.SourcePath, m_state.OutputPath, m_state.OutputKind,
+            m_state.OriginalPackDatMD5, m_state.OriginalPackIncMD5, m_state.LanguageTable,
+            m_state.PatchList, m_state.NoXdelta, m_state.NoPatch, this);
+    };
+    if (m_state.SourceKind == QLatin1String(".cia"))
+        make(static_cast<TInstallCIA*>(nullptr));
+    else if (three_ds)
+        make(static_cast<TInstall3DS*>(nullptr));
+    else if (m_state.SourceKind == QLatin1String(".cxi"))
+        make(static_cast<TInstallCXI*>(nullptr));
+    else
+        return;
+
+    // The start entry comes before every entry of the worker.
+    AddLogEntry(QStringLiteral("\r\n") + m_state.LanguageTable.Lookup(QStringLiteral("StartPatching")) +
+                QStringLiteral("\r\n"));
+    m_ui->BTNCancel->setEnabled(true);
+    // The worker's first stage disables the language box as well; doing it here already
+    // closes the moment in which a language change could reload the table it reads.
+    m_ui->CBLang->setEnabled(false);
+    for (QWidget* control : {static_cast<QWidget*>(m_ui->TntRadioGroup2),
+                             static_cast<QWidget*>(m_ui->BTNMusicChange),
+                             static_cast<QWidget*>(m_ui->CBPatch),
+                             static_cast<QWidget*>(m_ui->btOldRomPath),
+                             static_cast<QWidget*>(m_ui->btNewRomPath),
+                             static_cast<QWidget*>(m_ui->BTNInstallPatch),
+                             static_cast<QWidget*>(m_ui->ebOldRom),
+                             static_cast<QWidget*>(m_ui->ebNewRom)})
+        control->setEnabled(false);
+    m_worker = std::move(worker);
+    m_worker->start();
+}
+
+void TForm1::BTNCancelClick() {
+    AddLogEntry(m_state.LanguageTable.Lookup(QStringLiteral("CancelInstall")));
+    if (m_worker)
+        m_worker->requestInterruption();
+    m_ui->BTNCancel->setEnabled(false);
+}
+
+void TForm1::ThreadCancel(TInstallWorker* worker) {
+    QApplication::beep();
+    if (!m_worker || worker != m_worker.get())
+        return;
+    m_worker->requestInterruption();
+
+    // tools/temp may hold gigabytes; it goes on a helper thread (after the worker's own thread
+    // has ended) so the window keeps answering. The controls come back only once it is gone,
+    // so no new run can start while it is being removed.
+    const QString temp = m_state.ProgramFolder + QStringLiteral("tools/temp");
+    QThread* cleaner = QThread::create([worker, temp] {
+        worker->wait();
+        DeleteFolder(temp);
+    });
+    cleaner->setObjectName(QLatin1String(kCleanerName));
+    cleaner->setParent(this);
+    connect(cleaner, &QThread::finished, this, [this, cleaner, worker] {
+        cleaner->deleteLater();
+        m_ui->ProgressBar1->setValue(0);
+        m_ui->TntRadioGroup2->setEnabled(!m_state.NoVoiceChoice);
+        m_ui->BTNInstallPatch->setEnabled(true);
+        // The music button follows the track list, as when the patch was chosen.
+        m_ui->BTNMusicChange->setEnabled(m_state.TrackList &&
+                                          m_state.TrackList->Status() == TTrackListStatus::Ok);
+        m_ui->CBLang->setEnabled(true);
+        m_ui->CBPatch->setEnabled(true);
+        m_ui->BTNCancel->setEnabled(false);
+        m_ui->btOldRomPath->setEnabled(true);
+        m_ui->btNewRomPath->setEnabled(true);
+        m_ui->ebOldRom->setEnabled(true);
+        m_ui->ebNewRom->setEnabled(true);
+        if (m_worker.get() == worker)
+            m_worker.reset(); // its thread has ended: the cleaner waited for it
+    });
+    cleaner->start();
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (m_worker) {
+        // Stop the run: no more requests reach the window, the running tool is killed, and the
+        // worker ends at its next checkpoint. What it leaves in tools/temp the next run removes.
+        m_worker->SetHostClosing();
+        m_worker->requestInterruption();
+        m_worker->KillRunningTool();
+        const QDeadlineTimer deadline(kCloseWaitMs);
+        while (m_worker && !deadline.hasExpired()) {
+            // Serves a request the worker issued before it saw the closing, and its finish.
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            if (m_worker && m_worker->isFinished())
+                break;
+            QThread::msleep(5);
+        }
+        if (m_worker && !m_worker->isFinished()) {
+            // Still busy away from any tool: it cannot be stopped from here, and the window it
+            // reports to is going away. End the program now rather than hang or crash.
+            std::_Exit(0);
+        }
+    }
+    for (QThread* cleaner : findChildren<QThread*>(QLatin1String(kCleanerName)))
+        cleaner->wait();
+    if (m_worker)
+        m_worker->wait();
+    m_worker.reset();
     FormClose();
     event->accept();
 }

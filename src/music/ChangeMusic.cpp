@@ -13,7 +13,9 @@
 #include <QTableWidgetItem>
 
 // Outside any namespace: the resource initialiser is a global function of the GUI library.
-static void InitMusicResources() { Q_INIT_RESOURCE(resources); }
+static void InitMusicResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace {
 
@@ -64,7 +66,8 @@ int LoadMusicWindowLanguage(const QString& name, TLanguageTable& table,
     window->setWindowTitle(table.Lookup(QStringLiteral("Form2Caption")));
     SetControlText<QAbstractButton>(window, "TntButton4", table.Lookup(QStringLiteral("Save")));
     SetControlText<QAbstractButton>(window, "TntButton5", table.Lookup(QStringLiteral("Cancel")));
-    SetControlText<QAbstractButton>(window, "CBShowSame", table.Lookup(QStringLiteral("CBShowSame")));
+    SetControlText<QAbstractButton>(window, "CBShowSame",
+                                    table.Lookup(QStringLiteral("CBShowSame")));
     SetControlText<QAbstractButton>(window, "CBApplyDirectly",
                                     table.Lookup(QStringLiteral("CBApplyDirectly")));
     if (auto* box = window->findChild<QWidget*>(QStringLiteral("CBApplyDirectly")))
@@ -294,4 +297,6 @@ void TForm2::TntButton4Click() {
     accept();
 }
 
-void TForm2::TntButton5Click() { reject(); }
+void TForm2::TntButton5Click() {
+    reject();
+}

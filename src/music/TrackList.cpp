@@ -51,7 +51,8 @@ std::optional<int> ParseWholeNumber(const QString& text) {
 /// with every complete track before the first fault; false on any fault.
 bool ParseTrackTokens(const QStringList& tokens, std::vector<TParsedTrack>& tracks) {
     tracks.clear();
-    const std::optional<int> count = ParseWholeNumber(LookupToken(tokens, QStringLiteral("TrackCount")));
+    const std::optional<int> count =
+        ParseWholeNumber(LookupToken(tokens, QStringLiteral("TrackCount")));
     if (!count || *count < 0 || *count > kMaxTracks)
         return false;
     for (int i = 0; i < *count; ++i) {
@@ -136,17 +137,29 @@ TTrackList::TTrackList(const QString& source_path, const QString& patch_folder,
     m_status = TTrackListStatus::Ok;
 }
 
-QString TTrackList::GetTrackId(int index) const { return m_tracks.at(index).Id; }
+QString TTrackList::GetTrackId(int index) const {
+    return m_tracks.at(index).Id;
+}
 
-QString TTrackList::GetTrackTitle(int index) const { return m_tracks.at(index).Title; }
+QString TTrackList::GetTrackTitle(int index) const {
+    return m_tracks.at(index).Title;
+}
 
-int TTrackList::GetTrackGroup(int index) const { return m_tracks.at(index).Group; }
+int TTrackList::GetTrackGroup(int index) const {
+    return m_tracks.at(index).Group;
+}
 
-int TTrackList::GetTrackCount() const { return static_cast<int>(m_tracks.size()); }
+int TTrackList::GetTrackCount() const {
+    return static_cast<int>(m_tracks.size());
+}
 
-QString TTrackList::GetSlotTrack(int slot) const { return m_slots.at(slot); }
+QString TTrackList::GetSlotTrack(int slot) const {
+    return m_slots.at(slot);
+}
 
-void TTrackList::SetSlotTrack(int slot, const QString& text) { m_slots.at(slot) = text; }
+void TTrackList::SetSlotTrack(int slot, const QString& text) {
+    m_slots.at(slot) = text;
+}
 
 int TTrackList::IndexOfTrackId(const QString& id) const {
     for (std::size_t i = 0; i < m_tracks.size(); ++i) {

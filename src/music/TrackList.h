@@ -33,8 +33,8 @@ public:
     /// Reads `Tracklist.tls` from `patch_folder` (name matched ignoring case) when the folder
     /// is not empty and holds one, else `default_data` (the embedded list's text); then reads
     /// the 34 slots from the source image at `info_position`.
-    TTrackList(const QString& source_path, const QString& patch_folder,
-               std::int64_t info_position, const QString& default_data);
+    TTrackList(const QString& source_path, const QString& patch_folder, std::int64_t info_position,
+               const QString& default_data);
 
     TTrackListStatus Status() const { return m_status; }
 
@@ -92,7 +92,7 @@ QStringList TrackGroupNames(const QString& track_list_text);
 /// How writing the assignment straight into the source image ended.
 enum class TDirectApplyStatus {
     Ok,                 // every planned slot written
-    ErrorReadingTracks, // no "INFO" at the INFO position any more, or image too short: nothing written
+    ErrorReadingTracks, // "INFO" gone from the INFO position, or image too short: none written
     CannotOpen,         // the image cannot be opened for writing: nothing written
     CannotWrite,        // a write failed part way
 };

@@ -17,11 +17,10 @@ using TSlotIds = std::array<QByteArray, kMusicSlotCount>;
 /// the three game versions of group g; slots 10 and 11 share the group 4 track of games 2/3.
 inline TSlotIds DefaultSlotIds() {
     const char* const ids[kMusicSlotCount] = {
-        "BGM008", "BGM077", "BGM117", "BGM013", "BGM069", "BGM118", "BGM010",
-        "BGM072", "BGM119", "BGM005", "BGM071", "BGM071", "BGM004", "BGM070",
-        "BGM121", "BGM011", "BGM073", "BGM120", "BGM002", "BGM074", "BGM123",
-        "BGM024", "BGM078", "BGM122", "BGM003", "BGM075", "BGM124", "BGM025",
-        "BGM065", "BGM126", "BGM012", "BGM088", "BGM137", "BGM200"};
+        "BGM008", "BGM077", "BGM117", "BGM013", "BGM069", "BGM118", "BGM010", "BGM072", "BGM119",
+        "BGM005", "BGM071", "BGM071", "BGM004", "BGM070", "BGM121", "BGM011", "BGM073", "BGM120",
+        "BGM002", "BGM074", "BGM123", "BGM024", "BGM078", "BGM122", "BGM003", "BGM075", "BGM124",
+        "BGM025", "BGM065", "BGM126", "BGM012", "BGM088", "BGM137", "BGM200"};
     TSlotIds result;
     for (int s = 0; s < kMusicSlotCount; ++s)
         result[s] = ids[s];

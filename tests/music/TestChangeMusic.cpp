@@ -27,23 +27,25 @@ struct TMessage {
     QString Text;
 };
 
-const char* const kEnglishLanguage = "Form2Caption=\"Music change (test)\"\r\n"
-                                     "Save=Store\r\n"
-                                     "Cancel=Drop\r\n"
-                                     "CBShowSame=\"Show same type tracks only\"\r\n"
-                                     "CBApplyDirectly=\"Apply changes to the old rom instead\"\r\n"
-                                     "CBApplyDirectlyHint=\"The source image will be changed.\"\r\n"
-                                     "MainMenu=\"Game Selection Menu:\"\r\n"
-                                     "WarningUnknownTrack=\"Unknown track, not written:\"\r\n"
-                                     "ErrorReadingTracks=\"Music slots cannot be read.\"\r\n";
+const char* const kEnglishLanguage =
+    "Form2Caption=\"Music change (test)\"\r\n"
+    "Save=Store\r\n"
+    "Cancel=Drop\r\n"
+    "CBShowSame=\"Offer only tracks of the same type\"\r\n"
+    "CBApplyDirectly=\"Write the music straight into the source image\"\r\n"
+    "CBApplyDirectlyHint=\"The source image will be changed.\"\r\n"
+    "MainMenu=\"Game selection menu:\"\r\n"
+    "WarningUnknownTrack=\"Unknown track, not written:\"\r\n"
+    "ErrorReadingTracks=\"Music slots cannot be read.\"\r\n";
 
-const char* const kRussianLanguage = "Form2Caption=\"Смена музыки\"\r\n"
-                                     "Save=Сохранить\r\n"
-                                     "Cancel=Отмена\r\n"
-                                     "CBShowSame=\"Показывать только треки того же типа\"\r\n"
-                                     "CBApplyDirectly=\"Применить изменения к исходному образу\"\r\n"
-                                     "CBApplyDirectlyHint=\"Исходный образ будет изменён.\"\r\n"
-                                     "MainMenu=\"Меню выбора игры:\"\r\n";
+const char* const kRussianLanguage =
+    "Form2Caption=\"Смена музыки\"\r\n"
+    "Save=Сохранить\r\n"
+    "Cancel=Отмена\r\n"
+    "CBShowSame=\"Предлагать только треки того же типа\"\r\n"
+    "CBApplyDirectly=\"Записать музыку прямо в исходный образ\"\r\n"
+    "CBApplyDirectlyHint=\"Исходный образ будет изменён.\"\r\n"
+    "MainMenu=\"Меню выбора игры:\"\r\n";
 
 QString Cell(TForm2& form, int column, int row) {
     return form.findChild<QTableWidget*>(QStringLiteral("Grid"))->item(row, column)->text();
@@ -199,7 +201,10 @@ void TTestChangeMusic::defaultListResource() {
             titles.insert(title);
             if (group == 0)
                 continue;
-            const char* year = j == 0 ? " 2001" : j >= 2 ? " 2004" : group == 4 ? " 2002/2004" : " 2002";
+            const char* year = j == 0       ? " 2001"
+                               : j >= 2     ? " 2004"
+                               : group == 4 ? " 2002/2004"
+                                            : " 2002";
             QVERIFY2(title.endsWith(QLatin1String(year)), qPrintable(title));
             // Only the year tells the versions apart: nothing else ends in a year.
             QVERIFY(!title.chopped(qstrlen(year)).contains(QStringLiteral("200")));
@@ -215,7 +220,7 @@ void TTestChangeMusic::opensWithTextsHeadersAndSlots() {
     QCOMPARE(form->windowTitle(), QStringLiteral("Music change (test)"));
     QCOMPARE(Control<QPushButton>(*form, "TntButton4")->text(), QStringLiteral("Store"));
     QCOMPARE(Control<QPushButton>(*form, "TntButton5")->text(), QStringLiteral("Drop"));
-    QCOMPARE(Control<QLabel>(*form, "TntLabel1")->text(), QStringLiteral("Game Selection Menu:"));
+    QCOMPARE(Control<QLabel>(*form, "TntLabel1")->text(), QStringLiteral("Game selection menu:"));
     QCOMPARE(Control<QCheckBox>(*form, "CBApplyDirectly")->toolTip(),
              QStringLiteral("The source image will be changed."));
     QVERIFY(Control<QCheckBox>(*form, "CBShowSame")->isChecked());
@@ -330,8 +335,8 @@ void TTestChangeMusic::dropDownLists_data() {
     QTest::addColumn<QStringList>("expected");
     QTest::newRow("same type, row 7")
         << true << 2 << 7
-        << QStringList{"Clash of Blades 2001", "Clash of Blades 2002", "Clash of Blades 2004",
-                       "Clash of Blades, Second Wind 2004"};
+        << QStringList{"Skirmish at the Ford 2001", "Skirmish at the Ford 2002",
+                       "Skirmish at the Ford 2004", "Skirmish at the Ford, Second Wind 2004"};
     QTest::newRow("same type, row 4")
         << true << 1 << 4
         << QStringList{"Quiet Rooms of the Inn 2001", "Quiet Rooms of the Inn 2002/2004"};
@@ -439,7 +444,7 @@ void TTestChangeMusic::rawIdShownAndReported() {
 void TTestChangeMusic::directApplyWritesExactBytes() {
     auto form = OpenForm();
     ChooseInCell(*form, 3, 4, QStringLiteral("Quiet Rooms of the Inn 2001")); // slots 11 and 10
-    ChooseInCell(*form, 3, 2, QStringLiteral("Harbor at Dusk 2004"));        // slot 5, was raw
+    ChooseInCell(*form, 3, 2, QStringLiteral("Harbor at Dusk 2004"));         // slot 5, was raw
     Control<QCheckBox>(*form, "CBShowSame")->setChecked(false);
     ChooseInCell(*form, 1, 1, QStringLiteral("Harbor at Dusk 2001"));       // slot 0
     ChooseInCell(*form, 2, 9, QStringLiteral("Chronicle Selection Theme")); // slot 25
@@ -510,8 +515,8 @@ void TTestChangeMusic::patchListWithFewerTracks() {
                            "TrackCount:3\r\n\r\nBGM008:\"Dawn, Remixed 2001\":1\r\n"
                            "BGM077:\"Dawn, Remixed 2002\":1\r\n\r\n"
                            "BGM200:\"Menu, Remixed\":0"));
-    m_list = std::make_unique<TTrackList>(m_image_path, folder, kInfoPosition,
-                                          DefaultTrackListData());
+    m_list =
+        std::make_unique<TTrackList>(m_image_path, folder, kInfoPosition, DefaultTrackListData());
     QCOMPARE(m_list->Status(), TTrackListStatus::Ok);
     auto form = OpenForm();
     QCOMPARE(Items(Control<QComboBox>(*form, "CB33")),

@@ -21,7 +21,9 @@ QString EmbeddedListText() {
     return DecodeTextFile(file.readAll(), false);
 }
 
-QByteArray Utf8Bom(const QByteArray& text) { return QByteArray("\xEF\xBB\xBF") + text; }
+QByteArray Utf8Bom(const QByteArray& text) {
+    return QByteArray("\xEF\xBB\xBF") + text;
+}
 
 QByteArray Utf16LeBom(const QString& text) {
     QByteArray bytes("\xFF\xFE");
@@ -152,15 +154,15 @@ void TTestTrackList::patchListFile_data() {
                    "BGM008:\"Opening Theme Remade\":1")
         << ok << QStringList{"Harbor Theme Remade", "Opening Theme Remade"};
     QTest::newRow("count key in lower case")
-        << "Tracklist.tls" << QByteArray("trackcount:1\nBGM008:\"Opening Theme Remade\":1\n")
-        << ok << QStringList{"Opening Theme Remade"};
+        << "Tracklist.tls" << QByteArray("trackcount:1\nBGM008:\"Opening Theme Remade\":1\n") << ok
+        << QStringList{"Opening Theme Remade"};
     QTest::newRow("quoted title with colon")
-        << "tracklist.tls" << Utf8Bom("TrackCount:1\r\nBGM008:\"Act I: Arrival 2001\":1")
-        << ok << QStringList{"Act I: Arrival 2001"};
+        << "tracklist.tls" << Utf8Bom("TrackCount:1\r\nBGM008:\"Act I: Arrival 2001\":1") << ok
+        << QStringList{"Act I: Arrival 2001"};
     QTest::newRow("utf-16 with quotes doubled")
         << "Tracklist.tls"
-        << Utf16LeBom(QStringLiteral("TrackCount:1\r\nBGM008:\"The \"\"Grey\"\" Gate\":1"))
-        << ok << QStringList{"The \"Grey\" Gate"};
+        << Utf16LeBom(QStringLiteral("TrackCount:1\r\nBGM008:\"The \"\"Grey\"\" Gate\":1")) << ok
+        << QStringList{"The \"Grey\" Gate"};
     QTest::newRow("group given as a word")
         << "Tracklist.tls"
         << QByteArray("TrackCount:2\r\nBGM008:\"Opening Theme\":1\r\nBGM013:Harbor at Dusk:2")

@@ -1,0 +1,72 @@
+// bcsartool: takes a CSAR sound archive apart into its piece files and puts it together again.
+//   bcsartool unpack ARCHIVE FOLDER   (FOLDER is created when missing)
+//   bcsartool pack FOLDER ARCHIVE
+// Progress goes to standard output; the exit code is 0 on success and 1 on failure.
+
+#include "install/FileTools.h"
+#include "sound_archive/N3DSbcsar.h"
+#include "sound_archive/PieceFiles.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSaveFile>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+void PrintError(const QString& text) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "bcsartool: %s\n", text.toLocal8Bit().constData());
+}
+
+int Unpack(const QString& archive_path, const QString& folder) {
+    QByteArray archive;
+    bcsar::AppendFileOrThrow(archive, archive_path);
+    if (!QDir().mkpath(folder)) {
+        PrintError(QStringLiteral("Cannot create %1").arg(folder));
+        return 1;
+    }
+    return UnpackBcsar(archive, folder, 0, true) == 0 ? 0 : 1;
+}
+
+int Pack(const QString& folder, const QString& archive_path) {
+    QByteArray archive;
+    if (PackBcsar(archive, folder, true) != 0)
+        return 1;
+    QSaveFile file(archive_path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(archive) != archive.size() ||
+        !file.commit()) {
+        PrintError(QStringLiteral("Cannot write %1: %2").arg(archive_path, file.errorString()));
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() != 4 ||
+        (arguments[1] != QLatin1String("unpack") && arguments[1] != QLatin1String("pack"))) {
+        std::fprintf(stderr, "Usage: bcsartool unpack ARCHIVE FOLDER\n"
+                             "       bcsartool pack FOLDER ARCHIVE\n");
+        return 1;
+    }
+    // The sound archive code takes folders without a trailing separator.
+    auto folder_of = [](const QString& path) { return QDir::cleanPath(path); };
+    int result = 1;
+    try {
+        if (arguments[1] == QLatin1String("unpack"))
+            result = Unpack(arguments[2], folder_of(arguments[3]));
+        else
+            result = Pack(folder_of(arguments[2]), arguments[3]);
+    } catch (const TSystemError& error) {
+        PrintError(error.Reason());
+        result = 1;
+    }
+    std::fflush(stdout);
+    return result;
+}

@@ -1,0 +1,140 @@
+// qvtsample: writes a decrypted image of the sample game "Veridane" (CIA, CXI or 3DS) and,
+// on request, a matching sample patch folder. Used by the tests, the benchmarks and the demo.
+
+#include "cli/sample/SampleImage.h"
+#include "cli/sample/SampleHeaders.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <optional>
+
+namespace {
+
+/// A whole number in decimal or with 0x in hexadecimal, optionally followed by K, M or G
+/// (binary multiples).
+std::optional<std::uint64_t> ParseSize(QString text) {
+    text = text.trimmed();
+    std::uint64_t factor = 1;
+    if (!text.isEmpty()) {
+        const QChar unit = text.back().toUpper();
+        if (unit == QLatin1Char('K') || unit == QLatin1Char('M') || unit == QLatin1Char('G')) {
+            factor = unit == QLatin1Char('K') ? 1ULL << 10 : unit == QLatin1Char('M') ? 1ULL << 20 : 1ULL << 30;
+            text.chop(1);
+        }
+    }
+    bool ok = false;
+    const std::uint64_t value = text.toULongLong(&ok, 0);
+    if (!ok || value > UINT64_MAX / factor)
+        return std::nullopt;
+    return value * factor;
+}
+
+std::optional<std::uint32_t> ParseHex32(QString text) {
+    text = text.trimmed();
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive))
+        text = text.mid(2);
+    bool ok = false;
+    const qulonglong value = text.toULongLong(&ok, 16);
+    if (!ok || value > 0xFFFFFFFFULL)
+        return std::nullopt;
+    return static_cast<std::uint32_t>(value);
+}
+
+int Fail(const QString& message) {
+    std::fprintf(stderr, "qvtsample: %s\n", qPrintable(message));
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("qvtsample"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Writes a decrypted image of the sample game \"Veridane\" and, with --patch, a "
+        "matching sample patch folder."));
+    parser.addHelpOption();
+    const QCommandLineOption kind({QStringLiteral("kind")}, QStringLiteral("cia, cxi or 3ds."),
+                                  QStringLiteral("kind"));
+    const QCommandLineOption region({QStringLiteral("region")},
+                                    QStringLiteral("JAP, USA or EUR."), QStringLiteral("region"));
+    const QCommandLineOption out({QStringLiteral("out")}, QStringLiteral("Image to write."),
+                                 QStringLiteral("path"));
+    const QCommandLineOption pack_size(
+        {QStringLiteral("pack-size")},
+        QStringLiteral("Size of pack.dat in bytes (K, M, G suffixes allowed; default 8M)."),
+        QStringLiteral("bytes"), QStringLiteral("8M"));
+    const QCommandLineOption patch({QStringLiteral("patch")},
+                                   QStringLiteral("Also write a sample patch into this folder."),
+                                   QStringLiteral("folder"));
+    const QCommandLineOption encrypted(
+        {QStringLiteral("encrypted")},
+        QStringLiteral("Scramble the extended header, as in an image never decrypted."));
+    const QCommandLineOption title_low(
+        {QStringLiteral("title-low")},
+        QStringLiteral("Low word of the program ID in hexadecimal (another title)."),
+        QStringLiteral("hex"));
+    const QCommandLineOption cia_header_size(
+        {QStringLiteral("cia-header-size")},
+        QStringLiteral("Write this header size (hexadecimal) into the CIA."),
+        QStringLiteral("hex"));
+    const QCommandLineOption seed({QStringLiteral("seed")},
+                                  QStringLiteral("Seed of the content (default 1)."),
+                                  QStringLiteral("number"), QStringLiteral("1"));
+    const QCommandLineOption tools(
+        {QStringLiteral("tools")},
+        QStringLiteral("Folder with 3dstool and makerom (default: tools beside qvtsample)."),
+        QStringLiteral("folder"));
+    parser.addOptions({kind, region, out, pack_size, patch, encrypted, title_low,
+                       cia_header_size, seed, tools});
+    parser.process(application);
+
+    sample::TSampleOptions options;
+    const QString kind_text = parser.value(kind).toLower();
+    if (kind_text == QLatin1String("cia"))
+        options.Kind = sample::TImageKind::Cia;
+    else if (kind_text == QLatin1String("cxi"))
+        options.Kind = sample::TImageKind::Cxi;
+    else if (kind_text == QLatin1String("3ds"))
+        options.Kind = sample::TImageKind::Cci;
+    else
+        return Fail(QStringLiteral("--kind must be cia, cxi or 3ds"));
+    options.Region = parser.value(region).toUpper().toStdString();
+    if (!sample::RegionTitleLow(options.Region))
+        return Fail(QStringLiteral("--region must be JAP, USA or EUR"));
+    options.OutPath = parser.value(out);
+    if (options.OutPath.isEmpty())
+        return Fail(QStringLiteral("--out is required"));
+    const auto size = ParseSize(parser.value(pack_size));
+    if (!size)
+        return Fail(QStringLiteral("--pack-size is not a size: %1").arg(parser.value(pack_size)));
+    options.PackSize = *size;
+    options.PatchFolder = parser.value(patch);
+    options.Encrypted = parser.isSet(encrypted);
+    if (parser.isSet(title_low)) {
+        options.TitleLow = ParseHex32(parser.value(title_low));
+        if (!options.TitleLow)
+            return Fail(QStringLiteral("--title-low is not a 32-bit hexadecimal number"));
+    }
+    if (parser.isSet(cia_header_size)) {
+        options.CiaHeaderSize = ParseHex32(parser.value(cia_header_size));
+        if (!options.CiaHeaderSize)
+            return Fail(QStringLiteral("--cia-header-size is not a 32-bit hexadecimal number"));
+    }
+    const auto seed_value = ParseSize(parser.value(seed));
+    if (!seed_value)
+        return Fail(QStringLiteral("--seed is not a number"));
+    options.Seed = *seed_value;
+    options.ToolsFolder = parser.isSet(tools) ? parser.value(tools) : sample::DefaultToolsFolder();
+
+    try {
+        sample::GenerateSample(options);
+    } catch (const std::exception& error) {
+        return Fail(QString::fromStdString(error.what()));
+    }
+    return 0;
+}

@@ -1,0 +1,174 @@
+// 3dstool: takes 3DS images apart and builds them (decrypted images only).
+
+#include "ctr/ExeFs.h"
+#include "ctr/Ncch.h"
+#include "ctr/Ncsd.h"
+#include "ctr/RomFs.h"
+#include "ctr/ToolMain.h"
+
+#include <algorithm>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using ctr::TCtrError;
+using ctr::TUsageError;
+
+namespace {
+
+const char* const Usage =
+    "usage: 3dstool -x|-c [-v] [-u|-z] -t TYPE -f FILE [options]\n"
+    "  TYPE: cxi, 3ds (cci), exefs, romfs\n"
+    "  --header FILE  --exh FILE  --logo FILE  --plain FILE  --exefs FILE  --romfs FILE\n"
+    "  --exefs-dir DIR  --romfs-dir DIR  -0 FILE (partition 0)  --not-encrypt  --not-pad\n";
+
+struct TOptions {
+    char Action = 0; // 'x' or 'c'
+    std::string Type;
+    fs::path File;
+    bool Uncompress = false, Compress = false, NotPad = false;
+    std::map<std::string, fs::path> Paths; // by long option name
+};
+
+TOptions Parse(int argc, char** argv) {
+    TOptions options;
+    const std::vector<std::string> path_options = {"header", "exh", "logo", "plain", "exefs",
+                                                   "romfs", "exefs-dir", "romfs-dir", "partition0"};
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::size_t next = 0;
+    auto take_value = [&](const std::string& option) -> std::string {
+        if (next >= args.size())
+            throw TUsageError("option " + option + " needs a value");
+        return args[next++];
+    };
+    auto set_action = [&](char action) {
+        if (options.Action && options.Action != action)
+            throw TUsageError("-x and -c cannot be combined");
+        options.Action = action;
+    };
+    auto set_path = [&](const std::string& name, const std::string& value) {
+        if (value.empty())
+            throw TUsageError("option --" + name + " needs a value");
+        options.Paths[name] = fs::path(value);
+    };
+    while (next < args.size()) {
+        const std::string arg = args[next++];
+        if (arg.rfind("--", 0) == 0) {
+            std::string name = arg.substr(2);
+            std::optional<std::string> value;
+            if (const auto equals = name.find('='); equals != std::string::npos) {
+                value = name.substr(equals + 1);
+                name.erase(equals);
+            }
+            auto value_of = [&] { return value ? *value : take_value(arg); };
+            if (name == "extract") set_action('x');
+            else if (name == "create") set_action('c');
+            else if (name == "verbose") {}
+            else if (name == "uncompress") options.Uncompress = true;
+            else if (name == "compress") options.Compress = true;
+            else if (name == "not-encrypt") {}
+            else if (name == "not-pad") options.NotPad = true;
+            else if (name == "type") options.Type = value_of();
+            else if (name == "file") options.File = value_of();
+            else if (name == "extendedheader") set_path("exh", value_of());
+            else if (std::find(path_options.begin(), path_options.end(), name) != path_options.end())
+                set_path(name, value_of());
+            else
+                throw TUsageError("unknown option " + arg);
+            continue;
+        }
+        if (arg.size() < 2 || arg[0] != '-')
+            throw TUsageError("unexpected argument '" + arg + "'");
+        for (std::size_t i = 1; i < arg.size(); ++i) {
+            switch (arg[i]) {
+            case 'x': set_action('x'); break;
+            case 'c': set_action('c'); break;
+            case 'v': break;
+            case 'u': options.Uncompress = true; break;
+            case 'z': options.Compress = true; break;
+            case 't': options.Type = take_value("-t"); break;
+            case 'f': options.File = take_value("-f"); break;
+            case '0': set_path("partition0", take_value("-0")); break;
+            default:
+                throw TUsageError(std::string("unknown option -") + arg[i]);
+            }
+        }
+    }
+    if (!options.Action)
+        throw TUsageError("one of -x and -c is required");
+    if (options.Type.empty())
+        throw TUsageError("the type (-t) is required");
+    if (options.File.empty())
+        throw TUsageError("the file (-f) is required");
+    return options;
+}
+
+fs::path Need(const TOptions& options, const std::string& name) {
+    const auto it = options.Paths.find(name);
+    if (it == options.Paths.end())
+        throw TUsageError(name == "partition0" ? "option -0 is required for this type"
+                                               : "option --" + name + " is required for this type");
+    return it->second;
+}
+
+fs::path Optional(const TOptions& options, const std::string& name) {
+    const auto it = options.Paths.find(name);
+    return it == options.Paths.end() ? fs::path() : it->second;
+}
+
+void Run(const TOptions& options) {
+    const std::string& type = options.Type;
+    const bool extract = options.Action == 'x';
+    if (type == "cxi") {
+        ctr::TNcchParts parts{Optional(options, "header"), Optional(options, "exh"),
+                              Optional(options, "logo"), Optional(options, "plain"),
+                              Optional(options, "exefs"), Optional(options, "romfs")};
+        if (extract) {
+            ctr::ExtractNcchParts(options.File, parts, true);
+        } else {
+            if (!parts.Plain.empty())
+                throw TUsageError("a plain region cannot be built into a CXI");
+            Need(options, "header");
+            Need(options, "exh");
+            ctr::BuildCxi(parts, options.File);
+        }
+    } else if (type == "3ds" || type == "cci") {
+        if (extract) {
+            const fs::path header = Optional(options, "header");
+            const fs::path partition = Optional(options, "partition0");
+            if (header.empty() && partition.empty())
+                throw TUsageError("--header or -0 is required for this type");
+            ctr::ExtractNcsd(options.File, header, partition);
+        } else {
+            ctr::BuildNcsd(Need(options, "header"), Need(options, "partition0"), options.File, !options.NotPad);
+        }
+    } else if (type == "exefs") {
+        if (extract)
+            ctr::ExtractExeFs(options.File, Need(options, "exefs-dir"), Need(options, "header"), options.Uncompress);
+        else
+            ctr::BuildExeFs(Need(options, "header"), Need(options, "exefs-dir"), options.File, options.Compress);
+    } else if (type == "romfs") {
+        const fs::path folder = Need(options, "romfs-dir");
+        if (extract) {
+            ctr::TInFile in(options.File);
+            ctr::TRomFsReader reader(in, 0, in.Size());
+            reader.Extract(folder);
+        } else {
+            ctr::BuildRomFsFile(folder, options.File);
+        }
+    } else {
+        throw TUsageError("unknown type '" + type + "'");
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return ctr::RunToolMain("3dstool", Usage, [&] {
+        if (argc < 2)
+            throw TUsageError("no arguments");
+        Run(Parse(argc, argv));
+    });
+}

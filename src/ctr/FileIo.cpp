@@ -1,0 +1,169 @@
+#include "ctr/FileIo.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace ctr {
+
+std::string PathText(const std::filesystem::path& path) {
+    return "'" + path.string() + "'";
+}
+
+static std::string Reason() { return std::strerror(errno); }
+
+TInFile::TInFile(const std::filesystem::path& path) : m_path(path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw TCtrError("cannot open " + PathText(path) + ": it is a folder");
+    m_file = std::fopen(path.c_str(), "rb");
+    if (!m_file)
+        throw TCtrError("cannot open " + PathText(path) + ": " + Reason());
+    if (fseeko(m_file, 0, SEEK_END) != 0) {
+        std::fclose(m_file);
+        throw TCtrError("cannot read " + PathText(path) + ": " + Reason());
+    }
+    m_size = static_cast<std::uint64_t>(ftello(m_file));
+}
+
+TInFile::~TInFile() {
+    if (m_file)
+        std::fclose(m_file);
+}
+
+void TInFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out, const char* what) {
+    if (!Contains(offset, out.size()))
+        throw TCtrError(PathText(m_path) + " is too short: " + what + " lies outside the file");
+    if (out.empty())
+        return;
+    if (fseeko(m_file, static_cast<off_t>(offset), SEEK_SET) != 0 ||
+        std::fread(out.data(), 1, out.size(), m_file) != out.size())
+        throw TCtrError("cannot read " + std::string(what) + " of " + PathText(m_path));
+}
+
+std::vector<std::uint8_t> TInFile::ReadVector(std::uint64_t offset, std::uint64_t length,
+                                              const char* what) {
+    if (!Contains(offset, length))
+        throw TCtrError(PathText(m_path) + " is too short: " + what + " lies outside the file");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+    ReadAt(offset, bytes, what);
+    return bytes;
+}
+
+TOutFile::TOutFile(const std::filesystem::path& path) : m_path(path) {
+    std::error_code error;
+    if (std::filesystem::is_directory(path, error))
+        throw TCtrError("cannot create " + PathText(path) + ": it is a folder");
+    m_file = std::fopen(path.c_str(), "wb");
+    if (!m_file)
+        throw TCtrError("cannot create " + PathText(path) + ": " + Reason());
+}
+
+TOutFile::~TOutFile() {
+    if (m_file)
+        std::fclose(m_file);
+    if (!m_committed) {
+        std::error_code error;
+        std::filesystem::remove(m_path, error);
+    }
+}
+
+void TOutFile::Write(std::span<const std::uint8_t> bytes) {
+    if (!m_file)
+        throw TCtrError("internal error: write after commit");
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size())
+        throw TCtrError("cannot write " + PathText(m_path) + ": " + Reason());
+    m_position += bytes.size();
+    m_end = std::max(m_end, m_position);
+}
+
+void TOutFile::WriteFill(std::uint8_t value, std::uint64_t count) {
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(count, CopyChunkSize)), value);
+    while (count > 0) {
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(count, block.size()));
+        Write(std::span(block.data(), part));
+        count -= part;
+    }
+}
+
+void TOutFile::PadTo(std::uint64_t alignment, std::uint8_t value) {
+    WriteFill(value, AlignUp(m_position, alignment) - m_position);
+}
+
+void TOutFile::Seek(std::uint64_t position) {
+    if (!m_file || fseeko(m_file, static_cast<off_t>(position), SEEK_SET) != 0)
+        throw TCtrError("cannot seek in " + PathText(m_path) + ": " + Reason());
+    m_position = position;
+}
+
+void TOutFile::Commit() {
+    if (!m_file)
+        return;
+    const bool flushed = std::fflush(m_file) == 0 && !std::ferror(m_file);
+    const bool closed = std::fclose(m_file) == 0;
+    m_file = nullptr;
+    if (!flushed || !closed)
+        throw TCtrError("cannot write " + PathText(m_path) + ": " + Reason());
+    m_committed = true;
+}
+
+void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
+               TSha256* hash) {
+    if (!in.Contains(offset, length))
+        throw TCtrError(PathText(in.Path()) + " is too short: a region lies outside the file");
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize)));
+    while (length > 0) {
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+        std::span chunk(buffer.data(), part);
+        in.ReadAt(offset, chunk);
+        if (hash)
+            hash->Update(chunk);
+        out.Write(chunk);
+        offset += part;
+        length -= part;
+    }
+}
+
+TSha256Digest HashRange(TInFile& in, std::uint64_t offset, std::uint64_t length) {
+    if (!in.Contains(offset, length))
+        throw TCtrError(PathText(in.Path()) + " is too short: a region lies outside the file");
+    TSha256 hash;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize)));
+    while (length > 0) {
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+        std::span chunk(buffer.data(), part);
+        in.ReadAt(offset, chunk);
+        hash.Update(chunk);
+        offset += part;
+        length -= part;
+    }
+    return hash.Final();
+}
+
+std::vector<std::uint8_t> ReadSmallFile(const std::filesystem::path& path, std::uint64_t limit,
+                                        const char* what) {
+    TInFile in(path);
+    if (in.Size() > limit)
+        throw TCtrError(std::string(what) + " " + PathText(path) + " is too large");
+    return in.ReadVector(0, in.Size(), what);
+}
+
+void WriteWholeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+    TOutFile out(path);
+    out.Write(bytes);
+    out.Commit();
+}
+
+void EnsureNotAnInput(const std::filesystem::path& output,
+                      std::initializer_list<const std::filesystem::path*> inputs) {
+    for (const std::filesystem::path* input : inputs) {
+        if (!input || input->empty())
+            continue;
+        std::error_code error;
+        if (std::filesystem::equivalent(output, *input, error))
+            throw TCtrError("output " + PathText(output) + " is also an input");
+    }
+}
+
+} // namespace ctr

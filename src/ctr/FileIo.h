@@ -1,0 +1,119 @@
+#pragma once
+// Streaming file access for the container code: 64-bit positions, exact reads, and outputs
+// that remove themselves unless the writer commits them.
+
+#include "ctr/Hash.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <initializer_list>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace ctr {
+
+/// Every failure of the container code: a one-line English reason.
+class TCtrError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Size of the chunks in which regions are copied and hashed.
+inline constexpr std::size_t CopyChunkSize = 4u << 20;
+
+constexpr std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
+    return (value + alignment - 1) / alignment * alignment;
+}
+
+/// Stores `value` big-endian at `out`.
+template <typename T> void PutBE(std::uint8_t* out, T value) {
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        out[i] = static_cast<std::uint8_t>(static_cast<std::uint64_t>(value) >>
+                                           (8 * (sizeof(T) - 1 - i)));
+}
+template <typename T> T GetBE(const std::uint8_t* in) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        value = value << 8 | in[i];
+    return static_cast<T>(value);
+}
+template <typename T> T GetLE(const std::uint8_t* in) {
+    std::uint64_t value = 0;
+    for (std::size_t i = sizeof(T); i-- > 0;)
+        value = value << 8 | in[i];
+    return static_cast<T>(value);
+}
+
+/// A file opened for reading; every read is exact or throws.
+class TInFile {
+public:
+    explicit TInFile(const std::filesystem::path& path);
+    ~TInFile();
+    TInFile(const TInFile&) = delete;
+    TInFile& operator=(const TInFile&) = delete;
+
+    std::uint64_t Size() const { return m_size; }
+    const std::filesystem::path& Path() const { return m_path; }
+    /// Reads exactly out.size() bytes at `offset`; a read past the end throws, naming `what`.
+    void ReadAt(std::uint64_t offset, std::span<std::uint8_t> out, const char* what = "data");
+    std::vector<std::uint8_t> ReadVector(std::uint64_t offset, std::uint64_t length,
+                                         const char* what = "data");
+    /// True when [offset, offset + length) lies inside the file (no overflow possible).
+    bool Contains(std::uint64_t offset, std::uint64_t length) const {
+        return offset <= m_size && length <= m_size - offset;
+    }
+
+private:
+    std::filesystem::path m_path;
+    std::FILE* m_file = nullptr;
+    std::uint64_t m_size = 0;
+};
+
+/// A file created for writing. Unless Commit() succeeds, the destructor deletes it, so a
+/// failed build never leaves a half-written output behind.
+class TOutFile {
+public:
+    explicit TOutFile(const std::filesystem::path& path);
+    ~TOutFile();
+    TOutFile(const TOutFile&) = delete;
+    TOutFile& operator=(const TOutFile&) = delete;
+
+    void Write(std::span<const std::uint8_t> bytes);
+    void WriteFill(std::uint8_t value, std::uint64_t count);
+    /// Pads with `value` up to the next multiple of `alignment` of the position.
+    void PadTo(std::uint64_t alignment, std::uint8_t value = 0);
+    void Seek(std::uint64_t position);
+    std::uint64_t Position() const { return m_position; }
+    std::uint64_t End() const { return m_end; }
+    const std::filesystem::path& Path() const { return m_path; }
+    /// Flushes and closes; throws when the data did not reach the file.
+    void Commit();
+
+private:
+    std::filesystem::path m_path;
+    std::FILE* m_file = nullptr;
+    std::uint64_t m_position = 0;
+    std::uint64_t m_end = 0;
+    bool m_committed = false;
+};
+
+/// Copies `length` bytes from `in` at `offset` to the output's current position, feeding
+/// them to `hash` when given.
+void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
+               TSha256* hash = nullptr);
+/// Hashes `length` bytes of `in` from `offset`.
+TSha256Digest HashRange(TInFile& in, std::uint64_t offset, std::uint64_t length);
+/// Reads a whole small file (at most `limit` bytes).
+std::vector<std::uint8_t> ReadSmallFile(const std::filesystem::path& path, std::uint64_t limit,
+                                        const char* what);
+void WriteWholeFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+/// Refuses an output that is one of the inputs, which would destroy it while it is read.
+void EnsureNotAnInput(const std::filesystem::path& output,
+                      std::initializer_list<const std::filesystem::path*> inputs);
+/// The path as UTF-8 text for messages.
+std::string PathText(const std::filesystem::path& path);
+
+} // namespace ctr

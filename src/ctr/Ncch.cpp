@@ -1,0 +1,293 @@
+#include "ctr/Ncch.h"
+
+#include "ctr/Blz.h"
+#include "ctr/ByteReader.h"
+#include "ctr/ExeFs.h"
+#include "ctr/RomFs.h"
+
+#include <algorithm>
+
+namespace ctr {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t NcchMagic = MakeMagic('N', 'C', 'C', 'H');
+constexpr std::size_t OffMagic = 0x100;
+constexpr std::size_t OffContentSize = 0x104;
+constexpr std::size_t OffPartitionId = 0x108;
+constexpr std::size_t OffVersion = 0x112;
+constexpr std::size_t OffLogoHash = 0x130;
+constexpr std::size_t OffExheaderHash = 0x160;
+constexpr std::size_t OffExheaderSize = 0x180;
+constexpr std::size_t OffPlain = 0x190;
+constexpr std::size_t OffLogo = 0x198;
+constexpr std::size_t OffExeFs = 0x1A0;
+constexpr std::size_t OffRomFs = 0x1B0;
+constexpr std::size_t OffExeFsHash = 0x1C0;
+constexpr std::size_t OffRomFsHash = 0x1E0;
+constexpr std::size_t OffFlags = 0x188;
+constexpr std::size_t ExheaderCodeFlag = 0x0D; // SCI flag byte; bit 0 = .code compressed
+constexpr std::uint8_t NcchFlagFixedKey = 0x01;
+constexpr std::uint8_t NcchFlagSeed = 0x20;
+constexpr std::uint64_t MaxLogoSize = 16u << 20;
+
+bool HashEquals(const TSha256Digest& digest, const std::uint8_t* stored) {
+    return std::equal(digest.begin(), digest.end(), stored);
+}
+
+} // namespace
+
+TNcchHeader ParseNcchHeader(std::span<const std::uint8_t> raw, std::uint64_t available) {
+    if (raw.size() < NcchHeaderSize)
+        throw TCtrError("the NCCH header is truncated");
+    TNcchHeader header;
+    std::copy_n(raw.begin(), NcchHeaderSize, header.Raw.begin());
+    const TByteReader reader(header.Raw);
+    if (*reader.U32(OffMagic) != NcchMagic)
+        throw TCtrError("not an NCCH image (no NCCH magic)");
+    if (*reader.U16(OffVersion) > 2)
+        throw TCtrError("unsupported NCCH format version");
+    if (header.Flag(6) > 8)
+        throw TCtrError("unsupported NCCH media unit size");
+    header.MediaUnit = std::uint64_t{0x200} << header.Flag(6);
+    const std::uint64_t mu = header.MediaUnit;
+    header.ContentSize = *reader.U32(OffContentSize) * mu;
+    header.PartitionId = *reader.U64(OffPartitionId);
+    header.ExheaderSize = *reader.U32(OffExheaderSize);
+    if (header.ExheaderSize != 0 && header.ExheaderSize != ExheaderSize)
+        throw TCtrError("the NCCH extended header size is not valid");
+    if (header.ContentSize < NcchHeaderSize)
+        throw TCtrError("the NCCH content size is not valid");
+    if (header.ContentSize > available)
+        throw TCtrError("the NCCH is truncated: its content size exceeds the file");
+    if (header.ExheaderSize != 0 && header.ContentSize < NcchHeaderSize + ExheaderFileSize)
+        throw TCtrError("the NCCH extended header lies outside the content");
+    auto region = [&](std::size_t at, bool with_hash_size, const char* name) {
+        TNcchRegion result;
+        result.Offset = *reader.U32(at) * mu;
+        result.Size = *reader.U32(at + 4) * mu;
+        if (with_hash_size)
+            result.HashSize = *reader.U32(at + 8) * mu;
+        if (result.Offset > header.ContentSize || result.Size > header.ContentSize - result.Offset ||
+            result.HashSize > result.Size)
+            throw TCtrError(std::string("the NCCH ") + name + " region lies outside the content");
+        return result;
+    };
+    header.Plain = region(OffPlain, false, "plain");
+    header.Logo = region(OffLogo, false, "logo");
+    header.ExeFs = region(OffExeFs, true, "ExeFS");
+    header.RomFs = region(OffRomFs, true, "RomFS");
+    return header;
+}
+
+TNcchHeader ReadNcchHeader(TInFile& file, std::uint64_t base, std::uint64_t available) {
+    std::array<std::uint8_t, NcchHeaderSize> raw{};
+    if (!file.Contains(base, NcchHeaderSize) || available < NcchHeaderSize)
+        throw TCtrError(PathText(file.Path()) + " is too short for an NCCH header");
+    file.ReadAt(base, raw, "NCCH header");
+    return ParseNcchHeader(raw, available);
+}
+
+void ExtractNcchParts(const fs::path& input, const TNcchParts& parts, bool executable_only) {
+    for (const fs::path* output : {&parts.Header, &parts.Exheader, &parts.Logo, &parts.Plain, &parts.ExeFs, &parts.RomFs})
+        if (!output->empty())
+            EnsureNotAnInput(*output, {&input});
+    TInFile in(input);
+    const TNcchHeader header = ReadNcchHeader(in, 0, in.Size());
+    if (executable_only && header.FormType() != 2 && header.FormType() != 3)
+        throw TCtrError("the NCCH is not an executable (CXI) image");
+    const bool needs_plaintext = !parts.Exheader.empty() || !parts.ExeFs.empty() || !parts.RomFs.empty();
+    if (needs_plaintext && !header.NoCrypto())
+        throw TCtrError("the NCCH is encrypted; only decrypted (NoCrypto) images are supported");
+    auto write_region = [&](const fs::path& output, std::uint64_t offset, std::uint64_t size) {
+        if (output.empty())
+            return;
+        TOutFile out(output);
+        CopyRange(in, offset, size, out);
+        out.Commit();
+    };
+    write_region(parts.Header, 0, NcchHeaderSize);
+    // Like 3dstool: the extended header only when the NCCH has one, the logo only when it
+    // is not empty.
+    if (header.ExheaderSize == ExheaderSize)
+        write_region(parts.Exheader, NcchHeaderSize, ExheaderFileSize);
+    if (header.Logo.Size != 0)
+        write_region(parts.Logo, header.Logo.Offset, header.Logo.Size);
+    if (header.Plain.Size != 0)
+        write_region(parts.Plain, header.Plain.Offset, header.Plain.Size);
+    if (!parts.ExeFs.empty()) {
+        if (header.ExeFs.Size == 0)
+            throw TCtrError("the NCCH has no ExeFS");
+        ReadExeFsHeader(in, header.ExeFs.Offset, header.ExeFs.Size);
+        write_region(parts.ExeFs, header.ExeFs.Offset, header.ExeFs.Size);
+    }
+    if (!parts.RomFs.empty()) {
+        if (header.RomFs.Size == 0)
+            throw TCtrError("the NCCH has no RomFS");
+        TRomFsReader check(in, header.RomFs.Offset, header.RomFs.Size);
+        write_region(parts.RomFs, header.RomFs.Offset, header.RomFs.Size);
+    }
+}
+
+void BuildCxi(const TNcchParts& parts, const fs::path& output) {
+    EnsureNotAnInput(output, {&parts.Header, &parts.Exheader, &parts.Logo, &parts.ExeFs, &parts.RomFs});
+    if (parts.Header.empty() || parts.Exheader.empty())
+        throw TCtrError("a CXI build needs a header and an extended header");
+    std::vector<std::uint8_t> header = ReadSmallFile(parts.Header, 1u << 20, "NCCH header");
+    if (header.size() < NcchHeaderSize)
+        throw TCtrError("the NCCH header " + PathText(parts.Header) + " is shorter than 0x200 bytes");
+    header.resize(NcchHeaderSize);
+    if (TByteReader(header).U32(OffMagic) != NcchMagic)
+        throw TCtrError("the NCCH header " + PathText(parts.Header) + " has no NCCH magic");
+    const std::uint8_t unit_exponent = header[OffFlags + 6];
+    if (unit_exponent > 8)
+        throw TCtrError("unsupported NCCH media unit size");
+    const std::uint64_t mu = std::uint64_t{0x200} << unit_exponent;
+    // The RomFS goes on a 0x1000 boundary when the original layout used 8-unit multiples.
+    const TByteReader header_reader(header);
+    const bool big_alignment = *header_reader.U32(OffContentSize) % 8 == 0 &&
+                               *header_reader.U32(OffRomFs) % 8 == 0 &&
+                               *header_reader.U32(OffRomFs + 4) % 8 == 0;
+    const std::uint64_t romfs_alignment = big_alignment ? 8 * mu : mu;
+
+    std::vector<std::uint8_t> exheader = ReadSmallFile(parts.Exheader, 1u << 20, "extended header");
+    if (exheader.size() < ExheaderFileSize)
+        throw TCtrError("the extended header " + PathText(parts.Exheader) + " is shorter than 0x800 bytes");
+    exheader.resize(ExheaderFileSize);
+
+    std::vector<std::uint8_t> logo;
+    std::error_code error;
+    // The logo extraction writes nothing for an NCCH without a logo region, so an absent
+    // logo file means "no logo" rather than a failure.
+    if (!parts.Logo.empty() && fs::exists(parts.Logo, error)) {
+        logo = ReadSmallFile(parts.Logo, MaxLogoSize, "logo");
+        logo.resize(static_cast<std::size_t>(AlignUp(logo.size(), mu)), 0);
+    }
+
+    std::optional<TInFile> exefs;
+    TExeFsHeader exefs_header;
+    if (!parts.ExeFs.empty()) {
+        exefs.emplace(parts.ExeFs);
+        exefs_header = ReadExeFsHeader(*exefs, 0, exefs->Size());
+        const TExeFsEntry& code = exefs_header.Entries[0];
+        if (code.Name == ".code") {
+            const std::vector<std::uint8_t> data = exefs->ReadVector(ExeFsHeaderSize + code.Offset, code.Size, "ExeFS code");
+            if (BlzIsCompressed(data))
+                exheader[ExheaderCodeFlag] |= 1;
+            else
+                exheader[ExheaderCodeFlag] &= static_cast<std::uint8_t>(~1u);
+        }
+    }
+    std::optional<TInFile> romfs;
+    std::uint64_t romfs_hash_size = 0;
+    if (!parts.RomFs.empty()) {
+        romfs.emplace(parts.RomFs);
+        TRomFsReader check(*romfs, 0, romfs->Size());
+        romfs_hash_size = AlignUp(0x60 + check.MasterHashSize(), mu);
+        if (romfs_hash_size > romfs->Size())
+            throw TCtrError("the RomFS is shorter than its hashed header");
+    }
+
+    TOutFile out(output);
+    out.WriteFill(0, NcchHeaderSize);
+    out.Write(exheader);
+    const TSha256Digest exheader_hash = Sha256(std::span(exheader.data(), ExheaderSize));
+
+    std::uint64_t logo_offset = 0;
+    TSha256Digest logo_hash{};
+    if (!logo.empty()) {
+        out.PadTo(mu);
+        logo_offset = out.Position();
+        out.Write(logo);
+        logo_hash = Sha256(logo);
+    }
+    std::uint64_t exefs_offset = 0, exefs_size = 0;
+    TSha256Digest exefs_hash{};
+    if (exefs) {
+        out.PadTo(mu);
+        exefs_offset = out.Position();
+        CopyRange(*exefs, 0, exefs->Size(), out);
+        out.PadTo(mu);
+        exefs_size = out.Position() - exefs_offset;
+        exefs_hash = Sha256(exefs_header.Raw);
+    }
+    std::uint64_t romfs_offset = 0, romfs_size = 0;
+    TSha256Digest romfs_hash{};
+    if (romfs) {
+        out.PadTo(romfs_alignment);
+        romfs_offset = out.Position();
+        TSha256 hash;
+        CopyRange(*romfs, 0, romfs_hash_size, out, &hash);
+        romfs_hash = hash.Final();
+        CopyRange(*romfs, romfs_hash_size, romfs->Size() - romfs_hash_size, out);
+        out.PadTo(mu);
+        romfs_size = out.Position() - romfs_offset;
+        out.PadTo(romfs_alignment);
+    } else {
+        out.PadTo(mu);
+    }
+    const std::uint64_t total = out.Position();
+    if (total / mu > 0xFFFFFFFFu)
+        throw TCtrError("the CXI is too large");
+    auto units = [&](std::uint64_t bytes) { return static_cast<std::uint32_t>(bytes / mu); };
+
+    PutLE<std::uint32_t>(&header[OffContentSize], units(total));
+    std::copy(logo_hash.begin(), logo_hash.end(), header.begin() + OffLogoHash);
+    std::copy(exheader_hash.begin(), exheader_hash.end(), header.begin() + OffExheaderHash);
+    PutLE<std::uint32_t>(&header[OffExheaderSize], ExheaderSize);
+    PutLE<std::uint32_t>(&header[OffExheaderSize + 4], 0);
+    PutLE<std::uint32_t>(&header[OffPlain], 0);
+    PutLE<std::uint32_t>(&header[OffPlain + 4], 0);
+    PutLE<std::uint32_t>(&header[OffLogo], units(logo_offset));
+    PutLE<std::uint32_t>(&header[OffLogo + 4], units(logo.size()));
+    PutLE<std::uint32_t>(&header[OffExeFs], units(exefs_offset));
+    PutLE<std::uint32_t>(&header[OffExeFs + 4], units(exefs_size));
+    PutLE<std::uint32_t>(&header[OffExeFs + 8], exefs ? 1 : 0);
+    PutLE<std::uint32_t>(&header[OffExeFs + 12], 0);
+    PutLE<std::uint32_t>(&header[OffRomFs], units(romfs_offset));
+    PutLE<std::uint32_t>(&header[OffRomFs + 4], units(romfs_size));
+    PutLE<std::uint32_t>(&header[OffRomFs + 8], units(romfs_hash_size));
+    PutLE<std::uint32_t>(&header[OffRomFs + 12], 0);
+    std::copy(exefs_hash.begin(), exefs_hash.end(), header.begin() + OffExeFsHash);
+    std::copy(romfs_hash.begin(), romfs_hash.end(), header.begin() + OffRomFsHash);
+    std::uint8_t& crypto_flags = header[OffFlags + 7];
+    crypto_flags = static_cast<std::uint8_t>((crypto_flags & ~(NcchFlagFixedKey | NcchFlagSeed)) | NcchFlagNoCrypto);
+    out.Seek(0);
+    out.Write(header);
+    out.Commit();
+}
+
+std::string VerifyNcch(TInFile& file, std::uint64_t base, std::uint64_t available, bool deep) {
+    try {
+        const TNcchHeader header = ReadNcchHeader(file, base, available);
+        if (!header.NoCrypto())
+            return "the NCCH is encrypted and cannot be checked";
+        const std::uint8_t* raw = header.Raw.data();
+        if (header.ExheaderSize == ExheaderSize &&
+            !HashEquals(HashRange(file, base + NcchHeaderSize, ExheaderSize), raw + OffExheaderHash))
+            return "the NCCH extended header does not match its hash";
+        if (header.Logo.Size != 0 &&
+            !HashEquals(HashRange(file, base + header.Logo.Offset, header.Logo.Size), raw + OffLogoHash))
+            return "the NCCH logo does not match its hash";
+        if (header.ExeFs.Size != 0) {
+            if (!HashEquals(HashRange(file, base + header.ExeFs.Offset, header.ExeFs.HashSize), raw + OffExeFsHash))
+                return "the ExeFS header does not match its hash";
+            if (std::string failure = VerifyExeFs(file, base + header.ExeFs.Offset, header.ExeFs.Size); !failure.empty())
+                return failure;
+        }
+        if (header.RomFs.Size != 0) {
+            if (!HashEquals(HashRange(file, base + header.RomFs.Offset, header.RomFs.HashSize), raw + OffRomFsHash))
+                return "the RomFS header does not match its hash";
+            TRomFsReader romfs(file, base + header.RomFs.Offset, header.RomFs.Size);
+            if (std::string failure = deep ? romfs.VerifyHashes() : std::string(); !failure.empty())
+                return failure;
+        }
+        return {};
+    } catch (const TCtrError& error) {
+        return error.what();
+    }
+}
+
+} // namespace ctr

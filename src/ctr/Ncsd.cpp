@@ -1,0 +1,128 @@
+#include "ctr/Ncsd.h"
+
+#include "ctr/ByteReader.h"
+#include "ctr/Ncch.h"
+
+#include <algorithm>
+
+namespace ctr {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t NcsdMagic = MakeMagic('N', 'C', 'S', 'D');
+constexpr std::size_t OffMagic = 0x100;
+constexpr std::size_t OffImageSize = 0x104;
+constexpr std::size_t OffFsTypes = 0x110;
+constexpr std::size_t OffCryptTypes = 0x118;
+constexpr std::size_t OffPartitionTable = 0x120;
+constexpr std::size_t OffExheaderHash = 0x160;
+constexpr std::size_t OffFlags = 0x188;
+constexpr std::size_t OffPartitionIds = 0x190;
+constexpr std::size_t OffFilledSize = 0x300;
+constexpr std::size_t OffNcchHeaderCopy = 0x1100;
+constexpr std::size_t KeptHeaderSize = 0x1500; // the rest of the area is filled with 0xFF
+constexpr int PartitionCount = 8;
+constexpr std::uint8_t MediaTypeCard1 = 1;
+
+std::uint64_t MediaUnit(const std::uint8_t* header) {
+    const std::uint8_t exponent = header[OffFlags + 6];
+    if (exponent > 8)
+        throw TCtrError("unsupported NCSD media unit size");
+    return std::uint64_t{0x200} << exponent;
+}
+
+} // namespace
+
+TNcsdPartition ReadNcsdPartition0(TInFile& file) {
+    if (file.Size() < 0x200)
+        throw TCtrError(PathText(file.Path()) + " is too short for an NCSD header");
+    std::array<std::uint8_t, 0x200> header{};
+    file.ReadAt(0, header, "NCSD header");
+    const TByteReader reader(header);
+    if (*reader.U32(OffMagic) != NcsdMagic)
+        throw TCtrError("not a 3DS card image (no NCSD magic)");
+    const std::uint64_t mu = MediaUnit(header.data());
+    TNcsdPartition partition;
+    partition.Offset = *reader.U32(OffPartitionTable) * mu;
+    partition.Size = *reader.U32(OffPartitionTable + 4) * mu;
+    if (partition.Size == 0)
+        throw TCtrError("the card image has no partition 0");
+    if (partition.Offset < NcsdHeaderAreaSize || !file.Contains(partition.Offset, partition.Size))
+        throw TCtrError("partition 0 lies outside the card image");
+    return partition;
+}
+
+void ExtractNcsd(const fs::path& image, const fs::path& header_out, const fs::path& partition_out) {
+    EnsureNotAnInput(header_out, {&image});
+    EnsureNotAnInput(partition_out, {&image});
+    TInFile in(image);
+    const TNcsdPartition partition = ReadNcsdPartition0(in);
+    if (!header_out.empty()) {
+        TOutFile out(header_out);
+        CopyRange(in, 0, NcsdHeaderAreaSize, out);
+        out.Commit();
+    }
+    if (partition_out.empty())
+        return;
+    TOutFile out(partition_out);
+    CopyRange(in, partition.Offset, partition.Size, out);
+    out.Commit();
+}
+
+void BuildNcsd(const fs::path& header_file, const fs::path& cxi, const fs::path& output, bool pad) {
+    EnsureNotAnInput(output, {&header_file, &cxi});
+    std::vector<std::uint8_t> header = ReadSmallFile(header_file, 1u << 20, "card header");
+    if (header.size() < KeptHeaderSize)
+        throw TCtrError("the card header " + PathText(header_file) + " is shorter than 0x1500 bytes");
+    header.resize(KeptHeaderSize);
+    std::uint8_t* raw = header.data();
+    if (TByteReader(header).U32(OffMagic) != NcsdMagic)
+        throw TCtrError("the card header " + PathText(header_file) + " has no NCSD magic");
+    const std::uint64_t mu = MediaUnit(raw);
+
+    TInFile in(cxi);
+    const TNcchHeader ncch = ReadNcchHeader(in, 0, in.Size());
+
+    bool big_alignment = true;
+    for (int i = 0; i < PartitionCount; ++i)
+        for (int field = 0; field < 2; ++field)
+            if (GetLE<std::uint32_t>(raw + OffPartitionTable + 8 * i + 4 * field) % 8 != 0)
+                big_alignment = false;
+    const std::uint64_t partition_offset = NcsdHeaderAreaSize;
+    const std::uint64_t partition_size = AlignUp(ncch.ContentSize, big_alignment ? 8 * mu : mu);
+    const std::uint64_t data_end = partition_offset + partition_size;
+    const bool card1 = raw[OffFlags + 5] == MediaTypeCard1;
+    std::uint64_t image_size = card1 ? 128ull << 20 : 512ull << 20;
+    while (image_size < data_end)
+        image_size *= 2;
+    if (image_size / mu > 0xFFFFFFFFu || partition_size / mu > 0xFFFFFFFFu)
+        throw TCtrError("the card image would be too large");
+
+    // Only partition 0 remains.
+    for (int i = 1; i < PartitionCount; ++i) {
+        PutLE<std::uint64_t>(raw + OffPartitionTable + 8 * i, 0);
+        raw[OffFsTypes + i] = 0;
+        raw[OffCryptTypes + i] = 0;
+        PutLE<std::uint64_t>(raw + OffPartitionIds + 8 * i, 0);
+    }
+    PutLE<std::uint32_t>(raw + OffPartitionTable, static_cast<std::uint32_t>(partition_offset / mu));
+    PutLE<std::uint32_t>(raw + OffPartitionTable + 4, static_cast<std::uint32_t>(partition_size / mu));
+    PutLE<std::uint32_t>(raw + OffImageSize, static_cast<std::uint32_t>(image_size / mu));
+    PutLE<std::uint64_t>(raw + OffFilledSize, data_end);
+    std::copy(ncch.Raw.begin() + 0x100, ncch.Raw.end(), raw + OffNcchHeaderCopy);
+    // The card header names partition 0's exheader hash; keep it true for the new CXI.
+    std::copy_n(ncch.Raw.begin() + 0x160, 0x20, raw + OffExheaderHash);
+
+    TOutFile out(output);
+    out.Write(header);
+    out.WriteFill(0xFF, NcsdHeaderAreaSize - KeptHeaderSize);
+    CopyRange(in, 0, ncch.ContentSize, out);
+    out.WriteFill(0, partition_size - ncch.ContentSize);
+    if (pad)
+        out.WriteFill(0xFF, image_size - data_end);
+    out.Commit();
+}
+
+} // namespace ctr

@@ -1,0 +1,29 @@
+#pragma once
+// NCSD (CCI, ".3ds" card image): a 0x4000-byte header area and up to eight NCCH partitions.
+
+#include "ctr/FileIo.h"
+
+#include <cstdint>
+#include <filesystem>
+
+namespace ctr {
+
+inline constexpr std::uint64_t NcsdHeaderAreaSize = 0x4000;
+
+struct TNcsdPartition {
+    std::uint64_t Offset = 0; // bytes
+    std::uint64_t Size = 0;   // bytes
+};
+
+/// Reads and checks the NCSD header and returns partition 0, which must lie in the file.
+TNcsdPartition ReadNcsdPartition0(TInFile& file);
+/// Writes the 0x4000-byte header area to `header_out` and partition 0 to `partition_out`
+/// (an empty path skips that output).
+void ExtractNcsd(const std::filesystem::path& image, const std::filesystem::path& header_out,
+                 const std::filesystem::path& partition_out);
+/// Builds a card image from a saved header area (>= 0x1500 bytes) and a CXI as partition 0;
+/// other partitions are dropped. `pad` fills the image with 0xFF up to its power-of-two size.
+void BuildNcsd(const std::filesystem::path& header_file, const std::filesystem::path& cxi,
+               const std::filesystem::path& output, bool pad = true);
+
+} // namespace ctr

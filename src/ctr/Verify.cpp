@@ -1,0 +1,86 @@
+#include "ctr/Verify.h"
+
+#include "ctr/Cia.h"
+#include "ctr/FileIo.h"
+#include "ctr/Ncch.h"
+#include "ctr/Ncsd.h"
+#include "ctr/RomFs.h"
+
+#include <algorithm>
+
+namespace ctr {
+
+namespace {
+
+// Start and size of the game's NCCH in the image.
+std::pair<std::uint64_t, std::uint64_t> LocateNcch(TInFile& file, TImageKind kind) {
+    switch (kind) {
+    case TImageKind::Cxi:
+        return {0, file.Size()};
+    case TImageKind::Cci: {
+        const TNcsdPartition partition = ReadNcsdPartition0(file);
+        return {partition.Offset, partition.Size};
+    }
+    case TImageKind::Cia: {
+        const TCiaLayout layout = ReadCia(file);
+        const TCiaContent& content = layout.Contents.front();
+        if (!content.Present)
+            throw TCtrError("the CIA lacks content 0");
+        return {content.Offset, content.Size};
+    }
+    }
+    throw TCtrError("unknown image kind");
+}
+
+} // namespace
+
+std::optional<TImageKind> ImageKindFromText(std::string text) {
+    if (!text.empty() && text.front() == '.')
+        text.erase(0, 1);
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (text == "cia")
+        return TImageKind::Cia;
+    if (text == "cxi")
+        return TImageKind::Cxi;
+    if (text == "3ds" || text == "cci")
+        return TImageKind::Cci;
+    return std::nullopt;
+}
+
+std::string VerifyImage(const std::filesystem::path& image, TImageKind kind) {
+    try {
+        TInFile file(image);
+        if (kind == TImageKind::Cia)
+            return VerifyCia(file);
+        const auto [base, size] = LocateNcch(file, kind);
+        return VerifyNcch(file, base, size);
+    } catch (const TCtrError& error) {
+        return error.what();
+    }
+}
+
+std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& image,
+                                                TImageKind kind, const std::string& path,
+                                                std::string* error) {
+    try {
+        TInFile file(image);
+        const auto [base, size] = LocateNcch(file, kind);
+        const TNcchHeader header = ReadNcchHeader(file, base, size);
+        if (!header.NoCrypto())
+            throw TCtrError("the NCCH is encrypted");
+        if (header.RomFs.Size == 0)
+            throw TCtrError("the NCCH has no RomFS");
+        TRomFsReader romfs(file, base + header.RomFs.Offset, header.RomFs.Size);
+        const auto found = romfs.Find(path);
+        if (!found)
+            return std::nullopt;
+        return TImageFileLocation{found->Offset, found->Size};
+    } catch (const TCtrError& failure) {
+        if (error)
+            *error = failure.what();
+        return std::nullopt;
+    }
+}
+
+} // namespace ctr

@@ -1,0 +1,36 @@
+#pragma once
+// Checking a finished image and locating files in its RomFS, both without loading the image.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace ctr {
+
+enum class TImageKind { Cia, Cxi, Cci };
+
+/// The kind for an extension or kind word: "cia", "cxi", "3ds"/"cci" (with or without dot,
+/// any letter case).
+std::optional<TImageKind> ImageKindFromText(std::string text);
+
+/// Checks structure and every SHA-256 of the image (NCCH exheader, logo, ExeFS and RomFS
+/// superblocks, ExeFS files, all RomFS IVFC levels; for a CIA also the TMD info record and
+/// content hashes). Signatures are not checked. Returns an empty text on success, else a
+/// short English description of what failed.
+std::string VerifyImage(const std::filesystem::path& image, TImageKind kind);
+
+/// Location of a RomFS file inside the image file: absolute offset and size.
+struct TImageFileLocation {
+    std::uint64_t Offset = 0;
+    std::uint64_t Size = 0;
+};
+
+/// Finds a file by its '/'-separated RomFS path (exact names first, then letter case
+/// ignored). Nothing when the path is not in the RomFS; `error` (when given) receives the
+/// reason when the image itself cannot be read.
+std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& image,
+                                                TImageKind kind, const std::string& path,
+                                                std::string* error = nullptr);
+
+} // namespace ctr

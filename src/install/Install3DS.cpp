@@ -1,0 +1,26 @@
+#include "install/Install3DS.h"
+
+// 3dstool saves the card image's header (read again for a 3DS output) and its partition 0,
+// the game's CXI.
+void TInstall3DS::RunSourceStages() {
+    ToolStage("ExtractingNCCH", TTool::Tool3ds,
+              {QStringLiteral("-xtf"), QStringLiteral("3ds"), m_job.SourcePath,
+               QStringLiteral("--header"), QStringLiteral("tools/temp/headers/mainncchheader.bin"),
+               QStringLiteral("-0"), QStringLiteral("tools/temp/Partition0.bin")},
+              "ErrorExtractingNCCH");
+    Progress(5);
+    ToolStage("ExtractingExeFS", TTool::Tool3ds,
+              {QStringLiteral("-xtf"), QStringLiteral("cxi"), QStringLiteral("tools/temp/Partition0.bin"),
+               QStringLiteral("--exefs"), QStringLiteral("tools/temp/exefs.bin")},
+              "ErrorExtractingExeFs");
+    Progress(10);
+    ToolStage("ExtractingRomFS", TTool::Tool3ds,
+              {QStringLiteral("-xtf"), QStringLiteral("cxi"), QStringLiteral("tools/temp/Partition0.bin"),
+               QStringLiteral("--romfs"), QStringLiteral("tools/temp/romfs.bin")},
+              "ErrorExtractingRomFS");
+    Progress(20);
+}
+
+QString TInstall3DS::SourceCxiArgument() const { return QStringLiteral("tools/temp/Partition0.bin"); }
+
+QString TInstall3DS::SourceCxiIntermediate() const { return QStringLiteral("tools/temp/Partition0.bin"); }

@@ -1,0 +1,18 @@
+#pragma once
+// The install worker for a decrypted 3DS source image.
+
+#include "install/InstallWorker.h"
+
+class TInstall3DS : public TInstallWorker {
+    Q_OBJECT
+
+public:
+    using TInstallWorker::TInstallWorker;
+    QString SourceKind() const override { return QStringLiteral(".3ds"); }
+
+protected:
+    void RunSourceStages() override;
+    QString SourceCxiArgument() const override;
+    QString SourceCxiIntermediate() const override;
+    bool StripsThreeDsSuffix() const override { return true; }
+};

@@ -1,0 +1,17 @@
+#pragma once
+// The install worker for a decrypted CXI source image.
+
+#include "install/InstallWorker.h"
+
+class TInstallCXI : public TInstallWorker {
+    Q_OBJECT
+
+public:
+    using TInstallWorker::TInstallWorker;
+    QString SourceKind() const override { return QStringLiteral(".cxi"); }
+
+protected:
+    void RunSourceStages() override;
+    QString SourceCxiArgument() const override;
+    QString SourceCxiIntermediate() const override;
+};

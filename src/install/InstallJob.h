@@ -1,0 +1,49 @@
+#pragma once
+// The install job: what one installation run needs, and the values derived from it.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+class TLanguageTable;
+
+/// The ten values a run needs, in the order the workers' constructors take them.
+struct TInstallJob {
+    QString ProgramFolder;      // with a trailing '/'; tools run here, relative paths resolve here
+    QString SourcePath;         // the decrypted source image
+    QString OutputPath;         // as the save dialog returned it
+    QString OutputKind;         // ".cia", ".cxi" or ".3ds"
+    QString OriginalPackDatMD5; // expected digests; empty when the patch names none
+    QString OriginalPackIncMD5;
+    const TLanguageTable* LanguageTable = nullptr; // the window's, not owned
+    const QStringList* PatchList = nullptr;        // the window's, not owned
+    bool NoXdelta = false;      // no patch.xdelta in the patch folder, or "None" selected
+    bool NoPatch = false;       // "None" selected
+};
+
+/// `output_path` with a final ".cxi" and then a final ".cia" removed from its file name
+/// (letter case ignored), and with `strip_3ds` also a final ".3ds". Folders stay as they are.
+QString OutputBase(const QString& output_path, bool strip_3ds);
+
+/// True when `output_file` is the file `source_path` itself (after following links, or a
+/// hard link of it). Writing the output there would destroy the source while it is read.
+bool OutputIsSource(const QString& source_path, const QString& output_file);
+
+/// Bytes a run needs on disk: the temporary files of the source kind plus the output.
+struct TSpaceNeed {
+    std::int64_t TempBytes = 0;   // under tools/temp
+    std::int64_t OutputBytes = 0; // the output image
+};
+TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
+                             std::int64_t source_size);
+
+/// Free bytes on the file system holding `path` (or its nearest existing parent); -1 when
+/// unknown. Tests replace the query with SetFreeSpaceQuery.
+std::int64_t FreeBytesAt(const QString& path);
+using TFreeSpaceQuery = std::function<std::int64_t(const QString& path)>;
+/// Replaces the free-space query (an empty function restores the real one).
+void SetFreeSpaceQuery(TFreeSpaceQuery query);
+/// The device of the file system holding `path` (or its nearest existing parent).
+QString FileSystemRootOf(const QString& path);

@@ -1,0 +1,423 @@
+#include "install/InstallWorker.h"
+
+#include "install/FileTools.h"
+#include "install/InstallHost.h"
+#include "localisation/Language.h"
+#include "main_window/PatchCatalogue.h"
+#include "sound_archive/N3DSbcsar.h"
+#include "sound_archive/VoiceAndMusic.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <exception>
+#include <filesystem>
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// Thrown by EndRun after the finish request: unwinds the pipeline to Execute.
+struct TRunEnded {};
+
+QString GigaBytes(std::int64_t bytes) {
+    return QString::number(static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0), 'f', 2);
+}
+
+} // namespace
+
+TInstallWorker::TInstallWorker(const QString& ProgramFolder, const QString& SourcePath,
+                               const QString& OutputPath, const QString& OutputKind,
+                               const QString& OriginalPackDatMD5,
+                               const QString& OriginalPackIncMD5,
+                               const TLanguageTable& LanguageTable, const QStringList& PatchList,
+                               bool NoXdelta, bool NoPatch, TInstallHost* host, QObject* parent)
+    : QThread(parent), m_host(host) {
+    m_job.ProgramFolder = WithTrailingSeparator(ProgramFolder);
+    m_job.SourcePath = SourcePath;
+    m_job.OutputPath = OutputPath;
+    m_job.OutputKind = OutputKind;
+    m_job.OriginalPackDatMD5 = OriginalPackDatMD5;
+    m_job.OriginalPackIncMD5 = OriginalPackIncMD5;
+    m_job.LanguageTable = &LanguageTable;
+    m_job.PatchList = &PatchList;
+    m_job.NoXdelta = NoXdelta;
+    m_job.NoPatch = NoPatch;
+}
+
+TInstallWorker::~TInstallWorker() {
+    // The window joins the thread before releasing the worker; this only guards a worker
+    // released some other way.
+    KillRunningTool();
+    requestInterruption();
+    wait();
+}
+
+void TInstallWorker::run() { Execute(); }
+
+QString TInstallWorker::OutputFile() const {
+    return OutputBase(m_job.OutputPath, StripsThreeDsSuffix()) + m_job.OutputKind;
+}
+
+QString TInstallWorker::Text(const char* key) const {
+    return m_job.LanguageTable->Lookup(QString::fromLatin1(key));
+}
+
+void TInstallWorker::LogPlain(const QString& key) { m_host->AppendLog(m_job.LanguageTable->Lookup(key)); }
+
+void TInstallWorker::LogSeparated(const QString& text) { m_host->AppendLog(kCrLf + text); }
+
+void TInstallWorker::EndRun() {
+    if (!m_finish_requested) {
+        m_finish_requested = true;
+        m_host->RequestFinish(this);
+    }
+    throw TRunEnded{};
+}
+
+void TInstallWorker::Checkpoint() {
+    if (isInterruptionRequested())
+        EndRun();
+}
+
+void TInstallWorker::Progress(int value) {
+    Checkpoint();
+    m_host->SetProgress(value);
+}
+
+QString TInstallWorker::ToolPath(TTool tool) const {
+    switch (tool) {
+    case TTool::Ctrtool:
+        return m_job.ProgramFolder + QStringLiteral("tools/ctrtool");
+    case TTool::Tool3ds:
+        return m_job.ProgramFolder + QStringLiteral("tools/3dstool");
+    case TTool::Makerom:
+        return m_job.ProgramFolder + QStringLiteral("tools/makerom");
+    case TTool::Xdelta:
+        break;
+    }
+    return m_job.ProgramFolder + QStringLiteral("tools/xdelta");
+}
+
+void TInstallWorker::ToolStage(const char* start_key, TTool tool, const QStringList& arguments,
+                               const char* error_key, bool error_plain, bool break_cancels) {
+    const char* unknown_key = "UnkXdeltaError";
+    switch (tool) {
+    case TTool::Ctrtool:
+        unknown_key = "UnkctrtoolError";
+        break;
+    case TTool::Tool3ds:
+        unknown_key = "Unk3dstoolError";
+        break;
+    case TTool::Makerom:
+        unknown_key = "UnkMakeromError";
+        break;
+    case TTool::Xdelta:
+        break;
+    }
+    m_host->AppendLog(Text(start_key));
+    std::uint32_t code = 0;
+    try {
+        code = RunTool(ToolPath(tool), arguments, m_job.ProgramFolder, &m_kill_tool);
+    } catch (const TSystemError& error) {
+        // The tool cannot be started at all (missing, not executable): say so and finish.
+        LogSeparated(Text(unknown_key) + kCrLf + error.Reason());
+        EndRun();
+    }
+    if (code == 0) {
+        m_host->AppendLog(Text("Done"));
+    } else if (code == 1) {
+        if (error_plain)
+            m_host->AppendLog(Text(error_key));
+        else
+            LogSeparated(Text(error_key));
+        EndRun();
+    } else if (break_cancels && code == kExitCodeBreak) {
+        LogSeparated(Text("InstallCanceled"));
+        EndRun();
+    } else {
+        LogSeparated(Text(unknown_key));
+    }
+}
+
+void TInstallWorker::Execute() {
+    // Message boxes of the sound archive code appear on the window's thread, and the run
+    // waits for their OK.
+    SetBcsarMessageHandler([this](const QString& text) { m_host->ShowErrorMessage(text); });
+    try {
+        RunPipeline();
+    } catch (const TRunEnded&) {
+    } catch (const TSystemError& error) {
+        try {
+            LogSeparated(error.Reason());
+            EndRun();
+        } catch (const TRunEnded&) {
+        }
+    } catch (const std::exception& error) {
+        try {
+            LogSeparated(QString::fromLocal8Bit(error.what()));
+            EndRun();
+        } catch (const TRunEnded&) {
+        }
+    }
+    SetBcsarMessageHandler({});
+}
+
+void TInstallWorker::RunPipeline() {
+    // Stage 1: start.
+    m_host->SetProgressDoubleBuffered();
+    m_host->SetProgress(0);
+    m_host->DisableLanguageChoice();
+
+    FreshTempFolder();        // stage 2
+    RunSourceStages();        // stage 3
+
+    // Stage 4: the RomFS tree.
+    ToolStage("UnpackingRomFS", TTool::Tool3ds,
+              {QStringLiteral("-xtf"), QStringLiteral("romfs"), QStringLiteral("tools/temp/romfs.bin"),
+               QStringLiteral("--romfs-dir"), QStringLiteral("tools/temp/romfs")},
+              "ErrorUnpackingRomFS", false, true);
+    Progress(30);
+
+    // Stage 5: the CXI's headers.
+    ToolStage("ExtractingCXIHeaders", TTool::Tool3ds,
+              {QStringLiteral("-xvtf"), QStringLiteral("cxi"), SourceCxiArgument(),
+               QStringLiteral("--header"), QStringLiteral("tools/temp/headers/ncchheader.bin"),
+               QStringLiteral("--exh"), QStringLiteral("tools/temp/headers/exheader.bin"),
+               QStringLiteral("--logo"), QStringLiteral("tools/temp/headers/logo.bin")},
+              "ErrorExtractingCXIHeaders");
+    Progress(35);
+
+    // Stage 6: the ExeFS files and header.
+    ToolStage("ExtractingExeFSHeaders", TTool::Tool3ds,
+              {QStringLiteral("-xutf"), QStringLiteral("exefs"), QStringLiteral("tools/temp/exefs.bin"),
+               QStringLiteral("--exefs-dir"), QStringLiteral("tools/temp/exefs"),
+               QStringLiteral("--header"), QStringLiteral("tools/temp/headers/exefsheader.bin")},
+              "ErrorExtractingExeFSHeaders");
+    Progress(40);
+
+    DeleteIntermediates();    // stage 7
+    Progress(45);
+
+    if (!m_job.NoXdelta)
+        PatchDataArchive();   // stage 8
+    if (!m_job.NoPatch)
+        CopyReplacementFolders(); // stage 9
+    ApplySoundArchive();      // stage 10
+    Progress(80);
+    RebuildImage();           // stages 11 to 15
+}
+
+void TInstallWorker::FreshTempFolder() {
+    const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
+    // Whatever an earlier run left (a killed run, a failed deletion) goes first.
+    if (QFileInfo::exists(temp) || QFileInfo(temp).isSymLink()) {
+        try {
+            DeleteFolder(temp);
+        } catch (const std::exception&) {
+            m_host->AppendLog(Text("ErrorFolderDelete"));
+            EndRun();
+        }
+    }
+    CheckDiskSpace();
+    QDir dir;
+    if (!dir.mkdir(temp) || !dir.mkdir(temp + QStringLiteral("/headers"))) {
+        m_host->AppendLog(Text("ErrorFolderCreate"));
+        EndRun();
+    }
+}
+
+void TInstallWorker::CheckDiskSpace() {
+    const std::int64_t source_size = QFileInfo(m_job.SourcePath).size();
+    const TSpaceNeed need = EstimateSpaceNeed(SourceKind(), m_job.OutputKind, source_size);
+    const QString temp_place = m_job.ProgramFolder + QStringLiteral("tools/temp");
+    const QString output_place = QFileInfo(OutputFile()).absolutePath();
+    std::int64_t needed = 0;
+    std::int64_t free = 0;
+    bool short_of_space = false;
+    if (FileSystemRootOf(temp_place) == FileSystemRootOf(output_place)) {
+        needed = need.TempBytes + need.OutputBytes;
+        free = FreeBytesAt(temp_place);
+        short_of_space = free >= 0 && free < needed;
+    } else {
+        const std::int64_t temp_free = FreeBytesAt(temp_place);
+        const std::int64_t output_free = FreeBytesAt(output_place);
+        if (temp_free >= 0 && temp_free < need.TempBytes) {
+            short_of_space = true;
+            needed = need.TempBytes;
+            free = temp_free;
+        } else if (output_free >= 0 && output_free < need.OutputBytes) {
+            short_of_space = true;
+            needed = need.OutputBytes;
+            free = output_free;
+        }
+    }
+    if (short_of_space) {
+        // A warning only: the estimate is rough, and the tools report a full disk themselves.
+        m_host->AppendLog(kCrLf + Text("WarningDiskSpace") + kCrLf + GigaBytes(needed) +
+                          QStringLiteral(" GB / ") + GigaBytes(free) + QStringLiteral(" GB") +
+                          kCrLf);
+    }
+}
+
+void TInstallWorker::DeleteIntermediates() {
+    QStringList files;
+    if (!SourceCxiIntermediate().isEmpty())
+        files << SourceCxiIntermediate();
+    files << QStringLiteral("tools/temp/exefs.bin") << QStringLiteral("tools/temp/romfs.bin");
+    for (const QString& file : files) {
+        if (!QFile::remove(m_job.ProgramFolder + file)) {
+            LogSeparated(Text("ErrorDeleteTempFile"));
+            EndRun();
+        }
+    }
+}
+
+QString TInstallWorker::PatchFolder() {
+    if (!m_patch_folder_known) {
+        const int index = m_host->SelectedPatch();
+        if (index > 0 && index < m_job.PatchList->size() && !m_job.PatchList->at(index).isEmpty())
+            m_patch_folder = WithTrailingSeparator(PatchFolderOf(m_job.PatchList->at(index)));
+        m_patch_folder_known = true;
+    }
+    return m_patch_folder;
+}
+
+void TInstallWorker::CheckDigest(const QString& expected, const QString& relative_path,
+                                 bool pack_dat) {
+    m_host->AppendLog(Text(pack_dat ? "CheckingMD5PackDat" : "CheckingMD5PackInc"));
+    QString digest;
+    try {
+        digest = FileMD5Hex(m_job.ProgramFolder + relative_path);
+    } catch (const TSystemError&) {
+        if (pack_dat)
+            m_host->AppendLog(kCrLf + kCrLf + Text("ErrorCheckingMD5PackDat") + kCrLf);
+        else
+            m_host->AppendLog(kCrLf + Text("ErrorCheckingMD5PackInc") + kCrLf);
+        EndRun();
+    }
+    m_host->AppendLog(QStringLiteral("Orig MD5: ") + expected);
+    m_host->AppendLog(QStringLiteral("This MD5: ") + digest);
+    // Description files write digests in either case; a digest is the same in both.
+    if (expected.compare(digest, Qt::CaseInsensitive) == 0) {
+        m_host->AppendLog(Text("MD5Matched"));
+    } else {
+        LogSeparated(Text("MD5NotMatched"));
+        EndRun();
+    }
+}
+
+void TInstallWorker::PatchDataArchive() {
+    if (!m_job.OriginalPackDatMD5.isEmpty())
+        CheckDigest(m_job.OriginalPackDatMD5, QStringLiteral("tools/temp/romfs/pack.dat"), true);
+    if (!m_job.OriginalPackIncMD5.isEmpty())
+        CheckDigest(m_job.OriginalPackIncMD5, QStringLiteral("tools/temp/romfs/pack.inc"), false);
+
+    const QString pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/romfs/pack.dat");
+    const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
+    if (!QFile::rename(pack_dat, old_pack_dat)) {
+        LogSeparated(Text("ErrorMovingPackDat"));
+        EndRun();
+    }
+    Progress(50);
+
+    ToolStage("ApplyingXdelta", TTool::Xdelta,
+              {QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("tools/temp/old_pack.dat"),
+               FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta")),
+               QStringLiteral("tools/temp/romfs/pack.dat")},
+              "ErrorApplyingXdelta");
+    Progress(65);
+
+    if (!QFile::remove(old_pack_dat)) {
+        LogSeparated(Text("ErrorDeleteTempFile"));
+        EndRun();
+    }
+}
+
+void TInstallWorker::CopyReplacementFolders() {
+    const QString patch_folder = PatchFolder();
+    if (patch_folder.isEmpty())
+        return;
+    const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
+    const struct {
+        const char* Name;
+        const char* ErrorKey;
+    } folders[] = {{"exefs", "ErrorCopyingExeFsFolder"}, {"romfs", "ErrorCopyingRomFsFolder"}};
+    for (const auto& folder : folders) {
+        const QString name = QString::fromLatin1(folder.Name);
+        const QString source = FindEntryNoCase(patch_folder, name);
+        if (!QFileInfo(source).isDir())
+            continue;
+        // The copy puts the folder itself into tools/temp; a patch's "ROMFS" must merge into
+        // the unpacked "romfs", which CopyFolder finds by name without regard to case. The
+        // unpacked folder exists after stages 4 and 6; create it should a tool have left none.
+        QDir().mkpath(temp + QLatin1Char('/') + name);
+        if (!CopyFolder(source, temp)) {
+            LogSeparated(Text(folder.ErrorKey));
+            EndRun();
+        }
+        Progress(75);
+    }
+}
+
+void TInstallWorker::ApplySoundArchive() {
+    const int voice = m_host->SelectedVoice();
+    const int result = ApplyVoiceAndMusic(m_job.ProgramFolder, voice, *m_host,
+                                          *m_job.LanguageTable, m_job.NoPatch ? QString() : PatchFolder());
+    if (result == 1)
+        m_host->AppendLog(kCrLf + Text("WarningApplyingVoice") + kCrLf);
+}
+
+void TInstallWorker::RebuildImage() {
+    ToolStage("RebuildingExeFS", TTool::Tool3ds,
+              {QStringLiteral("-cztf"), QStringLiteral("exefs"), QStringLiteral("tools/temp/exefs.bin"),
+               QStringLiteral("--exefs-dir"), QStringLiteral("tools/temp/exefs"),
+               QStringLiteral("--header"), QStringLiteral("tools/temp/headers/exefsheader.bin")},
+              "ErrorRebuildingExeFS", true);
+    Progress(85);
+
+    ToolStage("RebuildingRomFS", TTool::Tool3ds,
+              {QStringLiteral("-ctf"), QStringLiteral("romfs"), QStringLiteral("tools/temp/romfs.bin"),
+               QStringLiteral("--romfs-dir"), QStringLiteral("tools/temp/romfs")},
+              "ErrorRebuildingRomFS", true);
+    Progress(90);
+
+    const bool cxi_output = m_job.OutputKind == QLatin1String(".cxi");
+    const QString base = OutputBase(m_job.OutputPath, StripsThreeDsSuffix());
+    const QString cxi = cxi_output ? base + QStringLiteral(".cxi") : QStringLiteral("tools/temp/Partition0.cxi");
+    ToolStage("RebuildingCXI", TTool::Tool3ds,
+              {QStringLiteral("-cvtf"), QStringLiteral("cxi"), cxi,
+               QStringLiteral("--header"), QStringLiteral("tools/temp/headers/ncchheader.bin"),
+               QStringLiteral("--exh"), QStringLiteral("tools/temp/headers/exheader.bin"),
+               QStringLiteral("--exefs"), QStringLiteral("tools/temp/exefs.bin"),
+               QStringLiteral("--romfs"), QStringLiteral("tools/temp/romfs.bin"),
+               QStringLiteral("--logo"), QStringLiteral("tools/temp/headers/logo.bin")},
+              "ErrorRebuildingCXI", true);
+    Checkpoint();
+
+    if (!cxi_output) {
+        m_host->SetProgress(95);
+        if (m_job.OutputKind == QLatin1String(".3ds")) {
+            ToolStage("Rebuilding3DS", TTool::Tool3ds,
+                      {QStringLiteral("-ctf"), QStringLiteral("3ds"), base + QStringLiteral(".3ds"),
+                       QStringLiteral("--header"), QStringLiteral("tools/temp/headers/mainncchheader.bin"),
+                       QStringLiteral("-0"), QStringLiteral("tools/temp/Partition0.cxi")},
+                      "ErrorRebuilding3DS", true);
+        } else {
+            ToolStage("RebuildingCIA", TTool::Makerom,
+                      {QStringLiteral("-f"), QStringLiteral("Cia"), QStringLiteral("-content"),
+                       QStringLiteral("tools/temp/Partition0.cxi:0:0x00"), QStringLiteral("-o"),
+                       base + QStringLiteral(".cia")},
+                      "ErrorRebuildingCIA", true);
+        }
+    }
+    m_host->SetProgress(100);
+    VerifyOutput();
+    m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') +
+                      base + m_job.OutputKind + QLatin1Char(']'));
+    m_succeeded.store(true);
+    EndRun();
+}
+
+void TInstallWorker::VerifyOutput() {}

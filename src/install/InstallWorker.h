@@ -1,0 +1,102 @@
+#pragma once
+// The install worker: one thread object per run that turns a decrypted source image into a
+// patched image of the chosen kind. TInstallCIA, TInstall3DS and TInstallCXI add only the
+// stages that take their kind of image apart; everything else lives here once.
+
+#include "install/InstallJob.h"
+
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+
+class TInstallHost;
+class TLanguageTable;
+
+class TInstallWorker : public QThread {
+    Q_OBJECT
+
+public:
+    /// Takes the job (texts copied, the two lists by reference: the window keeps them alive and
+    /// unchanged while the worker runs) and the host it reports to. start() begins the run.
+    TInstallWorker(const QString& ProgramFolder, const QString& SourcePath,
+                   const QString& OutputPath, const QString& OutputKind,
+                   const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
+                   const TLanguageTable& LanguageTable, const QStringList& PatchList,
+                   bool NoXdelta, bool NoPatch, TInstallHost* host, QObject* parent = nullptr);
+    ~TInstallWorker() override;
+
+    /// The whole run; ends with exactly one RequestFinish on the host.
+    void Execute();
+
+    const TInstallJob& Job() const { return m_job; }
+    /// True once the run has written its success entry.
+    bool Succeeded() const { return m_succeeded.load(); }
+    /// The file the run writes: OutputBase + the extension of the output kind.
+    QString OutputFile() const;
+
+    /// Stops the tool that is running now, if any (the window is closing). Any thread.
+    void KillRunningTool() { m_kill_tool.store(true); }
+    /// Tells the worker that the window is going away: host requests become no-ops.
+    void SetHostClosing() { m_host_closing.store(true); }
+    bool HostClosing() const { return m_host_closing.load(); }
+
+    /// One of ".cia", ".3ds", ".cxi": the source kind this worker takes apart.
+    virtual QString SourceKind() const = 0;
+
+protected:
+    void run() override;
+
+    /// Which tool a stage runs; gives the tool's file and its unknown-exit-code key.
+    enum class TTool { Ctrtool, Tool3ds, Makerom, Xdelta };
+
+    /// The stages that take the source image apart into tools/temp/exefs.bin and romfs.bin
+    /// with their progress values (stage 3).
+    virtual void RunSourceStages() = 0;
+    /// The CXI the header stage reads, as its tool argument (relative or the source path).
+    virtual QString SourceCxiArgument() const = 0;
+    /// The CXI intermediate deleted in stage 7, relative to the program folder; empty for none.
+    virtual QString SourceCxiIntermediate() const = 0;
+    /// True when a final ".3ds" is taken off the output path too.
+    virtual bool StripsThreeDsSuffix() const { return false; }
+
+    /// A tool stage: start entry, the tool, then the exit code judged. Exit 1 writes
+    /// `error_key` (separated unless `error_plain`) and ends the run.
+    void ToolStage(const char* start_key, TTool tool, const QStringList& arguments,
+                   const char* error_key, bool error_plain = false, bool break_cancels = false);
+    /// A cancel checkpoint, then the progress bar moved to `value`.
+    void Progress(int value);
+    /// Ends the run here when the window asked to cancel.
+    void Checkpoint();
+
+    void LogPlain(const QString& key);
+    void LogSeparated(const QString& text);
+    QString Text(const char* key) const;
+    /// Requests the finish routine and leaves the pipeline (throws TRunEnded).
+    [[noreturn]] void EndRun();
+
+    TInstallJob m_job;
+    TInstallHost* m_host;
+
+private:
+    void RunPipeline();
+    void FreshTempFolder();
+    void CheckDiskSpace();
+    void DeleteIntermediates();
+    void PatchDataArchive();
+    /// Stage 8 digest test of one file; `pack_dat` chooses the keys and entry forms.
+    void CheckDigest(const QString& expected, const QString& relative_path, bool pack_dat);
+    void CopyReplacementFolders();
+    void ApplySoundArchive();
+    void RebuildImage();
+    void VerifyOutput();
+    QString ToolPath(TTool tool) const;
+    QString PatchFolder();
+
+    std::atomic<bool> m_succeeded{false};
+    std::atomic<bool> m_kill_tool{false};
+    std::atomic<bool> m_host_closing{false};
+    bool m_finish_requested = false;
+    QString m_patch_folder;
+    bool m_patch_folder_known = false;
+};

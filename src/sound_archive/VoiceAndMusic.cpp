@@ -1,0 +1,111 @@
+#include "sound_archive/VoiceAndMusic.h"
+
+#include "install/FileTools.h"
+#include "install/InstallHost.h"
+#include "localisation/Language.h"
+#include "music/TrackList.h"
+#include "sound_archive/N3DSbcsar.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// The voice folders of a patch, by voice choice.
+const char* const kVoiceFolders[] = {"ENG", "JAP MOD", "JAP ORIG"};
+
+QByteArray ReadWholeFile(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw TSystemError(0, path + QStringLiteral(": ") + file.errorString());
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw TSystemError(0, path + QStringLiteral(": ") + file.errorString());
+    return bytes;
+}
+
+// Replaces the file in one step: a failed write leaves the old content in place.
+void WriteWholeFile(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        throw TSystemError(0, path + QStringLiteral(": ") + file.errorString());
+}
+
+} // namespace
+
+int ApplyVoiceAndMusic(const QString& program_folder, int voice, TInstallHost& host,
+                       const TLanguageTable& language, const QString& patch_folder) {
+    const auto log = [&](const char* key) { host.AppendLog(language.Lookup(QString::fromLatin1(key))); };
+    const QString root = WithTrailingSeparator(program_folder);
+    const QString archive = root + QStringLiteral("tools/temp/romfs/sound/QK123.bcsar");
+    const QString work = root + QStringLiteral("tools/temp/romfs/sound/QK123_temp");
+    const QString clip_target = work + QStringLiteral("/4_CSAR_FILE/3_CWAR");
+    const QString info_piece = work + QStringLiteral("/3_CSAR_INFO.bin");
+
+    // 1. The work folder; one left by an interrupted run is not reused.
+    if (!QDir().mkdir(work)) {
+        log("ErrorFolderCreate");
+        return 1;
+    }
+    const auto fail = [&](const char* key) {
+        log(key);
+        DeleteFolder(work);
+        return 1;
+    };
+
+    // 2, 3. The archive, read once and unpacked into pieces.
+    QByteArray stream;
+    {
+        QFile file(archive);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail("WarningLoadingBcsar");
+        stream = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return fail("WarningLoadingBcsar");
+    }
+    if (UnpackBcsar(stream, work, 0, false) == -1)
+        return fail("WarningLoadingBcsar");
+    stream.clear();
+
+    // 5. Voice clips: the chosen folder merges into the unpacked clips, replacing same names.
+    if (!host.NoVoiceChoice() && !patch_folder.isEmpty()) {
+        log("ApplyingVoice");
+        const int choice = voice >= 0 && voice < 3 ? voice : 0;
+        QString source = FindEntryNoCase(patch_folder, QStringLiteral("voice"));
+        source = FindEntryNoCase(source, QString::fromLatin1(kVoiceFolders[choice]));
+        source = FindEntryNoCase(source, QStringLiteral("3_BCWAV"));
+        if (!QFileInfo(source).isDir() || !CopyFolder(source, clip_target))
+            return fail("WarningCopyingSoundFiles");
+        log("Done");
+    }
+
+    // 6. Music slots, written into the INFO piece at their offsets.
+    const TTrackList* tracks = host.TrackList();
+    if (tracks != nullptr && tracks->GetChanged()) {
+        QByteArray info = ReadWholeFile(info_piece);
+        const std::int64_t needed = kMusicSlotOffsets[kMusicSlotCount - 1] + kTrackIdLength;
+        if (info.size() < needed)
+            return fail("WarningLoadingBcsar"); // not the game's archive: no slot table there
+        log("ChangingMusic");
+        const TSlotPlan plan = PlanSlotWrites(*tracks);
+        for (const QString& text : plan.UnknownTexts)
+            host.AppendLog(language.Lookup(QStringLiteral("WarningUnknownTrack")) + kCrLf + text);
+        for (const TSlotWrite& write : plan.Writes)
+            info.replace(static_cast<qsizetype>(write.Offset), write.Id.size(), write.Id);
+        log("Done");
+        WriteWholeFile(info_piece, info);
+    }
+
+    // 7, 8. Pack and write back over the archive.
+    if (PackBcsar(stream, work, false) == -1)
+        return fail("WarningPackingBcsar");
+    WriteWholeFile(archive, stream);
+
+    // 9.
+    DeleteFolder(work);
+    return 0;
+}

@@ -1,0 +1,592 @@
+// The install pipeline run by the three workers against stand-in tools (real processes),
+// reporting to a recording host.
+
+#include "RecordingHost.h"
+#include "StandInTools.h"
+
+#include "install/FileTools.h"
+#include "install/Install3DS.h"
+#include "install/InstallCIA.h"
+#include "install/InstallCXI.h"
+#include "install/InstallJob.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+const QStringList kKeys = {
+    "StartPatching", "ExtractingNCCH", "ExtractingExeFS", "ExtractingRomFS", "UnpackingRomFS",
+    "ExtractingCXIHeaders", "ExtractingExeFSHeaders", "CheckingMD5PackDat", "CheckingMD5PackInc",
+    "MD5Matched", "MD5NotMatched", "ApplyingXdelta", "RebuildingExeFS", "RebuildingRomFS",
+    "RebuildingCXI", "RebuildingCIA", "Rebuilding3DS", "Done", "PatchingSuccessful",
+    "ErrorExtractingNCCH", "ErrorExtractingExeFs", "ErrorExtractingRomFS", "ErrorUnpackingRomFS",
+    "ErrorExtractingCXIHeaders", "ErrorExtractingExeFSHeaders", "ErrorApplyingXdelta",
+    "ErrorRebuildingExeFS", "ErrorRebuildingRomFS", "ErrorRebuildingCXI", "ErrorRebuildingCIA",
+    "ErrorRebuilding3DS", "ErrorCheckingMD5PackDat", "ErrorCheckingMD5PackInc", "ErrorMovingPackDat",
+    "ErrorDeleteTempFile", "ErrorFolderCreate", "ErrorFolderDelete", "ErrorCopyingExeFsFolder",
+    "ErrorCopyingRomFsFolder", "UnkctrtoolError", "Unk3dstoolError", "UnkXdeltaError",
+    "UnkMakeromError", "InstallCanceled", "WarningApplyingVoice", "WarningLoadingBcsar",
+    "WarningPackingBcsar", "WarningCopyingSoundFiles", "ApplyingVoice", "ChangingMusic",
+    "WarningUnknownTrack", "WarningDiskSpace"};
+
+QString T(const char* key) { return QStringLiteral("<%1>").arg(QLatin1String(key)); }
+QString Sep(const char* key) { return QStringLiteral("\r\n") + T(key); }
+QString Framed(const char* key) { return QStringLiteral("\r\n") + T(key) + QStringLiteral("\r\n"); }
+QString Success(const QString& file) {
+    return QStringLiteral("\r\n<PatchingSuccessful>\r\n[") + file + QLatin1Char(']');
+}
+
+QByteArray Md5Of(const QByteArray& bytes) {
+    QProcess md5;
+    md5.start(QStringLiteral("md5sum"));
+    md5.write(bytes);
+    md5.closeWriteChannel();
+    md5.waitForFinished();
+    return md5.readAllStandardOutput().left(32);
+}
+
+} // namespace
+
+class TestPipeline : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_program; // program folder with a trailing '/'
+    QString m_source;
+    QString m_source_md5;
+    QString m_patch_dsc;
+    QStringList m_patch_list;
+    TLanguageTable m_table = KeyEchoTable(kKeys);
+    QByteArray m_new_pack;
+
+    struct TRun {
+        QString Kind = QStringLiteral(".cia");
+        QString OutputKind = QStringLiteral(".cia");
+        QString Output;
+        QString PackDatMD5;
+        QString PackIncMD5;
+        bool NoXdelta = false;
+        bool NoPatch = false;
+        int Patch = 1;
+    };
+
+    TRun DefaultRun() {
+        TRun run;
+        run.Output = m_dir->path() + QStringLiteral("/out/game.cia");
+        run.PackDatMD5 = QString::fromLatin1(Md5Of(QByteArray(4096, 'd'))).toUpper();
+        run.PackIncMD5 = QString::fromLatin1(Md5Of("index of the data archive")).toUpper();
+        return run;
+    }
+
+    std::unique_ptr<TInstallWorker> MakeWorker(const TRun& run, TRecordingHost& host,
+                                               const QString& source) {
+        host.Patch = run.Patch;
+        const auto make = [&](auto* tag) {
+            using T = std::remove_pointer_t<decltype(tag)>;
+            return std::unique_ptr<TInstallWorker>(new T(
+                m_program, source, run.Output, run.OutputKind, run.PackDatMD5, run.PackIncMD5,
+                m_table, m_patch_list, run.NoXdelta, run.NoPatch, &host));
+        };
+        if (run.Kind == QLatin1String(".3ds"))
+            return make(static_cast<TInstall3DS*>(nullptr));
+        if (run.Kind == QLatin1String(".cxi"))
+            return make(static_cast<TInstallCXI*>(nullptr));
+        return make(static_cast<TInstallCIA*>(nullptr));
+    }
+
+    // Runs a whole install and checks what every run must: one finish request naming the
+    // worker, the source untouched.
+    std::unique_ptr<TInstallWorker> RunInstall(const TRun& run, TRecordingHost& host,
+                                               const QString& source = QString()) {
+        const QString from = source.isEmpty() ? m_source : source;
+        const QString before = FileMD5Hex(from);
+        auto worker = MakeWorker(run, host, from);
+        worker->start();
+        worker->wait();
+        [&] {
+            QCOMPARE(host.FinishedWorkers.size(), size_t(1));
+            QCOMPARE(host.FinishedWorkers.front(), worker.get());
+            QCOMPARE(FileMD5Hex(from), before);
+        }();
+        return worker;
+    }
+
+    QStringList Calls() {
+        QFile file(m_program + QStringLiteral("tools/calls.log"));
+        file.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+    void SetToolExit(const QString& stage, const QByteArray& code) {
+        WriteFileBytes(m_program + QStringLiteral("tools/exit_") + stage, code);
+    }
+
+    QStringList SourceStageEntries(const QString& kind) {
+        QStringList entries;
+        if (kind != QLatin1String(".cxi"))
+            entries << T("ExtractingNCCH") << T("Done");
+        entries << T("ExtractingExeFS") << T("Done") << T("ExtractingRomFS") << T("Done")
+                << T("UnpackingRomFS") << T("Done") << T("ExtractingCXIHeaders") << T("Done")
+                << T("ExtractingExeFSHeaders") << T("Done");
+        return entries;
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_dir->isValid());
+        m_program = m_dir->path() + QStringLiteral("/program folder/");
+        WriteStandInTools(m_program);
+        m_source = m_dir->path() + QStringLiteral("/source image");
+        WriteFileBytes(m_source, "SOURCE IMAGE BYTES");
+        QDir().mkpath(m_dir->path() + QStringLiteral("/out"));
+
+        // The patch: a difference for pack.dat, replacement ExeFS and RomFS files in folders
+        // whose names differ in letter case from the unpacked ones.
+        const QString patch = m_program + QStringLiteral("patch/Demo/");
+        WriteFileBytes(patch + QStringLiteral("demo.dsc"), "Region=EUR");
+        m_new_pack = QByteArray(3000, 'n') + "patched";
+        WriteFileBytes(m_dir->path() + QStringLiteral("/old.dat"), QByteArray(4096, 'd'));
+        WriteFileBytes(m_dir->path() + QStringLiteral("/new.dat"), m_new_pack);
+        QCOMPARE(QProcess::execute(QStringLiteral("xdelta3"),
+                                   {"-e", "-s", m_dir->path() + "/old.dat", m_dir->path() + "/new.dat",
+                                    patch + "Patch.XDelta"}),
+                 0);
+        WriteFileBytes(patch + QStringLiteral("ExeFS/code.bin"), "patched code");
+        WriteFileBytes(patch + QStringLiteral("ROMFS/Sound/extra.bcwav"), "extra clip");
+        WriteFileBytes(patch + QStringLiteral("ROMFS/text.bin"), "translated text");
+        m_patch_dsc = patch + QStringLiteral("demo.dsc");
+        m_patch_list = {QString(), m_patch_dsc};
+    }
+
+    void cleanup() { SetFreeSpaceQuery({}); }
+
+    // Every source kind with every output kind it offers, a patch with both digests.
+    void wholeRun_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("outputKind");
+        QTest::newRow("CIA to CIA") << ".cia" << ".cia";
+        QTest::newRow("CIA to CXI") << ".cia" << ".cxi";
+        QTest::newRow("CXI to CIA") << ".cxi" << ".cia";
+        QTest::newRow("CXI to CXI") << ".cxi" << ".cxi";
+        QTest::newRow("3DS to CIA") << ".3ds" << ".cia";
+        QTest::newRow("3DS to CXI") << ".3ds" << ".cxi";
+        QTest::newRow("3DS to 3DS") << ".3ds" << ".3ds";
+    }
+    void wholeRun() {
+        QFETCH(QString, kind);
+        QFETCH(QString, outputKind);
+        TRun run = DefaultRun();
+        run.Kind = kind;
+        run.OutputKind = outputKind;
+        run.Output = m_dir->path() + QStringLiteral("/out/game.CXI");
+        TRecordingHost host;
+        auto worker = RunInstall(run, host);
+        QVERIFY(worker->Succeeded());
+
+        const QString output = m_dir->path() + QStringLiteral("/out/game") + outputKind;
+        QStringList expected = SourceStageEntries(kind);
+        expected << T("CheckingMD5PackDat") << "Orig MD5: " + run.PackDatMD5
+                 << "This MD5: " + run.PackDatMD5 << T("MD5Matched") << T("CheckingMD5PackInc")
+                 << "Orig MD5: " + run.PackIncMD5 << "This MD5: " + run.PackIncMD5
+                 << T("MD5Matched") << T("ApplyingXdelta") << T("Done");
+        // The stand-in sound archive is no archive: the step warns and the run goes on.
+        expected << T("WarningLoadingBcsar") << Framed("WarningApplyingVoice");
+        expected << T("RebuildingExeFS") << T("Done") << T("RebuildingRomFS") << T("Done")
+                 << T("RebuildingCXI") << T("Done");
+        if (outputKind == ".cia")
+            expected << T("RebuildingCIA") << T("Done");
+        if (outputKind == ".3ds")
+            expected << T("Rebuilding3DS") << T("Done");
+        expected << Success(output);
+        QCOMPARE(host.Entries, expected);
+
+        std::vector<int> progress = {0, 5, 10, 20, 30, 35, 40, 45, 50, 65, 75, 75, 80, 85, 90};
+        if (kind == ".cxi")
+            progress.erase(progress.begin() + 1);
+        if (outputKind != ".cxi")
+            progress.push_back(95);
+        progress.push_back(100);
+        QCOMPARE(host.ProgressValues, progress);
+        QCOMPARE(host.DisableLanguageCalls, 1);
+        QCOMPARE(host.DoubleBufferedCalls, 1);
+
+        // The image holds the patched data archive and the patch's files, merged into the
+        // unpacked folders whatever the letter case of the patch's folder names.
+        QFile image(output);
+        QVERIFY(image.open(QIODevice::ReadOnly));
+        const QString listing = QString::fromUtf8(image.readAll());
+        QVERIFY2(listing.contains("./code.bin " + Md5Of("patched code")), qPrintable(listing));
+        QVERIFY(listing.contains("./banner.bin "));
+        QVERIFY(listing.contains("./pack.dat " + Md5Of(m_new_pack)));
+        QVERIFY(listing.contains("./sound/extra.bcwav " + Md5Of("extra clip")));
+        QVERIFY(listing.contains("./text.bin "));
+        QVERIFY(!listing.contains("Sound/"));
+        QVERIFY(!listing.contains("ROMFS") && !listing.contains("ExeFS"));
+        // The intermediates are gone before the rebuild; tools/temp is the finish routine's.
+        QVERIFY(!QFile::exists(m_program + "tools/temp/old_pack.dat"));
+        QVERIFY(!QFile::exists(m_program + "tools/temp/c.0000.00000000"));
+        QVERIFY(!QFile::exists(m_program + "tools/temp/Partition0.bin"));
+    }
+
+    void noPatchEntry() {
+        TRun run = DefaultRun();
+        run.NoPatch = true;
+        run.NoXdelta = true;
+        run.Patch = 0;
+        TRecordingHost host;
+        auto worker = RunInstall(run, host);
+        QVERIFY(worker->Succeeded());
+        QVERIFY(!host.Entries.contains(T("CheckingMD5PackDat")));
+        QVERIFY(!Calls().contains("xdelta XDELTA"));
+        QCOMPARE(host.ProgressValues,
+                 (std::vector<int>{0, 5, 10, 20, 30, 35, 40, 45, 80, 85, 90, 95, 100}));
+        QFile image(m_dir->path() + "/out/game.cia");
+        QVERIFY(image.open(QIODevice::ReadOnly));
+        const QByteArray listing = image.readAll();
+        QVERIFY(listing.contains("./pack.dat " + Md5Of(QByteArray(4096, 'd'))));
+        QVERIFY(listing.contains("./code.bin " + Md5Of("original\n")));
+    }
+
+    void patchWithoutDifference() {
+        TRun run = DefaultRun();
+        run.NoXdelta = true;
+        TRecordingHost host;
+        auto worker = RunInstall(run, host);
+        QVERIFY(worker->Succeeded());
+        QVERIFY(!host.Entries.contains(T("CheckingMD5PackDat")));
+        QVERIFY(!host.Entries.contains(T("ApplyingXdelta")));
+        QCOMPARE(host.ProgressValues,
+                 (std::vector<int>{0, 5, 10, 20, 30, 35, 40, 45, 75, 75, 80, 85, 90, 95, 100}));
+    }
+
+    void digests_data() {
+        QTest::addColumn<QString>("packDat");
+        QTest::addColumn<QString>("packInc");
+        QTest::addColumn<QString>("lastEntry");
+        QTest::addColumn<bool>("success");
+        const QString dat = QString::fromLatin1(Md5Of(QByteArray(4096, 'd')));
+        const QString inc = QString::fromLatin1(Md5Of("index of the data archive"));
+        QTest::newRow("pack.dat differs") << "00112233445566778899AABBCCDDEEFF" << inc.toUpper()
+                                          << Sep("MD5NotMatched") << false;
+        QTest::newRow("pack.inc differs") << dat.toUpper() << "00112233445566778899AABBCCDDEEFF"
+                                          << Sep("MD5NotMatched") << false;
+        QTest::newRow("lower-case digests match") << dat.toLower() << inc.toLower() << QString() << true;
+        QTest::newRow("only pack.inc named") << QString() << inc << QString() << true;
+    }
+    void digests() {
+        QFETCH(QString, packDat);
+        QFETCH(QString, packInc);
+        QFETCH(QString, lastEntry);
+        QFETCH(bool, success);
+        TRun run = DefaultRun();
+        run.PackDatMD5 = packDat;
+        run.PackIncMD5 = packInc;
+        TRecordingHost host;
+        auto worker = RunInstall(run, host);
+        QCOMPARE(worker->Succeeded(), success);
+        QCOMPARE(host.Entries.contains(T("CheckingMD5PackDat")), !packDat.isEmpty());
+        if (!success) {
+            QCOMPARE(host.Entries.last(), lastEntry);
+            QVERIFY(host.Entries.at(host.Entries.size() - 2).startsWith("This MD5: "));
+            QVERIFY(!Calls().contains("xdelta XDELTA"));
+            QCOMPARE(host.ProgressValues.back(), 45);
+        } else {
+            // The log shows the digests as they are, letter case included.
+            if (!packDat.isEmpty())
+                QVERIFY(host.Entries.contains("Orig MD5: " + packDat));
+        }
+    }
+
+    void missingDataArchive() {
+        QFile::remove(m_program + "fixture/romfs/pack.dat");
+        TRun run = DefaultRun();
+        TRecordingHost host;
+        auto worker = RunInstall(run, host);
+        QCOMPARE(host.Entries.last(), "\r\n" + Framed("ErrorCheckingMD5PackDat"));
+        QFile::remove(m_program + "fixture/romfs/pack.inc");
+    }
+
+    // A tool that reports failure ends the run with the stage's error entry.
+    void toolFails_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("outputKind");
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<QString>("startEntry");
+        QTest::addColumn<QString>("errorEntry");
+        QTest::addColumn<int>("lastProgress");
+        QTest::newRow("CIA NCCH") << ".cia" << ".cia" << "NCCH" << T("ExtractingNCCH") << Sep("ErrorExtractingNCCH") << 0;
+        QTest::newRow("CIA ExeFS") << ".cia" << ".cia" << "EXEFS" << T("ExtractingExeFS") << Sep("ErrorExtractingExeFs") << 5;
+        QTest::newRow("CIA RomFS") << ".cia" << ".cia" << "ROMFS" << T("ExtractingRomFS") << Sep("ErrorExtractingRomFS") << 10;
+        QTest::newRow("3DS NCCH") << ".3ds" << ".3ds" << "NCCH" << T("ExtractingNCCH") << Sep("ErrorExtractingNCCH") << 0;
+        QTest::newRow("3DS ExeFS") << ".3ds" << ".3ds" << "EXEFS" << T("ExtractingExeFS") << Sep("ErrorExtractingExeFs") << 5;
+        QTest::newRow("3DS RomFS") << ".3ds" << ".3ds" << "ROMFS" << T("ExtractingRomFS") << Sep("ErrorExtractingRomFS") << 10;
+        QTest::newRow("CXI ExeFS") << ".cxi" << ".cxi" << "EXEFS" << T("ExtractingExeFS") << Sep("ErrorExtractingExeFs") << 0;
+        QTest::newRow("CXI RomFS") << ".cxi" << ".cxi" << "ROMFS" << T("ExtractingRomFS") << Sep("ErrorExtractingRomFS") << 10;
+        QTest::newRow("unpack RomFS") << ".cia" << ".cia" << "UNPACKROMFS" << T("UnpackingRomFS") << Sep("ErrorUnpackingRomFS") << 20;
+        QTest::newRow("CXI headers") << ".cia" << ".cia" << "CXIHEADERS" << T("ExtractingCXIHeaders") << Sep("ErrorExtractingCXIHeaders") << 30;
+        QTest::newRow("ExeFS headers") << ".cia" << ".cia" << "EXEFSHEADERS" << T("ExtractingExeFSHeaders") << Sep("ErrorExtractingExeFSHeaders") << 35;
+        QTest::newRow("xdelta") << ".cia" << ".cia" << "XDELTA" << T("ApplyingXdelta") << Sep("ErrorApplyingXdelta") << 50;
+        QTest::newRow("rebuild ExeFS") << ".cia" << ".cia" << "REBUILDEXEFS" << T("RebuildingExeFS") << T("ErrorRebuildingExeFS") << 80;
+        QTest::newRow("rebuild RomFS") << ".cxi" << ".cia" << "REBUILDROMFS" << T("RebuildingRomFS") << T("ErrorRebuildingRomFS") << 85;
+        QTest::newRow("rebuild CXI") << ".3ds" << ".cxi" << "REBUILDCXI" << T("RebuildingCXI") << T("ErrorRebuildingCXI") << 90;
+        QTest::newRow("build CIA") << ".cia" << ".cia" << "CIA" << T("RebuildingCIA") << T("ErrorRebuildingCIA") << 95;
+        QTest::newRow("build 3DS") << ".3ds" << ".3ds" << "3DS" << T("Rebuilding3DS") << T("ErrorRebuilding3DS") << 95;
+    }
+    void toolFails() {
+        QFETCH(QString, kind);
+        QFETCH(QString, outputKind);
+        QFETCH(QString, stage);
+        QFETCH(QString, startEntry);
+        QFETCH(QString, errorEntry);
+        QFETCH(int, lastProgress);
+        SetToolExit(stage, "1");
+        TRun run = DefaultRun();
+        run.Kind = kind;
+        run.OutputKind = outputKind;
+        TRecordingHost host;
+        auto worker = RunInstall(run, host);
+        QVERIFY(!worker->Succeeded());
+        QCOMPARE(host.Entries.last(), errorEntry);
+        QCOMPARE(host.Entries.at(host.Entries.size() - 2), startEntry);
+        QCOMPARE(host.ProgressValues.back(), lastProgress);
+        QVERIFY(Calls().last().endsWith(" " + stage));
+    }
+
+    // Any exit code but 0 and 1 writes the tool's unknown key and the run goes on.
+    void toolExitsTwo_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<QString>("unknownEntry");
+        QTest::newRow("ctrtool") << ".cia" << "NCCH" << Sep("UnkctrtoolError");
+        QTest::newRow("3dstool") << ".cia" << "UNPACKROMFS" << Sep("Unk3dstoolError");
+        QTest::newRow("xdelta") << ".cxi" << "XDELTA" << Sep("UnkXdeltaError");
+        QTest::newRow("makerom, last stage") << ".3ds" << "CIA" << Sep("UnkMakeromError");
+    }
+    void toolExitsTwo() {
+        QFETCH(QString, kind);
+        QFETCH(QString, stage);
+        QFETCH(QString, unknownEntry);
+        SetToolExit(stage, "2");
+        TRun run = DefaultRun();
+        run.Kind = kind;
+        TRecordingHost host;
+        auto worker = RunInstall(run, host);
+        QVERIFY(worker->Succeeded());
+        QCOMPARE(host.Entries.count(unknownEntry), 1);
+        QCOMPARE(host.Entries.last(), Success(m_dir->path() + "/out/game.cia"));
+        QCOMPARE(host.ProgressValues.back(), 100);
+    }
+
+    void breakEndsRomFsUnpacking() {
+        SetToolExit("UNPACKROMFS", "INT");
+        TRecordingHost host;
+        auto worker = RunInstall(DefaultRun(), host);
+        QCOMPARE(host.Entries.last(), Sep("InstallCanceled"));
+        QCOMPARE(host.ProgressValues.back(), 20);
+    }
+
+    // A tool that cannot be started names the tool's unknown key and the system's reason.
+    void toolCannotStart_data() {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<bool>("remove");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("xdelta missing") << "xdelta" << true << Sep("UnkXdeltaError");
+        QTest::newRow("makerom not executable") << "makerom" << false << Sep("UnkMakeromError");
+        QTest::newRow("ctrtool missing") << "ctrtool" << true << Sep("UnkctrtoolError");
+    }
+    void toolCannotStart() {
+        QFETCH(QString, tool);
+        QFETCH(bool, remove);
+        QFETCH(QString, key);
+        const QString path = m_program + "tools/" + tool;
+        if (remove)
+            QFile::remove(path);
+        else
+            QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        TRecordingHost host;
+        auto worker = RunInstall(DefaultRun(), host);
+        QVERIFY(!worker->Succeeded());
+        const QString last = host.Entries.last();
+        QVERIFY2(last.startsWith(key + "\r\n") && last.size() > key.size() + 2, qPrintable(last));
+    }
+
+    // Cancel seen at the checkpoint before the next progress value after `cancelAt`.
+    void cancelAtCheckpoint_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("cancelAt");
+        QTest::addColumn<QString>("lastCall");
+        for (int value : {0, 5, 10, 20, 30, 35, 40, 45, 50, 65, 75, 80, 85, 90})
+            QTest::addRow("CIA after %d", value) << ".cia" << value << QString();
+        QTest::newRow("CXI after 0") << ".cxi" << 0 << "ctrtool EXEFS";
+        QTest::newRow("3DS after 90") << ".3ds" << 90 << "3dstool REBUILDCXI";
+    }
+    void cancelAtCheckpoint() {
+        QFETCH(QString, kind);
+        QFETCH(int, cancelAt);
+        QFETCH(QString, lastCall);
+        TRun run = DefaultRun();
+        run.Kind = kind;
+        TRecordingHost host;
+        TInstallWorker* current = nullptr;
+        bool asked = false;
+        host.OnProgress = [&](int value) {
+            if (value == cancelAt && !asked) {
+                asked = true;
+                current->requestInterruption();
+            }
+        };
+        auto worker = MakeWorker(run, host, m_source);
+        current = worker.get();
+        worker->start();
+        worker->wait();
+        QCOMPARE(host.FinishedWorkers.size(), size_t(1));
+        QVERIFY(!worker->Succeeded());
+        QCOMPARE(host.ProgressValues.back(), cancelAt);
+        QVERIFY(!host.Entries.last().contains("PatchingSuccessful"));
+        if (!lastCall.isEmpty())
+            QCOMPARE(Calls().last(), lastCall);
+    }
+
+    void cancelDuringLastBuildIsNotSeen() {
+        TRecordingHost host;
+        TInstallWorker* current = nullptr;
+        host.OnProgress = [&](int value) {
+            if (value == 95)
+                current->requestInterruption();
+        };
+        auto worker = MakeWorker(DefaultRun(), host, m_source);
+        current = worker.get();
+        worker->start();
+        worker->wait();
+        QVERIFY(worker->Succeeded());
+        QCOMPARE(host.FinishedWorkers.size(), size_t(1));
+    }
+
+    void cancelWhileToolRuns() {
+        WriteFileBytes(m_program + "tools/block_UNPACKROMFS", "");
+        TRecordingHost host;
+        auto worker = MakeWorker(DefaultRun(), host, m_source);
+        worker->start();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_program + "tools/started_UNPACKROMFS"), 20000);
+        worker->requestInterruption();
+        QTest::qWait(100);
+        QVERIFY(worker->isRunning()); // the tool is not interrupted
+        WriteFileBytes(m_program + "tools/release", "");
+        worker->wait();
+        QCOMPARE(host.FinishedWorkers.size(), size_t(1));
+        QCOMPARE(host.Entries.mid(host.Entries.size() - 2), (QStringList{T("UnpackingRomFS"), T("Done")}));
+        QCOMPARE(host.ProgressValues.back(), 20);
+    }
+
+    void killRunningTool() {
+        WriteFileBytes(m_program + "tools/block_REBUILDROMFS", "");
+        TRecordingHost host;
+        auto worker = MakeWorker(DefaultRun(), host, m_source);
+        worker->start();
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_program + "tools/started_REBUILDROMFS"), 20000);
+        worker->requestInterruption();
+        worker->KillRunningTool();
+        QVERIFY(worker->wait(20000));
+        QCOMPARE(host.FinishedWorkers.size(), size_t(1));
+        QVERIFY(!worker->Succeeded());
+        QCOMPARE(host.ProgressValues.back(), 85);
+    }
+
+    void leftOverWorkFolder() {
+        QDir().mkpath(m_program + "fixture/romfs/sound/QK123_temp");
+        TRecordingHost host;
+        auto worker = RunInstall(DefaultRun(), host);
+        QVERIFY(worker->Succeeded());
+        const int at = host.Entries.indexOf(T("ErrorFolderCreate"));
+        QVERIFY(at > 0);
+        QCOMPARE(host.Entries.at(at + 1), Framed("WarningApplyingVoice"));
+        QFile image(m_dir->path() + "/out/game.cia");
+        QVERIFY(image.open(QIODevice::ReadOnly));
+        QVERIFY(image.readAll().contains("./sound/QK123.bcsar " + Md5Of("not an archive")));
+    }
+
+    void leftOverTempFolder() {
+        WriteFileBytes(m_program + "tools/temp/romfs/stale.bin", "from a killed run");
+        TRecordingHost host;
+        auto worker = RunInstall(DefaultRun(), host);
+        QVERIFY(worker->Succeeded());
+        QFile image(m_dir->path() + "/out/game.cia");
+        QVERIFY(image.open(QIODevice::ReadOnly));
+        QVERIFY(!image.readAll().contains("stale.bin"));
+    }
+
+    // Paths that a shell would split or mangle reach the tools as one argument each.
+    void awkwardPaths_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("CIA") << ".cia";
+        QTest::newRow("CXI") << ".cxi";
+        QTest::newRow("3DS") << ".3ds";
+    }
+    void awkwardPaths() {
+        QFETCH(QString, kind);
+        const QString folder = m_dir->path() + QString::fromUtf8("/Игры 'мои' \"x\" $HOME;&|*/");
+        const QString source = folder + QString::fromUtf8("ис ходник \"a\" 'b' `c`") + kind;
+        WriteFileBytes(source, "SOURCE IMAGE BYTES");
+        TRun run = DefaultRun();
+        run.Kind = kind;
+        run.Output = folder + QString::fromUtf8("вы ход $(x) \"q\".CIA");
+        TRecordingHost host;
+        auto worker = RunInstall(run, host, source);
+        QVERIFY2(worker->Succeeded(), qPrintable(host.Entries.join('|')));
+        const QString output = folder + QString::fromUtf8("вы ход $(x) \"q\".cia");
+        QCOMPARE(host.Entries.last(), Success(output));
+        QVERIFY(QFile::exists(output));
+    }
+
+    void diskSpaceWarning() {
+        SetFreeSpaceQuery([](const QString&) { return std::int64_t(10); });
+        TRecordingHost host;
+        auto worker = RunInstall(DefaultRun(), host);
+        QVERIFY(worker->Succeeded());
+        QVERIFY2(host.Entries.first().startsWith(Framed("WarningDiskSpace")), qPrintable(host.Entries.first()));
+        QVERIFY(host.Entries.first().endsWith(" GB\r\n"));
+        QCOMPARE(host.Entries.at(1), T("ExtractingNCCH"));
+    }
+
+    void outputBase_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("strip3ds");
+        QTest::addColumn<QString>("base");
+        QTest::newRow("cia") << "/a/game.cia" << false << "/a/game";
+        QTest::newRow("capital CXI") << "/a/game.CXI" << false << "/a/game";
+        QTest::newRow("cxi then cia") << "/a/game.cia.cxi" << false << "/a/game";
+        QTest::newRow("3ds kept") << "/a/game.3ds" << false << "/a/game.3ds";
+        QTest::newRow("3ds taken") << "/a/game.3DS" << true << "/a/game";
+        QTest::newRow("folder untouched") << "/a/x.cia/game" << false << "/a/x.cia/game";
+        QTest::newRow("no extension") << "/a/game" << true << "/a/game";
+    }
+    void outputBase() {
+        QFETCH(QString, path);
+        QFETCH(bool, strip3ds);
+        QFETCH(QString, base);
+        QCOMPARE(OutputBase(path, strip3ds), base);
+    }
+
+    void outputIsSource() {
+        const QString source = m_source;
+        QVERIFY(OutputIsSource(source, source));
+        QVERIFY(!OutputIsSource(source, m_dir->path() + "/not there.cia"));
+        QVERIFY(QFile::link(source, m_dir->path() + "/link.cia"));
+        QVERIFY(OutputIsSource(source, m_dir->path() + "/link.cia"));
+        QCOMPARE(QProcess::execute("ln", {source, m_dir->path() + "/hard.cia"}), 0);
+        QVERIFY(OutputIsSource(source, m_dir->path() + "/hard.cia"));
+        WriteFileBytes(m_dir->path() + "/other.cia", "SOURCE IMAGE BYTES");
+        QVERIFY(!OutputIsSource(source, m_dir->path() + "/other.cia"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPipeline)
+#include "TestPipeline.moc"
