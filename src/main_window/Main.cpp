@@ -351,7 +351,7 @@ void TForm1::CBPatchChange() {
     ShowPlainDescription(m_ui->RichDesc, description->Description);
     m_state.OriginalPackDatMD5 = description->OriginalPackDatMD5;
     m_state.OriginalPackIncMD5 = description->OriginalPackIncMD5;
-    const QString folder = DescriptionFolderOf(path);
+    const QString folder = PatchFolderOf(path);
     const bool voice = PatchHasVoiceFolder(folder);
     m_ui->TntRadioGroup2->setEnabled(voice);
     m_state.NoVoiceChoice = !voice;

@@ -75,7 +75,7 @@ std::vector<TPatchEntry> ScanPatchFolders(const QString& folder, bool recurse,
     return entries;
 }
 
-QString DescriptionFolderOf(const QString& description_path) {
+QString PatchFolderOf(const QString& description_path) {
     return QFileInfo(description_path).path();
 }
 

@@ -97,7 +97,7 @@ TEST_F(CatalogueTest, PatchFolderContentIsFoundWithoutRegardToCase) {
     EXPECT_TRUE(PatchHasXdelta(Root() + "/A"));
     EXPECT_FALSE(PatchHasVoiceFolder(Root() + "/B"));
     EXPECT_FALSE(PatchHasXdelta(Root() + "/B"));
-    EXPECT_EQ(DescriptionFolderOf(Root() + "/A/English.dsc"), Root() + "/A");
+    EXPECT_EQ(PatchFolderOf(Root() + "/A/English.dsc"), Root() + "/A");
 }
 
 TEST(OutputChoice, FiltersByKind) {
