@@ -2,22 +2,15 @@
 
 #include "install/FileDialogs.h"
 #include "install/FileTools.h"
+#include "install/InstallWorker.h"
 #include "localisation/Language.h"
 #include "localisation/LanguageUi.h"
 #include "main_window/Identify.h"
 #include "main_window/MessageBoxes.h"
 #include "main_window/OpenLink.h"
 #include "main_window/PatchCatalogue.h"
-#include "main_window/PendingParts.h"
 #include "main_window/Startup.h"
-
-#if __has_include("install/InstallWorker.h")
-#include "install/InstallWorker.h"
-#endif
-#if __has_include("music/ChangeMusic.h")
 #include "music/ChangeMusic.h"
-#define QVT_HAVE_MUSIC_WINDOW 1
-#endif
 
 #include "ui_Main.h"
 
@@ -381,14 +374,12 @@ void TForm1::RebuildTrackList(const QString& patch_folder) {
 }
 
 void TForm1::BTNMusicChangeClick() {
-#ifdef QVT_HAVE_MUSIC_WINDOW
     if (!m_state.TrackList)
         return;
     TForm2 form(*m_state.TrackList, m_state.LanguageTable, m_state.ProgramFolder,
                 m_ui->CBLang->currentText(), [this](const QString& entry) { AddLogEntry(entry); },
                 this);
     form.exec();
-#endif
 }
 
 void TForm1::ApplyLanguageTexts() { ApplyMainWindowTexts(m_state.LanguageTable, this); }
