@@ -81,4 +81,55 @@ TEST(QvtpatchIdentify, UnusableImagesExitOneWithTheText) {
     EXPECT_EQ(run.Err, English("ErrorLoadingROM") + "\n");
 }
 
+// Images from the sample generator, which builds them with the container tools.
+TRun Sample(const QStringList& options) {
+    QProcess process;
+    process.start(qEnvironmentVariable("QVT_APP_DIR") + "/qvtsample",
+                  QStringList{"--pack-size", "64K"} + options);
+    process.waitForFinished(-1);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+QByteArray BytesAt(const QString& path, qint64 position, qint64 length) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || !file.seek(position))
+        return {};
+    return file.read(length);
+}
+
+TEST(QvtpatchIdentify, GeneratedImagesOfEveryKindAndRegion) {
+    QTemporaryDir dir;
+    for (const char* kind : {"cia", "3ds", "cxi"}) {
+        for (const char* region : {"JAP", "USA", "EUR"}) {
+            const QString image = dir.filePath(QStringLiteral("%1-%2.%1").arg(kind, region));
+            const TRun made = Sample({"--kind", kind, "--region", region, "--out", image});
+            ASSERT_EQ(made.ExitCode, 0) << made.Err.toStdString();
+            const TRun run = Identify(image);
+            EXPECT_EQ(run.ExitCode, 0) << kind << region << run.Err.toStdString();
+            const QStringList lines = run.Out.split('\n');
+            ASSERT_EQ(lines.size(), 6) << run.Out.toStdString();
+            EXPECT_TRUE(lines[0].startsWith(QLatin1String(kind) == QLatin1String("cia")
+                                                ? "Product Code: "
+                                                : "ProductCode: "));
+            EXPECT_EQ(lines[1], QStringLiteral("ROM Region: ") + region);
+            EXPECT_EQ(lines[2], QStringLiteral("Kind: .") + kind);
+            bool ok = false;
+            const qint64 info = lines[4].mid(QStringLiteral("InfoPosition: 0x").size()).toLongLong(&ok, 16);
+            ASSERT_TRUE(ok);
+            EXPECT_EQ(BytesAt(image, info, 4), QByteArray("INFO")) << kind << region;
+        }
+    }
+    const QString encrypted = dir.filePath("enc.cia");
+    ASSERT_EQ(Sample({"--kind", "cia", "--region", "EUR", "--out", encrypted, "--encrypted"}).ExitCode, 0);
+    EXPECT_EQ(Identify(encrypted).Out, English("LogEncrypted") + "\n\nKind: .cia\n");
+    const QString other = dir.filePath("other.3ds");
+    ASSERT_EQ(Sample({"--kind", "3ds", "--region", "USA", "--out", other, "--title-low", "00ABCD00"}).ExitCode, 0);
+    EXPECT_EQ(Identify(other).Err, English("ErrorWrongROM") + "\n");
+    const QString header = dir.filePath("header.cia");
+    ASSERT_EQ(Sample({"--kind", "cia", "--region", "EUR", "--out", header, "--cia-header-size", "2000"}).ExitCode, 0);
+    EXPECT_EQ(Identify(header).Err, English("ErrorNOTCIAROM") + "\n");
+}
+
 } // namespace
