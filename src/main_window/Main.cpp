@@ -128,9 +128,9 @@ void TForm1::FormCreate() {
     m_ui->RichDesc->setOpenLinks(false);
     m_ui->RichDesc->setOpenExternalLinks(false);
 
-    m_state.ProgramFolder = WithTrailingSeparator(
-        m_given_program_folder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                         : m_given_program_folder);
+    m_state.ProgramFolder = WithTrailingSeparator(m_given_program_folder.isEmpty()
+                                                      ? QCoreApplication::applicationDirPath()
+                                                      : m_given_program_folder);
 
     FindLanguageFiles();
     const QString language = DefaultLanguageName();
@@ -299,8 +299,8 @@ void TForm1::btNewRomPathClick(QObject* sender) {
         m_ui->CBPatch->addItem(m_state.LanguageTable.Lookup(QStringLiteral("None")));
         m_state.PatchList.append(QString());
         PopulatePatchComboBox(m_ui->CBPatch,
-                              FindEntryNoCase(m_state.ProgramFolder, QStringLiteral("patch")),
-                              true, QStringLiteral(".dsc"));
+                              FindEntryNoCase(m_state.ProgramFolder, QStringLiteral("patch")), true,
+                              QStringLiteral(".dsc"));
         m_ui->CBPatch->setEnabled(true);
         m_ui->BTNMusicChange->setEnabled(true);
         m_ui->CBPatch->setCurrentIndex(0);
@@ -376,10 +376,12 @@ void TForm1::RebuildTrackList(const QString& patch_folder) {
 void TForm1::BTNMusicChangeClick() {
     if (!m_state.TrackList)
         return;
-    TForm2 form(*m_state.TrackList, m_state.LanguageTable, m_state.ProgramFolder,
-                m_ui->CBLang->currentText(), [this](const QString& entry) { AddLogEntry(entry); },
-                this);
+    TForm2 form(
+        *m_state.TrackList, m_state.LanguageTable, m_state.ProgramFolder,
+        m_ui->CBLang->currentText(), [this](const QString& entry) { AddLogEntry(entry); }, this);
     form.exec();
 }
 
-void TForm1::ApplyLanguageTexts() { ApplyMainWindowTexts(m_state.LanguageTable, this); }
+void TForm1::ApplyLanguageTexts() {
+    ApplyMainWindowTexts(m_state.LanguageTable, this);
+}

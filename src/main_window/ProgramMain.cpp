@@ -22,7 +22,8 @@ void PrepareScreenshot(TForm1& window) {
         return;
     QueueFileDialogAnswer({true, output, 1});
     window.btNewRomPathClick(nullptr);
-    if (auto* patch = window.findChild<QComboBox*>(QStringLiteral("CBPatch")); patch && patch->count() > 1)
+    if (auto* patch = window.findChild<QComboBox*>(QStringLiteral("CBPatch"));
+        patch && patch->count() > 1)
         patch->setCurrentIndex(1);
 }
 

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -110,25 +112,33 @@ TEST(QvtpatchIdentify, GeneratedImagesOfEveryKindAndRegion) {
             EXPECT_EQ(run.ExitCode, 0) << kind << region << run.Err.toStdString();
             const QStringList lines = run.Out.split('\n');
             ASSERT_EQ(lines.size(), 6) << run.Out.toStdString();
-            EXPECT_TRUE(lines[0].startsWith(QLatin1String(kind) == QLatin1String("cia")
-                                                ? "Product Code: "
-                                                : "ProductCode: "));
+            EXPECT_TRUE(lines[0].startsWith(
+                QLatin1String(kind) == QLatin1String("cia") ? "Product Code: " : "ProductCode: "));
             EXPECT_EQ(lines[1], QStringLiteral("ROM Region: ") + region);
             EXPECT_EQ(lines[2], QStringLiteral("Kind: .") + kind);
             bool ok = false;
-            const qint64 info = lines[4].mid(QStringLiteral("InfoPosition: 0x").size()).toLongLong(&ok, 16);
+            const qint64 info =
+                lines[4].mid(QStringLiteral("InfoPosition: 0x").size()).toLongLong(&ok, 16);
             ASSERT_TRUE(ok);
             EXPECT_EQ(BytesAt(image, info, 4), QByteArray("INFO")) << kind << region;
         }
     }
     const QString encrypted = dir.filePath("enc.cia");
-    ASSERT_EQ(Sample({"--kind", "cia", "--region", "EUR", "--out", encrypted, "--encrypted"}).ExitCode, 0);
+    ASSERT_EQ(
+        Sample({"--kind", "cia", "--region", "EUR", "--out", encrypted, "--encrypted"}).ExitCode,
+        0);
     EXPECT_EQ(Identify(encrypted).Out, English("LogEncrypted") + "\n\nKind: .cia\n");
     const QString other = dir.filePath("other.3ds");
-    ASSERT_EQ(Sample({"--kind", "3ds", "--region", "USA", "--out", other, "--title-low", "00ABCD00"}).ExitCode, 0);
+    ASSERT_EQ(
+        Sample({"--kind", "3ds", "--region", "USA", "--out", other, "--title-low", "00ABCD00"})
+            .ExitCode,
+        0);
     EXPECT_EQ(Identify(other).Err, English("ErrorWrongROM") + "\n");
     const QString header = dir.filePath("header.cia");
-    ASSERT_EQ(Sample({"--kind", "cia", "--region", "EUR", "--out", header, "--cia-header-size", "2000"}).ExitCode, 0);
+    ASSERT_EQ(
+        Sample({"--kind", "cia", "--region", "EUR", "--out", header, "--cia-header-size", "2000"})
+            .ExitCode,
+        0);
     EXPECT_EQ(Identify(header).Err, English("ErrorNOTCIAROM") + "\n");
 }
 

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -42,18 +44,21 @@ TEST(RunTool, BreakGivesTheConsoleBreakCode) {
 TEST(RunTool, WorkingFolder) {
     QTemporaryDir dir;
     EXPECT_EQ(Shell("pwd > where.txt", dir.path()), 0u);
-    EXPECT_EQ(Read(dir.filePath("where.txt")).trimmed(), QFileInfo(dir.path()).canonicalFilePath().toUtf8());
+    EXPECT_EQ(Read(dir.filePath("where.txt")).trimmed(),
+              QFileInfo(dir.path()).canonicalFilePath().toUtf8());
     // An empty working folder runs the tool in the caller's current folder.
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     EXPECT_EQ(Shell("pwd > here.txt"), 0u);
     QDir::setCurrent(previous);
-    EXPECT_EQ(Read(dir.filePath("here.txt")).trimmed(), QFileInfo(dir.path()).canonicalFilePath().toUtf8());
+    EXPECT_EQ(Read(dir.filePath("here.txt")).trimmed(),
+              QFileInfo(dir.path()).canonicalFilePath().toUtf8());
 }
 
 TEST(RunTool, ArgumentsAreNotSplitByAShell) {
     QTemporaryDir dir;
-    EXPECT_EQ(RunTool("/bin/sh", {"-c", "printf '%s|' \"$@\" > args.txt", "sh", "a b", "$HOME", "'q'"},
+    EXPECT_EQ(RunTool("/bin/sh",
+                      {"-c", "printf '%s|' \"$@\" > args.txt", "sh", "a b", "$HOME", "'q'"},
                       dir.path()),
               0u);
     EXPECT_EQ(Read(dir.filePath("args.txt")), QByteArray("a b|$HOME|'q'|"));

@@ -9,7 +9,9 @@
 
 #include <random>
 
-void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace {
 
@@ -80,7 +82,8 @@ QByteArray Utf16(const QString& text, bool big_endian) {
 }
 
 TEST(Encodings, AllFourGiveTheSameTokens) {
-    const QString text = QStringLiteral("Key=\"Caf\u00e9 text\"\r\nSecond=Word\r\nThird=\"a\r\nb\"\r\n");
+    const QString text =
+        QStringLiteral("Key=\"Caf\u00e9 text\"\r\nSecond=Word\r\nThird=\"a\r\nb\"\r\n");
     const QStringList expected = {"Key", "Caf\u00e9 text", "Second", "Word", "Third", "a\r\nb"};
     EXPECT_EQ(TokensOf(Utf16(text, false)), expected);
     EXPECT_EQ(TokensOf(Utf16(text, true)), expected);
@@ -101,7 +104,8 @@ TEST(Robustness, HostileInputNeverCrashes) {
     EXPECT_EQ(TokensOf("NoLineEnd=Value"), QStringList({"NoLineEnd", "Value"}));
     EXPECT_EQ(TokensOf(""), QStringList());
     EXPECT_EQ(TokensOf("\xFF\xFE"), QStringList());
-    TokensOf("\xFF\xFE" "A\0=\0x"); // truncated UTF-16
+    TokensOf("\xFF\xFE"
+             "A\0=\0x"); // truncated UTF-16
     TokensOf("\xFE\xFF\0A\0");
     TokensOf("=");
     TokensOf("===");
@@ -125,7 +129,8 @@ TEST(Files, ReadTokenFileAndLanguageNames) {
     QDir().mkpath(dir.filePath("lang/sub"));
     QFile english(dir.filePath("lang/English.LNG"));
     ASSERT_TRUE(english.open(QIODevice::WriteOnly));
-    english.write("\xEF\xBB\xBF" "Save=Save\r\n");
+    english.write("\xEF\xBB\xBF"
+                  "Save=Save\r\n");
     english.close();
     QFile hidden(dir.filePath("lang/.Hidden.lng"));
     ASSERT_TRUE(hidden.open(QIODevice::WriteOnly));
@@ -142,30 +147,101 @@ TEST(Files, ReadTokenFileAndLanguageNames) {
 }
 
 TEST(Files, ShippedLanguageFilesHaveEveryKey) {
-    const char* keys[] = {
-        "GroupBox1", "GroupBox2", "BTNInstallPatch", "BTNCancel", "BTNMusicChange",
-        "DescriptionDefault", "Label0", "Label1", "Label2", "Label3", "RadioGroup2",
-        "RadioGroup2BTN1", "RadioGroup2BTN2", "RadioGroup2BTN3", "Form2Caption", "Save",
-        "Cancel", "CBShowSame", "CBApplyDirectly", "CBApplyDirectlyHint", "MainMenu",
-        "Missing3dstool", "Missingctrtool", "Missingmakerom", "MessageDiskFreeSpace",
-        "CurrentDrive", "FreeSpace", "ErrorLoadingROM", "ErrorNOTCIAROM", "ErrorNOT3DSROM",
-        "ErrorNOTCXIROM", "ErrorWrongROM", "LogEncrypted", "LoadDescError", "Console",
-        "Emulator", "None", "StartPatching", "CancelInstall", "ErrorFolderDelete",
-        "ErrorFolderCreate", "ExtractingNCCH", "ErrorExtractingNCCH", "Done", "UnkctrtoolError",
-        "ExtractingExeFS", "ErrorExtractingExeFs", "ExtractingRomFS", "ErrorExtractingRomFS",
-        "UnpackingRomFS", "ErrorUnpackingRomFS", "InstallCanceled", "ExtractingCXIHeaders",
-        "ErrorExtractingCXIHeaders", "Unk3dstoolError", "ExtractingExeFSHeaders",
-        "ErrorExtractingExeFSHeaders", "ErrorDeleteTempFile", "CheckingMD5PackDat",
-        "ErrorCheckingMD5PackDat", "MD5Matched", "MD5NotMatched", "CheckingMD5PackInc",
-        "ErrorCheckingMD5PackInc", "ErrorMovingPackDat", "ApplyingXdelta", "ErrorApplyingXdelta",
-        "UnkXdeltaError", "ErrorCopyingExeFsFolder", "ErrorCopyingRomFsFolder",
-        "WarningApplyingVoice", "RebuildingExeFS", "ErrorRebuildingExeFS", "RebuildingRomFS",
-        "ErrorRebuildingRomFS", "RebuildingCXI", "ErrorRebuildingCXI", "RebuildingCIA",
-        "ErrorRebuildingCIA", "UnkMakeromError", "Rebuilding3DS", "ErrorRebuilding3DS",
-        "PatchingSuccessful", "ApplyingVoice", "WarningLoadingBcsar", "WarningCopyingSoundFiles",
-        "ChangingMusic", "WarningUnknownTrack", "WarningPackingBcsar", "ErrorTrackListFormat",
-        "ErrorReadingTracks", "ErrorOutputIsSource", "VerifyingOutput", "ErrorVerifyingOutput",
-        "WarningDiskSpace"};
+    const char* keys[] = {"GroupBox1",
+                          "GroupBox2",
+                          "BTNInstallPatch",
+                          "BTNCancel",
+                          "BTNMusicChange",
+                          "DescriptionDefault",
+                          "Label0",
+                          "Label1",
+                          "Label2",
+                          "Label3",
+                          "RadioGroup2",
+                          "RadioGroup2BTN1",
+                          "RadioGroup2BTN2",
+                          "RadioGroup2BTN3",
+                          "Form2Caption",
+                          "Save",
+                          "Cancel",
+                          "CBShowSame",
+                          "CBApplyDirectly",
+                          "CBApplyDirectlyHint",
+                          "MainMenu",
+                          "Missing3dstool",
+                          "Missingctrtool",
+                          "Missingmakerom",
+                          "MessageDiskFreeSpace",
+                          "CurrentDrive",
+                          "FreeSpace",
+                          "ErrorLoadingROM",
+                          "ErrorNOTCIAROM",
+                          "ErrorNOT3DSROM",
+                          "ErrorNOTCXIROM",
+                          "ErrorWrongROM",
+                          "LogEncrypted",
+                          "LoadDescError",
+                          "Console",
+                          "Emulator",
+                          "None",
+                          "StartPatching",
+                          "CancelInstall",
+                          "ErrorFolderDelete",
+                          "ErrorFolderCreate",
+                          "ExtractingNCCH",
+                          "ErrorExtractingNCCH",
+                          "Done",
+                          "UnkctrtoolError",
+                          "ExtractingExeFS",
+                          "ErrorExtractingExeFs",
+                          "ExtractingRomFS",
+                          "ErrorExtractingRomFS",
+                          "UnpackingRomFS",
+                          "ErrorUnpackingRomFS",
+                          "InstallCanceled",
+                          "ExtractingCXIHeaders",
+                          "ErrorExtractingCXIHeaders",
+                          "Unk3dstoolError",
+                          "ExtractingExeFSHeaders",
+                          "ErrorExtractingExeFSHeaders",
+                          "ErrorDeleteTempFile",
+                          "CheckingMD5PackDat",
+                          "ErrorCheckingMD5PackDat",
+                          "MD5Matched",
+                          "MD5NotMatched",
+                          "CheckingMD5PackInc",
+                          "ErrorCheckingMD5PackInc",
+                          "ErrorMovingPackDat",
+                          "ApplyingXdelta",
+                          "ErrorApplyingXdelta",
+                          "UnkXdeltaError",
+                          "ErrorCopyingExeFsFolder",
+                          "ErrorCopyingRomFsFolder",
+                          "WarningApplyingVoice",
+                          "RebuildingExeFS",
+                          "ErrorRebuildingExeFS",
+                          "RebuildingRomFS",
+                          "ErrorRebuildingRomFS",
+                          "RebuildingCXI",
+                          "ErrorRebuildingCXI",
+                          "RebuildingCIA",
+                          "ErrorRebuildingCIA",
+                          "UnkMakeromError",
+                          "Rebuilding3DS",
+                          "ErrorRebuilding3DS",
+                          "PatchingSuccessful",
+                          "ApplyingVoice",
+                          "WarningLoadingBcsar",
+                          "WarningCopyingSoundFiles",
+                          "ChangingMusic",
+                          "WarningUnknownTrack",
+                          "WarningPackingBcsar",
+                          "ErrorTrackListFormat",
+                          "ErrorReadingTracks",
+                          "ErrorOutputIsSource",
+                          "VerifyingOutput",
+                          "ErrorVerifyingOutput",
+                          "WarningDiskSpace"};
     for (const char* name : {"English", "Русский"}) {
         QFile file(QStringLiteral(QVT_LANG_DIR "/") + QString::fromUtf8(name) + ".lng");
         ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;

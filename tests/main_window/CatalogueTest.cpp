@@ -78,7 +78,8 @@ TEST_F(CatalogueTest, UnreadableDescriptionAddsNoEntryAndMissingKeysAreEmpty) {
     QFile::setPermissions(Root() + "/C/x.dsc", QFileDevice::Permissions());
     const bool readable = QFile(Root() + "/C/x.dsc").open(QIODevice::ReadOnly); // root reads all
     const auto entries = Scan("English", "EUR");
-    EXPECT_EQ(Titles(entries), readable ? QStringList({"OnlyTitle", "C"}) : QStringList{"OnlyTitle"});
+    EXPECT_EQ(Titles(entries),
+              readable ? QStringList({"OnlyTitle", "C"}) : QStringList{"OnlyTitle"});
 
     const auto description = ReadPatchDescription(Root() + "/A/English.dsc");
     ASSERT_TRUE(description.has_value());

@@ -1,10 +1,10 @@
 // The main window under the offscreen platform: start-up, identification, drag and drop,
 // the patch catalogue, the language choice and the description links.
+#include "SampleImages.h"
 #include "install/FileDialogs.h"
 #include "main_window/Main.h"
 #include "main_window/MessageBoxes.h"
 #include "main_window/OpenLink.h"
-#include "SampleImages.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -45,11 +45,12 @@ void Touch(const QString& path, const QByteArray& content = QByteArray()) {
 }
 
 QByteArray Dsc(const QString& title, const QString& region, const QString& description = {}) {
-    return "\xEF\xBB\xBF" + (QStringLiteral("Title=\"%1\"\r\nRegion=\"%2\"\r\nDescription=\"%3\"\r\n"
+    return "\xEF\xBB\xBF" +
+           (QStringLiteral("Title=\"%1\"\r\nRegion=\"%2\"\r\nDescription=\"%3\"\r\n"
                            "OriginalPackDatMD5=0123\r\nOriginalPackIncMD5=4567\r\n")
-                .arg(title, region, description.isEmpty() ? QStringLiteral("About ") + title
-                                                          : description))
-        .toUtf8();
+                .arg(title, region,
+                     description.isEmpty() ? QStringLiteral("About ") + title : description))
+               .toUtf8();
 }
 
 } // namespace
@@ -114,7 +115,8 @@ private:
     void Drop(const QList<QUrl>& urls) {
         QMimeData mime;
         mime.setUrls(urls);
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
         QApplication::sendEvent(m_window.get(), &enter);
         QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(m_window.get(), &drop);
@@ -130,7 +132,9 @@ private slots:
     void init() {
         m_messages.clear();
         m_opened.clear();
-        SetMessageHook([this](TMessageKind kind, const QString& text) { m_messages.append({kind, text}); });
+        SetMessageHook([this](TMessageKind kind, const QString& text) {
+            m_messages.append({kind, text});
+        });
         SetLinkOpenHook([this](const QUrl& url) { m_opened.append(url); });
     }
     void cleanup() {
@@ -169,9 +173,11 @@ private slots:
         QCOMPARE(Control<QComboBox>("CBLang")->currentText(), QStringLiteral("English"));
         QCOMPARE(Control<QLabel>("TntLabel0")->text(), EnglishText("Label0"));
         QCOMPARE(Control<QGroupBox>("TntRadioGroup2")->title(), EnglishText("RadioGroup2"));
-        QCOMPARE(Control<QRadioButton>("TntRadioGroup2Item2")->text(), EnglishText("RadioGroup2BTN3"));
+        QCOMPARE(Control<QRadioButton>("TntRadioGroup2Item2")->text(),
+                 EnglishText("RadioGroup2BTN3"));
         QCOMPARE(Control<QPushButton>("BTNInstallPatch")->text(), EnglishText("BTNInstallPatch"));
-        QCOMPARE(Control<QTextBrowser>("RichDesc")->toPlainText(), EnglishText("DescriptionDefault").replace("\r\n", "\n"));
+        QCOMPARE(Control<QTextBrowser>("RichDesc")->toPlainText(),
+                 EnglishText("DescriptionDefault").replace("\r\n", "\n"));
         QCOMPARE(window.State().ProgramFolder, Folder() + "/");
 
         // Three texts: the message and an empty line, the drive, the free space.
@@ -195,7 +201,8 @@ private slots:
         QTest::newRow("3dstool and makerom missing") << QStringList{"ctrtool"} << "Missing3dstool";
         QTest::newRow("ctrtool missing") << QStringList{"3dstool", "makerom"} << "Missingctrtool";
         QTest::newRow("makerom missing") << QStringList{"3dstool", "ctrtool"} << "Missingmakerom";
-        QTest::newRow("ctrtool is a folder") << QStringList{"3dstool", "makerom"} << "Missingctrtool";
+        QTest::newRow("ctrtool is a folder")
+            << QStringList{"3dstool", "makerom"} << "Missingctrtool";
     }
     void toolCheck() {
         QFETCH(QStringList, tools);
@@ -271,9 +278,12 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<uint>("region_code");
         QTest::addColumn<QString>("log");
-        QTest::newRow("EUR CIA") << ".cia" << uint(sample::kEur) << "Product Code: CTR-P-QVTE\nROM Region: EUR";
-        QTest::newRow("USA 3DS") << ".3ds" << uint(sample::kUsa) << "ProductCode: CTR-P-QVTE\nROM Region: USA";
-        QTest::newRow("JAP CXI") << ".cxi" << uint(sample::kJap) << "ProductCode: CTR-P-QVTE\nROM Region: JAP";
+        QTest::newRow("EUR CIA") << ".cia" << uint(sample::kEur)
+                                 << "Product Code: CTR-P-QVTE\nROM Region: EUR";
+        QTest::newRow("USA 3DS") << ".3ds" << uint(sample::kUsa)
+                                 << "ProductCode: CTR-P-QVTE\nROM Region: USA";
+        QTest::newRow("JAP CXI") << ".cxi" << uint(sample::kJap)
+                                 << "ProductCode: CTR-P-QVTE\nROM Region: JAP";
     }
     void identification() {
         QFETCH(QString, kind);
@@ -414,7 +424,8 @@ private slots:
         ChooseOutput(Folder() + "/out.cia");
         QCOMPARE(LastFileDialogFilter(), EnglishText("Console") + " (*.cia)|*.cia|" +
                                              EnglishText("Emulator") + " (*.cxi)|*.cxi");
-        QCOMPARE(PatchItems(), QStringList({EnglishText("None"), "Patch A", "Patch C", "Root patch"}));
+        QCOMPARE(PatchItems(),
+                 QStringList({EnglishText("None"), "Patch A", "Patch C", "Root patch"}));
         QCOMPARE(window.State().PatchList,
                  QStringList({"", Folder() + "/patch/A/English.dsc",
                               Folder() + "/patch/C/English.dsc", Folder() + "/patch/Root.dsc"}));
@@ -439,9 +450,9 @@ private slots:
         QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), QString());
         QCOMPARE(Control<QComboBox>("CBPatch")->count(), 0);
         QVERIFY(!Enabled("CBPatch"));
-        QCOMPARE(LastFileDialogFilter(),
-                 EnglishText("Console") + " (CFW) (*.cia)|*.cia|" + EnglishText("Emulator") +
-                     " (*.cxi)|*.cxi|" + EnglishText("Console") + " (Sky3DS) (*.3ds)|*.3ds|");
+        QCOMPARE(LastFileDialogFilter(), EnglishText("Console") + " (CFW) (*.cia)|*.cia|" +
+                                             EnglishText("Emulator") + " (*.cxi)|*.cxi|" +
+                                             EnglishText("Console") + " (Sky3DS) (*.3ds)|*.3ds|");
 
         // A typed name without extension shows the kind; OutputPath stays as typed.
         ChooseOutput(Folder() + "/patched", 1);
@@ -486,7 +497,8 @@ private slots:
         QCOMPARE(window.State().OriginalPackDatMD5, QStringLiteral("0123"));
         QCOMPARE(window.State().OriginalPackIncMD5, QStringLiteral("4567"));
         auto* desc = Control<QTextBrowser>("RichDesc");
-        QCOMPARE(desc->toPlainText(), QStringLiteral("See <b>www.example.org</b> or mailto:team@example.org"));
+        QCOMPARE(desc->toPlainText(),
+                 QStringLiteral("See <b>www.example.org</b> or mailto:team@example.org"));
         emit desc->anchorClicked(QUrl("http://www.example.org"));
         emit desc->anchorClicked(QUrl("file:///etc/passwd"));
         QCOMPARE(m_opened, QList<QUrl>{QUrl("http://www.example.org")});
