@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include <memory>
 
@@ -552,6 +553,24 @@ private slots:
         Control<QComboBox>("CBPatch")->setCurrentIndex(0);
         QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorReadingTracks")});
         QVERIFY(!Enabled("BTNMusicChange"));
+    }
+
+    void musicButtonOpensTheMusicWindow() {
+        MakeProgramFolder();
+        TForm1& window = Open();
+        ChooseSource(Image({}, "eur.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        QVERIFY(Enabled("BTNMusicChange"));
+        QString shown;
+        QTimer::singleShot(0, this, [&shown] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                shown = dialog->objectName() + "|" + dialog->windowTitle();
+                dialog->close();
+            }
+        });
+        Control<QPushButton>("BTNMusicChange")->click();
+        QCOMPARE(shown, "TForm2|" + EnglishText("Form2Caption"));
+        QVERIFY(window.State().TrackList != nullptr);
     }
 
     void musicWindowContext() {
