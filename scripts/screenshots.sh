@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Saves screenshots of the main window in English and in Russian (docs/screenshots/).
-# Builds nothing: run scripts/build.sh first. Runs the window under Xvfb in a temporary
-# copy of the program folder, so that missing tools do not stop it.
+# Saves screenshots of the main window in English and in Russian (docs/screenshots/): at start
+# and with a sample image, an output and the sample patch chosen.
+# Builds nothing: run scripts/build.sh first. Runs the window under Xvfb in a temporary copy of
+# the program folder (placeholder tools stand in for missing ones).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 app=build/app
@@ -23,10 +24,21 @@ for tool in 3dstool ctrtool makerom; do
         : > "$work/tools/$tool"
     fi
 done
-shoot() { # locale, file
+source_image=""
+if [ -x "$app/qvtsample" ]; then
+    source_image="$work/Sample (EUR).cia"
+    "$app/qvtsample" --kind cia --region EUR --pack-size 64K --out "$source_image" \
+        --patch "$work/patch/Sample patch" --tools "$(realpath "$app/tools")" >/dev/null
+fi
+shoot() { # locale, file, [source image]
     LC_ALL="$1" LANG="$1" QVT_SCREENSHOT="$(realpath "$out")/$2" \
-        xvfb-run -a -s "-screen 0 1024x768x24" "$work/qvtpatch-gui"
+        QVT_SCREENSHOT_SOURCE="${3:-}" QVT_SCREENSHOT_OUTPUT="${3:+$work/Patched}" \
+        xvfb-run -a -s "-screen 0 1024x768x24" "$work/qvtpatch-gui" 2>/dev/null
     echo "$out/$2"
 }
 shoot C.UTF-8 main-english.png
 shoot ru_RU.UTF-8 main-russian.png
+if [ -n "$source_image" ]; then
+    shoot C.UTF-8 ready-english.png "$source_image"
+    shoot ru_RU.UTF-8 ready-russian.png "$source_image"
+fi

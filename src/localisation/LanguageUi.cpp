@@ -18,10 +18,8 @@ struct TCaption {
     const char* Key;
 };
 constexpr TCaption kCaptions[] = {
-    {"TntGroupBox1", "GroupBox1"},
-    {"TntGroupBox2", "GroupBox2"},
-    {"BTNInstallPatch", "BTNInstallPatch"},
-    {"BTNCancel", "BTNCancel"},
+    {"TntGroupBox1", "GroupBox1"},          {"TntGroupBox2", "GroupBox2"},
+    {"BTNInstallPatch", "BTNInstallPatch"}, {"BTNCancel", "BTNCancel"},
     {"BTNMusicChange", "BTNMusicChange"},
 };
 constexpr TCaption kLabels[] = {
@@ -77,8 +75,7 @@ void ApplyMainWindowTexts(const TLanguageTable& table, QWidget* window) {
 int LoadLanguage(const QString& name, TLanguageTable& table, const QString& program_folder,
                  QWidget* window) {
     table.Clear();
-    if (!ValidLanguageName(name) ||
-        !table.LoadFile(LanguageFilePath(program_folder, name))) {
+    if (!ValidLanguageName(name) || !table.LoadFile(LanguageFilePath(program_folder, name))) {
         table.Clear();
         ShowMessage(window, TMessageKind::LanguageMissing, LanguageMissingText());
         return -1;

@@ -18,7 +18,8 @@ bool IsTrailingPunctuation(QChar c) {
 
 /// Length of the link starting at `start`, or 0 when none starts there.
 qsizetype LinkLengthAt(const QString& text, qsizetype start) {
-    if (start > 0 && (text.at(start - 1).isLetterOrNumber() || text.at(start - 1) == QLatin1Char('/')))
+    if (start > 0 &&
+        (text.at(start - 1).isLetterOrNumber() || text.at(start - 1) == QLatin1Char('/')))
         return 0;
     for (const char* prefix : kLinkStarts) {
         const QLatin1String p(prefix);
@@ -52,9 +53,8 @@ QUrl OpenableLinkUrl(const QString& link) {
         text.prepend(QStringLiteral("http://"));
     const QUrl url(text, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https") &&
-         scheme != QLatin1String("mailto")))
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https") &&
+                           scheme != QLatin1String("mailto")))
         return QUrl();
     return url;
 }
@@ -72,8 +72,9 @@ QString DescriptionHtml(const QString& text) {
         const QString link = text.mid(i, length);
         const QUrl url = OpenableLinkUrl(link);
         if (url.isValid()) {
-            html += QStringLiteral("<a href=\"") + url.toString(QUrl::FullyEncoded).toHtmlEscaped() +
-                    QStringLiteral("\">") + link.toHtmlEscaped() + QStringLiteral("</a>");
+            html += QStringLiteral("<a href=\"") +
+                    url.toString(QUrl::FullyEncoded).toHtmlEscaped() + QStringLiteral("\">") +
+                    link.toHtmlEscaped() + QStringLiteral("</a>");
         } else {
             html += link.toHtmlEscaped();
         }

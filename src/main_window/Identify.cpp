@@ -166,7 +166,8 @@ TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& t
             result.ErrorKey = QStringLiteral("ErrorNOTCIAROM");
             return finish();
         }
-        for (const std::int64_t field : {kCiaHeaderSize, kCiaCertChainSize, kCiaTicketSize, kCiaTmdSize}) {
+        for (const std::int64_t field :
+             {kCiaHeaderSize, kCiaCertChainSize, kCiaTicketSize, kCiaTmdSize}) {
             const std::int64_t size = reader.U32(field);
             content_offset = Add(content_offset, Add(size, PadTo64(size)));
         }
@@ -209,11 +210,12 @@ TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& t
     const std::int64_t level3 = Add(romfs_units * kMediaUnit, layout.Level3Base);
     const std::int64_t meta = reader.U32(Add(level3, kL3FileMetaOffset));
     const std::int64_t data = reader.U32(Add(level3, kL3FileDataOffset));
-    const std::uint64_t entry_data = reader.U64(Add(Add(level3, meta), kSoundArchiveEntryDataOffset));
+    const std::uint64_t entry_data =
+        reader.U64(Add(Add(level3, meta), kSoundArchiveEntryDataOffset));
     const std::int64_t archive =
-        Add(Add(level3, data),
-            entry_data > static_cast<std::uint64_t>(kUnreachable) ? kUnreachable
-                                                                   : static_cast<std::int64_t>(entry_data));
+        Add(Add(level3, data), entry_data > static_cast<std::uint64_t>(kUnreachable)
+                                   ? kUnreachable
+                                   : static_cast<std::int64_t>(entry_data));
     result.InfoPosition = Add(archive, reader.U32(Add(archive, kCsarInfoOffset)));
     result.HasInfoPosition = true;
 

@@ -20,10 +20,10 @@ struct TIdentifyResult {
     QByteArray ProductCode;       // 10 bytes of 8-bit text
     bool HasInfoPosition = false; // InfoPosition was computed
     std::int64_t InfoPosition = 0;
-    QString Region;               // "JAP", "USA" or "EUR"; empty when not recognised
-    QStringList LogEntries;       // log entries, in order, each one text of the log
-    QString ErrorKey;             // language key of the error dialog; empty when none
-    std::int64_t BytesRead = 0;   // bytes read from the image, all fields together
+    QString Region;             // "JAP", "USA" or "EUR"; empty when not recognised
+    QStringList LogEntries;     // log entries, in order, each one text of the log
+    QString ErrorKey;           // language key of the error dialog; empty when none
+    std::int64_t BytesRead = 0; // bytes read from the image, all fields together
 
     /// True when the image unlocks the output step.
     bool Usable() const { return ErrorKey.isEmpty() && !Encrypted && !Region.isEmpty(); }

@@ -2,22 +2,15 @@
 
 #include "install/FileDialogs.h"
 #include "install/FileTools.h"
+#include "install/InstallWorker.h"
 #include "localisation/Language.h"
 #include "localisation/LanguageUi.h"
 #include "main_window/Identify.h"
 #include "main_window/MessageBoxes.h"
 #include "main_window/OpenLink.h"
 #include "main_window/PatchCatalogue.h"
-#include "main_window/PendingParts.h"
 #include "main_window/Startup.h"
-
-#if __has_include("install/InstallWorker.h")
-#include "install/InstallWorker.h"
-#endif
-#if __has_include("music/ChangeMusic.h")
 #include "music/ChangeMusic.h"
-#define QVT_HAVE_MUSIC_WINDOW 1
-#endif
 
 #include "ui_Main.h"
 
@@ -135,9 +128,9 @@ void TForm1::FormCreate() {
     m_ui->RichDesc->setOpenLinks(false);
     m_ui->RichDesc->setOpenExternalLinks(false);
 
-    m_state.ProgramFolder = WithTrailingSeparator(
-        m_given_program_folder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                         : m_given_program_folder);
+    m_state.ProgramFolder = WithTrailingSeparator(m_given_program_folder.isEmpty()
+                                                      ? QCoreApplication::applicationDirPath()
+                                                      : m_given_program_folder);
 
     FindLanguageFiles();
     const QString language = DefaultLanguageName();
@@ -306,8 +299,8 @@ void TForm1::btNewRomPathClick(QObject* sender) {
         m_ui->CBPatch->addItem(m_state.LanguageTable.Lookup(QStringLiteral("None")));
         m_state.PatchList.append(QString());
         PopulatePatchComboBox(m_ui->CBPatch,
-                              FindEntryNoCase(m_state.ProgramFolder, QStringLiteral("patch")),
-                              true, QStringLiteral(".dsc"));
+                              FindEntryNoCase(m_state.ProgramFolder, QStringLiteral("patch")), true,
+                              QStringLiteral(".dsc"));
         m_ui->CBPatch->setEnabled(true);
         m_ui->BTNMusicChange->setEnabled(true);
         m_ui->CBPatch->setCurrentIndex(0);
@@ -351,7 +344,7 @@ void TForm1::CBPatchChange() {
     ShowPlainDescription(m_ui->RichDesc, description->Description);
     m_state.OriginalPackDatMD5 = description->OriginalPackDatMD5;
     m_state.OriginalPackIncMD5 = description->OriginalPackIncMD5;
-    const QString folder = DescriptionFolderOf(path);
+    const QString folder = PatchFolderOf(path);
     const bool voice = PatchHasVoiceFolder(folder);
     m_ui->TntRadioGroup2->setEnabled(voice);
     m_state.NoVoiceChoice = !voice;
@@ -381,14 +374,14 @@ void TForm1::RebuildTrackList(const QString& patch_folder) {
 }
 
 void TForm1::BTNMusicChangeClick() {
-#ifdef QVT_HAVE_MUSIC_WINDOW
     if (!m_state.TrackList)
         return;
-    TForm2 form(*m_state.TrackList, m_state.LanguageTable, m_state.ProgramFolder,
-                m_ui->CBLang->currentText(), [this](const QString& entry) { AddLogEntry(entry); },
-                this);
+    TForm2 form(
+        *m_state.TrackList, m_state.LanguageTable, m_state.ProgramFolder,
+        m_ui->CBLang->currentText(), [this](const QString& entry) { AddLogEntry(entry); }, this);
     form.exec();
-#endif
 }
 
-void TForm1::ApplyLanguageTexts() { ApplyMainWindowTexts(m_state.LanguageTable, this); }
+void TForm1::ApplyLanguageTexts() {
+    ApplyMainWindowTexts(m_state.LanguageTable, this);
+}

@@ -9,7 +9,9 @@ std::function<void(const QUrl&)>& Hook() {
 }
 } // namespace
 
-void SetLinkOpenHook(std::function<void(const QUrl&)> hook) { Hook() = std::move(hook); }
+void SetLinkOpenHook(std::function<void(const QUrl&)> hook) {
+    Hook() = std::move(hook);
+}
 
 void OpenDescriptionLink(const QUrl& url) {
     const QString scheme = url.scheme().toLower();

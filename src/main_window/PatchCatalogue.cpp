@@ -75,7 +75,7 @@ std::vector<TPatchEntry> ScanPatchFolders(const QString& folder, bool recurse,
     return entries;
 }
 
-QString DescriptionFolderOf(const QString& description_path) {
+QString PatchFolderOf(const QString& description_path) {
     return QFileInfo(description_path).path();
 }
 
@@ -94,7 +94,8 @@ QString OutputFilter(const QString& source_kind, const TLanguageTable& texts) {
         return console + QStringLiteral(" (CFW) (*.cia)|*.cia|") + emulator +
                QStringLiteral(" (*.cxi)|*.cxi|") + console +
                QStringLiteral(" (Sky3DS) (*.3ds)|*.3ds|");
-    return console + QStringLiteral(" (*.cia)|*.cia|") + emulator + QStringLiteral(" (*.cxi)|*.cxi");
+    return console + QStringLiteral(" (*.cia)|*.cia|") + emulator +
+           QStringLiteral(" (*.cxi)|*.cxi");
 }
 
 QString OutputDisplayText(const QString& output_path, const QString& output_kind) {

@@ -45,7 +45,7 @@ std::vector<TPatchEntry> ScanPatchFolders(const QString& folder, bool recurse,
                                           const QString& region);
 
 /// The folder of a description file path (no trailing separator).
-QString DescriptionFolderOf(const QString& description_path);
+QString PatchFolderOf(const QString& description_path);
 
 /// What a patch folder offers: a `voice` folder and a `patch.xdelta` file (names matched
 /// without regard to case).

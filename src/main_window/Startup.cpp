@@ -63,7 +63,8 @@ QString FormatGeneral4(double value, const QString& decimal_point) {
     QString text;
     if (exponent >= kPrecision || std::fabs(value) < 0.00001) {
         const QString mantissa = DropTrailingZeros(scientific.left(e));
-        std::snprintf(buffer, sizeof buffer, "E%c%03d", exponent < 0 ? '-' : '+', std::abs(exponent));
+        std::snprintf(buffer, sizeof buffer, "E%c%03d", exponent < 0 ? '-' : '+',
+                      std::abs(exponent));
         text = mantissa + QString::fromLatin1(buffer);
     } else {
         const int decimals = std::max(0, kPrecision - 1 - exponent);

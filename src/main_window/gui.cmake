@@ -2,7 +2,6 @@ target_sources(qvt_gui PRIVATE
     main_window/MessageBoxes.h main_window/MessageBoxes.cpp
     main_window/Main.h main_window/Main.cpp
     main_window/OpenLink.h main_window/OpenLink.cpp
-    main_window/PendingParts.h
     resources/Main.ui)
 include(main_window/install_gui.cmake)
 

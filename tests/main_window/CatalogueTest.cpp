@@ -78,7 +78,8 @@ TEST_F(CatalogueTest, UnreadableDescriptionAddsNoEntryAndMissingKeysAreEmpty) {
     QFile::setPermissions(Root() + "/C/x.dsc", QFileDevice::Permissions());
     const bool readable = QFile(Root() + "/C/x.dsc").open(QIODevice::ReadOnly); // root reads all
     const auto entries = Scan("English", "EUR");
-    EXPECT_EQ(Titles(entries), readable ? QStringList({"OnlyTitle", "C"}) : QStringList{"OnlyTitle"});
+    EXPECT_EQ(Titles(entries),
+              readable ? QStringList({"OnlyTitle", "C"}) : QStringList{"OnlyTitle"});
 
     const auto description = ReadPatchDescription(Root() + "/A/English.dsc");
     ASSERT_TRUE(description.has_value());
@@ -97,7 +98,7 @@ TEST_F(CatalogueTest, PatchFolderContentIsFoundWithoutRegardToCase) {
     EXPECT_TRUE(PatchHasXdelta(Root() + "/A"));
     EXPECT_FALSE(PatchHasVoiceFolder(Root() + "/B"));
     EXPECT_FALSE(PatchHasXdelta(Root() + "/B"));
-    EXPECT_EQ(DescriptionFolderOf(Root() + "/A/English.dsc"), Root() + "/A");
+    EXPECT_EQ(PatchFolderOf(Root() + "/A/English.dsc"), Root() + "/A");
 }
 
 TEST(OutputChoice, FiltersByKind) {

@@ -17,7 +17,9 @@ TLanguageTable Texts() {
 class IdentifyTest : public ::testing::Test {
 protected:
     QString Path(const QString& name) const { return m_dir.filePath(name); }
-    TIdentifyResult Identify(const QString& path) const { return IdentifySourceImage(path, Texts()); }
+    TIdentifyResult Identify(const QString& path) const {
+        return IdentifySourceImage(path, Texts());
+    }
 
     QTemporaryDir m_dir;
 };

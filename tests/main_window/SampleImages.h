@@ -78,7 +78,8 @@ private:
 inline TImageLayout BuildImage(const TImageSpec& spec, TImageBuilder& image) {
     TImageLayout layout;
     const std::uint64_t program_id = 0x0004000000000000ULL | spec.ProgramIdLow;
-    const std::uint64_t exheader_id = spec.Encrypted ? program_id ^ 0x5A5A5A5A00000000ULL : program_id;
+    const std::uint64_t exheader_id =
+        spec.Encrypted ? program_id ^ 0x5A5A5A5A00000000ULL : program_id;
     const std::uint32_t romfs_units = 0x10;
     std::int64_t ncch = 0;
     if (spec.Kind == QLatin1String(".cia")) {

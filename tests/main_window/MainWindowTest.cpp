@@ -1,0 +1,596 @@
+// The main window under the offscreen platform: start-up, identification, drag and drop,
+// the patch catalogue, the language choice and the description links.
+#include "SampleImages.h"
+#include "install/FileDialogs.h"
+#include "main_window/Main.h"
+#include "main_window/MessageBoxes.h"
+#include "main_window/OpenLink.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+struct TMessage {
+    TMessageKind Kind;
+    QString Text;
+};
+
+QString EnglishText(const QString& key) {
+    TLanguageTable table;
+    table.LoadFile(QStringLiteral(QVT_LANG_DIR "/English.lng"));
+    return table.Lookup(key);
+}
+
+void Touch(const QString& path, const QByteArray& content = QByteArray()) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+}
+
+QByteArray Dsc(const QString& title, const QString& region, const QString& description = {}) {
+    return "\xEF\xBB\xBF" +
+           (QStringLiteral("Title=\"%1\"\r\nRegion=\"%2\"\r\nDescription=\"%3\"\r\n"
+                           "OriginalPackDatMD5=0123\r\nOriginalPackIncMD5=4567\r\n")
+                .arg(title, region,
+                     description.isEmpty() ? QStringLiteral("About ") + title : description))
+               .toUtf8();
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    /// A program folder of the test's own: language files, placeholder tools, patch folder.
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<TForm1> m_window;
+    QList<TMessage> m_messages;
+    QList<QUrl> m_opened;
+
+    QString Folder() const { return m_folder->path(); }
+    void MakeProgramFolder(const QStringList& tools = {"3dstool", "ctrtool", "makerom"},
+                           bool languages = true) {
+        m_folder = std::make_unique<QTemporaryDir>();
+        QDir().mkpath(Folder() + "/lang");
+        QDir().mkpath(Folder() + "/tools");
+        QDir().mkpath(Folder() + "/patch");
+        if (languages) {
+            QFile::copy(QVT_LANG_DIR "/English.lng", Folder() + "/lang/English.lng");
+            QFile::copy(QVT_LANG_DIR "/Русский.lng", Folder() + "/lang/Русский.lng");
+        }
+        for (const QString& tool : tools)
+            Touch(Folder() + "/tools/" + tool, "#!/bin/sh\n");
+    }
+    TForm1& Open() {
+        m_window = std::make_unique<TForm1>(Folder());
+        return *m_window;
+    }
+    template <typename T> T* Control(const char* name) {
+        T* control = m_window->findChild<T*>(QLatin1String(name));
+        if (control == nullptr)
+            qFatal("no control %s", name);
+        return control;
+    }
+    bool Enabled(const char* name) { return Control<QWidget>(name)->isEnabled(); }
+    QString Log() { return Control<QPlainTextEdit>("MemoLog")->toPlainText(); }
+    QString Image(const sample::TImageSpec& spec, const QString& name) {
+        const QString path = Folder() + "/images/" + name;
+        QDir().mkpath(Folder() + "/images");
+        sample::WriteImage(spec, path);
+        return path;
+    }
+    void ChooseSource(const QString& path) {
+        QueueFileDialogAnswer({true, path, 1});
+        Control<QPushButton>("btOldRomPath")->click();
+    }
+    void ChooseOutput(const QString& path, int filter_index = 1) {
+        QueueFileDialogAnswer({true, path, filter_index});
+        Control<QPushButton>("btNewRomPath")->click();
+    }
+    QStringList PatchItems() {
+        QStringList items;
+        auto* box = Control<QComboBox>("CBPatch");
+        for (int i = 0; i < box->count(); ++i)
+            items.append(box->itemText(i));
+        return items;
+    }
+    void Drop(const QList<QUrl>& urls) {
+        QMimeData mime;
+        mime.setUrls(urls);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(m_window.get(), &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(m_window.get(), &drop);
+    }
+    QStringList MessageTexts() const {
+        QStringList texts;
+        for (const TMessage& message : m_messages)
+            texts.append(message.Text);
+        return texts;
+    }
+
+private slots:
+    void init() {
+        m_messages.clear();
+        m_opened.clear();
+        SetMessageHook([this](TMessageKind kind, const QString& text) {
+            m_messages.append({kind, text});
+        });
+        SetLinkOpenHook([this](const QUrl& url) { m_opened.append(url); });
+    }
+    void cleanup() {
+        m_window.reset();
+        m_folder.reset();
+        SetMessageHook({});
+        SetLinkOpenHook({});
+    }
+
+    void initialStateAndFreeSpaceLog() {
+        MakeProgramFolder();
+        TForm1& window = Open();
+        QVERIFY(!window.StartupFailed());
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(window.windowTitle(), QStringLiteral("QVT Patch Tool v.0.7.1"));
+        QCOMPARE(window.size(), QSize(657, 482));
+        QCOMPARE(window.minimumSize(), window.maximumSize());
+        for (const char* name : {"CBLang", "ebOldRom", "btOldRomPath"})
+            QVERIFY2(Enabled(name), name);
+        for (const char* name : {"ebNewRom", "btNewRomPath", "CBPatch", "TntRadioGroup2",
+                                 "BTNMusicChange", "BTNInstallPatch", "BTNCancel"})
+            QVERIFY2(!Enabled(name), name);
+        QVERIFY(Control<QLineEdit>("ebOldRom")->isReadOnly());
+        QVERIFY(Control<QLineEdit>("ebNewRom")->isReadOnly());
+        QVERIFY(Control<QComboBox>("CBLang")->isEditable());
+        QVERIFY(!Control<QComboBox>("CBPatch")->isEditable());
+        QVERIFY(Control<QRadioButton>("TntRadioGroup2Item0")->isChecked());
+        QCOMPARE(Control<QProgressBar>("ProgressBar1")->value(), 0);
+        QCOMPARE(Control<QProgressBar>("ProgressBar1")->maximum(), 100);
+        QCOMPARE(Control<QWidget>("btOldRomPath")->geometry(), QRect(256, 49, 25, 25));
+        QCOMPARE(Control<QWidget>("MemoLog")->geometry(), QRect(312, 272, 337, 201));
+        QCOMPARE(Control<QWidget>("TntGroupBox2")->geometry(), QRect(8, 40, 297, 433));
+        QVERIFY(Control<QPlainTextEdit>("MemoLog")->isReadOnly());
+
+        // English texts applied (the test runs in the C locale).
+        QCOMPARE(Control<QComboBox>("CBLang")->currentText(), QStringLiteral("English"));
+        QCOMPARE(Control<QLabel>("TntLabel0")->text(), EnglishText("Label0"));
+        QCOMPARE(Control<QGroupBox>("TntRadioGroup2")->title(), EnglishText("RadioGroup2"));
+        QCOMPARE(Control<QRadioButton>("TntRadioGroup2Item2")->text(),
+                 EnglishText("RadioGroup2BTN3"));
+        QCOMPARE(Control<QPushButton>("BTNInstallPatch")->text(), EnglishText("BTNInstallPatch"));
+        QCOMPARE(Control<QTextBrowser>("RichDesc")->toPlainText(),
+                 EnglishText("DescriptionDefault").replace("\r\n", "\n"));
+        QCOMPARE(window.State().ProgramFolder, Folder() + "/");
+
+        // Three texts: the message and an empty line, the drive, the free space.
+        const QStringList lines = Log().split('\n');
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[0], EnglishText("MessageDiskFreeSpace"));
+        QCOMPARE(lines[1], QString());
+        QVERIFY(lines[2].startsWith(EnglishText("CurrentDrive")));
+        QVERIFY(lines[2].endsWith('/'));
+        QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(EnglishText("FreeSpace")) +
+                                    "[0-9.E+-]+ GB$")
+                     .match(lines[3])
+                     .hasMatch(),
+                 qPrintable(lines[3]));
+        QVERIFY(!Log().contains('\r'));
+    }
+
+    void toolCheck_data() {
+        QTest::addColumn<QStringList>("tools");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("3dstool and makerom missing") << QStringList{"ctrtool"} << "Missing3dstool";
+        QTest::newRow("ctrtool missing") << QStringList{"3dstool", "makerom"} << "Missingctrtool";
+        QTest::newRow("makerom missing") << QStringList{"3dstool", "ctrtool"} << "Missingmakerom";
+        QTest::newRow("ctrtool is a folder")
+            << QStringList{"3dstool", "makerom"} << "Missingctrtool";
+    }
+    void toolCheck() {
+        QFETCH(QStringList, tools);
+        QFETCH(QString, key);
+        MakeProgramFolder(tools);
+        if (QString(QTest::currentDataTag()).contains("folder"))
+            QDir().mkpath(Folder() + "/tools/ctrtool");
+        QVERIFY(Open().StartupFailed());
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_messages[0].Kind, TMessageKind::Error);
+        QCOMPARE(m_messages[0].Text, EnglishText(key));
+    }
+
+    void missingLanguageEndsStartUp() {
+        MakeProgramFolder({"3dstool", "ctrtool", "makerom"}, false);
+        QDir().mkpath(Folder() + "/lang/English.lng"); // a folder does not count
+        QVERIFY(Open().StartupFailed());
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_messages[0].Kind, TMessageKind::LanguageMissing);
+        QCOMPARE(m_messages[0].Text,
+                 QStringLiteral("Отсутствуют языковые файлы.\r\nLanguage files are missing."));
+        QCOMPARE(Control<QComboBox>("CBLang")->count(), 0);
+    }
+
+    void languageListing() {
+        MakeProgramFolder({"3dstool", "ctrtool", "makerom"}, false);
+        QFile::copy(QVT_LANG_DIR "/English.lng", Folder() + "/lang/English.LNG");
+        QDir().mkpath(Folder() + "/lang/x.lng");
+        Touch(Folder() + "/lang/.hidden.lng", "A=B");
+        Touch(Folder() + "/lang/notes.txt", "A=B");
+        TForm1& window = Open();
+        QVERIFY(!window.StartupFailed());
+        auto* box = Control<QComboBox>("CBLang");
+        QCOMPARE(box->count(), 1);
+        QCOMPARE(box->itemText(0), QStringLiteral("English"));
+        QCOMPARE(window.State().LanguageTable.Lookup("BTNCancel"), EnglishText("BTNCancel"));
+    }
+
+    void languageChangeReloadsAndRebuildsThePatchList() {
+        MakeProgramFolder();
+        Touch(Folder() + "/patch/P/English.dsc", Dsc("English title", ""));
+        Touch(Folder() + "/patch/P/Русский.dsc", Dsc("Русское название", ""));
+        TForm1& window = Open();
+        ChooseSource(Image({}, "eur.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        QCOMPARE(PatchItems(), QStringList({EnglishText("None"), "English title"}));
+        Control<QComboBox>("CBPatch")->setCurrentIndex(1);
+        Control<QRadioButton>("TntRadioGroup2Item2")->setChecked(true);
+
+        Control<QComboBox>("CBLang")->setCurrentText(QStringLiteral("Русский"));
+        TLanguageTable russian;
+        russian.LoadFile(QVT_LANG_DIR "/Русский.lng");
+        QCOMPARE(PatchItems(), QStringList({russian.Lookup("None"), "Русское название"}));
+        QCOMPARE(Control<QComboBox>("CBPatch")->currentIndex(), 0);
+        QCOMPARE(Control<QPushButton>("BTNCancel")->text(), russian.Lookup("BTNCancel"));
+        QVERIFY(Control<QRadioButton>("TntRadioGroup2Item0")->isChecked());
+        QVERIFY(window.State().NoPatch);
+        QVERIFY(m_messages.isEmpty());
+
+        // Typing: every keystroke reloads; a name without a file shows the message once.
+        Control<QComboBox>("CBLang")->setEditText(QStringLiteral("Klingon"));
+        QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_messages[0].Kind, TMessageKind::LanguageMissing);
+        QVERIFY(window.State().LanguageTable.IsEmpty());
+        Control<QComboBox>("CBLang")->setEditText(QStringLiteral("../lang/English"));
+        QCOMPARE(m_messages.size(), 2);
+        Control<QComboBox>("CBLang")->setEditText(QStringLiteral("english"));
+        QCOMPARE(m_messages.size(), 2);
+        QCOMPARE(PatchItems().first(), EnglishText("None"));
+    }
+
+    void identification_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<uint>("region_code");
+        QTest::addColumn<QString>("log");
+        QTest::newRow("EUR CIA") << ".cia" << uint(sample::kEur)
+                                 << "Product Code: CTR-P-QVTE\nROM Region: EUR";
+        QTest::newRow("USA 3DS") << ".3ds" << uint(sample::kUsa)
+                                 << "ProductCode: CTR-P-QVTE\nROM Region: USA";
+        QTest::newRow("JAP CXI") << ".cxi" << uint(sample::kJap)
+                                 << "ProductCode: CTR-P-QVTE\nROM Region: JAP";
+    }
+    void identification() {
+        QFETCH(QString, kind);
+        QFETCH(uint, region_code);
+        QFETCH(QString, log);
+        MakeProgramFolder();
+        TForm1& window = Open();
+        sample::TImageSpec spec;
+        spec.Kind = kind;
+        spec.ProgramIdLow = region_code;
+        const QString path = Image(spec, "game" + kind);
+        ChooseSource(path);
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(Log(), log);
+        QCOMPARE(LastFileDialogFilter(),
+                 QStringLiteral("Decrypted CIA ROM (*.cia)|*.cia|Decrypted CXI ROM (*.cxi)|*.cxi|"
+                                "Decrypted 3DS ROM (*.3ds)|*.3ds"));
+        QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), path);
+        QCOMPARE(window.State().SourcePath, path);
+        QCOMPARE(window.State().SourceKind, kind);
+        QCOMPARE(window.State().SourceRegion, log.right(3));
+        QVERIFY(Enabled("ebNewRom"));
+        QVERIFY(Enabled("btNewRomPath"));
+        QVERIFY(!Enabled("CBPatch"));
+        QVERIFY(!Enabled("BTNInstallPatch"));
+    }
+
+    void identificationFailures() {
+        MakeProgramFolder();
+        TForm1& window = Open();
+        ChooseSource(Image({}, "good.cia"));
+        const std::int64_t info = window.State().InfoPosition;
+
+        // Encrypted: only the encrypted text and an empty line.
+        sample::TImageSpec encrypted;
+        encrypted.Kind = ".cxi";
+        encrypted.Encrypted = true;
+        ChooseSource(Image(encrypted, "enc.cxi"));
+        QCOMPARE(Log(), EnglishText("LogEncrypted") + "\n");
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(window.State().SourceKind, QStringLiteral(".cxi"));
+        QCOMPARE(window.State().InfoPosition, info);
+        QVERIFY(!Enabled("btNewRomPath"));
+
+        // Header size 0x2000: the CIA error, the kind stays.
+        sample::TImageSpec short_header;
+        short_header.CiaHeaderSize = 0x2000;
+        ChooseSource(Image(short_header, "bad.cia"));
+        QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorNOTCIAROM")});
+        QCOMPARE(m_messages[0].Kind, TMessageKind::Error);
+        QCOMPARE(window.State().SourceKind, QStringLiteral(".cxi"));
+        QCOMPARE(Log(), QString());
+
+        // Another title: the product code is logged, then the region error.
+        m_messages.clear();
+        sample::TImageSpec other;
+        other.ProgramIdLow = 0x00ABCD00;
+        other.ProductCode = "CTR-P-ZZZA";
+        ChooseSource(Image(other, "other.cia"));
+        QCOMPARE(Log(), QStringLiteral("Product Code: CTR-P-ZZZA"));
+        QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorWrongROM")});
+        QCOMPARE(window.State().SourceRegion, QStringLiteral("EUR"));
+
+        // A file that is not there: the path is shown, the log kept, the output step closed.
+        m_messages.clear();
+        ChooseSource(Image({}, "good.cia"));
+        QVERIFY(Enabled("btNewRomPath"));
+        ChooseSource(Folder() + "/images/vanished.cia");
+        QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorLoadingROM")});
+        QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), Folder() + "/images/vanished.cia");
+        QVERIFY(Log().endsWith("ROM Region: EUR"));
+        QVERIFY(!Enabled("btNewRomPath"));
+        m_messages.clear();
+        ChooseSource(Folder() + "/images");
+        QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorLoadingROM")});
+
+        // A cancelled open dialog changes nothing.
+        QueueFileDialogAnswer({false, {}, 1});
+        Control<QPushButton>("btOldRomPath")->click();
+        QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), Folder() + "/images");
+    }
+
+    void newSourceAfterCompleteSetup() {
+        MakeProgramFolder();
+        Touch(Folder() + "/patch/A/English.dsc", Dsc("A", "EUR"));
+        QDir().mkpath(Folder() + "/patch/A/voice");
+        TForm1& window = Open();
+        ChooseSource(Image({}, "one.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        Control<QComboBox>("CBPatch")->setCurrentIndex(1);
+        QVERIFY(Enabled("BTNInstallPatch"));
+        QVERIFY(Enabled("TntRadioGroup2"));
+
+        sample::TImageSpec cxi;
+        cxi.Kind = ".cxi";
+        ChooseSource(Image(cxi, "two.cxi"));
+        QCOMPARE(Control<QComboBox>("CBPatch")->count(), 0);
+        QVERIFY(!Enabled("CBPatch"));
+        QVERIFY(!Enabled("BTNInstallPatch"));
+        QVERIFY(!Enabled("BTNMusicChange"));
+        QVERIFY(!Enabled("TntRadioGroup2"));
+        QVERIFY(window.State().PatchList.isEmpty());
+        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/out.cia");
+        QCOMPARE(window.State().OutputPath, Folder() + "/out.cia");
+        QVERIFY(Enabled("btNewRomPath"));
+    }
+
+    void dragAndDrop() {
+        MakeProgramFolder();
+        TForm1& window = Open();
+        const QString path = Image({}, "dropped.cia");
+        const QString other = Image({}, "other.cia");
+        Drop({QUrl::fromLocalFile(path), QUrl::fromLocalFile(other)});
+        QVERIFY(window.State().SourcePath.isEmpty());
+        Drop({QUrl::fromLocalFile(Folder() + "/images")});
+        QVERIFY(window.State().SourcePath.isEmpty());
+        Drop({QUrl("https://example.org/x.cia")});
+        QVERIFY(window.State().SourcePath.isEmpty());
+        Drop({QUrl::fromLocalFile(path)});
+        QCOMPARE(window.State().SourcePath, path);
+        QCOMPARE(Log(), QStringLiteral("Product Code: CTR-P-QVTE\nROM Region: EUR"));
+        QVERIFY(Enabled("btNewRomPath"));
+        // While a run is active the source button is disabled and drops are refused.
+        Control<QPushButton>("btOldRomPath")->setEnabled(false);
+        Drop({QUrl::fromLocalFile(other)});
+        QCOMPARE(window.State().SourcePath, path);
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    void patchListByRegion() {
+        MakeProgramFolder();
+        Touch(Folder() + "/patch/A/English.dsc", Dsc("Patch A", "EUR"));
+        Touch(Folder() + "/patch/B/English.dsc", Dsc("Patch B", "USA"));
+        Touch(Folder() + "/patch/C/English.dsc", Dsc("Patch C", ""));
+        Touch(Folder() + "/patch/Root.dsc", Dsc("Root patch", ""));
+        TForm1& window = Open();
+        ChooseSource(Image({}, "eur.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        QCOMPARE(LastFileDialogFilter(), EnglishText("Console") + " (*.cia)|*.cia|" +
+                                             EnglishText("Emulator") + " (*.cxi)|*.cxi");
+        QCOMPARE(PatchItems(),
+                 QStringList({EnglishText("None"), "Patch A", "Patch C", "Root patch"}));
+        QCOMPARE(window.State().PatchList,
+                 QStringList({"", Folder() + "/patch/A/English.dsc",
+                              Folder() + "/patch/C/English.dsc", Folder() + "/patch/Root.dsc"}));
+        QCOMPARE(Control<QComboBox>("CBPatch")->currentIndex(), 0);
+        QVERIFY(Enabled("CBPatch"));
+        QVERIFY(Enabled("BTNInstallPatch"));
+        QVERIFY(Enabled("BTNMusicChange"));
+        QVERIFY(window.State().TrackList != nullptr);
+        QVERIFY(m_messages.isEmpty());
+    }
+
+    void outputChoice() {
+        MakeProgramFolder();
+        TForm1& window = Open();
+        sample::TImageSpec card;
+        card.Kind = ".3ds";
+        ChooseSource(Image(card, "card.3ds"));
+
+        // Cancelled before any output was chosen: nothing shown, no patch list.
+        QueueFileDialogAnswer({false, {}, 1});
+        Control<QPushButton>("btNewRomPath")->click();
+        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), QString());
+        QCOMPARE(Control<QComboBox>("CBPatch")->count(), 0);
+        QVERIFY(!Enabled("CBPatch"));
+        QCOMPARE(LastFileDialogFilter(), EnglishText("Console") + " (CFW) (*.cia)|*.cia|" +
+                                             EnglishText("Emulator") + " (*.cxi)|*.cxi|" +
+                                             EnglishText("Console") + " (Sky3DS) (*.3ds)|*.3ds|");
+
+        // A typed name without extension shows the kind; OutputPath stays as typed.
+        ChooseOutput(Folder() + "/patched", 1);
+        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/patched.cia");
+        QCOMPARE(window.State().OutputPath, Folder() + "/patched");
+        QCOMPARE(window.State().OutputKind, QStringLiteral(".cia"));
+        ChooseOutput(Folder() + "/flash", 3);
+        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/flash.3ds");
+        ChooseOutput(Folder() + "/emu.cxi", 2);
+        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/emu.cxi");
+        QCOMPARE(window.State().OutputKind, QStringLiteral(".cxi"));
+
+        // A later cancel keeps the output and still rebuilds the list.
+        QueueFileDialogAnswer({false, {}, 1});
+        Control<QPushButton>("btNewRomPath")->click();
+        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/emu.cxi");
+        QCOMPARE(PatchItems(), QStringList{EnglishText("None")});
+    }
+
+    void patchChoice() {
+        MakeProgramFolder();
+        Touch(Folder() + "/patch/Voiced/English.dsc",
+              Dsc("Voiced", "", "See <b>www.example.org</b> or mailto:team@example.org"));
+        QDir().mkpath(Folder() + "/patch/Voiced/VOICE");
+        Touch(Folder() + "/patch/Voiced/Patch.XDELTA", "x");
+        Touch(Folder() + "/patch/Plain/English.dsc", Dsc("Plain", ""));
+        TForm1& window = Open();
+        ChooseSource(Image({}, "eur.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        QCOMPARE(PatchItems(), QStringList({EnglishText("None"), "Plain", "Voiced"}));
+        QVERIFY(window.State().NoPatch);
+        QVERIFY(window.State().NoVoiceChoice);
+        QVERIFY(window.State().NoXdelta);
+
+        auto* patch = Control<QComboBox>("CBPatch");
+        patch->setCurrentIndex(2);
+        QVERIFY(!window.State().NoPatch);
+        QVERIFY(!window.State().NoVoiceChoice);
+        QVERIFY(!window.State().NoXdelta);
+        QVERIFY(Enabled("TntRadioGroup2"));
+        QVERIFY(Enabled("BTNInstallPatch"));
+        QCOMPARE(window.State().OriginalPackDatMD5, QStringLiteral("0123"));
+        QCOMPARE(window.State().OriginalPackIncMD5, QStringLiteral("4567"));
+        auto* desc = Control<QTextBrowser>("RichDesc");
+        QCOMPARE(desc->toPlainText(),
+                 QStringLiteral("See <b>www.example.org</b> or mailto:team@example.org"));
+        emit desc->anchorClicked(QUrl("http://www.example.org"));
+        emit desc->anchorClicked(QUrl("file:///etc/passwd"));
+        QCOMPARE(m_opened, QList<QUrl>{QUrl("http://www.example.org")});
+        QVERIFY(desc->toHtml().contains("href=\"mailto:team@example.org\""));
+
+        Control<QRadioButton>("TntRadioGroup2Item1")->setChecked(true);
+        patch->setCurrentIndex(1);
+        QVERIFY(!Enabled("TntRadioGroup2"));
+        QVERIFY(window.State().NoVoiceChoice);
+        QVERIFY(window.State().NoXdelta);
+        QVERIFY(Control<QRadioButton>("TntRadioGroup2Item1")->isChecked());
+
+        patch->setCurrentIndex(2);
+        patch->setCurrentIndex(0); // "None" disables the voice choice after a voiced patch
+        QVERIFY(!Enabled("TntRadioGroup2"));
+        QVERIFY(window.State().NoVoiceChoice);
+        QVERIFY(window.State().NoPatch);
+        QCOMPARE(window.State().OriginalPackDatMD5, QStringLiteral("0123"));
+        QCOMPARE(desc->toPlainText(), EnglishText("DescriptionDefault").replace("\r\n", "\n"));
+
+        // A description that vanished after the scan: the dialog, and nothing changes.
+        patch->setCurrentIndex(2);
+        QFile::remove(Folder() + "/patch/Plain/English.dsc");
+        patch->setCurrentIndex(1);
+        QCOMPARE(MessageTexts(), QStringList{EnglishText("LoadDescError")});
+        QVERIFY(Enabled("TntRadioGroup2"));
+        QVERIFY(!window.State().NoPatch);
+        QVERIFY(desc->toPlainText().startsWith("See"));
+    }
+
+    void trackListProblemsDisableTheMusicButton() {
+        MakeProgramFolder();
+        Touch(Folder() + "/patch/Bad/English.dsc", Dsc("Bad list", ""));
+        Touch(Folder() + "/patch/Bad/Tracklist.tls", "\xEF\xBB\xBFTrackCount:nonsense");
+        TForm1& window = Open();
+        ChooseSource(Image({}, "eur.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        QVERIFY(Enabled("BTNMusicChange"));
+        Control<QComboBox>("CBPatch")->setCurrentIndex(1);
+        QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorTrackListFormat")});
+        QVERIFY(!Enabled("BTNMusicChange"));
+        QVERIFY(Enabled("BTNInstallPatch"));
+
+        // The image no longer holds "INFO" where identification found it.
+        m_messages.clear();
+        QFile image(window.State().SourcePath);
+        QVERIFY(image.open(QIODevice::ReadWrite));
+        image.seek(window.State().InfoPosition);
+        image.write("XXXX");
+        image.close();
+        Control<QComboBox>("CBPatch")->setCurrentIndex(0);
+        QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorReadingTracks")});
+        QVERIFY(!Enabled("BTNMusicChange"));
+    }
+
+    void musicButtonOpensTheMusicWindow() {
+        MakeProgramFolder();
+        TForm1& window = Open();
+        ChooseSource(Image({}, "eur.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        QVERIFY(Enabled("BTNMusicChange"));
+        QString shown;
+        QTimer::singleShot(0, this, [&shown] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                shown = dialog->objectName() + "|" + dialog->windowTitle();
+                dialog->close();
+            }
+        });
+        Control<QPushButton>("BTNMusicChange")->click();
+        QCOMPARE(shown, "TForm2|" + EnglishText("Form2Caption"));
+        QVERIFY(window.State().TrackList != nullptr);
+    }
+
+    void musicWindowContext() {
+        MakeProgramFolder();
+        TForm1& window = Open();
+        const auto context = window.MusicWindowContext();
+        QCOMPARE(context.LanguageTable, &window.State().LanguageTable);
+        QCOMPARE(context.ProgramFolder, Folder() + "/");
+        QCOMPARE(context.LanguageName, QStringLiteral("English"));
+    }
+
+    void logEntriesBreakAtEachLineBreak() {
+        MakeProgramFolder();
+        TForm1& window = Open();
+        Control<QPlainTextEdit>("MemoLog")->clear();
+        window.AddLogEntry("\r\nStarted\r\n");
+        window.AddLogEntry("one\rtwo\nthree");
+        QCOMPARE(Log(), QStringLiteral("\nStarted\n\none\ntwo\nthree"));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
