@@ -285,7 +285,7 @@ QString TInstallWorker::PatchFolder() {
     if (!m_patch_folder_known) {
         const int index = m_host->SelectedPatch();
         if (index > 0 && index < m_job.PatchList->size() && !m_job.PatchList->at(index).isEmpty())
-            m_patch_folder = WithTrailingSeparator(DescriptionFolderOf(m_job.PatchList->at(index)));
+            m_patch_folder = WithTrailingSeparator(PatchFolderOf(m_job.PatchList->at(index)));
         m_patch_folder_known = true;
     }
     return m_patch_folder;
