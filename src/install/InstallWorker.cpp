@@ -170,15 +170,15 @@ void TInstallWorker::Execute() {
 }
 
 void TInstallWorker::RunPipeline() {
-    // Stage 1: start.
+    // Start: the progress bar and the language box.
     m_host->SetProgressDoubleBuffered();
     m_host->SetProgress(0);
     m_host->DisableLanguageChoice();
 
-    FreshTempFolder(); // stage 2
-    RunSourceStages(); // stage 3
+    FreshTempFolder();
+    RunSourceStages(); // the image taken apart into exefs.bin and romfs.bin
 
-    // Stage 4: the RomFS tree.
+    // The RomFS tree.
     ToolStage("UnpackingRomFS", TTool::Tool3ds,
               {QStringLiteral("-xtf"), QStringLiteral("romfs"),
                QStringLiteral("tools/temp/romfs.bin"), QStringLiteral("--romfs-dir"),
@@ -186,7 +186,7 @@ void TInstallWorker::RunPipeline() {
               "ErrorUnpackingRomFS", false, true);
     Progress(30);
 
-    // Stage 5: the CXI's headers.
+    // The CXI's headers.
     ToolStage("ExtractingCXIHeaders", TTool::Tool3ds,
               {QStringLiteral("-xvtf"), QStringLiteral("cxi"), SourceCxiArgument(),
                QStringLiteral("--header"), QStringLiteral("tools/temp/headers/ncchheader.bin"),
@@ -195,7 +195,7 @@ void TInstallWorker::RunPipeline() {
               "ErrorExtractingCXIHeaders");
     Progress(35);
 
-    // Stage 6: the ExeFS files and header.
+    // The ExeFS files and header.
     ToolStage("ExtractingExeFSHeaders", TTool::Tool3ds,
               {QStringLiteral("-xutf"), QStringLiteral("exefs"),
                QStringLiteral("tools/temp/exefs.bin"), QStringLiteral("--exefs-dir"),
@@ -204,16 +204,16 @@ void TInstallWorker::RunPipeline() {
               "ErrorExtractingExeFSHeaders");
     Progress(40);
 
-    DeleteIntermediates(); // stage 7
+    DeleteIntermediates();
     Progress(45);
 
     if (!m_job.NoXdelta)
-        PatchDataArchive(); // stage 8
+        PatchDataArchive(); // digests, then the difference for pack.dat
     if (!m_job.NoPatch)
-        CopyReplacementFolders(); // stage 9
-    ApplySoundArchive();          // stage 10
+        CopyReplacementFolders(); // the patch's exefs and romfs files
+    ApplySoundArchive();          // voices and music
     Progress(80);
-    RebuildImage(); // stages 11 to 15
+    RebuildImage(); // ExeFS, RomFS, CXI, then the CIA or 3DS image
 }
 
 void TInstallWorker::FreshTempFolder() {
@@ -359,7 +359,8 @@ void TInstallWorker::CopyReplacementFolders() {
             continue;
         // The copy puts the folder itself into tools/temp; a patch's "ROMFS" must merge into
         // the unpacked "romfs", which CopyFolder finds by name without regard to case. The
-        // unpacked folder exists after stages 4 and 6; create it should a tool have left none.
+        // unpacked folder exists after the unpacking stages; create it should a tool have left
+        // none.
         QDir().mkpath(temp + QLatin1Char('/') + name);
         if (!CopyFolder(source, temp)) {
             LogSeparated(Text(folder.ErrorKey));

@@ -51,11 +51,12 @@ protected:
     enum class TTool { Ctrtool, Tool3ds, Makerom, Xdelta };
 
     /// The stages that take the source image apart into tools/temp/exefs.bin and romfs.bin
-    /// with their progress values (stage 3).
+    /// with their progress values.
     virtual void RunSourceStages() = 0;
     /// The CXI the header stage reads, as its tool argument (relative or the source path).
     virtual QString SourceCxiArgument() const = 0;
-    /// The CXI intermediate deleted in stage 7, relative to the program folder; empty for none.
+    /// The CXI intermediate deleted after the header stages, relative to the program folder; empty
+    /// for none.
     virtual QString SourceCxiIntermediate() const = 0;
     /// True when a final ".3ds" is taken off the output path too.
     virtual bool StripsThreeDsSuffix() const { return false; }
@@ -84,7 +85,7 @@ private:
     void CheckDiskSpace();
     void DeleteIntermediates();
     void PatchDataArchive();
-    /// Stage 8 digest test of one file; `pack_dat` chooses the keys and entry forms.
+    /// The digest test of pack.dat or pack.inc; `pack_dat` chooses the keys and entry forms.
     void CheckDigest(const QString& expected, const QString& relative_path, bool pack_dat);
     void CopyReplacementFolders();
     void ApplySoundArchive();
