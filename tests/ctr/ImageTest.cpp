@@ -68,7 +68,8 @@ TEST_F(Images, CodeFlagFollowsTheStoredCode) {
     exheader[0x0D] |= 1;
     WriteBytes(m_dir / "exheader.bin", exheader);
     ctr::BuildExeFs(m_dir / "exefsheader.bin", m_dir / "exefs", m_dir / "raw_exefs.bin", false);
-    ctr::TNcchParts parts{m_dir / "ncchheader.bin", m_dir / "exheader.bin", {}, {}, m_dir / "raw_exefs.bin", m_dir / "romfs.bin"};
+    // A logo path whose file the extraction never wrote (source without logo): no logo region.
+    ctr::TNcchParts parts{m_dir / "ncchheader.bin", m_dir / "exheader.bin", m_dir / "absent_logo.bin", {}, m_dir / "raw_exefs.bin", m_dir / "romfs.bin"};
     ctr::BuildCxi(parts, m_dir / "raw.cxi");
     const auto cxi = ReadBytes(m_dir / "raw.cxi");
     EXPECT_EQ(cxi[0x200 + 0x0D] & 1, 0);
