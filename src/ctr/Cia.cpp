@@ -332,7 +332,7 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
     out.Commit();
 }
 
-std::string VerifyCia(TInFile& file) {
+std::string VerifyCia(TInFile& file, TProgress* progress) {
     try {
         const TCiaLayout layout = ReadCia(file);
         const std::vector<std::uint8_t> tmd = file.ReadVector(layout.TmdOffset, layout.TmdSize, "TMD");
@@ -355,13 +355,13 @@ std::string VerifyCia(TInFile& file) {
         for (const TCiaContent& content : layout.Contents) {
             if (!content.Present)
                 continue;
-            if (!HashEquals(HashRange(file, content.Offset, content.Size), content.Hash.data()))
+            if (!HashEquals(HashRange(file, content.Offset, content.Size, progress), content.Hash.data()))
                 return "CIA content " + std::to_string(content.Index) + " does not match its TMD hash";
         }
         const TCiaContent& first = layout.Contents.front();
         if (!first.Present)
             return "the CIA lacks content 0";
-        return VerifyNcch(file, first.Offset, first.Size);
+        return VerifyNcch(file, first.Offset, first.Size, true, progress);
     } catch (const TCtrError& error) {
         return error.what();
     }

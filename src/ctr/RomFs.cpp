@@ -638,7 +638,7 @@ std::optional<TRomFsFileLocation> TRomFsReader::Find(const std::string& path) {
                               entry.DataSize};
 }
 
-std::string TRomFsReader::VerifyHashes() {
+std::string TRomFsReader::VerifyHashes(TProgress* progress) {
     if (m_level_size[1] > MaxHashLevelSize)
         return "RomFS hash level 2 is too large";
     auto read_level = [&](int level) {
@@ -678,6 +678,8 @@ std::string TRomFsReader::VerifyHashes() {
                 return "RomFS level 3 block " + std::to_string(block + i) + " does not match its hash";
         }
         block += count;
+        if (progress)
+            progress->Advance(count * RomFsBlockSize);
     }
     return {};
 }

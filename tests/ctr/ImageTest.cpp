@@ -174,6 +174,19 @@ TEST_F(Images, VerificationNamesTheBrokenPart) {
     WriteBytes(m_dir / "bad.cia", cia);
     EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cia", ctr::TImageKind::Cia).find("info records"), std::string::npos);
     EXPECT_NE(ctr::VerifyImage(m_dir / "missing.cia", ctr::TImageKind::Cia), "");
+
+    // Progress rises to its total; a false answer cancels.
+    std::uint64_t last = 0, total = 0;
+    EXPECT_EQ(ctr::VerifyImage(m_dir / "a.cia", ctr::TImageKind::Cia, [&](std::uint64_t done, std::uint64_t all) {
+                  EXPECT_GE(done, last);
+                  last = done;
+                  total = all;
+                  return true;
+              }), "");
+    EXPECT_GT(last, total / 2);
+    EXPECT_LE(last, total);
+    EXPECT_EQ(ctr::VerifyImage(m_cxi, ctr::TImageKind::Cxi, [](std::uint64_t, std::uint64_t) { return false; }),
+              "the check was cancelled");
 }
 
 TEST_F(Images, FindsRomFsFilesInEveryKind) {
