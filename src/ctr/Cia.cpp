@@ -270,6 +270,10 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
         out.Write(meta);
     }
     const std::uint64_t end = out.Position();
+    const std::uint64_t planned_end = meta.empty() ? content_offset + content_size
+                                                   : AlignUp(content_offset + content_size, SectionAlignment) + meta.size();
+    if (end != planned_end)
+        throw TCtrError("internal error: the CIA size differs from its plan");
 
     // What real makerom draws at random is derived from the content here.
     const std::string seed(reinterpret_cast<const char*>(content_hash.data()), content_hash.size());

@@ -243,3 +243,25 @@ TEST_F(Images, RandomHeaderDamageIsHandled) {
 }
 
 } // namespace
+
+namespace {
+
+// The RomFS goes on a 0x1000 boundary only when the input header's layout used multiples
+// of 8 media units; otherwise it follows the ExeFS at the next unit.
+TEST_F(Images, RomFsAlignmentFollowsTheInputHeader) {
+    auto header = ReadBytes(m_dir / "ncchheader.bin");
+    ctr::PutLE<std::uint32_t>(&header[0x104], 0x401);
+    WriteBytes(m_dir / "odd_header.bin", header);
+    ctr::TNcchParts parts{m_dir / "odd_header.bin", m_dir / "exheader.bin", m_dir / "logo.bin", {}, m_dir / "exefs.bin", m_dir / "romfs.bin"};
+    ctr::BuildCxi(parts, m_dir / "odd.cxi");
+    const auto cxi = ReadBytes(m_dir / "odd.cxi");
+    EXPECT_EQ(U32(cxi, 0x1B0), U32(cxi, 0x1A0) + U32(cxi, 0x1A4));
+    EXPECT_NE(U32(cxi, 0x1B0) % 8, 0u); // this ExeFS does not end on a 0x1000 boundary
+    EXPECT_EQ(cxi.size(), U32(cxi, 0x104) * 0x200ull);
+    EXPECT_EQ(ctr::VerifyImage(m_dir / "odd.cxi", ctr::TImageKind::Cxi), "");
+    const auto even = ReadBytes(m_cxi);
+    EXPECT_EQ(U32(even, 0x1B0) % 8, 0u);
+    EXPECT_EQ(U32(even, 0x104) % 8, 0u);
+}
+
+} // namespace
