@@ -270,6 +270,10 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
         out.Write(meta);
     }
     const std::uint64_t end = out.Position();
+    const std::uint64_t planned_end = meta.empty() ? content_offset + content_size
+                                                   : AlignUp(content_offset + content_size, SectionAlignment) + meta.size();
+    if (end != planned_end)
+        throw TCtrError("internal error: the CIA size differs from its plan");
 
     // What real makerom draws at random is derived from the content here.
     const std::string seed(reinterpret_cast<const char*>(content_hash.data()), content_hash.size());
@@ -332,7 +336,7 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
     out.Commit();
 }
 
-std::string VerifyCia(TInFile& file) {
+std::string VerifyCia(TInFile& file, TProgress* progress) {
     try {
         const TCiaLayout layout = ReadCia(file);
         const std::vector<std::uint8_t> tmd = file.ReadVector(layout.TmdOffset, layout.TmdSize, "TMD");
@@ -355,13 +359,13 @@ std::string VerifyCia(TInFile& file) {
         for (const TCiaContent& content : layout.Contents) {
             if (!content.Present)
                 continue;
-            if (!HashEquals(HashRange(file, content.Offset, content.Size), content.Hash.data()))
+            if (!HashEquals(HashRange(file, content.Offset, content.Size, progress), content.Hash.data()))
                 return "CIA content " + std::to_string(content.Index) + " does not match its TMD hash";
         }
         const TCiaContent& first = layout.Contents.front();
         if (!first.Present)
             return "the CIA lacks content 0";
-        return VerifyNcch(file, first.Offset, first.Size);
+        return VerifyNcch(file, first.Offset, first.Size, true, progress);
     } catch (const TCtrError& error) {
         return error.what();
     }

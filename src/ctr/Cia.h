@@ -39,6 +39,6 @@ void ExtractCiaContents(const std::filesystem::path& cia, const std::filesystem:
 void BuildCia(const std::filesystem::path& cxi, const std::filesystem::path& output,
               std::uint16_t content_index = 0, std::uint32_t content_id = 0);
 /// Empty text when TMD hashes and every present content (NCCH hashes included) match.
-std::string VerifyCia(TInFile& file);
+std::string VerifyCia(TInFile& file, TProgress* progress = nullptr);
 
 } // namespace ctr

@@ -134,13 +134,14 @@ void BuildExeFs(const fs::path& header_file, const fs::path& folder, const fs::p
     out.Commit();
 }
 
-std::string VerifyExeFs(TInFile& file, std::uint64_t base, std::uint64_t region_size) {
+std::string VerifyExeFs(TInFile& file, std::uint64_t base, std::uint64_t region_size,
+                        TProgress* progress) {
     const TExeFsHeader header = ReadExeFsHeader(file, base, region_size);
     for (int i = 0; i < ExeFsEntryCount; ++i) {
         const TExeFsEntry& entry = header.Entries[static_cast<std::size_t>(i)];
         if (entry.Name.empty())
             continue;
-        if (HashRange(file, base + ExeFsHeaderSize + entry.Offset, entry.Size) != entry.Hash)
+        if (HashRange(file, base + ExeFsHeaderSize + entry.Offset, entry.Size, progress) != entry.Hash)
             return "ExeFS file '" + entry.Name + "' does not match its hash";
     }
     return {};

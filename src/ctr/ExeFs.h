@@ -43,6 +43,7 @@ void ExtractExeFs(const std::filesystem::path& exefs, const std::filesystem::pat
 void BuildExeFs(const std::filesystem::path& header_file, const std::filesystem::path& folder,
                 const std::filesystem::path& output, bool compress_code);
 /// Empty text when every file hash matches, else what failed.
-std::string VerifyExeFs(TInFile& file, std::uint64_t base, std::uint64_t region_size);
+std::string VerifyExeFs(TInFile& file, std::uint64_t base, std::uint64_t region_size,
+                        TProgress* progress = nullptr);
 
 } // namespace ctr

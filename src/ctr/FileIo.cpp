@@ -155,7 +155,14 @@ void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile
     }
 }
 
-TSha256Digest HashRange(TInFile& in, std::uint64_t offset, std::uint64_t length) {
+void TProgress::Advance(std::uint64_t bytes) {
+    Done += bytes;
+    if (Callback && !Callback(std::min(Done, Total), Total))
+        throw TCtrError("the check was cancelled");
+}
+
+TSha256Digest HashRange(TInFile& in, std::uint64_t offset, std::uint64_t length,
+                        TProgress* progress) {
     if (!in.Contains(offset, length))
         throw TCtrError(PathText(in.Path()) + " is too short: a region lies outside the file");
     TSha256 hash;
@@ -167,6 +174,8 @@ TSha256Digest HashRange(TInFile& in, std::uint64_t offset, std::uint64_t length)
         hash.Update(chunk);
         offset += part;
         length -= part;
+        if (progress)
+            progress->Advance(part);
     }
     return hash.Final();
 }

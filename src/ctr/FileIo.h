@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <span>
 #include <stdexcept>
@@ -108,8 +109,18 @@ private:
 /// them to `hash` when given.
 void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
                TSha256* hash = nullptr);
+/// Progress of a long check: bytes hashed so far against an estimated total. The callback
+/// returns false to stop the check, which then fails with "the check was cancelled".
+struct TProgress {
+    std::function<bool(std::uint64_t done, std::uint64_t total)> Callback;
+    std::uint64_t Done = 0;
+    std::uint64_t Total = 0;
+    void Advance(std::uint64_t bytes);
+};
+
 /// Hashes `length` bytes of `in` from `offset`.
-TSha256Digest HashRange(TInFile& in, std::uint64_t offset, std::uint64_t length);
+TSha256Digest HashRange(TInFile& in, std::uint64_t offset, std::uint64_t length,
+                        TProgress* progress = nullptr);
 /// Reads a whole small file (at most `limit` bytes).
 std::vector<std::uint8_t> ReadSmallFile(const std::filesystem::path& path, std::uint64_t limit,
                                         const char* what);

@@ -259,7 +259,8 @@ void BuildCxi(const TNcchParts& parts, const fs::path& output) {
     out.Commit();
 }
 
-std::string VerifyNcch(TInFile& file, std::uint64_t base, std::uint64_t available, bool deep) {
+std::string VerifyNcch(TInFile& file, std::uint64_t base, std::uint64_t available, bool deep,
+                       TProgress* progress) {
     try {
         const TNcchHeader header = ReadNcchHeader(file, base, available);
         if (!header.NoCrypto())
@@ -269,19 +270,19 @@ std::string VerifyNcch(TInFile& file, std::uint64_t base, std::uint64_t availabl
             !HashEquals(HashRange(file, base + NcchHeaderSize, ExheaderSize), raw + OffExheaderHash))
             return "the NCCH extended header does not match its hash";
         if (header.Logo.Size != 0 &&
-            !HashEquals(HashRange(file, base + header.Logo.Offset, header.Logo.Size), raw + OffLogoHash))
+            !HashEquals(HashRange(file, base + header.Logo.Offset, header.Logo.Size, progress), raw + OffLogoHash))
             return "the NCCH logo does not match its hash";
         if (header.ExeFs.Size != 0) {
             if (!HashEquals(HashRange(file, base + header.ExeFs.Offset, header.ExeFs.HashSize), raw + OffExeFsHash))
                 return "the ExeFS header does not match its hash";
-            if (std::string failure = VerifyExeFs(file, base + header.ExeFs.Offset, header.ExeFs.Size); !failure.empty())
+            if (std::string failure = VerifyExeFs(file, base + header.ExeFs.Offset, header.ExeFs.Size, progress); !failure.empty())
                 return failure;
         }
         if (header.RomFs.Size != 0) {
             if (!HashEquals(HashRange(file, base + header.RomFs.Offset, header.RomFs.HashSize), raw + OffRomFsHash))
                 return "the RomFS header does not match its hash";
             TRomFsReader romfs(file, base + header.RomFs.Offset, header.RomFs.Size);
-            if (std::string failure = deep ? romfs.VerifyHashes() : std::string(); !failure.empty())
+            if (std::string failure = deep ? romfs.VerifyHashes(progress) : std::string(); !failure.empty())
                 return failure;
         }
         return {};

@@ -55,6 +55,7 @@ void BuildCxi(const TNcchParts& parts, const std::filesystem::path& output);
 
 /// Empty text when every hash of the NCCH at `base` matches, else what failed. Without
 /// `deep`, the RomFS hash tree below its superblock is not read (the other checks are cheap).
-std::string VerifyNcch(TInFile& file, std::uint64_t base, std::uint64_t available, bool deep = true);
+std::string VerifyNcch(TInFile& file, std::uint64_t base, std::uint64_t available, bool deep = true,
+                       TProgress* progress = nullptr);
 
 } // namespace ctr

@@ -122,6 +122,8 @@ void BuildNcsd(const fs::path& header_file, const fs::path& cxi, const fs::path&
     out.WriteFill(0, partition_size - ncch.ContentSize);
     if (pad)
         out.WriteFill(0xFF, image_size - data_end);
+    if (out.Position() != (pad ? image_size : data_end))
+        throw TCtrError("internal error: the card image size differs from its plan");
     out.Commit();
 }
 

@@ -303,18 +303,16 @@ std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
     PutLE<std::uint32_t>(&meta[0x20], static_cast<std::uint32_t>(file_table_size));
     PutLE<std::uint32_t>(&meta[0x24], static_cast<std::uint32_t>(data_offset));
 
+    std::vector<std::uint32_t> siblings(scan.size(), NoEntry);
+    for (const TScanDirectory& directory : scan)
+        for (std::size_t i = 0; i + 1 < directory.Children.size(); ++i)
+            siblings[directory.Children[i]] = scan[directory.Children[i + 1]].Offset;
     std::vector<std::uint32_t> directory_heads(directory_buckets, NoEntry);
     for (std::size_t index : directory_order) {
         const TScanDirectory& directory = scan[index];
         std::uint8_t* entry = &meta[directory_table_offset + directory.Offset];
         const std::uint32_t parent = index == 0 ? 0 : scan[directory.ParentIndex].Offset;
-        std::uint32_t sibling = NoEntry;
-        if (index != 0) {
-            const auto& siblings = scan[directory.ParentIndex].Children;
-            const auto it = std::find(siblings.begin(), siblings.end(), index);
-            if (it + 1 != siblings.end())
-                sibling = scan[*(it + 1)].Offset;
-        }
+        const std::uint32_t sibling = siblings[index];
         const std::uint32_t bucket = RomFsNameHash(parent, directory.Name) % directory_buckets;
         PutLE<std::uint32_t>(entry + 0x00, parent);
         PutLE<std::uint32_t>(entry + 0x04, sibling);
@@ -638,7 +636,7 @@ std::optional<TRomFsFileLocation> TRomFsReader::Find(const std::string& path) {
                               entry.DataSize};
 }
 
-std::string TRomFsReader::VerifyHashes() {
+std::string TRomFsReader::VerifyHashes(TProgress* progress) {
     if (m_level_size[1] > MaxHashLevelSize)
         return "RomFS hash level 2 is too large";
     auto read_level = [&](int level) {
@@ -678,6 +676,8 @@ std::string TRomFsReader::VerifyHashes() {
                 return "RomFS level 3 block " + std::to_string(block + i) + " does not match its hash";
         }
         block += count;
+        if (progress)
+            progress->Advance(count * RomFsBlockSize);
     }
     return {};
 }

@@ -43,7 +43,7 @@ public:
     std::optional<TRomFsFileLocation> Find(const std::string& path);
     /// Checks master hash, levels 1 and 2 and every level-3 block; empty text when all
     /// match, else what failed.
-    std::string VerifyHashes();
+    std::string VerifyHashes(TProgress* progress = nullptr);
     std::uint64_t MasterHashSize() const { return m_master_size; }
 
     struct TEntry {

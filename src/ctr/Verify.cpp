@@ -48,13 +48,18 @@ std::optional<TImageKind> ImageKindFromText(std::string text) {
     return std::nullopt;
 }
 
-std::string VerifyImage(const std::filesystem::path& image, TImageKind kind) {
+std::string VerifyImage(const std::filesystem::path& image, TImageKind kind,
+                        const std::function<bool(std::uint64_t done, std::uint64_t total)>& progress) {
     try {
         TInFile file(image);
+        TProgress state{progress, 0, file.Size()};
         if (kind == TImageKind::Cia)
-            return VerifyCia(file);
+            state.Total = 2 * file.Size();
+        TProgress* sink = progress ? &state : nullptr;
+        if (kind == TImageKind::Cia)
+            return VerifyCia(file, sink);
         const auto [base, size] = LocateNcch(file, kind);
-        return VerifyNcch(file, base, size);
+        return VerifyNcch(file, base, size, true, sink);
     } catch (const TCtrError& error) {
         return error.what();
     }

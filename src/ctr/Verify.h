@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -18,7 +19,10 @@ std::optional<TImageKind> ImageKindFromText(std::string text);
 /// superblocks, ExeFS files, all RomFS IVFC levels; for a CIA also the TMD info record and
 /// content hashes). Signatures are not checked. Returns an empty text on success, else a
 /// short English description of what failed.
-std::string VerifyImage(const std::filesystem::path& image, TImageKind kind);
+/// `progress` (optional) is called as the check advances with bytes checked and an estimated
+/// total (the file size, twice the content for a CIA); returning false cancels the check.
+std::string VerifyImage(const std::filesystem::path& image, TImageKind kind,
+                        const std::function<bool(std::uint64_t done, std::uint64_t total)>& progress = {});
 
 /// Location of a RomFS file inside the image file: absolute offset and size.
 struct TImageFileLocation {

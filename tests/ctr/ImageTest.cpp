@@ -68,7 +68,8 @@ TEST_F(Images, CodeFlagFollowsTheStoredCode) {
     exheader[0x0D] |= 1;
     WriteBytes(m_dir / "exheader.bin", exheader);
     ctr::BuildExeFs(m_dir / "exefsheader.bin", m_dir / "exefs", m_dir / "raw_exefs.bin", false);
-    ctr::TNcchParts parts{m_dir / "ncchheader.bin", m_dir / "exheader.bin", {}, {}, m_dir / "raw_exefs.bin", m_dir / "romfs.bin"};
+    // A logo path whose file the extraction never wrote (source without logo): no logo region.
+    ctr::TNcchParts parts{m_dir / "ncchheader.bin", m_dir / "exheader.bin", m_dir / "absent_logo.bin", {}, m_dir / "raw_exefs.bin", m_dir / "romfs.bin"};
     ctr::BuildCxi(parts, m_dir / "raw.cxi");
     const auto cxi = ReadBytes(m_dir / "raw.cxi");
     EXPECT_EQ(cxi[0x200 + 0x0D] & 1, 0);
@@ -173,6 +174,19 @@ TEST_F(Images, VerificationNamesTheBrokenPart) {
     WriteBytes(m_dir / "bad.cia", cia);
     EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cia", ctr::TImageKind::Cia).find("info records"), std::string::npos);
     EXPECT_NE(ctr::VerifyImage(m_dir / "missing.cia", ctr::TImageKind::Cia), "");
+
+    // Progress rises to its total; a false answer cancels.
+    std::uint64_t last = 0, total = 0;
+    EXPECT_EQ(ctr::VerifyImage(m_dir / "a.cia", ctr::TImageKind::Cia, [&](std::uint64_t done, std::uint64_t all) {
+                  EXPECT_GE(done, last);
+                  last = done;
+                  total = all;
+                  return true;
+              }), "");
+    EXPECT_GT(last, total / 2);
+    EXPECT_LE(last, total);
+    EXPECT_EQ(ctr::VerifyImage(m_cxi, ctr::TImageKind::Cxi, [](std::uint64_t, std::uint64_t) { return false; }),
+              "the check was cancelled");
 }
 
 TEST_F(Images, FindsRomFsFilesInEveryKind) {
@@ -226,6 +240,28 @@ TEST_F(Images, RandomHeaderDamageIsHandled) {
             }
         }
     }
+}
+
+} // namespace
+
+namespace {
+
+// The RomFS goes on a 0x1000 boundary only when the input header's layout used multiples
+// of 8 media units; otherwise it follows the ExeFS at the next unit.
+TEST_F(Images, RomFsAlignmentFollowsTheInputHeader) {
+    auto header = ReadBytes(m_dir / "ncchheader.bin");
+    ctr::PutLE<std::uint32_t>(&header[0x104], 0x401);
+    WriteBytes(m_dir / "odd_header.bin", header);
+    ctr::TNcchParts parts{m_dir / "odd_header.bin", m_dir / "exheader.bin", m_dir / "logo.bin", {}, m_dir / "exefs.bin", m_dir / "romfs.bin"};
+    ctr::BuildCxi(parts, m_dir / "odd.cxi");
+    const auto cxi = ReadBytes(m_dir / "odd.cxi");
+    EXPECT_EQ(U32(cxi, 0x1B0), U32(cxi, 0x1A0) + U32(cxi, 0x1A4));
+    EXPECT_NE(U32(cxi, 0x1B0) % 8, 0u); // this ExeFS does not end on a 0x1000 boundary
+    EXPECT_EQ(cxi.size(), U32(cxi, 0x104) * 0x200ull);
+    EXPECT_EQ(ctr::VerifyImage(m_dir / "odd.cxi", ctr::TImageKind::Cxi), "");
+    const auto even = ReadBytes(m_cxi);
+    EXPECT_EQ(U32(even, 0x1B0) % 8, 0u);
+    EXPECT_EQ(U32(even, 0x104) % 8, 0u);
 }
 
 } // namespace
