@@ -92,11 +92,11 @@ int main(int argc, char** argv) {
     const QString folder = work + QStringLiteral("/pieces");
 
     {
-        synth::TSpec spec;
-        spec.Clips = synth::Clips(kClipCount, kClipLength);
-        const qsizetype without_strg = synth::Build(spec).Bytes.size() - spec.StrgLength;
-        spec.StrgLength = kArchiveSize - without_strg; // brings the archive to exactly 64 MiB
-        const QByteArray archive = synth::Build(spec).Bytes;
+        synth::TLayout layout;
+        layout.Clips = synth::Clips(kClipCount, kClipLength);
+        const qsizetype without_strg = synth::Build(layout).Bytes.size() - layout.StrgLength;
+        layout.StrgLength = kArchiveSize - without_strg; // brings the archive to exactly 64 MiB
+        const QByteArray archive = synth::Build(layout).Bytes;
         bcsar::WritePiece(archive_path, archive.constData(), archive.size());
     }
 

@@ -35,9 +35,9 @@ class BcsartoolTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
-        synth::TSpec spec;
-        spec.Clips = synth::Clips(3, 40);
-        m_archive = synth::Build(spec).Bytes;
+        synth::TLayout layout;
+        layout.Clips = synth::Clips(3, 40);
+        m_archive = synth::Build(layout).Bytes;
         QFile file(Path("sound.bcsar"));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(m_archive);

@@ -136,26 +136,26 @@ TEST_F(BcsarTest, RoundTripIsByteIdentical) {
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.Name);
-        synth::TSpec spec;
+        synth::TLayout layout;
         for (std::size_t i = 0; i < row.ClipLengths.size(); ++i)
-            spec.Clips.push_back(synth::Pattern(row.ClipLengths[i], static_cast<int>(i)));
-        spec.CwsdLength = row.CwsdLength;
-        const synth::TArchive archive = synth::Build(spec);
+            layout.Clips.push_back(synth::Pattern(row.ClipLengths[i], static_cast<int>(i)));
+        layout.CwsdLength = row.CwsdLength;
+        const synth::TArchive archive = synth::Build(layout);
         EXPECT_EQ(RoundTrip(archive.Bytes), archive.Bytes);
         const QString clips = Clips(m_dir.filePath(QStringLiteral("trip")));
         EXPECT_EQ(QDir(clips).entryList(QDir::Files).size(),
-                  static_cast<qsizetype>(spec.Clips.size()));
-        for (std::size_t i = 0; i < spec.Clips.size(); ++i)
-            EXPECT_EQ(ReadAll(clips + QString::asprintf("/%.3zu.bcwav", i)), spec.Clips[i]);
+                  static_cast<qsizetype>(layout.Clips.size()));
+        for (std::size_t i = 0; i < layout.Clips.size(); ++i)
+            EXPECT_EQ(ReadAll(clips + QString::asprintf("/%.3zu.bcwav", i)), layout.Clips[i]);
     }
 }
 
 TEST_F(BcsarTest, PiecesHoldExactlyTheirParts) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(2, 40);
-    spec.StrgLength = 0x200; // longer than INFO
-    spec.InfoLength = 0x44;
-    const synth::TArchive archive = synth::Build(spec);
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(2, 40);
+    layout.StrgLength = 0x200; // longer than INFO
+    layout.InfoLength = 0x44;
+    const synth::TArchive archive = synth::Build(layout);
     const QByteArray& bytes = archive.Bytes;
     const QString folder = Folder(QStringLiteral("pieces"));
     ASSERT_EQ(Unpack(bytes, folder), 0);
@@ -174,8 +174,8 @@ TEST_F(BcsarTest, PiecesHoldExactlyTheirParts) {
         {"4_CSAR_FILE/3_CWAR/1_CWAR_Header.bin", cwar.left(0x40)},
         {"4_CSAR_FILE/3_CWAR/2_CWAR_INFO.bin", cwar.mid(0x40, 0x40)},
         {"4_CSAR_FILE/3_CWAR/3_BCWAV", "<dir>"},
-        {"4_CSAR_FILE/3_CWAR/3_BCWAV/000.bcwav", spec.Clips[0]},
-        {"4_CSAR_FILE/3_CWAR/3_BCWAV/001.bcwav", spec.Clips[1]},
+        {"4_CSAR_FILE/3_CWAR/3_BCWAV/000.bcwav", layout.Clips[0]},
+        {"4_CSAR_FILE/3_CWAR/3_BCWAV/001.bcwav", layout.Clips[1]},
     };
     const std::map<QString, QByteArray> tree = Tree(folder);
     ASSERT_EQ(tree.size(), expected.size());
@@ -185,9 +185,9 @@ TEST_F(BcsarTest, PiecesHoldExactlyTheirParts) {
 
 // The verbose texts are fixed, line by line.
 TEST_F(BcsarTest, VerboseMessagesWordForWord) {
-    synth::TSpec spec;
-    spec.Clips = {synth::Pattern(40, 1), synth::Pattern(33, 2)};
-    const QByteArray archive = synth::Build(spec).Bytes;
+    synth::TLayout layout;
+    layout.Clips = {synth::Pattern(40, 1), synth::Pattern(33, 2)};
+    const QByteArray archive = synth::Build(layout).Bytes;
     const QString f = Folder(QStringLiteral("Sound"));
     const QString w = f + QStringLiteral("/4_CSAR_FILE/3_CWAR");
     QString log;
@@ -234,9 +234,9 @@ TEST_F(BcsarTest, ReplacedClipMovesLaterClips) {
     };
     for (const TRow& row : {TRow{"shorter", 8, 32}, TRow{"longer", 100, 100}}) {
         SCOPED_TRACE(row.Name);
-        synth::TSpec spec;
-        spec.Clips = synth::Clips(4, 40);
-        const synth::TArchive original = synth::Build(spec);
+        synth::TLayout layout;
+        layout.Clips = synth::Clips(4, 40);
+        const synth::TArchive original = synth::Build(layout);
         const QString folder = Folder(QStringLiteral("replace_%1").arg(row.Name));
         ASSERT_EQ(Unpack(original.Bytes, folder), 0);
         const QByteArray clip = synth::Pattern(row.NewLength, 77);
@@ -264,9 +264,9 @@ TEST_F(BcsarTest, ReplacedClipMovesLaterClips) {
         EXPECT_EQ(Get32(packed, 12), static_cast<std::uint32_t>(packed.size()));
         EXPECT_EQ(packed.size(), original.Bytes.size() + growth);
         EXPECT_EQ(packed.mid(block + 8 + 88, row.NewLength), clip);
-        EXPECT_EQ(packed.mid(block + 8 + offsets[3], 40), spec.Clips[3]);
-        spec.Clips[1] = clip;
-        EXPECT_EQ(packed, synth::Build(spec).Bytes);
+        EXPECT_EQ(packed.mid(block + 8 + offsets[3], 40), layout.Clips[3]);
+        layout.Clips[1] = clip;
+        EXPECT_EQ(packed, synth::Build(layout).Bytes);
     }
 }
 
@@ -287,25 +287,25 @@ TEST_F(BcsarTest, ZeroClipsGiveEmptyClipFolderAndBareFileBlock) {
 // Clip 1000 is 1000.bcwav, and packing takes the clips in numeric order, so with 1,100 clips
 // every clip stays in its slot.
 TEST_F(BcsarTest, ThousandsOfClipsKeepTheirSlots) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(1100, 8);
-    const QByteArray archive = synth::Build(spec).Bytes;
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(1100, 8);
+    const QByteArray archive = synth::Build(layout).Bytes;
     EXPECT_EQ(RoundTrip(archive), archive);
     const QString clips = Clips(m_dir.filePath(QStringLiteral("trip")));
-    EXPECT_EQ(ReadAll(clips + QStringLiteral("/999.bcwav")), spec.Clips[999]);
-    EXPECT_EQ(ReadAll(clips + QStringLiteral("/1000.bcwav")), spec.Clips[1000]);
-    EXPECT_EQ(ReadAll(clips + QStringLiteral("/1099.bcwav")), spec.Clips[1099]);
+    EXPECT_EQ(ReadAll(clips + QStringLiteral("/999.bcwav")), layout.Clips[999]);
+    EXPECT_EQ(ReadAll(clips + QStringLiteral("/1000.bcwav")), layout.Clips[1000]);
+    EXPECT_EQ(ReadAll(clips + QStringLiteral("/1099.bcwav")), layout.Clips[1099]);
     EXPECT_FALSE(QFile::exists(clips + QStringLiteral("/1100.bcwav")));
 }
 
 // The CWSD part is read from the offset its header-length field names, and the CWAR 8 bytes
 // after its end.
 TEST_F(BcsarTest, CwsdHeaderLengthOtherThan32) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(3, 40);
-    spec.CwsdHeaderLength = 0x50;
-    spec.CwsdLength = 0x30;
-    const synth::TArchive archive = synth::Build(spec);
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(3, 40);
+    layout.CwsdHeaderLength = 0x50;
+    layout.CwsdLength = 0x30;
+    const synth::TArchive archive = synth::Build(layout);
     const QString folder = Folder(QStringLiteral("cwsd"));
     ASSERT_EQ(Unpack(archive.Bytes, folder), 0);
     EXPECT_EQ(archive.CwarAt - archive.FileAt, 0x50 + 0x30 + 8);
@@ -313,7 +313,7 @@ TEST_F(BcsarTest, CwsdHeaderLengthOtherThan32) {
               archive.Bytes.mid(archive.FileAt + 0x50, 0x30));
     EXPECT_EQ(ReadAll(folder + QStringLiteral("/4_CSAR_FILE/3_CWAR.bin")),
               archive.Bytes.mid(archive.CwarAt));
-    EXPECT_EQ(ReadAll(Clips(folder) + QStringLiteral("/002.bcwav")), spec.Clips[2]);
+    EXPECT_EQ(ReadAll(Clips(folder) + QStringLiteral("/002.bcwav")), layout.Clips[2]);
 }
 
 // Packing pads the CWSD part by the alignment rule and puts the CWAR right after it; only for
@@ -325,10 +325,10 @@ TEST_F(BcsarTest, PackedCwarFollowsPaddedCwsd) {
     };
     for (const TRow& row : {TRow{56, 8}, TRow{64, 0}, TRow{40, 24}, TRow{48, 16}, TRow{45, 0}}) {
         SCOPED_TRACE(row.CwsdLength);
-        synth::TSpec spec;
-        spec.Clips = synth::Clips(2, 40);
-        spec.CwsdLength = row.CwsdLength;
-        const synth::TArchive archive = synth::Build(spec);
+        synth::TLayout layout;
+        layout.Clips = synth::Clips(2, 40);
+        layout.CwsdLength = row.CwsdLength;
+        const synth::TArchive archive = synth::Build(layout);
         const QString folder = Folder(QStringLiteral("cwsd_pad"));
         ASSERT_EQ(Unpack(archive.Bytes, folder), 0);
         QByteArray packed;
@@ -343,9 +343,9 @@ TEST_F(BcsarTest, PackedCwarFollowsPaddedCwsd) {
 }
 
 TEST_F(BcsarTest, MagicMismatchFails) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(2, 40);
-    const synth::TArchive archive = synth::Build(spec);
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(2, 40);
+    const synth::TArchive archive = synth::Build(layout);
     struct TRow {
         const char* Name;
         qsizetype At;
@@ -378,7 +378,7 @@ TEST_F(BcsarTest, MagicMismatchFails) {
 // Unpacking replaces 4_CSAR_FILE whole: a second run gives the same tree as one, and clips of
 // an earlier, longer archive do not survive.
 TEST_F(BcsarTest, UnpackReplacesNestedFolders) {
-    synth::TSpec big, small;
+    synth::TLayout big, small;
     big.Clips = synth::Clips(5, 40);
     small.Clips = synth::Clips(2, 24);
     const QByteArray small_archive = synth::Build(small).Bytes;
@@ -398,9 +398,9 @@ TEST_F(BcsarTest, UnpackReplacesNestedFolders) {
 
 // Any offset or length reaching past what holds it is refused before anything is read there.
 TEST_F(BcsarTest, OutOfRangeFieldsAreCorrupt) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(3, 40);
-    const synth::TArchive a = synth::Build(spec);
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(3, 40);
+    const synth::TArchive a = synth::Build(layout);
     const qsizetype size = a.Bytes.size();
     struct TRow {
         qsizetype At;
@@ -448,9 +448,9 @@ TEST_F(BcsarTest, OutOfRangeFieldsAreCorrupt) {
 
 // An archive cut anywhere fails with a message; one that starts later in its stream unpacks.
 TEST_F(BcsarTest, TruncatedArchivesFail) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(2, 40);
-    const QByteArray archive = synth::Build(spec).Bytes;
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(2, 40);
+    const QByteArray archive = synth::Build(layout).Bytes;
     const QString folder = Folder(QStringLiteral("cut"));
     for (qsizetype cut = 0; cut < archive.size(); ++cut) {
         QString log;
@@ -469,9 +469,9 @@ TEST_F(BcsarTest, TruncatedArchivesFail) {
 // Clip files are taken by number, in any letter case; hidden files, folders and files past
 // the table's count are not used.
 TEST_F(BcsarTest, PackChoosesClipFiles) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(3, 40);
-    const QByteArray archive = synth::Build(spec).Bytes;
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(3, 40);
+    const QByteArray archive = synth::Build(layout).Bytes;
     const QString folder = Folder(QStringLiteral("choose"));
     ASSERT_EQ(Unpack(archive, folder), 0);
     const QString clips = Clips(folder);
@@ -489,9 +489,9 @@ TEST_F(BcsarTest, PackChoosesClipFiles) {
 }
 
 TEST_F(BcsarTest, PackFailuresLeaveOutputUntouched) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(4, 40);
-    const QByteArray archive = synth::Build(spec).Bytes;
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(4, 40);
+    const QByteArray archive = synth::Build(layout).Bytes;
     struct TRow {
         const char* Name;
         const char* Piece;  // removed, or replaced by Content
@@ -545,10 +545,10 @@ TEST_F(BcsarTest, PackFailuresLeaveOutputUntouched) {
 
 // A clip that cannot be read raises the "Cannot load" box, verbose or not.
 TEST_F(BcsarTest, UnreadableClipRaisesMessageBox) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(3, 40);
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(3, 40);
     const QString folder = Folder(QStringLiteral("unreadable"));
-    ASSERT_EQ(Unpack(synth::Build(spec).Bytes, folder), 0);
+    ASSERT_EQ(Unpack(synth::Build(layout).Bytes, folder), 0);
     const QString clip = Clips(folder) + QStringLiteral("/001.bcwav");
     ASSERT_TRUE(QFile::remove(clip));
     // A plain file that open() accepts and read() refuses (EIO at address 0).
@@ -580,9 +580,9 @@ TEST_F(BcsarTest, MissingCsarPieceReachesCaller) {
 
 // The two inner steps on their own give the CWAR and the FILE partition as stored.
 TEST_F(BcsarTest, InnerPackStepsRebuildTheirParts) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(5, 33);
-    const synth::TArchive archive = synth::Build(spec);
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(5, 33);
+    const synth::TArchive archive = synth::Build(layout);
     const QString folder = Folder(QStringLiteral("inner"));
     ASSERT_EQ(Unpack(archive.Bytes, folder), 0);
     QByteArray cwar, partition;
@@ -595,9 +595,9 @@ TEST_F(BcsarTest, InnerPackStepsRebuildTheirParts) {
 // Errors raised inside a nested step become a message box and remove that step's folder; at
 // the top level they reach the caller.
 TEST_F(BcsarTest, WriteErrors) {
-    synth::TSpec spec;
-    spec.Clips = synth::Clips(3, 40);
-    const QByteArray archive = synth::Build(spec).Bytes;
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(3, 40);
+    const QByteArray archive = synth::Build(layout).Bytes;
     struct TRow {
         const char* FailingPiece;
         const char* RemovedFolder;

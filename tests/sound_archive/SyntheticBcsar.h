@@ -47,7 +47,7 @@ inline QByteArray Pattern(qsizetype length, int seed) {
     return bytes;
 }
 
-struct TSpec {
+struct TLayout {
     std::vector<QByteArray> Clips;
     std::uint32_t ClipType = 0x1F00;
     qsizetype StrgLength = 0x58;
@@ -108,17 +108,17 @@ inline QByteArray BuildCwar(const std::vector<QByteArray>& clips, std::uint32_t 
     return cwar;
 }
 
-inline TArchive Build(const TSpec& spec) {
+inline TArchive Build(const TLayout& layout) {
     TArchive archive;
     QByteArray file(32, '\0');
     SetMagic(file, "FILE");
-    QByteArray cwsd = Pattern(spec.CwsdLength, 5);
+    QByteArray cwsd = Pattern(layout.CwsdLength, 5);
     SetMagic(cwsd, "CWSD");
-    Set16(cwsd, 6, spec.CwsdHeaderLength);
-    Set32(cwsd, 12, spec.CwsdLength);
+    Set16(cwsd, 6, layout.CwsdHeaderLength);
+    Set32(cwsd, 12, layout.CwsdLength);
     file += cwsd;
-    file += QByteArray(spec.CwsdHeaderLength + spec.CwsdLength + 8 - file.size(), '\0');
-    const QByteArray cwar = BuildCwar(spec.Clips, spec.ClipType);
+    file += QByteArray(layout.CwsdHeaderLength + layout.CwsdLength + 8 - file.size(), '\0');
+    const QByteArray cwar = BuildCwar(layout.Clips, layout.ClipType);
     const qsizetype cwar_in_file = file.size();
     file += cwar;
     Set32(file, 4, static_cast<std::uint32_t>(file.size()));
@@ -126,8 +126,8 @@ inline TArchive Build(const TSpec& spec) {
     QByteArray& bytes = archive.Bytes;
     bytes = Header("CSAR", 0x40);
     Set16(bytes, 16, 3);
-    const QByteArray strg = Partition("STRG", spec.StrgLength, 1);
-    const QByteArray info = Partition("INFO", spec.InfoLength, 2);
+    const QByteArray strg = Partition("STRG", layout.StrgLength, 1);
+    const QByteArray info = Partition("INFO", layout.InfoLength, 2);
     Set32(bytes, 24, 0x40);
     Set32(bytes, 28, static_cast<std::uint32_t>(strg.size()));
     Set32(bytes, 36, static_cast<std::uint32_t>(0x40 + strg.size()));
