@@ -36,8 +36,9 @@ QByteArray ToQt(const sample::TBytes& bytes) {
 
 class SampleChainTest : public ::testing::TestWithParam<TChainCase> {
 protected:
-    /// One program folder (tools linked from the build's) and one source image of each
-    /// kind with its patch, shared by all cases.
+    /// One program folder (tools linked from the build's) shared by all cases; the source
+    /// images (each written with the same patch) are made when a case first needs them,
+    /// since every case runs in a process of its own.
     static void SetUpTestSuite() {
         s_dir = std::make_unique<QTemporaryDir>();
         ASSERT_TRUE(s_dir->isValid());
@@ -46,22 +47,26 @@ protected:
         for (const char* tool : {"ctrtool", "3dstool", "makerom", "xdelta"})
             ASSERT_TRUE(QFile::link(AppDir() + QStringLiteral("/tools/") + QLatin1String(tool),
                                     tools + QLatin1Char('/') + QLatin1String(tool)));
-        for (const char* kind : {"cia", "cxi", "3ds"}) {
-            const TRunResult result = RunProgram(
-                AppDir() + QStringLiteral("/qvtsample"),
-                {QStringLiteral("--kind"), QLatin1String(kind), QStringLiteral("--region"),
-                 QStringLiteral("EUR"), QStringLiteral("--out"), Source(QLatin1String(kind)),
-                 QStringLiteral("--pack-size"), QString::number(kPackSize),
-                 QStringLiteral("--seed"), QString::number(kSeed), QStringLiteral("--patch"),
-                 PatchFolder()});
-            ASSERT_EQ(result.ExitCode, 0) << result.Output.toStdString();
-        }
         sample::TSampleOptions options;
         options.Seed = kSeed;
         options.PackSize = kPackSize;
         const QString changed = s_dir->filePath(QStringLiteral("changed_pack.dat"));
         sample::WriteChangedPackDat(changed, options);
         s_changed_md5 = FileMD5Hex(changed);
+    }
+    /// The source image of `kind` ("cia", "cxi", "3ds"), written on first use.
+    static QString EnsureSource(const QString& kind) {
+        const QString path = Source(kind);
+        if (!QFileInfo::exists(path)) {
+            const TRunResult result = RunProgram(
+                AppDir() + QStringLiteral("/qvtsample"),
+                {QStringLiteral("--kind"), kind, QStringLiteral("--region"), QStringLiteral("EUR"),
+                 QStringLiteral("--out"), path, QStringLiteral("--pack-size"),
+                 QString::number(kPackSize), QStringLiteral("--seed"), QString::number(kSeed),
+                 QStringLiteral("--patch"), PatchFolder()});
+            EXPECT_EQ(result.ExitCode, 0) << result.Output.toStdString();
+        }
+        return path;
     }
     static void TearDownTestSuite() { s_dir.reset(); }
 
@@ -114,7 +119,8 @@ TEST_P(SampleChainTest, OutputHoldsThePatchedFilesAndStillIdentifies) {
 
     sample::TChainJob job;
     job.ProgramFolder = ProgramFolder();
-    job.SourcePath = Source(source_kind.mid(1));
+    job.SourcePath = EnsureSource(source_kind.mid(1));
+    ASSERT_FALSE(HasFailure());
     job.OutputBase =
         s_dir->filePath(QStringLiteral("out_%1_%2").arg(source_kind.mid(1), output_kind.mid(1)));
     job.OutputKind = output_kind;
@@ -172,7 +178,8 @@ INSTANTIATE_TEST_SUITE_P(SourceAndOutputKinds, SampleChainTest,
 TEST_F(SampleChainTest, WrongDigestStopsBeforeTheArchiveIsTouched) {
     sample::TChainJob job;
     job.ProgramFolder = ProgramFolder();
-    job.SourcePath = Source(QStringLiteral("cxi"));
+    job.SourcePath = EnsureSource(QStringLiteral("cxi"));
+    ASSERT_FALSE(HasFailure());
     job.OutputBase = s_dir->filePath(QStringLiteral("never"));
     job.OutputKind = QStringLiteral(".cxi");
     job.PatchFolder = PatchFolder();
