@@ -62,7 +62,8 @@ QString CheckSoundArchive(const QString& image, ctr::TImageKind kind) {
     return QString();
 }
 
-QString RealOutputCheck(const QString& image, const QString& kind, const TLanguageTable& texts) {
+QString RealOutputCheck(const QString& image, const QString& kind, const TLanguageTable& texts,
+                        const std::atomic<bool>* stop) {
     const auto image_kind = ctr::ImageKindFromText(kind.toStdString());
     if (!image_kind)
         return QStringLiteral("unknown output kind ") + kind;
@@ -143,10 +144,11 @@ std::int64_t FreeBytesAt(const QString& path) {
     return storage.bytesAvailable();
 }
 
-QString CheckOutputImage(const QString& image, const QString& kind, const TLanguageTable& texts) {
+QString CheckOutputImage(const QString& image, const QString& kind, const TLanguageTable& texts,
+                         const std::atomic<bool>* stop) {
     if (OutputCheck())
         return OutputCheck()(image, kind, texts);
-    return RealOutputCheck(image, kind, texts);
+    return RealOutputCheck(image, kind, texts, stop);
 }
 
 void SetOutputCheck(TOutputCheck check) {

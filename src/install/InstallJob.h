@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -34,8 +35,10 @@ bool OutputIsSource(const QString& source_path, const QString& output_file);
 /// Reads back a written image of `kind` (".cia", ".cxi", ".3ds"): the container, decryption
 /// and region tests of identification, every SHA-256 of its structures, and the game's sound
 /// archive found by name in its RomFS with "CSAR" at its start and "INFO" at its INFO offset.
-/// An empty text when all hold, else what failed. Tests may replace it with SetOutputCheck.
-QString CheckOutputImage(const QString& image, const QString& kind, const TLanguageTable& texts);
+/// An empty text when all hold, else what failed. The check gives up when `stop` becomes true
+/// (the window is closing). Tests may replace it with SetOutputCheck.
+QString CheckOutputImage(const QString& image, const QString& kind, const TLanguageTable& texts,
+                         const std::atomic<bool>* stop = nullptr);
 using TOutputCheck =
     std::function<QString(const QString& image, const QString& kind, const TLanguageTable& texts)>;
 /// Replaces the output check (an empty function restores the real one).

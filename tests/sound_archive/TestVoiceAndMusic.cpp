@@ -63,7 +63,7 @@ private:
     TRecordingHost& Host() { return *m_host_owner; }
 
     void WriteArchive(qsizetype info_length) {
-        synth::TSpec spec;
+        synth::TLayout spec;
         spec.Clips = synth::Clips(kClipCount, 200);
         spec.InfoLength = info_length;
         m_original = synth::Build(spec);
