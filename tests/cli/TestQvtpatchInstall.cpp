@@ -95,6 +95,18 @@ private slots:
         QVERIFY(result.Out.endsWith("[" + output + "]\n"));
     }
 
+    void languageChoosesTextsAndDescription() {
+        TLanguageTable russian;
+        QVERIFY(russian.LoadFile(m_program + QString::fromUtf8("/lang/Русский.lng")));
+        const QString output = m_dir.path() + "/russian.cia";
+        const TResult result = Run({"--source", m_cia, "--output", output, "--kind", "cia",
+                                    "--patch", m_patch, "--lang", QString::fromUtf8("Русский")});
+        QVERIFY2(result.ExitCode == 0, qPrintable(result.Out + result.Err));
+        QVERIFY(result.Out.contains(russian.Lookup("StartPatching")));
+        QVERIFY(result.Out.contains(russian.Lookup("PatchingSuccessful")));
+        QVERIFY(!result.Out.contains(m_texts.Lookup("PatchingSuccessful")));
+    }
+
     void refusals_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("message");
