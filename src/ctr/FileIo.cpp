@@ -5,7 +5,9 @@
 #include <cstring>
 #include <system_error>
 
+#if defined(__linux__)
 #include <unistd.h>
+#endif
 
 namespace ctr {
 
@@ -113,6 +115,12 @@ void TOutFile::Commit() {
 }
 
 bool TOutFile::CopyFromKernel(TInFile& in, std::uint64_t offset, std::uint64_t length) {
+#if !defined(__linux__)
+    (void)in;
+    (void)offset;
+    (void)length;
+    return false; // no in-kernel copy here: the caller copies through its buffer
+#else
     if (!m_file || std::fflush(m_file) != 0)
         throw TCtrError("cannot write " + PathText(m_path) + ": " + Reason());
     const int out_fd = fileno(m_file);
@@ -134,6 +142,7 @@ bool TOutFile::CopyFromKernel(TInFile& in, std::uint64_t offset, std::uint64_t l
     Seek(m_position + length);
     m_end = std::max(m_end, m_position);
     return true;
+#endif
 }
 
 void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,

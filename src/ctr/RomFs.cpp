@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <set>
 
-#include <sys/stat.h>
 #include <unordered_set>
 
 namespace ctr {
@@ -72,14 +71,15 @@ std::vector<TScanDirectory> ScanFolder(const fs::path& folder) {
     std::error_code error;
     if (!fs::is_directory(folder, error))
         return directories;
-    // Folders already listed, by device and inode, so a link back up the tree cannot make
-    // the scan endless.
-    std::set<std::pair<dev_t, ino_t>> seen;
+    // Folders already listed, by their canonical path, so a link back up the tree cannot
+    // make the scan endless.
+    std::set<fs::path> seen;
     auto first_visit = [&](const fs::path& path) {
-        struct stat info {};
-        if (stat(path.c_str(), &info) != 0)
+        std::error_code canonical_error;
+        const fs::path identity = fs::canonical(path, canonical_error);
+        if (canonical_error)
             throw TCtrError("cannot read folder " + PathText(path));
-        return seen.insert({info.st_dev, info.st_ino}).second;
+        return seen.insert(identity).second;
     };
     first_visit(folder);
     for (std::size_t index = 0; index < directories.size(); ++index) {
