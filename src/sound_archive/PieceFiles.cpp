@@ -3,15 +3,11 @@
 #include "install/FileTools.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
+#include <cstring>
 
 namespace bcsar {
 
@@ -19,57 +15,46 @@ namespace {
 
 thread_local TPieceWriteHook t_write_hook;
 
-QString Reason(int error_number) {
-    return QString::fromStdString(std::generic_category().message(error_number));
+// QFile reports reasons as text; map the common ones to an error number for callers that
+// want one.
+int ErrorNumberOf(const QFile& file) {
+    switch (file.error()) {
+    case QFileDevice::PermissionsError:
+        return EACCES;
+    case QFileDevice::ResourceError:
+        return ENOSPC;
+    case QFileDevice::OpenError:
+        return file.exists() ? EACCES : ENOENT;
+    default:
+        return EIO;
+    }
 }
-
-// Closes a descriptor on every way out of a scope.
-class TFd {
-public:
-    explicit TFd(int fd) : m_fd(fd) {}
-    ~TFd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return m_fd; }
-    // Closes now and reports the result, so a failing close (deferred write error) is seen.
-    int Close() {
-        const int result = ::close(m_fd);
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
 
 } // namespace
 
 void WritePiece(const QString& path, const char* data, qint64 length) {
     if (t_write_hook && t_write_hook(path, data, length))
         return;
-    const QByteArray name = QFile::encodeName(path);
-    TFd fd(::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    auto fail = [&path](int error_number) {
-        throw TSystemError(error_number,
-                           QStringLiteral("Cannot write %1: %2").arg(path, Reason(error_number)));
+    QFile file(path);
+    auto fail = [&] {
+        throw TSystemError(ErrorNumberOf(file),
+                           QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
     };
-    if (fd.Get() < 0)
-        fail(errno);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        fail();
     while (length > 0) {
-        const ssize_t written = ::write(fd.Get(), data, static_cast<size_t>(length));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno);
-        }
+        const qint64 written = file.write(data, length);
+        if (written <= 0)
+            fail();
         data += written;
         length -= written;
     }
-    if (fd.Close() != 0)
-        fail(errno);
+    // Flushing and closing reports a deferred write error (a full disk) as a failure.
+    if (!file.flush())
+        fail();
+    file.close();
+    if (file.error() != QFileDevice::NoError)
+        fail();
 }
 
 bool AppendFileTo(QByteArray& buffer, const QString& path, int* error_number) {
@@ -80,47 +65,32 @@ bool AppendFileTo(QByteArray& buffer, const QString& path, int* error_number) {
             *error_number = error;
         return false;
     };
-    const QByteArray name = QFile::encodeName(path);
-    TFd fd(::open(name.constData(), O_RDONLY | O_CLOEXEC));
-    if (fd.Get() < 0)
-        return fail(errno);
-    struct stat info {};
-    if (::fstat(fd.Get(), &info) != 0)
-        return fail(errno);
-    if (S_ISDIR(info.st_mode))
+    const QFileInfo info(path);
+    if (info.isDir())
         return fail(EISDIR);
-    if (!S_ISREG(info.st_mode))
+    if (info.exists() && !info.isFile())
         return fail(EINVAL);
-    // Read the stated size in place; a file that shrank meanwhile ends early, one that grew
-    // is read on through a small buffer, so the reserved capacity is not outgrown needlessly.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(ErrorNumberOf(file));
+    // Read the stated size in place; a file that grew meanwhile is read on to its end.
+    const qint64 stated = file.size();
+    ReserveLarge(buffer, old_size + static_cast<qsizetype>(stated));
+    buffer.resize(old_size + static_cast<qsizetype>(stated));
     qsizetype filled = old_size;
-    ReserveLarge(buffer, old_size + static_cast<qsizetype>(info.st_size));
-    buffer.resize(old_size + static_cast<qsizetype>(info.st_size));
     while (filled < buffer.size()) {
-        const ssize_t got =
-            ::read(fd.Get(), buffer.data() + filled, static_cast<size_t>(buffer.size() - filled));
-        if (got < 0 && errno == EINTR)
-            continue;
+        const qint64 got = file.read(buffer.data() + filled, buffer.size() - filled);
         if (got < 0)
-            return fail(errno);
+            return fail(ErrorNumberOf(file));
         if (got == 0)
             break;
         filled += got;
     }
     buffer.truncate(filled);
-    if (filled == old_size + static_cast<qsizetype>(info.st_size)) {
-        char chunk[4096];
-        for (;;) {
-            const ssize_t got = ::read(fd.Get(), chunk, sizeof chunk);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0)
-                return fail(errno);
-            if (got == 0)
-                break;
-            buffer.append(chunk, got);
-        }
-    }
+    const QByteArray rest = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return fail(ErrorNumberOf(file));
+    buffer.append(rest);
     return true;
 }
 
@@ -128,35 +98,24 @@ void AppendFileOrThrow(QByteArray& buffer, const QString& path) {
     int error_number = 0;
     if (!AppendFileTo(buffer, path, &error_number))
         throw TSystemError(error_number,
-                           QStringLiteral("Cannot load %1: %2").arg(path, Reason(error_number)));
+                           QStringLiteral("Cannot load %1: %2")
+                               .arg(path, QString::fromLocal8Bit(std::strerror(error_number))));
 }
 
 qint64 PlainFileSize(const QString& path) {
-    struct stat info {};
-    const QByteArray name = QFile::encodeName(path);
-    if (::stat(name.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+    const QFileInfo info(path);
+    if (!info.isFile())
         return -1;
-    return static_cast<qint64>(info.st_size);
+    return info.size();
 }
 
 void ReserveLarge(QByteArray& buffer, qsizetype capacity) {
-    constexpr qsizetype kLarge = 4 << 20;
     if (capacity <= buffer.capacity())
         return;
     // Exact for a first block; growing one is given room ahead so appends stay linear.
     if (!buffer.isEmpty())
         capacity = std::max(capacity, buffer.capacity() + buffer.capacity() / 2);
     buffer.reserve(capacity);
-    if (capacity < kLarge)
-        return;
-    // Only whole pages of the block that is still untouched beyond the current content.
-    const qsizetype page = ::sysconf(_SC_PAGESIZE);
-    const auto begin = reinterpret_cast<std::uintptr_t>(buffer.data() + buffer.size());
-    const auto end = reinterpret_cast<std::uintptr_t>(buffer.data() + buffer.capacity());
-    const std::uintptr_t first = (begin + page - 1) / page * page;
-    const std::uintptr_t last = end / page * page;
-    if (last > first)
-        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE); // a hint only
 }
 
 void SetPieceWriteHook(TPieceWriteHook hook) {

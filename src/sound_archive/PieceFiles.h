@@ -23,8 +23,8 @@ void AppendFileOrThrow(QByteArray& buffer, const QString& path);
 /// Size of the plain file `path`, or -1 when it is missing or not a plain file.
 qint64 PlainFileSize(const QString& path);
 
-/// Reserves room for `capacity` bytes in `buffer`. Large buffers are marked for huge pages
-/// first, which spares most page faults when tens of MiB are filled at once.
+/// Reserves room for `capacity` bytes in `buffer`; a growing buffer gets room ahead so that
+/// repeated appends stay linear.
 void ReserveLarge(QByteArray& buffer, qsizetype capacity);
 
 /// Test seam: while set, the hook runs before every piece write on the calling thread, with
