@@ -17,7 +17,7 @@ trap 'rm -rf "$work"' EXIT
 cp "$app/qvtpatch-gui" "$work/"
 cp -r lang "$work/lang"
 mkdir -p "$work/tools" "$work/patch"
-for tool in 3dstool ctrtool makerom; do
+for tool in 3dstool ctrtool makerom xdelta; do
     if [ -e "$app/tools/$tool" ]; then
         ln -s "$(realpath "$app/tools/$tool")" "$work/tools/$tool"
     else
@@ -30,7 +30,7 @@ if [ -x "$app/qvtsample" ]; then
     "$app/qvtsample" --kind cia --region EUR --pack-size 64K --out "$source_image" \
         --patch "$work/patch/Sample patch" --tools "$(realpath "$app/tools")" >/dev/null
 fi
-shoot() { # locale, file, [source image]
+shoot() { # locale, file, [source image]; QVT_SCREENSHOT_INSTALL/_MUSIC come from the caller
     LC_ALL="$1" LANG="$1" QVT_SCREENSHOT="$(realpath "$out")/$2" \
         QVT_SCREENSHOT_SOURCE="${3:-}" QVT_SCREENSHOT_OUTPUT="${3:+$work/Patched}" \
         xvfb-run -a -s "-screen 0 1024x768x24" "$work/qvtpatch-gui" 2>/dev/null
@@ -41,4 +41,7 @@ shoot ru_RU.UTF-8 main-russian.png
 if [ -n "$source_image" ]; then
     shoot C.UTF-8 ready-english.png "$source_image"
     shoot ru_RU.UTF-8 ready-russian.png "$source_image"
+    QVT_SCREENSHOT_MUSIC=1 shoot C.UTF-8 music-english.png "$source_image"
+    QVT_SCREENSHOT_MUSIC=1 shoot ru_RU.UTF-8 music-russian.png "$source_image"
+    QVT_SCREENSHOT_INSTALL=1 shoot C.UTF-8 finished-english.png "$source_image"
 fi

@@ -1,9 +1,11 @@
 // qvtpatch-gui: the main window.
 #include "install/FileDialogs.h"
 #include "main_window/Main.h"
+#include "music/ChangeMusic.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QPushButton>
 #include <QTimer>
 
 namespace {
@@ -12,6 +14,8 @@ namespace {
 //   QVT_SCREENSHOT         PNG file to write; the window is grabbed after it shows, then quits
 //   QVT_SCREENSHOT_SOURCE  a source image to open first (as if dropped on the window)
 //   QVT_SCREENSHOT_OUTPUT  an output path to choose next; the first patch is then selected
+//   QVT_SCREENSHOT_INSTALL when set, install first and grab the window after the run
+//   QVT_SCREENSHOT_MUSIC   when set, grab the music window instead of the main window
 void PrepareScreenshot(TForm1& window) {
     const QString source = qEnvironmentVariable("QVT_SCREENSHOT_SOURCE");
     if (source.isEmpty())
@@ -39,10 +43,35 @@ int main(int argc, char* argv[]) {
         PrepareScreenshot(window);
     window.show();
     if (!screenshot.isEmpty()) {
-        QTimer::singleShot(500, &window, [&window, screenshot] {
-            window.grab().save(screenshot, "PNG");
-            QApplication::quit();
-        });
+        auto grab_after = [screenshot](QWidget* widget, int delay_ms) {
+            QTimer::singleShot(delay_ms, widget, [widget, screenshot] {
+                widget->grab().save(screenshot, "PNG");
+                QApplication::quit();
+            });
+        };
+        auto* install = window.findChild<QPushButton*>(QStringLiteral("BTNInstallPatch"));
+        if (qEnvironmentVariableIsSet("QVT_SCREENSHOT_MUSIC") && window.State().TrackList) {
+            const auto context = window.MusicWindowContext();
+            auto* music = new TForm2(*window.State().TrackList, *context.LanguageTable,
+                                     context.ProgramFolder, context.LanguageName,
+                                     [](const QString&) {}, &window);
+            music->show();
+            grab_after(music, 500);
+        } else if (qEnvironmentVariableIsSet("QVT_SCREENSHOT_INSTALL") && install &&
+                   install->isEnabled()) {
+            window.BTNInstallPatchClick();
+            // Grab once the finish routine has given the controls back.
+            auto* poll = new QTimer(&window);
+            QObject::connect(poll, &QTimer::timeout, &window, [&window, install, poll, grab_after] {
+                if (window.Worker() == nullptr && install->isEnabled()) {
+                    poll->stop();
+                    grab_after(&window, 300);
+                }
+            });
+            poll->start(100);
+        } else {
+            grab_after(&window, 500);
+        }
     }
     return app.exec();
 }
