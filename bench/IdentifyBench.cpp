@@ -81,10 +81,10 @@ int main(int argc, char* argv[]) {
     QFile::remove(data);
 
     // 2. Identification of a 4 GiB sparse image whose sound archive lies near its end.
-    sample::TImageSpec spec;
-    spec.ArchiveGap = (std::int64_t(4) << 30) - 0x20000;
+    sample::TImageSpec shape;
+    shape.ArchiveGap = (std::int64_t(4) << 30) - 0x20000;
     const QString image = dir.filePath(QStringLiteral("sparse.cia"));
-    const auto layout = sample::WriteImage(spec, image);
+    const auto layout = sample::WriteImage(shape, image);
     TLanguageTable texts;
     const std::int64_t before = ReadCharCount();
     timer.restart();

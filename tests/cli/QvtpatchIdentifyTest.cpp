@@ -36,8 +36,8 @@ QString English(const QString& key) {
 
 TEST(QvtpatchIdentify, UsableImagesExitZero) {
     QTemporaryDir dir;
-    sample::TImageSpec spec;
-    auto layout = sample::WriteImage(spec, dir.filePath("game.cia"));
+    sample::TImageSpec shape;
+    auto layout = sample::WriteImage(shape, dir.filePath("game.cia"));
     TRun run = Identify(dir.filePath("game.cia"));
     EXPECT_EQ(run.ExitCode, 0) << run.Err.toStdString();
     EXPECT_EQ(run.Out, QStringLiteral("Product Code: CTR-P-QVTE\nROM Region: EUR\nKind: .cia\n"
@@ -45,9 +45,9 @@ TEST(QvtpatchIdentify, UsableImagesExitZero) {
                            .arg(QString::number(layout.InfoPosition, 16).toUpper()));
     EXPECT_TRUE(run.Err.isEmpty());
 
-    spec.Kind = ".3ds";
-    spec.ProgramIdLow = sample::kJap;
-    layout = sample::WriteImage(spec, dir.filePath("card.3ds"));
+    shape.Kind = ".3ds";
+    shape.ProgramIdLow = sample::kJap;
+    layout = sample::WriteImage(shape, dir.filePath("card.3ds"));
     run = Identify(dir.filePath("card.3ds"));
     EXPECT_EQ(run.ExitCode, 0);
     EXPECT_TRUE(run.Out.startsWith("ProductCode: CTR-P-QVTE\nROM Region: JAP\nKind: .3ds\n"));

@@ -36,16 +36,16 @@ class IdentifyKindRegionTest : public IdentifyTest,
 
 TEST_P(IdentifyKindRegionTest, DecryptedImageIsIdentified) {
     const TKindRegion row = GetParam();
-    sample::TImageSpec spec;
-    spec.Kind = QString::fromLatin1(row.Kind);
-    spec.ProgramIdLow = row.ProgramIdLow;
-    const QString path = Path(QStringLiteral("game") + spec.Kind);
-    const auto layout = sample::WriteImage(spec, path);
+    sample::TImageSpec shape;
+    shape.Kind = QString::fromLatin1(row.Kind);
+    shape.ProgramIdLow = row.ProgramIdLow;
+    const QString path = Path(QStringLiteral("game") + shape.Kind);
+    const auto layout = sample::WriteImage(shape, path);
 
     const TIdentifyResult result = Identify(path);
     EXPECT_TRUE(result.Opened);
     EXPECT_TRUE(result.Usable());
-    EXPECT_EQ(result.Kind, spec.Kind);
+    EXPECT_EQ(result.Kind, shape.Kind);
     EXPECT_EQ(result.Region, QLatin1String(row.Region));
     EXPECT_EQ(result.ProductCode, QByteArray("CTR-P-QVTE"));
     EXPECT_EQ(result.InfoPosition, layout.InfoPosition);
@@ -71,15 +71,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(IdentifyTest, EncryptedImageLogsOnlyTheEncryptedLine) {
     for (const char* kind : {".cia", ".3ds", ".cxi"}) {
-        sample::TImageSpec spec;
-        spec.Kind = QString::fromLatin1(kind);
-        spec.Encrypted = true;
-        const QString path = Path(QStringLiteral("enc") + spec.Kind);
-        sample::WriteImage(spec, path);
+        sample::TImageSpec shape;
+        shape.Kind = QString::fromLatin1(kind);
+        shape.Encrypted = true;
+        const QString path = Path(QStringLiteral("enc") + shape.Kind);
+        sample::WriteImage(shape, path);
         const TIdentifyResult result = Identify(path);
         EXPECT_TRUE(result.Encrypted) << kind;
         EXPECT_FALSE(result.Usable()) << kind;
-        EXPECT_EQ(result.Kind, spec.Kind);
+        EXPECT_EQ(result.Kind, shape.Kind);
         EXPECT_EQ(result.LogEntries, QStringList{QStringLiteral("Image is encrypted.\r\n")});
         EXPECT_TRUE(result.ErrorKey.isEmpty());
         EXPECT_FALSE(result.HasInfoPosition);
@@ -107,10 +107,10 @@ TEST_F(IdentifyTest, WrongContainerGivesTheKindsError) {
 }
 
 TEST_F(IdentifyTest, ForeignTitleLogsProductCodeThenWrongRom) {
-    sample::TImageSpec spec;
-    spec.ProgramIdLow = 0x00FF1200;
-    spec.ProductCode = "CTR-P-ZZZA";
-    sample::WriteImage(spec, Path("other.cia"));
+    sample::TImageSpec shape;
+    shape.ProgramIdLow = 0x00FF1200;
+    shape.ProductCode = "CTR-P-ZZZA";
+    sample::WriteImage(shape, Path("other.cia"));
     const auto result = Identify(Path("other.cia"));
     EXPECT_EQ(result.LogEntries, QStringList{QStringLiteral("Product Code: CTR-P-ZZZA")});
     EXPECT_EQ(result.ErrorKey, QStringLiteral("ErrorWrongROM"));
@@ -128,31 +128,31 @@ TEST_F(IdentifyTest, UnreadablePathsCannotBeLoaded) {
 }
 
 TEST_F(IdentifyTest, ExtensionLetterCaseIsIgnoredAndOtherExtensionsRefused) {
-    sample::TImageSpec spec;
-    sample::WriteImage(spec, Path("GAME.CIA"));
+    sample::TImageSpec shape;
+    sample::WriteImage(shape, Path("GAME.CIA"));
     const auto upper = Identify(Path("GAME.CIA"));
     EXPECT_TRUE(upper.Usable());
     EXPECT_EQ(upper.Kind, QStringLiteral(".cia"));
 
-    sample::WriteImage(spec, Path("game.bin"));
+    sample::WriteImage(shape, Path("game.bin"));
     const auto other = Identify(Path("game.bin"));
     EXPECT_TRUE(other.Opened);
     EXPECT_EQ(other.ErrorKey, QStringLiteral("ErrorLoadingROM"));
     EXPECT_TRUE(other.Kind.isEmpty());
-    sample::WriteImage(spec, Path("noextension"));
+    sample::WriteImage(shape, Path("noextension"));
     EXPECT_EQ(Identify(Path("noextension")).ErrorKey, QStringLiteral("ErrorLoadingROM"));
 }
 
 // An image cut short at each field: the missing bytes read as zero.
 TEST_F(IdentifyTest, TruncatedImagesNeverCrash) {
     for (const char* kind : {".cia", ".3ds", ".cxi"}) {
-        sample::TImageSpec spec;
-        spec.Kind = QString::fromLatin1(kind);
+        sample::TImageSpec shape;
+        shape.Kind = QString::fromLatin1(kind);
         sample::TImageBuilder builder;
-        const auto layout = sample::BuildImage(spec, builder);
-        const QString path = Path(QStringLiteral("cut") + spec.Kind);
-        const QString container_error = spec.Kind == QLatin1String(".cia")   ? "ErrorNOTCIAROM"
-                                        : spec.Kind == QLatin1String(".3ds") ? "ErrorNOT3DSROM"
+        const auto layout = sample::BuildImage(shape, builder);
+        const QString path = Path(QStringLiteral("cut") + shape.Kind);
+        const QString container_error = shape.Kind == QLatin1String(".cia")   ? "ErrorNOTCIAROM"
+                                        : shape.Kind == QLatin1String(".3ds") ? "ErrorNOT3DSROM"
                                                                              : "ErrorNOTCXIROM";
         struct TCut {
             std::int64_t At;
@@ -186,11 +186,11 @@ TEST_F(IdentifyTest, TruncatedImagesNeverCrash) {
 
 TEST_F(IdentifyTest, SoundArchiveBeyondFourGibibytesIsFound) {
     for (const char* kind : {".cia", ".3ds", ".cxi"}) {
-        sample::TImageSpec spec;
-        spec.Kind = QString::fromLatin1(kind);
-        spec.ArchiveGap = 0x140000000LL; // 5 GiB into the data area
-        const QString path = Path(QStringLiteral("big") + spec.Kind);
-        const auto layout = sample::WriteImage(spec, path); // sparse
+        sample::TImageSpec shape;
+        shape.Kind = QString::fromLatin1(kind);
+        shape.ArchiveGap = 0x140000000LL; // 5 GiB into the data area
+        const QString path = Path(QStringLiteral("big") + shape.Kind);
+        const auto layout = sample::WriteImage(shape, path); // sparse
         const auto result = Identify(path);
         EXPECT_TRUE(result.Usable()) << kind;
         EXPECT_EQ(result.InfoPosition, layout.InfoPosition) << kind;
@@ -201,10 +201,10 @@ TEST_F(IdentifyTest, SoundArchiveBeyondFourGibibytesIsFound) {
 }
 
 TEST_F(IdentifyTest, HugeOffsetsDoNotOverflow) {
-    sample::TImageSpec spec;
-    spec.Kind = QStringLiteral(".cxi");
+    sample::TImageSpec shape;
+    shape.Kind = QStringLiteral(".cxi");
     sample::TImageBuilder builder;
-    const auto layout = sample::BuildImage(spec, builder);
+    const auto layout = sample::BuildImage(shape, builder);
     builder.Put32(layout.RomFsOffset, 0xFFFFFFFF);
     builder.Put64(layout.SoundArchiveEntry, 0xFFFFFFFFFFFFFFFFULL);
     ASSERT_TRUE(builder.Write(Path("odd.cxi"), layout.Size));

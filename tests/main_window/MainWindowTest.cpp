@@ -92,10 +92,10 @@ private:
     }
     bool Enabled(const char* name) { return Control<QWidget>(name)->isEnabled(); }
     QString Log() { return Control<QPlainTextEdit>("MemoLog")->toPlainText(); }
-    QString Image(const sample::TImageSpec& spec, const QString& name) {
+    QString Image(const sample::TImageSpec& shape, const QString& name) {
         const QString path = Folder() + "/images/" + name;
         QDir().mkpath(Folder() + "/images");
-        sample::WriteImage(spec, path);
+        sample::WriteImage(shape, path);
         return path;
     }
     void ChooseSource(const QString& path) {
@@ -292,10 +292,10 @@ private slots:
         QFETCH(QString, log);
         MakeProgramFolder();
         TForm1& window = Open();
-        sample::TImageSpec spec;
-        spec.Kind = kind;
-        spec.ProgramIdLow = region_code;
-        const QString path = Image(spec, "game" + kind);
+        sample::TImageSpec shape;
+        shape.Kind = kind;
+        shape.ProgramIdLow = region_code;
+        const QString path = Image(shape, "game" + kind);
         ChooseSource(path);
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(Log(), log);

@@ -74,24 +74,24 @@ private:
     std::map<std::int64_t, QByteArray> m_writes;
 };
 
-/// Builds the fields of an image described by `spec`; returns where they lie.
-inline TImageLayout BuildImage(const TImageSpec& spec, TImageBuilder& image) {
+/// Builds the fields of an image described by `shape`; returns where they lie.
+inline TImageLayout BuildImage(const TImageSpec& shape, TImageBuilder& image) {
     TImageLayout layout;
-    const std::uint64_t program_id = 0x0004000000000000ULL | spec.ProgramIdLow;
+    const std::uint64_t program_id = 0x0004000000000000ULL | shape.ProgramIdLow;
     const std::uint64_t exheader_id =
-        spec.Encrypted ? program_id ^ 0x5A5A5A5A00000000ULL : program_id;
+        shape.Encrypted ? program_id ^ 0x5A5A5A5A00000000ULL : program_id;
     const std::uint32_t romfs_units = 0x10;
     std::int64_t ncch = 0;
-    if (spec.Kind == QLatin1String(".cia")) {
+    if (shape.Kind == QLatin1String(".cia")) {
         // Header 0x2020, certificates 0xA00, ticket 0x350, TMD 0xB34, each 64-byte aligned.
-        image.Put32(0x00, spec.CiaHeaderSize);
+        image.Put32(0x00, shape.CiaHeaderSize);
         image.Put32(0x08, 0xA00);
         image.Put32(0x0C, 0x350);
         image.Put32(0x10, 0xB34);
         layout.Container = 0;
         ncch = 0x2040 + 0xA00 + 0x380 + 0xB40;
     }
-    if (spec.Kind == QLatin1String(".3ds")) {
+    if (shape.Kind == QLatin1String(".3ds")) {
         image.Put(0x100, "NCSD");
         layout.Container = 0x100;
         image.Put(0x1100, "NCCH");
@@ -104,7 +104,7 @@ inline TImageLayout BuildImage(const TImageSpec& spec, TImageBuilder& image) {
         layout.Level3 = std::int64_t(romfs_units) * 0x200 + 0x5000;
     } else {
         image.Put(ncch + 0x100, "NCCH");
-        if (spec.Kind == QLatin1String(".cxi"))
+        if (shape.Kind == QLatin1String(".cxi"))
             layout.Container = 0x100;
         layout.ProgramId = ncch + 0x118;
         layout.ProductCode = ncch + 0x150;
@@ -114,15 +114,15 @@ inline TImageLayout BuildImage(const TImageSpec& spec, TImageBuilder& image) {
     }
     image.Put64(layout.ProgramId, program_id);
     image.Put64(layout.ExHeaderProgramId, exheader_id);
-    image.Put(layout.ProductCode, spec.ProductCode.left(10).leftJustified(10, '\0'));
+    image.Put(layout.ProductCode, shape.ProductCode.left(10).leftJustified(10, '\0'));
     image.Put32(layout.RomFsOffset, romfs_units);
     // Level 3: file metadata table at +0x200, file data at +0x400; the sound archive is the
     // file entry 0x60 bytes into the table, its data offset at entry + 8.
     image.Put32(layout.Level3 + 0x1C, 0x200);
     image.Put32(layout.Level3 + 0x24, 0x400);
     layout.SoundArchiveEntry = layout.Level3 + 0x200 + 0x68;
-    image.Put64(layout.SoundArchiveEntry, static_cast<std::uint64_t>(spec.ArchiveGap));
-    layout.Archive = layout.Level3 + 0x400 + spec.ArchiveGap;
+    image.Put64(layout.SoundArchiveEntry, static_cast<std::uint64_t>(shape.ArchiveGap));
+    layout.Archive = layout.Level3 + 0x400 + shape.ArchiveGap;
     image.Put(layout.Archive, "CSAR");
     image.Put32(layout.Archive + 0x24, 0x40);
     layout.InfoPosition = layout.Archive + 0x40;
@@ -131,10 +131,10 @@ inline TImageLayout BuildImage(const TImageSpec& spec, TImageBuilder& image) {
     return layout;
 }
 
-/// Writes an image of `spec` to `path`; returns its layout. `cut` shortens the file.
-inline TImageLayout WriteImage(const TImageSpec& spec, const QString& path, std::int64_t cut = -1) {
+/// Writes an image of `shape` to `path`; returns its layout. `cut` shortens the file.
+inline TImageLayout WriteImage(const TImageSpec& shape, const QString& path, std::int64_t cut = -1) {
     TImageBuilder image;
-    const TImageLayout layout = BuildImage(spec, image);
+    const TImageLayout layout = BuildImage(shape, image);
     image.Write(path, layout.Size, cut);
     return layout;
 }

@@ -63,10 +63,10 @@ private:
     TRecordingHost& Host() { return *m_host_owner; }
 
     void WriteArchive(qsizetype info_length) {
-        synth::TLayout spec;
-        spec.Clips = synth::Clips(kClipCount, 200);
-        spec.InfoLength = info_length;
-        m_original = synth::Build(spec);
+        synth::TLayout shape;
+        shape.Clips = synth::Clips(kClipCount, 200);
+        shape.InfoLength = info_length;
+        m_original = synth::Build(shape);
         WriteFile(m_archive, m_original.Bytes);
     }
 
