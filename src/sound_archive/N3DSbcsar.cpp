@@ -381,12 +381,15 @@ int UnpackCsarFile(const QByteArray& stream, const QString& folder, qint64 start
                      QLatin1Char(']'));
 
     const std::uint64_t cwar_at = cwsd_at + cwsd_length + kCwarGap;
+    // A wrong magic fails quietly, like every other magic, even where the rest of the CWAR
+    // header would not fit.
+    const std::optional<TBytes> cwar_magic = Range(*partition, cwar_at, 4);
+    if (cwar_magic && *TByteReader(*cwar_magic).U32(0) != kMagicCwar)
+        return -1;
     const std::optional<TBytes> cwar_fields = Range(*partition, cwar_at, kCwarLength + 4);
     if (!cwar_fields)
         return Corrupt(verbose, QStringLiteral("CWAR header"));
     const TByteReader cwar_in(*cwar_fields);
-    if (*cwar_in.U32(0) != kMagicCwar)
-        return -1;
     const std::optional<TBytes> cwar = Range(*partition, cwar_at, *cwar_in.U32(kCwarLength));
     if (!cwar)
         return Corrupt(verbose, QStringLiteral("CWAR length"));

@@ -375,6 +375,29 @@ TEST_F(BcsarTest, MagicMismatchFails) {
     EXPECT_TRUE(m_boxes.isEmpty());
 }
 
+// A CWAR whose header would not fit in the FILE partition: with a wrong magic that is a plain
+// mismatch (no message), with the right one a corrupt archive.
+TEST_F(BcsarTest, CwarMagicTestedBeforeItsHeaderFits) {
+    synth::TLayout layout;
+    layout.Clips = synth::Clips(2, 40);
+    const synth::TArchive archive = synth::Build(layout);
+    QByteArray bytes = archive.Bytes;
+    const std::uint32_t file_length = Get32(bytes, archive.FileAt + 4);
+    // The CWAR is then taken to start 8 bytes before the partition's end.
+    Set32(bytes, archive.FileAt + 44, file_length - 8 - 8 - 32);
+    const qsizetype cwar_at = archive.FileAt + file_length - 8;
+    ASSERT_NE(bytes.mid(cwar_at, 4), QByteArray("CWAR"));
+    QString log;
+    EXPECT_EQ(Unpack(bytes, Folder(QStringLiteral("short_cwar")), &log), -1);
+    EXPECT_TRUE(log.endsWith(QStringLiteral("2_FILE_CWSD.bin]\n"))) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("Corrupt"))) << log.toStdString();
+
+    bytes.replace(cwar_at, 4, "CWAR");
+    EXPECT_EQ(Unpack(bytes, Folder(QStringLiteral("short_cwar")), &log), -1);
+    EXPECT_TRUE(log.endsWith(QStringLiteral("Corrupt sound archive: CWAR header\n")))
+        << log.toStdString();
+}
+
 // Unpacking replaces 4_CSAR_FILE whole: a second run gives the same tree as one, and clips of
 // an earlier, longer archive do not survive.
 TEST_F(BcsarTest, UnpackReplacesNestedFolders) {
