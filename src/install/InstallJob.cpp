@@ -74,8 +74,12 @@ QString RealOutputCheck(const QString& image, const QString& kind, const TLangua
         return identity.ErrorKey.isEmpty() ? QStringLiteral("the image is not a usable ") + kind
                                            : texts.Lookup(identity.ErrorKey);
     }
+    // Reading back a big image takes a while; a closing window must not wait for it.
+    std::function<bool(std::uint64_t, std::uint64_t)> go_on;
+    if (stop != nullptr)
+        go_on = [stop](std::uint64_t, std::uint64_t) { return !stop->load(); };
     const std::string problem =
-        ctr::VerifyImage(QFile::encodeName(image).toStdString(), *image_kind);
+        ctr::VerifyImage(QFile::encodeName(image).toStdString(), *image_kind, go_on);
     if (!problem.empty())
         return QString::fromStdString(problem);
     return CheckSoundArchive(image, *image_kind);
