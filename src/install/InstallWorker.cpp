@@ -168,6 +168,12 @@ void TInstallWorker::Execute() {
             EndRun();
         } catch (const TRunEnded&) {
         }
+    } catch (...) {
+        // Nothing may leave the thread: the window would never get its controls back.
+        try {
+            EndRun();
+        } catch (const TRunEnded&) {
+        }
     }
     SetBcsarMessageHandler({});
 }
