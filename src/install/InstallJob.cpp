@@ -129,13 +129,15 @@ bool OutputIsSource(const QString& source_path, const QString& output_file) {
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
                              std::int64_t source_size) {
     // At the fullest point a CIA or 3DS source has its CXI, the image's RomFS and its unpacked
-    // tree under tools/temp (about three times the image); a CXI source is read in place, so
-    // only the RomFS image and its tree are there. The rebuilt CXI of a CIA or 3DS output
-    // replaces files already deleted by then, so it needs no extra room.
+    // tree under tools/temp (about three times the image). A CXI source is read in place, so
+    // only the RomFS image and its tree are there while it is taken apart; but a CIA or 3DS
+    // output then needs the rebuilt CXI beside the rebuilt RomFS and the tree, three times
+    // the image again. Only a CXI made from a CXI is written straight to the output.
     TSpaceNeed need;
-    need.TempBytes = source_kind == QLatin1String(".cxi") ? 2 * source_size : 3 * source_size;
+    const bool cxi_to_cxi =
+        source_kind == QLatin1String(".cxi") && output_kind == QLatin1String(".cxi");
+    need.TempBytes = cxi_to_cxi ? 2 * source_size : 3 * source_size;
     need.OutputBytes = source_size;
-    (void)output_kind;
     return need;
 }
 

@@ -808,6 +808,26 @@ private slots:
         QCOMPARE(host.Entries.last(), Sep("ErrorExtractingNCCH"));
     }
 
+    // Bytes under tools/temp at the fullest point, in units of the source image's size.
+    void spaceEstimate_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("outputKind");
+        QTest::addColumn<int>("tempTimes");
+        QTest::newRow("CIA to CIA") << ".cia" << ".cia" << 3;
+        QTest::newRow("CIA to CXI") << ".cia" << ".cxi" << 3;
+        QTest::newRow("3DS to 3DS") << ".3ds" << ".3ds" << 3;
+        QTest::newRow("CXI to CXI") << ".cxi" << ".cxi" << 2;
+        QTest::newRow("CXI to CIA") << ".cxi" << ".cia" << 3; // the rebuilt CXI comes on top
+    }
+    void spaceEstimate() {
+        QFETCH(QString, kind);
+        QFETCH(QString, outputKind);
+        QFETCH(int, tempTimes);
+        const TSpaceNeed need = EstimateSpaceNeed(kind, outputKind, 1000);
+        QCOMPARE(need.TempBytes, std::int64_t(tempTimes) * 1000);
+        QCOMPARE(need.OutputBytes, std::int64_t(1000));
+    }
+
     void outputBase_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("strip3ds");
