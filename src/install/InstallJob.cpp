@@ -74,8 +74,12 @@ QString RealOutputCheck(const QString& image, const QString& kind, const TLangua
         return identity.ErrorKey.isEmpty() ? QStringLiteral("the image is not a usable ") + kind
                                            : texts.Lookup(identity.ErrorKey);
     }
+    // Reading back a big image takes a while; a closing window must not wait for it.
+    std::function<bool(std::uint64_t, std::uint64_t)> go_on;
+    if (stop != nullptr)
+        go_on = [stop](std::uint64_t, std::uint64_t) { return !stop->load(); };
     const std::string problem =
-        ctr::VerifyImage(QFile::encodeName(image).toStdString(), *image_kind);
+        ctr::VerifyImage(QFile::encodeName(image).toStdString(), *image_kind, go_on);
     if (!problem.empty())
         return QString::fromStdString(problem);
     return CheckSoundArchive(image, *image_kind);
@@ -125,13 +129,15 @@ bool OutputIsSource(const QString& source_path, const QString& output_file) {
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
                              std::int64_t source_size) {
     // At the fullest point a CIA or 3DS source has its CXI, the image's RomFS and its unpacked
-    // tree under tools/temp (about three times the image); a CXI source is read in place, so
-    // only the RomFS image and its tree are there. The rebuilt CXI of a CIA or 3DS output
-    // replaces files already deleted by then, so it needs no extra room.
+    // tree under tools/temp (about three times the image). A CXI source is read in place, so
+    // only the RomFS image and its tree are there while it is taken apart; but a CIA or 3DS
+    // output then needs the rebuilt CXI beside the rebuilt RomFS and the tree, three times
+    // the image again. Only a CXI made from a CXI is written straight to the output.
     TSpaceNeed need;
-    need.TempBytes = source_kind == QLatin1String(".cxi") ? 2 * source_size : 3 * source_size;
+    const bool cxi_to_cxi =
+        source_kind == QLatin1String(".cxi") && output_kind == QLatin1String(".cxi");
+    need.TempBytes = cxi_to_cxi ? 2 * source_size : 3 * source_size;
     need.OutputBytes = source_size;
-    (void)output_kind;
     return need;
 }
 

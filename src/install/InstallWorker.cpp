@@ -4,12 +4,14 @@
 #include "install/InstallHost.h"
 #include "localisation/Language.h"
 #include "main_window/PatchCatalogue.h"
+#include "main_window/Startup.h"
 #include "sound_archive/N3DSbcsar.h"
 #include "sound_archive/VoiceAndMusic.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 
 #include <exception>
 #include <filesystem>
@@ -21,8 +23,9 @@ const QString kCrLf = QStringLiteral("\r\n");
 // Thrown by EndRun after the finish request: unwinds the pipeline to Execute.
 struct TRunEnded {};
 
+// Sizes in the warning are written as the free space of the start-up log is.
 QString GigaBytes(std::int64_t bytes) {
-    return QString::number(static_cast<double>(bytes) / (1024.0 * 1024.0 * 1024.0), 'f', 2);
+    return FormatGibibytes(bytes, QLocale::system().decimalPoint());
 }
 
 } // namespace
@@ -162,6 +165,12 @@ void TInstallWorker::Execute() {
     } catch (const std::exception& error) {
         try {
             LogSeparated(QString::fromLocal8Bit(error.what()));
+            EndRun();
+        } catch (const TRunEnded&) {
+        }
+    } catch (...) {
+        // Nothing may leave the thread: the window would never get its controls back.
+        try {
             EndRun();
         } catch (const TRunEnded&) {
         }

@@ -160,6 +160,8 @@ void TForm1::ThreadCancel(TInstallWorker* worker) {
     if (!m_worker || worker != m_worker.get())
         return;
     m_worker->requestInterruption();
+    // The run is over: while tools/temp is being removed there is nothing left to cancel.
+    m_ui->BTNCancel->setEnabled(false);
 
     // tools/temp may hold gigabytes; it goes on a helper thread (after the worker's own thread
     // has ended) so the window keeps answering. The controls come back only once it is gone,

@@ -11,6 +11,7 @@ namespace {
 const char kScript[] = R"SH(#!/bin/sh
 tool=$(basename "$0")
 cd "$(dirname "$0")/.." || exit 7
+{ printf '%s' "$tool"; for a in "$@"; do printf '\t%s' "$a"; done; printf '\n'; } >> tools/argv.log
 argc=$#
 need() { [ "$argc" -eq "$1" ] || { echo "$tool $stage argc $argc" >> tools/calls.log; exit 9; }; }
 stage=UNKNOWN

@@ -296,6 +296,89 @@ private slots:
         QVERIFY(!QFile::exists(m_program + "tools/temp/Partition0.bin"));
     }
 
+    // Every tool call of a whole run, argument by argument, against the command lines the
+    // tools are documented with ({src}, {cxi}, {xdelta} and {out} stand for one argument each).
+    void argumentLists_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("outputKind");
+        for (const char* kind : {".cia", ".cxi", ".3ds"})
+            for (const char* output : {".cia", ".cxi", ".3ds"})
+                if (QLatin1String(output) != QLatin1String(".3ds") ||
+                    QLatin1String(kind) == QLatin1String(".3ds"))
+                    QTest::addRow("%s to %s", kind + 1, output + 1) << kind << output;
+    }
+    void argumentLists() {
+        QFETCH(QString, kind);
+        QFETCH(QString, outputKind);
+        TRun run = DefaultRun();
+        run.Kind = kind;
+        run.OutputKind = outputKind;
+        run.Output = m_dir->path() + QStringLiteral("/out/my game.Cia");
+        TRecordingHost host;
+        auto worker = RunInstall(run, host);
+        QVERIFY2(worker->Succeeded(), qPrintable(host.Entries.join('|')));
+
+        const QString out = m_dir->path() + QStringLiteral("/out/my game") + outputKind;
+        const QString cxi = kind == ".cia"   ? QStringLiteral("tools/temp/c.0000.00000000")
+                            : kind == ".3ds" ? QStringLiteral("tools/temp/Partition0.bin")
+                                             : m_source;
+        const QString cxi_out =
+            outputKind == ".cxi" ? out : QStringLiteral("tools/temp/Partition0.cxi");
+        QStringList texts;
+        if (kind == ".cia") {
+            texts << "ctrtool --contents=tools/temp/c {src}"
+                  << "ctrtool -p --exefs=tools/temp/exefs.bin tools/temp/c.0000.00000000"
+                  << "ctrtool -p --romfs=tools/temp/romfs.bin tools/temp/c.0000.00000000";
+        } else if (kind == ".3ds") {
+            texts << "3dstool -xtf 3ds {src} --header tools/temp/headers/mainncchheader.bin "
+                     "-0 tools/temp/Partition0.bin"
+                  << "3dstool -xtf cxi tools/temp/Partition0.bin --exefs tools/temp/exefs.bin"
+                  << "3dstool -xtf cxi tools/temp/Partition0.bin --romfs tools/temp/romfs.bin";
+        } else {
+            texts << "ctrtool -p --exefs=tools/temp/exefs.bin {src}"
+                  << "ctrtool -p --romfs=tools/temp/romfs.bin {src}";
+        }
+        texts << "3dstool -xtf romfs tools/temp/romfs.bin --romfs-dir tools/temp/romfs"
+              << "3dstool -xvtf cxi {cxi} --header tools/temp/headers/ncchheader.bin --exh "
+                 "tools/temp/headers/exheader.bin --logo tools/temp/headers/logo.bin"
+              << "3dstool -xutf exefs tools/temp/exefs.bin --exefs-dir tools/temp/exefs "
+                 "--header tools/temp/headers/exefsheader.bin"
+              << "xdelta -d -s tools/temp/old_pack.dat {xdelta} tools/temp/romfs/pack.dat"
+              << "3dstool -cztf exefs tools/temp/exefs.bin --exefs-dir tools/temp/exefs "
+                 "--header tools/temp/headers/exefsheader.bin"
+              << "3dstool -ctf romfs tools/temp/romfs.bin --romfs-dir tools/temp/romfs"
+              << "3dstool -cvtf cxi {cxiout} --header tools/temp/headers/ncchheader.bin --exh "
+                 "tools/temp/headers/exheader.bin --exefs tools/temp/exefs.bin --romfs "
+                 "tools/temp/romfs.bin --logo tools/temp/headers/logo.bin";
+        if (outputKind == ".cia")
+            texts << "makerom -f Cia -content tools/temp/Partition0.cxi:0:0x00 -o {out}";
+        if (outputKind == ".3ds")
+            texts << "3dstool -ctf 3ds {out} --header tools/temp/headers/mainncchheader.bin -0 "
+                     "tools/temp/Partition0.cxi";
+        QStringList expected;
+        for (const QString& text : texts) {
+            QStringList args = text.split(QLatin1Char(' '));
+            for (QString& arg : args) {
+                if (arg == "{src}")
+                    arg = m_source;
+                else if (arg == "{cxi}")
+                    arg = cxi;
+                else if (arg == "{xdelta}")
+                    arg = m_program + QStringLiteral("patch/Demo/Patch.XDelta");
+                else if (arg == "{cxiout}")
+                    arg = cxi_out;
+                else if (arg == "{out}")
+                    arg = out;
+            }
+            expected << args.join(QLatin1Char('\t'));
+        }
+        QFile log(m_program + QStringLiteral("tools/argv.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QStringList calls =
+            QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(calls, expected);
+    }
+
     void noPatchEntry() {
         TRun run = DefaultRun();
         run.NoPatch = true;
@@ -703,6 +786,46 @@ private slots:
                  qPrintable(host.Entries.first()));
         QVERIFY(host.Entries.first().endsWith(" GB\r\n"));
         QCOMPARE(host.Entries.at(1), T("ExtractingNCCH"));
+    }
+
+    // The figures of the warning: a 1 GiB CIA needs three times its size under tools/temp
+    // and once more for the output, both on the same file system here.
+    void diskSpaceWarningFigures() {
+        const QString source = m_dir->path() + QStringLiteral("/big source.cia");
+        {
+            QFile big(source);
+            QVERIFY(big.open(QIODevice::WriteOnly));
+            QVERIFY(big.resize(std::int64_t(1) << 30)); // sparse: no gigabyte is written
+        }
+        SetFreeSpaceQuery([](const QString&) { return std::int64_t(3) << 30; });
+        SetToolExit(QStringLiteral("NCCH"), "1"); // the run needs to go no further
+        TRecordingHost host;
+        auto worker = MakeWorker(DefaultRun(), host, source);
+        worker->start();
+        worker->wait();
+        QCOMPARE(host.Entries.first(),
+                 QStringLiteral("\r\n<WarningDiskSpace>\r\n4 GB / 3 GB\r\n"));
+        QCOMPARE(host.Entries.last(), Sep("ErrorExtractingNCCH"));
+    }
+
+    // Bytes under tools/temp at the fullest point, in units of the source image's size.
+    void spaceEstimate_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("outputKind");
+        QTest::addColumn<int>("tempTimes");
+        QTest::newRow("CIA to CIA") << ".cia" << ".cia" << 3;
+        QTest::newRow("CIA to CXI") << ".cia" << ".cxi" << 3;
+        QTest::newRow("3DS to 3DS") << ".3ds" << ".3ds" << 3;
+        QTest::newRow("CXI to CXI") << ".cxi" << ".cxi" << 2;
+        QTest::newRow("CXI to CIA") << ".cxi" << ".cia" << 3; // the rebuilt CXI comes on top
+    }
+    void spaceEstimate() {
+        QFETCH(QString, kind);
+        QFETCH(QString, outputKind);
+        QFETCH(int, tempTimes);
+        const TSpaceNeed need = EstimateSpaceNeed(kind, outputKind, 1000);
+        QCOMPARE(need.TempBytes, std::int64_t(tempTimes) * 1000);
+        QCOMPARE(need.OutputBytes, std::int64_t(1000));
     }
 
     void outputBase_data() {

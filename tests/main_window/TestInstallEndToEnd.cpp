@@ -6,7 +6,9 @@
 #include "../install/RealProgramFolder.h"
 
 #include "install/FileDialogs.h"
+#include "ctr/Verify.h"
 #include "install/FileTools.h"
+#include "install/InstallJob.h"
 #include "main_window/Identify.h"
 #include "main_window/Main.h"
 #include "main_window/MessageBoxes.h"
@@ -224,6 +226,37 @@ private slots:
                          ReadWholeFile(voices + clip),
                      qPrintable(clip));
         form.close();
+    }
+
+    // The read-back of an output: a good image passes; one byte changed in the RomFS file data
+    // (level 3, here inside the sound archive) is found by the hash check.
+    void outputCheckFindsDamage_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("CIA") << ".cia";
+        QTest::newRow("CXI") << ".cxi";
+        QTest::newRow("3DS") << ".3ds";
+    }
+    void outputCheckFindsDamage() {
+        QFETCH(QString, kind);
+        const QString image = m_dir.path() + "/checked" + kind;
+        QCOMPARE(WriteSampleImage(m_program + "/tools", kind, image, QString()), QString());
+        QCOMPARE(CheckOutputImage(image, kind, m_texts), QString());
+        const std::atomic<bool> stop{true}; // the window is closing: the check gives up
+        QVERIFY(!CheckOutputImage(image, kind, m_texts, &stop).isEmpty());
+
+        const auto place = ctr::FindRomFsFile(QFile::encodeName(image).toStdString(),
+                                              *ctr::ImageKindFromText(kind.toStdString()),
+                                              "sound/QK123.bcsar");
+        QVERIFY(place && place->Size > 0x100);
+        QFile file(image);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(static_cast<qint64>(place->Offset + 0x80)));
+        char byte = 0;
+        QVERIFY(file.getChar(&byte));
+        QVERIFY(file.seek(static_cast<qint64>(place->Offset + 0x80)));
+        QVERIFY(file.putChar(static_cast<char>(byte ^ 0x5A)));
+        file.close();
+        QVERIFY(!CheckOutputImage(image, kind, m_texts).isEmpty());
     }
 };
 
