@@ -273,6 +273,14 @@ private slots:
         Control<QComboBox>("CBLang")->setEditText(QStringLiteral("english"));
         QCOMPARE(m_messages.size(), 2);
         QCOMPARE(PatchItems().first(), EnglishText("None"));
+
+        // A typed name confirmed with Enter is not added to the languages found.
+        auto* language_box = Control<QComboBox>("CBLang");
+        const int languages = language_box->count();
+        language_box->lineEdit()->selectAll();
+        QTest::keyClicks(language_box->lineEdit(), QStringLiteral("Zz"));
+        QTest::keyClick(language_box->lineEdit(), Qt::Key_Return);
+        QCOMPARE(language_box->count(), languages);
     }
 
     void identification_data() {
