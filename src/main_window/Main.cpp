@@ -225,6 +225,12 @@ void TForm1::DisableStepsAfterSource() {
 }
 
 void TForm1::OpenSourceImage(const QString& path) {
+    if (SourceKindOfPath(path).isEmpty()) {
+        // Not a kind of image the program knows: refused before anything changes, so the
+        // source chosen before stays in force together with everything that follows it.
+        ShowErrorKey(QStringLiteral("ErrorLoadingROM"));
+        return;
+    }
     m_state.SourcePath = path;
     m_ui->ebOldRom->setText(path);
 

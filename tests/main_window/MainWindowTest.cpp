@@ -379,10 +379,24 @@ private slots:
         ChooseSource(Folder() + "/images");
         QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorLoadingROM")});
 
+        // Another extension: the error, and nothing changes at all.
+        m_messages.clear();
+        ChooseSource(Image({}, "good.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        const QString log_before = Log();
+        ChooseSource(Image({}, "game.bin"));
+        QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorLoadingROM")});
+        QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), Folder() + "/images/good.cia");
+        QCOMPARE(window.State().SourcePath, Folder() + "/images/good.cia");
+        QCOMPARE(Log(), log_before);
+        QVERIFY(Enabled("btNewRomPath"));
+        QVERIFY(Enabled("BTNInstallPatch"));
+        QCOMPARE(Control<QComboBox>("CBPatch")->count(), 1);
+
         // A cancelled open dialog changes nothing.
         QueueFileDialogAnswer({false, {}, 1});
         Control<QPushButton>("btOldRomPath")->click();
-        QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), Folder() + "/images");
+        QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), Folder() + "/images/good.cia");
     }
 
     void newSourceAfterCompleteSetup() {
