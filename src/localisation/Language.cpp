@@ -110,7 +110,9 @@ QString NormaliseLineEnds(const QString& text) {
 QStringList Tokenize(const QString& text, QChar separator) {
     QStringList tokens;
     const QChar quote(u'"');
-    const qsizetype n = text.size();
+    // A NUL ends the text (normalised text has none; raw text may).
+    const qsizetype nul = text.indexOf(QChar(0));
+    const qsizetype n = nul >= 0 ? nul : text.size();
     qsizetype p = 0;
     while (p < n && IsSpace(text.at(p)))
         ++p;
@@ -138,7 +140,7 @@ QStringList Tokenize(const QString& text, QChar separator) {
                 token.chop(1); // an unclosed quote loses the text's final character
         } else {
             const qsizetype start = p;
-            while (p < n && !IsSpace(text.at(p)) && text.at(p) != separator && text.at(p).unicode() != 0)
+            while (p < n && !IsSpace(text.at(p)) && text.at(p) != separator)
                 ++p;
             token = text.mid(start, p - start);
         }
@@ -220,6 +222,10 @@ bool TLanguageTable::LoadFile(const QString& path) {
 }
 
 QString LanguageFilePath(const QString& program_folder, const QString& name) {
+    // A language name names a file in the lang folder and nothing else: no folder steps.
+    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QChar(0)) ||
+        name == QLatin1String(".") || name == QLatin1String(".."))
+        return QString();
     const QString lang = FindEntryNoCase(program_folder, QStringLiteral("lang"));
     return FindEntryNoCase(lang, name + QStringLiteral(".lng"));
 }

@@ -50,7 +50,8 @@ private:
 };
 
 /// Path of a language file: program folder (with trailing separator) + "lang/" + name + ".lng",
-/// the file name matched without regard to letter case.
+/// the file name matched without regard to letter case. Empty for a name that is no plain
+/// file name (empty, or with a folder separator), so that no file outside lang is read.
 QString LanguageFilePath(const QString& program_folder, const QString& name);
 
 /// Language names offered in the language box: the ".lng" files (any letter case) of the

@@ -40,12 +40,6 @@ void SetCaption(QWidget* window, const char* control, const QString& text) {
         label->setText(text);
 }
 
-/// A language name that names a file in the lang folder and nothing else.
-bool ValidLanguageName(const QString& name) {
-    return !name.isEmpty() && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0)) &&
-           name != QLatin1String(".") && name != QLatin1String("..");
-}
-
 } // namespace
 
 QString LanguageMissingText() {
@@ -75,7 +69,7 @@ void ApplyMainWindowTexts(const TLanguageTable& table, QWidget* window) {
 int LoadLanguage(const QString& name, TLanguageTable& table, const QString& program_folder,
                  QWidget* window) {
     table.Clear();
-    if (!ValidLanguageName(name) || !table.LoadFile(LanguageFilePath(program_folder, name))) {
+    if (!table.LoadFile(LanguageFilePath(program_folder, name))) {
         table.Clear();
         ShowMessage(window, TMessageKind::LanguageMissing, LanguageMissingText());
         return -1;

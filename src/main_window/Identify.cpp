@@ -145,8 +145,9 @@ QString SourceImageFilter() {
 TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& texts) {
     TIdentifyResult result;
     QFile file(path);
+    // Only a regular file can be an image: opening a named pipe would wait for a writer.
     // Unbuffered, so that only the bytes of the fields themselves are read.
-    if (path.isEmpty() || QFileInfo(path).isDir() ||
+    if (path.isEmpty() || !QFileInfo(path).isFile() ||
         !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         result.ErrorKey = QStringLiteral("ErrorLoadingROM");
         return result;

@@ -20,6 +20,7 @@
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QLineEdit>
 #include <QLocale>
 #include <QMimeData>
 #include <QScreen>
@@ -63,6 +64,10 @@ void TForm1::SetUpWindow() {
                    Qt::WindowCloseButtonHint);
     setFixedSize(kWindowWidth, kWindowHeight);
     setAcceptDrops(true);
+    // A file dropped on the language box is meant for the window: typed into the box as a
+    // language name, it would empty the language table.
+    if (QLineEdit* language_edit = m_ui->CBLang->lineEdit())
+        language_edit->setAcceptDrops(false);
 
     // The fonts the layout was drawn for do not exist here: the system's sans-serif and
     // monospace fonts take their places at the same pixel sizes.
@@ -220,6 +225,12 @@ void TForm1::DisableStepsAfterSource() {
 }
 
 void TForm1::OpenSourceImage(const QString& path) {
+    if (SourceKindOfPath(path).isEmpty()) {
+        // Not a kind of image the program knows: refused before anything changes, so the
+        // source chosen before stays in force together with everything that follows it.
+        ShowErrorKey(QStringLiteral("ErrorLoadingROM"));
+        return;
+    }
     m_state.SourcePath = path;
     m_ui->ebOldRom->setText(path);
 
@@ -288,6 +299,10 @@ void TForm1::btNewRomPathClick(QObject* sender) {
         SelectSaveFile(this, m_state.ProgramFolder, m_state.SaveFilter, m_state.OutputPath,
                        m_state.OutputKind);
         m_ui->ebNewRom->setText(OutputDisplayText(m_state.OutputPath, m_state.OutputKind));
+    } else if (!m_ui->btNewRomPath->isEnabled()) {
+        // The output step is closed (the last source image could not be used): a language
+        // change must not reopen the patch list and the install button behind its back.
+        return;
     }
     if (m_ui->ebNewRom->text().isEmpty())
         return;
@@ -332,12 +347,19 @@ void TForm1::CBPatchChange() {
         ShowPlainDescription(m_ui->RichDesc,
                              m_state.LanguageTable.Lookup(QStringLiteral("DescriptionDefault")));
         RebuildTrackList(QString());
+        m_shown_patch = 0;
         return;
     }
 
     const QString path = m_state.PatchList.value(index);
     const auto description = ReadPatchDescription(path);
     if (!description) {
+        // The flags, digests and track list stay those of the entry shown before; so does the
+        // selection, which a run reads to find the patch folder.
+        {
+            const QSignalBlocker blocker(m_ui->CBPatch);
+            m_ui->CBPatch->setCurrentIndex(m_shown_patch);
+        }
         ShowErrorKey(QStringLiteral("LoadDescError"));
         return;
     }
@@ -352,6 +374,7 @@ void TForm1::CBPatchChange() {
     RebuildTrackList(folder);
     m_state.NoPatch = false;
     m_ui->BTNInstallPatch->setEnabled(true);
+    m_shown_patch = index;
 }
 
 void TForm1::RebuildTrackList(const QString& patch_folder) {

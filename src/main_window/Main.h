@@ -101,6 +101,8 @@ private:
     QString m_given_program_folder;
     QButtonGroup* m_voice_group = nullptr;
     bool m_startup_failed = false;
+    // The patch entry whose description, flags and track list are in force.
+    int m_shown_patch = 0;
     // One worker at a time; the window keeps it until its thread has stopped.
     std::unique_ptr<TInstallWorker> m_worker;
 };

@@ -102,6 +102,10 @@ TEST(Robustness, HostileInputNeverCrashes) {
     ASSERT_EQ(lone.size(), 1);
     EXPECT_EQ(lone.first(), "\r"); // the joined text is a quote and CR LF: LF is lost
     EXPECT_EQ(TokensOf("NoLineEnd=Value"), QStringList({"NoLineEnd", "Value"}));
+    // Raw text handed to the tokenizer directly ends at its NUL too (it used to spin there).
+    EXPECT_EQ(Tokenize(QStringLiteral("A=1\r\n") + QChar(0) + QStringLiteral("B=2\r\n"), u'='),
+              QStringList({"A", "1"}));
+    EXPECT_EQ(Tokenize(QStringLiteral("A") + QChar(0), u':'), QStringList({"A"}));
     EXPECT_EQ(TokensOf(""), QStringList());
     EXPECT_EQ(TokensOf("\xFF\xFE"), QStringList());
     TokensOf("\xFF\xFE"
@@ -140,6 +144,9 @@ TEST(Files, ReadTokenFileAndLanguageNames) {
     EXPECT_TRUE(table.LoadFile(LanguageFilePath(dir.path() + "/", "English")));
     EXPECT_EQ(table.Lookup("save"), "Save");
     EXPECT_FALSE(table.LoadFile(LanguageFilePath(dir.path() + "/", "x")));
+    // Names that step out of the lang folder read nothing.
+    EXPECT_FALSE(table.LoadFile(LanguageFilePath(dir.path() + "/", "../lang/English")));
+    EXPECT_FALSE(table.LoadFile(LanguageFilePath(dir.path() + "/", "")));
     EXPECT_TRUE(table.IsEmpty());
     QStringList tokens{"stale"};
     EXPECT_FALSE(ReadTokenFile(dir.filePath("lang/missing.lng"), u'=', tokens));

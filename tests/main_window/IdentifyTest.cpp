@@ -2,7 +2,10 @@
 #include "main_window/Identify.h"
 #include "SampleImages.h"
 
+#include <QFile>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -125,6 +128,9 @@ TEST_F(IdentifyTest, UnreadablePathsCannotBeLoaded) {
     ASSERT_TRUE(QDir(m_dir.path()).mkdir("folder.cia"));
     EXPECT_EQ(Identify(Path("folder.cia")).ErrorKey, QStringLiteral("ErrorLoadingROM"));
     EXPECT_FALSE(Identify(Path("folder.cia")).Opened);
+    // A named pipe is no image; opening it would wait for a writer for ever.
+    ASSERT_EQ(mkfifo(QFile::encodeName(Path("pipe.cia")).constData(), 0600), 0);
+    EXPECT_EQ(Identify(Path("pipe.cia")).ErrorKey, QStringLiteral("ErrorLoadingROM"));
 }
 
 TEST_F(IdentifyTest, ExtensionLetterCaseIsIgnoredAndOtherExtensionsRefused) {

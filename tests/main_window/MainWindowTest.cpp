@@ -273,6 +273,14 @@ private slots:
         Control<QComboBox>("CBLang")->setEditText(QStringLiteral("english"));
         QCOMPARE(m_messages.size(), 2);
         QCOMPARE(PatchItems().first(), EnglishText("None"));
+
+        // A typed name confirmed with Enter is not added to the languages found.
+        auto* language_box = Control<QComboBox>("CBLang");
+        const int languages = language_box->count();
+        language_box->lineEdit()->selectAll();
+        QTest::keyClicks(language_box->lineEdit(), QStringLiteral("Zz"));
+        QTest::keyClick(language_box->lineEdit(), Qt::Key_Return);
+        QCOMPARE(language_box->count(), languages);
     }
 
     void identification_data() {
@@ -316,6 +324,8 @@ private slots:
         MakeProgramFolder();
         TForm1& window = Open();
         ChooseSource(Image({}, "good.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        QVERIFY(Enabled("BTNInstallPatch"));
         const std::int64_t info = window.State().InfoPosition;
 
         // Encrypted: only the encrypted text and an empty line.
@@ -328,6 +338,14 @@ private slots:
         QCOMPARE(window.State().SourceKind, QStringLiteral(".cxi"));
         QCOMPARE(window.State().InfoPosition, info);
         QVERIFY(!Enabled("btNewRomPath"));
+
+        // A language change does not reopen the patch list behind the closed output step.
+        Control<QComboBox>("CBLang")->setCurrentText(QStringLiteral("Русский"));
+        QVERIFY(!Enabled("CBPatch"));
+        QCOMPARE(Control<QComboBox>("CBPatch")->count(), 0);
+        QVERIFY(!Enabled("BTNInstallPatch"));
+        Control<QComboBox>("CBLang")->setCurrentText(QStringLiteral("English"));
+        QVERIFY(m_messages.isEmpty());
 
         // Header size 0x2000: the CIA error, the kind stays.
         sample::TImageSpec short_header;
@@ -361,10 +379,24 @@ private slots:
         ChooseSource(Folder() + "/images");
         QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorLoadingROM")});
 
+        // Another extension: the error, and nothing changes at all.
+        m_messages.clear();
+        ChooseSource(Image({}, "good.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        const QString log_before = Log();
+        ChooseSource(Image({}, "game.bin"));
+        QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorLoadingROM")});
+        QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), Folder() + "/images/good.cia");
+        QCOMPARE(window.State().SourcePath, Folder() + "/images/good.cia");
+        QCOMPARE(Log(), log_before);
+        QVERIFY(Enabled("btNewRomPath"));
+        QVERIFY(Enabled("BTNInstallPatch"));
+        QCOMPARE(Control<QComboBox>("CBPatch")->count(), 1);
+
         // A cancelled open dialog changes nothing.
         QueueFileDialogAnswer({false, {}, 1});
         Control<QPushButton>("btOldRomPath")->click();
-        QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), Folder() + "/images");
+        QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), Folder() + "/images/good.cia");
     }
 
     void newSourceAfterCompleteSetup() {
@@ -407,6 +439,24 @@ private slots:
         QCOMPARE(window.State().SourcePath, path);
         QCOMPARE(Log(), QStringLiteral("Product Code: CTR-P-QVTE\nROM Region: EUR"));
         QVERIFY(Enabled("btNewRomPath"));
+        // A file dropped on the language box goes to the window, not into the language name.
+        const QString language = Control<QComboBox>("CBLang")->currentText();
+        {
+            QLineEdit* edit = Control<QComboBox>("CBLang")->lineEdit();
+            QMimeData mime;
+            mime.setUrls({QUrl::fromLocalFile(other)});
+            mime.setText(QUrl::fromLocalFile(other).toString());
+            QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
+                                  Qt::NoModifier);
+            QApplication::sendEvent(edit, &enter);
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
+                            Qt::NoModifier);
+            QApplication::sendEvent(edit, &drop);
+        }
+        QCOMPARE(Control<QComboBox>("CBLang")->currentText(), language);
+        QVERIFY(m_messages.isEmpty());
+        Drop({QUrl::fromLocalFile(path)});
+        QCOMPARE(window.State().SourcePath, path);
         // While a run is active the source button is disabled and drops are refused.
         Control<QPushButton>("btOldRomPath")->setEnabled(false);
         Drop({QUrl::fromLocalFile(other)});
@@ -525,6 +575,8 @@ private slots:
         QFile::remove(Folder() + "/patch/Plain/English.dsc");
         patch->setCurrentIndex(1);
         QCOMPARE(MessageTexts(), QStringList{EnglishText("LoadDescError")});
+        // The selection goes back to the entry in force, the one a run would install.
+        QCOMPARE(patch->currentIndex(), 2);
         QVERIFY(Enabled("TntRadioGroup2"));
         QVERIFY(!window.State().NoPatch);
         QVERIFY(desc->toPlainText().startsWith("See"));
