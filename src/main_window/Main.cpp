@@ -270,6 +270,13 @@ void TForm1::OpenSourceImage(const QString& path) {
             ShowErrorKey(result.ErrorKey);
         return;
     }
+    // A 3DS output chosen for an earlier 3DS image is not offered for a CIA or CXI image:
+    // forget it, so that a language change cannot rebuild the patch list for it.
+    if (m_state.OutputKind == QLatin1String(".3ds") && m_state.SourceKind != QLatin1String(".3ds")) {
+        m_state.OutputPath.clear();
+        m_state.OutputKind.clear();
+        m_ui->ebNewRom->clear();
+    }
     m_ui->ebNewRom->setEnabled(true);
     m_ui->btNewRomPath->setEnabled(true);
 }

@@ -521,6 +521,21 @@ private slots:
         Control<QPushButton>("btNewRomPath")->click();
         QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/emu.cxi");
         QCOMPARE(PatchItems(), QStringList{EnglishText("None")});
+
+        // A CIA image keeps an output it offers, but forgets a 3DS output, which it does not
+        // offer: a language change then finds no output and leaves the patch list closed.
+        sample::TImageSpec console;
+        console.Kind = ".cia";
+        ChooseSource(Image(console, "console.cia"));
+        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/emu.cxi");
+        ChooseSource(Image(card, "card.3ds"));
+        ChooseOutput(Folder() + "/flash", 3);
+        ChooseSource(Image(console, "console.cia"));
+        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), QString());
+        QCOMPARE(window.State().OutputKind, QString());
+        Control<QComboBox>("CBLang")->setCurrentText(QStringLiteral("Русский"));
+        QCOMPARE(Control<QComboBox>("CBPatch")->count(), 0);
+        QVERIFY(!Enabled("BTNInstallPatch"));
     }
 
     void patchChoice() {
