@@ -1,6 +1,7 @@
 // The install pipeline run by the three workers against stand-in tools (real processes),
 // reporting to a recording host.
 
+#include "KindPairs.h"
 #include "RecordingHost.h"
 #include "StandInTools.h"
 
@@ -223,22 +224,7 @@ private slots:
 
     // Every source kind with every output kind it offers, a patch with both digests.
     void wholeRun_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("outputKind");
-        QTest::newRow("CIA to CIA") << ".cia"
-                                    << ".cia";
-        QTest::newRow("CIA to CXI") << ".cia"
-                                    << ".cxi";
-        QTest::newRow("CXI to CIA") << ".cxi"
-                                    << ".cia";
-        QTest::newRow("CXI to CXI") << ".cxi"
-                                    << ".cxi";
-        QTest::newRow("3DS to CIA") << ".3ds"
-                                    << ".cia";
-        QTest::newRow("3DS to CXI") << ".3ds"
-                                    << ".cxi";
-        QTest::newRow("3DS to 3DS") << ".3ds"
-                                    << ".3ds";
+        AddKindPairRows();
     }
     void wholeRun() {
         QFETCH(QString, kind);

@@ -1,6 +1,6 @@
 # tests of the install pipeline
 add_executable(test_install_pipeline
-    install/TestPipeline.cpp install/StandInTools.h install/StandInTools.cpp install/RecordingHost.h)
+    install/TestPipeline.cpp install/KindPairs.h install/StandInTools.h install/StandInTools.cpp install/RecordingHost.h)
 set_target_properties(test_install_pipeline PROPERTIES AUTOMOC ON
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 target_include_directories(test_install_pipeline PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/install)

@@ -1,6 +1,7 @@
 // The window side of installation runs: the real main window under the offscreen platform,
 // running the real workers against stand-in tools in a temporary program folder.
 
+#include "RecordingForm.h"
 #include "../install/StandInTools.h"
 
 #include "install/FileDialogs.h"
@@ -30,31 +31,6 @@
 #include <vector>
 
 namespace {
-
-// The window with its progress values recorded as the worker sets them.
-class TRecordingForm : public TForm1 {
-public:
-    using TForm1::TForm1;
-    void SetProgress(int value) override {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_values.push_back(value);
-        }
-        TForm1::SetProgress(value);
-    }
-    std::vector<int> Values() {
-        QMutexLocker lock(&m_mutex);
-        return m_values;
-    }
-    void CloseNow() {
-        QCloseEvent event;
-        closeEvent(&event);
-    }
-
-private:
-    QMutex m_mutex;
-    std::vector<int> m_values;
-};
 
 const char* const kStepControls[] = {
     "CBLang",  "btOldRomPath",   "ebOldRom",        "btNewRomPath",   "ebNewRom",

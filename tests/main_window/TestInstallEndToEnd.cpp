@@ -3,6 +3,8 @@
 // with a voice choice and a changed music assignment, the install button, and the real tools.
 // The written image is identified and taken apart again to see what it holds.
 
+#include "RecordingForm.h"
+#include "../install/KindPairs.h"
 #include "../install/RealProgramFolder.h"
 
 #include "install/FileDialogs.h"
@@ -31,26 +33,6 @@
 #include <vector>
 
 namespace {
-
-class TRecordingForm : public TForm1 {
-public:
-    using TForm1::TForm1;
-    void SetProgress(int value) override {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_values.push_back(value);
-        }
-        TForm1::SetProgress(value);
-    }
-    std::vector<int> Values() {
-        QMutexLocker lock(&m_mutex);
-        return m_values;
-    }
-
-private:
-    QMutex m_mutex;
-    std::vector<int> m_values;
-};
 
 int FilterIndexOf(const QString& kind) {
     return kind == QLatin1String(".cia") ? 1 : kind == QLatin1String(".cxi") ? 2 : 3;
@@ -81,22 +63,7 @@ private slots:
     }
 
     void install_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("outputKind");
-        QTest::newRow("CIA to CIA") << ".cia"
-                                    << ".cia";
-        QTest::newRow("CIA to CXI") << ".cia"
-                                    << ".cxi";
-        QTest::newRow("CXI to CIA") << ".cxi"
-                                    << ".cia";
-        QTest::newRow("CXI to CXI") << ".cxi"
-                                    << ".cxi";
-        QTest::newRow("3DS to CIA") << ".3ds"
-                                    << ".cia";
-        QTest::newRow("3DS to CXI") << ".3ds"
-                                    << ".cxi";
-        QTest::newRow("3DS to 3DS") << ".3ds"
-                                    << ".3ds";
+        AddKindPairRows();
     }
     void install() {
         QFETCH(QString, kind);
