@@ -169,21 +169,6 @@ void PutU32(QByteArray& bytes, std::size_t offset, std::uint64_t value) {
           static_cast<std::uint32_t>(value));
 }
 
-// Zero bytes to add after a clip or CWSD part of `length` bytes: only lengths of 8, 16 or 24
-// modulo 32 are brought up to the next multiple of 32.
-std::uint64_t AlignmentPad(std::uint64_t length) {
-    switch (length % 32) {
-    case 8:
-        return 24;
-    case 16:
-        return 16;
-    case 24:
-        return 8;
-    default:
-        return 0;
-    }
-}
-
 // Deletes `folder` when it exists and creates it afresh, one level only, so nothing from an
 // earlier run survives inside.
 bool ReplaceFolder(const QString& folder, bool verbose) {
@@ -650,4 +635,19 @@ int PackBcsar(QByteArray& output, const QString& folder, bool verbose) {
     PutU32(archive, kCsarFileLength, static_cast<std::uint64_t>(archive.size() - partition_at));
     output = std::move(archive);
     return 0;
+}
+
+// Zero bytes to add after a clip or CWSD part of `length` bytes: only lengths of 8, 16 or 24
+// modulo 32 are brought up to the next multiple of 32.
+std::uint64_t AlignmentPad(std::uint64_t length) {
+    switch (length % 32) {
+    case 8:
+        return 24;
+    case 16:
+        return 16;
+    case 24:
+        return 8;
+    default:
+        return 0;
+    }
 }

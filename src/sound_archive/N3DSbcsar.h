@@ -14,6 +14,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 /// Splits the archive that begins at `start` in `stream` into the four CSAR pieces in
@@ -43,6 +44,10 @@ int PackCsarFile(QByteArray& output, const QByteArray& cwar, const QString& fold
 /// Rebuilds the CWAR from folder/1_CWAR_Header.bin, folder/2_CWAR_INFO.bin and the clip files
 /// in folder/3_BCWAV, recomputing the clip table. `output` is replaced on success only.
 int PackCwar(QByteArray& output, const QString& folder, bool verbose);
+
+/// Zero bytes the packer puts after a clip or the CWSD part of `length` bytes: lengths of 8, 16
+/// or 24 modulo 32 are brought up to the next multiple of 32, all others get none.
+std::uint64_t AlignmentPad(std::uint64_t length);
 
 /// Message boxes raised by these operations ("Cannot load ..." and nested-step errors) go to
 /// the current thread's handler; the default writes the text to standard error. The install

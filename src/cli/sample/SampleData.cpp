@@ -1,4 +1,5 @@
 #include "cli/sample/SampleData.h"
+#include "sound_archive/N3DSbcsar.h"
 
 #include "music/TrackList.h"
 
@@ -21,21 +22,6 @@ std::uint64_t Mix(std::uint64_t value) {
     value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ULL;
     value = (value ^ (value >> 27)) * 0x94D049BB133111EBULL;
     return value ^ (value >> 31);
-}
-
-/// Padding the archive packer puts behind a clip or the CWSD part: up to the next multiple
-/// of 32 when the length leaves 8, 16 or 24, nothing otherwise.
-std::uint32_t PackerPadding(std::uint32_t length) {
-    switch (length % 32) {
-    case 8:
-        return 24;
-    case 16:
-        return 16;
-    case 24:
-        return 8;
-    default:
-        return 0;
-    }
 }
 
 void PutText(TBytes& bytes, std::size_t at, const std::string& text) {
@@ -394,7 +380,7 @@ TBytes MakeSoundArchive(std::uint64_t seed, TSoundArchiveLayout* layout_out) {
         const std::uint32_t length = kClipLengths[static_cast<std::size_t>(i)];
         clip_offsets.push_back(static_cast<std::uint32_t>(file_block.Size()) - 8);
         file_block.Raw(MakeClip(seed * 131 + static_cast<std::uint64_t>(i), length));
-        file_block.Zeros(PackerPadding(length));
+        file_block.Zeros(static_cast<std::uint32_t>(AlignmentPad(length)));
         layout.ClipLengths.push_back(length);
     }
     file_block.PutU32(4, static_cast<std::uint32_t>(file_block.Size()));
@@ -439,7 +425,7 @@ TBytes MakeSoundArchive(std::uint64_t seed, TSoundArchiveLayout* layout_out) {
     file.U32(0);
     file.Zeros(24);
     file.Raw(cwsd);
-    file.Zeros(PackerPadding(static_cast<std::uint32_t>(cwsd.size())));
+    file.Zeros(static_cast<std::uint32_t>(AlignmentPad(cwsd.size())));
     const std::uint32_t cwar_in_file = static_cast<std::uint32_t>(file.Size());
     file.Raw(cwar.Bytes());
     file.PutU32(4, static_cast<std::uint32_t>(file.Size()));
