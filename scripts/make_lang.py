@@ -22,7 +22,7 @@ TEXTS = [
     ("RadioGroup2", "Character voices", "Голоса персонажей"),
     ("RadioGroup2BTN1", "English", "Английские"),
     ("RadioGroup2BTN2", "Japanese (gaps filled from other games)",
-     "Японские (дополненные из других игр)"),
+     "Японские (частично из других игр)"),
     ("RadioGroup2BTN3", "Japanese (as released)", "Японские (оригинальные)"),
     ("Form2Caption", "Change music", "Смена музыки"),
     ("Save", "Save", "Сохранить"),
