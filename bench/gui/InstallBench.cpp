@@ -5,12 +5,12 @@
 //
 //   bench_install [--size BYTES] [--work FOLDER]     (default 1 GiB in the system's temp)
 
-#include "cli/sample/SampleImage.h"
-#include "install/FileDialogs.h"
-#include "install/FileTools.h"
-#include "main_window/Main.h"
-#include "main_window/MessageBoxes.h"
-#include "music/TrackList.h"
+#include "sample/SampleImage.h"
+#include "gui/FileDialogs.h"
+#include "core/FileTools.h"
+#include "gui/Main.h"
+#include "gui/MessageBoxes.h"
+#include "core/TrackList.h"
 
 #include <QApplication>
 #include <QComboBox>

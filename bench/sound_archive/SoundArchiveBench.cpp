@@ -10,7 +10,7 @@
 
 #include "sound_archive/N3DSbcsar.h"
 #include "sound_archive/PieceFiles.h"
-#include "sound_archive/SyntheticBcsar.h"
+#include "tests/sound_archive/SyntheticBcsar.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 // With QVT_FUZZ_PACK=1 in the environment the pieces are written as files instead and, after
 // a successful unpack, packed again, so the packer meets every odd piece the unpacker lets by.
 
-#include "install/FileTools.h"
+#include "sound_archive/FileBasics.h"
 #include "sound_archive/N3DSbcsar.h"
 #include "sound_archive/PieceFiles.h"
 

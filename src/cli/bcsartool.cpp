@@ -3,7 +3,7 @@
 //   bcsartool pack FOLDER ARCHIVE
 // Progress goes to standard output; the exit code is 0 on success and 1 on failure.
 
-#include "install/FileTools.h"
+#include "core/FileTools.h"
 #include "sound_archive/N3DSbcsar.h"
 #include "sound_archive/PieceFiles.h"
 

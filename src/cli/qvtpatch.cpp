@@ -2,9 +2,9 @@
 // image; everything else is the installation mode.
 #include "cli/qvtpatch_modes.h"
 
-#include "install/FileTools.h"
-#include "localisation/Language.h"
-#include "main_window/Identify.h"
+#include "core/FileTools.h"
+#include "core/Language.h"
+#include "core/Identify.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -10,16 +10,16 @@
 
 #include "cli/qvtpatch_modes.h"
 
-#include "install/FileTools.h"
-#include "install/Install3DS.h"
-#include "install/InstallCIA.h"
-#include "install/InstallCXI.h"
-#include "install/InstallHost.h"
-#include "install/InstallJob.h"
-#include "install/InstallWorker.h"
-#include "localisation/Language.h"
-#include "main_window/Identify.h"
-#include "main_window/PatchCatalogue.h"
+#include "core/FileTools.h"
+#include "core/Install3DS.h"
+#include "core/InstallCIA.h"
+#include "core/InstallCXI.h"
+#include "core/InstallHost.h"
+#include "core/InstallJob.h"
+#include "core/InstallWorker.h"
+#include "core/Language.h"
+#include "core/Identify.h"
+#include "core/PatchCatalogue.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

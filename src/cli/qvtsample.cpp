@@ -1,8 +1,8 @@
 // qvtsample: writes a decrypted image of the sample game "Veridane" (CIA, CXI or 3DS) and,
 // on request, a matching sample patch folder. Used by the tests, the benchmarks and the demo.
 
-#include "cli/sample/SampleHeaders.h"
-#include "cli/sample/SampleImage.h"
+#include "sample/SampleHeaders.h"
+#include "sample/SampleImage.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "main_window/DescriptionText.h"
+#include "core/DescriptionText.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "install/FileTools.h"
+#include "core/FileTools.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -73,15 +73,6 @@ bool CopyFolder(const QString& source, const QString& destination) {
     return CopyTree(from, MatchNoCase(ToPath(destination), from.filename()));
 }
 
-bool DeleteFolder(const QString& folder) {
-    std::error_code ec;
-    const fs::path path = ToPath(folder);
-    if (fs::symlink_status(path, ec).type() != fs::file_type::directory)
-        return false;
-    fs::remove_all(path, ec); // removes links themselves, never what they point to
-    return !ec;
-}
-
 std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
                       const QString& working_folder, const std::atomic<bool>* kill_request) {
     QProcess process;
@@ -141,11 +132,6 @@ QString FileMD5Hex(const QString& path) {
     EVP_DigestFinal_ex(context.get(), digest, &length);
     return QString::fromLatin1(
         QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length)).toHex().toUpper());
-}
-
-std::int64_t PadTo64(std::int64_t size) {
-    const std::int64_t rest = size % 64;
-    return rest == 0 ? 0 : 64 - rest;
 }
 
 QString FindEntryNoCase(const QString& folder, const QString& name) {

@@ -2,26 +2,13 @@
 // Stateless file, folder, process and digest helpers shared by the window, the install
 // workers and the sound archive code.
 
+#include "sound_archive/FileBasics.h"
+
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
 #include <cstdint>
-#include <stdexcept>
-
-/// An error that must travel upward: a tool that cannot start, a file that cannot be
-/// opened for its digest. Carries the system's error number (0 when unknown) and reason.
-class TSystemError : public std::runtime_error {
-public:
-    TSystemError(int error_number, const QString& reason)
-        : std::runtime_error(reason.toStdString()), m_errno(error_number), m_reason(reason) {}
-    int ErrorNumber() const { return m_errno; }
-    const QString& Reason() const { return m_reason; }
-
-private:
-    int m_errno;
-    QString m_reason;
-};
 
 /// Exit code of a console tool ended by a break (SIGINT on Linux).
 inline constexpr std::uint32_t kExitCodeBreak = 0xC000013A;
@@ -30,10 +17,6 @@ inline constexpr std::uint32_t kExitCodeBreak = 0xC000013A;
 /// with what is there and overwriting files silently. A name that differs only in letter
 /// case from an entry already there merges into that entry. True on success.
 bool CopyFolder(const QString& source, const QString& destination);
-
-/// Deletes a folder and everything below it permanently; symbolic links are removed,
-/// never followed. True on success (false also when the folder does not exist).
-bool DeleteFolder(const QString& folder);
 
 /// Runs `tool` with `arguments` (one list entry per argument, no shell) in `working_folder`
 /// (the current folder when empty), without a time limit, its output discarded. Returns the
@@ -48,9 +31,6 @@ std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
 /// MD5 of a file's whole content as 32 upper-case hexadecimal digits, read in a stream.
 /// Throws TSystemError when the file cannot be opened or read.
 QString FileMD5Hex(const QString& path);
-
-/// Bytes to add after a block of `size` bytes so that the next starts on a multiple of 64.
-std::int64_t PadTo64(std::int64_t size);
 
 /// The path of the entry `name` in `folder`, matched without regard to letter case: the
 /// exact name when it exists, else the first entry (in name order) equal ignoring case,

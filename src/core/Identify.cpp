@@ -1,7 +1,7 @@
-#include "main_window/Identify.h"
+#include "core/Identify.h"
 
 #include "ctr/ByteReader.h"
-#include "install/FileTools.h"
+#include "core/FileTools.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // Identification of a source image: container kind, decryption, product code, region and the
 // position of the sound archive's INFO partition.
 
-#include "localisation/Language.h"
+#include "core/Language.h"
 
 #include <QByteArray>
 #include <QString>

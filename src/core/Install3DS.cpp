@@ -1,4 +1,4 @@
-#include "install/Install3DS.h"
+#include "core/Install3DS.h"
 
 // 3dstool saves the card image's header (read again for a 3DS output) and its partition 0,
 // the game's CXI.

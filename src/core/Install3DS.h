@@ -1,7 +1,7 @@
 #pragma once
 // The install worker for a decrypted 3DS source image.
 
-#include "install/InstallWorker.h"
+#include "core/InstallWorker.h"
 
 class TInstall3DS : public TInstallWorker {
     Q_OBJECT

@@ -1,4 +1,4 @@
-#include "install/InstallCIA.h"
+#include "core/InstallCIA.h"
 
 // ctrtool writes each content of the CIA as tools/temp/c.<index>.<id>; content 0 is the
 // game's CXI.

@@ -1,7 +1,7 @@
 #pragma once
 // The install worker for a decrypted CIA source image.
 
-#include "install/InstallWorker.h"
+#include "core/InstallWorker.h"
 
 class TInstallCIA : public TInstallWorker {
     Q_OBJECT

@@ -1,4 +1,4 @@
-#include "install/InstallCXI.h"
+#include "core/InstallCXI.h"
 
 // The CXI source is read in place and never changed; there is no NCCH stage.
 void TInstallCXI::RunSourceStages() {

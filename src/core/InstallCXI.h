@@ -1,7 +1,7 @@
 #pragma once
 // The install worker for a decrypted CXI source image.
 
-#include "install/InstallWorker.h"
+#include "core/InstallWorker.h"
 
 class TInstallCXI : public TInstallWorker {
     Q_OBJECT

@@ -1,8 +1,8 @@
-#include "install/InstallJob.h"
+#include "core/InstallJob.h"
 
 #include "ctr/Verify.h"
-#include "localisation/Language.h"
-#include "main_window/Identify.h"
+#include "core/Language.h"
+#include "core/Identify.h"
 
 #include <QDir>
 #include <QFile>

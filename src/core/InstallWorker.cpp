@@ -1,12 +1,12 @@
-#include "install/InstallWorker.h"
+#include "core/InstallWorker.h"
 
-#include "install/FileTools.h"
-#include "install/InstallHost.h"
-#include "localisation/Language.h"
-#include "main_window/PatchCatalogue.h"
-#include "main_window/Startup.h"
+#include "core/FileTools.h"
+#include "core/InstallHost.h"
+#include "core/Language.h"
+#include "core/PatchCatalogue.h"
+#include "core/Startup.h"
 #include "sound_archive/N3DSbcsar.h"
-#include "sound_archive/VoiceAndMusic.h"
+#include "core/VoiceAndMusic.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 // patched image of the chosen kind. TInstallCIA, TInstall3DS and TInstallCXI add only the
 // stages that take their kind of image apart; everything else lives here once.
 
-#include "install/InstallJob.h"
+#include "core/InstallJob.h"
 
 #include <QThread>
 

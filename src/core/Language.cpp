@@ -1,6 +1,6 @@
-#include "localisation/Language.h"
+#include "core/Language.h"
 
-#include "install/FileTools.h"
+#include "core/FileTools.h"
 
 #include <QDir>
 #include <QFile>

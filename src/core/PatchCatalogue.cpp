@@ -1,6 +1,6 @@
-#include "main_window/PatchCatalogue.h"
+#include "core/PatchCatalogue.h"
 
-#include "install/FileTools.h"
+#include "core/FileTools.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // The patch catalogue: patch folders beside the program, their description files, and the
 // output choices of the save dialog.
 
-#include "localisation/Language.h"
+#include "core/Language.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "main_window/Startup.h"
+#include "core/Startup.h"
 
 #include <QFileInfo>
 #include <QStorageInfo>

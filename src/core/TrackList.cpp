@@ -1,7 +1,7 @@
-#include "music/TrackList.h"
+#include "core/TrackList.h"
 
-#include "install/FileTools.h"
-#include "localisation/Language.h"
+#include "core/FileTools.h"
+#include "core/Language.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
-#include "sound_archive/VoiceAndMusic.h"
+#include "core/VoiceAndMusic.h"
 
-#include "install/FileTools.h"
-#include "install/InstallHost.h"
-#include "localisation/Language.h"
-#include "music/TrackList.h"
+#include "core/FileTools.h"
+#include "core/InstallHost.h"
+#include "core/Language.h"
+#include "core/TrackList.h"
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
-#include "music/ChangeMusic.h"
+#include "gui/ChangeMusic.h"
 
-#include "localisation/Language.h"
-#include "main_window/MessageBoxes.h"
-#include "music/TrackList.h"
+#include "core/Language.h"
+#include "gui/MessageBoxes.h"
+#include "core/TrackList.h"
 
 #include "ui_ChangeMusic.h"
 

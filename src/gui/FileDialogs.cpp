@@ -1,4 +1,4 @@
-#include "install/FileDialogs.h"
+#include "gui/FileDialogs.h"
 
 #include <QFileDialog>
 #include <QStringList>

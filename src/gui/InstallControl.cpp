@@ -1,15 +1,15 @@
 // The window side of an installation run: starting the worker for the source kind, the
 // install host it reports through, cancel, and the finish routine that gives the controls back.
 
-#include "main_window/Main.h"
+#include "gui/Main.h"
 
-#include "install/FileTools.h"
-#include "install/Install3DS.h"
-#include "install/InstallCIA.h"
-#include "install/InstallCXI.h"
-#include "install/InstallJob.h"
-#include "install/InstallWorker.h"
-#include "main_window/MessageBoxes.h"
+#include "core/FileTools.h"
+#include "core/Install3DS.h"
+#include "core/InstallCIA.h"
+#include "core/InstallCXI.h"
+#include "core/InstallJob.h"
+#include "core/InstallWorker.h"
+#include "gui/MessageBoxes.h"
 
 #include "ui_Main.h"
 

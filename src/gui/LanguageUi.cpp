@@ -1,8 +1,8 @@
-#include "localisation/LanguageUi.h"
+#include "gui/LanguageUi.h"
 
-#include "localisation/Language.h"
-#include "main_window/DescriptionText.h"
-#include "main_window/MessageBoxes.h"
+#include "core/Language.h"
+#include "core/DescriptionText.h"
+#include "gui/MessageBoxes.h"
 
 #include <QAbstractButton>
 #include <QFileInfo>

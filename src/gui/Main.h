@@ -1,8 +1,8 @@
 #pragma once
 // The main window: start-up checks, source, output and patch choice, install control.
 
-#include "install/InstallHost.h"
-#include "main_window/WindowState.h"
+#include "core/InstallHost.h"
+#include "gui/WindowState.h"
 
 #include <QPointer>
 #include <QWidget>

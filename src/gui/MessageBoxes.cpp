@@ -1,4 +1,4 @@
-#include "main_window/MessageBoxes.h"
+#include "gui/MessageBoxes.h"
 
 #include <QMessageBox>
 

@@ -1,4 +1,4 @@
-#include "main_window/OpenLink.h"
+#include "gui/OpenLink.h"
 
 #include <QDesktopServices>
 

@@ -1,7 +1,7 @@
 // qvtpatch-gui: the main window.
-#include "install/FileDialogs.h"
-#include "main_window/Main.h"
-#include "music/ChangeMusic.h"
+#include "gui/FileDialogs.h"
+#include "gui/Main.h"
+#include "gui/ChangeMusic.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,8 +1,8 @@
 #pragma once
 // The main window's state for the whole run of the program.
 
-#include "localisation/Language.h"
-#include "music/TrackList.h"
+#include "core/Language.h"
+#include "core/TrackList.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,7 +1,7 @@
-#include "cli/sample/SampleData.h"
+#include "sample/SampleData.h"
 #include "sound_archive/N3DSbcsar.h"
 
-#include "music/TrackList.h"
+#include "sound_archive/MusicSlots.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "cli/sample/SampleHeaders.h"
+#include "sample/SampleHeaders.h"
 
 #include "ctr/Hash.h"
 

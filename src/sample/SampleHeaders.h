@@ -2,7 +2,7 @@
 // Header files of the sample game, in the form the container tools extract and rebuild
 // them: NCCH header, extended header, ExeFS header and the card image header.
 
-#include "cli/sample/SampleData.h"
+#include "sample/SampleData.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "cli/sample/SampleImage.h"
+#include "sample/SampleImage.h"
 
-#include "cli/sample/SampleData.h"
-#include "cli/sample/SampleHeaders.h"
+#include "sample/SampleData.h"
+#include "sample/SampleHeaders.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include <openssl/evp.h>
 
@@ -204,6 +205,23 @@ QString DefaultToolsFolder() {
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath() + QStringLiteral("/tools");
     return QStringLiteral("tools");
+}
+
+QString FileMd5Hex(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw TSampleError(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+    TMd5 md5;
+    std::vector<std::uint8_t> block(std::size_t{4} << 20);
+    for (;;) {
+        const qint64 got = file.read(reinterpret_cast<char*>(block.data()),
+                                     static_cast<qint64>(block.size()));
+        if (got < 0)
+            throw TSampleError(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+        if (got == 0)
+            return md5.Final();
+        md5.Update(std::span(block.data(), static_cast<std::size_t>(got)));
+    }
 }
 
 QString Xdelta3Path(const QString& tools_folder) {

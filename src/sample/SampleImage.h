@@ -63,6 +63,10 @@ void WriteChangedPackDat(const QString& path, const TSampleOptions& options);
 void RunOrThrow(const QString& program, const QStringList& arguments,
                 const QString& working_folder);
 
+/// MD5 of a file as 32 upper-case hexadecimal digits, read in a stream; throws
+/// TSampleError when the file cannot be read.
+QString FileMd5Hex(const QString& path);
+
 /// Path of Debian's xdelta3 (or the program folder's tools/xdelta when it is missing).
 QString Xdelta3Path(const QString& tools_folder);
 

@@ -1,7 +1,6 @@
-#include "cli/sample/ToolChain.h"
+#include "sample/ToolChain.h"
 
-#include "cli/sample/SampleImage.h"
-#include "install/FileTools.h"
+#include "sample/SampleImage.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,6 +31,18 @@ double CpuSeconds() {
                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     }
     return seconds;
+}
+
+/// Copies the folder `source` itself, with everything below it, into `destination`,
+/// overwriting what is there.
+bool CopyInto(const QString& source, const QString& destination) {
+    const std::filesystem::path from = ToPath(QDir::cleanPath(source));
+    std::error_code ec;
+    std::filesystem::copy(from, ToPath(destination) / from.filename(),
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::overwrite_existing,
+                          ec);
+    return !ec;
 }
 
 class TChainRunner {
@@ -65,12 +76,7 @@ public:
     void CheckDigest(const QString& relative, const QString& expected) {
         if (expected.isEmpty())
             return;
-        QString digest;
-        try {
-            digest = FileMD5Hex(Path(relative));
-        } catch (const TSystemError& error) {
-            throw TSampleError(QStringLiteral("Cannot read %1: %2").arg(relative, error.Reason()));
-        }
+        const QString digest = FileMd5Hex(Path(relative));
         if (digest != expected)
             throw TSampleError(
                 QStringLiteral("%1 has MD5 %2, expected %3").arg(relative, digest, expected));
@@ -165,7 +171,7 @@ QString TChainRunner::Run() {
     if (!patch.isEmpty()) {
         Stage(QStringLiteral("CopyingReplacementFiles"), [&] {
             for (const QString& name : {QStringLiteral("exefs"), QStringLiteral("romfs")})
-                if (QFileInfo(patch + name).isDir() && !CopyFolder(patch + name, temp))
+                if (QFileInfo(patch + name).isDir() && !CopyInto(patch + name, temp))
                     throw TSampleError(
                         QStringLiteral("Cannot copy the patch's %1 folder").arg(name));
         });

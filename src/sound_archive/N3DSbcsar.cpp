@@ -1,7 +1,7 @@
 #include "sound_archive/N3DSbcsar.h"
 
 #include "ctr/ByteReader.h"
-#include "install/FileTools.h"
+#include "sound_archive/FileBasics.h"
 #include "sound_archive/PieceFiles.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "sound_archive/PieceFiles.h"
 
-#include "install/FileTools.h"
+#include "sound_archive/FileBasics.h"
 
 #include <QFile>
 

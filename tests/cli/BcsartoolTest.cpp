@@ -1,6 +1,6 @@
 // The bcsartool program from the program folder, run as a separate process.
 
-#include "sound_archive/SyntheticBcsar.h"
+#include "tests/sound_archive/SyntheticBcsar.h"
 
 #include <QDir>
 #include <QFile>

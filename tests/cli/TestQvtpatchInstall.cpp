@@ -1,11 +1,11 @@
 // qvtpatch's installation mode run as a program from a temporary program folder with the real
 // tools, on small sample images.
 
-#include "../install/RealProgramFolder.h"
+#include "tests/core/RealProgramFolder.h"
 
-#include "install/FileTools.h"
-#include "localisation/Language.h"
-#include "main_window/Identify.h"
+#include "core/FileTools.h"
+#include "core/Language.h"
+#include "core/Identify.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The patch catalogue, the output choices, the start-up checks and the description text.
-#include "main_window/DescriptionText.h"
-#include "main_window/PatchCatalogue.h"
-#include "main_window/Startup.h"
+#include "core/DescriptionText.h"
+#include "core/PatchCatalogue.h"
+#include "core/Startup.h"
 
 #include <QDir>
 #include <QFile>

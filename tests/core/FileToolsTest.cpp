@@ -1,5 +1,5 @@
 // File tools with real programs, real files and real folders.
-#include "install/FileTools.h"
+#include "core/FileTools.h"
 
 #include <QDir>
 #include <QFile>

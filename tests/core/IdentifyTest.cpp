@@ -1,5 +1,5 @@
 // Identification of source images built field by field.
-#include "main_window/Identify.h"
+#include "core/Identify.h"
 #include "SampleImages.h"
 
 #include <QFile>

@@ -1,5 +1,5 @@
 // Language files: tokens, the key lookup, the encodings and hostile input.
-#include "localisation/Language.h"
+#include "core/Language.h"
 
 #include <QFile>
 #include <QRegularExpression>

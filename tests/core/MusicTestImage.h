@@ -2,7 +2,7 @@
 // Small synthetic source images for the track list and music window tests: "INFO" at the
 // INFO position and a 6-byte id at each music slot, every other byte a known pattern.
 
-#include "music/TrackList.h"
+#include "core/TrackList.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "RealProgramFolder.h"
 
-#include "cli/sample/SampleImage.h"
+#include "sample/SampleImage.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 #pragma once
 // An install host that records what a worker asks of the window, for pipeline tests.
 
-#include "install/InstallHost.h"
-#include "localisation/Language.h"
+#include "core/InstallHost.h"
+#include "core/Language.h"
 
 #include <QMutex>
 #include <QStringList>

@@ -5,11 +5,11 @@
 #include "RecordingHost.h"
 #include "StandInTools.h"
 
-#include "install/FileTools.h"
-#include "install/Install3DS.h"
-#include "install/InstallCIA.h"
-#include "install/InstallCXI.h"
-#include "install/InstallJob.h"
+#include "core/FileTools.h"
+#include "core/Install3DS.h"
+#include "core/InstallCIA.h"
+#include "core/InstallCXI.h"
+#include "core/InstallJob.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,8 +3,8 @@
 
 #include "MusicTestImage.h"
 
-#include "localisation/Language.h"
-#include "music/TrackList.h"
+#include "core/Language.h"
+#include "core/TrackList.h"
 
 #include <QDir>
 #include <QTemporaryDir>

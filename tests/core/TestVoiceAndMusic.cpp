@@ -1,13 +1,13 @@
 // The voice and music step on real sound archives (built in memory) in a temporary program
 // folder, reporting to a recording host.
 
-#include "../install/RecordingHost.h"
-#include "SyntheticBcsar.h"
+#include "RecordingHost.h"
+#include "tests/sound_archive/SyntheticBcsar.h"
 
-#include "install/FileTools.h"
-#include "music/TrackList.h"
+#include "core/FileTools.h"
+#include "core/TrackList.h"
 #include "sound_archive/N3DSbcsar.h"
-#include "sound_archive/VoiceAndMusic.h"
+#include "core/VoiceAndMusic.h"
 
 #include <QDir>
 #include <QFile>
@@ -89,7 +89,7 @@ private:
     QString WorkFolder() { return m_program + QStringLiteral("tools/temp/romfs/sound/QK123_temp"); }
 
     std::unique_ptr<TTrackList> MakeTrackList() {
-        QFile data(QStringLiteral(QVT_SOURCE_DIR "/src/resources/TrackListData.txt"));
+        QFile data(QStringLiteral(QVT_SOURCE_DIR "/src/gui/TrackListData.txt"));
         if (!data.open(QIODevice::ReadOnly))
             return nullptr;
         auto list = std::make_unique<TTrackList>(m_dir->path() + "/no image", QString(), 0,

@@ -1,10 +1,10 @@
 // The main window under the offscreen platform: start-up, identification, drag and drop,
 // the patch catalogue, the language choice and the description links.
-#include "SampleImages.h"
-#include "install/FileDialogs.h"
-#include "main_window/Main.h"
-#include "main_window/MessageBoxes.h"
-#include "main_window/OpenLink.h"
+#include "tests/core/SampleImages.h"
+#include "gui/FileDialogs.h"
+#include "gui/Main.h"
+#include "gui/MessageBoxes.h"
+#include "gui/OpenLink.h"
 
 #include <QButtonGroup>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #pragma once
 // The main window with the progress values recorded as the worker sets them.
 
-#include "main_window/Main.h"
+#include "gui/Main.h"
 
 #include <QCloseEvent>
 #include <QMutex>

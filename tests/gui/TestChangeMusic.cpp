@@ -1,12 +1,12 @@
 // The music change window driven as a user would: real TForm2, real language files and small
 // synthetic source images in a temporary program folder, dialogs answered through the hook.
 
-#include "MusicTestImage.h"
+#include "tests/core/MusicTestImage.h"
 
-#include "localisation/Language.h"
-#include "main_window/MessageBoxes.h"
-#include "music/ChangeMusic.h"
-#include "music/TrackList.h"
+#include "core/Language.h"
+#include "gui/MessageBoxes.h"
+#include "gui/ChangeMusic.h"
+#include "core/TrackList.h"
 
 #include <QCheckBox>
 #include <QComboBox>

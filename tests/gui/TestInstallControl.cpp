@@ -2,15 +2,15 @@
 // running the real workers against stand-in tools in a temporary program folder.
 
 #include "RecordingForm.h"
-#include "../install/StandInTools.h"
+#include "tests/core/StandInTools.h"
 
-#include "install/FileDialogs.h"
-#include "install/FileTools.h"
-#include "install/InstallJob.h"
-#include "install/InstallWorker.h"
-#include "localisation/Language.h"
-#include "main_window/Main.h"
-#include "main_window/MessageBoxes.h"
+#include "gui/FileDialogs.h"
+#include "core/FileTools.h"
+#include "core/InstallJob.h"
+#include "core/InstallWorker.h"
+#include "core/Language.h"
+#include "gui/Main.h"
+#include "gui/MessageBoxes.h"
 
 #include <QApplication>
 #include <QCloseEvent>

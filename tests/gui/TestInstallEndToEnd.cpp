@@ -4,17 +4,17 @@
 // The written image is identified and taken apart again to see what it holds.
 
 #include "RecordingForm.h"
-#include "../install/KindPairs.h"
-#include "../install/RealProgramFolder.h"
+#include "tests/core/KindPairs.h"
+#include "tests/core/RealProgramFolder.h"
 
-#include "install/FileDialogs.h"
+#include "gui/FileDialogs.h"
 #include "ctr/Verify.h"
-#include "install/FileTools.h"
-#include "install/InstallJob.h"
-#include "main_window/Identify.h"
-#include "main_window/Main.h"
-#include "main_window/MessageBoxes.h"
-#include "music/TrackList.h"
+#include "core/FileTools.h"
+#include "core/InstallJob.h"
+#include "core/Identify.h"
+#include "gui/Main.h"
+#include "gui/MessageBoxes.h"
+#include "core/TrackList.h"
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QComboBox>

@@ -4,9 +4,9 @@
 
 #include "SampleTestSupport.h"
 
-#include "cli/sample/SampleData.h"
-#include "cli/sample/SampleHeaders.h"
-#include "music/TrackList.h"
+#include "sample/SampleData.h"
+#include "sample/SampleHeaders.h"
+#include "sound_archive/MusicSlots.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>

@@ -1,9 +1,9 @@
 // Unpacking and packing the CSAR sound archive against real piece files in a temporary folder.
 
-#include "install/FileTools.h"
+#include "sound_archive/FileBasics.h"
 #include "sound_archive/N3DSbcsar.h"
 #include "sound_archive/PieceFiles.h"
-#include "sound_archive/SyntheticBcsar.h"
+#include "tests/sound_archive/SyntheticBcsar.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,1 +1,0 @@
-target_sources(qvt_gui PRIVATE install/FileDialogs.h install/FileDialogs.cpp)

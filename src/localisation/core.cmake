@@ -1,1 +1,0 @@
-target_sources(qvt_core PRIVATE localisation/Language.h localisation/Language.cpp)

@@ -1,1 +1,0 @@
-target_sources(qvt_gui PRIVATE localisation/LanguageUi.h localisation/LanguageUi.cpp)

@@ -1,0 +1,22 @@
+#include "sound_archive/FileBasics.h"
+
+#include <QFile>
+
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+bool DeleteFolder(const QString& folder) {
+    std::error_code ec;
+    const fs::path path(QFile::encodeName(folder).toStdString());
+    if (fs::symlink_status(path, ec).type() != fs::file_type::directory)
+        return false;
+    fs::remove_all(path, ec); // removes links themselves, never what they point to
+    return !ec;
+}
+
+std::int64_t PadTo64(std::int64_t size) {
+    const std::int64_t rest = size % 64;
+    return rest == 0 ? 0 : 64 - rest;
+}

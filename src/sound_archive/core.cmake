@@ -1,2 +1,0 @@
-include(sound_archive/bcsar.cmake)
-include(sound_archive/voice.cmake)

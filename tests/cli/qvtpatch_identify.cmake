@@ -1,6 +1,0 @@
-# qvtpatch --identify, run as a program from the program folder (QVT_APP_DIR)
-add_executable(qvtpatch_identify_tests cli/QvtpatchIdentifyTest.cpp)
-target_link_libraries(qvtpatch_identify_tests PRIVATE qvt_core GTest::gtest_main)
-add_dependencies(qvtpatch_identify_tests qvtpatch qvtsample qvt_lang)
-add_test(NAME qvtpatch_identify COMMAND qvtpatch_identify_tests)
-set_tests_properties(qvtpatch_identify PROPERTIES ENVIRONMENT "${QVT_TEST_ENV}")

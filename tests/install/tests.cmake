@@ -1,2 +1,0 @@
-include(install/filetools.cmake)
-include(install/pipeline.cmake)
