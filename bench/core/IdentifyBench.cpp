@@ -3,9 +3,9 @@
 //  2. identification of a 4 GiB sparse image: the bytes it reads (its own count and the
 //     process's read counter from /proc/self/io).
 // Usage: bench_identify [size in MiB for the digest file, default 1024] [work folder]
-#include "tests/core/SampleImages.h"
 #include "core/FileTools.h"
 #include "core/Identify.h"
+#include "tests/core/SampleImages.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

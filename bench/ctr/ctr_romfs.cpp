@@ -1,5 +1,6 @@
 // RomFS build and extraction through 3dstool on about 1 GiB of files, as ratios to `cp` of
-// the same bytes in the same run (each step timed up to `sync`). Usage: bench_ctr_romfs [MiB] [work folder]
+// the same bytes in the same run (each step timed up to `sync`). Usage: bench_ctr_romfs [MiB] [work
+// folder]
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -62,7 +63,8 @@ void WriteFile(const fs::path& path, std::size_t size, std::mt19937_64& random) 
 
 int main(int argc, char** argv) {
     const std::size_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024;
-    const fs::path work = (argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path()) / "qvt-bench-romfs";
+    const fs::path work =
+        (argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path()) / "qvt-bench-romfs";
     const std::string tool = std::string(QVT_TOOLS_DIR) + "/3dstool";
     fs::remove_all(work);
     const fs::path input = work / "in";
@@ -74,8 +76,11 @@ int main(int argc, char** argv) {
     WriteFile(input / "pack.dat", target / 2, random);
     total += target / 2;
     for (int i = 0; total < target; ++i) {
-        const std::size_t size = i % 10 == 0 ? 4096 + i : (1u << 20) + 4099u * static_cast<std::size_t>(i);
-        WriteFile(input / ("sound/sub" + std::to_string(i % 7)) / ("clip" + std::to_string(i) + ".bcwav"), size, random);
+        const std::size_t size =
+            i % 10 == 0 ? 4096 + i : (1u << 20) + 4099u * static_cast<std::size_t>(i);
+        WriteFile(input / ("sound/sub" + std::to_string(i % 7)) /
+                      ("clip" + std::to_string(i) + ".bcwav"),
+                  size, random);
         total += size;
     }
     sync();
@@ -90,17 +95,25 @@ int main(int argc, char** argv) {
         fs::remove(work / "romfs_copy.bin");
         fs::remove_all(work / "out");
         sync();
-        copy_in = std::min(copy_in, RunTimed({"cp", "-r", input.string(), (work / "copy").string()}));
-        build = std::min(build, RunTimed({tool, "-ctf", "romfs", (work / "romfs.bin").string(), "--romfs-dir", input.string()}, &build_rss));
-        copy_image = std::min(copy_image, RunTimed({"cp", (work / "romfs.bin").string(), (work / "romfs_copy.bin").string()}));
-        extract = std::min(extract, RunTimed({tool, "-xtf", "romfs", (work / "romfs.bin").string(), "--romfs-dir", (work / "out").string()}, &extract_rss));
+        copy_in =
+            std::min(copy_in, RunTimed({"cp", "-r", input.string(), (work / "copy").string()}));
+        build = std::min(build, RunTimed({tool, "-ctf", "romfs", (work / "romfs.bin").string(),
+                                          "--romfs-dir", input.string()},
+                                         &build_rss));
+        copy_image = std::min(copy_image, RunTimed({"cp", (work / "romfs.bin").string(),
+                                                    (work / "romfs_copy.bin").string()}));
+        extract = std::min(extract, RunTimed({tool, "-xtf", "romfs", (work / "romfs.bin").string(),
+                                              "--romfs-dir", (work / "out").string()},
+                                             &extract_rss));
     }
 
     std::printf("data: %.1f MiB in files\n", static_cast<double>(total) / (1 << 20));
     std::printf("cp -r folder:   %.2f s\n", copy_in);
-    std::printf("RomFS build:    %.2f s  ratio to cp -r %.2f  peak memory %ld MiB\n", build, build / copy_in, build_rss / 1024);
+    std::printf("RomFS build:    %.2f s  ratio to cp -r %.2f  peak memory %ld MiB\n", build,
+                build / copy_in, build_rss / 1024);
     std::printf("cp image:       %.2f s\n", copy_image);
-    std::printf("RomFS extract:  %.2f s  ratio to cp -r %.2f  ratio to cp image %.2f  peak memory %ld MiB\n",
+    std::printf("RomFS extract:  %.2f s  ratio to cp -r %.2f  ratio to cp image %.2f  peak memory "
+                "%ld MiB\n",
                 extract, extract / copy_in, extract / copy_image, extract_rss / 1024);
     fs::remove_all(work);
     return 0;

@@ -5,12 +5,12 @@
 //
 //   bench_install [--size BYTES] [--work FOLDER]     (default 1 GiB in the system's temp)
 
-#include "sample/SampleImage.h"
-#include "gui/FileDialogs.h"
 #include "core/FileTools.h"
+#include "core/TrackList.h"
+#include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
-#include "core/TrackList.h"
+#include "sample/SampleImage.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -154,7 +154,8 @@ void Run(const TOptions& options) {
                         static_cast<unsigned long long>(header.ContentSize),
                         header.NoCrypto() ? "not encrypted" : "encrypted");
         } else {
-            std::printf("NCSD card image, %llu bytes\n", static_cast<unsigned long long>(in.Size()));
+            std::printf("NCSD card image, %llu bytes\n",
+                        static_cast<unsigned long long>(in.Size()));
         }
     }
 }

@@ -15,8 +15,7 @@ using ctr::TUsageError;
 
 namespace {
 
-const char* const Usage =
-    "usage: makerom -f cia -content FILE:INDEX:ID -o OUTPUT [-ignoresign]\n";
+const char* const Usage = "usage: makerom -f cia -content FILE:INDEX:ID -o OUTPUT [-ignoresign]\n";
 
 struct TOptions {
     std::string Format;
@@ -57,7 +56,8 @@ TOptions Parse(int argc, char** argv) {
             // FILE:INDEX:ID, split from the right so colons inside the path are kept.
             const std::string value = value_of();
             const auto last = value.rfind(':');
-            const auto middle = last == std::string::npos || last == 0 ? std::string::npos : value.rfind(':', last - 1);
+            const auto middle = last == std::string::npos || last == 0 ? std::string::npos
+                                                                       : value.rfind(':', last - 1);
             if (middle == std::string::npos)
                 throw TUsageError("-content needs FILE:INDEX:ID");
             const auto index = ParseNumber(value.substr(middle + 1, last - middle - 1));
@@ -80,8 +80,9 @@ TOptions Parse(int argc, char** argv) {
     std::transform(format.begin(), format.end(), format.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (format != "cia")
-        throw TUsageError(options.Format.empty() ? "the output format (-f) is required"
-                                                 : "unsupported output format '" + options.Format + "'");
+        throw TUsageError(options.Format.empty()
+                              ? "the output format (-f) is required"
+                              : "unsupported output format '" + options.Format + "'");
     if (options.Content.empty())
         throw TUsageError("a content (-content) is required");
     if (options.Output.empty())

@@ -3,8 +3,8 @@
 #include "cli/qvtpatch_modes.h"
 
 #include "core/FileTools.h"
-#include "core/Language.h"
 #include "core/Identify.h"
+#include "core/Language.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

@@ -11,6 +11,7 @@
 #include "cli/qvtpatch_modes.h"
 
 #include "core/FileTools.h"
+#include "core/Identify.h"
 #include "core/Install3DS.h"
 #include "core/InstallCIA.h"
 #include "core/InstallCXI.h"
@@ -18,7 +19,6 @@
 #include "core/InstallJob.h"
 #include "core/InstallWorker.h"
 #include "core/Language.h"
-#include "core/Identify.h"
 #include "core/PatchCatalogue.h"
 
 #include <QCoreApplication>

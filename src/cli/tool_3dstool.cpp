@@ -34,8 +34,8 @@ struct TOptions {
 
 TOptions Parse(int argc, char** argv) {
     TOptions options;
-    const std::vector<std::string> path_options = {"header", "exh", "logo", "plain", "exefs",
-                                                   "romfs", "exefs-dir", "romfs-dir", "partition0"};
+    const std::vector<std::string> path_options = {
+        "header", "exh", "logo", "plain", "exefs", "romfs", "exefs-dir", "romfs-dir", "partition0"};
     std::vector<std::string> args(argv + 1, argv + argc);
     std::size_t next = 0;
     auto take_value = [&](const std::string& option) -> std::string {
@@ -63,17 +63,26 @@ TOptions Parse(int argc, char** argv) {
                 name.erase(equals);
             }
             auto value_of = [&] { return value ? *value : take_value(arg); };
-            if (name == "extract") set_action('x');
-            else if (name == "create") set_action('c');
-            else if (name == "verbose") {}
-            else if (name == "uncompress") options.Uncompress = true;
-            else if (name == "compress") options.Compress = true;
-            else if (name == "not-encrypt") {}
-            else if (name == "not-pad") options.NotPad = true;
-            else if (name == "type") options.Type = value_of();
-            else if (name == "file") options.File = value_of();
-            else if (name == "extendedheader") set_path("exh", value_of());
-            else if (std::find(path_options.begin(), path_options.end(), name) != path_options.end())
+            if (name == "extract")
+                set_action('x');
+            else if (name == "create")
+                set_action('c');
+            else if (name == "verbose") {
+            } else if (name == "uncompress")
+                options.Uncompress = true;
+            else if (name == "compress")
+                options.Compress = true;
+            else if (name == "not-encrypt") {
+            } else if (name == "not-pad")
+                options.NotPad = true;
+            else if (name == "type")
+                options.Type = value_of();
+            else if (name == "file")
+                options.File = value_of();
+            else if (name == "extendedheader")
+                set_path("exh", value_of());
+            else if (std::find(path_options.begin(), path_options.end(), name) !=
+                     path_options.end())
                 set_path(name, value_of());
             else
                 throw TUsageError("unknown option " + arg);
@@ -83,14 +92,29 @@ TOptions Parse(int argc, char** argv) {
             throw TUsageError("unexpected argument '" + arg + "'");
         for (std::size_t i = 1; i < arg.size(); ++i) {
             switch (arg[i]) {
-            case 'x': set_action('x'); break;
-            case 'c': set_action('c'); break;
-            case 'v': break;
-            case 'u': options.Uncompress = true; break;
-            case 'z': options.Compress = true; break;
-            case 't': options.Type = take_value("-t"); break;
-            case 'f': options.File = take_value("-f"); break;
-            case '0': set_path("partition0", take_value("-0")); break;
+            case 'x':
+                set_action('x');
+                break;
+            case 'c':
+                set_action('c');
+                break;
+            case 'v':
+                break;
+            case 'u':
+                options.Uncompress = true;
+                break;
+            case 'z':
+                options.Compress = true;
+                break;
+            case 't':
+                options.Type = take_value("-t");
+                break;
+            case 'f':
+                options.File = take_value("-f");
+                break;
+            case '0':
+                set_path("partition0", take_value("-0"));
+                break;
             default:
                 throw TUsageError(std::string("unknown option -") + arg[i]);
             }
@@ -123,8 +147,8 @@ void Run(const TOptions& options) {
     const bool extract = options.Action == 'x';
     if (type == "cxi") {
         ctr::TNcchParts parts{Optional(options, "header"), Optional(options, "exh"),
-                              Optional(options, "logo"), Optional(options, "plain"),
-                              Optional(options, "exefs"), Optional(options, "romfs")};
+                              Optional(options, "logo"),   Optional(options, "plain"),
+                              Optional(options, "exefs"),  Optional(options, "romfs")};
         if (extract) {
             ctr::ExtractNcchParts(options.File, parts, true);
         } else {
@@ -142,13 +166,16 @@ void Run(const TOptions& options) {
                 throw TUsageError("--header or -0 is required for this type");
             ctr::ExtractNcsd(options.File, header, partition);
         } else {
-            ctr::BuildNcsd(Need(options, "header"), Need(options, "partition0"), options.File, !options.NotPad);
+            ctr::BuildNcsd(Need(options, "header"), Need(options, "partition0"), options.File,
+                           !options.NotPad);
         }
     } else if (type == "exefs") {
         if (extract)
-            ctr::ExtractExeFs(options.File, Need(options, "exefs-dir"), Need(options, "header"), options.Uncompress);
+            ctr::ExtractExeFs(options.File, Need(options, "exefs-dir"), Need(options, "header"),
+                              options.Uncompress);
         else
-            ctr::BuildExeFs(Need(options, "header"), Need(options, "exefs-dir"), options.File, options.Compress);
+            ctr::BuildExeFs(Need(options, "header"), Need(options, "exefs-dir"), options.File,
+                            options.Compress);
     } else if (type == "romfs") {
         const fs::path folder = Need(options, "romfs-dir");
         if (extract) {

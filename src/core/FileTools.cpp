@@ -18,9 +18,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path ToPath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+fs::path ToPath(const QString& path) {
+    return fs::path(QFile::encodeName(path).toStdString());
+}
 
-QString FromPath(const fs::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
+QString FromPath(const fs::path& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+}
 
 // The entry of `dir` whose name equals `name` ignoring case, or dir/name when none does.
 fs::path MatchNoCase(const fs::path& dir, const fs::path& name) {
@@ -32,7 +36,8 @@ fs::path MatchNoCase(const fs::path& dir, const fs::path& name) {
     QString best;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         const QString candidate = FromPath(it->path().filename());
-        if (candidate.compare(wanted, Qt::CaseInsensitive) == 0 && (best.isEmpty() || candidate < best))
+        if (candidate.compare(wanted, Qt::CaseInsensitive) == 0 &&
+            (best.isEmpty() || candidate < best))
             best = candidate;
     }
     return best.isEmpty() ? exact : dir / ToPath(best);
@@ -131,7 +136,9 @@ QString FileMD5Hex(const QString& path) {
     unsigned int length = 0;
     EVP_DigestFinal_ex(context.get(), digest, &length);
     return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length)).toHex().toUpper());
+        QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length))
+            .toHex()
+            .toUpper());
 }
 
 QString FindEntryNoCase(const QString& folder, const QString& name) {

@@ -1,7 +1,7 @@
 #include "core/Identify.h"
 
-#include "ctr/ByteReader.h"
 #include "core/FileTools.h"
+#include "ctr/ByteReader.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "core/InstallJob.h"
 
-#include "ctr/Verify.h"
-#include "core/Language.h"
 #include "core/Identify.h"
+#include "core/Language.h"
+#include "ctr/Verify.h"
 
 #include <QDir>
 #include <QFile>

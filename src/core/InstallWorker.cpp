@@ -5,8 +5,8 @@
 #include "core/Language.h"
 #include "core/PatchCatalogue.h"
 #include "core/Startup.h"
-#include "sound_archive/N3DSbcsar.h"
 #include "core/VoiceAndMusic.h"
+#include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
 #include <QFile>

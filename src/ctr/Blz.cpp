@@ -115,7 +115,8 @@ std::vector<TToken> FindTokens(const std::vector<std::uint8_t>& reversed) {
                     continue;
                 std::size_t length = 0;
                 while (length < max_length &&
-                       reversed[position + length] == reversed[static_cast<std::size_t>(candidate) + length])
+                       reversed[position + length] ==
+                           reversed[static_cast<std::size_t>(candidate) + length])
                     ++length;
                 if (length > best_length) {
                     best_length = length;
@@ -185,8 +186,8 @@ std::optional<std::vector<std::uint8_t>> BlzCompress(std::span<const std::uint8_
             stream.push_back(reversed[position]);
         } else {
             stream[flag_index] |= static_cast<std::uint8_t>(0x80 >> (k % 8));
-            const std::uint16_t value =
-                static_cast<std::uint16_t>((token.Length - MinMatch) << 12 | (token.Distance - MinDistance));
+            const std::uint16_t value = static_cast<std::uint16_t>((token.Length - MinMatch) << 12 |
+                                                                   (token.Distance - MinDistance));
             stream.push_back(static_cast<std::uint8_t>(value >> 8));
             stream.push_back(static_cast<std::uint8_t>(value));
         }

@@ -23,11 +23,18 @@ public:
         return value;
     }
     std::optional<std::uint8_t> U8(std::size_t offset) const { return Read<std::uint8_t>(offset); }
-    std::optional<std::uint16_t> U16(std::size_t offset) const { return Read<std::uint16_t>(offset); }
-    std::optional<std::uint32_t> U32(std::size_t offset) const { return Read<std::uint32_t>(offset); }
-    std::optional<std::uint64_t> U64(std::size_t offset) const { return Read<std::uint64_t>(offset); }
+    std::optional<std::uint16_t> U16(std::size_t offset) const {
+        return Read<std::uint16_t>(offset);
+    }
+    std::optional<std::uint32_t> U32(std::size_t offset) const {
+        return Read<std::uint32_t>(offset);
+    }
+    std::optional<std::uint64_t> U64(std::size_t offset) const {
+        return Read<std::uint64_t>(offset);
+    }
     /// `length` bytes at `offset`, or nothing when they do not all lie inside.
-    std::optional<std::span<const std::uint8_t>> Bytes(std::size_t offset, std::size_t length) const {
+    std::optional<std::span<const std::uint8_t>> Bytes(std::size_t offset,
+                                                       std::size_t length) const {
         if (offset > m_bytes.size() || length > m_bytes.size() - offset)
             return std::nullopt;
         return m_bytes.subspan(offset, length);

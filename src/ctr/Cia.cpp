@@ -78,7 +78,9 @@ std::vector<std::uint8_t> DerivedBytes(const std::string& label, std::size_t cou
     return out;
 }
 
-void PutText(std::uint8_t* at, const char* text) { std::memcpy(at, text, std::strlen(text)); }
+void PutText(std::uint8_t* at, const char* text) {
+    std::memcpy(at, text, std::strlen(text));
+}
 
 // One certificate of the retail chain with the standard structure and sizes.
 std::vector<std::uint8_t> Certificate(std::uint32_t signature_type, const char* issuer,
@@ -96,16 +98,18 @@ std::vector<std::uint8_t> Certificate(std::uint32_t signature_type, const char* 
     auto modulus = DerivedBytes(std::string("modulus ") + name, 0x100);
     modulus[0] |= 0x80;
     modulus[0xFF] |= 0x01;
-    std::copy(modulus.begin(), modulus.end(), cert.begin() + static_cast<std::ptrdiff_t>(body + 0x88));
+    std::copy(modulus.begin(), modulus.end(),
+              cert.begin() + static_cast<std::ptrdiff_t>(body + 0x88));
     PutBE<std::uint32_t>(cert.data() + body + 0x188, 0x00010001);
     return cert;
 }
 
 std::vector<std::uint8_t> CertificateChain() {
     std::vector<std::uint8_t> chain;
-    for (const auto& cert : {Certificate(SignatureRsa4096, "Root", "CA00000003", 0x7BE8EF6C),
-                             Certificate(SignatureRsa2048, "Root-CA00000003", "XS0000000c", 0x137A0894),
-                             Certificate(SignatureRsa2048, "Root-CA00000003", "CP0000000b", 0x137A0894)})
+    for (const auto& cert :
+         {Certificate(SignatureRsa4096, "Root", "CA00000003", 0x7BE8EF6C),
+          Certificate(SignatureRsa2048, "Root-CA00000003", "XS0000000c", 0x137A0894),
+          Certificate(SignatureRsa2048, "Root-CA00000003", "CP0000000b", 0x137A0894)})
         chain.insert(chain.end(), cert.begin(), cert.end());
     return chain;
 }
@@ -135,7 +139,8 @@ TCiaLayout ReadCia(TInFile& file) {
     if (layout.TicketSize == 0 || layout.TmdSize == 0 || layout.ContentSize == 0)
         throw TCtrError("the CIA lacks a ticket, a TMD or content");
     layout.CertificatesOffset = AlignUp(CiaHeaderSize, SectionAlignment);
-    layout.TicketOffset = AlignUp(layout.CertificatesOffset + layout.CertificatesSize, SectionAlignment);
+    layout.TicketOffset =
+        AlignUp(layout.CertificatesOffset + layout.CertificatesSize, SectionAlignment);
     layout.TmdOffset = AlignUp(layout.TicketOffset + layout.TicketSize, SectionAlignment);
     layout.ContentOffset = AlignUp(layout.TmdOffset + layout.TmdSize, SectionAlignment);
     if (!file.Contains(layout.ContentOffset, layout.ContentSize))
@@ -146,7 +151,8 @@ TCiaLayout ReadCia(TInFile& file) {
 
     if (layout.TicketSize < TicketContentIndex)
         throw TCtrError("the CIA ticket is too short");
-    const std::vector<std::uint8_t> ticket = file.ReadVector(layout.TicketOffset, layout.TicketSize, "ticket");
+    const std::vector<std::uint8_t> ticket =
+        file.ReadVector(layout.TicketOffset, layout.TicketSize, "ticket");
     if (GetBE<std::uint32_t>(ticket.data()) != SignatureRsa2048 || ticket[TicketFormatVersion] != 1)
         throw TCtrError("the CIA ticket is not valid");
 
@@ -172,7 +178,8 @@ TCiaLayout ReadCia(TInFile& file) {
         content.Type = GetBE<std::uint16_t>(record + 6);
         content.Size = GetBE<std::uint64_t>(record + 8);
         std::copy_n(record + 16, 32, content.Hash.begin());
-        content.Present = header[OffContentBitmap + content.Index / 8] & (0x80 >> (content.Index % 8));
+        content.Present =
+            header[OffContentBitmap + content.Index / 8] & (0x80 >> (content.Index % 8));
         if (content.Present) {
             position = AlignUp(position, ContentAlignment);
             if (position > content_end || content.Size > content_end - position)
@@ -194,7 +201,8 @@ void ExtractCiaContents(const fs::path& cia, const fs::path& prefix) {
     for (const TCiaContent& content : layout.Contents) {
         if (!content.Present)
             continue;
-        const fs::path target = prefix.parent_path() /
+        const fs::path target =
+            prefix.parent_path() /
             (prefix.filename().string() + "." + Hex(content.Index, 4) + "." + Hex(content.Id, 8));
         EnsureNotAnInput(target, {&cia});
         TOutFile out(target);
@@ -220,7 +228,8 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
     if (std::string failure = VerifyNcch(in, 0, in.Size(), false); !failure.empty())
         throw TCtrError("Content 0 is corrupt: " + failure);
     const std::vector<std::uint8_t> exheader = in.ReadVector(0x200, 0x400, "extended header");
-    const std::uint16_t title_version = static_cast<std::uint16_t>(GetLE<std::uint16_t>(&exheader[SciRemasterVersion]) << 10);
+    const std::uint16_t title_version =
+        static_cast<std::uint16_t>(GetLE<std::uint16_t>(&exheader[SciRemasterVersion]) << 10);
     const std::uint32_t save_size = GetLE<std::uint32_t>(&exheader[SciSaveSize]);
     const std::uint64_t title_id = ncch.PartitionId;
 
@@ -233,8 +242,9 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
             meta.assign(MetaSize, 0);
             std::copy_n(exheader.begin() + SciDependencies, SciDependencySize, meta.begin());
             std::copy_n(exheader.begin() + AciCoreVersion, 4, meta.begin() + 0x300);
-            const std::vector<std::uint8_t> icon = in.ReadVector(ncch.ExeFs.Offset + ExeFsHeaderSize + entry.Offset,
-                                                                 std::min<std::uint64_t>(entry.Size, SmdhSize), "icon");
+            const std::vector<std::uint8_t> icon =
+                in.ReadVector(ncch.ExeFs.Offset + ExeFsHeaderSize + entry.Offset,
+                              std::min<std::uint64_t>(entry.Size, SmdhSize), "icon");
             std::copy(icon.begin(), icon.end(), meta.begin() + 0x400);
             break;
         }
@@ -242,7 +252,8 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
 
     const std::uint64_t content_size = AlignUp(ncch.ContentSize, ContentAlignment);
     const std::uint64_t certificates_offset = AlignUp(CiaHeaderSize, SectionAlignment);
-    const std::uint64_t ticket_offset = AlignUp(certificates_offset + CertificateChainSize, SectionAlignment);
+    const std::uint64_t ticket_offset =
+        AlignUp(certificates_offset + CertificateChainSize, SectionAlignment);
     const std::uint32_t tmd_size = TmdHeaderSize + ChunkRecordSize;
     const std::uint64_t tmd_offset = AlignUp(ticket_offset + TicketSize, SectionAlignment);
     const std::uint64_t content_offset = AlignUp(tmd_offset + tmd_size, SectionAlignment);
@@ -254,7 +265,8 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
     PutLE<std::uint32_t>(&header[0x10], tmd_size);
     PutLE<std::uint32_t>(&header[0x14], static_cast<std::uint32_t>(meta.size()));
     PutLE<std::uint64_t>(&header[0x18], content_size);
-    header[OffContentBitmap + content_index / 8] |= static_cast<std::uint8_t>(0x80 >> (content_index % 8));
+    header[OffContentBitmap + content_index / 8] |=
+        static_cast<std::uint8_t>(0x80 >> (content_index % 8));
 
     TOutFile out(output);
     out.Write(header);
@@ -270,8 +282,9 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
         out.Write(meta);
     }
     const std::uint64_t end = out.Position();
-    const std::uint64_t planned_end = meta.empty() ? content_offset + content_size
-                                                   : AlignUp(content_offset + content_size, SectionAlignment) + meta.size();
+    const std::uint64_t planned_end =
+        meta.empty() ? content_offset + content_size
+                     : AlignUp(content_offset + content_size, SectionAlignment) + meta.size();
     if (end != planned_end)
         throw TCtrError("internal error: the CIA size differs from its plan");
 
@@ -285,7 +298,9 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
     PutText(&ticket[TicketIssuer], "Root-CA00000003-XS0000000c");
     ticket[TicketFormatVersion] = 1;
     std::copy_n(derived.begin(), 16, ticket.begin() + TicketTitleKey);
-    PutBE<std::uint64_t>(&ticket[TicketId], 0x0004000000000000ull | (GetBE<std::uint64_t>(&derived[16]) & 0xFFFFFFFFFFFFull));
+    PutBE<std::uint64_t>(&ticket[TicketId],
+                         0x0004000000000000ull |
+                             (GetBE<std::uint64_t>(&derived[16]) & 0xFFFFFFFFFFFFull));
     PutBE<std::uint64_t>(&ticket[TicketTitleId], title_id);
     PutBE<std::uint16_t>(&ticket[TicketVersion], title_version);
     std::uint8_t* index = &ticket[TicketContentIndex];
@@ -301,7 +316,8 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
     PutBE<std::uint32_t>(index + 0x20, 0x84); // section size
     PutBE<std::uint16_t>(index + 0x24, 3);    // type
     PutBE<std::uint32_t>(index + 0x28, 0);    // base index
-    index[0x2C + (content_index & 0x3FF) / 8] |= static_cast<std::uint8_t>(1 << (content_index & 7));
+    index[0x2C + (content_index & 0x3FF) / 8] |=
+        static_cast<std::uint8_t>(1 << (content_index & 7));
 
     std::vector<std::uint8_t> tmd(tmd_size, 0);
     PutBE<std::uint32_t>(&tmd[0], SignatureRsa2048);
@@ -339,10 +355,13 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
 std::string VerifyCia(TInFile& file, TProgress* progress) {
     try {
         const TCiaLayout layout = ReadCia(file);
-        const std::vector<std::uint8_t> tmd = file.ReadVector(layout.TmdOffset, layout.TmdSize, "TMD");
-        if (GetBE<std::uint64_t>(&tmd[TmdSystemVersion]) != 0 || GetBE<std::uint32_t>(&tmd[TmdTitleType]) != 0x40)
+        const std::vector<std::uint8_t> tmd =
+            file.ReadVector(layout.TmdOffset, layout.TmdSize, "TMD");
+        if (GetBE<std::uint64_t>(&tmd[TmdSystemVersion]) != 0 ||
+            GetBE<std::uint32_t>(&tmd[TmdTitleType]) != 0x40)
             return "the CIA TMD is not valid";
-        if (!HashEquals(Sha256(std::span(&tmd[TmdInfoRecords], InfoRecordCount * InfoRecordSize)), &tmd[TmdInfoHash]))
+        if (!HashEquals(Sha256(std::span(&tmd[TmdInfoRecords], InfoRecordCount * InfoRecordSize)),
+                        &tmd[TmdInfoHash]))
             return "the CIA TMD info records do not match their hash";
         const std::uint16_t count = GetBE<std::uint16_t>(&tmd[TmdContentCount]);
         for (std::uint32_t i = 0; i < InfoRecordCount; ++i) {
@@ -353,14 +372,18 @@ std::string VerifyCia(TInFile& file, TProgress* progress) {
                 continue;
             if (first + records > count)
                 return "a CIA TMD info record covers missing content records";
-            if (!HashEquals(Sha256(std::span(&tmd[TmdChunkRecords + first * ChunkRecordSize], records * ChunkRecordSize)), info + 4))
+            if (!HashEquals(Sha256(std::span(&tmd[TmdChunkRecords + first * ChunkRecordSize],
+                                             records * ChunkRecordSize)),
+                            info + 4))
                 return "the CIA TMD content records do not match their hash";
         }
         for (const TCiaContent& content : layout.Contents) {
             if (!content.Present)
                 continue;
-            if (!HashEquals(HashRange(file, content.Offset, content.Size, progress), content.Hash.data()))
-                return "CIA content " + std::to_string(content.Index) + " does not match its TMD hash";
+            if (!HashEquals(HashRange(file, content.Offset, content.Size, progress),
+                            content.Hash.data()))
+                return "CIA content " + std::to_string(content.Index) +
+                       " does not match its TMD hash";
         }
         const TCiaContent& first = layout.Contents.front();
         if (!first.Present)

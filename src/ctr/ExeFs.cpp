@@ -26,10 +26,12 @@ TExeFsHeader ParseExeFsHeader(std::span<const std::uint8_t> raw, std::uint64_t r
     for (int i = 0; i < ExeFsEntryCount; ++i) {
         TExeFsEntry& entry = header.Entries[static_cast<std::size_t>(i)];
         const std::uint8_t* name = header.Raw.data() + EntrySize * static_cast<std::size_t>(i);
-        entry.Name.assign(reinterpret_cast<const char*>(name), strnlen(reinterpret_cast<const char*>(name), NameSize));
+        entry.Name.assign(reinterpret_cast<const char*>(name),
+                          strnlen(reinterpret_cast<const char*>(name), NameSize));
         entry.Offset = *reader.U32(EntrySize * static_cast<std::size_t>(i) + 8);
         entry.Size = *reader.U32(EntrySize * static_cast<std::size_t>(i) + 12);
-        std::copy_n(header.Raw.begin() + static_cast<std::ptrdiff_t>(ExeFsHashOffset(i)), 32, entry.Hash.begin());
+        std::copy_n(header.Raw.begin() + static_cast<std::ptrdiff_t>(ExeFsHashOffset(i)), 32,
+                    entry.Hash.begin());
         if (entry.Name.empty())
             continue;
         for (char c : entry.Name)
@@ -82,7 +84,8 @@ void ExtractExeFs(const fs::path& exefs, const fs::path& folder, const fs::path&
         const fs::path target = folder / ExeFsFolderName(i, entry.Name);
         EnsureNotAnInput(target, {&exefs});
         if (i == 0 && decompress_code) {
-            const std::vector<std::uint8_t> code = in.ReadVector(ExeFsHeaderSize + entry.Offset, entry.Size, "ExeFS code");
+            const std::vector<std::uint8_t> code =
+                in.ReadVector(ExeFsHeaderSize + entry.Offset, entry.Size, "ExeFS code");
             const auto plain = BlzDecompress(code);
             WriteWholeFile(target, plain ? *plain : code);
             continue;
@@ -98,7 +101,8 @@ void BuildExeFs(const fs::path& header_file, const fs::path& folder, const fs::p
     EnsureNotAnInput(output, {&header_file});
     const std::vector<std::uint8_t> raw = ReadSmallFile(header_file, 1u << 20, "ExeFS header");
     if (raw.size() < ExeFsHeaderSize)
-        throw TCtrError("the ExeFS header " + PathText(header_file) + " is shorter than 0x200 bytes");
+        throw TCtrError("the ExeFS header " + PathText(header_file) +
+                        " is shorter than 0x200 bytes");
     std::array<std::uint8_t, ExeFsHeaderSize> header{};
     std::copy_n(raw.begin(), ExeFsHeaderSize, header.begin());
     // Offsets and sizes of the input header are rewritten, so only names need be sound.
@@ -125,7 +129,8 @@ void BuildExeFs(const fs::path& header_file, const fs::path& folder, const fs::p
         PutLE<std::uint32_t>(&header[EntrySize * i + 8], static_cast<std::uint32_t>(offset));
         PutLE<std::uint32_t>(&header[EntrySize * i + 12], static_cast<std::uint32_t>(data.size()));
         const TSha256Digest digest = Sha256(data);
-        std::copy(digest.begin(), digest.end(), header.begin() + static_cast<std::ptrdiff_t>(ExeFsHashOffset(i)));
+        std::copy(digest.begin(), digest.end(),
+                  header.begin() + static_cast<std::ptrdiff_t>(ExeFsHashOffset(i)));
         out.Write(data);
         out.PadTo(ExeFsHeaderSize);
     }
@@ -141,7 +146,8 @@ std::string VerifyExeFs(TInFile& file, std::uint64_t base, std::uint64_t region_
         const TExeFsEntry& entry = header.Entries[static_cast<std::size_t>(i)];
         if (entry.Name.empty())
             continue;
-        if (HashRange(file, base + ExeFsHeaderSize + entry.Offset, entry.Size, progress) != entry.Hash)
+        if (HashRange(file, base + ExeFsHeaderSize + entry.Offset, entry.Size, progress) !=
+            entry.Hash)
             return "ExeFS file '" + entry.Name + "' does not match its hash";
     }
     return {};

@@ -15,7 +15,7 @@ inline constexpr std::uint32_t ExeFsHeaderSize = 0x200;
 inline constexpr int ExeFsEntryCount = 10;
 
 struct TExeFsEntry {
-    std::string Name; // empty for an unused entry
+    std::string Name;         // empty for an unused entry
     std::uint32_t Offset = 0; // from the end of the header
     std::uint32_t Size = 0;
     TSha256Digest Hash{};
@@ -30,7 +30,9 @@ struct TExeFsHeader {
 TExeFsHeader ParseExeFsHeader(std::span<const std::uint8_t> raw, std::uint64_t region_size);
 TExeFsHeader ReadExeFsHeader(TInFile& file, std::uint64_t base, std::uint64_t region_size);
 /// Hash offset of entry `index` in the header.
-constexpr std::size_t ExeFsHashOffset(int index) { return 0x1E0 - 0x20 * static_cast<std::size_t>(index); }
+constexpr std::size_t ExeFsHashOffset(int index) {
+    return 0x1E0 - 0x20 * static_cast<std::size_t>(index);
+}
 /// File name an entry takes in an unpacked ExeFS folder.
 std::string ExeFsFolderName(int index, const std::string& name);
 

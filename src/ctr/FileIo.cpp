@@ -15,7 +15,9 @@ std::string PathText(const std::filesystem::path& path) {
     return "'" + path.string() + "'";
 }
 
-static std::string Reason() { return std::strerror(errno); }
+static std::string Reason() {
+    return std::strerror(errno);
+}
 
 TInFile::TInFile(const std::filesystem::path& path) : m_path(path) {
     std::error_code error;
@@ -31,7 +33,9 @@ TInFile::TInFile(const std::filesystem::path& path) : m_path(path) {
     m_size = static_cast<std::uint64_t>(ftello(m_file));
 }
 
-int TInFile::Descriptor() const { return fileno(m_file); }
+int TInFile::Descriptor() const {
+    return fileno(m_file);
+}
 
 TInFile::~TInFile() {
     if (m_file)
@@ -85,9 +89,11 @@ void TOutFile::Write(std::span<const std::uint8_t> bytes) {
 }
 
 void TOutFile::WriteFill(std::uint8_t value, std::uint64_t count) {
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(std::min<std::uint64_t>(count, CopyChunkSize)), value);
+    std::vector<std::uint8_t> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, CopyChunkSize)), value);
     while (count > 0) {
-        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(count, block.size()));
+        const std::size_t part =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count, block.size()));
         Write(std::span(block.data(), part));
         count -= part;
     }
@@ -128,10 +134,13 @@ bool TOutFile::CopyFromKernel(TInFile& in, std::uint64_t offset, std::uint64_t l
     loff_t out_position = static_cast<loff_t>(m_position);
     std::uint64_t done = 0;
     while (done < length) {
-        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, 1u << 30));
-        const ssize_t copied = copy_file_range(in.Descriptor(), &in_position, out_fd, &out_position, part, 0);
+        const std::size_t part =
+            static_cast<std::size_t>(std::min<std::uint64_t>(length - done, 1u << 30));
+        const ssize_t copied =
+            copy_file_range(in.Descriptor(), &in_position, out_fd, &out_position, part, 0);
         if (copied < 0) {
-            if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
+            if (done == 0 &&
+                (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
                 return false;
             throw TCtrError("cannot write " + PathText(m_path) + ": " + Reason());
         }
@@ -151,9 +160,11 @@ void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile
         throw TCtrError(PathText(in.Path()) + " is too short: a region lies outside the file");
     if (!hash && length > 0 && out.CopyFromKernel(in, offset, length))
         return;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize)));
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize)));
     while (length > 0) {
-        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+        const std::size_t part =
+            static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
         std::span chunk(buffer.data(), part);
         in.ReadAt(offset, chunk);
         if (hash)
@@ -175,9 +186,11 @@ TSha256Digest HashRange(TInFile& in, std::uint64_t offset, std::uint64_t length,
     if (!in.Contains(offset, length))
         throw TCtrError(PathText(in.Path()) + " is too short: a region lies outside the file");
     TSha256 hash;
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize)));
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize)));
     while (length > 0) {
-        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+        const std::size_t part =
+            static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
         std::span chunk(buffer.data(), part);
         in.ReadAt(offset, chunk);
         hash.Update(chunk);

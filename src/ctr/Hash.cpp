@@ -16,7 +16,9 @@ TSha256::TSha256() : m_state(std::make_unique<TState>()) {
         throw std::runtime_error("SHA-256 is not available");
 }
 
-TSha256::~TSha256() { EVP_MD_CTX_free(m_state->Context); }
+TSha256::~TSha256() {
+    EVP_MD_CTX_free(m_state->Context);
+}
 
 void TSha256::Update(std::span<const std::uint8_t> bytes) {
     if (!bytes.empty())

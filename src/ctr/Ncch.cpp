@@ -70,8 +70,8 @@ TNcchHeader ParseNcchHeader(std::span<const std::uint8_t> raw, std::uint64_t ava
         result.Size = *reader.U32(at + 4) * mu;
         if (with_hash_size)
             result.HashSize = *reader.U32(at + 8) * mu;
-        if (result.Offset > header.ContentSize || result.Size > header.ContentSize - result.Offset ||
-            result.HashSize > result.Size)
+        if (result.Offset > header.ContentSize ||
+            result.Size > header.ContentSize - result.Offset || result.HashSize > result.Size)
             throw TCtrError(std::string("the NCCH ") + name + " region lies outside the content");
         return result;
     };
@@ -91,14 +91,16 @@ TNcchHeader ReadNcchHeader(TInFile& file, std::uint64_t base, std::uint64_t avai
 }
 
 void ExtractNcchParts(const fs::path& input, const TNcchParts& parts, bool executable_only) {
-    for (const fs::path* output : {&parts.Header, &parts.Exheader, &parts.Logo, &parts.Plain, &parts.ExeFs, &parts.RomFs})
+    for (const fs::path* output :
+         {&parts.Header, &parts.Exheader, &parts.Logo, &parts.Plain, &parts.ExeFs, &parts.RomFs})
         if (!output->empty())
             EnsureNotAnInput(*output, {&input});
     TInFile in(input);
     const TNcchHeader header = ReadNcchHeader(in, 0, in.Size());
     if (executable_only && header.FormType() != 2 && header.FormType() != 3)
         throw TCtrError("the NCCH is not an executable (CXI) image");
-    const bool needs_plaintext = !parts.Exheader.empty() || !parts.ExeFs.empty() || !parts.RomFs.empty();
+    const bool needs_plaintext =
+        !parts.Exheader.empty() || !parts.ExeFs.empty() || !parts.RomFs.empty();
     if (needs_plaintext && !header.NoCrypto())
         throw TCtrError("the NCCH is encrypted; only decrypted (NoCrypto) images are supported");
     auto write_region = [&](const fs::path& output, std::uint64_t offset, std::uint64_t size) {
@@ -132,12 +134,14 @@ void ExtractNcchParts(const fs::path& input, const TNcchParts& parts, bool execu
 }
 
 void BuildCxi(const TNcchParts& parts, const fs::path& output) {
-    EnsureNotAnInput(output, {&parts.Header, &parts.Exheader, &parts.Logo, &parts.ExeFs, &parts.RomFs});
+    EnsureNotAnInput(output,
+                     {&parts.Header, &parts.Exheader, &parts.Logo, &parts.ExeFs, &parts.RomFs});
     if (parts.Header.empty() || parts.Exheader.empty())
         throw TCtrError("a CXI build needs a header and an extended header");
     std::vector<std::uint8_t> header = ReadSmallFile(parts.Header, 1u << 20, "NCCH header");
     if (header.size() < NcchHeaderSize)
-        throw TCtrError("the NCCH header " + PathText(parts.Header) + " is shorter than 0x200 bytes");
+        throw TCtrError("the NCCH header " + PathText(parts.Header) +
+                        " is shorter than 0x200 bytes");
     header.resize(NcchHeaderSize);
     if (TByteReader(header).U32(OffMagic) != NcchMagic)
         throw TCtrError("the NCCH header " + PathText(parts.Header) + " has no NCCH magic");
@@ -154,7 +158,8 @@ void BuildCxi(const TNcchParts& parts, const fs::path& output) {
 
     std::vector<std::uint8_t> exheader = ReadSmallFile(parts.Exheader, 1u << 20, "extended header");
     if (exheader.size() < ExheaderFileSize)
-        throw TCtrError("the extended header " + PathText(parts.Exheader) + " is shorter than 0x800 bytes");
+        throw TCtrError("the extended header " + PathText(parts.Exheader) +
+                        " is shorter than 0x800 bytes");
     exheader.resize(ExheaderFileSize);
 
     std::vector<std::uint8_t> logo;
@@ -173,7 +178,8 @@ void BuildCxi(const TNcchParts& parts, const fs::path& output) {
         exefs_header = ReadExeFsHeader(*exefs, 0, exefs->Size());
         const TExeFsEntry& code = exefs_header.Entries[0];
         if (code.Name == ".code") {
-            const std::vector<std::uint8_t> data = exefs->ReadVector(ExeFsHeaderSize + code.Offset, code.Size, "ExeFS code");
+            const std::vector<std::uint8_t> data =
+                exefs->ReadVector(ExeFsHeaderSize + code.Offset, code.Size, "ExeFS code");
             if (BlzIsCompressed(data))
                 exheader[ExheaderCodeFlag] |= 1;
             else
@@ -253,7 +259,8 @@ void BuildCxi(const TNcchParts& parts, const fs::path& output) {
     std::copy(exefs_hash.begin(), exefs_hash.end(), header.begin() + OffExeFsHash);
     std::copy(romfs_hash.begin(), romfs_hash.end(), header.begin() + OffRomFsHash);
     std::uint8_t& crypto_flags = header[OffFlags + 7];
-    crypto_flags = static_cast<std::uint8_t>((crypto_flags & ~(NcchFlagFixedKey | NcchFlagSeed)) | NcchFlagNoCrypto);
+    crypto_flags = static_cast<std::uint8_t>((crypto_flags & ~(NcchFlagFixedKey | NcchFlagSeed)) |
+                                             NcchFlagNoCrypto);
     out.Seek(0);
     out.Write(header);
     out.Commit();
@@ -267,22 +274,29 @@ std::string VerifyNcch(TInFile& file, std::uint64_t base, std::uint64_t availabl
             return "the NCCH is encrypted and cannot be checked";
         const std::uint8_t* raw = header.Raw.data();
         if (header.ExheaderSize == ExheaderSize &&
-            !HashEquals(HashRange(file, base + NcchHeaderSize, ExheaderSize), raw + OffExheaderHash))
+            !HashEquals(HashRange(file, base + NcchHeaderSize, ExheaderSize),
+                        raw + OffExheaderHash))
             return "the NCCH extended header does not match its hash";
         if (header.Logo.Size != 0 &&
-            !HashEquals(HashRange(file, base + header.Logo.Offset, header.Logo.Size, progress), raw + OffLogoHash))
+            !HashEquals(HashRange(file, base + header.Logo.Offset, header.Logo.Size, progress),
+                        raw + OffLogoHash))
             return "the NCCH logo does not match its hash";
         if (header.ExeFs.Size != 0) {
-            if (!HashEquals(HashRange(file, base + header.ExeFs.Offset, header.ExeFs.HashSize), raw + OffExeFsHash))
+            if (!HashEquals(HashRange(file, base + header.ExeFs.Offset, header.ExeFs.HashSize),
+                            raw + OffExeFsHash))
                 return "the ExeFS header does not match its hash";
-            if (std::string failure = VerifyExeFs(file, base + header.ExeFs.Offset, header.ExeFs.Size, progress); !failure.empty())
+            if (std::string failure =
+                    VerifyExeFs(file, base + header.ExeFs.Offset, header.ExeFs.Size, progress);
+                !failure.empty())
                 return failure;
         }
         if (header.RomFs.Size != 0) {
-            if (!HashEquals(HashRange(file, base + header.RomFs.Offset, header.RomFs.HashSize), raw + OffRomFsHash))
+            if (!HashEquals(HashRange(file, base + header.RomFs.Offset, header.RomFs.HashSize),
+                            raw + OffRomFsHash))
                 return "the RomFS header does not match its hash";
             TRomFsReader romfs(file, base + header.RomFs.Offset, header.RomFs.Size);
-            if (std::string failure = deep ? romfs.VerifyHashes(progress) : std::string(); !failure.empty())
+            if (std::string failure = deep ? romfs.VerifyHashes(progress) : std::string();
+                !failure.empty())
                 return failure;
         }
         return {};

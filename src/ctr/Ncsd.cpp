@@ -75,7 +75,8 @@ void BuildNcsd(const fs::path& header_file, const fs::path& cxi, const fs::path&
     EnsureNotAnInput(output, {&header_file, &cxi});
     std::vector<std::uint8_t> header = ReadSmallFile(header_file, 1u << 20, "card header");
     if (header.size() < KeptHeaderSize)
-        throw TCtrError("the card header " + PathText(header_file) + " is shorter than 0x1500 bytes");
+        throw TCtrError("the card header " + PathText(header_file) +
+                        " is shorter than 0x1500 bytes");
     header.resize(KeptHeaderSize);
     std::uint8_t* raw = header.data();
     if (TByteReader(header).U32(OffMagic) != NcsdMagic)
@@ -107,8 +108,10 @@ void BuildNcsd(const fs::path& header_file, const fs::path& cxi, const fs::path&
         raw[OffCryptTypes + i] = 0;
         PutLE<std::uint64_t>(raw + OffPartitionIds + 8 * i, 0);
     }
-    PutLE<std::uint32_t>(raw + OffPartitionTable, static_cast<std::uint32_t>(partition_offset / mu));
-    PutLE<std::uint32_t>(raw + OffPartitionTable + 4, static_cast<std::uint32_t>(partition_size / mu));
+    PutLE<std::uint32_t>(raw + OffPartitionTable,
+                         static_cast<std::uint32_t>(partition_offset / mu));
+    PutLE<std::uint32_t>(raw + OffPartitionTable + 4,
+                         static_cast<std::uint32_t>(partition_size / mu));
     PutLE<std::uint32_t>(raw + OffImageSize, static_cast<std::uint32_t>(image_size / mu));
     PutLE<std::uint64_t>(raw + OffFilledSize, data_end);
     std::copy(ncch.Raw.begin() + 0x100, ncch.Raw.end(), raw + OffNcchHeaderCopy);

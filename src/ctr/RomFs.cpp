@@ -94,8 +94,7 @@ std::vector<TScanDirectory> ScanFolder(const fs::path& folder) {
             if (fs::is_directory(entry, error)) {
                 if (first_visit(entry))
                     subfolders.emplace_back(name, entry);
-            }
-            else if (fs::is_regular_file(entry, error))
+            } else if (fs::is_regular_file(entry, error))
                 files.emplace_back(name, entry);
         }
         if (error)
@@ -154,7 +153,8 @@ public:
                 continue;
             }
             const std::size_t part = std::min(bytes.size(), RomFsBlockSize - m_block.size());
-            m_block.insert(m_block.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(part));
+            m_block.insert(m_block.end(), bytes.begin(),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(part));
             bytes = bytes.subspan(part);
             if (m_block.size() == RomFsBlockSize)
                 FlushBlock();
@@ -163,7 +163,8 @@ public:
     void Zeros(std::uint64_t count) {
         static const std::vector<std::uint8_t> zeros(RomFsBlockSize, 0);
         while (count > 0) {
-            const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(count, zeros.size()));
+            const std::size_t part =
+                static_cast<std::size_t>(std::min<std::uint64_t>(count, zeros.size()));
             Write(std::span(zeros.data(), part));
             count -= part;
         }
@@ -277,13 +278,16 @@ std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
     if (directory_table_size > MaxTableSize || file_table_size > MaxTableSize)
         throw TCtrError("too many files for a RomFS");
 
-    const std::uint32_t directory_buckets = RomFsBucketCount(static_cast<std::uint32_t>(directory_order.size()));
-    const std::uint32_t file_buckets = RomFsBucketCount(static_cast<std::uint32_t>(file_order.size()));
+    const std::uint32_t directory_buckets =
+        RomFsBucketCount(static_cast<std::uint32_t>(directory_order.size()));
+    const std::uint32_t file_buckets =
+        RomFsBucketCount(static_cast<std::uint32_t>(file_order.size()));
     const std::uint64_t directory_hash_offset = Level3HeaderSize;
     const std::uint64_t directory_table_offset = directory_hash_offset + 4ull * directory_buckets;
     const std::uint64_t file_hash_offset = directory_table_offset + directory_table_size;
     const std::uint64_t file_table_offset = file_hash_offset + 4ull * file_buckets;
-    const std::uint64_t data_offset = AlignUp(file_table_offset + file_table_size, FileDataAlignment);
+    const std::uint64_t data_offset =
+        AlignUp(file_table_offset + file_table_size, FileDataAlignment);
     const std::uint64_t level3_size = data_offset + data_end;
     const std::uint64_t level2_size = HashLevelSize(level3_size);
     const std::uint64_t level1_size = HashLevelSize(level2_size);
@@ -316,11 +320,15 @@ std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
         const std::uint32_t bucket = RomFsNameHash(parent, directory.Name) % directory_buckets;
         PutLE<std::uint32_t>(entry + 0x00, parent);
         PutLE<std::uint32_t>(entry + 0x04, sibling);
-        PutLE<std::uint32_t>(entry + 0x08, directory.Children.empty() ? NoEntry : scan[directory.Children.front()].Offset);
-        PutLE<std::uint32_t>(entry + 0x0C, directory.Files.empty() ? NoEntry : directory.Files.front().Offset);
+        PutLE<std::uint32_t>(entry + 0x08, directory.Children.empty()
+                                               ? NoEntry
+                                               : scan[directory.Children.front()].Offset);
+        PutLE<std::uint32_t>(entry + 0x0C,
+                             directory.Files.empty() ? NoEntry : directory.Files.front().Offset);
         PutLE<std::uint32_t>(entry + 0x10, directory_heads[bucket]);
         PutLE<std::uint32_t>(entry + 0x14, static_cast<std::uint32_t>(directory.Name.size() * 2));
-        PutName(meta, directory_table_offset + directory.Offset + DirectoryEntrySize, directory.Name);
+        PutName(meta, directory_table_offset + directory.Offset + DirectoryEntrySize,
+                directory.Name);
         directory_heads[bucket] = directory.Offset;
     }
     std::vector<std::uint32_t> file_heads(file_buckets, NoEntry);
@@ -331,7 +339,9 @@ std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
             const TScanFile& file = directory.Files[i];
             std::uint8_t* entry = &meta[file_table_offset + file.Offset];
             PutLE<std::uint32_t>(entry + 0x00, file.Parent);
-            PutLE<std::uint32_t>(entry + 0x04, i + 1 < directory.Files.size() ? directory.Files[i + 1].Offset : NoEntry);
+            PutLE<std::uint32_t>(entry + 0x04, i + 1 < directory.Files.size()
+                                                   ? directory.Files[i + 1].Offset
+                                                   : NoEntry);
             PutLE<std::uint64_t>(entry + 0x08, file.DataOffset);
             PutLE<std::uint64_t>(entry + 0x10, file.Size);
             PutLE<std::uint32_t>(entry + 0x1C, static_cast<std::uint32_t>(file.Name.size() * 2));
@@ -362,7 +372,8 @@ std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
             throw TCtrError(PathText(file->Path) + " changed while the RomFS was built");
         buffer.resize(static_cast<std::size_t>(std::min<std::uint64_t>(file->Size, CopyChunkSize)));
         for (std::uint64_t done = 0; done < file->Size;) {
-            const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(file->Size - done, buffer.size()));
+            const std::size_t part =
+                static_cast<std::size_t>(std::min<std::uint64_t>(file->Size - done, buffer.size()));
             in.ReadAt(done, std::span(buffer.data(), part), "file data");
             level3.Write(std::span(buffer.data(), part));
             done += part;
@@ -373,7 +384,8 @@ std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
     std::vector<std::uint8_t> level2 = level3.Finish();
     std::vector<std::uint8_t> level1 = HashBlocks(level2);
     std::vector<std::uint8_t> master = HashBlocks(level1);
-    if (level2.size() != level2_size || level1.size() != level1_size || master.size() != master_size)
+    if (level2.size() != level2_size || level1.size() != level1_size ||
+        master.size() != master_size)
         throw TCtrError("internal error: RomFS hash levels differ from their plan");
     out.Write(level1);
     out.PadTo(RomFsBlockSize);
@@ -455,7 +467,8 @@ TRomFsReader::TRomFsReader(TInFile& file, std::uint64_t base, std::uint64_t size
             throw TCtrError("a RomFS table lies outside level 3");
     }
     m_data_offset = field[9];
-    if (m_data_offset != AlignUp(static_cast<std::uint64_t>(field[7]) + field[8], FileDataAlignment) ||
+    if (m_data_offset !=
+            AlignUp(static_cast<std::uint64_t>(field[7]) + field[8], FileDataAlignment) ||
         m_data_offset > m_level_size[2])
         throw TCtrError("the RomFS file data offset is not valid");
     m_directories = file.ReadVector(level3 + field[3], field[4], "RomFS directory table");
@@ -470,7 +483,8 @@ TRomFsReader::TEntry TRomFsReader::Directory(std::uint32_t offset) const {
     const auto name_length = reader.U32(static_cast<std::size_t>(offset) + 0x14);
     if (!name_length || *name_length % 2 != 0)
         throw TCtrError("a RomFS directory entry lies outside its table");
-    const auto name = reader.Bytes(static_cast<std::size_t>(offset) + DirectoryEntrySize, *name_length);
+    const auto name =
+        reader.Bytes(static_cast<std::size_t>(offset) + DirectoryEntrySize, *name_length);
     if (!name)
         throw TCtrError("a RomFS directory name lies outside its table");
     TEntry entry;
@@ -640,21 +654,29 @@ std::string TRomFsReader::VerifyHashes(TProgress* progress) {
     if (m_level_size[1] > MaxHashLevelSize)
         return "RomFS hash level 2 is too large";
     auto read_level = [&](int level) {
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(AlignUp(m_level_size[level], RomFsBlockSize)), 0);
-        const std::uint64_t available = std::min<std::uint64_t>(bytes.size(), m_size - m_level_offset[level]);
-        m_file.ReadAt(m_base + m_level_offset[level], std::span(bytes.data(), static_cast<std::size_t>(available)), "RomFS hash level");
+        std::vector<std::uint8_t> bytes(
+            static_cast<std::size_t>(AlignUp(m_level_size[level], RomFsBlockSize)), 0);
+        const std::uint64_t available =
+            std::min<std::uint64_t>(bytes.size(), m_size - m_level_offset[level]);
+        m_file.ReadAt(m_base + m_level_offset[level],
+                      std::span(bytes.data(), static_cast<std::size_t>(available)),
+                      "RomFS hash level");
         return bytes;
     };
-    auto check = [](const std::vector<std::uint8_t>& blocks, const std::vector<std::uint8_t>& hashes,
+    auto check = [](const std::vector<std::uint8_t>& blocks,
+                    const std::vector<std::uint8_t>& hashes,
                     std::uint64_t hash_bytes) -> std::optional<std::size_t> {
         for (std::size_t i = 0; i * 0x20 < hash_bytes; ++i) {
-            const TSha256Digest digest = Sha256(std::span(blocks.data() + i * RomFsBlockSize, RomFsBlockSize));
-            if (!std::equal(digest.begin(), digest.end(), hashes.begin() + static_cast<std::ptrdiff_t>(i * 0x20)))
+            const TSha256Digest digest =
+                Sha256(std::span(blocks.data() + i * RomFsBlockSize, RomFsBlockSize));
+            if (!std::equal(digest.begin(), digest.end(),
+                            hashes.begin() + static_cast<std::ptrdiff_t>(i * 0x20)))
                 return i;
         }
         return std::nullopt;
     };
-    const std::vector<std::uint8_t> master = m_file.ReadVector(m_base + MasterHashOffset, m_master_size, "RomFS master hash");
+    const std::vector<std::uint8_t> master =
+        m_file.ReadVector(m_base + MasterHashOffset, m_master_size, "RomFS master hash");
     const std::vector<std::uint8_t> level1 = read_level(0);
     const std::vector<std::uint8_t> level2 = read_level(1);
     if (auto bad = check(level1, master, m_master_size))
@@ -664,16 +686,22 @@ std::string TRomFsReader::VerifyHashes(TProgress* progress) {
     const std::uint64_t blocks = m_level_size[1] / 0x20;
     std::vector<std::uint8_t> buffer(CopyChunkSize);
     for (std::uint64_t block = 0; block < blocks;) {
-        const std::uint64_t count = std::min<std::uint64_t>(blocks - block, CopyChunkSize / RomFsBlockSize);
+        const std::uint64_t count =
+            std::min<std::uint64_t>(blocks - block, CopyChunkSize / RomFsBlockSize);
         const std::uint64_t position = m_level_offset[2] + block * RomFsBlockSize;
         const std::uint64_t wanted = count * RomFsBlockSize;
         const std::uint64_t available = std::min<std::uint64_t>(wanted, m_size - position);
         std::fill(buffer.begin(), buffer.end(), 0);
-        m_file.ReadAt(m_base + position, std::span(buffer.data(), static_cast<std::size_t>(available)), "RomFS level 3");
+        m_file.ReadAt(m_base + position,
+                      std::span(buffer.data(), static_cast<std::size_t>(available)),
+                      "RomFS level 3");
         for (std::uint64_t i = 0; i < count; ++i) {
-            const TSha256Digest digest = Sha256(std::span(buffer.data() + i * RomFsBlockSize, RomFsBlockSize));
-            if (!std::equal(digest.begin(), digest.end(), level2.begin() + static_cast<std::ptrdiff_t>((block + i) * 0x20)))
-                return "RomFS level 3 block " + std::to_string(block + i) + " does not match its hash";
+            const TSha256Digest digest =
+                Sha256(std::span(buffer.data() + i * RomFsBlockSize, RomFsBlockSize));
+            if (!std::equal(digest.begin(), digest.end(),
+                            level2.begin() + static_cast<std::ptrdiff_t>((block + i) * 0x20)))
+                return "RomFS level 3 block " + std::to_string(block + i) +
+                       " does not match its hash";
         }
         block += count;
         if (progress)
@@ -688,7 +716,8 @@ std::string Utf16ToUtf8(const std::u16string& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         std::uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {

@@ -55,8 +55,9 @@ public:
     TEntry FileEntry(std::uint32_t offset) const;
 
 private:
-    void WalkFiles(const std::function<void(const std::vector<std::u16string>&, const TEntry&)>& on_file,
-                   const std::function<void(const std::vector<std::u16string>&)>& on_directory);
+    void
+    WalkFiles(const std::function<void(const std::vector<std::u16string>&, const TEntry&)>& on_file,
+              const std::function<void(const std::vector<std::u16string>&)>& on_directory);
 
     TInFile& m_file;
     std::uint64_t m_base;

@@ -48,8 +48,9 @@ std::optional<TImageKind> ImageKindFromText(std::string text) {
     return std::nullopt;
 }
 
-std::string VerifyImage(const std::filesystem::path& image, TImageKind kind,
-                        const std::function<bool(std::uint64_t done, std::uint64_t total)>& progress) {
+std::string
+VerifyImage(const std::filesystem::path& image, TImageKind kind,
+            const std::function<bool(std::uint64_t done, std::uint64_t total)>& progress) {
     try {
         TInFile file(image);
         TProgress state{progress, 0, file.Size()};
@@ -65,9 +66,8 @@ std::string VerifyImage(const std::filesystem::path& image, TImageKind kind,
     }
 }
 
-std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& image,
-                                                TImageKind kind, const std::string& path,
-                                                std::string* error) {
+std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& image, TImageKind kind,
+                                                const std::string& path, std::string* error) {
     try {
         TInFile file(image);
         const auto [base, size] = LocateNcch(file, kind);

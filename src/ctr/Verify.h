@@ -21,8 +21,9 @@ std::optional<TImageKind> ImageKindFromText(std::string text);
 /// short English description of what failed.
 /// `progress` (optional) is called as the check advances with bytes checked and an estimated
 /// total (the file size, twice the content for a CIA); returning false cancels the check.
-std::string VerifyImage(const std::filesystem::path& image, TImageKind kind,
-                        const std::function<bool(std::uint64_t done, std::uint64_t total)>& progress = {});
+std::string
+VerifyImage(const std::filesystem::path& image, TImageKind kind,
+            const std::function<bool(std::uint64_t done, std::uint64_t total)>& progress = {});
 
 /// Location of a RomFS file inside the image file: absolute offset and size.
 struct TImageFileLocation {
@@ -33,8 +34,8 @@ struct TImageFileLocation {
 /// Finds a file by its '/'-separated RomFS path (exact names first, then letter case
 /// ignored). Nothing when the path is not in the RomFS; `error` (when given) receives the
 /// reason when the image itself cannot be read.
-std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& image,
-                                                TImageKind kind, const std::string& path,
+std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& image, TImageKind kind,
+                                                const std::string& path,
                                                 std::string* error = nullptr);
 
 } // namespace ctr

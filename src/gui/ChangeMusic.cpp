@@ -1,8 +1,8 @@
 #include "gui/ChangeMusic.h"
 
 #include "core/Language.h"
-#include "gui/MessageBoxes.h"
 #include "core/TrackList.h"
+#include "gui/MessageBoxes.h"
 
 #include "ui_ChangeMusic.h"
 

@@ -24,9 +24,10 @@ QStringList QtFilters(const QString& filter) {
     QStringList filters;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         const QString& description = parts.at(i);
-        const QString pattern = QString(parts.at(i + 1)).replace(QLatin1Char(';'), QLatin1Char(' '));
+        const QString pattern =
+            QString(parts.at(i + 1)).replace(QLatin1Char(';'), QLatin1Char(' '));
         filters.append(description.contains(QLatin1Char('(')) ? description
-                                                            : description + " (" + pattern + ")");
+                                                              : description + " (" + pattern + ")");
     }
     return filters;
 }
@@ -42,11 +43,16 @@ std::optional<TFileDialogAnswer> TakeAnswer(const QString& filter) {
 
 } // namespace
 
-void QueueFileDialogAnswer(const TFileDialogAnswer& answer) { Answers().push_back(answer); }
+void QueueFileDialogAnswer(const TFileDialogAnswer& answer) {
+    Answers().push_back(answer);
+}
 
-QString LastFileDialogFilter() { return LastFilter(); }
+QString LastFileDialogFilter() {
+    return LastFilter();
+}
 
-std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder, const QString& filter) {
+std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder,
+                                      const QString& filter) {
     if (auto answer = TakeAnswer(filter)) {
         if (!answer->Accepted)
             return std::nullopt;
@@ -82,10 +88,17 @@ bool SelectSaveFile(QWidget* parent, const QString& folder, const QString& filte
         return false;
     path = result.Path;
     switch (result.FilterIndex) {
-    case 1: kind = QStringLiteral(".cia"); break;
-    case 2: kind = QStringLiteral(".cxi"); break;
-    case 3: kind = QStringLiteral(".3ds"); break;
-    default: break;
+    case 1:
+        kind = QStringLiteral(".cia");
+        break;
+    case 2:
+        kind = QStringLiteral(".cxi");
+        break;
+    case 3:
+        kind = QStringLiteral(".3ds");
+        break;
+    default:
+        break;
     }
     return true;
 }

@@ -9,7 +9,8 @@ class QWidget;
 
 /// Shows the open dialog in `folder` with a filter in the form "Description|*.ext|...".
 /// The chosen path, or nothing when the user cancels (the caller then stops silently).
-std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder, const QString& filter);
+std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder,
+                                      const QString& filter);
 
 /// Shows the save dialog (asks before overwriting). When confirmed, `path` becomes the name
 /// as returned and `kind` follows the 1-based filter index: 1 ".cia", 2 ".cxi", 3 ".3ds";

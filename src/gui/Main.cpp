@@ -1,16 +1,16 @@
 #include "gui/Main.h"
 
-#include "gui/FileDialogs.h"
 #include "core/FileTools.h"
+#include "core/Identify.h"
 #include "core/InstallWorker.h"
 #include "core/Language.h"
-#include "gui/LanguageUi.h"
-#include "core/Identify.h"
-#include "gui/MessageBoxes.h"
-#include "gui/OpenLink.h"
 #include "core/PatchCatalogue.h"
 #include "core/Startup.h"
 #include "gui/ChangeMusic.h"
+#include "gui/FileDialogs.h"
+#include "gui/LanguageUi.h"
+#include "gui/MessageBoxes.h"
+#include "gui/OpenLink.h"
 
 #include "ui_Main.h"
 
@@ -272,7 +272,8 @@ void TForm1::OpenSourceImage(const QString& path) {
     }
     // A 3DS output chosen for an earlier 3DS image is not offered for a CIA or CXI image:
     // forget it, so that a language change cannot rebuild the patch list for it.
-    if (m_state.OutputKind == QLatin1String(".3ds") && m_state.SourceKind != QLatin1String(".3ds")) {
+    if (m_state.OutputKind == QLatin1String(".3ds") &&
+        m_state.SourceKind != QLatin1String(".3ds")) {
         m_state.OutputPath.clear();
         m_state.OutputKind.clear();
         m_ui->ebNewRom->clear();

@@ -9,7 +9,9 @@ TMessageHook& Hook() {
 }
 } // namespace
 
-void SetMessageHook(TMessageHook hook) { Hook() = std::move(hook); }
+void SetMessageHook(TMessageHook hook) {
+    Hook() = std::move(hook);
+}
 
 void ShowMessage(QWidget* parent, TMessageKind kind, const QString& text) {
     if (Hook()) {

@@ -1,7 +1,7 @@
 // qvtpatch-gui: the main window.
+#include "gui/ChangeMusic.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
-#include "gui/ChangeMusic.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -52,9 +52,9 @@ int main(int argc, char* argv[]) {
         auto* install = window.findChild<QPushButton*>(QStringLiteral("BTNInstallPatch"));
         if (qEnvironmentVariableIsSet("QVT_SCREENSHOT_MUSIC") && window.State().TrackList) {
             const auto context = window.MusicWindowContext();
-            auto* music = new TForm2(*window.State().TrackList, *context.LanguageTable,
-                                     context.ProgramFolder, context.LanguageName,
-                                     [](const QString&) {}, &window);
+            auto* music = new TForm2(
+                *window.State().TrackList, *context.LanguageTable, context.ProgramFolder,
+                context.LanguageName, [](const QString&) {}, &window);
             music->show();
             grab_after(music, 500);
         } else if (qEnvironmentVariableIsSet("QVT_SCREENSHOT_INSTALL") && install &&

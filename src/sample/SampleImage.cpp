@@ -214,8 +214,8 @@ QString FileMd5Hex(const QString& path) {
     TMd5 md5;
     std::vector<std::uint8_t> block(std::size_t{4} << 20);
     for (;;) {
-        const qint64 got = file.read(reinterpret_cast<char*>(block.data()),
-                                     static_cast<qint64>(block.size()));
+        const qint64 got =
+            file.read(reinterpret_cast<char*>(block.data()), static_cast<qint64>(block.size()));
         if (got < 0)
             throw TSampleError(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
         if (got == 0)

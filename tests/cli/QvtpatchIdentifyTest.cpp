@@ -1,6 +1,6 @@
 // qvtpatch --identify, run as a real program on images built field by field.
-#include "tests/core/SampleImages.h"
 #include "core/Language.h"
+#include "tests/core/SampleImages.h"
 
 #include <QProcess>
 #include <QTemporaryDir>

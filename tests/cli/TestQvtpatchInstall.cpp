@@ -4,8 +4,8 @@
 #include "tests/core/RealProgramFolder.h"
 
 #include "core/FileTools.h"
-#include "core/Language.h"
 #include "core/Identify.h"
+#include "core/Language.h"
 
 #include <QDir>
 #include <QFile>

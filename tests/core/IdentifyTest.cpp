@@ -159,7 +159,7 @@ TEST_F(IdentifyTest, TruncatedImagesNeverCrash) {
         const QString path = Path(QStringLiteral("cut") + shape.Kind);
         const QString container_error = shape.Kind == QLatin1String(".cia")   ? "ErrorNOTCIAROM"
                                         : shape.Kind == QLatin1String(".3ds") ? "ErrorNOT3DSROM"
-                                                                             : "ErrorNOTCXIROM";
+                                                                              : "ErrorNOTCXIROM";
         struct TCut {
             std::int64_t At;
             QString ErrorKey;

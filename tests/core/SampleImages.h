@@ -132,7 +132,8 @@ inline TImageLayout BuildImage(const TImageSpec& shape, TImageBuilder& image) {
 }
 
 /// Writes an image of `shape` to `path`; returns its layout. `cut` shortens the file.
-inline TImageLayout WriteImage(const TImageSpec& shape, const QString& path, std::int64_t cut = -1) {
+inline TImageLayout WriteImage(const TImageSpec& shape, const QString& path,
+                               std::int64_t cut = -1) {
     TImageBuilder image;
     const TImageLayout layout = BuildImage(shape, image);
     image.Write(path, layout.Size, cut);

@@ -223,9 +223,7 @@ private slots:
     }
 
     // Every source kind with every output kind it offers, a patch with both digests.
-    void wholeRun_data() {
-        AddKindPairRows();
-    }
+    void wholeRun_data() { AddKindPairRows(); }
     void wholeRun() {
         QFETCH(QString, kind);
         QFETCH(QString, outputKind);
@@ -789,8 +787,7 @@ private slots:
         auto worker = MakeWorker(DefaultRun(), host, source);
         worker->start();
         worker->wait();
-        QCOMPARE(host.Entries.first(),
-                 QStringLiteral("\r\n<WarningDiskSpace>\r\n4 GB / 3 GB\r\n"));
+        QCOMPARE(host.Entries.first(), QStringLiteral("\r\n<WarningDiskSpace>\r\n4 GB / 3 GB\r\n"));
         QCOMPARE(host.Entries.last(), Sep("ErrorExtractingNCCH"));
     }
 
@@ -799,11 +796,16 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("outputKind");
         QTest::addColumn<int>("tempTimes");
-        QTest::newRow("CIA to CIA") << ".cia" << ".cia" << 3;
-        QTest::newRow("CIA to CXI") << ".cia" << ".cxi" << 3;
-        QTest::newRow("3DS to 3DS") << ".3ds" << ".3ds" << 3;
-        QTest::newRow("CXI to CXI") << ".cxi" << ".cxi" << 2;
-        QTest::newRow("CXI to CIA") << ".cxi" << ".cia" << 3; // the rebuilt CXI comes on top
+        QTest::newRow("CIA to CIA") << ".cia"
+                                    << ".cia" << 3;
+        QTest::newRow("CIA to CXI") << ".cia"
+                                    << ".cxi" << 3;
+        QTest::newRow("3DS to 3DS") << ".3ds"
+                                    << ".3ds" << 3;
+        QTest::newRow("CXI to CXI") << ".cxi"
+                                    << ".cxi" << 2;
+        QTest::newRow("CXI to CIA") << ".cxi"
+                                    << ".cia" << 3; // the rebuilt CXI comes on top
     }
     void spaceEstimate() {
         QFETCH(QString, kind);

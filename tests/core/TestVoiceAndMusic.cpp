@@ -6,8 +6,8 @@
 
 #include "core/FileTools.h"
 #include "core/TrackList.h"
-#include "sound_archive/N3DSbcsar.h"
 #include "core/VoiceAndMusic.h"
+#include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
 #include <QFile>

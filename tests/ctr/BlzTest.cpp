@@ -28,7 +28,8 @@ bool DecodeInPlace(std::vector<std::uint8_t> compressed, std::vector<std::uint8_
                 out[--write] = out[--read];
             } else {
                 const std::uint8_t high = out[--read], low = out[--read];
-                const std::size_t length = (high >> 4) + 3, distance = ((high & 0xF) << 8 | low) + 3;
+                const std::size_t length = (high >> 4) + 3,
+                                  distance = ((high & 0xF) << 8 | low) + 3;
                 for (std::size_t i = 0; i < length; ++i) {
                     --write;
                     out[write] = out[write + distance];
@@ -61,8 +62,11 @@ std::vector<TSample> Samples() {
     std::vector<std::uint8_t> tail = CodeLikeBytes(40000, 4);
     const auto noise_tail = NoiseBytes(20000, 4);
     tail.insert(tail.end(), noise_tail.begin(), noise_tail.end()); // incompressible end
-    return {{"code", CodeLikeBytes(200000, 1)}, {"zeros", zeros}, {"noise first", mixed},
-            {"noise last", tail}, {"short", Repeated(48)}};
+    return {{"code", CodeLikeBytes(200000, 1)},
+            {"zeros", zeros},
+            {"noise first", mixed},
+            {"noise last", tail},
+            {"short", Repeated(48)}};
 }
 
 TEST(Blz, RoundTripsAndDecodesInPlace) {

@@ -43,7 +43,8 @@ std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
 void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 void WriteText(const fs::path& path, const std::string& text) {
@@ -64,7 +65,8 @@ std::vector<std::uint8_t> CodeLikeBytes(std::size_t count, std::uint32_t seed) {
                                             0xE92D4010, 0xE8BD8010, 0xE3500000, 0x0A000000};
     std::vector<std::uint8_t> bytes(count);
     for (std::size_t i = 0; i + 4 <= count; i += 4) {
-        const std::uint32_t word = opcodes[random() % 8] | (random() % 4 == 0 ? random() & 0xFF : 0);
+        const std::uint32_t word =
+            opcodes[random() % 8] | (random() % 4 == 0 ? random() & 0xFF : 0);
         ctr::PutLE<std::uint32_t>(&bytes[i], word);
     }
     return bytes;
@@ -136,8 +138,9 @@ void WriteTitleParts(const fs::path& folder) {
 fs::path BuildTitleCxi(const fs::path& folder) {
     ctr::BuildRomFsFile(folder / "romfs", folder / "romfs.bin");
     ctr::BuildExeFs(folder / "exefsheader.bin", folder / "exefs", folder / "exefs.bin", true);
-    ctr::TNcchParts parts{folder / "ncchheader.bin", folder / "exheader.bin", folder / "logo.bin",
-                          {}, folder / "exefs.bin", folder / "romfs.bin"};
+    ctr::TNcchParts parts{folder / "ncchheader.bin", folder / "exheader.bin",
+                          folder / "logo.bin",       {},
+                          folder / "exefs.bin",      folder / "romfs.bin"};
     ctr::BuildCxi(parts, folder / "title.cxi");
     return folder / "title.cxi";
 }

@@ -27,9 +27,11 @@ std::uint32_t U32(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
     return *ctr::TByteReader(bytes).U32(offset);
 }
 
-bool HashAt(const std::vector<std::uint8_t>& bytes, std::size_t stored, std::size_t offset, std::size_t size) {
+bool HashAt(const std::vector<std::uint8_t>& bytes, std::size_t stored, std::size_t offset,
+            std::size_t size) {
     const auto digest = ctr::Sha256(std::span(bytes.data() + offset, size));
-    return std::equal(digest.begin(), digest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(stored));
+    return std::equal(digest.begin(), digest.end(),
+                      bytes.begin() + static_cast<std::ptrdiff_t>(stored));
 }
 
 class Images : public ::testing::Test {
@@ -69,7 +71,9 @@ TEST_F(Images, CodeFlagFollowsTheStoredCode) {
     WriteBytes(m_dir / "exheader.bin", exheader);
     ctr::BuildExeFs(m_dir / "exefsheader.bin", m_dir / "exefs", m_dir / "raw_exefs.bin", false);
     // A logo path whose file the extraction never wrote (source without logo): no logo region.
-    ctr::TNcchParts parts{m_dir / "ncchheader.bin", m_dir / "exheader.bin", m_dir / "absent_logo.bin", {}, m_dir / "raw_exefs.bin", m_dir / "romfs.bin"};
+    ctr::TNcchParts parts{m_dir / "ncchheader.bin",  m_dir / "exheader.bin",
+                          m_dir / "absent_logo.bin", {},
+                          m_dir / "raw_exefs.bin",   m_dir / "romfs.bin"};
     ctr::BuildCxi(parts, m_dir / "raw.cxi");
     const auto cxi = ReadBytes(m_dir / "raw.cxi");
     EXPECT_EQ(cxi[0x200 + 0x0D] & 1, 0);
@@ -123,7 +127,8 @@ TEST_F(Images, CiaLayoutHashesAndDeterminism) {
     EXPECT_EQ(U32(cia, 0x10), 0xB34u);
     EXPECT_EQ(U32(cia, 0x14), 0x3AC0u); // icon present: meta region
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&cia[0x2040 + 0x240]), 4), "Root");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&cia[0x2A40 + 0x140]), 26), "Root-CA00000003-XS0000000c");
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&cia[0x2A40 + 0x140]), 26),
+              "Root-CA00000003-XS0000000c");
     EXPECT_TRUE(std::equal(cxi.begin(), cxi.end(), cia.begin() + 0x3900));
     const std::size_t tmd = 0x2DC0;
     EXPECT_TRUE(HashAt(cia, tmd + 0xB04 + 0x10, 0x3900, cxi.size()));
@@ -135,7 +140,8 @@ TEST_F(Images, CiaLayoutHashesAndDeterminism) {
     const std::size_t meta = ctr::AlignUp(0x3900 + cxi.size(), 64);
     EXPECT_EQ(cia.size(), meta + 0x3AC0);
     EXPECT_EQ(ReadBytes(m_dir / "exefs" / "icon.icn"),
-              std::vector<std::uint8_t>(cia.begin() + static_cast<std::ptrdiff_t>(meta + 0x400), cia.end()));
+              std::vector<std::uint8_t>(cia.begin() + static_cast<std::ptrdiff_t>(meta + 0x400),
+                                        cia.end()));
     EXPECT_EQ(ctr::VerifyImage(m_dir / "a.cia", ctr::TImageKind::Cia), "");
 
     ctr::ExtractCiaContents(m_dir / "a.cia", m_dir / "c");
@@ -162,30 +168,36 @@ TEST_F(Images, VerificationNamesTheBrokenPart) {
         auto bad = cxi;
         bad[row.Offset] ^= 0x40;
         WriteBytes(m_dir / "bad.cxi", bad);
-        EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cxi", ctr::TImageKind::Cxi).find(row.Expected), std::string::npos)
+        EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cxi", ctr::TImageKind::Cxi).find(row.Expected),
+                  std::string::npos)
             << row.Name << ": " << ctr::VerifyImage(m_dir / "bad.cxi", ctr::TImageKind::Cxi);
     }
     auto cia = ReadBytes(m_dir / "a.cia");
     cia[0x3900 + 0x3000] ^= 1;
     WriteBytes(m_dir / "bad.cia", cia);
-    EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cia", ctr::TImageKind::Cia).find("TMD hash"), std::string::npos);
+    EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cia", ctr::TImageKind::Cia).find("TMD hash"),
+              std::string::npos);
     cia = ReadBytes(m_dir / "a.cia");
     cia[0x2DC0 + 0x300] ^= 1;
     WriteBytes(m_dir / "bad.cia", cia);
-    EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cia", ctr::TImageKind::Cia).find("info records"), std::string::npos);
+    EXPECT_NE(ctr::VerifyImage(m_dir / "bad.cia", ctr::TImageKind::Cia).find("info records"),
+              std::string::npos);
     EXPECT_NE(ctr::VerifyImage(m_dir / "missing.cia", ctr::TImageKind::Cia), "");
 
     // Progress rises to its total; a false answer cancels.
     std::uint64_t last = 0, total = 0;
-    EXPECT_EQ(ctr::VerifyImage(m_dir / "a.cia", ctr::TImageKind::Cia, [&](std::uint64_t done, std::uint64_t all) {
-                  EXPECT_GE(done, last);
-                  last = done;
-                  total = all;
-                  return true;
-              }), "");
+    EXPECT_EQ(ctr::VerifyImage(m_dir / "a.cia", ctr::TImageKind::Cia,
+                               [&](std::uint64_t done, std::uint64_t all) {
+                                   EXPECT_GE(done, last);
+                                   last = done;
+                                   total = all;
+                                   return true;
+                               }),
+              "");
     EXPECT_GT(last, total / 2);
     EXPECT_LE(last, total);
-    EXPECT_EQ(ctr::VerifyImage(m_cxi, ctr::TImageKind::Cxi, [](std::uint64_t, std::uint64_t) { return false; }),
+    EXPECT_EQ(ctr::VerifyImage(m_cxi, ctr::TImageKind::Cxi,
+                               [](std::uint64_t, std::uint64_t) { return false; }),
               "the check was cancelled");
 }
 
@@ -193,9 +205,9 @@ TEST_F(Images, FindsRomFsFilesInEveryKind) {
     ctr::BuildCia(m_cxi, m_dir / "a.cia");
     ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "a.3ds");
     const auto expected = NoiseBytes(20000, 6);
-    for (const auto& [name, kind] : {std::pair{"title.cxi", ctr::TImageKind::Cxi},
-                                     std::pair{"a.cia", ctr::TImageKind::Cia},
-                                     std::pair{"a.3ds", ctr::TImageKind::Cci}}) {
+    for (const auto& [name, kind] :
+         {std::pair{"title.cxi", ctr::TImageKind::Cxi}, std::pair{"a.cia", ctr::TImageKind::Cia},
+          std::pair{"a.3ds", ctr::TImageKind::Cci}}) {
         const auto found = ctr::FindRomFsFile(m_dir / name, kind, "sound/QK123.bcsar");
         ASSERT_TRUE(found) << name;
         ASSERT_EQ(found->Size, expected.size());
@@ -203,9 +215,11 @@ TEST_F(Images, FindsRomFsFilesInEveryKind) {
         EXPECT_EQ(in.ReadVector(found->Offset, found->Size), expected) << name;
     }
     std::string error;
-    EXPECT_FALSE(ctr::FindRomFsFile(m_dir / "title.cxi", ctr::TImageKind::Cxi, "sound/none", &error));
+    EXPECT_FALSE(
+        ctr::FindRomFsFile(m_dir / "title.cxi", ctr::TImageKind::Cxi, "sound/none", &error));
     EXPECT_EQ(error, "");
-    EXPECT_FALSE(ctr::FindRomFsFile(m_dir / "a.cia", ctr::TImageKind::Cxi, "sound/QK123.bcsar", &error));
+    EXPECT_FALSE(
+        ctr::FindRomFsFile(m_dir / "a.cia", ctr::TImageKind::Cxi, "sound/QK123.bcsar", &error));
     EXPECT_NE(error, "");
 }
 
@@ -252,7 +266,8 @@ TEST_F(Images, RomFsAlignmentFollowsTheInputHeader) {
     auto header = ReadBytes(m_dir / "ncchheader.bin");
     ctr::PutLE<std::uint32_t>(&header[0x104], 0x401);
     WriteBytes(m_dir / "odd_header.bin", header);
-    ctr::TNcchParts parts{m_dir / "odd_header.bin", m_dir / "exheader.bin", m_dir / "logo.bin", {}, m_dir / "exefs.bin", m_dir / "romfs.bin"};
+    ctr::TNcchParts parts{m_dir / "odd_header.bin", m_dir / "exheader.bin", m_dir / "logo.bin", {},
+                          m_dir / "exefs.bin",      m_dir / "romfs.bin"};
     ctr::BuildCxi(parts, m_dir / "odd.cxi");
     const auto cxi = ReadBytes(m_dir / "odd.cxi");
     EXPECT_EQ(U32(cxi, 0x1B0), U32(cxi, 0x1A0) + U32(cxi, 0x1A4));

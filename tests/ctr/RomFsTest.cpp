@@ -95,7 +95,8 @@ TEST_F(RomFsExample, IvfcLevelsAndHashesRecompute) {
     const std::size_t level2 = level1 + 0x1000;
     for (std::size_t block = 0; block * 0x1000 < l3_size; ++block) {
         const auto digest = ctr::Sha256(std::span(m_image.data() + L3 + block * 0x1000, 0x1000));
-        EXPECT_TRUE(std::equal(digest.begin(), digest.end(), m_image.begin() + level2 + block * 0x20));
+        EXPECT_TRUE(
+            std::equal(digest.begin(), digest.end(), m_image.begin() + level2 + block * 0x20));
     }
     const auto master = ctr::Sha256(std::span(m_image.data() + level1, 0x1000));
     EXPECT_TRUE(std::equal(master.begin(), master.end(), m_image.begin() + 0x60));
@@ -121,8 +122,9 @@ TEST_F(RomFsExample, FindReturnsOffsetAndSize) {
         const auto found = reader.Find(path);
         ASSERT_TRUE(found) << path;
         EXPECT_EQ(found->Size, 9000u);
-        const std::vector<std::uint8_t> data(m_image.begin() + static_cast<std::ptrdiff_t>(found->Offset),
-                                             m_image.begin() + static_cast<std::ptrdiff_t>(found->Offset + 9000));
+        const std::vector<std::uint8_t> data(
+            m_image.begin() + static_cast<std::ptrdiff_t>(found->Offset),
+            m_image.begin() + static_cast<std::ptrdiff_t>(found->Offset + 9000));
         EXPECT_EQ(data, NoiseBytes(9000, 3));
     }
     EXPECT_FALSE(reader.Find("sound/missing.bcsar"));
@@ -133,7 +135,8 @@ TEST_F(RomFsExample, CorruptedDataFailsVerification) {
     m_image[0x1000 + 0x130] ^= 1;
     WriteBytes(m_dir / "bad.bin", m_image);
     ctr::TInFile in(m_dir / "bad.bin");
-    EXPECT_NE(ctr::TRomFsReader(in, 0, in.Size()).VerifyHashes().find("level 3 block 0"), std::string::npos);
+    EXPECT_NE(ctr::TRomFsReader(in, 0, in.Size()).VerifyHashes().find("level 3 block 0"),
+              std::string::npos);
 }
 
 // Hostile level-3 tables: each must be refused with an error, never crash or loop.
@@ -177,7 +180,8 @@ TEST_F(RomFsExample, HostileTablesAreRefused) {
 
 TEST(RomFsBuckets, CountsFollowTheRule) {
     const std::pair<std::uint32_t, std::uint32_t> rows[] = {
-        {0, 3}, {1, 3}, {2, 3}, {3, 3}, {4, 5}, {18, 19}, {19, 19}, {20, 23}, {24, 29}, {100, 101}, {30, 31}};
+        {0, 3},   {1, 3},   {2, 3},   {3, 3},     {4, 5},  {18, 19},
+        {19, 19}, {20, 23}, {24, 29}, {100, 101}, {30, 31}};
     for (const auto& [count, buckets] : rows)
         EXPECT_EQ(ctr::RomFsBucketCount(count), buckets) << count;
 }

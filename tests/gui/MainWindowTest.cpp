@@ -1,10 +1,10 @@
 // The main window under the offscreen platform: start-up, identification, drag and drop,
 // the patch catalogue, the language choice and the description links.
-#include "tests/core/SampleImages.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
 #include "gui/OpenLink.h"
+#include "tests/core/SampleImages.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -449,8 +449,7 @@ private slots:
             QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
                                   Qt::NoModifier);
             QApplication::sendEvent(edit, &enter);
-            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton,
-                            Qt::NoModifier);
+            QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
             QApplication::sendEvent(edit, &drop);
         }
         QCOMPARE(Control<QComboBox>("CBLang")->currentText(), language);

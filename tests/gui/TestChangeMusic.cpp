@@ -4,9 +4,9 @@
 #include "tests/core/MusicTestImage.h"
 
 #include "core/Language.h"
-#include "gui/MessageBoxes.h"
-#include "gui/ChangeMusic.h"
 #include "core/TrackList.h"
+#include "gui/ChangeMusic.h"
+#include "gui/MessageBoxes.h"
 
 #include <QCheckBox>
 #include <QComboBox>

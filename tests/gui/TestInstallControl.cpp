@@ -4,11 +4,11 @@
 #include "RecordingForm.h"
 #include "tests/core/StandInTools.h"
 
-#include "gui/FileDialogs.h"
 #include "core/FileTools.h"
 #include "core/InstallJob.h"
 #include "core/InstallWorker.h"
 #include "core/Language.h"
+#include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
 

@@ -7,14 +7,14 @@
 #include "tests/core/KindPairs.h"
 #include "tests/core/RealProgramFolder.h"
 
-#include "gui/FileDialogs.h"
-#include "ctr/Verify.h"
 #include "core/FileTools.h"
-#include "core/InstallJob.h"
 #include "core/Identify.h"
+#include "core/InstallJob.h"
+#include "core/TrackList.h"
+#include "ctr/Verify.h"
+#include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
-#include "core/TrackList.h"
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QComboBox>
@@ -62,9 +62,7 @@ private slots:
         SetMessageHook([](TMessageKind, const QString& text) { QFAIL(qPrintable(text)); });
     }
 
-    void install_data() {
-        AddKindPairRows();
-    }
+    void install_data() { AddKindPairRows(); }
     void install() {
         QFETCH(QString, kind);
         QFETCH(QString, outputKind);
@@ -211,9 +209,9 @@ private slots:
         const std::atomic<bool> stop{true}; // the window is closing: the check gives up
         QVERIFY(!CheckOutputImage(image, kind, m_texts, &stop).isEmpty());
 
-        const auto place = ctr::FindRomFsFile(QFile::encodeName(image).toStdString(),
-                                              *ctr::ImageKindFromText(kind.toStdString()),
-                                              "sound/QK123.bcsar");
+        const auto place =
+            ctr::FindRomFsFile(QFile::encodeName(image).toStdString(),
+                               *ctr::ImageKindFromText(kind.toStdString()), "sound/QK123.bcsar");
         QVERIFY(place && place->Size > 0x100);
         QFile file(image);
         QVERIFY(file.open(QIODevice::ReadWrite));

@@ -5,11 +5,11 @@
 
 #include "SampleTestSupport.h"
 
+#include "core/FileTools.h"
 #include "sample/SampleData.h"
 #include "sample/SampleHeaders.h"
 #include "sample/SampleImage.h"
 #include "sample/ToolChain.h"
-#include "core/FileTools.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>

@@ -1,13 +1,13 @@
 // The sample game's content without the container tools: the sound archive against the
 // unpack/pack rules, the data archive stream, the headers and the sample patch folder.
 
-#include "sample/SampleData.h"
-#include "sample/SampleHeaders.h"
-#include "sample/SampleImage.h"
-#include "ctr/ByteReader.h"
 #include "core/FileTools.h"
 #include "core/Language.h"
 #include "core/TrackList.h"
+#include "ctr/ByteReader.h"
+#include "sample/SampleData.h"
+#include "sample/SampleHeaders.h"
+#include "sample/SampleImage.h"
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
