@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <system_error>
 
-#if defined(__linux__)
+#if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
+#elif defined(_WIN32)
+#include <io.h>
 #endif
 
 namespace ctr {
@@ -61,11 +64,36 @@ std::vector<std::uint8_t> TInFile::ReadVector(std::uint64_t offset, std::uint64_
     return bytes;
 }
 
+// Pushes the file's bytes from the system's cache to the disk before the rename, so after a
+// power loss the name holds either the earlier file or the whole new one. (Should the rename
+// itself be lost, the earlier file is still there.)
+static bool SyncToDisk(std::FILE* file) {
+#if defined(__unix__) || defined(__APPLE__)
+    return ::fsync(fileno(file)) == 0 || errno == EINVAL; // EINVAL: a pipe or special file
+#elif defined(_WIN32)
+    return ::_commit(_fileno(file)) == 0;
+#else
+    (void)file;
+    return true;
+#endif
+}
+
 TOutFile::TOutFile(const std::filesystem::path& path) : m_path(path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         throw TCtrError("cannot create " + PathText(path) + ": it is a folder");
-    m_file = std::fopen(path.c_str(), "wb");
+    // A fresh name beside the output, so the rename stays inside one file system; "x" makes
+    // the creation exclusive, so two runs never share a temporary.
+    std::random_device random;
+    for (int attempt = 0; attempt < 16 && !m_file; ++attempt) {
+        char suffix[24];
+        std::snprintf(suffix, sizeof suffix, ".%08x.part", static_cast<unsigned>(random()));
+        m_temporary = path;
+        m_temporary += suffix;
+        m_file = std::fopen(m_temporary.c_str(), "wbx");
+        if (!m_file && errno != EEXIST)
+            break;
+    }
     if (!m_file)
         throw TCtrError("cannot create " + PathText(path) + ": " + Reason());
 }
@@ -75,7 +103,7 @@ TOutFile::~TOutFile() {
         std::fclose(m_file);
     if (!m_committed) {
         std::error_code error;
-        std::filesystem::remove(m_path, error);
+        std::filesystem::remove(m_temporary, error);
     }
 }
 
@@ -112,11 +140,17 @@ void TOutFile::Seek(std::uint64_t position) {
 void TOutFile::Commit() {
     if (!m_file)
         return;
-    const bool flushed = std::fflush(m_file) == 0 && !std::ferror(m_file);
+    const bool flushed = std::fflush(m_file) == 0 && !std::ferror(m_file) && SyncToDisk(m_file);
+    const std::string flush_reason = flushed ? std::string() : Reason();
     const bool closed = std::fclose(m_file) == 0;
     m_file = nullptr;
     if (!flushed || !closed)
-        throw TCtrError("cannot write " + PathText(m_path) + ": " + Reason());
+        throw TCtrError("cannot write " + PathText(m_path) + ": " +
+                        (flushed ? Reason() : flush_reason));
+    std::error_code error;
+    std::filesystem::rename(m_temporary, m_path, error);
+    if (error)
+        throw TCtrError("cannot create " + PathText(m_path) + ": " + error.message());
     m_committed = true;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Streaming file access for the container code: 64-bit positions, exact reads, and outputs
-// that remove themselves unless the writer commits them.
+// that appear whole under their name or not at all.
 
 #include "ctr/Hash.h"
 
@@ -74,8 +74,11 @@ private:
     std::uint64_t m_size = 0;
 };
 
-/// A file created for writing. Unless Commit() succeeds, the destructor deletes it, so a
-/// failed build never leaves a half-written output behind.
+/// A file created for writing. The bytes go to a temporary name in the same folder; Commit()
+/// flushes them to the disk and only then renames the file into place, replacing an earlier
+/// file of that name. Unless Commit() succeeds, the destructor deletes the temporary, so a
+/// failed or killed build never leaves a half-written file under the output's name, and an
+/// earlier output stays as it was.
 class TOutFile {
 public:
     explicit TOutFile(const std::filesystem::path& path);
@@ -91,7 +94,9 @@ public:
     std::uint64_t Position() const { return m_position; }
     std::uint64_t End() const { return m_end; }
     const std::filesystem::path& Path() const { return m_path; }
-    /// Flushes and closes; throws when the data did not reach the file.
+    /// Where the bytes are written until Commit().
+    const std::filesystem::path& TemporaryPath() const { return m_temporary; }
+    /// Flushes, closes and renames into place; throws when the data did not reach the file.
     void Commit();
     /// Copies straight from `in` inside the kernel where the file systems allow it; false
     /// (with nothing written) when they do not.
@@ -99,6 +104,7 @@ public:
 
 private:
     std::filesystem::path m_path;
+    std::filesystem::path m_temporary;
     std::FILE* m_file = nullptr;
     std::uint64_t m_position = 0;
     std::uint64_t m_end = 0;

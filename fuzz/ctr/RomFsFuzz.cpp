@@ -1,0 +1,27 @@
+// libFuzzer target: a RomFS is opened, searched, checked and extracted into a scratch folder
+// (emptied before each run). Bad input must end in a TCtrError, and nothing may be written
+// outside the folder.
+
+#include "Scratch.h"
+#include "ctr/RomFs.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::filesystem::path input = fuzz::WriteInput(data, size);
+    const std::filesystem::path out = fuzz::FreshFolder();
+    const std::filesystem::path tree = out / "romfs";
+    try {
+        ctr::TInFile file(input);
+        ctr::TRomFsReader reader(file, 0, file.Size());
+        (void)reader.Find("sound/A.bcsar");
+        (void)reader.VerifyHashes();
+        reader.Extract(tree);
+    } catch (const ctr::TCtrError&) {
+    }
+    // Whatever was extracted stays inside the folder it was extracted to.
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
+        const std::string path = entry.path().lexically_normal().string();
+        if (path.compare(0, tree.string().size(), tree.string()) != 0)
+            std::abort();
+    }
+    return 0;
+}
