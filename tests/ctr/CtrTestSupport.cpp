@@ -8,9 +8,11 @@
 #include "ctr/RomFs.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -153,7 +155,8 @@ fs::path ToolPath(const std::string& tool) {
 }
 
 int Run(const fs::path& program, const std::vector<std::string>& args,
-        const fs::path& working_folder, std::string* stderr_text) {
+        const fs::path& working_folder, std::string* stderr_text, std::uint64_t file_size_limit,
+        TSizeLimit limit) {
     char error_name[] = "/tmp/qvt-ctr-stderr-XXXXXX";
     const int error_fd = mkstemp(error_name);
     if (error_fd < 0)
@@ -165,6 +168,11 @@ int Run(const fs::path& program, const std::vector<std::string>& args,
         dup2(error_fd, 2);
         const int null_fd = open("/dev/null", O_WRONLY);
         dup2(null_fd, 1);
+        if (file_size_limit > 0) {
+            std::signal(SIGXFSZ, limit == TSizeLimit::Kills ? SIG_DFL : SIG_IGN);
+            const rlimit size{file_size_limit, file_size_limit};
+            setrlimit(RLIMIT_FSIZE, &size);
+        }
         std::vector<char*> argv;
         std::string program_text = program.string();
         argv.push_back(program_text.data());

@@ -43,9 +43,14 @@ fs::path BuildTitleCxi(const fs::path& folder);
 
 /// Path of one of our tools in the program folder of the build.
 fs::path ToolPath(const std::string& tool);
+/// How a run meets a file size limit: killed by SIGXFSZ like a process killed part way, or
+/// refused the write with EFBIG like a disk that is full.
+enum class TSizeLimit { Kills, FillsDisk };
 /// Runs a program with `args` in `working_folder`; returns its exit code (-1 when it did not
-/// exit normally). Its stderr goes to `stderr_text` when given.
+/// exit normally). Its stderr goes to `stderr_text` when given. A `file_size_limit` (bytes)
+/// stops each write of the program beyond that size as `limit` says.
 int Run(const fs::path& program, const std::vector<std::string>& args,
-        const fs::path& working_folder, std::string* stderr_text = nullptr);
+        const fs::path& working_folder, std::string* stderr_text = nullptr,
+        std::uint64_t file_size_limit = 0, TSizeLimit limit = TSizeLimit::Kills);
 
 } // namespace ctr_test

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 using namespace ctr_test;
 
 namespace {
@@ -409,6 +411,59 @@ TEST_F(BadInput, UnpackingCodeWithoutFooterWritesItRaw) {
                    m_dir.Path()),
               0);
     EXPECT_EQ(ctr::GetLE<std::uint32_t>(ReadBytes(m_dir / "out" / "z.bin").data() + 12), 5000u);
+}
+
+TEST_F(BadInput, InterruptedWritesLeaveNoPartialOutput) {
+    // Each tool stopped part way through its output, by a kill or a full disk (a file size
+    // limit below the output's size): the earlier file of that name stays as it was, and no
+    // partial file is left by a tool that could clean up. A normal run then writes the output.
+    struct TRow {
+        const char* Tool;
+        std::vector<std::string> Args;
+        const char* Output;
+        std::optional<ctr::TImageKind> Kind; // checked whole after the normal run
+    };
+    const TRow rows[] = {
+        {"3dstool",
+         {"-ctf", "cxi", "out/x.cxi", "--header", "ncchheader.bin", "--exh", "exheader.bin",
+          "--exefs", "exefs.bin", "--romfs", "romfs.bin", "--logo", "logo.bin"},
+         "out/x.cxi",
+         ctr::TImageKind::Cxi},
+        {"3dstool",
+         {"-ctf", "3ds", "out/x.3ds", "--header", "mainncchheader.bin", "-0", "title.cxi"},
+         "out/x.3ds",
+         ctr::TImageKind::Cci},
+        {"makerom",
+         {"-f", "cia", "-content", "title.cxi:0:0", "-o", "out/x.cia"},
+         "out/x.cia",
+         ctr::TImageKind::Cia},
+        {"ctrtool", {"-p", "--romfs=out/romfs.bin", "title.cxi"}, "out/romfs.bin", {}},
+        {"3dstool", {"-xtf", "romfs", "romfs.bin", "--romfs-dir", "out/r"}, "out/r/pack.dat", {}},
+    };
+    const std::vector<std::uint8_t> earlier(100, 0x5A);
+    for (const TRow& row : rows) {
+        for (const TSizeLimit limit : {TSizeLimit::Kills, TSizeLimit::FillsDisk}) {
+            const std::string what =
+                std::string(row.Output) + (limit == TSizeLimit::Kills ? " killed" : " disk full");
+            fs::remove_all(m_dir / "out");
+            fs::create_directories((m_dir / row.Output).parent_path());
+            WriteBytes(m_dir / row.Output, earlier);
+            const int code =
+                ctr_test::Run(ToolPath(row.Tool), row.Args, m_dir.Path(), nullptr, 32 << 10, limit);
+            EXPECT_EQ(code, limit == TSizeLimit::Kills ? -1 : 1) << what;
+            EXPECT_EQ(ReadBytes(m_dir / row.Output), earlier) << what;
+            if (limit == TSizeLimit::FillsDisk) {
+                for (const auto& entry : fs::recursive_directory_iterator(m_dir / "out"))
+                    EXPECT_FALSE(entry.path().extension() == ".part")
+                        << what << ": " << entry.path();
+            }
+        }
+        ASSERT_EQ(Tool(row.Tool, row.Args, m_dir.Path()), 0) << row.Output;
+        EXPECT_NE(ReadBytes(m_dir / row.Output), earlier) << row.Output;
+        if (row.Kind)
+            EXPECT_EQ(ctr::VerifyImage(m_dir / row.Output, *row.Kind), "") << row.Output;
+    }
+    EXPECT_EQ(ReadBytes(m_dir / "out" / "r" / "pack.dat"), NoiseBytes(70000, 4));
 }
 
 } // namespace
