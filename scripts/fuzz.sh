@@ -3,7 +3,9 @@
 # 60) from its seed corpus. A finding stops the run with a non-zero exit; libFuzzer saves
 # the input that caused it as build-fuzz/findings/<target>/crash-* (or leak-*, timeout-*).
 # New inputs found along the way go to build-fuzz/corpus/<target>, not into the repository.
-#   scripts/fuzz.sh [SECONDS] [TARGET...]
+# Once fixed, a finding is kept as tests/<layer>/fuzz_inputs/<target>/<name>, which the test
+# fuzz_inputs_<target> of the normal suite replays from then on.
+#   scripts/fuzz.sh [SECONDS] [TARGET...]     (needs clang: apt-get install clang)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -33,6 +35,7 @@ for entry in "${targets[@]}"; do
 done
 [ ${#names[@]} -gt 0 ] || { echo "fuzz.sh: no such target: ${selected[*]}" >&2; exit 2; }
 
+command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is needed" >&2; exit 2; }
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQVT_BUILD_FUZZ=ON -DQVT_BUILD_TESTS=OFF -DQVT_BUILD_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target "${names[@]/#/fuzz_}"

@@ -460,8 +460,9 @@ TEST_F(BadInput, InterruptedWritesLeaveNoPartialOutput) {
         }
         ASSERT_EQ(Tool(row.Tool, row.Args, m_dir.Path()), 0) << row.Output;
         EXPECT_NE(ReadBytes(m_dir / row.Output), earlier) << row.Output;
-        if (row.Kind)
+        if (row.Kind) {
             EXPECT_EQ(ctr::VerifyImage(m_dir / row.Output, *row.Kind), "") << row.Output;
+        }
     }
     EXPECT_EQ(ReadBytes(m_dir / "out" / "r" / "pack.dat"), NoiseBytes(70000, 4));
 }
