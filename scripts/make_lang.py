@@ -161,6 +161,10 @@ TEXTS = [
     ("VerifyingOutput", "Verifying the output image...", "Проверка выходного образа..."),
     ("ErrorVerifyingOutput", "The output image failed verification:",
      "Выходной образ не прошёл проверку:"),
+    # A tool of the program folder that cannot be started ends the run.
+    ("ErrorToolCannotStart",
+     "Error: the installation stops because this tool cannot be started:",
+     "Ошибка: установка остановлена, так как не удаётся запустить программу:"),
     ("WarningDiskSpace", "Warning: the free disk space may not be enough for this run.",
      "Внимание: свободного места на диске может не хватить для установки."),
 ]

@@ -129,8 +129,10 @@ void TInstallWorker::ToolStage(const char* start_key, TTool tool, const QStringL
     try {
         code = RunTool(ToolPath(tool), arguments, m_job.ProgramFolder, &m_kill_tool);
     } catch (const TSystemError& error) {
-        // The tool cannot be started at all (missing, not executable): say so and finish.
-        LogSeparated(Text(unknown_key) + kCrLf + error.Reason());
+        // The tool cannot be started at all (missing, not executable): the run cannot go on.
+        const QString file = ToolPath(tool).mid(m_job.ProgramFolder.size());
+        LogSeparated(Text("ErrorToolCannotStart") + QLatin1Char(' ') + file + kCrLf +
+                     error.Reason());
         EndRun();
     }
     if (code == 0) {
@@ -228,10 +230,17 @@ void TInstallWorker::RunPipeline() {
 void TInstallWorker::FreshTempFolder() {
     const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
     // Whatever an earlier run left (a killed run, a failed deletion) goes first.
-    if (QFileInfo::exists(temp) || QFileInfo(temp).isSymLink()) {
+    // A file or a link in its place (left by something else) is removed as the entry itself,
+    // never followed: a link may point out of the program folder.
+    const QFileInfo entry(temp);
+    if (entry.exists() || entry.isSymLink()) {
+        bool removed = false;
         try {
-            DeleteFolder(temp);
+            removed =
+                entry.isDir() && !entry.isSymLink() ? DeleteFolder(temp) : QFile::remove(temp);
         } catch (const std::exception&) {
+        }
+        if (!removed) {
             m_host->AppendLog(Text("ErrorFolderDelete"));
             EndRun();
         }

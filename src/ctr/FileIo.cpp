@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <random>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 #if defined(__unix__) || defined(__APPLE__)
 #include <unistd.h>
@@ -188,12 +194,113 @@ bool TOutFile::CopyFromKernel(TInFile& in, std::uint64_t offset, std::uint64_t l
 #endif
 }
 
+struct TBackgroundLane::TState {
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    std::deque<std::function<void()>> Jobs;
+    std::size_t Depth = 1;
+    std::size_t Pending = 0; // queued plus running
+    bool Stop = false;
+    std::exception_ptr Failure;
+    std::thread Helper;
+
+    void Run() {
+        std::unique_lock lock(Mutex);
+        for (;;) {
+            Changed.wait(lock, [this] { return Stop || !Jobs.empty(); });
+            if (Jobs.empty())
+                return;
+            std::function<void()> job = std::move(Jobs.front());
+            Jobs.pop_front();
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                job();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            if (failure && !Failure)
+                Failure = failure;
+            --Pending;
+            Changed.notify_all();
+        }
+    }
+};
+
+TBackgroundLane::TBackgroundLane(std::size_t depth) : m_state(std::make_unique<TState>()) {
+    m_state->Depth = std::max<std::size_t>(depth, 1);
+    m_state->Helper = std::thread([state = m_state.get()] { state->Run(); });
+}
+
+TBackgroundLane::~TBackgroundLane() {
+    {
+        std::lock_guard lock(m_state->Mutex);
+        m_state->Stop = true;
+    }
+    m_state->Changed.notify_all();
+    m_state->Helper.join();
+}
+
+void TBackgroundLane::Post(std::function<void()> job) {
+    std::unique_lock lock(m_state->Mutex);
+    m_state->Changed.wait(lock, [this] { return m_state->Pending < m_state->Depth; });
+    m_state->Jobs.push_back(std::move(job));
+    ++m_state->Pending;
+    m_state->Changed.notify_all();
+}
+
+void TBackgroundLane::Drain() {
+    std::unique_lock lock(m_state->Mutex);
+    m_state->Changed.wait(lock, [this] { return m_state->Pending == 0; });
+    if (m_state->Failure)
+        std::rethrow_exception(std::exchange(m_state->Failure, nullptr));
+}
+
+namespace {
+
+// Blocks in flight between the reading thread and the hashing one; one more buffer than
+// that is being filled, so a pass holds (kLaneDepth + 1) * CopyChunkSize bytes.
+constexpr std::size_t kLaneDepth = 2;
+
+// Reads `length` bytes of `in` from `offset` block by block; each block goes to `hash` on the
+// helper thread while `use` (when given) consumes it on this one.
+void ReadHashed(TInFile& in, std::uint64_t offset, std::uint64_t length, TSha256& hash,
+                const std::function<void(std::span<const std::uint8_t>)>& use) {
+    const std::size_t block =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize));
+    std::vector<std::vector<std::uint8_t>> buffers(kLaneDepth + 1);
+    TBackgroundLane lane(kLaneDepth);
+    std::size_t next = 0;
+    while (length > 0) {
+        std::vector<std::uint8_t>& buffer = buffers[next];
+        next = (next + 1) % buffers.size();
+        buffer.resize(block);
+        const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(length, block));
+        std::span<std::uint8_t> chunk(buffer.data(), part);
+        in.ReadAt(offset, chunk);
+        lane.Post([&hash, chunk] { hash.Update(chunk); });
+        if (use)
+            use(chunk);
+        offset += part;
+        length -= part;
+    }
+    lane.Drain();
+}
+
+} // namespace
+
 void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
                TSha256* hash) {
     if (!in.Contains(offset, length))
         throw TCtrError(PathText(in.Path()) + " is too short: a region lies outside the file");
     if (!hash && length > 0 && out.CopyFromKernel(in, offset, length))
         return;
+    if (hash) {
+        ReadHashed(in, offset, length, *hash,
+                   [&out](std::span<const std::uint8_t> chunk) { out.Write(chunk); });
+        return;
+    }
     std::vector<std::uint8_t> buffer(
         static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize)));
     while (length > 0) {
@@ -201,8 +308,6 @@ void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile
             static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
         std::span chunk(buffer.data(), part);
         in.ReadAt(offset, chunk);
-        if (hash)
-            hash->Update(chunk);
         out.Write(chunk);
         offset += part;
         length -= part;
@@ -220,19 +325,12 @@ TSha256Digest HashRange(TInFile& in, std::uint64_t offset, std::uint64_t length,
     if (!in.Contains(offset, length))
         throw TCtrError(PathText(in.Path()) + " is too short: a region lies outside the file");
     TSha256 hash;
-    std::vector<std::uint8_t> buffer(
-        static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize)));
-    while (length > 0) {
-        const std::size_t part =
-            static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
-        std::span chunk(buffer.data(), part);
-        in.ReadAt(offset, chunk);
-        hash.Update(chunk);
-        offset += part;
-        length -= part;
-        if (progress)
-            progress->Advance(part);
-    }
+    std::function<void(std::span<const std::uint8_t>)> advance;
+    if (progress)
+        advance = [progress](std::span<const std::uint8_t> chunk) {
+            progress->Advance(chunk.size());
+        };
+    ReadHashed(in, offset, length, hash, advance);
     return hash.Final();
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -109,6 +110,25 @@ private:
     std::uint64_t m_position = 0;
     std::uint64_t m_end = 0;
     bool m_committed = false;
+};
+
+/// One helper thread that runs posted jobs in order, at most `depth` of them pending, so the
+/// caller's thread can read and write while the helper hashes the blocks it handed over.
+/// A job's exception comes back from Drain(); the destructor waits for the jobs.
+class TBackgroundLane {
+public:
+    explicit TBackgroundLane(std::size_t depth);
+    ~TBackgroundLane();
+    TBackgroundLane(const TBackgroundLane&) = delete;
+    TBackgroundLane& operator=(const TBackgroundLane&) = delete;
+    /// Queues the job, first waiting while `depth` jobs are pending.
+    void Post(std::function<void()> job);
+    /// Waits until every posted job has run.
+    void Drain();
+
+private:
+    struct TState;
+    std::unique_ptr<TState> m_state;
 };
 
 /// Copies `length` bytes from `in` at `offset` to the output's current position, feeding

@@ -138,26 +138,25 @@ void PutName(std::vector<std::uint8_t>& table, std::size_t offset, const std::u1
         PutLE<std::uint16_t>(table.data() + offset + 2 * i, name[i]);
 }
 
-// Writes level 3 through a block hasher so level 2 is known when the data is written.
+// Writes level 3 through a block hasher so level 2 is known when the data is written. The
+// bytes are gathered into batches of whole blocks; each batch is written here and hashed on
+// a helper thread, so copying and hashing overlap.
 class TLevelWriter {
 public:
-    TLevelWriter(TOutFile& out) : m_out(out) { m_block.reserve(RomFsBlockSize); }
+    TLevelWriter(TOutFile& out) : m_out(out), m_lane(kBatchesInFlight) {
+        m_batches.resize(kBatchesInFlight + 1);
+        m_batches[0].reserve(kBatchSize);
+    }
     void Write(std::span<const std::uint8_t> bytes) {
-        m_out.Write(bytes);
         m_written += bytes.size();
         while (!bytes.empty()) {
-            if (m_block.empty() && bytes.size() >= RomFsBlockSize) {
-                // Whole blocks straight from the caller's buffer.
-                AddHash(bytes.first(RomFsBlockSize));
-                bytes = bytes.subspan(RomFsBlockSize);
-                continue;
-            }
-            const std::size_t part = std::min(bytes.size(), RomFsBlockSize - m_block.size());
-            m_block.insert(m_block.end(), bytes.begin(),
-                           bytes.begin() + static_cast<std::ptrdiff_t>(part));
+            std::vector<std::uint8_t>& batch = m_batches[m_current];
+            const std::size_t part = std::min(bytes.size(), kBatchSize - batch.size());
+            batch.insert(batch.end(), bytes.begin(),
+                         bytes.begin() + static_cast<std::ptrdiff_t>(part));
             bytes = bytes.subspan(part);
-            if (m_block.size() == RomFsBlockSize)
-                FlushBlock();
+            if (batch.size() == kBatchSize)
+                FlushBatch();
         }
     }
     void Zeros(std::uint64_t count) {
@@ -172,26 +171,42 @@ public:
     std::uint64_t Written() const { return m_written; }
     // Pads the last block with zeros and returns the hashes of all blocks.
     std::vector<std::uint8_t> Finish() {
-        if (!m_block.empty())
-            Zeros(RomFsBlockSize - m_block.size());
+        const std::size_t rest = m_batches[m_current].size() % RomFsBlockSize;
+        if (rest != 0)
+            Zeros(RomFsBlockSize - rest);
+        if (!m_batches[m_current].empty())
+            FlushBatch();
+        m_lane.Drain();
         return std::move(m_hashes);
     }
 
 private:
-    void AddHash(std::span<const std::uint8_t> block) {
-        m_hash.Update(block);
-        const TSha256Digest digest = m_hash.Final();
-        m_hashes.insert(m_hashes.end(), digest.begin(), digest.end());
+    static constexpr std::size_t kBatchSize = 256 * RomFsBlockSize;
+    static constexpr std::size_t kBatchesInFlight = 2;
+
+    void FlushBatch() {
+        std::vector<std::uint8_t>& batch = m_batches[m_current];
+        m_out.Write(batch);
+        // The lane runs jobs in order, so the hashes append block after block.
+        m_lane.Post([this, &batch] {
+            TSha256 hash;
+            for (std::size_t at = 0; at < batch.size(); at += RomFsBlockSize) {
+                hash.Update(std::span(batch).subspan(at, RomFsBlockSize));
+                const TSha256Digest digest = hash.Final();
+                m_hashes.insert(m_hashes.end(), digest.begin(), digest.end());
+            }
+        });
+        m_current = (m_current + 1) % m_batches.size();
+        // The lane holds at most kBatchesInFlight jobs, so this batch's last job is done.
+        m_batches[m_current].clear();
+        m_batches[m_current].reserve(kBatchSize);
     }
-    void FlushBlock() {
-        AddHash(m_block);
-        m_block.clear();
-    }
-    TSha256 m_hash;
     TOutFile& m_out;
-    std::vector<std::uint8_t> m_block;
+    std::vector<std::vector<std::uint8_t>> m_batches;
+    std::size_t m_current = 0;
     std::vector<std::uint8_t> m_hashes;
     std::uint64_t m_written = 0;
+    TBackgroundLane m_lane; // last: joined before the batches it reads are released
 };
 
 // Hashes of the 0x1000-byte blocks of `level`, the last one zero-padded.

@@ -73,6 +73,7 @@ const QStringList kKeys = {"StartPatching",
                            "ChangingMusic",
                            "WarningUnknownTrack",
                            "WarningDiskSpace",
+                           "ErrorToolCannotStart",
                            "VerifyingOutput",
                            "ErrorVerifyingOutput"};
 
@@ -607,19 +608,18 @@ private slots:
         QCOMPARE(host.ProgressValues.back(), 20);
     }
 
-    // A tool that cannot be started names the tool's unknown key and the system's reason.
+    // A tool that cannot be started is named, with the system's reason, and the run stops.
     void toolCannotStart_data() {
         QTest::addColumn<QString>("tool");
         QTest::addColumn<bool>("remove");
-        QTest::addColumn<QString>("key");
-        QTest::newRow("xdelta missing") << "xdelta" << true << Sep("UnkXdeltaError");
-        QTest::newRow("makerom not executable") << "makerom" << false << Sep("UnkMakeromError");
-        QTest::newRow("ctrtool missing") << "ctrtool" << true << Sep("UnkctrtoolError");
+        QTest::newRow("xdelta missing") << "xdelta" << true;
+        QTest::newRow("makerom not executable") << "makerom" << false;
+        QTest::newRow("ctrtool missing") << "ctrtool" << true;
     }
     void toolCannotStart() {
         QFETCH(QString, tool);
         QFETCH(bool, remove);
-        QFETCH(QString, key);
+        const QString key = Sep("ErrorToolCannotStart") + " tools/" + tool;
         const QString path = m_program + "tools/" + tool;
         if (remove)
             QFile::remove(path);
@@ -728,14 +728,32 @@ private slots:
         QVERIFY(image.readAll().contains("./sound/QK123.bcsar " + Md5Of("not an archive")));
     }
 
+    // Whatever stands at tools/temp goes; a link goes itself, never what it points to.
+    void leftOverTempFolder_data() {
+        QTest::addColumn<QString>("left");
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("file") << "file";
+        QTest::newRow("link to a folder") << "link";
+        QTest::newRow("dangling link") << "dangling";
+    }
     void leftOverTempFolder() {
-        WriteFileBytes(m_program + "tools/temp/romfs/stale.bin", "from a killed run");
+        QFETCH(QString, left);
+        const QString temp = m_program + "tools/temp";
+        const QString outside = m_dir->path() + "/outside";
+        WriteFileBytes(outside + "/keep.bin", "not ours");
+        if (left == "folder")
+            WriteFileBytes(temp + "/romfs/stale.bin", "from a killed run");
+        else if (left == "file")
+            WriteFileBytes(temp, "a file in the way");
+        else
+            QVERIFY(QFile::link(left == "link" ? outside : outside + "/gone", temp));
         TRecordingHost host;
         auto worker = RunInstall(DefaultRun(), host);
         QVERIFY(worker->Succeeded());
         QFile image(m_dir->path() + "/out/game.cia");
         QVERIFY(image.open(QIODevice::ReadOnly));
         QVERIFY(!image.readAll().contains("stale.bin"));
+        QVERIFY(QFile::exists(outside + "/keep.bin"));
     }
 
     // Paths that a shell would split or mangle reach the tools as one argument each.
