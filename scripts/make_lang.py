@@ -167,6 +167,34 @@ TEXTS = [
      "Ошибка: установка остановлена, так как не удаётся запустить программу:"),
     ("WarningDiskSpace", "Warning: the free disk space may not be enough for this run.",
      "Внимание: свободного места на диске может не хватить для установки."),
+    # Mod folder output (files for Luma3DS game patching and the emulator's mods folder)
+    ("ModFolder", "Mod folder (Luma3DS, emulator)", "Папка модов (Luma3DS, эмулятор)"),
+    ("ExtractingModFiles", "Reading the files the patch needs from the source image...",
+     "Чтение нужных патчу файлов из исходного образа..."),
+    ("WritingModFolder", "Writing the changed files into the mod folder...",
+     "Запись изменённых файлов в папку модов..."),
+    ("VerifyingModFolder", "Verifying the mod folder...", "Проверка папки модов..."),
+    ("ErrorWritingModFolder", "The mod folder could not be written:",
+     "Не удалось записать папку модов:"),
+    ("ErrorVerifyingModFolder", "The mod folder failed verification:",
+     "Папка модов не прошла проверку:"),
+    ("WarningModNewFiles",
+     "Warning: these files are not in the game's RomFS. Emulators load them, consoles do not:",
+     "Внимание: этих файлов нет в RomFS игры. Эмуляторы их загружают, консоли нет:"),
+    ("ModBannerIcon",
+     "The banner and the icon (exefs/banner.bnr, exefs/icon.bin) are loaded by emulators only; "
+     "consoles ignore them.",
+     "Баннер и значок (exefs/banner.bnr, exefs/icon.bin) загружают только эмуляторы; "
+     "консоли их не используют."),
+    ("ModPreviousRenamed", "The earlier mod folder of this game was kept as:",
+     "Прежняя папка модов этой игры сохранена как:"),
+    ("ModFolderSuccessful",
+     "The patch was written as a mod folder. Copy the folder to /luma/titles/ on the SD card "
+     "for Luma3DS (turn on \"Enable game patching\"), or to load/mods/ in the emulator's user "
+     "folder. The folder:",
+     "Патч записан как папка модов. Скопируйте папку в /luma/titles/ на SD-карте для Luma3DS "
+     "(включите «Enable game patching») или в load/mods/ в папке пользователя эмулятора. "
+     "Папка:"),
 ]
 
 

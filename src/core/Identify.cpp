@@ -199,6 +199,11 @@ TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& t
         return finish();
     }
 
+    std::uint64_t title_id = 0;
+    for (int i = 7; i >= 0; --i)
+        title_id = title_id << 8 | static_cast<std::uint8_t>(program_id[i]);
+    result.TitleId = QStringLiteral("%1").arg(title_id, 16, 16, QLatin1Char('0')).toUpper();
+
     // Product code, then the sound archive through the RomFS level 3 tables.
     result.ProductCode = reader.Bytes(layout.ProductCode, kProductCodeLength);
     result.LogEntries.append(

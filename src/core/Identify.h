@@ -14,10 +14,12 @@
 /// `Kind` once the container test passed, `InfoPosition` once the product code was read,
 /// `Region` once the region was recognised.
 struct TIdentifyResult {
-    bool Opened = false;          // the file could be opened (it is a readable file)
-    QString Kind;                 // ".cia", ".3ds" or ".cxi"; empty before the container test
-    bool Encrypted = false;       // the two program IDs differ
-    QByteArray ProductCode;       // 10 bytes of 8-bit text
+    bool Opened = false;    // the file could be opened (it is a readable file)
+    QString Kind;           // ".cia", ".3ds" or ".cxi"; empty before the container test
+    bool Encrypted = false; // the two program IDs differ
+    QByteArray ProductCode; // 10 bytes of 8-bit text
+    QString TitleId; // the NCCH program ID as 16 upper-case hexadecimal digits; empty before it was
+                     // read
     bool HasInfoPosition = false; // InfoPosition was computed
     std::int64_t InfoPosition = 0;
     QString Region;             // "JAP", "USA" or "EUR"; empty when not recognised

@@ -2,6 +2,9 @@
 
 #include "core/Identify.h"
 #include "core/Language.h"
+#include "core/ModFolder.h"
+#include "ctr/FileIo.h"
+#include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
 
 #include <QDir>
@@ -127,7 +130,12 @@ bool OutputIsSource(const QString& source_path, const QString& output_file) {
 }
 
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
-                             std::int64_t source_size) {
+                             std::int64_t source_size, std::int64_t pack_dat_size) {
+    if (IsModFolderKind(output_kind)) {
+        // The old and the new pack.dat lie side by side under tools/temp while the difference
+        // is applied; the mod folder then holds the new one. The other files are small.
+        return {2 * pack_dat_size, pack_dat_size};
+    }
     // At the fullest point a CIA or 3DS source has its CXI, the image's RomFS and its unpacked
     // tree under tools/temp (about three times the image). A CXI source is read in place, so
     // only the RomFS image and its tree are there while it is taken apart; but a CIA or 3DS
@@ -139,6 +147,27 @@ TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_k
     need.TempBytes = cxi_to_cxi ? 2 * source_size : 3 * source_size;
     need.OutputBytes = source_size;
     return need;
+}
+
+std::int64_t SourceContentSize(const QString& source_path, const QString& source_kind) {
+    const std::int64_t size = QFileInfo(source_path).size();
+    if (source_kind != QLatin1String(".3ds"))
+        return size;
+    try {
+        ctr::TInFile file(QFile::encodeName(source_path).toStdString());
+        return static_cast<std::int64_t>(ctr::ReadNcsdPartition0(file).Size);
+    } catch (const ctr::TCtrError&) {
+        return size;
+    }
+}
+
+std::int64_t PackDatSize(const QString& source_path, const QString& source_kind) {
+    const auto kind = ctr::ImageKindFromText(source_kind.toStdString());
+    if (!kind)
+        return 0;
+    const auto place =
+        ctr::FindRomFsFile(QFile::encodeName(source_path).toStdString(), *kind, "pack.dat");
+    return place ? static_cast<std::int64_t>(place->Size) : 0;
 }
 
 std::int64_t FreeBytesAt(const QString& path) {

@@ -49,8 +49,15 @@ struct TSpaceNeed {
     std::int64_t TempBytes = 0;   // under tools/temp
     std::int64_t OutputBytes = 0; // the output image
 };
+/// `source_size` counts the image's content (SourceContentSize); a mod folder run needs
+/// room for about `pack_dat_size` twice under tools/temp and once in the output.
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
-                             std::int64_t source_size);
+                             std::int64_t source_size, std::int64_t pack_dat_size = 0);
+/// Bytes of the image the run takes apart: the file's size, but for a card image only its
+/// partition 0 (the game), without the padding up to the card size.
+std::int64_t SourceContentSize(const QString& source_path, const QString& source_kind);
+/// Size of pack.dat in the image's RomFS; 0 when it cannot be found.
+std::int64_t PackDatSize(const QString& source_path, const QString& source_kind);
 
 /// Free bytes on the file system holding `path` (or its nearest existing parent); -1 when
 /// unknown. Tests replace the query with SetFreeSpaceQuery.

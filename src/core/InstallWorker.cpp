@@ -3,6 +3,7 @@
 #include "core/FileTools.h"
 #include "core/InstallHost.h"
 #include "core/Language.h"
+#include "core/ModFolder.h"
 #include "core/PatchCatalogue.h"
 #include "core/Startup.h"
 #include "core/VoiceAndMusic.h"
@@ -61,6 +62,8 @@ void TInstallWorker::run() {
 }
 
 QString TInstallWorker::OutputFile() const {
+    if (IsModFolderKind(m_job.OutputKind))
+        return m_job.OutputPath;
     return OutputBase(m_job.OutputPath, StripsThreeDsSuffix()) + m_job.OutputKind;
 }
 
@@ -187,6 +190,10 @@ void TInstallWorker::RunPipeline() {
     m_host->DisableLanguageChoice();
 
     FreshTempFolder();
+    if (IsModFolderKind(m_job.OutputKind)) {
+        RunModFolderPipeline();
+        return;
+    }
     RunSourceStages(); // the image taken apart into exefs.bin and romfs.bin
 
     // The RomFS tree.
@@ -254,8 +261,9 @@ void TInstallWorker::FreshTempFolder() {
 }
 
 void TInstallWorker::CheckDiskSpace() {
-    const std::int64_t source_size = QFileInfo(m_job.SourcePath).size();
-    const TSpaceNeed need = EstimateSpaceNeed(SourceKind(), m_job.OutputKind, source_size);
+    const TSpaceNeed need = EstimateSpaceNeed(SourceKind(), m_job.OutputKind,
+                                              SourceContentSize(m_job.SourcePath, SourceKind()),
+                                              PackDatSize(m_job.SourcePath, SourceKind()));
     const QString temp_place = m_job.ProgramFolder + QStringLiteral("tools/temp");
     const QString output_place = QFileInfo(OutputFile()).absolutePath();
     std::int64_t needed = 0;

@@ -9,7 +9,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <vector>
 
+namespace ctr {
+struct TImageRomFsFile;
+}
 class TInstallHost;
 class TLanguageTable;
 
@@ -32,7 +36,8 @@ public:
     const TInstallJob& Job() const { return m_job; }
     /// True once the run has written its success entry.
     bool Succeeded() const { return m_succeeded.load(); }
-    /// The file the run writes: OutputBase + the extension of the output kind.
+    /// The file the run writes: OutputBase + the extension of the output kind; for a mod
+    /// folder the folder that receives it.
     QString OutputFile() const;
 
     /// Stops the tool that is running now, if any (the window is closing). Any thread.
@@ -81,6 +86,12 @@ protected:
 
 private:
     void RunPipeline();
+    /// The run for a mod folder: the files it needs read from the image, the shared stages,
+    /// then WriteModFolder instead of the rebuild (in ModFolder.cpp).
+    void RunModFolderPipeline();
+    void WriteModFolder(const QString& title_id,
+                        const std::vector<ctr::TImageRomFsFile>& game_files,
+                        const QString& source_code);
     void FreshTempFolder();
     void CheckDiskSpace();
     void DeleteIntermediates();

@@ -1,6 +1,7 @@
 #include "core/PatchCatalogue.h"
 
 #include "core/FileTools.h"
+#include "core/ModFolder.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -90,17 +91,35 @@ bool PatchHasXdelta(const QString& patch_folder) {
 QString OutputFilter(const QString& source_kind, const TLanguageTable& texts) {
     const QString console = texts.Lookup(QStringLiteral("Console"));
     const QString emulator = texts.Lookup(QStringLiteral("Emulator"));
+    const QString mods = texts.Lookup(QStringLiteral("ModFolder"));
     if (source_kind == QLatin1String(".3ds"))
         return console + QStringLiteral(" (CFW) (*.cia)|*.cia|") + emulator +
                QStringLiteral(" (*.cxi)|*.cxi|") + console +
-               QStringLiteral(" (Sky3DS) (*.3ds)|*.3ds|");
+               QStringLiteral(" (Sky3DS) (*.3ds)|*.3ds|") + mods + QStringLiteral(" (*)|*|");
     return console + QStringLiteral(" (*.cia)|*.cia|") + emulator +
-           QStringLiteral(" (*.cxi)|*.cxi");
+           QStringLiteral(" (*.cxi)|*.cxi|") + mods + QStringLiteral(" (*)|*");
+}
+
+QString OutputKindOfFilter(const QString& filter, int index) {
+    // By the pattern of the entry at that place: its description is a language text.
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    const qsizetype at = 2 * qsizetype(index - 1) + 1;
+    if (index < 1 || at >= parts.size())
+        return QString();
+    const QString pattern = parts.at(at).trimmed();
+    if (pattern == QLatin1String("*"))
+        return QLatin1String(kModFolderKind);
+    for (const char* kind : {".cia", ".cxi", ".3ds"})
+        if (pattern.compare(QLatin1Char('*') + QLatin1String(kind), Qt::CaseInsensitive) == 0)
+            return QLatin1String(kind);
+    return QString();
 }
 
 QString OutputDisplayText(const QString& output_path, const QString& output_kind) {
     if (output_path.isEmpty())
         return QString();
+    if (IsModFolderKind(output_kind))
+        return output_path; // a folder: it gets no extension
     const QString name = QFileInfo(output_path).fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot < 0 ? QString() : name.mid(dot);

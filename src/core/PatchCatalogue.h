@@ -54,6 +54,9 @@ bool PatchHasXdelta(const QString& patch_folder);
 
 /// Filter of the output save dialog for a source kind, from the "Console" and "Emulator" texts.
 QString OutputFilter(const QString& source_kind, const TLanguageTable& texts);
+/// The output kind of entry `index` (1-based) of such a filter, taken from its pattern:
+/// ".cia", ".cxi", ".3ds" or the mod folder kind; empty for no entry.
+QString OutputKindOfFilter(const QString& filter, int index);
 
 /// The text shown for the output: the path itself when its extension is ".cxi", ".cia" or
 /// ".3ds" (compared exactly), else the path followed by the output kind.

@@ -665,6 +665,21 @@ std::optional<TRomFsFileLocation> TRomFsReader::Find(const std::string& path) {
                               entry.DataSize};
 }
 
+std::vector<std::pair<std::string, TRomFsFileLocation>> TRomFsReader::ListFiles() {
+    const std::uint64_t data_base = m_base + m_level_offset[2] + m_data_offset;
+    std::vector<std::pair<std::string, TRomFsFileLocation>> files;
+    WalkFiles(
+        [&](const std::vector<std::u16string>& path, const TEntry& entry) {
+            std::string text;
+            for (const std::u16string& part : path)
+                text += Utf16ToUtf8(part) + '/';
+            files.emplace_back(text + Utf16ToUtf8(entry.Name),
+                               TRomFsFileLocation{data_base + entry.DataOffset, entry.DataSize});
+        },
+        [](const std::vector<std::u16string>&) {});
+    return files;
+}
+
 std::string TRomFsReader::VerifyHashes(TProgress* progress) {
     if (m_level_size[1] > MaxHashLevelSize)
         return "RomFS hash level 2 is too large";

@@ -41,6 +41,8 @@ public:
     void Extract(const std::filesystem::path& folder);
     /// The file at a '/'-separated path; exact names first, then ASCII case ignored.
     std::optional<TRomFsFileLocation> Find(const std::string& path);
+    /// Every file with its '/'-separated path (names as stored) and its data's location.
+    std::vector<std::pair<std::string, TRomFsFileLocation>> ListFiles();
     /// Checks master hash, levels 1 and 2 and every level-3 block; empty text when all
     /// match, else what failed.
     std::string VerifyHashes(TProgress* progress = nullptr);

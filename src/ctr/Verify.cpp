@@ -1,6 +1,8 @@
 #include "ctr/Verify.h"
 
+#include "ctr/Blz.h"
 #include "ctr/Cia.h"
+#include "ctr/ExeFs.h"
 #include "ctr/FileIo.h"
 #include "ctr/Ncch.h"
 #include "ctr/Ncsd.h"
@@ -86,6 +88,42 @@ std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& ima
             *error = failure.what();
         return std::nullopt;
     }
+}
+
+std::vector<TImageRomFsFile> ListRomFsFiles(const std::filesystem::path& image, TImageKind kind) {
+    TInFile file(image);
+    const auto [base, size] = LocateNcch(file, kind);
+    const TNcchHeader header = ReadNcchHeader(file, base, size);
+    if (!header.NoCrypto())
+        throw TCtrError("the NCCH is encrypted");
+    if (header.RomFs.Size == 0)
+        throw TCtrError("the NCCH has no RomFS");
+    TRomFsReader romfs(file, base + header.RomFs.Offset, header.RomFs.Size);
+    std::vector<TImageRomFsFile> files;
+    for (auto& [path, place] : romfs.ListFiles())
+        files.push_back({std::move(path), {place.Offset, place.Size}});
+    return files;
+}
+
+std::vector<std::uint8_t> ReadImageCode(const std::filesystem::path& image, TImageKind kind) {
+    TInFile file(image);
+    const auto [base, size] = LocateNcch(file, kind);
+    const TNcchHeader header = ReadNcchHeader(file, base, size);
+    if (!header.NoCrypto())
+        throw TCtrError("the NCCH is encrypted");
+    if (header.ExeFs.Size == 0)
+        throw TCtrError("the NCCH has no ExeFS");
+    const std::uint64_t exefs = base + header.ExeFs.Offset;
+    const TExeFsHeader exefs_header = ReadExeFsHeader(file, exefs, header.ExeFs.Size);
+    // Entry 0 is the code, as the unpacked ExeFS folder names it code.bin.
+    const TExeFsEntry& entry = exefs_header.Entries[0];
+    if (entry.Name.empty())
+        throw TCtrError("the ExeFS has no code");
+    std::vector<std::uint8_t> code =
+        file.ReadVector(exefs + ExeFsHeaderSize + entry.Offset, entry.Size, "ExeFS code");
+    if (auto plain = BlzDecompress(code))
+        return std::move(*plain);
+    return code;
 }
 
 } // namespace ctr

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ctr {
 
@@ -37,5 +38,20 @@ struct TImageFileLocation {
 std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& image, TImageKind kind,
                                                 const std::string& path,
                                                 std::string* error = nullptr);
+
+/// A file of the image's RomFS: its '/'-separated path as stored and where its data lies in
+/// the image file.
+struct TImageRomFsFile {
+    std::string Path;
+    TImageFileLocation Location;
+};
+
+/// Every file of the image's RomFS, read from its tables only. Throws TCtrError when the
+/// image cannot be read.
+std::vector<TImageRomFsFile> ListRomFsFiles(const std::filesystem::path& image, TImageKind kind);
+
+/// The game's code (ExeFS entry 0), decompressed when it carries a valid compression
+/// footer. Throws TCtrError when the image or its ExeFS cannot be read.
+std::vector<std::uint8_t> ReadImageCode(const std::filesystem::path& image, TImageKind kind);
 
 } // namespace ctr

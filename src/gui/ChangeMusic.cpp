@@ -32,6 +32,7 @@ constexpr int kSharedSlotRow = 4;
 constexpr int kSharedSlotFirstColumn = 2;
 constexpr int kSharedSlotSecondColumn = 3;
 constexpr int kMenuSlot = 33;
+constexpr int kMusicHintDuration = 20000; // ms a tooltip stays visible, as in the main window
 
 const char* const kLanguageMissingText =
     "Отсутствуют языковые файлы.\r\nLanguage files are missing.";
@@ -70,8 +71,11 @@ int LoadMusicWindowLanguage(const QString& name, TLanguageTable& table,
                                     table.Lookup(QStringLiteral("CBShowSame")));
     SetControlText<QAbstractButton>(window, "CBApplyDirectly",
                                     table.Lookup(QStringLiteral("CBApplyDirectly")));
-    if (auto* box = window->findChild<QWidget*>(QStringLiteral("CBApplyDirectly")))
+    if (auto* box = window->findChild<QWidget*>(QStringLiteral("CBApplyDirectly"))) {
         box->setToolTip(table.Lookup(QStringLiteral("CBApplyDirectlyHint")));
+        // As long as the main window shows its hints: the text takes a while to read.
+        box->setToolTipDuration(kMusicHintDuration);
+    }
     SetControlText<QLabel>(window, "TntLabel1", table.Lookup(QStringLiteral("MainMenu")));
     return 0;
 }

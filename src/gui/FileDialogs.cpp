@@ -1,5 +1,7 @@
 #include "gui/FileDialogs.h"
 
+#include "core/PatchCatalogue.h"
+
 #include <QFileDialog>
 #include <QStringList>
 
@@ -26,8 +28,11 @@ QStringList QtFilters(const QString& filter) {
         const QString& description = parts.at(i);
         const QString pattern =
             QString(parts.at(i + 1)).replace(QLatin1Char(';'), QLatin1Char(' '));
-        filters.append(description.contains(QLatin1Char('(')) ? description
-                                                              : description + " (" + pattern + ")");
+        // Qt shows (and reports back) a filter with runs of blanks collapsed; keep them
+        // collapsed here too, so the chosen entry is found again.
+        filters.append((description.contains(QLatin1Char('(')) ? description
+                                                               : description + " (" + pattern + ")")
+                           .simplified());
     }
     return filters;
 }
@@ -81,24 +86,15 @@ bool SelectSaveFile(QWidget* parent, const QString& folder, const QString& filte
         result.Accepted = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
         if (result.Accepted) {
             result.Path = dialog.selectedFiles().first();
-            result.FilterIndex = static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1;
+            result.FilterIndex =
+                static_cast<int>(filters.indexOf(dialog.selectedNameFilter().simplified())) + 1;
         }
     }
     if (!result.Accepted)
         return false;
     path = result.Path;
-    switch (result.FilterIndex) {
-    case 1:
-        kind = QStringLiteral(".cia");
-        break;
-    case 2:
-        kind = QStringLiteral(".cxi");
-        break;
-    case 3:
-        kind = QStringLiteral(".3ds");
-        break;
-    default:
-        break;
-    }
+    const QString chosen = OutputKindOfFilter(filter, result.FilterIndex);
+    if (!chosen.isEmpty())
+        kind = chosen;
     return true;
 }

@@ -13,8 +13,8 @@ std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder,
                                       const QString& filter);
 
 /// Shows the save dialog (asks before overwriting). When confirmed, `path` becomes the name
-/// as returned and `kind` follows the 1-based filter index: 1 ".cia", 2 ".cxi", 3 ".3ds";
-/// other indexes leave `kind`. Cancelling leaves both. True when confirmed.
+/// as returned and `kind` follows the pattern of the chosen filter entry (OutputKindOfFilter);
+/// an entry of no known kind leaves `kind`. Cancelling leaves both. True when confirmed.
 bool SelectSaveFile(QWidget* parent, const QString& folder, const QString& filter, QString& path,
                     QString& kind);
 

@@ -103,11 +103,24 @@ TEST_F(CatalogueTest, PatchFolderContentIsFoundWithoutRegardToCase) {
 
 TEST(OutputChoice, FiltersByKind) {
     TLanguageTable texts;
-    texts.SetTokens({"Console", "Console", "Emulator", "Emulator"});
+    texts.SetTokens({"Console", "Console", "Emulator", "Emulator", "ModFolder", "Mods  (x)"});
     EXPECT_EQ(OutputFilter(".3ds", texts),
-              "Console (CFW) (*.cia)|*.cia|Emulator (*.cxi)|*.cxi|Console (Sky3DS) (*.3ds)|*.3ds|");
-    EXPECT_EQ(OutputFilter(".cia", texts), "Console (*.cia)|*.cia|Emulator (*.cxi)|*.cxi");
-    EXPECT_EQ(OutputFilter(".cxi", texts), "Console (*.cia)|*.cia|Emulator (*.cxi)|*.cxi");
+              "Console (CFW) (*.cia)|*.cia|Emulator (*.cxi)|*.cxi|Console (Sky3DS) (*.3ds)|*.3ds|"
+              "Mods  (x) (*)|*|");
+    EXPECT_EQ(OutputFilter(".cia", texts),
+              "Console (*.cia)|*.cia|Emulator (*.cxi)|*.cxi|Mods  (x) (*)|*");
+    EXPECT_EQ(OutputFilter(".cxi", texts), OutputFilter(".cia", texts));
+    // The kind comes from the entry's place, whatever its description says.
+    const QString three_ds = OutputFilter(".3ds", texts);
+    const QString cia = OutputFilter(".cia", texts);
+    const std::vector<std::pair<int, QString>> rows3ds = {{1, ".cia"}, {2, ".cxi"}, {3, ".3ds"},
+                                                          {4, "mods"}, {0, ""},     {5, ""}};
+    for (const auto& [index, kind] : rows3ds)
+        EXPECT_EQ(OutputKindOfFilter(three_ds, index), kind) << index;
+    const std::vector<std::pair<int, QString>> rows_cia = {
+        {1, ".cia"}, {2, ".cxi"}, {3, "mods"}, {4, ""}};
+    for (const auto& [index, kind] : rows_cia)
+        EXPECT_EQ(OutputKindOfFilter(cia, index), kind) << index;
 }
 
 TEST(OutputChoice, DisplayTextAddsTheKindOnlyWhenTheNameHasNone) {
@@ -117,6 +130,7 @@ TEST(OutputChoice, DisplayTextAddsTheKindOnlyWhenTheNameHasNone) {
     EXPECT_EQ(OutputDisplayText("/o/out.CIA", ".cia"), "/o/out.CIA.cia");
     EXPECT_EQ(OutputDisplayText("/o.d/out", ".cxi"), "/o.d/out.cxi");
     EXPECT_EQ(OutputDisplayText("", ".cia"), "");
+    EXPECT_EQ(OutputDisplayText("/o/mods", "mods"), "/o/mods");
 }
 
 struct TFormatRow {

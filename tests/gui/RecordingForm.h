@@ -1,6 +1,7 @@
 #pragma once
 // The main window with the progress values recorded as the worker sets them.
 
+#include "core/InstallWorker.h"
 #include "gui/Main.h"
 
 #include <QCloseEvent>
@@ -18,6 +19,8 @@ public:
             m_values.push_back(value);
         }
         TForm1::SetProgress(value);
+        if (value == CancelAt && Worker())
+            Worker()->requestInterruption();
     }
     std::vector<int> Values() {
         QMutexLocker lock(&m_mutex);
@@ -28,6 +31,9 @@ public:
         QCloseEvent event;
         closeEvent(&event);
     }
+
+    /// A progress value at which the run is cancelled (-1: never).
+    int CancelAt = -1;
 
 private:
     QMutex m_mutex;

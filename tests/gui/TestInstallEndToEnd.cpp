@@ -19,6 +19,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMutex>
@@ -36,6 +37,16 @@ namespace {
 
 int FilterIndexOf(const QString& kind) {
     return kind == QLatin1String(".cia") ? 1 : kind == QLatin1String(".cxi") ? 2 : 3;
+}
+
+// Every file below `root`, relative to it.
+QStringList FilesBelow(const QString& root) {
+    QStringList files;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << QDir(root).relativeFilePath(it.next());
+    files.sort();
+    return files;
 }
 
 } // namespace
@@ -190,6 +201,141 @@ private slots:
             QVERIFY2(ReadWholeFile(sound + "/4_CSAR_FILE/3_CWAR/3_BCWAV/" + clip) ==
                          ReadWholeFile(voices + clip),
                      qPrintable(clip));
+        form.close();
+    }
+
+    // Runs the window from source to finish with the sample patch, `voice` and a changed
+    // music assignment; returns the log.
+    QString RunWindow(TRecordingForm& form, const QString& source, const QString& output,
+                      int filter_index, int voice) {
+        form.show();
+        const auto control = [&](const char* name) {
+            return form.findChild<QWidget*>(QLatin1String(name));
+        };
+        QueueFileDialogAnswer({true, source, 1});
+        QTest::mouseClick(static_cast<QPushButton*>(control("btOldRomPath")), Qt::LeftButton);
+        QueueFileDialogAnswer({true, output, filter_index});
+        QTest::mouseClick(static_cast<QPushButton*>(control("btNewRomPath")), Qt::LeftButton);
+        static_cast<QComboBox*>(control("CBPatch"))->setCurrentIndex(1);
+        QTest::mouseClick(
+            form.findChild<QRadioButton*>("TntRadioGroup2Item" + QString::number(voice)),
+            Qt::LeftButton);
+        TTrackList* tracks = form.State().TrackList.get();
+        if (tracks && tracks->Status() == TTrackListStatus::Ok) {
+            tracks->SetSlotTrack(5, tracks->GetTrackTitle(tracks->GetTrackCount() - 1));
+            tracks->SetChanged(true);
+        }
+        QTest::mouseClick(static_cast<QPushButton*>(control("BTNInstallPatch")), Qt::LeftButton);
+        const auto finished = [&] {
+            return form.Worker() == nullptr && control("BTNInstallPatch")->isEnabled();
+        };
+        for (int waited = 0; !finished() && waited < 120000; waited += 20)
+            QTest::qWait(20);
+        return static_cast<QPlainTextEdit*>(control("MemoLog"))->toPlainText();
+    }
+
+    // A mod folder holds exactly the files of a CIA made with the same choices that differ
+    // from the source's, under the title ID of the source's region; an earlier folder of the
+    // same game is kept under a new name.
+    void modFolder_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("region");
+        QTest::addColumn<int>("voice");
+        QTest::addColumn<QString>("titleId");
+        QTest::newRow("CIA EUR") << ".cia"
+                                 << "EUR" << 0 << "0004000000133300";
+        QTest::newRow("CXI USA") << ".cxi"
+                                 << "USA" << 1 << "0004000000138F00";
+        QTest::newRow("3DS JAP") << ".3ds"
+                                 << "JAP" << 2 << "0004000000108800";
+    }
+    void modFolder() {
+        QFETCH(QString, kind);
+        QFETCH(QString, region);
+        QFETCH(int, voice);
+        QFETCH(QString, titleId);
+        const QString base = m_dir.path() + "/mods " + region;
+        const QString source = base + kind;
+        QCOMPARE(WriteSampleImage(m_program + "/tools", kind, source, m_patch, region), QString());
+        const QString source_md5 = FileMD5Hex(source);
+
+        const QString cia = base + " image.cia";
+        {
+            TRecordingForm form(m_program);
+            const QString log = RunWindow(form, source, cia, 1, voice);
+            QVERIFY2(log.contains(m_texts.Lookup("PatchingSuccessful")), qPrintable(log));
+            form.close();
+        }
+        QCOMPARE(ExtractImage(m_program, cia, ".cia", base + " cia parts"), QString());
+        QCOMPARE(ExtractImage(m_program, source, kind, base + " source parts"), QString());
+
+        const QString output = base + " out";
+        QVERIFY(QDir().mkpath(output + "/" + titleId));
+        QVERIFY(QFile(source).copy(output + "/" + titleId + "/kept.bin"));
+        TRecordingForm form(m_program);
+        const QString log = RunWindow(form, source, output, kind == ".3ds" ? 4 : 3, voice);
+        const QString folder = output + "/" + titleId;
+        QVERIFY2(log.endsWith(m_texts.Lookup("ModFolderSuccessful") + "\n[" + folder + "]"),
+                 qPrintable(log));
+        QVERIFY(log.contains(m_texts.Lookup("ModBannerIcon")));
+        QVERIFY(log.contains(m_texts.Lookup("WarningModNewFiles") + "\ntext/notes.msg\n"));
+        QVERIFY(QFileInfo::exists(output + "/" + titleId + " (previous)/kept.bin"));
+        QCOMPARE(QDir(output).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 2);
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+        QCOMPARE(FileMD5Hex(source), source_md5);
+
+        QStringList expected;
+        const QString cia_romfs = base + " cia parts/romfs/";
+        for (const QString& path : FilesBelow(cia_romfs)) {
+            if (ReadWholeFile(cia_romfs + path) !=
+                ReadWholeFile(base + " source parts/romfs/" + path))
+                expected << "romfs/" + path;
+        }
+        QVERIFY(expected.contains("romfs/pack.dat"));
+        QVERIFY(expected.contains("romfs/sound/QK123.bcsar"));
+        expected << "exefs/banner.bnr";
+        expected.sort();
+        QCOMPARE(FilesBelow(folder), expected);
+        for (const QString& path : expected) {
+            const QString in_cia = path == "exefs/banner.bnr" ? base + " cia parts/exefs/banner.bnr"
+                                                              : cia_romfs + path.mid(6);
+            QVERIFY2(ReadWholeFile(folder + "/" + path) == ReadWholeFile(in_cia), qPrintable(path));
+        }
+        form.close();
+    }
+
+    // A run that cannot finish leaves no mod folder, no success entry and an earlier folder as
+    // it was: an output below a file, and a cancel at each progress step.
+    void modFolderFails_data() {
+        QTest::addColumn<bool>("blocked");
+        QTest::addColumn<int>("cancelAt");
+        QTest::newRow("output below a file") << true << -1;
+        for (int value : {5, 20, 45, 50, 65, 75, 80, 90, 95})
+            QTest::newRow(qPrintable("cancel at " + QString::number(value))) << false << value;
+    }
+    void modFolderFails() {
+        QFETCH(bool, blocked);
+        QFETCH(int, cancelAt);
+        const QString source = m_dir.path() + "/failing.cia";
+        if (!QFileInfo::exists(source))
+            QCOMPARE(WriteSampleImage(m_program + "/tools", ".cia", source, m_patch), QString());
+        const QString output = m_dir.path() + "/failing out";
+        QDir(output).removeRecursively();
+        QVERIFY(QDir().mkpath(output + "/0004000000133300"));
+        QString target = output;
+        if (blocked) {
+            QVERIFY(QFile(source).copy(output + "/file"));
+            target = output + "/file/mods";
+        }
+        TRecordingForm form(m_program);
+        form.CancelAt = cancelAt;
+        const QString log = RunWindow(form, source, target, 3, 0);
+        QVERIFY2(!log.contains(m_texts.Lookup("ModFolderSuccessful")), qPrintable(log));
+        QCOMPARE(log.contains(m_texts.Lookup("ErrorWritingModFolder")), blocked);
+        QStringList left = {"0004000000133300"};
+        QCOMPARE(QDir(output).entryList(QDir::Dirs | QDir::NoDotAndDotDot), left);
+        QVERIFY(QDir(output + "/0004000000133300").isEmpty());
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
         form.close();
     }
 
