@@ -163,6 +163,8 @@ TEXTS = [
      "Выходной образ не прошёл проверку:"),
     ("WarningDiskSpace", "Warning: the free disk space may not be enough for this run.",
      "Внимание: свободного места на диске может не хватить для установки."),
+    # The command line: the end of the progress line on a terminal
+    ("CliTotalTime", "Total time:", "Общее время:"),
 ]
 
 

@@ -20,7 +20,9 @@ struct TIdentifyResult {
     QByteArray ProductCode;       // 10 bytes of 8-bit text
     bool HasInfoPosition = false; // InfoPosition was computed
     std::int64_t InfoPosition = 0;
-    QString Region;             // "JAP", "USA" or "EUR"; empty when not recognised
+    QString Region; // "JAP", "USA" or "EUR"; empty when not recognised
+    // the NCCH program ID as 16 upper-case hexadecimal digits; empty before it was read
+    QString TitleId;
     QStringList LogEntries;     // log entries, in order, each one text of the log
     QString ErrorKey;           // language key of the error dialog; empty when none
     std::int64_t BytesRead = 0; // bytes read from the image, all fields together
