@@ -124,18 +124,24 @@ QString ResolvePatch(const QString& patch, const QString& language, const QStrin
     const std::vector<TPatchEntry> entries =
         ScanPatchFolders(FindEntryNoCase(ProgramFolder(), QStringLiteral("patch")), true,
                          QStringLiteral(".dsc"), language, region);
+    QStringList exact;
     QStringList prefixed;
-    QString found;
+    QString found_exact;
+    QString found_prefixed;
     for (const TPatchEntry& entry : entries) {
-        if (entry.Title.compare(patch, Qt::CaseInsensitive) == 0)
-            return entry.DescriptionPath;
-        if (entry.Title.startsWith(patch, Qt::CaseInsensitive)) {
+        if (entry.Title.compare(patch, Qt::CaseInsensitive) == 0) {
+            exact.append(entry.Title);
+            found_exact = entry.DescriptionPath;
+        } else if (entry.Title.startsWith(patch, Qt::CaseInsensitive)) {
             prefixed.append(entry.Title);
-            found = entry.DescriptionPath;
+            found_prefixed = entry.DescriptionPath;
         }
     }
-    if (prefixed.size() == 1)
-        return found;
+    if (exact.size() == 1)
+        return found_exact;
+    if (exact.isEmpty() && prefixed.size() == 1)
+        return found_prefixed;
+    prefixed = exact.isEmpty() ? prefixed : exact;
     problem = prefixed.isEmpty()
                   ? QStringLiteral("--patch: no patch folder or patch title '%1' for region %2")
                         .arg(patch, region)
