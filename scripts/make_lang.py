@@ -195,6 +195,8 @@ TEXTS = [
      "Патч записан как папка модов. Скопируйте папку в /luma/titles/ на SD-карте для Luma3DS "
      "(включите «Enable game patching») или в load/mods/ в папке пользователя эмулятора. "
      "Папка:"),
+    # The command line: the end of the progress line on a terminal
+    ("CliTotalTime", "Total time:", "Общее время:"),
 ]
 
 

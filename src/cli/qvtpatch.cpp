@@ -1,59 +1,276 @@
-// qvtpatch: the command-line side of the patch tool. `--identify IMAGE` identifies a source
-// image; everything else is the installation mode.
+// qvtpatch: the command-line side of the patch tool. Commands `identify`, `install` and
+// `patches`; the older forms `--identify IMAGE` and the install options without a command
+// still work as before.
+#include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
 #include "core/FileTools.h"
 #include "core/Identify.h"
 #include "core/Language.h"
+#include "core/PatchCatalogue.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QTextStream>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
-void WriteLine(FILE* stream, const QString& text) {
-    QString line = text;
-    line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    line.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
+const char kUsage[] = "usage: qvtpatch identify IMAGE [--json]\n"
+                      "       qvtpatch install --source IMAGE --output PATH --kind KIND "
+                      "[--patch FOLDER|TITLE] [--voice 0|1|2] [--lang NAME] [--quiet]\n"
+                      "       qvtpatch patches IMAGE [--lang NAME] [--json]\n"
+                      "       qvtpatch --identify IMAGE\n"
+                      "Try 'qvtpatch --help' for more information.";
+
+int UsageError(const QString& reason) {
+    return Refuse(QStringLiteral("qvtpatch: ") + reason + QLatin1Char('\n') +
+                  QLatin1String(kUsage));
+}
+
+bool LoadTexts(const QString& language, TLanguageTable& texts) {
+    if (texts.LoadFile(LanguageFilePath(ProgramFolder(), language)))
+        return true;
+    WriteLines(stderr, QStringLiteral("Language file not found: ") + language);
+    return false;
+}
+
+QString ProductCodeText(const QByteArray& code) {
+    const qsizetype end = code.indexOf('\0');
+    return QString::fromLatin1(end < 0 ? code : code.left(end));
+}
+
+// The lines of the older `--identify` form; `identify` adds the title ID.
+int Identify(const QString& image, bool with_title_id, bool json) {
+    TLanguageTable texts;
+    if (!LoadTexts(QStringLiteral("English"), texts))
+        return kExitFailed;
+    const TIdentifyResult result = IdentifySourceImage(image, texts);
+    if (json) {
+        QJsonObject object;
+        object.insert(QStringLiteral("kind"),
+                      result.Kind.isEmpty() ? QJsonValue() : QJsonValue(result.Kind.mid(1)));
+        object.insert(QStringLiteral("productCode"), result.ProductCode.isEmpty()
+                                                         ? QJsonValue()
+                                                         : ProductCodeText(result.ProductCode));
+        object.insert(QStringLiteral("region"),
+                      result.Region.isEmpty() ? QJsonValue() : QJsonValue(result.Region));
+        object.insert(QStringLiteral("titleId"),
+                      result.TitleId.isEmpty() ? QJsonValue() : QJsonValue(result.TitleId));
+        object.insert(QStringLiteral("infoPosition"),
+                      result.HasInfoPosition ? QJsonValue(static_cast<qint64>(result.InfoPosition))
+                                             : QJsonValue());
+        object.insert(QStringLiteral("encrypted"), result.Encrypted);
+        object.insert(QStringLiteral("usable"), result.Usable());
+        object.insert(QStringLiteral("errorKey"),
+                      result.ErrorKey.isEmpty() ? QJsonValue() : QJsonValue(result.ErrorKey));
+        object.insert(QStringLiteral("error"), result.ErrorKey.isEmpty()
+                                                   ? QJsonValue()
+                                                   : QJsonValue(texts.Lookup(result.ErrorKey)));
+        WriteLines(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
+        return result.Usable() ? 0 : kExitFailed;
+    }
+    for (const QString& entry : result.LogEntries)
+        WriteLines(stdout, entry);
+    if (!result.Kind.isEmpty())
+        WriteLines(stdout, QStringLiteral("Kind: ") + result.Kind);
+    if (!result.Region.isEmpty())
+        WriteLines(stdout, QStringLiteral("Region: ") + result.Region);
+    if (with_title_id && !result.TitleId.isEmpty())
+        WriteLines(stdout, QStringLiteral("TitleId: ") + result.TitleId);
+    if (result.HasInfoPosition)
+        WriteLines(stdout, QStringLiteral("InfoPosition: 0x") +
+                               QString::number(result.InfoPosition, 16).toUpper());
+    if (!result.ErrorKey.isEmpty())
+        WriteLines(stderr, texts.Lookup(result.ErrorKey));
+    return result.Usable() ? 0 : kExitFailed;
+}
+
+// The entries the patch box offers for the image: "None", then the patch folders of its region.
+int ListPatches(const QString& image, const QString& language, bool json) {
+    TLanguageTable texts;
+    if (!LoadTexts(language, texts))
+        return kExitUsage;
+    const TIdentifyResult identity = IdentifySourceImage(image, texts);
+    if (!identity.Usable()) {
+        WriteLines(stderr, identity.ErrorKey.isEmpty()
+                               ? QStringLiteral("The source image cannot be used.")
+                               : texts.Lookup(identity.ErrorKey));
+        return kExitFailed;
+    }
+    const std::vector<TPatchEntry> entries =
+        ScanPatchFolders(FindEntryNoCase(ProgramFolder(), QStringLiteral("patch")), true,
+                         QStringLiteral(".dsc"), language, identity.Region);
+    QJsonArray array;
+    const auto add = [&](const QString& title, const QString& folder) {
+        const bool xdelta = !folder.isEmpty() && PatchHasXdelta(folder);
+        const bool voices = !folder.isEmpty() && PatchHasVoiceFolder(folder);
+        const bool tracks =
+            !folder.isEmpty() &&
+            QFileInfo(FindEntryNoCase(folder, QStringLiteral("Tracklist.tls"))).isFile();
+        if (json) {
+            QJsonObject object;
+            object.insert(QStringLiteral("title"), title);
+            object.insert(QStringLiteral("folder"), folder.isEmpty() ? QJsonValue() : folder);
+            object.insert(QStringLiteral("difference"), xdelta);
+            object.insert(QStringLiteral("voices"), voices);
+            object.insert(QStringLiteral("trackList"), tracks);
+            array.append(object);
+            return;
+        }
+        const auto flag = [](bool on, const char* name) {
+            return on ? QString::fromLatin1(name) : QStringLiteral("-");
+        };
+        WriteLines(stdout, title + QLatin1Char('\t') + folder + QLatin1Char('\t') +
+                               flag(xdelta, "difference") + QLatin1Char('\t') +
+                               flag(voices, "voices") + QLatin1Char('\t') + flag(tracks, "tracks"));
+    };
+    add(texts.Lookup(QStringLiteral("None")), QString());
+    for (const TPatchEntry& entry : entries)
+        add(entry.Title, PatchFolderOf(entry.DescriptionPath));
+    if (json)
+        WriteLines(stdout, QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)));
+    return 0;
 }
 
 } // namespace
 
-int RunIdentifyMode(const QStringList& args) {
-    if (args.size() != 1) {
-        WriteLine(stderr, QStringLiteral("usage: qvtpatch --identify IMAGE"));
-        return 2;
-    }
-    const QString program_folder = WithTrailingSeparator(QCoreApplication::applicationDirPath());
-    TLanguageTable texts;
-    if (!texts.LoadFile(LanguageFilePath(program_folder, QStringLiteral("English")))) {
-        WriteLine(stderr, QStringLiteral("Language files are missing."));
-        return 1;
-    }
-    const TIdentifyResult result = IdentifySourceImage(args.first(), texts);
-    for (const QString& entry : result.LogEntries)
-        WriteLine(stdout, entry);
-    if (!result.Kind.isEmpty())
-        WriteLine(stdout, QStringLiteral("Kind: ") + result.Kind);
-    if (!result.Region.isEmpty())
-        WriteLine(stdout, QStringLiteral("Region: ") + result.Region);
-    if (result.HasInfoPosition)
-        WriteLine(stdout, QStringLiteral("InfoPosition: 0x") +
-                              QString::number(result.InfoPosition, 16).toUpper());
-    std::fflush(stdout);
-    if (!result.ErrorKey.isEmpty())
-        WriteLine(stderr, texts.Lookup(result.ErrorKey));
-    return result.Usable() ? 0 : 1;
+int Refuse(const QString& message) {
+    WriteLines(stderr, message);
+    return kExitUsage;
+}
+
+QString ProgramFolder() {
+    return WithTrailingSeparator(QCoreApplication::applicationDirPath());
 }
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
-    QStringList args = QCoreApplication::arguments().mid(1);
-    if (!args.isEmpty() && args.first() == QLatin1String("--identify"))
-        return RunIdentifyMode(args.mid(1));
-    return RunInstallMode(args);
+    QCoreApplication::setApplicationName(QStringLiteral("qvtpatch"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QVT_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Installs a translation patch into a decrypted game image.\n\n"
+                       "Commands:\n"
+                       "  identify IMAGE        identify a source image\n"
+                       "  install               install a patch (--source, --output, --kind)\n"
+                       "  patches IMAGE         list the patches offered for an image"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption identify_option(QStringLiteral("identify"),
+                                             QStringLiteral("Identify IMAGE (older form)."),
+                                             QStringLiteral("IMAGE"));
+    const QCommandLineOption source_option(QStringLiteral("source"),
+                                           QStringLiteral("The decrypted source image."),
+                                           QStringLiteral("IMAGE"));
+    const QCommandLineOption output_option(
+        QStringLiteral("output"), QStringLiteral("The output image."), QStringLiteral("PATH"));
+    const QCommandLineOption kind_option(QStringLiteral("kind"),
+                                         QStringLiteral("The output kind: ") +
+                                             OutputKindNames().join(QStringLiteral(", ")) +
+                                             QLatin1Char('.'),
+                                         QStringLiteral("KIND"));
+    const QCommandLineOption patch_option(
+        QStringLiteral("patch"),
+        QStringLiteral("A patch folder, or a patch title (a unique prefix will do)."),
+        QStringLiteral("FOLDER|TITLE"));
+    const QCommandLineOption voice_option(
+        QStringLiteral("voice"),
+        QStringLiteral("Voices: 0 English, 1 Japanese with gaps filled, 2 Japanese as released."),
+        QStringLiteral("0|1|2"), QStringLiteral("0"));
+    const QCommandLineOption lang_option(QStringLiteral("lang"),
+                                         QStringLiteral("The language file (default English)."),
+                                         QStringLiteral("NAME"), QStringLiteral("English"));
+    const QCommandLineOption quiet_option(QStringLiteral("quiet"),
+                                          QStringLiteral("No progress line on the terminal."));
+    const QCommandLineOption json_option(QStringLiteral("json"),
+                                         QStringLiteral("Print JSON for scripts."));
+    parser.addOptions({identify_option, source_option, output_option, kind_option, patch_option,
+                       voice_option, lang_option, quiet_option, json_option});
+    parser.addPositionalArgument(QStringLiteral("command"),
+                                 QStringLiteral("identify, install or patches."),
+                                 QStringLiteral("[command]"));
+    parser.addPositionalArgument(QStringLiteral("IMAGE"),
+                                 QStringLiteral("The image, for identify and patches."),
+                                 QStringLiteral("[IMAGE]"));
+
+    if (!parser.parse(QCoreApplication::arguments()))
+        return UsageError(parser.errorText());
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+
+    const QStringList positional = parser.positionalArguments();
+    const QString command = positional.isEmpty() ? QString() : positional.first();
+    const bool old_identify = command.isEmpty() && parser.isSet(identify_option);
+    const bool install = command.isEmpty() ? !old_identify : command == QLatin1String("install");
+
+    // Each command takes only its own options.
+    QList<const QCommandLineOption*> allowed;
+    qsizetype positional_count = 1;
+    if (old_identify) {
+        allowed = {&identify_option};
+        positional_count = 0;
+    } else if (install) {
+        allowed = {&source_option, &output_option, &kind_option, &patch_option,
+                   &voice_option,  &lang_option,   &quiet_option};
+        positional_count = command.isEmpty() ? 0 : 1;
+    } else if (command == QLatin1String("identify")) {
+        allowed = {&json_option};
+        positional_count = 2;
+    } else if (command == QLatin1String("patches")) {
+        allowed = {&lang_option, &json_option};
+        positional_count = 2;
+    } else {
+        return UsageError(QStringLiteral("unknown command '%1'").arg(command));
+    }
+    for (const QString& name : parser.optionNames()) {
+        const bool ok = std::any_of(allowed.begin(), allowed.end(), [&](const auto* option) {
+            return option->names().contains(name);
+        });
+        if (!ok) {
+            return UsageError(
+                QStringLiteral("--%1 does not apply to %2")
+                    .arg(name, command.isEmpty() ? QStringLiteral("this form") : command));
+        }
+    }
+    if (positional.size() != positional_count) {
+        return UsageError(positional.size() > positional_count
+                              ? QStringLiteral("unexpected argument '%1'").arg(positional.last())
+                              : QStringLiteral("%1 needs an IMAGE").arg(command));
+    }
+
+    if (old_identify)
+        return Identify(parser.value(identify_option), false, false);
+    if (command == QLatin1String("identify"))
+        return Identify(positional.at(1), true, parser.isSet(json_option));
+    if (command == QLatin1String("patches"))
+        return ListPatches(positional.at(1), parser.value(lang_option), parser.isSet(json_option));
+
+    TInstallOptions options;
+    options.Source = parser.value(source_option);
+    options.Output = parser.value(output_option);
+    options.Kind = parser.value(kind_option);
+    options.Patch = parser.value(patch_option);
+    options.Language = parser.value(lang_option);
+    options.Quiet = parser.isSet(quiet_option);
+    if (parser.isSet(kind_option) && !OutputKindNames().contains(options.Kind))
+        return UsageError(QStringLiteral("--kind must be ") +
+                          OutputKindNames().join(QStringLiteral(", ")) + QStringLiteral(", not '") +
+                          options.Kind + QLatin1Char('\''));
+    bool ok = false;
+    options.Voice = parser.value(voice_option).toInt(&ok);
+    if (!ok || options.Voice < 0 || options.Voice > 2)
+        return UsageError(QStringLiteral("--voice must be 0, 1 or 2, not '") +
+                          parser.value(voice_option) + QLatin1Char('\''));
+    if (options.Source.isEmpty() || options.Output.isEmpty() || options.Kind.isEmpty())
+        return UsageError(QStringLiteral("--source, --output and --kind are required"));
+    return RunInstall(options);
 }

@@ -1,13 +1,11 @@
-// The installation mode of qvtpatch: the same job, workers, language texts and log entries as
-// the window, with each log entry printed on its own lines.
-//
-//   qvtpatch --source IMAGE --output PATH --kind cia|cxi|3ds [--patch FOLDER]
-//            [--voice 0|1|2] [--lang NAME]
+// The installation of qvtpatch: the same job, workers, language texts and log entries as the
+// window, with each log entry printed on its own lines and, on a terminal, a progress line.
 //
 // Exit status: 0 after the success entry, 1 when the run failed or was cancelled, 2 when the
 // run was refused before it started (bad arguments, an unusable source, a patch for another
 // region, an output kind the source does not offer, the output being the source itself).
 
+#include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
 #include "core/FileTools.h"
@@ -25,53 +23,61 @@
 #include <QFileInfo>
 #include <QMutex>
 
+#include <array>
 #include <cstdio>
 #include <memory>
 
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitRefused = 2;
+// The output kinds of `--kind`: the name, the output extension and whether only a 3DS source
+// image can give it.
+struct TOutputKind {
+    const char* Name;
+    const char* Extension;
+    bool Needs3dsSource;
+};
+constexpr std::array kOutputKinds = {
+    TOutputKind{"cia", ".cia", false},
+    TOutputKind{"cxi", ".cxi", false},
+    TOutputKind{"3ds", ".3ds", true},
+};
 
-const char kUsage[] = "usage: qvtpatch --source IMAGE --output PATH --kind cia|cxi|3ds "
-                      "[--patch FOLDER] [--voice 0|1|2] [--lang NAME]\n"
-                      "       qvtpatch --identify IMAGE";
-
-void PrintLines(FILE* stream, const QString& text) {
-    QString line = text;
-    line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    line.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
+const TOutputKind* FindOutputKind(const QString& name) {
+    for (const TOutputKind& kind : kOutputKinds) {
+        if (name == QLatin1String(kind.Name))
+            return &kind;
+    }
+    return nullptr;
 }
 
-int Refuse(const QString& message) {
-    PrintLines(stderr, message);
-    return kExitRefused;
-}
-
-// The console's install host: log entries go to standard output as the worker writes them;
-// the selections are those of the command line, fixed for the run.
+// The console's install host: log entries go to standard output as the worker writes them,
+// progress to the progress line; the selections are those of the command line.
 class TConsoleHost : public TInstallHost {
 public:
-    TConsoleHost(int patch, int voice, bool no_voice_choice)
-        : m_patch(patch), m_voice(voice), m_no_voice_choice(no_voice_choice) {}
+    TConsoleHost(int patch, int voice, bool no_voice_choice, TProgressLine& progress)
+        : m_patch(patch), m_voice(voice), m_no_voice_choice(no_voice_choice), m_progress(progress) {
+    }
 
     void AppendLog(const QString& entry) override {
         QMutexLocker lock(&m_mutex);
-        PrintLines(stdout, entry);
+        m_progress.Clear();
+        WriteLines(stdout, entry);
+        m_progress.SetStage(entry);
     }
-    void SetProgress(int) override {}
+    void SetProgress(int value) override {
+        QMutexLocker lock(&m_mutex);
+        m_progress.SetPercent(value);
+    }
     void SetProgressDoubleBuffered() override {}
     void DisableLanguageChoice() override {}
     int SelectedPatch() override { return m_patch; }
     int SelectedVoice() override { return m_voice; }
     bool NoVoiceChoice() override { return m_no_voice_choice; }
-    TTrackList* TrackList() override { return nullptr; } // no music changes from here
+    TTrackList* TrackList() override { return nullptr; }
     void ShowErrorMessage(const QString& text) override {
         QMutexLocker lock(&m_mutex);
-        PrintLines(stderr, text);
+        m_progress.Clear();
+        WriteLines(stderr, text);
     }
     void RequestFinish(TInstallWorker* worker) override {
         // The finish routine runs on the main thread once the worker's thread has ended.
@@ -90,60 +96,67 @@ private:
     int m_patch;
     int m_voice;
     bool m_no_voice_choice;
+    TProgressLine& m_progress;
 };
-
-struct TOptions {
-    QString Source;
-    QString Output;
-    QString Kind;
-    QString Patch;
-    int Voice = 0;
-    QString Language = QStringLiteral("English");
-};
-
-// Reads the options; an empty result text means they are complete and valid.
-QString ParseOptions(const QStringList& args, TOptions& options) {
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& name = args.at(i);
-        if (i + 1 >= args.size())
-            return QStringLiteral("missing value for ") + name;
-        const QString value = args.at(++i);
-        if (name == QLatin1String("--source")) {
-            options.Source = value;
-        } else if (name == QLatin1String("--output")) {
-            options.Output = value;
-        } else if (name == QLatin1String("--kind")) {
-            if (value != QLatin1String("cia") && value != QLatin1String("cxi") &&
-                value != QLatin1String("3ds"))
-                return QStringLiteral("--kind must be cia, cxi or 3ds");
-            options.Kind = QLatin1Char('.') + value;
-        } else if (name == QLatin1String("--patch")) {
-            options.Patch = value;
-        } else if (name == QLatin1String("--voice")) {
-            bool ok = false;
-            options.Voice = value.toInt(&ok);
-            if (!ok || options.Voice < 0 || options.Voice > 2)
-                return QStringLiteral("--voice must be 0, 1 or 2");
-        } else if (name == QLatin1String("--lang")) {
-            options.Language = value;
-        } else {
-            return QStringLiteral("unknown option ") + name;
-        }
-    }
-    if (options.Source.isEmpty() || options.Output.isEmpty() || options.Kind.isEmpty())
-        return QStringLiteral("--source, --output and --kind are required");
-    return QString();
-}
 
 } // namespace
 
-int RunInstallMode(const QStringList& args) {
-    TOptions options;
-    const QString problem = ParseOptions(args, options);
-    if (!problem.isEmpty())
-        return Refuse(problem + QLatin1Char('\n') + QLatin1String(kUsage));
+QStringList OutputKindNames() {
+    QStringList names;
+    for (const TOutputKind& kind : kOutputKinds)
+        names.append(QLatin1String(kind.Name));
+    return names;
+}
 
-    const QString program_folder = WithTrailingSeparator(QCoreApplication::applicationDirPath());
+QString ResolvePatch(const QString& patch, const QString& language, const QString& region,
+                     QString& problem) {
+    const QFileInfo folder(patch);
+    if (folder.isDir()) {
+        const QString path = folder.absoluteFilePath();
+        const QString chosen =
+            ChooseDescriptionFile(ListPatchEntries(path, false, QStringLiteral(".dsc")), language,
+                                  QStringLiteral(".dsc"));
+        if (chosen.isEmpty())
+            problem = QStringLiteral("No description file (.dsc) in the patch folder ") + path;
+        return chosen.isEmpty() ? QString() : WithTrailingSeparator(path) + chosen;
+    }
+    // A title as the patch list shows it: an exact match, else the one title it begins.
+    const std::vector<TPatchEntry> entries =
+        ScanPatchFolders(FindEntryNoCase(ProgramFolder(), QStringLiteral("patch")), true,
+                         QStringLiteral(".dsc"), language, region);
+    QStringList exact;
+    QStringList prefixed;
+    QString found_exact;
+    QString found_prefixed;
+    for (const TPatchEntry& entry : entries) {
+        if (entry.Title.compare(patch, Qt::CaseInsensitive) == 0) {
+            exact.append(entry.Title);
+            found_exact = entry.DescriptionPath;
+        } else if (entry.Title.startsWith(patch, Qt::CaseInsensitive)) {
+            prefixed.append(entry.Title);
+            found_prefixed = entry.DescriptionPath;
+        }
+    }
+    if (exact.size() == 1)
+        return found_exact;
+    if (exact.isEmpty() && prefixed.size() == 1)
+        return found_prefixed;
+    prefixed = exact.isEmpty() ? prefixed : exact;
+    problem = prefixed.isEmpty()
+                  ? QStringLiteral("--patch: no patch folder or patch title '%1' for region %2")
+                        .arg(patch, region)
+                  : QStringLiteral("--patch: '%1' matches several patches: %2")
+                        .arg(patch, prefixed.join(QStringLiteral(", ")));
+    return QString();
+}
+
+int RunInstall(const TInstallOptions& options) {
+    const TOutputKind* output_kind = FindOutputKind(options.Kind);
+    if (output_kind == nullptr)
+        return Refuse(QStringLiteral("--kind must be ") +
+                      OutputKindNames().join(QStringLiteral(", ")));
+    const QString extension = QLatin1String(output_kind->Extension);
+    const QString program_folder = ProgramFolder();
     TLanguageTable texts;
     if (!texts.LoadFile(LanguageFilePath(program_folder, options.Language)))
         return Refuse(QStringLiteral("Language file not found: ") + options.Language);
@@ -154,13 +167,13 @@ int RunInstallMode(const QStringList& args) {
 
     const TIdentifyResult identity = IdentifySourceImage(source, texts);
     for (const QString& entry : identity.LogEntries)
-        PrintLines(stdout, entry);
+        WriteLines(stdout, entry);
     if (!identity.Opened || !identity.Usable()) {
         return Refuse(identity.ErrorKey.isEmpty()
                           ? QStringLiteral("The source image cannot be used.")
                           : texts.Lookup(identity.ErrorKey));
     }
-    if (options.Kind == QLatin1String(".3ds") && identity.Kind != QLatin1String(".3ds"))
+    if (output_kind->Needs3dsSource && identity.Kind != QLatin1String(".3ds"))
         return Refuse(QStringLiteral("A 3DS output can be built only from a 3DS source image."));
 
     QStringList patch_list = {QString()};
@@ -171,14 +184,12 @@ int RunInstallMode(const QStringList& args) {
     QString pack_dat_md5;
     QString pack_inc_md5;
     if (!options.Patch.isEmpty()) {
-        const QString folder = QFileInfo(options.Patch).absoluteFilePath();
-        const QString chosen =
-            ChooseDescriptionFile(ListPatchEntries(folder, false, QStringLiteral(".dsc")),
-                                  options.Language, QStringLiteral(".dsc"));
-        if (chosen.isEmpty())
-            return Refuse(QStringLiteral("No description file (.dsc) in the patch folder ") +
-                          folder);
-        const QString description_path = WithTrailingSeparator(folder) + chosen;
+        QString problem;
+        const QString description_path =
+            ResolvePatch(options.Patch, options.Language, identity.Region, problem);
+        if (description_path.isEmpty())
+            return Refuse(problem);
+        const QString folder = PatchFolderOf(description_path);
         const auto description = ReadPatchDescription(description_path);
         if (!description)
             return Refuse(texts.Lookup(QStringLiteral("LoadDescError")));
@@ -197,15 +208,16 @@ int RunInstallMode(const QStringList& args) {
     }
 
     const bool three_ds = identity.Kind == QLatin1String(".3ds");
-    if (OutputIsSource(source, OutputBase(output, three_ds) + options.Kind))
+    if (OutputIsSource(source, OutputBase(output, three_ds) + extension))
         return Refuse(texts.Lookup(QStringLiteral("ErrorOutputIsSource")));
 
-    TConsoleHost host(patch_index, options.Voice, no_voice_choice);
+    TProgressLine progress(!options.Quiet && StreamIsTerminal(stderr));
+    TConsoleHost host(patch_index, options.Voice, no_voice_choice, progress);
     std::unique_ptr<TInstallWorker> worker;
     const auto make = [&](auto* tag) {
         using TWorker = std::remove_pointer_t<decltype(tag)>;
         worker =
-            std::make_unique<TWorker>(program_folder, source, output, options.Kind, pack_dat_md5,
+            std::make_unique<TWorker>(program_folder, source, output, extension, pack_dat_md5,
                                       pack_inc_md5, texts, patch_list, no_xdelta, no_patch, &host);
     };
     if (identity.Kind == QLatin1String(".cia"))
@@ -215,8 +227,10 @@ int RunInstallMode(const QStringList& args) {
     else
         make(static_cast<TInstallCXI*>(nullptr));
 
-    PrintLines(stdout, QStringLiteral("\r\n") + texts.Lookup(QStringLiteral("StartPatching")) +
+    WriteLines(stdout, QStringLiteral("\r\n") + texts.Lookup(QStringLiteral("StartPatching")) +
                            QStringLiteral("\r\n"));
     worker->start();
-    return QCoreApplication::exec();
+    const int status = QCoreApplication::exec();
+    progress.Finish(texts.Lookup(QStringLiteral("CliTotalTime")));
+    return status;
 }

@@ -1,11 +1,38 @@
 #pragma once
-// The modes of the qvtpatch command-line program.
+// The commands of the qvtpatch command-line program, after the arguments were read.
 
-#include <QStringList>
+#include "core/Identify.h"
+#include "core/Language.h"
 
-/// `qvtpatch --identify IMAGE`: identifies the image as the window does. 0 when the image
-/// would unlock the output step, else 1.
-int RunIdentifyMode(const QStringList& args);
+#include <QString>
 
-/// Every other use of qvtpatch: a command-line installation. Returns the exit status.
-int RunInstallMode(const QStringList& args);
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+/// What `install` (and the form without a command) was given.
+struct TInstallOptions {
+    QString Source;
+    QString Output;
+    QString Kind;  // an output kind's name from the kind table
+    QString Patch; // a patch folder or a patch title; empty for "None"
+    int Voice = 0;
+    QString Language = QStringLiteral("English");
+    bool Quiet = false;
+};
+
+/// Writes `message` to standard error and returns the usage exit status.
+int Refuse(const QString& message);
+
+/// The program folder with one trailing separator.
+QString ProgramFolder();
+
+/// The names of the output kinds, in table order ("cia", "cxi", "3ds").
+QStringList OutputKindNames();
+
+/// The description file of the patch `patch` (a folder, or a title of the patch list of
+/// `region` in `language`), or the reason it was not found in `problem`.
+QString ResolvePatch(const QString& patch, const QString& language, const QString& region,
+                     QString& problem);
+
+/// A command-line installation. Returns the exit status.
+int RunInstall(const TInstallOptions& options);

@@ -192,17 +192,16 @@ TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& t
 
     // Encryption test: a decrypted image repeats the program ID in its extended header.
     const QByteArray program_id = reader.Bytes(layout.ProgramId, 8);
+    std::uint64_t title_id = 0;
+    for (qsizetype i = program_id.size(); i-- > 0;)
+        title_id = (title_id << 8) | static_cast<std::uint8_t>(program_id.at(i));
+    result.TitleId = QStringLiteral("%1").arg(title_id, 16, 16, QLatin1Char('0')).toUpper();
     if (program_id != reader.Bytes(layout.ExHeaderProgramId, 8)) {
         result.Encrypted = true;
         result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncrypted")) +
                                  QStringLiteral("\r\n"));
         return finish();
     }
-
-    std::uint64_t title_id = 0;
-    for (int i = 7; i >= 0; --i)
-        title_id = title_id << 8 | static_cast<std::uint8_t>(program_id[i]);
-    result.TitleId = QStringLiteral("%1").arg(title_id, 16, 16, QLatin1Char('0')).toUpper();
 
     // Product code, then the sound archive through the RomFS level 3 tables.
     result.ProductCode = reader.Bytes(layout.ProductCode, kProductCodeLength);

@@ -9,7 +9,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,6 +58,93 @@ private slots:
         m_3ds = m_dir.path() + "/source image.3ds";
         QCOMPARE(WriteSampleImage(m_program + "/tools", ".cia", m_cia, m_patch), QString());
         QCOMPARE(WriteSampleImage(m_program + "/tools", ".3ds", m_3ds, QString()), QString());
+        for (const char* title : {"Sample One", "Sample Two"}) {
+            const QString copy = m_program + "/patch/" + title;
+            QVERIFY(QDir().mkpath(m_program + "/patch") &&
+                    CopyFolder(m_patch, m_program + "/patch"));
+            QVERIFY(QDir().rename(m_program + "/patch/patch folder", copy));
+            for (const QString& name : QDir(copy).entryList({"*.dsc"})) {
+                QFile file(copy + "/" + name);
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QString text = QString::fromUtf8(file.readAll());
+                file.close();
+                text.replace(QRegularExpression("Title *= *[^\r\n]*"),
+                             QString("Title=\"%1\"").arg(title));
+                QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+                file.write(text.toUtf8());
+            }
+        }
+    }
+
+    void helpAndVersion() {
+        TResult result = Run({"--help"});
+        QCOMPARE(result.ExitCode, 0);
+        QVERIFY(result.Out.contains("qvtpatch install --source") ||
+                result.Out.contains("--source <IMAGE>"));
+        result = Run({"--version"});
+        QCOMPARE(result.ExitCode, 0);
+        QVERIFY2(QRegularExpression("^qvtpatch \\d+\\.\\d+\\.\\d+\n$").match(result.Out).hasMatch(),
+                 qPrintable(result.Out));
+    }
+
+    void identifyCommandTextAndJson() {
+        const TResult text = Run({"identify", m_cia});
+        QCOMPARE(text.ExitCode, 0);
+        const QRegularExpressionMatch id =
+            QRegularExpression("\nTitleId: ([0-9A-F]{16})\n").match(text.Out);
+        QVERIFY2(id.hasMatch(), qPrintable(text.Out));
+        const TResult json = Run({"identify", m_cia, "--json"});
+        QCOMPARE(json.ExitCode, 0);
+        const QJsonObject object = QJsonDocument::fromJson(json.Out.toUtf8()).object();
+        QCOMPARE(object.value("kind").toString(), "cia");
+        QCOMPARE(object.value("region").toString(), "EUR");
+        QCOMPARE(object.value("titleId").toString(), id.captured(1));
+        QCOMPARE(object.value("encrypted").toBool(), false);
+        QVERIFY(object.value("infoPosition").toInteger() > 0);
+        QVERIFY(object.value("errorKey").isNull());
+        const TResult bad = Run({"identify", m_program + "/lang/English.lng", "--json"});
+        QCOMPARE(bad.ExitCode, 1);
+        QCOMPARE(
+            QJsonDocument::fromJson(bad.Out.toUtf8()).object().value("error").toString(),
+            m_texts.Lookup(
+                QJsonDocument::fromJson(bad.Out.toUtf8()).object().value("errorKey").toString()));
+    }
+
+    void patchesListsTheCatalogueAndInstallTakesATitle() {
+        const TResult text = Run({"patches", m_cia});
+        QCOMPARE(text.ExitCode, 0);
+        QCOMPARE(text.Out.split('\n', Qt::SkipEmptyParts).size(), 3);
+        const TResult json = Run({"patches", m_cia, "--json"});
+        const QJsonArray entries = QJsonDocument::fromJson(json.Out.toUtf8()).array();
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(entries.at(0).toObject().value("title").toString(), m_texts.Lookup("None"));
+        QVERIFY(entries.at(0).toObject().value("folder").isNull());
+        const QJsonObject two = entries.at(2).toObject();
+        QCOMPARE(two.value("title").toString(), "Sample Two");
+        QCOMPARE(QFileInfo(two.value("folder").toString()).fileName(), "Sample Two");
+        QVERIFY(two.value("difference").toBool());
+        QVERIFY(two.value("voices").toBool());
+        const TResult run =
+            Run({"install", "--source", m_cia, "--output", m_dir.path() + "/titled.cia", "--kind",
+                 "cia", "--patch", "sample t", "--quiet"});
+        QVERIFY2(run.ExitCode == 0, qPrintable(run.Out + run.Err));
+        QVERIFY(run.Out.contains(m_texts.Lookup("ApplyingXdelta")));
+        QVERIFY(!run.Err.contains('\x1b') && !run.Err.contains('\r'));
+    }
+
+    void progressLineOnlyOnATerminal() {
+        QProcess process;
+        const QString output = m_dir.path() + "/terminal.cia";
+        QStringList command = {
+            m_program + "/qvtpatch", "--source", m_cia, "--output", output, "--kind", "cia"};
+        for (QString& word : command)
+            word = "'" + word.replace("'", "'\\''") + "'";
+        process.start("script", {"-qec", command.join(' '), "/dev/null"});
+        QVERIFY(process.waitForFinished(120000));
+        const QString seen = QString::fromUtf8(process.readAllStandardOutput());
+        QCOMPARE(process.exitCode(), 0);
+        QVERIFY2(seen.contains("100% ") && seen.contains("\r\x1b[K"), qPrintable(seen));
+        QVERIFY(seen.contains(m_texts.Lookup("CliTotalTime") + " 0:"));
     }
 
     void installsWithPatch_data() {
@@ -135,6 +226,25 @@ private slots:
             << QStringList{"--source", m_cia, "--output", out,
                            "--kind",   "cia", "--patch",  m_dir.path() + "/usa"}
             << "USA";
+        QTest::newRow("unknown command") << QStringList{"instal", "--source", m_cia} << "instal";
+        QTest::newRow("unknown option")
+            << QStringList{"install", "--source", m_cia, "--output", out, "--kind", "cia", "--x"}
+            << "'x'";
+        QTest::newRow("missing value") << QStringList{"install", "--source"} << "--source";
+        QTest::newRow("option of another command")
+            << QStringList{"identify", m_cia, "--kind", "cia"} << "--kind";
+        QTest::newRow("voice out of range")
+            << QStringList{"install", "--source", m_cia,     "--output", out,
+                           "--kind",  "cia",      "--voice", "-1"}
+            << "'-1'";
+        QTest::newRow("title of no patch")
+            << QStringList{"install", "--source", m_cia,     "--output", out,
+                           "--kind",  "cia",      "--patch", "Other"}
+            << "'Other'";
+        QTest::newRow("title of several patches")
+            << QStringList{"install", "--source", m_cia,     "--output", out,
+                           "--kind",  "cia",      "--patch", "SAMPLE"}
+            << "Sample One, Sample Two";
         QTest::newRow("folder without description")
             << QStringList{"--source", m_cia, "--output", out,
                            "--kind",   "cia", "--patch",  m_dir.path()}
