@@ -199,7 +199,7 @@ private slots:
         ReachReadyState(1);
         QTest::mouseClick(Control<QPushButton>("BTNInstallPatch"), Qt::LeftButton);
         WaitForFinish();
-        QVERIFY(Log().contains(Text("UnkXdeltaError") + "\n"));
+        QVERIFY(Log().contains(Text("ErrorToolCannotStart") + " tools/xdelta\n"));
         QVERIFY(!QFileInfo::exists(m_program + "tools/temp"));
     }
 
