@@ -473,7 +473,8 @@ private slots:
         ChooseSource(Image({}, "eur.cia"));
         ChooseOutput(Folder() + "/out.cia");
         QCOMPARE(LastFileDialogFilter(), EnglishText("Console") + " (*.cia)|*.cia|" +
-                                             EnglishText("Emulator") + " (*.cxi)|*.cxi");
+                                             EnglishText("Emulator") + " (*.cxi)|*.cxi|" +
+                                             EnglishText("ModFolder") + " (*)|*");
         QCOMPARE(PatchItems(),
                  QStringList({EnglishText("None"), "Patch A", "Patch C", "Root patch"}));
         QCOMPARE(window.State().PatchList,
@@ -502,7 +503,8 @@ private slots:
         QVERIFY(!Enabled("CBPatch"));
         QCOMPARE(LastFileDialogFilter(), EnglishText("Console") + " (CFW) (*.cia)|*.cia|" +
                                              EnglishText("Emulator") + " (*.cxi)|*.cxi|" +
-                                             EnglishText("Console") + " (Sky3DS) (*.3ds)|*.3ds|");
+                                             EnglishText("Console") + " (Sky3DS) (*.3ds)|*.3ds|" +
+                                             EnglishText("ModFolder") + " (*)|*|");
 
         // A typed name without extension shows the kind; OutputPath stays as typed.
         ChooseOutput(Folder() + "/patched", 1);
@@ -511,6 +513,11 @@ private slots:
         QCOMPARE(window.State().OutputKind, QStringLiteral(".cia"));
         ChooseOutput(Folder() + "/flash", 3);
         QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/flash.3ds");
+        // The fourth entry names a folder, shown as chosen.
+        ChooseOutput(Folder() + "/mods", 4);
+        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/mods");
+        QCOMPARE(window.State().OutputKind, QStringLiteral("mods"));
+        QVERIFY(Enabled("BTNInstallPatch"));
         ChooseOutput(Folder() + "/emu.cxi", 2);
         QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/emu.cxi");
         QCOMPARE(window.State().OutputKind, QStringLiteral(".cxi"));
