@@ -17,6 +17,7 @@
 #include "core/InstallJob.h"
 #include "core/InstallWorker.h"
 #include "core/Language.h"
+#include "core/ModFolder.h"
 #include "core/PatchCatalogue.h"
 
 #include <QCoreApplication>
@@ -37,9 +38,9 @@ struct TOutputKind {
     bool Needs3dsSource;
 };
 constexpr std::array kOutputKinds = {
-    TOutputKind{"cia", ".cia", false},
-    TOutputKind{"cxi", ".cxi", false},
+    TOutputKind{"cia", ".cia", false}, TOutputKind{"cxi", ".cxi", false},
     TOutputKind{"3ds", ".3ds", true},
+    TOutputKind{kModFolderKind, kModFolderKind, false}, // a folder: no extension is added
 };
 
 const TOutputKind* FindOutputKind(const QString& name) {
@@ -208,7 +209,8 @@ int RunInstall(const TInstallOptions& options) {
     }
 
     const bool three_ds = identity.Kind == QLatin1String(".3ds");
-    if (OutputIsSource(source, OutputBase(output, three_ds) + extension))
+    if (!IsModFolderKind(extension) &&
+        OutputIsSource(source, OutputBase(output, three_ds) + extension))
         return Refuse(texts.Lookup(QStringLiteral("ErrorOutputIsSource")));
 
     TProgressLine progress(!options.Quiet && StreamIsTerminal(stderr));
