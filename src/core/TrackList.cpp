@@ -10,6 +10,11 @@
 #include <limits>
 #include <optional>
 
+// Outside any namespace: the resource initialiser is a global function of the core library.
+static void InitTrackListResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 
 // Track list files cut their entries at ':' (language files use '=').
@@ -255,4 +260,13 @@ TDirectApplyResult ApplySlotsToSourceImage(const TTrackList& list) {
         result.Reason = image.errorString();
     }
     return result;
+}
+
+QString DefaultTrackListData() {
+    static const bool registered = (InitTrackListResources(), true);
+    Q_UNUSED(registered);
+    QFile file(QStringLiteral(":/TrackListData"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return DecodeTextFile(file.readAll(), false);
 }

@@ -20,6 +20,9 @@ enum class TTrackListStatus {
     ErrorReadingTracks,   // no "INFO" at the INFO position, or image unreadable: disabled
 };
 
+/// The embedded default track list (resource ":/TrackListData") as text, byte-order mark removed.
+QString DefaultTrackListData();
+
 class TTrackList {
 public:
     /// Reads `Tracklist.tls` from `patch_folder` (name matched ignoring case) when the folder

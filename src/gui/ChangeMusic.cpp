@@ -12,11 +12,6 @@
 #include <QSignalBlocker>
 #include <QTableWidgetItem>
 
-// Outside any namespace: the resource initialiser is a global function of the GUI library.
-static void InitMusicResources() {
-    Q_INIT_RESOURCE(resources);
-}
-
 namespace {
 
 // Client area of the window, fixed.
@@ -47,15 +42,6 @@ template <typename T> void SetControlText(QWidget* window, const char* name, con
 void TDropDownComboBox::showPopup() {
     emit DropDown();
     QComboBox::showPopup();
-}
-
-QString DefaultTrackListData() {
-    static const bool registered = (InitMusicResources(), true);
-    Q_UNUSED(registered);
-    QFile file(QStringLiteral(":/TrackListData"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return DecodeTextFile(file.readAll(), false);
 }
 
 int LoadMusicWindowLanguage(const QString& name, TLanguageTable& table,

@@ -27,9 +27,6 @@ signals:
     void DropDown();
 };
 
-/// The embedded default track list (resource ":/TrackListData") as text, byte-order mark removed.
-QString DefaultTrackListData();
-
 /// Loads the language file `name` of `program_folder` into `table` and sets the music window's
 /// texts by control name. On failure shows the missing-language message, leaves the window's
 /// texts as they are and returns -1; 0 on success.
