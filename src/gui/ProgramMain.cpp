@@ -5,7 +5,10 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCommandLineParser>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextStream>
 #include <QTimer>
 
 namespace {
@@ -31,17 +34,68 @@ void PrepareScreenshot(TForm1& window) {
         patch->setCurrentIndex(1);
 }
 
+// QVT_QUIT_AFTER_START (for the release checks): once the window is up, print its log to
+// standard output and quit, with exit code 0.
+void QuitAfterStart(TForm1& window) {
+    QTimer::singleShot(0, &window, [&window] {
+        QTextStream out(stdout);
+        out << "qvtpatch-gui: window started\n";
+        if (auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("MemoLog")))
+            out << log->toPlainText() << '\n';
+        out.flush();
+        QApplication::quit();
+    });
+}
+
+// The window program's command line: --help, --version and the source image to open.
+void SetUpCommandLine(QCommandLineParser& parser) {
+    parser.setApplicationDescription(QStringLiteral("Patch installer window."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(
+        QStringLiteral("IMAGE"),
+        QStringLiteral("Decrypted source image to open (CIA, CXI or 3DS)."),
+        QStringLiteral("[IMAGE]"));
+}
+
+// --help and --version print and end before any window system is needed.
+bool AsksOnlyForText(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "-h" || argument == "--help" || argument == "--help-all" ||
+            argument == "-v" || argument == "--version")
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
+    QCoreApplication::setApplicationVersion(QStringLiteral(QVT_VERSION));
+    QCommandLineParser parser;
+    SetUpCommandLine(parser);
+    if (AsksOnlyForText(argc, argv)) {
+        QCoreApplication text_only(argc, argv);
+        parser.process(text_only);
+        return 0;
+    }
     QApplication app(argc, argv);
+    parser.process(app);
+    if (parser.positionalArguments().size() > 1)
+        parser.showHelp(2);
+
     TForm1 window;
     if (window.StartupFailed())
         return 1;
+    if (!parser.positionalArguments().isEmpty())
+        window.OpenSourceImage(parser.positionalArguments().constFirst());
     const QString screenshot = qEnvironmentVariable("QVT_SCREENSHOT");
     if (!screenshot.isEmpty())
         PrepareScreenshot(window);
     window.show();
+    if (qEnvironmentVariableIsSet("QVT_QUIT_AFTER_START"))
+        QuitAfterStart(window);
     if (!screenshot.isEmpty()) {
         auto grab_after = [screenshot](QWidget* widget, int delay_ms) {
             QTimer::singleShot(delay_ms, widget, [widget, screenshot] {
