@@ -27,10 +27,12 @@ case "${1:-}" in
     if [ -d "$data/mime/packages" ] && [ -z "$(ls -A -- "$data/mime/packages")" ]; then
         rm -rf -- "$data/mime"
     fi
-    if [ -d "$data/applications" ] && ! ls -- "$data/applications" | grep -q '\.desktop$'; then
-        rm -f -- "$data/applications/mimeinfo.cache"
-    fi
     refresh
+    # A desktop database that no longer names any type.
+    cache=$data/applications/mimeinfo.cache
+    if [ -f "$cache" ] && ! grep -qv -e '^\[MIME Cache\]$' -e '^$' "$cache"; then
+        rm -f -- "$cache"
+    fi
     # Folders left empty by the removal.
     for dir in icons/hicolor/scalable/apps icons/hicolor/scalable icons/hicolor/256x256/apps \
         icons/hicolor/256x256 icons/hicolor icons metainfo applications; do

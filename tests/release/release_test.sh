@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# The release archive on clean systems: builds it with scripts/package.sh, unpacks it into
+# minimal Debian 12, 13 and 11 root file systems (debootstrap, cached under BUILD/release) and
+# runs the programs there. Needs root and the Debian package registry; skips (77) without them.
+set -euo pipefail
+source_dir=$1
+build=$2
+mirror=${QVT_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+work=$build/release
+window_packages=libgl1,libopengl0,libegl1,libfontconfig1,libfreetype6,libharfbuzz0b,libx11-6,libx11-xcb1,libxcb1,libwayland-client0,libdrm2,libgbm1,libdbus-1-3
+folder_name='Программа с пробелом'
+failures=0
+
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+skip() { echo "SKIP: $*"; exit 77; }
+[ "$(id -u)" -eq 0 ] || skip "the release test needs root (debootstrap, chroot, mounts)"
+for tool in debootstrap patchelf desktop-file-validate appstreamcli; do
+    command -v "$tool" >/dev/null || skip "$tool is missing (scripts/setup.sh installs it)"
+done
+host=${mirror#*://}
+host=${host%%/*}
+timeout 10 bash -c "exec 3<>/dev/tcp/$host/80" 2>/dev/null ||
+    skip "the Debian package registry ($host) cannot be reached"
+
+started=$(date +%s)
+archive=$(QVT_BUILD_DIR=$build "$source_dir/scripts/package.sh" | tail -1)
+[ -f "$archive" ] || { echo "FAIL: no archive"; exit 1; }
+name=$(basename "$archive" -linux-x86_64.tar.xz)
+version=${name#qvtpatch-}
+echo "archive: $archive, $(du -k "$archive" | cut -f1) KiB, unpacked $(du -sk "$build/package/$name" | cut -f1) KiB"
+
+# Desktop integration files, and the desktop entry in and out of a temporary home.
+share=$build/package/$name/share
+desktop-file-validate "$share/applications/"*.desktop || fail "desktop-file-validate"
+appstreamcli validate --no-net "$share/metainfo/"*.xml || fail "appstreamcli validate"
+home=$(mktemp -d)
+mkdir -p "$home/.local/share/applications"
+printf '[Desktop Entry]\nType=Application\nName=Other\nExec=other\n' \
+    >"$home/.local/share/applications/other.desktop"
+before=$(cd "$home" && find . | sort)
+HOME=$home XDG_DATA_HOME= "$build/package/$name/install-desktop-entry.sh" >/dev/null
+grep -q "^Exec=\"$build/package/$name/qvtpatch-gui\" %f" \
+    "$home/.local/share/applications/"io.*.desktop || fail "desktop entry Exec"
+HOME=$home XDG_DATA_HOME= "$build/package/$name/install-desktop-entry.sh" --remove >/dev/null
+[ "$(cd "$home" && find . | sort)" = "$before" ] || fail "--remove left ~/.local/share changed"
+rm -rf "$home"
+
+# A sample image and patch, made outside the chroots.
+samples=$work/samples
+rm -rf "$samples"
+mkdir -p "$samples/patch"
+"$build/app/qvtsample" --kind cia --region EUR --pack-size 1M --out "$samples/Sample (EUR).cia" \
+    --patch "$samples/patch/Sample patch" >/dev/null
+
+mounted=()
+cleanup() {
+    for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[$i]}" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+
+# Makes a fresh root of SUITE from the cached minimal system, unpacks the archive into it.
+prepare_root() {
+    local suite=$1 root=$work/$suite-root
+    if [ ! -d "$work/$suite-minbase" ]; then
+        rm -rf "$work/$suite-minbase.tmp"
+        debootstrap --variant=minbase "$suite" "$work/$suite-minbase.tmp" "$mirror" >/dev/null ||
+            { echo "FAIL: debootstrap $suite"; exit 1; }
+        mv "$work/$suite-minbase.tmp" "$work/$suite-minbase"
+    fi
+    rm -rf "$root"
+    cp -a "$work/$suite-minbase" "$root"
+    mount --bind "$root" "$root" && mounted+=("$root")
+    mount -t proc proc "$root/proc" && mounted+=("$root/proc")
+    mkdir -p "$root/opt/$folder_name" "$root/data"
+    tar -C "$root/opt/$folder_name" -xJf "$archive"
+    cp -r "$samples/." "$root/data/"
+}
+in_root() { chroot "$work/$1-root" /usr/bin/env -i PATH=/usr/bin:/bin LANG=C.UTF-8 "${@:2}"; }
+program() { echo "/opt/$folder_name/$name/$1"; }
+
+# Command line on the bare system, then the window after the packages every desktop has.
+check_working() {
+    local suite=$1 out
+    prepare_root "$suite"
+    out=$(in_root "$suite" "$(program qvtpatch)" --identify "/data/Sample (EUR).cia" 2>&1) ||
+        fail "$suite: identify: $out"
+    grep -q "Region: EUR" <<<"$out" || fail "$suite: identify printed: $out"
+    out=$(in_root "$suite" "$(program qvtpatch)" --source "/data/Sample (EUR).cia" \
+        --output "/data/Patched.cxi" --kind cxi --patch "/data/patch/Sample patch" 2>&1) ||
+        fail "$suite: install: $out"
+    [ -s "$work/$suite-root/data/Patched.cxi" ] || fail "$suite: no patched image"
+    # The C++ runtime in use: the system's unless it is older than the bundled one.
+    out=$(in_root "$suite" LD_DEBUG=libs "$(program qvtpatch)" --identify "/data/Sample (EUR).cia" 2>&1)
+    grep -qE "calling init: (/usr)?/lib/x86_64-linux-gnu/libstdc\+\+" <<<"$out" ||
+        fail "$suite: not the system's libstdc++: $(grep 'init:.*libstdc' <<<"$out")"
+
+    in_root "$suite" apt-get -qq update >/dev/null 2>&1
+    in_root "$suite" DEBIAN_FRONTEND=noninteractive apt-get -qq install -y --no-install-recommends \
+        ${window_packages//,/ } >/dev/null 2>&1 || fail "$suite: installing the desktop libraries"
+    out=$(in_root "$suite" "$(program qvtpatch-gui)" --version 2>&1) || fail "$suite: --version: $out"
+    grep -q "$version" <<<"$out" || fail "$suite: --version printed: $out"
+    local start end
+    start=$(date +%s%N)
+    out=$(in_root "$suite" QT_QPA_PLATFORM=offscreen QVT_QUIT_AFTER_START=1 \
+        "$(program qvtpatch-gui)" "/data/Sample (EUR).cia" 2>&1) || fail "$suite: window: $out"
+    end=$(date +%s%N)
+    grep -q "window started" <<<"$out" && grep -q "EUR" <<<"$out" ||
+        fail "$suite: window start-up printed: $out"
+    echo "$suite: window start-up $(((end - start) / 1000000)) ms"
+}
+
+check_working bookworm
+
+# Every library of every ELF file resolves inside the archive or is one the system provides.
+never='^(libc|libm|libdl|libpthread|librt|libresolv|ld-linux-x86-64|linux-vdso|libGL|libEGL|libGLX|libOpenGL|libGLdispatch|libdrm|libgbm|libxcb|libX11|libX11-xcb|libwayland-client|libfontconfig|libfreetype|libharfbuzz|libz|libexpat|libdbus-1)\.so'
+inside=$(in_root bookworm sh -c "cd '/opt/$folder_name/$name' && find . -type f -print" |
+    while read -r file; do
+        head -c 4 "$work/bookworm-root/opt/$folder_name/$name/$file" | grep -q ELF && echo "$file"
+    done)
+others=$(for file in $inside; do
+    in_root bookworm env LD_LIBRARY_PATH= ldd "/opt/$folder_name/$name/$file" 2>&1 |
+        sed -n 's/^\s*\(\S*\) => \(.*\) (0x.*/\1 \2/p; s/^\s*\(\S*\) => not found/\1 not-found/p'
+done | sort -u | while read -r soname path; do
+    case "$path" in "/opt/$folder_name/"*) continue ;; esac
+    [[ $soname =~ $never ]] && [ "$path" != not-found ] && continue
+    # What a system library of the list needs in turn comes with it.
+    echo "$soname $path"
+done)
+if [ -n "$others" ]; then
+    allowed=$(for lib in $(in_root bookworm sh -c 'ls /usr/lib/x86_64-linux-gnu/' | grep -E "$never"); do
+        in_root bookworm ldd "/usr/lib/x86_64-linux-gnu/$lib" 2>/dev/null | awk '{print $1}'
+    done | sort -u)
+    others=$(while read -r soname path; do
+        [ "$path" != not-found ] && grep -qxF "$soname" <<<"$allowed" && continue
+        echo "$soname $path"
+    done <<<"$others")
+fi
+[ -z "$others" ] || fail "libraries neither in the archive nor provided by the system:
+$others"
+
+# A missing library: the launcher names it.
+mv "$work/bookworm-root/opt/$folder_name/$name/lib/libQt6Core.so.6" "$work/bookworm-root/libQt6Core.so.6"
+out=$(in_root bookworm "$(program qvtpatch)" --identify "/data/Sample (EUR).cia" 2>&1) && fail "runs without lib/libQt6Core.so.6"
+grep -q "lib/libQt6Core.so.6 is missing" <<<"$out" || fail "missing library message: $out"
+cleanup
+mounted=()
+
+check_working trixie
+cleanup
+mounted=()
+
+# Too old a C library: one clear sentence naming the minimum, and a non-zero exit.
+prepare_root bullseye
+for launcher in qvtpatch qvtpatch-gui; do
+    out=$(in_root bullseye "$(program $launcher)" "/data/Sample (EUR).cia" 2>&1) && fail "bullseye: $launcher ran"
+    grep -q "too old; this program needs glibc 2.36 or newer" <<<"$out" ||
+        fail "bullseye: $launcher printed: $out"
+done
+cleanup
+mounted=()
+
+echo "release test: $(($(date +%s) - started)) s, $failures failure(s)"
+[ "$failures" -eq 0 ]
