@@ -68,17 +68,22 @@ VerifyImage(const std::filesystem::path& image, TImageKind kind,
     }
 }
 
+// The RomFS of the image's decrypted NCCH; throws when there is none to read.
+static TRomFsReader ImageRomFs(TInFile& file, TImageKind kind) {
+    const auto [base, size] = LocateNcch(file, kind);
+    const TNcchHeader header = ReadNcchHeader(file, base, size);
+    if (!header.NoCrypto())
+        throw TCtrError("the NCCH is encrypted");
+    if (header.RomFs.Size == 0)
+        throw TCtrError("the NCCH has no RomFS");
+    return TRomFsReader(file, base + header.RomFs.Offset, header.RomFs.Size);
+}
+
 std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& image, TImageKind kind,
                                                 const std::string& path, std::string* error) {
     try {
         TInFile file(image);
-        const auto [base, size] = LocateNcch(file, kind);
-        const TNcchHeader header = ReadNcchHeader(file, base, size);
-        if (!header.NoCrypto())
-            throw TCtrError("the NCCH is encrypted");
-        if (header.RomFs.Size == 0)
-            throw TCtrError("the NCCH has no RomFS");
-        TRomFsReader romfs(file, base + header.RomFs.Offset, header.RomFs.Size);
+        TRomFsReader romfs = ImageRomFs(file, kind);
         const auto found = romfs.Find(path);
         if (!found)
             return std::nullopt;
@@ -92,13 +97,7 @@ std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& ima
 
 std::vector<TImageRomFsFile> ListRomFsFiles(const std::filesystem::path& image, TImageKind kind) {
     TInFile file(image);
-    const auto [base, size] = LocateNcch(file, kind);
-    const TNcchHeader header = ReadNcchHeader(file, base, size);
-    if (!header.NoCrypto())
-        throw TCtrError("the NCCH is encrypted");
-    if (header.RomFs.Size == 0)
-        throw TCtrError("the NCCH has no RomFS");
-    TRomFsReader romfs(file, base + header.RomFs.Offset, header.RomFs.Size);
+    TRomFsReader romfs = ImageRomFs(file, kind);
     std::vector<TImageRomFsFile> files;
     for (auto& [path, place] : romfs.ListFiles())
         files.push_back({std::move(path), {place.Offset, place.Size}});
