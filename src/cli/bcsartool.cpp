@@ -7,6 +7,7 @@
 #include "sound_archive/N3DSbcsar.h"
 #include "sound_archive/PieceFiles.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QSaveFile>
@@ -48,11 +49,32 @@ int Pack(const QString& folder, const QString& archive_path) {
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() != 4 ||
+    QCoreApplication::setApplicationName(QStringLiteral("bcsartool"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QVT_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Takes a CSAR sound archive apart into its piece files and puts it "
+                       "together again.\n"
+                       "  bcsartool unpack ARCHIVE FOLDER   (FOLDER is created when missing)\n"
+                       "  bcsartool pack FOLDER ARCHIVE"));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument(QStringLiteral("COMMAND"), QStringLiteral("unpack or pack"));
+    parser.addPositionalArgument(QStringLiteral("FROM"), QStringLiteral("archive or folder"));
+    parser.addPositionalArgument(QStringLiteral("TO"), QStringLiteral("folder or archive"));
+    const bool parsed = parser.parse(QCoreApplication::arguments());
+    if (parsed && parser.isSet(QStringLiteral("version")))
+        parser.showVersion();
+    if (parsed && parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    const QStringList arguments = QStringList{QString()} + parser.positionalArguments();
+    if (!parsed || arguments.size() != 4 ||
         (arguments[1] != QLatin1String("unpack") && arguments[1] != QLatin1String("pack"))) {
+        if (!parsed)
+            std::fprintf(stderr, "bcsartool: %s\n", parser.errorText().toLocal8Bit().constData());
         std::fprintf(stderr, "Usage: bcsartool unpack ARCHIVE FOLDER\n"
-                             "       bcsartool pack FOLDER ARCHIVE\n");
+                             "       bcsartool pack FOLDER ARCHIVE\n"
+                             "Try 'bcsartool --help'.\n");
         return 1;
     }
     // The sound archive code takes folders without a trailing separator.

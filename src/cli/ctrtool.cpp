@@ -1,5 +1,6 @@
 // ctrtool: reads 3DS images and writes their parts (decrypted images only).
 
+#include "cli/ToolHelp.h"
 #include "ctr/ByteReader.h"
 #include "ctr/Cia.h"
 #include "ctr/Ncch.h"
@@ -163,5 +164,7 @@ void Run(const TOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (AnswerHelpOrVersion(argc, argv, "ctrtool", Usage))
+        return 0;
     return ctr::RunToolMain(argc, "ctrtool", Usage, [&] { Run(Parse(argc, argv)); });
 }

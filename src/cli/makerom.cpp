@@ -1,5 +1,6 @@
 // makerom: builds a CIA around a decrypted CXI.
 
+#include "cli/ToolHelp.h"
 #include "ctr/Cia.h"
 #include "ctr/ToolMain.h"
 
@@ -95,6 +96,8 @@ TOptions Parse(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (AnswerHelpOrVersion(argc, argv, "makerom", Usage))
+        return 0;
     return ctr::RunToolMain(argc, "makerom", Usage, [&] {
         const TOptions options = Parse(argc, argv);
         ctr::BuildCia(options.Content, options.Output, options.Index, options.Id);

@@ -54,12 +54,14 @@ int Fail(const QString& message) {
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("qvtsample"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QVT_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Writes a decrypted image of the sample game \"Veridane\" and, with --patch, a "
         "matching sample patch folder."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption kind({QStringLiteral("kind")}, QStringLiteral("cia, cxi or 3ds."),
                                   QStringLiteral("kind"));
     const QCommandLineOption region({QStringLiteral("region")}, QStringLiteral("JAP, USA or EUR."),

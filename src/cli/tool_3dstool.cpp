@@ -1,5 +1,6 @@
 // 3dstool: takes 3DS images apart and builds them (decrypted images only).
 
+#include "cli/ToolHelp.h"
 #include "ctr/ExeFs.h"
 #include "ctr/Ncch.h"
 #include "ctr/Ncsd.h"
@@ -193,6 +194,8 @@ void Run(const TOptions& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (AnswerHelpOrVersion(argc, argv, "3dstool", Usage))
+        return 0;
     return ctr::RunToolMain(argc, "3dstool", Usage, [&] {
         if (argc < 2)
             throw TUsageError("no arguments");
