@@ -1,6 +1,6 @@
 // qvtpatch: the command-line side of the patch tool. Commands `identify`, `install` and
-// `patches`; the older forms `--identify IMAGE` and the install options without a command
-// still work as before.
+// `patches` and `music`; the older forms `--identify IMAGE` and the install options without a
+// command still work as before.
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
@@ -21,12 +21,14 @@
 
 namespace {
 
-const char kUsage[] = "usage: qvtpatch identify IMAGE [--json]\n"
-                      "       qvtpatch install --source IMAGE --output PATH --kind KIND "
-                      "[--patch FOLDER|TITLE] [--voice 0|1|2] [--lang NAME] [--quiet]\n"
-                      "       qvtpatch patches IMAGE [--lang NAME] [--json]\n"
-                      "       qvtpatch --identify IMAGE\n"
-                      "Try 'qvtpatch --help' for more information.";
+const char kUsage[] =
+    "usage: qvtpatch identify IMAGE [--json]\n"
+    "       qvtpatch install --source IMAGE --output PATH --kind KIND "
+    "[--patch FOLDER|TITLE] [--voice 0|1|2] [--music FILE] [--lang NAME] [--quiet]\n"
+    "       qvtpatch patches IMAGE [--lang NAME] [--json]\n"
+    "       qvtpatch music IMAGE [--patch FOLDER|TITLE] [--json]\n"
+    "       qvtpatch --identify IMAGE\n"
+    "Try 'qvtpatch --help' for more information.";
 
 int UsageError(const QString& reason) {
     return Refuse(QStringLiteral("qvtpatch: ") + reason + QLatin1Char('\n') +
@@ -160,7 +162,8 @@ int main(int argc, char* argv[]) {
                        "Commands:\n"
                        "  identify IMAGE        identify a source image\n"
                        "  install               install a patch (--source, --output, --kind)\n"
-                       "  patches IMAGE         list the patches offered for an image"));
+                       "  patches IMAGE         list the patches offered for an image\n"
+                       "  music IMAGE           print an image's music, as a file for --music"));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption identify_option(QStringLiteral("identify"),
@@ -187,14 +190,18 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption lang_option(QStringLiteral("lang"),
                                          QStringLiteral("The language file (default English)."),
                                          QStringLiteral("NAME"), QStringLiteral("English"));
+    const QCommandLineOption music_option(
+        QStringLiteral("music"),
+        QStringLiteral("Set the music from FILE, as 'qvtpatch music' prints it."),
+        QStringLiteral("FILE"));
     const QCommandLineOption quiet_option(QStringLiteral("quiet"),
                                           QStringLiteral("No progress line on the terminal."));
     const QCommandLineOption json_option(QStringLiteral("json"),
                                          QStringLiteral("Print JSON for scripts."));
     parser.addOptions({identify_option, source_option, output_option, kind_option, patch_option,
-                       voice_option, lang_option, quiet_option, json_option});
+                       voice_option, music_option, lang_option, quiet_option, json_option});
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("identify, install or patches."),
+                                 QStringLiteral("identify, install, patches or music."),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
                                  QStringLiteral("The image, for identify and patches."),
@@ -220,13 +227,16 @@ int main(int argc, char* argv[]) {
         positional_count = 0;
     } else if (install) {
         allowed = {&source_option, &output_option, &kind_option, &patch_option,
-                   &voice_option,  &lang_option,   &quiet_option};
+                   &voice_option,  &music_option,  &lang_option, &quiet_option};
         positional_count = command.isEmpty() ? 0 : 1;
     } else if (command == QLatin1String("identify")) {
         allowed = {&json_option};
         positional_count = 2;
     } else if (command == QLatin1String("patches")) {
         allowed = {&lang_option, &json_option};
+        positional_count = 2;
+    } else if (command == QLatin1String("music")) {
+        allowed = {&patch_option, &lang_option, &json_option};
         positional_count = 2;
     } else {
         return UsageError(QStringLiteral("unknown command '%1'").arg(command));
@@ -253,12 +263,16 @@ int main(int argc, char* argv[]) {
         return Identify(positional.at(1), true, parser.isSet(json_option));
     if (command == QLatin1String("patches"))
         return ListPatches(positional.at(1), parser.value(lang_option), parser.isSet(json_option));
+    if (command == QLatin1String("music"))
+        return ShowMusic(positional.at(1), parser.value(patch_option), parser.value(lang_option),
+                         parser.isSet(json_option));
 
     TInstallOptions options;
     options.Source = parser.value(source_option);
     options.Output = parser.value(output_option);
     options.Kind = parser.value(kind_option);
     options.Patch = parser.value(patch_option);
+    options.Music = parser.value(music_option);
     options.Language = parser.value(lang_option);
     options.Quiet = parser.isSet(quiet_option);
     if (parser.isSet(kind_option) && !OutputKindNames().contains(options.Kind))

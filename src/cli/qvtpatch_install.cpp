@@ -19,6 +19,7 @@
 #include "core/Language.h"
 #include "core/ModFolder.h"
 #include "core/PatchCatalogue.h"
+#include "core/TrackList.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -55,9 +56,10 @@ const TOutputKind* FindOutputKind(const QString& name) {
 // progress to the progress line; the selections are those of the command line.
 class TConsoleHost : public TInstallHost {
 public:
-    TConsoleHost(int patch, int voice, bool no_voice_choice, TProgressLine& progress)
-        : m_patch(patch), m_voice(voice), m_no_voice_choice(no_voice_choice), m_progress(progress) {
-    }
+    TConsoleHost(int patch, int voice, bool no_voice_choice, TTrackList* tracks,
+                 TProgressLine& progress)
+        : m_patch(patch), m_voice(voice), m_no_voice_choice(no_voice_choice), m_tracks(tracks),
+          m_progress(progress) {}
 
     void AppendLog(const QString& entry) override {
         QMutexLocker lock(&m_mutex);
@@ -74,7 +76,7 @@ public:
     int SelectedPatch() override { return m_patch; }
     int SelectedVoice() override { return m_voice; }
     bool NoVoiceChoice() override { return m_no_voice_choice; }
-    TTrackList* TrackList() override { return nullptr; }
+    TTrackList* TrackList() override { return m_tracks; }
     void ShowErrorMessage(const QString& text) override {
         QMutexLocker lock(&m_mutex);
         m_progress.Clear();
@@ -97,6 +99,7 @@ private:
     int m_patch;
     int m_voice;
     bool m_no_voice_choice;
+    TTrackList* m_tracks;
     TProgressLine& m_progress;
 };
 
@@ -184,13 +187,15 @@ int RunInstall(const TInstallOptions& options) {
     bool no_patch = true;
     QString pack_dat_md5;
     QString pack_inc_md5;
+    QString patch_folder;
     if (!options.Patch.isEmpty()) {
         QString problem;
         const QString description_path =
             ResolvePatch(options.Patch, options.Language, identity.Region, problem);
         if (description_path.isEmpty())
             return Refuse(problem);
-        const QString folder = PatchFolderOf(description_path);
+        patch_folder = PatchFolderOf(description_path);
+        const QString& folder = patch_folder;
         const auto description = ReadPatchDescription(description_path);
         if (!description)
             return Refuse(texts.Lookup(QStringLiteral("LoadDescError")));
@@ -208,13 +213,22 @@ int RunInstall(const TInstallOptions& options) {
         pack_inc_md5 = description->OriginalPackIncMD5;
     }
 
+    // The music assignment, read and checked whole before anything runs.
+    std::unique_ptr<TTrackList> tracks;
+    if (!options.Music.isEmpty()) {
+        QString problem;
+        tracks = ReadImageTracks(source, patch_folder, identity, texts, problem);
+        if (!tracks || !ReadMusicFile(options.Music, *tracks, problem))
+            return Refuse(problem);
+    }
+
     const bool three_ds = identity.Kind == QLatin1String(".3ds");
     if (!IsModFolderKind(extension) &&
         OutputIsSource(source, OutputBase(output, three_ds) + extension))
         return Refuse(texts.Lookup(QStringLiteral("ErrorOutputIsSource")));
 
     TProgressLine progress(!options.Quiet && StreamIsTerminal(stderr));
-    TConsoleHost host(patch_index, options.Voice, no_voice_choice, progress);
+    TConsoleHost host(patch_index, options.Voice, no_voice_choice, tracks.get(), progress);
     std::unique_ptr<TInstallWorker> worker;
     const auto make = [&](auto* tag) {
         using TWorker = std::remove_pointer_t<decltype(tag)>;

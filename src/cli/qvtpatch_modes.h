@@ -6,6 +6,10 @@
 
 #include <QString>
 
+#include <memory>
+
+class TTrackList;
+
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
@@ -16,6 +20,7 @@ struct TInstallOptions {
     QString Kind;  // an output kind's name from the kind table
     QString Patch; // a patch folder or a patch title; empty for "None"
     int Voice = 0;
+    QString Music; // a file as `music` prints it; empty for the image's own music
     QString Language = QStringLiteral("English");
     bool Quiet = false;
 };
@@ -36,3 +41,16 @@ QString ResolvePatch(const QString& patch, const QString& language, const QStrin
 
 /// A command-line installation. Returns the exit status.
 int RunInstall(const TInstallOptions& options);
+
+/// The track list and the image's music slots for `image`, with the patch folder's track list
+/// when it has one; null with the key's text in `problem` when they cannot be read.
+std::unique_ptr<TTrackList> ReadImageTracks(const QString& image, const QString& patch_folder,
+                                            const TIdentifyResult& identity,
+                                            const TLanguageTable& texts, QString& problem);
+
+/// `music`: prints the assignment of `image`. Returns the exit status.
+int ShowMusic(const QString& image, const QString& patch, const QString& language, bool json);
+
+/// Sets the slots a music file names in `list` and marks it changed, as saving the music window
+/// does; false, with the line and the reason in `problem` and `list` unchanged, for a bad file.
+bool ReadMusicFile(const QString& path, TTrackList& list, QString& problem);

@@ -87,6 +87,63 @@ private slots:
                  qPrintable(result.Out));
     }
 
+    void everyProgramAnswersHelpAndVersion_data() {
+        QTest::addColumn<QString>("program");
+        for (const char* name : {"qvtpatch", "qvtpatch-gui", "bcsartool", "qvtsample",
+                                 "tools/ctrtool", "tools/3dstool", "tools/makerom"})
+            QTest::newRow(name) << QString::fromLatin1(name);
+    }
+    void everyProgramAnswersHelpAndVersion() {
+        QFETCH(QString, program);
+        const QString path = qEnvironmentVariable("QVT_APP_DIR") + "/" + program;
+        const QString name = QFileInfo(program).fileName();
+        for (const char* option : {"--help", "--version"}) {
+            QProcess process;
+            process.start(path, {option});
+            QVERIFY(process.waitForFinished(30000));
+            const QString out = QString::fromUtf8(process.readAllStandardOutput());
+            QCOMPARE(process.exitCode(), 0);
+            if (QByteArray(option) == "--help")
+                QVERIFY2(out.contains("--version"), qPrintable(out));
+            else
+                QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(name) +
+                                            " \\d+\\.\\d+\\.\\d+\n$")
+                             .match(out)
+                             .hasMatch(),
+                         qPrintable(out));
+        }
+    }
+
+    void musicRoundTripsThroughInstall() {
+        const TResult json = Run({"music", m_cia, "--json"});
+        QCOMPARE(json.ExitCode, 0);
+        const QJsonArray cells = QJsonDocument::fromJson(json.Out.toUtf8()).array();
+        QCOMPARE(cells.size(), 34);
+        QCOMPARE(cells.at(33).toObject().value("row").toInt(), 0);
+        QCOMPARE(cells.at(10).toObject().value("row").toInt(), 4);
+        const QString wanted = cells.at(1).toObject().value("id").toString();
+        QVERIFY(wanted != cells.at(0).toObject().value("id").toString());
+
+        // The text is a music file: change slot 0 to slot 1's track and install it.
+        QStringList lines = Run({"music", m_cia}).Out.split('\n');
+        QVERIFY(lines.at(1).startsWith("0 1 1 "));
+        lines[1] = "0 1 1 " + wanted;
+        const QString music = m_dir.path() + "/music.txt";
+        QFile file(music);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(lines.join('\n').toUtf8());
+        file.close();
+        const QString before = FileMD5Hex(m_cia);
+        const QString output = m_dir.path() + "/music.cia";
+        const TResult run = Run({"install", "--source", m_cia, "--output", output, "--kind", "cia",
+                                 "--music", music, "--quiet"});
+        QVERIFY2(run.ExitCode == 0, qPrintable(run.Out + run.Err));
+        QCOMPARE(FileMD5Hex(m_cia), before);
+        const QStringList after = Run({"music", output}).Out.split('\n');
+        QCOMPARE(after.at(1).section(' ', 0, 3), "0 1 1 " + wanted);
+        QCOMPARE(after.mid(2), lines.mid(2));
+    }
+
     void identifyCommandTextAndJson() {
         const TResult text = Run({"identify", m_cia});
         QCOMPARE(text.ExitCode, 0);
@@ -245,6 +302,22 @@ private slots:
             << QStringList{"install", "--source", m_cia,     "--output", out,
                            "--kind",  "cia",      "--patch", "SAMPLE"}
             << "Sample One, Sample Two";
+        const auto music = [&](const char* name, const QByteArray& text) {
+            const QString path = m_dir.path() + "/music " + name + ".txt";
+            QFile file(path);
+            file.open(QIODevice::WriteOnly);
+            file.write("# a comment\n\n" + text);
+            return QStringList{"install", "--source", m_cia,     "--output", out,
+                               "--kind",  "cia",      "--music", path};
+        };
+        QTest::newRow("music: unknown slot") << music("slot", "34 0 0 BGM008\n") << "line 3";
+        QTest::newRow("music: malformed line") << music("line", "0 1 BGM008\n") << "line 3";
+        QTest::newRow("music: duplicate slot")
+            << music("twice", "5 2 3 BGM008\n5 2 3 BGM013\n") << "line 4: slot 5";
+        QTest::newRow("music: id of 5") << music("short", "0 1 1 BGM08\n") << "'BGM08'";
+        QTest::newRow("music: wrong cell") << music("cell", "0 2 1 BGM008\n") << "row 1";
+        QTest::newRow("music: no file")
+            << music("none", "").replaceInStrings("none", "nothere") << "nothere";
         QTest::newRow("folder without description")
             << QStringList{"--source", m_cia, "--output", out,
                            "--kind",   "cia", "--patch",  m_dir.path()}
