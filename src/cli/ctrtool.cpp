@@ -119,6 +119,9 @@ ctr::TImageKind DetectKind(const fs::path& input, const std::string& type) {
 
 void Run(const TOptions& options) {
     const ctr::TImageKind kind = DetectKind(options.Input, options.Type);
+    std::error_code error;
+    if (const std::uintmax_t size = fs::file_size(options.Input, error); !error)
+        ctr::ExpectOutputBytes(size); // the outputs are parts of the input
     const bool ncch_outputs = !options.ExeFs.empty() || !options.RomFs.empty() ||
                               !options.Exheader.empty() || !options.Logo.empty();
     if (!options.Contents.empty()) {

@@ -100,6 +100,9 @@ int main(int argc, char** argv) {
         return 0;
     return ctr::RunToolMain(argc, "makerom", Usage, [&] {
         const TOptions options = Parse(argc, argv);
+        std::error_code error;
+        if (const std::uintmax_t size = std::filesystem::file_size(options.Content, error); !error)
+            ctr::ExpectOutputBytes(size);
         ctr::BuildCia(options.Content, options.Output, options.Index, options.Id);
     });
 }

@@ -143,6 +143,27 @@ fs::path Optional(const TOptions& options, const std::string& name) {
     return it == options.Paths.end() ? fs::path() : it->second;
 }
 
+// Tells the progress meter about the bytes the outputs will take: about the size of the files
+// read (all files below a folder).
+void ExpectOutputOf(std::initializer_list<fs::path> inputs) {
+    std::uint64_t total = 0;
+    for (const fs::path& input : inputs) {
+        std::error_code error;
+        if (input.empty())
+            continue;
+        if (fs::is_directory(input, error)) {
+            for (auto it = fs::recursive_directory_iterator(input, error);
+                 !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+                if (it->is_regular_file(error))
+                    total += it->file_size(error);
+            }
+        } else if (const std::uintmax_t size = fs::file_size(input, error); !error) {
+            total += size;
+        }
+    }
+    ctr::ExpectOutputBytes(total);
+}
+
 void Run(const TOptions& options) {
     const std::string& type = options.Type;
     const bool extract = options.Action == 'x';
@@ -151,12 +172,14 @@ void Run(const TOptions& options) {
                               Optional(options, "logo"),   Optional(options, "plain"),
                               Optional(options, "exefs"),  Optional(options, "romfs")};
         if (extract) {
+            ExpectOutputOf({options.File});
             ctr::ExtractNcchParts(options.File, parts, true);
         } else {
             if (!parts.Plain.empty())
                 throw TUsageError("a plain region cannot be built into a CXI");
             Need(options, "header");
             Need(options, "exh");
+            ExpectOutputOf({parts.Header, parts.Exheader, parts.Logo, parts.ExeFs, parts.RomFs});
             ctr::BuildCxi(parts, options.File);
         }
     } else if (type == "3ds" || type == "cci") {
@@ -165,6 +188,7 @@ void Run(const TOptions& options) {
             const fs::path partition = Optional(options, "partition0");
             if (header.empty() && partition.empty())
                 throw TUsageError("--header or -0 is required for this type");
+            ExpectOutputOf({options.File});
             ctr::ExtractNcsd(options.File, header, partition);
         } else {
             ctr::BuildNcsd(Need(options, "header"), Need(options, "partition0"), options.File,
@@ -180,10 +204,12 @@ void Run(const TOptions& options) {
     } else if (type == "romfs") {
         const fs::path folder = Need(options, "romfs-dir");
         if (extract) {
+            ExpectOutputOf({options.File});
             ctr::TInFile in(options.File);
             ctr::TRomFsReader reader(in, 0, in.Size());
             reader.Extract(folder);
         } else {
+            ExpectOutputOf({folder});
             ctr::BuildRomFsFile(folder, options.File);
         }
     } else {

@@ -8,6 +8,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -80,30 +81,87 @@ bool CopyFolder(const QString& source, const QString& destination) {
 
 std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
                       const QString& working_folder, const std::atomic<bool>* kill_request) {
-    QProcess process;
+    return TToolRun(tool, arguments, working_folder).Wait(kill_request);
+}
+
+TToolRun::TToolRun(const QString& tool, const QStringList& arguments, const QString& working_folder,
+                   TWatch watch)
+    : m_process(std::make_unique<QProcess>()), m_watch(std::move(watch)) {
+    QProcess& process = *m_process;
     process.setProgram(tool);
     process.setArguments(arguments);
     if (!working_folder.isEmpty())
         process.setWorkingDirectory(working_folder);
     // The output is not shown; sending it to the null device keeps a chatty tool from
-    // blocking on a full pipe or filling memory.
+    // blocking on a full pipe or filling memory. Progress lines come through a pipe that
+    // Pump() empties, keeping nothing but a partial last line.
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(QIODevice::NotOpen);
+    QIODevice::OpenMode mode = QIODevice::NotOpen;
+    if (m_watch.Report && m_watch.WrittenFile.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QVT_PROGRESS"), QStringLiteral("1"));
+        process.setProcessEnvironment(environment);
+        mode = QIODevice::ReadOnly;
+    } else {
+        process.setStandardErrorFile(QProcess::nullDevice());
+    }
+    process.start(mode);
     if (!process.waitForStarted(-1))
         throw TSystemError(0, process.errorString());
-    if (kill_request == nullptr) {
-        process.waitForFinished(-1);
-    } else {
-        // Wake now and then to see whether the tool must be stopped.
-        while (process.state() != QProcess::NotRunning && !process.waitForFinished(50)) {
-            if (kill_request->load()) {
-                process.kill();
-                process.waitForFinished(-1);
-            }
+}
+
+TToolRun::~TToolRun() {
+    if (m_process->state() != QProcess::NotRunning)
+        Kill();
+}
+
+void TToolRun::Kill() {
+    m_process->kill();
+    m_process->waitForFinished(-1);
+}
+
+void TToolRun::Pump() {
+    if (!m_watch.Report)
+        return;
+    if (!m_watch.WrittenFile.isEmpty()) {
+        if (m_watch.ExpectedSize > 0) {
+            const qint64 size = QFileInfo(m_watch.WrittenFile).size();
+            m_watch.Report(std::min(1.0, static_cast<double>(size) /
+                                             static_cast<double>(m_watch.ExpectedSize)));
         }
+        return;
     }
+    m_pending += m_process->readAllStandardError();
+    qsizetype start = 0;
+    for (qsizetype end; (end = m_pending.indexOf('\n', start)) >= 0; start = end + 1) {
+        const QList<QByteArray> words = m_pending.mid(start, end - start).trimmed().split(' ');
+        bool done_ok = false;
+        bool total_ok = false;
+        if (words.size() != 3 || words[0] != "qvt-progress")
+            continue;
+        const double done = words[1].toDouble(&done_ok);
+        const double total = words[2].toDouble(&total_ok);
+        if (done_ok && total_ok && total > 0 && done >= 0)
+            m_watch.Report(std::min(1.0, done / total));
+    }
+    m_pending.remove(0, start);
+    if (m_pending.size() > 4096)
+        m_pending.clear(); // no line of ours is that long
+}
+
+std::uint32_t TToolRun::Wait(const std::atomic<bool>* kill_request) {
+    QProcess& process = *m_process;
+    // Wake now and then to see how far the tool is and whether it must be stopped.
+    while (process.state() != QProcess::NotRunning && !process.waitForFinished(50)) {
+        Pump();
+        if (kill_request != nullptr && kill_request->load())
+            Kill();
+    }
+    // The lines a tool printed before it ended still count; a written file's size says
+    // nothing new once the tool is done.
+    if (m_watch.WrittenFile.isEmpty())
+        Pump();
     if (process.exitStatus() == QProcess::CrashExit) {
         const int signal_number = process.exitCode();
         if (signal_number == SIGINT)

@@ -9,6 +9,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+
+class QProcess;
 
 /// Exit code of a console tool ended by a break (SIGINT on Linux).
 inline constexpr std::uint32_t kExitCodeBreak = 0xC000013A;
@@ -27,6 +31,43 @@ bool CopyFolder(const QString& source, const QString& destination);
 std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
                       const QString& working_folder,
                       const std::atomic<bool>* kill_request = nullptr);
+
+/// A tool run by RunTool's rules that goes on while the caller does other work, and that
+/// tells how far it has come. Our tools print "qvt-progress DONE TOTAL" lines on standard
+/// error when QVT_PROGRESS is set; for a tool that prints nothing of the kind, the size of
+/// the file it writes against the size it is expected to reach stands in.
+struct TToolWatch {
+    /// Called on the caller's thread, inside TToolRun::Wait(), with 0 to 1.
+    std::function<void(double fraction)> Report;
+    QString WrittenFile; // empty: read the tool's progress lines
+    qint64 ExpectedSize = 0;
+};
+
+class TToolRun {
+public:
+    using TReport = std::function<void(double fraction)>;
+    using TWatch = TToolWatch;
+
+    /// Starts the tool; throws TSystemError when it cannot be started.
+    TToolRun(const QString& tool, const QStringList& arguments, const QString& working_folder,
+             TWatch watch = {});
+    /// Kills the tool if it still runs.
+    ~TToolRun();
+    TToolRun(const TToolRun&) = delete;
+    TToolRun& operator=(const TToolRun&) = delete;
+
+    /// Waits for the tool's end as RunTool does and returns its exit code as RunTool does.
+    std::uint32_t Wait(const std::atomic<bool>* kill_request = nullptr);
+    /// Kills the tool and waits for it.
+    void Kill();
+
+private:
+    void Pump();
+
+    std::unique_ptr<QProcess> m_process;
+    TWatch m_watch;
+    QByteArray m_pending;
+};
 
 /// MD5 of a file's whole content as 32 upper-case hexadecimal digits, read in a stream.
 /// Throws TSystemError when the file cannot be opened or read.

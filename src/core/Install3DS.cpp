@@ -3,19 +3,19 @@
 // 3dstool saves the card image's header (read again for a 3DS output) and its partition 0,
 // the game's CXI.
 void TInstall3DS::RunSourceStages() {
-    ToolStage("ExtractingNCCH", TTool::Tool3ds,
+    ToolStage("ExtractingNCCH", 5, TTool::Tool3ds,
               {QStringLiteral("-xtf"), QStringLiteral("3ds"), m_job.SourcePath,
                QStringLiteral("--header"), QStringLiteral("tools/temp/headers/mainncchheader.bin"),
                QStringLiteral("-0"), QStringLiteral("tools/temp/Partition0.bin")},
               "ErrorExtractingNCCH");
     Progress(5);
-    ToolStage("ExtractingExeFS", TTool::Tool3ds,
+    ToolStage("ExtractingExeFS", 10, TTool::Tool3ds,
               {QStringLiteral("-xtf"), QStringLiteral("cxi"),
                QStringLiteral("tools/temp/Partition0.bin"), QStringLiteral("--exefs"),
                QStringLiteral("tools/temp/exefs.bin")},
               "ErrorExtractingExeFs");
     Progress(10);
-    ToolStage("ExtractingRomFS", TTool::Tool3ds,
+    ToolStage("ExtractingRomFS", 20, TTool::Tool3ds,
               {QStringLiteral("-xtf"), QStringLiteral("cxi"),
                QStringLiteral("tools/temp/Partition0.bin"), QStringLiteral("--romfs"),
                QStringLiteral("tools/temp/romfs.bin")},

@@ -3,12 +3,12 @@
 // The CXI source is read in place and never changed; there is no NCCH stage.
 void TInstallCXI::RunSourceStages() {
     ToolStage(
-        "ExtractingExeFS", TTool::Ctrtool,
+        "ExtractingExeFS", 10, TTool::Ctrtool,
         {QStringLiteral("-p"), QStringLiteral("--exefs=tools/temp/exefs.bin"), m_job.SourcePath},
         "ErrorExtractingExeFs");
     Progress(10);
     ToolStage(
-        "ExtractingRomFS", TTool::Ctrtool,
+        "ExtractingRomFS", 20, TTool::Ctrtool,
         {QStringLiteral("-p"), QStringLiteral("--romfs=tools/temp/romfs.bin"), m_job.SourcePath},
         "ErrorExtractingRomFS");
     Progress(20);

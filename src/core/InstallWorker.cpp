@@ -94,7 +94,21 @@ void TInstallWorker::Checkpoint() {
 
 void TInstallWorker::Progress(int value) {
     Checkpoint();
+    ShowProgress(value);
+}
+
+void TInstallWorker::ShowProgress(int value) {
+    m_progress_value = value;
     m_host->SetProgress(value);
+}
+
+TToolRun::TReport TInstallWorker::StageReport(int until) {
+    const int from = m_progress_value;
+    return [this, from, until](double fraction) {
+        const int value = std::min(until - 1, from + static_cast<int>((until - from) * fraction));
+        if (value > m_progress_value)
+            ShowProgress(value);
+    };
 }
 
 QString TInstallWorker::ToolPath(TTool tool) const {
@@ -111,8 +125,31 @@ QString TInstallWorker::ToolPath(TTool tool) const {
     return m_job.ProgramFolder + QStringLiteral("tools/xdelta");
 }
 
-void TInstallWorker::ToolStage(const char* start_key, TTool tool, const QStringList& arguments,
+void TInstallWorker::ToolStage(const char* start_key, int until, TTool tool,
+                               const QStringList& arguments, const char* error_key,
+                               bool error_plain, bool break_cancels) {
+    m_host->AppendLog(Text(start_key));
+    std::uint32_t code = 0;
+    QString start_failure;
+    try {
+        TToolRun run(ToolPath(tool), arguments, m_job.ProgramFolder,
+                     TToolRun::TWatch{StageReport(until), QString(), 0});
+        code = run.Wait(&m_kill_tool);
+    } catch (const TSystemError& error) {
+        start_failure = error.Reason();
+    }
+    JudgeTool(tool, code, start_failure, error_key, error_plain, break_cancels);
+}
+
+void TInstallWorker::JudgeTool(TTool tool, std::uint32_t code, const QString& start_failure,
                                const char* error_key, bool error_plain, bool break_cancels) {
+    if (!start_failure.isNull()) {
+        // The tool cannot be started at all (missing, not executable): the run cannot go on.
+        const QString file = ToolPath(tool).mid(m_job.ProgramFolder.size());
+        LogSeparated(Text("ErrorToolCannotStart") + QLatin1Char(' ') + file + kCrLf +
+                     start_failure);
+        EndRun();
+    }
     const char* unknown_key = "UnkXdeltaError";
     switch (tool) {
     case TTool::Ctrtool:
@@ -126,17 +163,6 @@ void TInstallWorker::ToolStage(const char* start_key, TTool tool, const QStringL
         break;
     case TTool::Xdelta:
         break;
-    }
-    m_host->AppendLog(Text(start_key));
-    std::uint32_t code = 0;
-    try {
-        code = RunTool(ToolPath(tool), arguments, m_job.ProgramFolder, &m_kill_tool);
-    } catch (const TSystemError& error) {
-        // The tool cannot be started at all (missing, not executable): the run cannot go on.
-        const QString file = ToolPath(tool).mid(m_job.ProgramFolder.size());
-        LogSeparated(Text("ErrorToolCannotStart") + QLatin1Char(' ') + file + kCrLf +
-                     error.Reason());
-        EndRun();
     }
     if (code == 0) {
         m_host->AppendLog(Text("Done"));
@@ -186,7 +212,7 @@ void TInstallWorker::Execute() {
 void TInstallWorker::RunPipeline() {
     // Start: the progress bar and the language box.
     m_host->SetProgressDoubleBuffered();
-    m_host->SetProgress(0);
+    ShowProgress(0);
     m_host->DisableLanguageChoice();
 
     FreshTempFolder();
@@ -197,7 +223,7 @@ void TInstallWorker::RunPipeline() {
     RunSourceStages(); // the image taken apart into exefs.bin and romfs.bin
 
     // The RomFS tree.
-    ToolStage("UnpackingRomFS", TTool::Tool3ds,
+    ToolStage("UnpackingRomFS", 30, TTool::Tool3ds,
               {QStringLiteral("-xtf"), QStringLiteral("romfs"),
                QStringLiteral("tools/temp/romfs.bin"), QStringLiteral("--romfs-dir"),
                QStringLiteral("tools/temp/romfs")},
@@ -205,7 +231,7 @@ void TInstallWorker::RunPipeline() {
     Progress(30);
 
     // The CXI's headers.
-    ToolStage("ExtractingCXIHeaders", TTool::Tool3ds,
+    ToolStage("ExtractingCXIHeaders", 35, TTool::Tool3ds,
               {QStringLiteral("-xvtf"), QStringLiteral("cxi"), SourceCxiArgument(),
                QStringLiteral("--header"), QStringLiteral("tools/temp/headers/ncchheader.bin"),
                QStringLiteral("--exh"), QStringLiteral("tools/temp/headers/exheader.bin"),
@@ -214,7 +240,7 @@ void TInstallWorker::RunPipeline() {
     Progress(35);
 
     // The ExeFS files and header.
-    ToolStage("ExtractingExeFSHeaders", TTool::Tool3ds,
+    ToolStage("ExtractingExeFSHeaders", 40, TTool::Tool3ds,
               {QStringLiteral("-xutf"), QStringLiteral("exefs"),
                QStringLiteral("tools/temp/exefs.bin"), QStringLiteral("--exefs-dir"),
                QStringLiteral("tools/temp/exefs"), QStringLiteral("--header"),
@@ -342,25 +368,69 @@ void TInstallWorker::CheckDigest(const QString& expected, const QString& relativ
 }
 
 void TInstallWorker::PatchDataArchive() {
-    if (!m_job.OriginalPackDatMD5.isEmpty())
-        CheckDigest(m_job.OriginalPackDatMD5, QStringLiteral("tools/temp/romfs/pack.dat"), true);
-    if (!m_job.OriginalPackIncMD5.isEmpty())
-        CheckDigest(m_job.OriginalPackIncMD5, QStringLiteral("tools/temp/romfs/pack.inc"), false);
-
     const QString pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/romfs/pack.dat");
     const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
-    if (!QFile::rename(pack_dat, old_pack_dat)) {
-        LogSeparated(Text("ErrorMovingPackDat"));
-        EndRun();
-    }
-    Progress(50);
+    const QStringList xdelta_arguments = {
+        QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("tools/temp/old_pack.dat"),
+        FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta")),
+        QStringLiteral("tools/temp/romfs/pack.dat")};
 
-    ToolStage("ApplyingXdelta", TTool::Xdelta,
-              {QStringLiteral("-d"), QStringLiteral("-s"),
-               QStringLiteral("tools/temp/old_pack.dat"),
-               FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta")),
-               QStringLiteral("tools/temp/romfs/pack.dat")},
-              "ErrorApplyingXdelta");
+    // xdelta3 decodes from the data archive while the digests are taken: both read the same
+    // bytes at once. Everything the run shows stays in the order of one stage after the
+    // other: the digest entries, the checkpoint, then the difference stage; a mismatch or a
+    // cancel stops xdelta3 and removes what it wrote. Should the archive not move aside,
+    // the stages run one after the other and the move's failure is reported where it
+    // always was.
+    std::unique_ptr<TToolRun> xdelta;
+    QString start_failure;
+    const bool moved = QFile::rename(pack_dat, old_pack_dat);
+    const auto stop_xdelta = [&] {
+        if (!xdelta)
+            return;
+        xdelta.reset();
+        QFile::remove(pack_dat);
+        QFile::rename(old_pack_dat, pack_dat);
+    };
+    if (moved) {
+        try {
+            xdelta = std::make_unique<TToolRun>(
+                ToolPath(TTool::Xdelta), xdelta_arguments, m_job.ProgramFolder,
+                TToolRun::TWatch{[this](double fraction) {
+                                     if (m_xdelta_report)
+                                         m_xdelta_report(fraction);
+                                 },
+                                 pack_dat, QFileInfo(old_pack_dat).size()});
+        } catch (const TSystemError& error) {
+            start_failure = error.Reason();
+        }
+    }
+    const QString digest_path = moved ? QStringLiteral("tools/temp/old_pack.dat")
+                                      : QStringLiteral("tools/temp/romfs/pack.dat");
+    try {
+        if (!m_job.OriginalPackDatMD5.isEmpty())
+            CheckDigest(m_job.OriginalPackDatMD5, digest_path, true);
+        if (!m_job.OriginalPackIncMD5.isEmpty())
+            CheckDigest(m_job.OriginalPackIncMD5, QStringLiteral("tools/temp/romfs/pack.inc"),
+                        false);
+        if (!moved) {
+            LogSeparated(Text("ErrorMovingPackDat"));
+            EndRun();
+        }
+        Progress(50);
+    } catch (const TRunEnded&) {
+        stop_xdelta();
+        throw;
+    }
+
+    m_host->AppendLog(Text("ApplyingXdelta"));
+    std::uint32_t code = 0;
+    if (xdelta) {
+        m_xdelta_report = StageReport(65);
+        code = xdelta->Wait(&m_kill_tool);
+        m_xdelta_report = {};
+        xdelta.reset();
+    }
+    JudgeTool(TTool::Xdelta, code, start_failure, "ErrorApplyingXdelta", false, false);
     Progress(65);
 
     if (!QFile::remove(old_pack_dat)) {
@@ -405,7 +475,7 @@ void TInstallWorker::ApplySoundArchive() {
 }
 
 void TInstallWorker::RebuildImage() {
-    ToolStage("RebuildingExeFS", TTool::Tool3ds,
+    ToolStage("RebuildingExeFS", 85, TTool::Tool3ds,
               {QStringLiteral("-cztf"), QStringLiteral("exefs"),
                QStringLiteral("tools/temp/exefs.bin"), QStringLiteral("--exefs-dir"),
                QStringLiteral("tools/temp/exefs"), QStringLiteral("--header"),
@@ -413,7 +483,7 @@ void TInstallWorker::RebuildImage() {
               "ErrorRebuildingExeFS", true);
     Progress(85);
 
-    ToolStage("RebuildingRomFS", TTool::Tool3ds,
+    ToolStage("RebuildingRomFS", 90, TTool::Tool3ds,
               {QStringLiteral("-ctf"), QStringLiteral("romfs"),
                QStringLiteral("tools/temp/romfs.bin"), QStringLiteral("--romfs-dir"),
                QStringLiteral("tools/temp/romfs")},
@@ -424,7 +494,7 @@ void TInstallWorker::RebuildImage() {
     const QString base = OutputBase(m_job.OutputPath, StripsThreeDsSuffix());
     const QString cxi =
         cxi_output ? base + QStringLiteral(".cxi") : QStringLiteral("tools/temp/Partition0.cxi");
-    ToolStage("RebuildingCXI", TTool::Tool3ds,
+    ToolStage("RebuildingCXI", 95, TTool::Tool3ds,
               {QStringLiteral("-cvtf"), QStringLiteral("cxi"), cxi, QStringLiteral("--header"),
                QStringLiteral("tools/temp/headers/ncchheader.bin"), QStringLiteral("--exh"),
                QStringLiteral("tools/temp/headers/exheader.bin"), QStringLiteral("--exefs"),
@@ -435,16 +505,16 @@ void TInstallWorker::RebuildImage() {
     Checkpoint();
 
     if (!cxi_output) {
-        m_host->SetProgress(95);
+        ShowProgress(95);
         if (m_job.OutputKind == QLatin1String(".3ds")) {
-            ToolStage("Rebuilding3DS", TTool::Tool3ds,
+            ToolStage("Rebuilding3DS", 100, TTool::Tool3ds,
                       {QStringLiteral("-ctf"), QStringLiteral("3ds"), base + QStringLiteral(".3ds"),
                        QStringLiteral("--header"),
                        QStringLiteral("tools/temp/headers/mainncchheader.bin"),
                        QStringLiteral("-0"), QStringLiteral("tools/temp/Partition0.cxi")},
                       "ErrorRebuilding3DS", true);
         } else {
-            ToolStage("RebuildingCIA", TTool::Makerom,
+            ToolStage("RebuildingCIA", 100, TTool::Makerom,
                       {QStringLiteral("-f"), QStringLiteral("Cia"), QStringLiteral("-content"),
                        QStringLiteral("tools/temp/Partition0.cxi:0:0x00"), QStringLiteral("-o"),
                        base + QStringLiteral(".cia")},
@@ -452,7 +522,7 @@ void TInstallWorker::RebuildImage() {
         }
     }
     VerifyOutput();
-    m_host->SetProgress(100);
+    ShowProgress(100);
     m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') + base +
                       m_job.OutputKind + QLatin1Char(']'));
     m_succeeded.store(true);

@@ -3,6 +3,7 @@
 // patched image of the chosen kind. TInstallCIA, TInstall3DS and TInstallCXI add only the
 // stages that take their kind of image apart; everything else lives here once.
 
+#include "core/FileTools.h"
 #include "core/InstallJob.h"
 
 #include <QThread>
@@ -67,11 +68,14 @@ protected:
     virtual bool StripsThreeDsSuffix() const { return false; }
 
     /// A tool stage: start entry, the tool, then the exit code judged. Exit 1 writes
-    /// `error_key` (separated unless `error_plain`) and ends the run.
-    void ToolStage(const char* start_key, TTool tool, const QStringList& arguments,
+    /// `error_key` (separated unless `error_plain`) and ends the run. While the tool runs, the
+    /// progress bar follows the tool's own report between today's value and `until`.
+    void ToolStage(const char* start_key, int until, TTool tool, const QStringList& arguments,
                    const char* error_key, bool error_plain = false, bool break_cancels = false);
     /// A cancel checkpoint, then the progress bar moved to `value`.
     void Progress(int value);
+    /// The progress bar moved to `value`, without a checkpoint.
+    void ShowProgress(int value);
     /// Ends the run here when the window asked to cancel.
     void Checkpoint();
 
@@ -103,12 +107,21 @@ private:
     void RebuildImage();
     void VerifyOutput();
     QString ToolPath(TTool tool) const;
+    /// Judges a tool's exit code as a tool stage does (`code` from RunTool, or the failure
+    /// to start it in `start_failure`).
+    void JudgeTool(TTool tool, std::uint32_t code, const QString& start_failure,
+                   const char* error_key, bool error_plain, bool break_cancels);
+    /// Moves the bar between today's value and `until` by the fraction a tool reported:
+    /// never backwards, never onto `until` itself.
+    TToolRun::TReport StageReport(int until);
     QString PatchFolder();
 
     std::atomic<bool> m_succeeded{false};
     std::atomic<bool> m_kill_tool{false};
     std::atomic<bool> m_host_closing{false};
     bool m_finish_requested = false;
+    int m_progress_value = 0;          // the bar's value as last set
+    TToolRun::TReport m_xdelta_report; // set once the difference stage has begun
     QString m_patch_folder;
     bool m_patch_folder_known = false;
 };

@@ -332,7 +332,7 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
         fail("ErrorWritingModFolder", final_path);
     }
     staging.Kept = true;
-    m_host->SetProgress(100);
+    ShowProgress(100);
     m_host->AppendLog(kCrLf + Text("ModFolderSuccessful") + kCrLf + QLatin1Char('[') + final_path +
                       QLatin1Char(']'));
     m_succeeded.store(true);

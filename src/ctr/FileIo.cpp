@@ -1,8 +1,10 @@
 #include "ctr/FileIo.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <exception>
@@ -120,6 +122,7 @@ void TOutFile::Write(std::span<const std::uint8_t> bytes) {
         throw TCtrError("cannot write " + PathText(m_path) + ": " + Reason());
     m_position += bytes.size();
     m_end = std::max(m_end, m_position);
+    CountOutputBytes(bytes.size());
 }
 
 void TOutFile::WriteFill(std::uint8_t value, std::uint64_t count) {
@@ -175,7 +178,7 @@ bool TOutFile::CopyFromKernel(TInFile& in, std::uint64_t offset, std::uint64_t l
     std::uint64_t done = 0;
     while (done < length) {
         const std::size_t part =
-            static_cast<std::size_t>(std::min<std::uint64_t>(length - done, 1u << 30));
+            static_cast<std::size_t>(std::min<std::uint64_t>(length - done, 64u << 20));
         const ssize_t copied =
             copy_file_range(in.Descriptor(), &in_position, out_fd, &out_position, part, 0);
         if (copied < 0) {
@@ -187,11 +190,53 @@ bool TOutFile::CopyFromKernel(TInFile& in, std::uint64_t offset, std::uint64_t l
         if (copied == 0)
             throw TCtrError("cannot read " + PathText(in.Path()) + ": unexpected end of file");
         done += static_cast<std::uint64_t>(copied);
+        CountOutputBytes(static_cast<std::uint64_t>(copied));
     }
     Seek(m_position + length);
     m_end = std::max(m_end, m_position);
     return true;
 #endif
+}
+
+namespace {
+
+struct TOutputMeter {
+    const bool Reporting = std::getenv("QVT_PROGRESS") != nullptr;
+    std::atomic<std::uint64_t> Expected = 0;
+    std::atomic<std::uint64_t> Written = 0;
+    std::atomic<std::uint64_t> Reported = 0; // the last percent printed, plus one
+};
+
+TOutputMeter& Meter() {
+    static TOutputMeter meter;
+    return meter;
+}
+
+} // namespace
+
+void ExpectOutputBytes(std::uint64_t bytes) {
+    Meter().Expected += bytes;
+}
+
+void CountOutputBytes(std::uint64_t bytes) {
+    TOutputMeter& meter = Meter();
+    if (!meter.Reporting || bytes == 0)
+        return;
+    const std::uint64_t written = meter.Written += bytes;
+    const std::uint64_t expected = meter.Expected.load();
+    if (expected == 0)
+        return;
+    const std::uint64_t percent = std::min<std::uint64_t>(written, expected) * 100 / expected;
+    std::uint64_t reported = meter.Reported.load();
+    while (percent + 1 > reported) {
+        if (meter.Reported.compare_exchange_weak(reported, percent + 1)) {
+            std::fprintf(stderr, "qvt-progress %llu %llu\n",
+                         static_cast<unsigned long long>(std::min(written, expected)),
+                         static_cast<unsigned long long>(expected));
+            std::fflush(stderr);
+            break;
+        }
+    }
 }
 
 struct TBackgroundLane::TState {

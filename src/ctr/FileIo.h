@@ -112,6 +112,13 @@ private:
     bool m_committed = false;
 };
 
+/// How far a tool has come, told to the program that started it. When the environment
+/// variable QVT_PROGRESS is set, every byte a TOutFile writes counts against the total the
+/// tool expects, and each whole percent reached is one line "qvt-progress DONE TOTAL" on
+/// standard error. Without the variable nothing is printed.
+void ExpectOutputBytes(std::uint64_t bytes);
+void CountOutputBytes(std::uint64_t bytes);
+
 /// One helper thread that runs posted jobs in order, at most `depth` of them pending, so the
 /// caller's thread can read and write while the helper hashes the blocks it handed over.
 /// A job's exception comes back from Drain(); the destructor waits for the jobs.

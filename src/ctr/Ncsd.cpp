@@ -118,6 +118,7 @@ void BuildNcsd(const fs::path& header_file, const fs::path& cxi, const fs::path&
     // The card header names partition 0's exheader hash; keep it true for the new CXI.
     std::copy_n(ncch.Raw.begin() + 0x160, 0x20, raw + OffExheaderHash);
 
+    ExpectOutputBytes(pad ? image_size : data_end);
     TOutFile out(output);
     out.Write(header);
     out.WriteFill(0xFF, NcsdHeaderAreaSize - KeptHeaderSize);

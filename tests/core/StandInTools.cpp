@@ -32,6 +32,7 @@ case "$tool:$1:$2" in
   xdelta:-d:-s) stage=XDELTA; need 5 ;;
 esac
 echo "$tool $stage" >> tools/calls.log
+[ -f "tools/progress_$stage" ] && [ -n "$QVT_PROGRESS" ] && cat "tools/progress_$stage" >&2
 if [ -f "tools/block_$stage" ]; then
   : > "tools/started_$stage"
   while [ ! -f tools/release ]; do sleep 0.02; done

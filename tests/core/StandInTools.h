@@ -5,6 +5,7 @@
 // records its stage in tools/calls.log and can be told to fail or to wait:
 //   tools/exit_<STAGE>   holds an exit code: 1 fails at once, any other code after the work
 //   tools/block_<STAGE>  makes the tool write tools/started_<STAGE> and wait for tools/release
+//   tools/progress_<STAGE>  is printed on standard error (the progress lines of our tools)
 //   tools/dir_EXEFS      makes the ExeFS stage leave a folder named exefs.bin
 // The RomFS unpacking also copies program_folder/fixture/temp, when present, into tools/temp.
 // Stages: NCCH EXEFS ROMFS UNPACKROMFS CXIHEADERS EXEFSHEADERS REBUILDEXEFS REBUILDROMFS

@@ -30,6 +30,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
+#include <iterator>
+
 #include <memory>
 #include <vector>
 
@@ -156,7 +159,16 @@ private slots:
         if (outputKind != ".cxi")
             progress.push_back(95);
         progress.push_back(100);
-        QCOMPARE(form.Values(), progress);
+        // Every stage's value in order; between them the tools' own reports move the bar,
+        // never backwards and never past the next stage's value.
+        const std::vector<int> seen = form.Values();
+        QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+        QVERIFY(std::includes(seen.begin(), seen.end(), progress.begin(), progress.end()));
+        std::vector<int> inside;
+        std::set_difference(seen.begin(), seen.end(), progress.begin(), progress.end(),
+                            std::back_inserter(inside));
+        QVERIFY2(std::any_of(inside.begin(), inside.end(), [](int v) { return v > 20 && v < 30; }),
+                 "the RomFS unpacking moves the bar");
 
         QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
         QCOMPARE(static_cast<QProgressBar*>(control("ProgressBar1"))->value(), 0);

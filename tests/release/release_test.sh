@@ -60,7 +60,8 @@ trap cleanup EXIT
 
 # Makes a fresh root of SUITE from the cached minimal system, unpacks the archive into it.
 prepare_root() {
-    local suite=$1 root=$work/$suite-root
+    local suite=$1
+    local root=$work/$suite-root
     if [ ! -d "$work/$suite-minbase" ]; then
         rm -rf "$work/$suite-minbase.tmp"
         debootstrap --variant=minbase "$suite" "$work/$suite-minbase.tmp" "$mirror" >/dev/null ||
@@ -123,6 +124,9 @@ others=$(for file in $inside; do
 done | sort -u | while read -r soname path; do
     case "$path" in "/opt/$folder_name/"*) continue ;; esac
     [[ $soname =~ $never ]] && [ "$path" != not-found ] && continue
+    # The C++ runtime is the system's unless the launcher picks lib/compat's newer one.
+    [[ $soname =~ ^(libstdc\+\+\.so\.6|libgcc_s\.so\.1)$ ]] &&
+        [ -f "$work/bookworm-root/opt/$folder_name/$name/lib/compat/$soname" ] && continue
     # What a system library of the list needs in turn comes with it.
     echo "$soname $path"
 done)
