@@ -66,7 +66,7 @@ QString CheckSoundArchive(const QString& image, ctr::TImageKind kind) {
 }
 
 QString RealOutputCheck(const QString& image, const QString& kind, const TLanguageTable& texts,
-                        const std::atomic<bool>* stop) {
+                        const std::atomic<bool>* stop, const std::function<void(double)>& report) {
     const auto image_kind = ctr::ImageKindFromText(kind.toStdString());
     if (!image_kind)
         return QStringLiteral("unknown output kind ") + kind;
@@ -79,8 +79,12 @@ QString RealOutputCheck(const QString& image, const QString& kind, const TLangua
     }
     // Reading back a big image takes a while; a closing window must not wait for it.
     std::function<bool(std::uint64_t, std::uint64_t)> go_on;
-    if (stop != nullptr)
-        go_on = [stop](std::uint64_t, std::uint64_t) { return !stop->load(); };
+    if (stop != nullptr || report)
+        go_on = [stop, &report](std::uint64_t done, std::uint64_t total) {
+            if (report && total > 0)
+                report(static_cast<double>(done) / static_cast<double>(total));
+            return stop == nullptr || !stop->load();
+        };
     const std::string problem =
         ctr::VerifyImage(QFile::encodeName(image).toStdString(), *image_kind, go_on);
     if (!problem.empty())
@@ -180,10 +184,10 @@ std::int64_t FreeBytesAt(const QString& path) {
 }
 
 QString CheckOutputImage(const QString& image, const QString& kind, const TLanguageTable& texts,
-                         const std::atomic<bool>* stop) {
+                         const std::atomic<bool>* stop, const std::function<void(double)>& report) {
     if (OutputCheck())
         return OutputCheck()(image, kind, texts);
-    return RealOutputCheck(image, kind, texts, stop);
+    return RealOutputCheck(image, kind, texts, stop, report);
 }
 
 void SetOutputCheck(TOutputCheck check) {

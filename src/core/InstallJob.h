@@ -36,9 +36,11 @@ bool OutputIsSource(const QString& source_path, const QString& output_file);
 /// and region tests of identification, every SHA-256 of its structures, and the game's sound
 /// archive found by name in its RomFS with "CSAR" at its start and "INFO" at its INFO offset.
 /// An empty text when all hold, else what failed. The check gives up when `stop` becomes true
-/// (the window is closing). Tests may replace it with SetOutputCheck.
+/// (the window is closing); `report` hears how far it has come, 0 to 1. Tests may replace it
+/// with SetOutputCheck.
 QString CheckOutputImage(const QString& image, const QString& kind, const TLanguageTable& texts,
-                         const std::atomic<bool>* stop = nullptr);
+                         const std::atomic<bool>* stop = nullptr,
+                         const std::function<void(double)>& report = {});
 using TOutputCheck =
     std::function<QString(const QString& image, const QString& kind, const TLanguageTable& texts)>;
 /// Replaces the output check (an empty function restores the real one).

@@ -533,8 +533,8 @@ void TInstallWorker::VerifyOutput() {
     // The tools may exit 0 (or with an unknown code) and still leave a broken image: read it
     // back before calling the run a success. The output file stays in either case.
     m_host->AppendLog(Text("VerifyingOutput"));
-    const QString problem =
-        CheckOutputImage(OutputFile(), m_job.OutputKind, *m_job.LanguageTable, &m_kill_tool);
+    const QString problem = CheckOutputImage(OutputFile(), m_job.OutputKind, *m_job.LanguageTable,
+                                             &m_kill_tool, StageReport(100));
     if (!problem.isEmpty()) {
         LogSeparated(Text("ErrorVerifyingOutput") + kCrLf + problem);
         EndRun();
