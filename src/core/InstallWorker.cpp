@@ -281,7 +281,7 @@ void TInstallWorker::FreshTempFolder() {
     CheckDiskSpace();
     QDir dir;
     if (!dir.mkdir(temp) || !dir.mkdir(temp + QStringLiteral("/headers"))) {
-        m_host->AppendLog(Text("ErrorFolderCreate"));
+        m_host->AppendLog(Text("ErrorFolderCreate") + kCrLf + QDir::toNativeSeparators(temp));
         EndRun();
     }
 }

@@ -83,6 +83,8 @@ program() { echo "/opt/$folder_name/$name/$1"; }
 check_working() {
     local suite=$1 out
     prepare_root "$suite"
+    out=$(in_root "$suite" "$(program qvtpatch)" --version 2>&1) || fail "$suite: --version: $out"
+    [ "$out" = "qvtpatch $version" ] || fail "$suite: qvtpatch --version printed: $out"
     out=$(in_root "$suite" "$(program qvtpatch)" --identify "/data/Sample (EUR).cia" 2>&1) ||
         fail "$suite: identify: $out"
     grep -q "Region: EUR" <<<"$out" || fail "$suite: identify printed: $out"
@@ -142,7 +144,24 @@ fi
 [ -z "$others" ] || fail "libraries neither in the archive nor provided by the system:
 $others"
 
-# A missing library: the launcher names it.
+# A read-only program folder: the window starts; a run stops at once with the folder entry
+# naming tools/temp, and nothing is written.
+ro=$work/bookworm-root/opt/$folder_name
+mount --bind "$ro" "$ro" && mounted+=("$ro") && mount -o remount,ro,bind "$ro"
+out=$(in_root bookworm QT_QPA_PLATFORM=offscreen QVT_QUIT_AFTER_START=1 "$(program qvtpatch-gui)" 2>&1) ||
+    fail "read-only folder: window: $out"
+out=$(in_root bookworm "$(program qvtpatch)" --source "/data/Sample (EUR).cia" \
+    --output "/data/Read-only.cxi" --kind cxi 2>&1) && fail "read-only folder: the run succeeded"
+grep -q "a folder cannot be created" <<<"$out" && grep -q "$name/tools/temp" <<<"$out" ||
+    fail "read-only folder: the run printed: $out"
+[ ! -e "$work/bookworm-root/data/Read-only.cxi" ] || fail "read-only folder: an output was written"
+umount "$ro"
+unset 'mounted[${#mounted[@]}-1]'
+
+# A missing library or plugin: the launcher names it.
+mv "$work/bookworm-root/opt/$folder_name/$name/plugins/platforms/libqxcb.so" "$work/bookworm-root/"
+out=$(in_root bookworm "$(program qvtpatch-gui)" --version 2>&1) && fail "runs without the xcb plugin"
+grep -q "plugins/platforms/libqxcb.so is missing" <<<"$out" || fail "missing plugin message: $out"
 mv "$work/bookworm-root/opt/$folder_name/$name/lib/libQt6Core.so.6" "$work/bookworm-root/libQt6Core.so.6"
 out=$(in_root bookworm "$(program qvtpatch)" --identify "/data/Sample (EUR).cia" 2>&1) && fail "runs without lib/libQt6Core.so.6"
 grep -q "lib/libQt6Core.so.6 is missing" <<<"$out" || fail "missing library message: $out"
