@@ -85,8 +85,8 @@ std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
 }
 
 TToolRun::TToolRun(const QString& tool, const QStringList& arguments, const QString& working_folder,
-                   TWatch watch)
-    : m_process(std::make_unique<QProcess>()), m_watch(std::move(watch)) {
+                   TOptions options)
+    : m_process(std::make_unique<QProcess>()), m_watch(std::move(options)) {
     QProcess& process = *m_process;
     process.setProgram(tool);
     process.setArguments(arguments);
@@ -98,14 +98,17 @@ TToolRun::TToolRun(const QString& tool, const QStringList& arguments, const QStr
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
     QIODevice::OpenMode mode = QIODevice::NotOpen;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (m_watch.Report && m_watch.WrittenFile.isEmpty()) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QVT_PROGRESS"), QStringLiteral("1"));
-        process.setProcessEnvironment(environment);
         mode = QIODevice::ReadOnly;
     } else {
         process.setStandardErrorFile(QProcess::nullDevice());
     }
+    if (m_watch.ScratchOutputs)
+        environment.insert(QStringLiteral("QVT_SCRATCH_OUTPUTS"), QStringLiteral("1"));
+    if (m_watch.ScratchOutputs || mode != QIODevice::NotOpen)
+        process.setProcessEnvironment(environment);
     process.start(mode);
     if (!process.waitForStarted(-1))
         throw TSystemError(0, process.errorString());

@@ -36,21 +36,24 @@ std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
 /// tells how far it has come. Our tools print "qvt-progress DONE TOTAL" lines on standard
 /// error when QVT_PROGRESS is set; for a tool that prints nothing of the kind, the size of
 /// the file it writes against the size it is expected to reach stands in.
-struct TToolWatch {
+struct TToolRunOptions {
     /// Called on the caller's thread, inside TToolRun::Wait(), with 0 to 1.
     std::function<void(double fraction)> Report;
     QString WrittenFile; // empty: read the tool's progress lines
     qint64 ExpectedSize = 0;
+    /// The tool writes only scratch files that the caller deletes: our tools then skip
+    /// forcing them to the disk (QVT_SCRATCH_OUTPUTS); they still appear whole or not at all.
+    bool ScratchOutputs = false;
 };
 
 class TToolRun {
 public:
     using TReport = std::function<void(double fraction)>;
-    using TWatch = TToolWatch;
+    using TOptions = TToolRunOptions;
 
     /// Starts the tool; throws TSystemError when it cannot be started.
     TToolRun(const QString& tool, const QStringList& arguments, const QString& working_folder,
-             TWatch watch = {});
+             TOptions options = {});
     /// Kills the tool if it still runs.
     ~TToolRun();
     TToolRun(const TToolRun&) = delete;
@@ -65,7 +68,7 @@ private:
     void Pump();
 
     std::unique_ptr<QProcess> m_process;
-    TWatch m_watch;
+    TOptions m_watch;
     QByteArray m_pending;
 };
 

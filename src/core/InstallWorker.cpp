@@ -133,7 +133,8 @@ void TInstallWorker::ToolStage(const char* start_key, int until, TTool tool,
     QString start_failure;
     try {
         TToolRun run(ToolPath(tool), arguments, m_job.ProgramFolder,
-                     TToolRun::TWatch{StageReport(until), QString(), 0});
+                     TToolRun::TOptions{StageReport(until), QString(), 0,
+                                        !arguments.contains(OutputFile())});
         code = run.Wait(&m_kill_tool);
     } catch (const TSystemError& error) {
         start_failure = error.Reason();
@@ -395,11 +396,11 @@ void TInstallWorker::PatchDataArchive() {
         try {
             xdelta = std::make_unique<TToolRun>(
                 ToolPath(TTool::Xdelta), xdelta_arguments, m_job.ProgramFolder,
-                TToolRun::TWatch{[this](double fraction) {
-                                     if (m_xdelta_report)
-                                         m_xdelta_report(fraction);
-                                 },
-                                 pack_dat, QFileInfo(old_pack_dat).size()});
+                TToolRun::TOptions{[this](double fraction) {
+                                       if (m_xdelta_report)
+                                           m_xdelta_report(fraction);
+                                   },
+                                   pack_dat, QFileInfo(old_pack_dat).size(), false});
         } catch (const TSystemError& error) {
             start_failure = error.Reason();
         }
