@@ -9,6 +9,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <system_error>
 #include <thread>
@@ -382,6 +383,128 @@ TSha256Digest HashRange(TInFile& in, std::uint64_t offset, std::uint64_t length,
         };
     ReadHashed(in, offset, length, hash, advance);
     return hash.Final();
+}
+
+void TFilePass::Add(std::uint64_t offset, std::uint64_t length, TConsumer consume,
+                    bool background) {
+    if (!m_file.Contains(offset, length))
+        throw TCtrError(PathText(m_file.Path()) + " is too short: a region lies outside the file");
+    if (length > 0)
+        m_regions.push_back({offset, length, std::move(consume), background});
+}
+
+const std::vector<std::uint8_t>& TFilePass::ReadAhead(std::uint64_t offset, std::uint64_t length,
+                                                      const char* what, std::uint64_t padded) {
+    if (!m_file.Contains(offset, length))
+        throw TCtrError(PathText(m_file.Path()) + " is too short: " + what +
+                        " lies outside the file");
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max(length, padded)), 0);
+    m_file.ReadAt(offset, std::span(bytes.data(), static_cast<std::size_t>(length)), what);
+    return m_ahead.emplace_back(TAhead{offset, length, std::move(bytes)}).Bytes;
+}
+
+// The walk's extent: the regions and the bytes read ahead, sorted and merged.
+std::vector<std::pair<std::uint64_t, std::uint64_t>> TFilePass::Spans() const {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    for (const TRegion& region : m_regions)
+        spans.emplace_back(region.Offset, region.Offset + region.Length);
+    for (const TAhead& kept : m_ahead)
+        if (kept.Length > 0)
+            spans.emplace_back(kept.Offset, kept.Offset + kept.Length);
+    std::sort(spans.begin(), spans.end());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> merged;
+    for (const auto& span : spans) {
+        if (!merged.empty() && span.first <= merged.back().second)
+            merged.back().second = std::max(merged.back().second, span.second);
+        else
+            merged.push_back(span);
+    }
+    return merged;
+}
+
+// Fills `out` with the file's bytes at `offset`, copying what was read ahead (sorted by
+// offset) and reading the rest.
+void TFilePass::Fill(std::uint64_t offset, std::span<std::uint8_t> out,
+                     const std::vector<const TAhead*>& ahead) {
+    const std::uint64_t end = offset + out.size();
+    std::uint64_t at = offset;
+    auto read = [&](std::uint64_t until) {
+        m_file.ReadAt(at, out.subspan(static_cast<std::size_t>(at - offset),
+                                      static_cast<std::size_t>(until - at)));
+        at = until;
+    };
+    for (const TAhead* kept : ahead) {
+        const std::uint64_t kept_end = kept->Offset + kept->Length;
+        if (kept_end <= at)
+            continue;
+        if (kept->Offset >= end)
+            break;
+        if (kept->Offset > at)
+            read(kept->Offset);
+        const std::uint64_t stop = std::min(kept_end, end);
+        std::copy_n(kept->Bytes.begin() + static_cast<std::ptrdiff_t>(at - kept->Offset),
+                    static_cast<std::size_t>(stop - at),
+                    out.begin() + static_cast<std::ptrdiff_t>(at - offset));
+        at = stop;
+    }
+    if (at < end)
+        read(end);
+}
+
+void TFilePass::Run(TProgress* progress) {
+    const auto spans = Spans();
+    std::uint64_t block = 0;
+    for (const auto& [start, end] : spans) {
+        block = std::max<std::uint64_t>(block, std::min<std::uint64_t>(end - start, CopyChunkSize));
+        if (progress)
+            progress->Total += end - start;
+    }
+    std::vector<const TAhead*> ahead;
+    for (const TAhead& kept : m_ahead)
+        ahead.push_back(&kept);
+    std::sort(ahead.begin(), ahead.end(),
+              [](const TAhead* a, const TAhead* b) { return a->Offset < b->Offset; });
+    const bool background = std::any_of(m_regions.begin(), m_regions.end(),
+                                        [](const TRegion& region) { return region.Background; });
+    // Hands each region its share of the block [offset, offset + chunk.size()).
+    auto feed = [this](std::uint64_t offset, std::span<const std::uint8_t> chunk, bool helper) {
+        const std::uint64_t end = offset + chunk.size();
+        for (const TRegion& region : m_regions) {
+            if (region.Background != helper)
+                continue;
+            const std::uint64_t from = std::max(offset, region.Offset);
+            const std::uint64_t to = std::min(end, region.Offset + region.Length);
+            if (from < to)
+                region.Consume(chunk.subspan(static_cast<std::size_t>(from - offset),
+                                             static_cast<std::size_t>(to - from)));
+        }
+    };
+    // As in ReadHashed: the lane holds at most kLaneDepth blocks, so the buffer filled next
+    // is no longer in use. The lane is declared after the buffers and so ends before them.
+    std::vector<std::vector<std::uint8_t>> buffers(kLaneDepth + 1);
+    std::optional<TBackgroundLane> lane;
+    if (background)
+        lane.emplace(kLaneDepth);
+    std::size_t next = 0;
+    for (const auto& [start, end] : spans) {
+        for (std::uint64_t offset = start; offset < end;) {
+            const std::size_t part =
+                static_cast<std::size_t>(std::min<std::uint64_t>(end - offset, CopyChunkSize));
+            std::vector<std::uint8_t>& buffer = buffers[next];
+            next = (next + 1) % buffers.size();
+            buffer.resize(static_cast<std::size_t>(block));
+            const std::span<std::uint8_t> chunk(buffer.data(), part);
+            Fill(offset, chunk, ahead);
+            if (lane)
+                lane->Post([feed, offset, chunk] { feed(offset, chunk, true); });
+            feed(offset, chunk, false);
+            if (progress)
+                progress->Advance(part);
+            offset += part;
+        }
+    }
+    if (lane)
+        lane->Drain();
 }
 
 std::vector<std::uint8_t> ReadSmallFile(const std::filesystem::path& path, std::uint64_t limit,

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
@@ -142,13 +143,62 @@ private:
 /// them to `hash` when given.
 void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
                TSha256* hash = nullptr);
-/// Progress of a long check: bytes hashed so far against an estimated total. The callback
-/// returns false to stop the check, which then fails with "the check was cancelled".
+/// Progress of a long check: bytes read so far against the bytes the check will read. Each
+/// pass adds what it is about to read to Total before it starts. The callback returns false
+/// to stop the check, which then fails with "the check was cancelled".
 struct TProgress {
     std::function<bool(std::uint64_t done, std::uint64_t total)> Callback;
     std::uint64_t Done = 0;
     std::uint64_t Total = 0;
     void Advance(std::uint64_t bytes);
+};
+
+/// One walk over a file that feeds many checks. Each check names a region and receives that
+/// region's bytes in order, in one or more pieces; the walk reads the union of the regions
+/// once, in increasing file order, in CopyChunkSize blocks. Regions may overlap. Small regions
+/// a check needs before the walk (hash levels stored after the data they cover) are read
+/// ahead with ReadAhead; the walk then takes them from memory instead of reading them again.
+class TFilePass {
+public:
+    using TConsumer = std::function<void(std::span<const std::uint8_t>)>;
+
+    explicit TFilePass(TInFile& file) : m_file(file) {}
+    TFilePass(const TFilePass&) = delete;
+    TFilePass& operator=(const TFilePass&) = delete;
+    TInFile& File() const { return m_file; }
+
+    /// Hands [offset, offset + length) to `consume` during Run(): on the calling thread, or
+    /// with `background` on a helper thread, so two checks of the same bytes use two cores.
+    /// Throws when the region lies outside the file.
+    void Add(std::uint64_t offset, std::uint64_t length, TConsumer consume,
+             bool background = false);
+    /// Reads `length` bytes at `offset` now, zero-padded to `padded` bytes when that is more.
+    /// The bytes stay valid as long as the pass; the walk covers them too.
+    const std::vector<std::uint8_t>& ReadAhead(std::uint64_t offset, std::uint64_t length,
+                                               const char* what, std::uint64_t padded = 0);
+    /// Walks the union of the regions and the bytes read ahead. The progress total grows by
+    /// those bytes first, then advances block by block.
+    void Run(TProgress* progress = nullptr);
+
+private:
+    struct TRegion {
+        std::uint64_t Offset = 0;
+        std::uint64_t Length = 0;
+        TConsumer Consume;
+        bool Background = false;
+    };
+    struct TAhead {
+        std::uint64_t Offset = 0;
+        std::uint64_t Length = 0; // bytes of the file; the vector may be longer (padding)
+        std::vector<std::uint8_t> Bytes;
+    };
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> Spans() const;
+    void Fill(std::uint64_t offset, std::span<std::uint8_t> out,
+              const std::vector<const TAhead*>& ahead);
+
+    TInFile& m_file;
+    std::vector<TRegion> m_regions;
+    std::deque<TAhead> m_ahead; // a deque keeps the vectors in place as more are added
 };
 
 /// Hashes `length` bytes of `in` from `offset`.

@@ -6,6 +6,8 @@
 #include "ctr/RomFs.h"
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 
 namespace ctr {
 
@@ -32,10 +34,6 @@ constexpr std::size_t ExheaderCodeFlag = 0x0D; // SCI flag byte; bit 0 = .code c
 constexpr std::uint8_t NcchFlagFixedKey = 0x01;
 constexpr std::uint8_t NcchFlagSeed = 0x20;
 constexpr std::uint64_t MaxLogoSize = 16u << 20;
-
-bool HashEquals(const TSha256Digest& digest, const std::uint8_t* stored) {
-    return std::equal(digest.begin(), digest.end(), stored);
-}
 
 } // namespace
 
@@ -266,40 +264,81 @@ void BuildCxi(const TNcchParts& parts, const fs::path& output) {
     out.Commit();
 }
 
+std::function<std::string()> AddNcchCheck(TFilePass& pass, std::uint64_t base,
+                                          std::uint64_t available, bool deep) {
+    // The checks in the order their failures are reported; the first failing one answers.
+    // A failure found while setting up ends the list, as nothing after it is looked at.
+    auto checks = std::make_shared<std::vector<std::function<std::string()>>>();
+    auto hashed = [&](std::uint64_t offset, std::uint64_t length, const std::uint8_t* stored,
+                      std::string failure) {
+        struct THashed {
+            TSha256 Hash;
+            TSha256Digest Stored{};
+            std::optional<bool> Matches;
+        };
+        auto state = std::make_shared<THashed>();
+        std::copy_n(stored, state->Stored.size(), state->Stored.begin());
+        pass.Add(offset, length,
+                 [state](std::span<const std::uint8_t> bytes) { state->Hash.Update(bytes); });
+        checks->push_back([state, failure = std::move(failure)] {
+            if (!state->Matches)
+                state->Matches = state->Hash.Final() == state->Stored;
+            return *state->Matches ? std::string() : failure;
+        });
+    };
+    try {
+        TInFile& file = pass.File();
+        if (!file.Contains(base, NcchHeaderSize) || available < NcchHeaderSize)
+            throw TCtrError(PathText(file.Path()) + " is too short for an NCCH header");
+        const TNcchHeader header =
+            ParseNcchHeader(pass.ReadAhead(base, NcchHeaderSize, "NCCH header"), available);
+        if (!header.NoCrypto())
+            throw TCtrError("the NCCH is encrypted and cannot be checked");
+        const std::uint8_t* raw = header.Raw.data();
+        if (header.ExheaderSize == ExheaderSize)
+            hashed(base + NcchHeaderSize, ExheaderSize, raw + OffExheaderHash,
+                   "the NCCH extended header does not match its hash");
+        if (header.Logo.Size != 0)
+            hashed(base + header.Logo.Offset, header.Logo.Size, raw + OffLogoHash,
+                   "the NCCH logo does not match its hash");
+        if (header.ExeFs.Size != 0) {
+            const std::uint64_t exefs = base + header.ExeFs.Offset;
+            hashed(exefs, header.ExeFs.HashSize, raw + OffExeFsHash,
+                   "the ExeFS header does not match its hash");
+            if (header.ExeFs.Size < ExeFsHeaderSize)
+                throw TCtrError("the ExeFS is too short for its header");
+            const TExeFsHeader exefs_header = ParseExeFsHeader(
+                pass.ReadAhead(exefs, ExeFsHeaderSize, "ExeFS header"), header.ExeFs.Size);
+            for (const TExeFsEntry& entry : exefs_header.Entries)
+                if (!entry.Name.empty())
+                    hashed(exefs + ExeFsHeaderSize + entry.Offset, entry.Size, entry.Hash.data(),
+                           "ExeFS file '" + entry.Name + "' does not match its hash");
+        }
+        if (header.RomFs.Size != 0) {
+            hashed(base + header.RomFs.Offset, header.RomFs.HashSize, raw + OffRomFsHash,
+                   "the RomFS header does not match its hash");
+            TRomFsReader romfs(file, base + header.RomFs.Offset, header.RomFs.Size);
+            if (deep)
+                checks->push_back(romfs.AddHashCheck(pass));
+        }
+    } catch (const TCtrError& error) {
+        checks->push_back([failure = std::string(error.what())] { return failure; });
+    }
+    return [checks] {
+        for (const auto& check : *checks)
+            if (std::string failure = check(); !failure.empty())
+                return failure;
+        return std::string();
+    };
+}
+
 std::string VerifyNcch(TInFile& file, std::uint64_t base, std::uint64_t available, bool deep,
                        TProgress* progress) {
     try {
-        const TNcchHeader header = ReadNcchHeader(file, base, available);
-        if (!header.NoCrypto())
-            return "the NCCH is encrypted and cannot be checked";
-        const std::uint8_t* raw = header.Raw.data();
-        if (header.ExheaderSize == ExheaderSize &&
-            !HashEquals(HashRange(file, base + NcchHeaderSize, ExheaderSize),
-                        raw + OffExheaderHash))
-            return "the NCCH extended header does not match its hash";
-        if (header.Logo.Size != 0 &&
-            !HashEquals(HashRange(file, base + header.Logo.Offset, header.Logo.Size, progress),
-                        raw + OffLogoHash))
-            return "the NCCH logo does not match its hash";
-        if (header.ExeFs.Size != 0) {
-            if (!HashEquals(HashRange(file, base + header.ExeFs.Offset, header.ExeFs.HashSize),
-                            raw + OffExeFsHash))
-                return "the ExeFS header does not match its hash";
-            if (std::string failure =
-                    VerifyExeFs(file, base + header.ExeFs.Offset, header.ExeFs.Size, progress);
-                !failure.empty())
-                return failure;
-        }
-        if (header.RomFs.Size != 0) {
-            if (!HashEquals(HashRange(file, base + header.RomFs.Offset, header.RomFs.HashSize),
-                            raw + OffRomFsHash))
-                return "the RomFS header does not match its hash";
-            TRomFsReader romfs(file, base + header.RomFs.Offset, header.RomFs.Size);
-            if (std::string failure = deep ? romfs.VerifyHashes(progress) : std::string();
-                !failure.empty())
-                return failure;
-        }
-        return {};
+        TFilePass pass(file);
+        const auto result = AddNcchCheck(pass, base, available, deep);
+        pass.Run(progress);
+        return result();
     } catch (const TCtrError& error) {
         return error.what();
     }

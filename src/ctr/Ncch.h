@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace ctr {
@@ -57,5 +58,10 @@ void BuildCxi(const TNcchParts& parts, const std::filesystem::path& output);
 /// `deep`, the RomFS hash tree below its superblock is not read (the other checks are cheap).
 std::string VerifyNcch(TInFile& file, std::uint64_t base, std::uint64_t available, bool deep = true,
                        TProgress* progress = nullptr);
+/// VerifyNcch's checks within a larger walk of the file (a CIA hashes the same bytes as
+/// its content): the headers are read and parsed now, the hashed regions go to `pass`. After
+/// the walk, the returned function gives VerifyNcch's answer.
+std::function<std::string()> AddNcchCheck(TFilePass& pass, std::uint64_t base,
+                                          std::uint64_t available, bool deep = true);
 
 } // namespace ctr

@@ -3,6 +3,7 @@
 #include "ctr/ByteReader.h"
 
 #include <algorithm>
+#include <memory>
 #include <set>
 
 #include <unordered_set>
@@ -681,17 +682,55 @@ std::vector<std::pair<std::string, TRomFsFileLocation>> TRomFsReader::ListFiles(
 }
 
 std::string TRomFsReader::VerifyHashes(TProgress* progress) {
+    TFilePass pass(m_file);
+    const auto result = AddHashCheck(pass);
+    pass.Run(progress);
+    return result();
+}
+
+namespace {
+
+// Hashes level 3 block by block as the walk hands it over, against level 2; the pieces need
+// not end on block boundaries. Only the first bad block is kept.
+struct TLevel3Check {
+    const std::vector<std::uint8_t>* Level2 = nullptr;
+    TSha256 Hash;
+    std::size_t Filled = 0;
+    std::uint64_t Block = 0;
+    std::optional<std::uint64_t> Bad;
+
+    void Consume(std::span<const std::uint8_t> bytes) {
+        while (!bytes.empty()) {
+            const std::size_t part = std::min<std::size_t>(bytes.size(), RomFsBlockSize - Filled);
+            if (!Bad)
+                Hash.Update(bytes.first(part));
+            bytes = bytes.subspan(part);
+            Filled += part;
+            if (Filled < RomFsBlockSize)
+                continue;
+            if (!Bad) {
+                const TSha256Digest digest = Hash.Final();
+                if (!std::equal(digest.begin(), digest.end(),
+                                Level2->begin() + static_cast<std::ptrdiff_t>(Block * 0x20)))
+                    Bad = Block;
+            }
+            ++Block;
+            Filled = 0;
+        }
+    }
+};
+
+} // namespace
+
+std::function<std::string()> TRomFsReader::AddHashCheck(TFilePass& pass) {
+    auto answer = [](std::string text) { return [text] { return text; }; };
     if (m_level_size[1] > MaxHashLevelSize)
-        return "RomFS hash level 2 is too large";
-    auto read_level = [&](int level) {
-        std::vector<std::uint8_t> bytes(
-            static_cast<std::size_t>(AlignUp(m_level_size[level], RomFsBlockSize)), 0);
-        const std::uint64_t available =
-            std::min<std::uint64_t>(bytes.size(), m_size - m_level_offset[level]);
-        m_file.ReadAt(m_base + m_level_offset[level],
-                      std::span(bytes.data(), static_cast<std::size_t>(available)),
-                      "RomFS hash level");
-        return bytes;
+        return answer("RomFS hash level 2 is too large");
+    auto read_level = [&](int level) -> const std::vector<std::uint8_t>& {
+        const std::uint64_t padded = AlignUp(m_level_size[level], RomFsBlockSize);
+        const std::uint64_t available = std::min(padded, m_size - m_level_offset[level]);
+        return pass.ReadAhead(m_base + m_level_offset[level], available, "RomFS hash level",
+                              padded);
     };
     auto check = [](const std::vector<std::uint8_t>& blocks,
                     const std::vector<std::uint8_t>& hashes,
@@ -705,39 +744,26 @@ std::string TRomFsReader::VerifyHashes(TProgress* progress) {
         }
         return std::nullopt;
     };
-    const std::vector<std::uint8_t> master =
-        m_file.ReadVector(m_base + MasterHashOffset, m_master_size, "RomFS master hash");
-    const std::vector<std::uint8_t> level1 = read_level(0);
-    const std::vector<std::uint8_t> level2 = read_level(1);
+    const std::vector<std::uint8_t>& master =
+        pass.ReadAhead(m_base + MasterHashOffset, m_master_size, "RomFS master hash");
+    const std::vector<std::uint8_t>& level1 = read_level(0);
+    const std::vector<std::uint8_t>& level2 = read_level(1);
     if (auto bad = check(level1, master, m_master_size))
-        return "RomFS level 1 block " + std::to_string(*bad) + " does not match the master hash";
+        return answer("RomFS level 1 block " + std::to_string(*bad) +
+                      " does not match the master hash");
     if (auto bad = check(level2, level1, m_level_size[0]))
-        return "RomFS level 2 block " + std::to_string(*bad) + " does not match its hash";
+        return answer("RomFS level 2 block " + std::to_string(*bad) + " does not match its hash");
+    auto level3 = std::make_shared<TLevel3Check>();
+    level3->Level2 = &level2;
+    // Level 1 starts where level 3's last block ends, so the blocks lie inside the RomFS.
     const std::uint64_t blocks = m_level_size[1] / 0x20;
-    std::vector<std::uint8_t> buffer(CopyChunkSize);
-    for (std::uint64_t block = 0; block < blocks;) {
-        const std::uint64_t count =
-            std::min<std::uint64_t>(blocks - block, CopyChunkSize / RomFsBlockSize);
-        const std::uint64_t position = m_level_offset[2] + block * RomFsBlockSize;
-        const std::uint64_t wanted = count * RomFsBlockSize;
-        const std::uint64_t available = std::min<std::uint64_t>(wanted, m_size - position);
-        std::fill(buffer.begin(), buffer.end(), 0);
-        m_file.ReadAt(m_base + position,
-                      std::span(buffer.data(), static_cast<std::size_t>(available)),
-                      "RomFS level 3");
-        for (std::uint64_t i = 0; i < count; ++i) {
-            const TSha256Digest digest =
-                Sha256(std::span(buffer.data() + i * RomFsBlockSize, RomFsBlockSize));
-            if (!std::equal(digest.begin(), digest.end(),
-                            level2.begin() + static_cast<std::ptrdiff_t>((block + i) * 0x20)))
-                return "RomFS level 3 block " + std::to_string(block + i) +
-                       " does not match its hash";
-        }
-        block += count;
-        if (progress)
-            progress->Advance(count * RomFsBlockSize);
-    }
-    return {};
+    pass.Add(m_base + m_level_offset[2], blocks * RomFsBlockSize,
+             [level3](std::span<const std::uint8_t> bytes) { level3->Consume(bytes); });
+    return [level3]() -> std::string {
+        if (!level3->Bad)
+            return {};
+        return "RomFS level 3 block " + std::to_string(*level3->Bad) + " does not match its hash";
+    };
 }
 
 // ---- text ----

@@ -46,6 +46,10 @@ public:
     /// Checks master hash, levels 1 and 2 and every level-3 block; empty text when all
     /// match, else what failed.
     std::string VerifyHashes(TProgress* progress = nullptr);
+    /// The same checks within a larger walk: the master hash and levels 1 and 2 are read
+    /// ahead and checked now, level 3 as `pass` walks it. After the walk, the returned
+    /// function gives VerifyHashes' answer. Throws when the levels cannot be read.
+    std::function<std::string()> AddHashCheck(TFilePass& pass);
     std::uint64_t MasterHashSize() const { return m_master_size; }
 
     struct TEntry {

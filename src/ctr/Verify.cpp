@@ -55,9 +55,8 @@ VerifyImage(const std::filesystem::path& image, TImageKind kind,
             const std::function<bool(std::uint64_t done, std::uint64_t total)>& progress) {
     try {
         TInFile file(image);
-        TProgress state{progress, 0, file.Size()};
-        if (kind == TImageKind::Cia)
-            state.Total = 2 * file.Size();
+        // The checks add the bytes they read to the total before reading them.
+        TProgress state{progress, 0, 0};
         TProgress* sink = progress ? &state : nullptr;
         if (kind == TImageKind::Cia)
             return VerifyCia(file, sink);

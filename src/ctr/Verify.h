@@ -20,8 +20,10 @@ std::optional<TImageKind> ImageKindFromText(std::string text);
 /// superblocks, ExeFS files, all RomFS IVFC levels; for a CIA also the TMD info record and
 /// content hashes). Signatures are not checked. Returns an empty text on success, else a
 /// short English description of what failed.
-/// `progress` (optional) is called as the check advances with bytes checked and an estimated
-/// total (the file size, twice the content for a CIA); returning false cancels the check.
+/// One walk reads what is hashed, once, in file order; only the small headers and RomFS
+/// tables that give the layout are read beforehand as well. `progress` (optional) is called
+/// as the walk advances with the bytes read and the total it reads; returning false cancels
+/// the check.
 std::string
 VerifyImage(const std::filesystem::path& image, TImageKind kind,
             const std::function<bool(std::uint64_t done, std::uint64_t total)>& progress = {});
