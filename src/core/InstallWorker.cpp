@@ -131,10 +131,12 @@ void TInstallWorker::ToolStage(const char* start_key, int until, TTool tool,
     m_host->AppendLog(Text(start_key));
     std::uint32_t code = 0;
     QString start_failure;
+    // Only the stage that writes the output file itself needs its bytes forced to the disk;
+    // every other stage writes scratch files into tools/temp, deleted at the end of the run.
+    const bool scratch = !arguments.contains(OutputFile());
     try {
         TToolRun run(ToolPath(tool), arguments, m_job.ProgramFolder,
-                     TToolRun::TOptions{StageReport(until), QString(), 0,
-                                        !arguments.contains(OutputFile())});
+                     TToolRun::TOptions{StageReport(until), QString(), 0, scratch});
         code = run.Wait(&m_kill_tool);
     } catch (const TSystemError& error) {
         start_failure = error.Reason();
