@@ -35,13 +35,6 @@ int UsageError(const QString& reason) {
                   QLatin1String(kUsage));
 }
 
-bool LoadTexts(const QString& language, TLanguageTable& texts) {
-    if (texts.LoadFile(LanguageFilePath(ProgramFolder(), language)))
-        return true;
-    WriteLines(stderr, QStringLiteral("Language file not found: ") + language);
-    return false;
-}
-
 QString ProductCodeText(const QByteArray& code) {
     const qsizetype end = code.indexOf('\0');
     return QString::fromLatin1(end < 0 ? code : code.left(end));
@@ -100,9 +93,7 @@ int ListPatches(const QString& image, const QString& language, bool json) {
         return kExitUsage;
     const TIdentifyResult identity = IdentifySourceImage(image, texts);
     if (!identity.Usable()) {
-        WriteLines(stderr, identity.ErrorKey.isEmpty()
-                               ? QStringLiteral("The source image cannot be used.")
-                               : texts.Lookup(identity.ErrorKey));
+        WriteLines(stderr, UnusableReason(identity, texts));
         return kExitFailed;
     }
     const std::vector<TPatchEntry> entries =
@@ -141,6 +132,18 @@ int ListPatches(const QString& image, const QString& language, bool json) {
 }
 
 } // namespace
+
+bool LoadTexts(const QString& language, TLanguageTable& texts) {
+    if (texts.LoadFile(LanguageFilePath(ProgramFolder(), language)))
+        return true;
+    WriteLines(stderr, QStringLiteral("Language file not found: ") + language);
+    return false;
+}
+
+QString UnusableReason(const TIdentifyResult& identity, const TLanguageTable& texts) {
+    return identity.ErrorKey.isEmpty() ? QStringLiteral("The source image cannot be used.")
+                                       : texts.Lookup(identity.ErrorKey);
+}
 
 int Refuse(const QString& message) {
     WriteLines(stderr, message);

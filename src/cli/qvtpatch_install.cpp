@@ -172,11 +172,8 @@ int RunInstall(const TInstallOptions& options) {
     const TIdentifyResult identity = IdentifySourceImage(source, texts);
     for (const QString& entry : identity.LogEntries)
         WriteLines(stdout, entry);
-    if (!identity.Opened || !identity.Usable()) {
-        return Refuse(identity.ErrorKey.isEmpty()
-                          ? QStringLiteral("The source image cannot be used.")
-                          : texts.Lookup(identity.ErrorKey));
-    }
+    if (!identity.Opened || !identity.Usable())
+        return Refuse(UnusableReason(identity, texts));
     if (output_kind->Needs3dsSource && identity.Kind != QLatin1String(".3ds"))
         return Refuse(QStringLiteral("A 3DS output can be built only from a 3DS source image."));
 

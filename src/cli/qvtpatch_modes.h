@@ -28,6 +28,13 @@ struct TInstallOptions {
 /// Writes `message` to standard error and returns the usage exit status.
 int Refuse(const QString& message);
 
+/// Loads the language file `language` of the program folder; false after saying so on
+/// standard error.
+bool LoadTexts(const QString& language, TLanguageTable& texts);
+
+/// Why an identified image cannot be used, for standard error.
+QString UnusableReason(const TIdentifyResult& identity, const TLanguageTable& texts);
+
 /// The program folder with one trailing separator.
 QString ProgramFolder();
 

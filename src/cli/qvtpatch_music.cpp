@@ -49,13 +49,11 @@ std::unique_ptr<TTrackList> ReadImageTracks(const QString& image, const QString&
 
 int ShowMusic(const QString& image, const QString& patch, const QString& language, bool json) {
     TLanguageTable texts;
-    if (!texts.LoadFile(LanguageFilePath(ProgramFolder(), language)))
-        return Refuse(QStringLiteral("Language file not found: ") + language);
+    if (!LoadTexts(language, texts))
+        return kExitUsage;
     const TIdentifyResult identity = IdentifySourceImage(image, texts);
     if (!identity.Usable()) {
-        WriteLines(stderr, identity.ErrorKey.isEmpty()
-                               ? QStringLiteral("The source image cannot be used.")
-                               : texts.Lookup(identity.ErrorKey));
+        WriteLines(stderr, UnusableReason(identity, texts));
         return kExitFailed;
     }
     QString folder;

@@ -384,6 +384,7 @@ void TInstallWorker::PatchDataArchive() {
     // cancel stops xdelta3 and removes what it wrote. Should the archive not move aside,
     // the stages run one after the other and the move's failure is reported where it
     // always was.
+    TToolRun::TReport report; // the bar's mapping, known once the difference stage begins
     std::unique_ptr<TToolRun> xdelta;
     QString start_failure;
     const bool moved = QFile::rename(pack_dat, old_pack_dat);
@@ -398,9 +399,9 @@ void TInstallWorker::PatchDataArchive() {
         try {
             xdelta = std::make_unique<TToolRun>(
                 ToolPath(TTool::Xdelta), xdelta_arguments, m_job.ProgramFolder,
-                TToolRun::TOptions{[this](double fraction) {
-                                       if (m_xdelta_report)
-                                           m_xdelta_report(fraction);
+                TToolRun::TOptions{[&report](double fraction) {
+                                       if (report)
+                                           report(fraction);
                                    },
                                    pack_dat, QFileInfo(old_pack_dat).size(), false});
         } catch (const TSystemError& error) {
@@ -428,9 +429,8 @@ void TInstallWorker::PatchDataArchive() {
     m_host->AppendLog(Text("ApplyingXdelta"));
     std::uint32_t code = 0;
     if (xdelta) {
-        m_xdelta_report = StageReport(65);
+        report = StageReport(65);
         code = xdelta->Wait(&m_kill_tool);
-        m_xdelta_report = {};
         xdelta.reset();
     }
     JudgeTool(TTool::Xdelta, code, start_failure, "ErrorApplyingXdelta", false, false);

@@ -120,8 +120,7 @@ private:
     std::atomic<bool> m_kill_tool{false};
     std::atomic<bool> m_host_closing{false};
     bool m_finish_requested = false;
-    int m_progress_value = 0;          // the bar's value as last set
-    TToolRun::TReport m_xdelta_report; // set once the difference stage has begun
+    int m_progress_value = 0; // the bar's value as last set
     QString m_patch_folder;
     bool m_patch_folder_known = false;
 };
