@@ -12,6 +12,8 @@
 #include "gui/MessageBoxes.h"
 #include "sample/SampleImage.h"
 
+#include "bench/gui/TimedForm.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -29,36 +31,6 @@
 namespace {
 
 constexpr int kTickMs = 2; // the event-loop probe's interval
-
-// The window with the time of every log entry noted as the worker writes it.
-class TTimedForm : public TForm1 {
-public:
-    TTimedForm(const QString& folder, QElapsedTimer& clock) : TForm1(folder), m_clock(clock) {}
-    void AppendLog(const QString& entry) override {
-        {
-            QMutexLocker lock(&m_mutex);
-            m_entries.push_back({m_clock.nsecsElapsed(), entry});
-        }
-        TForm1::AppendLog(entry);
-    }
-    struct TEntry {
-        qint64 At;
-        QString Text;
-    };
-    std::vector<TEntry> Entries() {
-        QMutexLocker lock(&m_mutex);
-        return m_entries;
-    }
-
-private:
-    QElapsedTimer& m_clock;
-    QMutex m_mutex;
-    std::vector<TEntry> m_entries;
-};
-
-double Seconds(qint64 ns) {
-    return static_cast<double>(ns) / 1e9;
-}
 
 bool CopyTools(const QString& program) {
     const QString app = QStringLiteral(QVT_APP_DIR_DEFAULT);
