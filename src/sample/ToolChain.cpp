@@ -1,6 +1,7 @@
 #include "sample/ToolChain.h"
 
 #include "sample/SampleImage.h"
+#include "sound_archive/FileBasics.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,10 +16,6 @@
 namespace sample {
 
 namespace {
-
-std::filesystem::path ToPath(const QString& path) {
-    return std::filesystem::path(path.toStdU16String());
-}
 
 /// User and system time used so far by this process and its waited-for children; on a
 /// shared machine it varies far less than the wall-clock time.
