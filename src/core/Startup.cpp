@@ -33,6 +33,9 @@ QString FirstMissingToolKey(const QString& program_folder) {
 }
 
 std::optional<TFreeSpace> FreeSpaceOf(const QString& folder) {
+    // On Windows QStorageInfo names the drive of a path that does not exist.
+    if (!QFileInfo(folder).isDir())
+        return std::nullopt;
     const QStorageInfo storage(folder);
     if (!storage.isValid() || !storage.isReady() || storage.bytesAvailable() < 0)
         return std::nullopt;

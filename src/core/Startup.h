@@ -16,7 +16,7 @@ struct TFreeSpace {
     QString RootPath; // with the system's separators: "/", "C:\" or a network share's root
     std::int64_t BytesAvailable = 0;
 };
-/// Nothing when the storage cannot be read.
+/// Nothing when the folder does not exist or its storage cannot be read.
 std::optional<TFreeSpace> FreeSpaceOf(const QString& folder);
 
 /// A number in the general format with 4 significant digits: trailing zeros and a trailing

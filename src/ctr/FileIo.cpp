@@ -22,7 +22,11 @@
 namespace ctr {
 
 std::string PathText(const std::filesystem::path& path) {
-    return "'" + PathToUtf8(path) + "'";
+    // Appended piece by piece: GCC 12 warns falsely about "'" + a temporary string.
+    std::string text(1, '\'');
+    text += PathToUtf8(path);
+    text += '\'';
+    return text;
 }
 
 static std::string Reason() {
