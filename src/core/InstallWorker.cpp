@@ -112,17 +112,21 @@ TToolRun::TReport TInstallWorker::StageReport(int until) {
 }
 
 QString TInstallWorker::ToolPath(TTool tool) const {
+    QString name = QStringLiteral("xdelta");
     switch (tool) {
     case TTool::Ctrtool:
-        return m_job.ProgramFolder + QStringLiteral("tools/ctrtool");
+        name = QStringLiteral("ctrtool");
+        break;
     case TTool::Tool3ds:
-        return m_job.ProgramFolder + QStringLiteral("tools/3dstool");
+        name = QStringLiteral("3dstool");
+        break;
     case TTool::Makerom:
-        return m_job.ProgramFolder + QStringLiteral("tools/makerom");
+        name = QStringLiteral("makerom");
+        break;
     case TTool::Xdelta:
         break;
     }
-    return m_job.ProgramFolder + QStringLiteral("tools/xdelta");
+    return m_job.ProgramFolder + QStringLiteral("tools/") + ToolFileName(name);
 }
 
 void TInstallWorker::ToolStage(const char* start_key, int until, TTool tool,
@@ -148,7 +152,8 @@ void TInstallWorker::JudgeTool(TTool tool, std::uint32_t code, const QString& st
                                const char* error_key, bool error_plain, bool break_cancels) {
     if (!start_failure.isNull()) {
         // The tool cannot be started at all (missing, not executable): the run cannot go on.
-        const QString file = ToolPath(tool).mid(m_job.ProgramFolder.size());
+        const QString file =
+            QDir::toNativeSeparators(ToolPath(tool).mid(m_job.ProgramFolder.size()));
         LogSeparated(Text("ErrorToolCannotStart") + QLatin1Char(' ') + file + kCrLf +
                      start_failure);
         EndRun();
@@ -198,7 +203,7 @@ void TInstallWorker::Execute() {
         }
     } catch (const std::exception& error) {
         try {
-            LogSeparated(QString::fromLocal8Bit(error.what()));
+            LogSeparated(QString::fromUtf8(error.what())); // the container code words in UTF-8
             EndRun();
         } catch (const TRunEnded&) {
         }
@@ -526,8 +531,8 @@ void TInstallWorker::RebuildImage() {
     }
     VerifyOutput();
     ShowProgress(100);
-    m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') + base +
-                      m_job.OutputKind + QLatin1Char(']'));
+    m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') +
+                      QDir::toNativeSeparators(base + m_job.OutputKind) + QLatin1Char(']'));
     m_succeeded.store(true);
     EndRun();
 }
