@@ -15,6 +15,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// windows.h names its own ReplaceFile as a macro; ours is ctr::ReplaceFile.
+#undef ReplaceFile
 
 #include <fcntl.h>
 #include <io.h>
