@@ -153,6 +153,7 @@ TEST(FilePaths, NamesWithBlanksAndLettersOfAnyScript) {
         const QString folder = dir.filePath(name);
         const QString piece = folder + "/romfs/" + name + ".bin";
         QDir().mkpath(folder + "/romfs");
+        QDir().mkpath(dir.filePath("copy"));
         EXPECT_EQ(FromPath(ToPath(folder)), folder);
         bcsar::WritePiece(piece, "piece", 5);
         QByteArray read;
