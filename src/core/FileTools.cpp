@@ -1,5 +1,7 @@
 #include "core/FileTools.h"
 
+#include "ctr/Platform.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -84,8 +86,7 @@ bool CopyTree(const fs::path& source, const fs::path& target) {
         if (it->is_directory(ec)) {
             ok = CopyTree(it->path(), destination) && ok;
         } else {
-            fs::copy_file(it->path(), destination, fs::copy_options::overwrite_existing, ec);
-            ok = ok && !ec;
+            ok = ctr::CopyFileReplacing(it->path(), destination, ec) && ok;
         }
     }
     return ok && !ec;
