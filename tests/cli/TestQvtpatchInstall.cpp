@@ -100,7 +100,7 @@ private slots:
         for (const char* option : {"--help", "--version"}) {
             QProcess process;
             process.start(path, {option});
-            QVERIFY(process.waitForFinished(30000));
+            QVERIFY(process.waitForFinished(120000));
             const QString out = QString::fromUtf8(process.readAllStandardOutput());
             QCOMPARE(process.exitCode(), 0);
             if (QByteArray(option) == "--help")
