@@ -17,7 +17,24 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 namespace {
+
+// Sends a signal as a shell's kill does; Windows has no such thing for a console program.
+bool SendSignal(qint64 pid, int signal_number) {
+#ifdef _WIN32
+    (void)pid;
+    (void)signal_number;
+    return false;
+#else
+    return ::kill(static_cast<pid_t>(pid), signal_number) == 0;
+#endif
+}
 
 struct TResult {
     int ExitCode = -1;
@@ -356,6 +373,77 @@ private slots:
         QCOMPARE(result.ExitCode, 1);
         QVERIFY(result.Out.endsWith(m_texts.Lookup("ErrorRebuildingCIA") + "\n"));
         QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+    }
+
+    // Ctrl+C or SIGTERM while a tool runs: the run ends as the window's Cancel ends it, the
+    // tool is ended too, and nothing of the run is left; an earlier output stays as it was.
+    // The tool of the stage writes a partial file, as ours do, and then waits to be ended.
+    void interruptCancelsTheRun_data() {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QString>("stage"); // a shell pattern of the stage's arguments
+        QTest::addColumn<QString>("partial");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("status");
+        const QString in_temp = "tools/temp/x.0badf00d.part";
+        const QString beside = m_dir.path() + "/interrupted.cia.0badf00d.part";
+        QTest::newRow("extraction, Ctrl+C")
+            << "ctrtool" << "--contents=*" << in_temp << int(SIGINT) << 1 << 130;
+        QTest::newRow("xdelta, SIGTERM")
+            << "xdelta" << "'-d -s '*" << in_temp << int(SIGTERM) << 1 << 143;
+        QTest::newRow("RomFS rebuild, Ctrl+C")
+            << "3dstool" << "'-ctf romfs '*" << in_temp << int(SIGINT) << 1 << 130;
+        QTest::newRow("final build, SIGTERM")
+            << "makerom" << "'-f Cia '*" << beside << int(SIGTERM) << 1 << 143;
+        QTest::newRow("final build, Ctrl+C twice")
+            << "makerom" << "'-f Cia '*" << beside << int(SIGINT) << 2 << 130;
+    }
+    void interruptCancelsTheRun() {
+        QFETCH(QString, tool);
+        QFETCH(QString, stage);
+        QFETCH(QString, partial);
+        QFETCH(int, signal);
+        QFETCH(int, count);
+        QFETCH(int, status);
+        if (!SendSignal(QCoreApplication::applicationPid(), 0))
+            QSKIP("no signals here");
+        const QString path = m_program + "/tools/" + tool;
+        const QString started = m_dir.path() + "/started";
+        const QString release = m_dir.path() + "/release";
+        QFile::remove(started);
+        QVERIFY(QFile::rename(path, path + ".real"));
+        QFile script(path);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QString("#!/bin/sh\ncase \"$*\" in\n%1)\n  : > '%2'; : > '%3'\n"
+                             "  while [ ! -f '%4' ]; do sleep 0.05; done; exit 1 ;;\nesac\n"
+                             "exec \"$0.real\" \"$@\"\n")
+                         .arg(stage, partial, started, release)
+                         .toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        const QString output = m_dir.path() + "/interrupted.cia";
+        QFile earlier(output);
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("an earlier output") > 0);
+        earlier.close();
+
+        QProcess process;
+        process.start(m_program + "/qvtpatch", {"--source", m_cia, "--output", output, "--kind",
+                                                "cia", "--patch", m_patch});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(started), 120000);
+        for (int i = 0; i < count; ++i)
+            QVERIFY(SendSignal(process.processId(), signal));
+        QVERIFY(process.waitForFinished(120000));
+        QFile(release).open(QIODevice::WriteOnly); // lets a tool that was not ended go
+        QFile::remove(path);
+        QFile::rename(path + ".real", path);
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), status);
+        QCOMPARE(out.count(m_texts.Lookup("CancelInstall")), 1);
+        QVERIFY2(!out.contains(m_texts.Lookup("PatchingSuccessful")), qPrintable(out));
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+        QCOMPARE(ReadWholeFile(output), QByteArray("an earlier output"));
+        QCOMPARE(QDir(m_dir.path()).entryList({"*.part"}), QStringList());
     }
 };
 
