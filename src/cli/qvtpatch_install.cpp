@@ -33,6 +33,7 @@
 #include <QMutex>
 
 #include <array>
+#include <optional>
 #include <cstdio>
 #include <memory>
 
@@ -101,6 +102,8 @@ public:
                     Cancel(worker);
                 DeleteFolder(worker->Job().ProgramFolder + QStringLiteral("tools/temp"));
                 if (worker->Succeeded()) {
+                    if (!m_success_note.isEmpty())
+                        AppendLog(m_success_note);
                     QCoreApplication::exit(0); // the output was whole before the interrupt
                     return;
                 }
@@ -122,6 +125,8 @@ public:
         worker->KillRunningTool();
     }
     void SetCancelEntry(const QString& entry) { m_cancel_entry = entry; }
+    /// An entry after the success entry.
+    void SetSuccessNote(const QString& entry) { m_success_note = entry; }
 
 private:
     QMutex m_mutex;
@@ -131,6 +136,7 @@ private:
     TTrackList* m_tracks;
     TProgressLine& m_progress;
     QString m_cancel_entry;
+    QString m_success_note;
     bool m_cancelled = false; // main thread only
 };
 
@@ -198,7 +204,17 @@ int RunInstall(const TInstallOptions& options) {
 
     // The tools run in the program folder: every path they get must be absolute.
     const QString source = QFileInfo(options.Source).absoluteFilePath();
-    const QString output = QFileInfo(options.Output).absoluteFilePath();
+    QString output = options.Output;
+    std::optional<TPlace> place;
+    if (IsModFolderKind(extension)) {
+        QString problem;
+        place = ResolveModOutput(output, options.Emulators, texts, problem);
+        if (!problem.isEmpty())
+            return Refuse(problem);
+    } else if (output == QLatin1String("emulator") || output == QLatin1String("sdcard")) {
+        return Refuse(QStringLiteral("--output emulator and --output sdcard go with --kind mods"));
+    }
+    output = QFileInfo(output).absoluteFilePath();
 
     const TIdentifyResult identity = IdentifySourceImage(source, texts);
     for (const QString& entry : identity.LogEntries)
@@ -273,6 +289,12 @@ int RunInstall(const TInstallOptions& options) {
 
     WriteLines(stdout, QStringLiteral("\r\n") + texts.Lookup(QStringLiteral("StartPatching")) +
                            QStringLiteral("\r\n"));
+    if (IsModFolderKind(extension)) {
+        WriteLines(stdout, ModDestinationEntry(place ? &*place : nullptr, output, texts));
+        // Luma loads a card's mod folders only with game patching turned on.
+        if (place && place->Kind == TPlaceKind::SdCard)
+            host.SetSuccessNote(texts.Lookup(QStringLiteral("ModSdCardReminder")));
+    }
     host.SetCancelEntry(texts.Lookup(QStringLiteral("CancelInstall")));
     WatchInterrupts(QCoreApplication::instance(),
                     [&host, &worker](int) { host.Cancel(worker.get()); });

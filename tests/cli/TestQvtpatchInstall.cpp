@@ -55,8 +55,14 @@ private:
     QString m_3ds;
     TLanguageTable m_texts;
 
-    TResult Run(const QStringList& arguments) {
+    TResult Run(const QStringList& arguments, const QString& home = QString()) {
         QProcess process;
+        if (!home.isEmpty()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("HOME", home);
+            environment.remove("XDG_DATA_HOME");
+            process.setProcessEnvironment(environment);
+        }
         process.start(m_program + "/qvtpatch", arguments);
         process.waitForFinished(120000);
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -373,6 +379,60 @@ private slots:
         QCOMPARE(result.ExitCode, 1);
         QVERIFY(result.Out.endsWith(m_texts.Lookup("ErrorRebuildingCIA") + "\n"));
         QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+    }
+
+    // A mod folder straight into an emulator's user folder, found in a made-up home (native
+    // and Flatpak layouts), or into a folder given; a refusal when no emulator is found.
+    void modFolderDestinations_data() {
+        QTest::addColumn<QString>("emulatorFolder"); // made below the home; empty: none
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("written"); // below the home; empty: refused
+        const QString flatpak = ".var/app/org.azahar_emu.Azahar/data/azahar-emu";
+        QTest::newRow("native") << ".local/share/azahar-emu"
+                                << "emulator"
+                                << ".local/share/azahar-emu/load/mods";
+        QTest::newRow("Flatpak") << flatpak << "emulator" << flatpak + "/load/mods";
+        QTest::newRow("a folder") << ".local/share/citra-emu"
+                                  << "HOME/mine"
+                                  << "mine";
+        QTest::newRow("no emulator") << ""
+                                     << "emulator"
+                                     << "";
+    }
+    void modFolderDestinations() {
+        QFETCH(QString, emulatorFolder);
+        QFETCH(QString, output);
+        QFETCH(QString, written);
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        if (!emulatorFolder.isEmpty())
+            QVERIFY(QDir().mkpath(home.filePath(emulatorFolder)));
+        output.replace("HOME", home.path());
+
+        const TResult places = Run({"places", "--json"}, home.path());
+        QStringList emulators;
+        for (const QJsonValue& place : QJsonDocument::fromJson(places.Out.toUtf8()).array()) {
+            if (place.toObject().value("kind").toString() == "emulator")
+                emulators << place.toObject().value("path").toString();
+        }
+        QCOMPARE(emulators, emulatorFolder.isEmpty()
+                                ? QStringList()
+                                : QStringList{home.filePath(emulatorFolder) + "/load/mods"});
+
+        const TResult run = Run({"install", "--source", m_cia, "--output", output, "--kind",
+                                 "mods", "--patch", m_patch, "--quiet"},
+                                home.path());
+        if (written.isEmpty()) {
+            QCOMPARE(run.ExitCode, 2);
+            QVERIFY2(run.Err.contains(m_texts.Lookup("NoModPlaces")), qPrintable(run.Err));
+            return;
+        }
+        QVERIFY2(run.ExitCode == 0, qPrintable(run.Out + run.Err));
+        const QString title_id = IdentifySourceImage(m_cia, m_texts).TitleId;
+        QVERIFY(QFileInfo(home.filePath(written) + "/" + title_id + "/romfs").isDir());
+        QVERIFY(run.Out.contains(m_texts.Lookup(output == "emulator" ? "ModDestinationEmulator"
+                                                                     : "ModDestinationFolder")));
+        QVERIFY(!run.Out.contains(m_texts.Lookup("ModSdCardReminder")));
     }
 
     // Ctrl+C or SIGTERM while a tool runs: the run ends as the window's Cancel ends it, the
