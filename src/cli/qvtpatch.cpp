@@ -1,6 +1,6 @@
 // qvtpatch: the command-line side of the patch tool. Commands `identify`, `install`,
-// `patches`, `music` and `places`; the older forms `--identify IMAGE` and the install options without a
-// command still work as before.
+// `patches`, `music` and `places`; the older forms `--identify IMAGE` and the install options
+// without a command still work as before.
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 

@@ -33,9 +33,9 @@
 #include <QMutex>
 
 #include <array>
-#include <optional>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 

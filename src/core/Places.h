@@ -13,8 +13,8 @@ enum class TPlaceKind { Emulator, SdCard };
 
 struct TPlace {
     TPlaceKind Kind = TPlaceKind::Emulator;
-    QString Name;           // the emulator, or the card's volume name
-    QString Path;           // the folder that takes <TitleID>/ (made when missing)
+    QString Name;          // the emulator, or the card's volume name
+    QString Path;          // the folder that takes <TitleID>/ (made when missing)
     qint64 FreeBytes = -1; // on the volume that holds it; -1 when unknown
 };
 
@@ -26,9 +26,9 @@ struct TVolume {
 
 /// What the search looks at, so that tests can give a made-up home and made-up volumes.
 struct TPlaceInputs {
-    QString Home;         // the user's home folder
-    QString DataHome;     // $XDG_DATA_HOME, or home/.local/share
-    QString AppData;      // %APPDATA% on Windows; empty elsewhere
+    QString Home;          // the user's home folder
+    QString DataHome;      // $XDG_DATA_HOME, or home/.local/share
+    QString AppData;       // %APPDATA% on Windows; empty elsewhere
     QStringList Emulators; // emulator programs or folders the user names: user/ beside them
     std::vector<TVolume> Volumes;
 };

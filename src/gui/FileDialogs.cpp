@@ -139,8 +139,7 @@ bool SelectSaveFile(QWidget* parent, const QString& folder, const QString& filte
             dialog.selectNameFilter(filters.at(mod_filter));
         QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
                          [&dialog, &filters, mod_filter, mod_folder](const QString& chosen) {
-                             if (mod_filter >= 0 &&
-                                 chosen.simplified() == filters.at(mod_filter))
+                             if (mod_filter >= 0 && chosen.simplified() == filters.at(mod_filter))
                                  dialog.setDirectory(mod_folder);
                          });
         result.Accepted = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();

@@ -419,8 +419,8 @@ private slots:
                                 ? QStringList()
                                 : QStringList{home.filePath(emulatorFolder) + "/load/mods"});
 
-        const TResult run = Run({"install", "--source", m_cia, "--output", output, "--kind",
-                                 "mods", "--patch", m_patch, "--quiet"},
+        const TResult run = Run({"install", "--source", m_cia, "--output", output, "--kind", "mods",
+                                 "--patch", m_patch, "--quiet"},
                                 home.path());
         if (written.isEmpty()) {
             QCOMPARE(run.ExitCode, 2);
@@ -447,16 +447,18 @@ private slots:
         QTest::addColumn<int>("status");
         const QString in_temp = "tools/temp/x.0badf00d.part";
         const QString beside = m_dir.path() + "/interrupted.cia.0badf00d.part";
-        QTest::newRow("extraction, Ctrl+C")
-            << "ctrtool" << "--contents=*" << in_temp << int(SIGINT) << 1 << 130;
-        QTest::newRow("xdelta, SIGTERM")
-            << "xdelta" << "'-d -s '*" << in_temp << int(SIGTERM) << 1 << 143;
+        QTest::newRow("extraction, Ctrl+C") << "ctrtool"
+                                            << "--contents=*" << in_temp << int(SIGINT) << 1 << 130;
+        QTest::newRow("xdelta, SIGTERM") << "xdelta"
+                                         << "'-d -s '*" << in_temp << int(SIGTERM) << 1 << 143;
         QTest::newRow("RomFS rebuild, Ctrl+C")
-            << "3dstool" << "'-ctf romfs '*" << in_temp << int(SIGINT) << 1 << 130;
-        QTest::newRow("final build, SIGTERM")
-            << "makerom" << "'-f Cia '*" << beside << int(SIGTERM) << 1 << 143;
+            << "3dstool"
+            << "'-ctf romfs '*" << in_temp << int(SIGINT) << 1 << 130;
+        QTest::newRow("final build, SIGTERM") << "makerom"
+                                              << "'-f Cia '*" << beside << int(SIGTERM) << 1 << 143;
         QTest::newRow("final build, Ctrl+C twice")
-            << "makerom" << "'-f Cia '*" << beside << int(SIGINT) << 2 << 130;
+            << "makerom"
+            << "'-f Cia '*" << beside << int(SIGINT) << 2 << 130;
     }
     void interruptCancelsTheRun() {
         QFETCH(QString, tool);
@@ -487,8 +489,8 @@ private slots:
         earlier.close();
 
         QProcess process;
-        process.start(m_program + "/qvtpatch", {"--source", m_cia, "--output", output, "--kind",
-                                                "cia", "--patch", m_patch});
+        process.start(m_program + "/qvtpatch",
+                      {"--source", m_cia, "--output", output, "--kind", "cia", "--patch", m_patch});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(started), 120000);
         for (int i = 0; i < count; ++i)
             QVERIFY(SendSignal(process.processId(), signal));

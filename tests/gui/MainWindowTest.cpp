@@ -9,8 +9,8 @@
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
 #include <QDropEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
