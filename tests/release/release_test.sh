@@ -31,7 +31,8 @@ debootstrap_default() {
     sed -n 's/^DEF_MIRROR="\(.*\)"$/\1/p' "$(command -v debootstrap)" | head -1
 }
 work=$build/release
-window_packages=libgl1,libopengl0,libegl1,libfontconfig1,libfreetype6,libharfbuzz0b,libx11-6,libx11-xcb1,libxcb1,libwayland-client0,libdrm2,libgbm1,libdbus-1-3
+# The desktop libraries a stock system has: not libopengl0, which the window brings a fallback of.
+window_packages=libgl1,libegl1,libfontconfig1,libfreetype6,libharfbuzz0b,libx11-6,libx11-xcb1,libxcb1,libwayland-client0,libdrm2,libgbm1,libdbus-1-3
 folder_name='Программа с пробелом'
 failures=0
 
@@ -164,6 +165,9 @@ done | sort -u | while read -r soname path; do
     # The C++ runtime is the system's unless the launcher picks lib/compat's newer one.
     [[ $soname =~ ^(libstdc\+\+\.so\.6|libgcc_s\.so\.1)$ ]] &&
         [ -f "$work/bookworm-root/opt/$folder_name/$name/lib/compat/$soname" ] && continue
+    # libOpenGL.so.0 is the system's when it has one, else lib/fallback's (the launcher's choice).
+    [ "$soname" = libOpenGL.so.0 ] &&
+        [ -f "$work/bookworm-root/opt/$folder_name/$name/lib/fallback/$soname" ] && continue
     # What a system library of the list needs in turn comes with it.
     echo "$soname $path"
 done)
@@ -192,6 +196,14 @@ grep -q "a folder cannot be created" <<<"$out" && grep -q "$name/tools/temp" <<<
 [ ! -e "$work/bookworm-root/data/Read-only.cxi" ] || fail "read-only folder: an output was written"
 umount "$ro"
 unset 'mounted[${#mounted[@]}-1]'
+
+# A desktop library missing from the system: the launcher names it and its package.
+egl=$work/bookworm-root/usr/lib/x86_64-linux-gnu/libEGL.so.1
+mv "$egl" "$egl.away"
+out=$(in_root bookworm "$(program qvtpatch-gui)" --version 2>&1) && fail "runs without libEGL.so.1"
+grep -q "libEGL.so.1 is missing; install the package libegl1" <<<"$out" ||
+    fail "missing system library message: $out"
+mv "$egl.away" "$egl"
 
 # A missing library or plugin: the launcher names it.
 mv "$work/bookworm-root/opt/$folder_name/$name/plugins/platforms/libqxcb.so" "$work/bookworm-root/"
