@@ -98,7 +98,7 @@ public:
                 worker->wait();
                 // An interrupt whose handler call is still queued counts all the same.
                 const int interrupt = ReceivedInterrupt();
-                if (interrupt != 0)
+                if (interrupt != 0 && !worker->Succeeded())
                     Cancel(worker);
                 DeleteFolder(worker->Job().ProgramFolder + QStringLiteral("tools/temp"));
                 if (worker->Succeeded()) {
