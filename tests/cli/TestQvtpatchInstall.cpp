@@ -473,6 +473,7 @@ private slots:
         const QString started = m_dir.path() + "/started";
         const QString release = m_dir.path() + "/release";
         QFile::remove(started);
+        QFile::remove(release);
         QVERIFY(QFile::rename(path, path + ".real"));
         QFile script(path);
         QVERIFY(script.open(QIODevice::WriteOnly));
