@@ -1,6 +1,6 @@
-// qvtpatch: the command-line side of the patch tool. Commands `identify`, `install` and
-// `patches` and `music`; the older forms `--identify IMAGE` and the install options without a
-// command still work as before.
+// qvtpatch: the command-line side of the patch tool. Commands `identify`, `install`,
+// `patches`, `music` and `places`; the older forms `--identify IMAGE` and the install options
+// without a command still work as before.
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
@@ -27,6 +27,7 @@ const char kUsage[] =
     "[--patch FOLDER|TITLE] [--voice 0|1|2] [--music FILE] [--lang NAME] [--quiet]\n"
     "       qvtpatch patches IMAGE [--lang NAME] [--json]\n"
     "       qvtpatch music IMAGE [--patch FOLDER|TITLE] [--json]\n"
+    "       qvtpatch places [--emulator PATH] [--json]\n"
     "       qvtpatch --identify IMAGE\n"
     "Try 'qvtpatch --help' for more information.";
 
@@ -166,7 +167,9 @@ int main(int argc, char* argv[]) {
                        "  identify IMAGE        identify a source image\n"
                        "  install               install a patch (--source, --output, --kind)\n"
                        "  patches IMAGE         list the patches offered for an image\n"
-                       "  music IMAGE           print an image's music, as a file for --music"));
+                       "  music IMAGE           print an image's music, as a file for --music\n"
+                       "  places                list where a mod folder can go (emulators, SD "
+                       "cards)"));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption identify_option(QStringLiteral("identify"),
@@ -176,7 +179,10 @@ int main(int argc, char* argv[]) {
                                            QStringLiteral("The decrypted source image."),
                                            QStringLiteral("IMAGE"));
     const QCommandLineOption output_option(
-        QStringLiteral("output"), QStringLiteral("The output image."), QStringLiteral("PATH"));
+        QStringLiteral("output"),
+        QStringLiteral("The output image; for --kind mods the folder that takes the game's "
+                       "folder, or 'emulator' or 'sdcard' (see 'qvtpatch places')."),
+        QStringLiteral("PATH"));
     const QCommandLineOption kind_option(QStringLiteral("kind"),
                                          QStringLiteral("The output kind: ") +
                                              OutputKindNames().join(QStringLiteral(", ")) +
@@ -201,10 +207,16 @@ int main(int argc, char* argv[]) {
                                           QStringLiteral("No progress line on the terminal."));
     const QCommandLineOption json_option(QStringLiteral("json"),
                                          QStringLiteral("Print JSON for scripts."));
+    const QCommandLineOption emulator_option(
+        QStringLiteral("emulator"),
+        QStringLiteral("A portable emulator (its program or folder): its user folder is a place "
+                       "for mod folders too."),
+        QStringLiteral("PATH"));
     parser.addOptions({identify_option, source_option, output_option, kind_option, patch_option,
-                       voice_option, music_option, lang_option, quiet_option, json_option});
+                       voice_option, music_option, lang_option, quiet_option, json_option,
+                       emulator_option});
     parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("identify, install, patches or music."),
+                                 QStringLiteral("identify, install, patches, music or places."),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
                                  QStringLiteral("The image, for identify and patches."),
@@ -229,8 +241,8 @@ int main(int argc, char* argv[]) {
         allowed = {&identify_option};
         positional_count = 0;
     } else if (install) {
-        allowed = {&source_option, &output_option, &kind_option, &patch_option,
-                   &voice_option,  &music_option,  &lang_option, &quiet_option};
+        allowed = {&source_option, &output_option, &kind_option,  &patch_option,   &voice_option,
+                   &music_option,  &lang_option,   &quiet_option, &emulator_option};
         positional_count = command.isEmpty() ? 0 : 1;
     } else if (command == QLatin1String("identify")) {
         allowed = {&json_option};
@@ -241,6 +253,8 @@ int main(int argc, char* argv[]) {
     } else if (command == QLatin1String("music")) {
         allowed = {&patch_option, &lang_option, &json_option};
         positional_count = 2;
+    } else if (command == QLatin1String("places")) {
+        allowed = {&emulator_option, &json_option};
     } else {
         return UsageError(QStringLiteral("unknown command '%1'").arg(command));
     }
@@ -266,6 +280,8 @@ int main(int argc, char* argv[]) {
         return Identify(positional.at(1), true, parser.isSet(json_option));
     if (command == QLatin1String("patches"))
         return ListPatches(positional.at(1), parser.value(lang_option), parser.isSet(json_option));
+    if (command == QLatin1String("places"))
+        return ListPlaces(parser.values(emulator_option), parser.isSet(json_option));
     if (command == QLatin1String("music"))
         return ShowMusic(positional.at(1), parser.value(patch_option), parser.value(lang_option),
                          parser.isSet(json_option));
@@ -278,6 +294,7 @@ int main(int argc, char* argv[]) {
     options.Music = parser.value(music_option);
     options.Language = parser.value(lang_option);
     options.Quiet = parser.isSet(quiet_option);
+    options.Emulators = parser.values(emulator_option);
     if (parser.isSet(kind_option) && !OutputKindNames().contains(options.Kind))
         return UsageError(QStringLiteral("--kind must be ") +
                           OutputKindNames().join(QStringLiteral(", ")) + QStringLiteral(", not '") +

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <openssl/evp.h>
 
@@ -198,6 +199,18 @@ std::uint32_t TToolRun::Wait(const std::atomic<bool>* kill_request) {
     if (process.exitStatus() == QProcess::CrashExit)
         return CrashExitCode(process.exitCode());
     return static_cast<std::uint32_t>(process.exitCode());
+}
+
+void RemovePartialFiles(const QString& file) {
+    const QFileInfo info(file);
+    const QRegularExpression partial(QLatin1Char('^') +
+                                     QRegularExpression::escape(info.fileName()) +
+                                     QStringLiteral("\\.[0-9a-f]{8}\\.part$"));
+    QDir folder = info.absoluteDir();
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden)) {
+        if (partial.match(name).hasMatch())
+            folder.remove(name);
+    }
 }
 
 QString FileMD5Hex(const QString& path) {

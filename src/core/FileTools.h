@@ -77,6 +77,10 @@ private:
     QByteArray m_pending;
 };
 
+/// Removes the partial files ("`file`.XXXXXXXX.part", eight hexadecimal digits) that our tools
+/// leave beside `file` when they are ended while writing it.
+void RemovePartialFiles(const QString& file);
+
 /// MD5 of a file's whole content as 32 upper-case hexadecimal digits, read in a stream.
 /// Throws TSystemError when the file cannot be opened or read.
 QString FileMD5Hex(const QString& path);

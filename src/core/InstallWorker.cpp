@@ -159,6 +159,10 @@ void TInstallWorker::JudgeTool(TTool tool, std::uint32_t code, const QString& st
                      start_failure);
         EndRun();
     }
+    // A tool ended at the run's own request (a cancel from the console, the window closing)
+    // failed for no reason worth an entry: the run stops here.
+    if (code != 0 && m_kill_tool.load())
+        EndRun();
     const char* unknown_key = "UnkXdeltaError";
     switch (tool) {
     case TTool::Ctrtool:

@@ -289,6 +289,7 @@ private slots:
         const QString folder = output + "/" + titleId;
         QVERIFY2(log.endsWith(m_texts.Lookup("ModFolderSuccessful") + "\n[" + folder + "]"),
                  qPrintable(log));
+        QVERIFY(log.contains(m_texts.Lookup("ModDestinationFolder") + "\n[" + output + "]"));
         QVERIFY(log.contains(m_texts.Lookup("ModBannerIcon")));
         QVERIFY(log.contains(m_texts.Lookup("WarningModNewFiles") + "\ntext/notes.msg\n"));
         QVERIFY(QFileInfo::exists(output + "/" + titleId + " (previous)/kept.bin"));
