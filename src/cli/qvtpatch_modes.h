@@ -9,6 +9,7 @@
 #include <memory>
 
 class TTrackList;
+struct TMakePatchInput;
 
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
@@ -61,3 +62,7 @@ int ShowMusic(const QString& image, const QString& patch, const QString& languag
 /// Sets the slots a music file names in `list` and marks it changed, as saving the music window
 /// does; false, with the line and the reason in `problem` and `list` unchanged, for a bad file.
 bool ReadMusicFile(const QString& path, TTrackList& list, QString& problem);
+
+/// `make-patch`: makes, checks and sums up a patch folder (the program folder and texts are
+/// filled in here). Returns the exit status.
+int RunMakePatch(TMakePatchInput input);

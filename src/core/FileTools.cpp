@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -18,6 +19,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Chunk of the byte comparisons.
+constexpr qint64 kCompareChunk = 4 << 20;
 
 fs::path ToPath(const QString& path) {
     return fs::path(QFile::encodeName(path).toStdString());
@@ -213,4 +217,40 @@ QString WithTrailingSeparator(const QString& folder) {
     if (!result.endsWith(QLatin1Char('/')))
         result.append(QLatin1Char('/'));
     return result;
+}
+
+QStringList FilesBelow(const QString& root) {
+    QStringList files;
+    const QDir dir(root);
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << dir.relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+bool SameBytes(QFile& image, std::uint64_t offset, std::uint64_t size, const QString& file) {
+    QFile other(file);
+    if (!other.open(QIODevice::ReadOnly) || std::uint64_t(other.size()) != size)
+        return false;
+    if (!image.seek(static_cast<qint64>(offset)))
+        return false;
+    for (std::uint64_t done = 0; done < size;) {
+        const qint64 length =
+            static_cast<qint64>(std::min<std::uint64_t>(kCompareChunk, size - done));
+        const QByteArray a = image.read(length);
+        const QByteArray b = other.read(length);
+        if (a.size() != length || a != b)
+            return false;
+        done += std::uint64_t(length);
+    }
+    return true;
+}
+
+bool SameFiles(const QString& a, const QString& b) {
+    QFile first(a);
+    if (!first.open(QIODevice::ReadOnly))
+        return false;
+    return SameBytes(first, 0, std::uint64_t(first.size()), b);
 }
