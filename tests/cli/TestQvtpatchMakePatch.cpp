@@ -74,6 +74,20 @@ private slots:
         m_cia = m_dir.path() + "/game.cia";
         QCOMPARE(WriteSampleImage(m_program + "/tools", ".cia", m_cia, m_dir.path() + "/sample"),
                  QString());
+
+        // The refusals' changed folders: the game's own files, unpacked, in the mod folder
+        // layout; one with a changed file; one naming a file twice.
+        const QString root = m_dir.path() + "/refusals";
+        QVERIFY(ExtractImage(m_program, m_cia, ".cia", root + "/unpacked").isEmpty());
+        QVERIFY(QDir().mkpath(root + "/game"));
+        QVERIFY(QDir().rename(root + "/unpacked/romfs", root + "/game/romfs"));
+        QVERIFY(QFile::rename(root + "/unpacked/exefs/code.bin", root + "/game/code.bin"));
+        Write(root + "/changed/romfs/pack.inc", "changed");
+        Write(root + "/twice/romfs/pack.inc", "changed");
+        Write(root + "/twice/romfs/Pack.inc", "changed too");
+        Write(root + "/out/exists/kept.txt", "kept");
+        for (const char* voice : {"ENG", "JAP MOD", "JAP ORIG"})
+            Write(root + "/bad voices/" + voice + "/999.bcwav", "clip");
     }
 
     void madePatchInstallsToTheChangedFiles_data() {
@@ -97,7 +111,8 @@ private slots:
         // The changed tree: the sample patch without its voices as the mod folder writer lays
         // it out (a changed pack.dat and pack.inc, a new file, a banner), with a changed code,
         // a name in another letter case and a new file with a Cyrillic name.
-        QVERIFY(CopyFolder(sample, base + "/plain") && DeleteFolder(base + "/plain/sample patch/voice"));
+        QVERIFY(QDir().mkpath(base + "/plain") && CopyFolder(sample, base + "/plain") &&
+                DeleteFolder(base + "/plain/sample patch/voice"));
         const QString changed = InstallMods(image, base + "/plain/sample patch", base + "/changed");
         QVERIFY(!changed.isEmpty());
         QVERIFY(QFile::rename(changed + "/romfs/pack.inc", changed + "/romfs/PACK.inc"));
@@ -166,7 +181,7 @@ private slots:
         QTest::newRow("unreadable description")
             << QStringList{"--description", root + "/none.txt"} << "changed" << 1 << "none.txt";
         QTest::newRow("clip the archive lacks")
-            << QStringList{"--voices", root + "/bad voices"} << "changed" << 1 << "999.bcwav";
+            << QStringList{"--voices", root + "/refusals/bad voices"} << "changed" << 1 << "999.bcwav";
         QTest::newRow("malformed track list")
             << QStringList{"--tracklist", m_program + "/lang/English.lng"} << "changed" << 1
             << "--tracklist";
@@ -181,18 +196,6 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         const QString root = m_dir.path() + "/refusals";
-        if (!QFileInfo::exists(root)) {
-            // The game's own files, unpacked, in the mod folder layout.
-            QVERIFY(ExtractImage(m_program, m_cia, ".cia", root + "/unpacked").isEmpty());
-            QVERIFY(QDir().rename(root + "/unpacked/romfs", root + "/game/romfs"));
-            QVERIFY(QFile::rename(root + "/unpacked/exefs/code.bin", root + "/game/code.bin"));
-            Write(root + "/changed/romfs/pack.inc", "changed");
-            Write(root + "/twice/romfs/pack.inc", "changed");
-            Write(root + "/twice/romfs/Pack.inc", "changed too");
-            Write(root + "/out/exists/kept.txt", "kept");
-            for (const char* voice : {"ENG", "JAP MOD", "JAP ORIG"})
-                Write(root + "/bad voices/" + voice + "/999.bcwav", "clip");
-        }
         const QString out = root + "/out/" + (changed == "exists" ? "exists" : "new");
         QStringList arguments = {"make-patch", "--source", m_cia, "--changed",
                                  root + "/" + (changed == "exists" ? "changed" : changed),
