@@ -1,6 +1,6 @@
 // qvtpatch: the command-line side of the patch tool. Commands `identify`, `install`,
-// `patches`, `music` and `make-patch`; the older forms `--identify IMAGE` and the install options without a
-// command still work as before.
+// `patches`, `music` and `make-patch`; the older forms `--identify IMAGE` and the install options
+// without a command still work as before.
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
@@ -211,12 +211,12 @@ int main(int argc, char* argv[]) {
         QStringLiteral("changed"),
         QStringLiteral("make-patch: the changed files in the mod folder layout."),
         QStringLiteral("DIR"));
-    const QCommandLineOption out_option(
-        QStringLiteral("out"), QStringLiteral("make-patch: the patch folder to create."),
-        QStringLiteral("FOLDER"));
-    const QCommandLineOption title_option(
-        QStringLiteral("title"), QStringLiteral("make-patch: the patch's title."),
-        QStringLiteral("TEXT"));
+    const QCommandLineOption out_option(QStringLiteral("out"),
+                                        QStringLiteral("make-patch: the patch folder to create."),
+                                        QStringLiteral("FOLDER"));
+    const QCommandLineOption title_option(QStringLiteral("title"),
+                                          QStringLiteral("make-patch: the patch's title."),
+                                          QStringLiteral("TEXT"));
     const QCommandLineOption region_option(
         QStringLiteral("region"),
         QStringLiteral("make-patch: the patch's region (default: the image's)."),
@@ -233,14 +233,13 @@ int main(int argc, char* argv[]) {
         QStringLiteral("voices"),
         QStringLiteral("make-patch: folder with the ENG, JAP MOD and JAP ORIG voice clips."),
         QStringLiteral("DIR"));
-    const QCommandLineOption tracklist_option(
-        QStringLiteral("tracklist"), QStringLiteral("make-patch: the patch's track list."),
-        QStringLiteral("FILE"));
+    const QCommandLineOption tracklist_option(QStringLiteral("tracklist"),
+                                              QStringLiteral("make-patch: the patch's track list."),
+                                              QStringLiteral("FILE"));
     parser.addOptions({identify_option, source_option, output_option, kind_option, patch_option,
                        voice_option, music_option, lang_option, quiet_option, json_option,
-                       changed_option, out_option, title_option, region_option,
-                       description_option, description_ru_option, voices_option,
-                       tracklist_option});
+                       changed_option, out_option, title_option, region_option, description_option,
+                       description_ru_option, voices_option, tracklist_option});
     parser.addPositionalArgument(QStringLiteral("command"),
                                  QStringLiteral("identify, install, patches, music or make-patch."),
                                  QStringLiteral("[command]"));
@@ -280,9 +279,9 @@ int main(int argc, char* argv[]) {
         allowed = {&patch_option, &lang_option, &json_option};
         positional_count = 2;
     } else if (command == QLatin1String("make-patch")) {
-        allowed = {&source_option,      &changed_option,        &out_option,
-                   &title_option,       &region_option,         &description_option,
-                   &description_ru_option, &voices_option,      &tracklist_option};
+        allowed = {&source_option,         &changed_option, &out_option,
+                   &title_option,          &region_option,  &description_option,
+                   &description_ru_option, &voices_option,  &tracklist_option};
     } else {
         return UsageError(QStringLiteral("unknown command '%1'").arg(command));
     }
@@ -325,7 +324,8 @@ int main(int argc, char* argv[]) {
         input.TrackListFile = parser.value(tracklist_option);
         if (input.SourcePath.isEmpty() || input.ChangedFolder.isEmpty() ||
             input.OutputFolder.isEmpty() || input.Title.isEmpty())
-            return UsageError(QStringLiteral("--source, --changed, --out and --title are required"));
+            return UsageError(
+                QStringLiteral("--source, --changed, --out and --title are required"));
         if (parser.isSet(region_option) &&
             !QStringList{QStringLiteral("EUR"), QStringLiteral("USA"), QStringLiteral("JAP")}
                  .contains(input.Region))

@@ -44,11 +44,10 @@ int RunMakePatch(TMakePatchInput input) {
     summary += QStringLiteral("Region: %1\nOriginalPackDatMD5: %2\nOriginalPackIncMD5: %3\n")
                    .arg(report.Description.Region, report.Description.OriginalPackDatMD5,
                         report.Description.OriginalPackIncMD5);
-    summary += QStringLiteral("Voices: %1\nTrack list: %2\n")
-                   .arg(report.Voices ? QStringLiteral("ENG, JAP MOD, JAP ORIG")
-                                      : QStringLiteral("none"),
-                        report.TrackList ? QStringLiteral("Tracklist.tls")
-                                         : QStringLiteral("none"));
+    summary +=
+        QStringLiteral("Voices: %1\nTrack list: %2\n")
+            .arg(report.Voices ? QStringLiteral("ENG, JAP MOD, JAP ORIG") : QStringLiteral("none"),
+                 report.TrackList ? QStringLiteral("Tracklist.tls") : QStringLiteral("none"));
     summary += QStringLiteral("Release note: ") + report.ReleaseNote;
     WriteLines(stdout, summary);
     return 0;

@@ -96,12 +96,14 @@ QString RangeMD5Hex(QFile& image, std::uint64_t offset, std::uint64_t size, QFil
     if (!image.seek(qint64(offset)))
         Refuse(image.fileName() + QStringLiteral(": ") + image.errorString());
     for (std::uint64_t done = 0; done < size;) {
-        const QByteArray block = image.read(qint64(std::min<std::uint64_t>(kReadChunk, size - done)));
+        const QByteArray block =
+            image.read(qint64(std::min<std::uint64_t>(kReadChunk, size - done)));
         if (block.isEmpty())
             Refuse(QStringLiteral("Cannot read %1: %2").arg(image.fileName(), image.errorString()));
         EVP_DigestUpdate(context.get(), block.constData(), std::size_t(block.size()));
         if (copy != nullptr && copy->write(block) != block.size())
-            Refuse(QStringLiteral("Cannot write %1: %2").arg(copy->fileName(), copy->errorString()));
+            Refuse(
+                QStringLiteral("Cannot write %1: %2").arg(copy->fileName(), copy->errorString()));
         done += std::uint64_t(block.size());
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
@@ -210,9 +212,10 @@ void TPatchMaker::Run() {
         Refuse(QStringLiteral("Cannot create %1").arg(m_output));
     m_staging->setAutoRemove(false);
     m_made_parent.Kept = true;
-    const QString size = m_report.DifferenceBytes < 0
-                             ? QStringLiteral("pack.dat unchanged")
-                             : QStringLiteral("patch.xdelta %1 bytes").arg(m_report.DifferenceBytes);
+    const QString size =
+        m_report.DifferenceBytes < 0
+            ? QStringLiteral("pack.dat unchanged")
+            : QStringLiteral("patch.xdelta %1 bytes").arg(m_report.DifferenceBytes);
     m_report.ReleaseNote =
         QStringLiteral("%1 (%2): %3 file(s) replaced, %4; needs the untouched game (pack.dat "
                        "MD5 %5, pack.inc MD5 %6).")
@@ -353,8 +356,8 @@ void TPatchMaker::ComparePackDat(const QString& changed) {
     std::uint32_t code = 0;
     try {
         code = RunTool(EncoderXdeltaPath(m_in.ProgramFolder),
-                       XdeltaEncodeOptions() + QStringList{QStringLiteral("-s"), original,
-                                                           changed, delta},
+                       XdeltaEncodeOptions() +
+                           QStringList{QStringLiteral("-s"), original, changed, delta},
                        m_work->path());
     } catch (const TSystemError& error) {
         Refuse(QStringLiteral("Cannot start xdelta3: ") + error.Reason());
@@ -391,20 +394,23 @@ void TPatchMaker::CopyVoices() {
     // The clips a voice folder may replace are those of the sound archive the patch leaves.
     const ctr::TImageRomFsFile& game =
         m_game_files[std::size_t(m_game_index.value(QStringLiteral("SOUND/QK123.BCSAR")))];
-    const auto replaced = m_expected.find(QStringLiteral("romfs/") + QString::fromStdString(game.Path));
+    const auto replaced =
+        m_expected.find(QStringLiteral("romfs/") + QString::fromStdString(game.Path));
     QByteArray archive;
     if (replaced != m_expected.end()) {
         archive = ReadAll(replaced->second);
     } else {
         ctr::TInFile in(FsPath(m_source));
-        archive = FromVector(in.ReadVector(game.Location.Offset, game.Location.Size, "sound archive"));
+        archive =
+            FromVector(in.ReadVector(game.Location.Offset, game.Location.Size, "sound archive"));
     }
     const QString unpacked = m_work->filePath(QStringLiteral("sound"));
     QDir().mkpath(unpacked);
     if (UnpackBcsar(archive, unpacked, 0, false) == -1)
         Refuse(QStringLiteral("The game's sound archive cannot be unpacked"));
-    const qsizetype clip_count =
-        QDir(unpacked + QStringLiteral("/4_CSAR_FILE/3_CWAR/3_BCWAV")).entryList(QDir::Files).size();
+    const qsizetype clip_count = QDir(unpacked + QStringLiteral("/4_CSAR_FILE/3_CWAR/3_BCWAV"))
+                                     .entryList(QDir::Files)
+                                     .size();
     DeleteFolder(unpacked);
 
     const QRegularExpression clip_name(QStringLiteral("^([0-9]{3})\\.bcwav$"),
@@ -535,7 +541,8 @@ TMakePatchReport MakePatch(const TMakePatchInput& input,
     } catch (const TSystemError& error) {
         report.Problem = error.Reason();
     } catch (const ctr::TCtrError& error) {
-        report.Problem = QStringLiteral("Cannot read the image: ") + QString::fromUtf8(error.what());
+        report.Problem =
+            QStringLiteral("Cannot read the image: ") + QString::fromUtf8(error.what());
     }
     if (!report.Problem.isEmpty()) {
         const QString problem = report.Problem;

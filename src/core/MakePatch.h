@@ -19,11 +19,11 @@ struct TMakePatchInput {
     QString ChangedFolder; // mod folder layout: romfs/..., code.bin, exefs/banner.bnr, icon.bin
     QString OutputFolder;  // the patch folder to create; must not exist
     QString Title;
-    QString Region;                 // "EUR", "USA" or "JAP"; empty: the image's
-    QString DescriptionFile;        // text file for English.dsc; empty: no description
-    QString RussianDescriptionFile; // empty: no Русский.dsc
-    QString VoicesFolder;           // holds ENG, JAP MOD and JAP ORIG; empty: no voices
-    QString TrackListFile;          // empty: no Tracklist.tls
+    QString Region;                        // "EUR", "USA" or "JAP"; empty: the image's
+    QString DescriptionFile;               // text file for English.dsc; empty: no description
+    QString RussianDescriptionFile;        // empty: no Русский.dsc
+    QString VoicesFolder;                  // holds ENG, JAP MOD and JAP ORIG; empty: no voices
+    QString TrackListFile;                 // empty: no Tracklist.tls
     const TLanguageTable* Texts = nullptr; // the installer's texts for the self-check's run
 };
 

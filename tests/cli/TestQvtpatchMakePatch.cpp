@@ -120,24 +120,24 @@ private slots:
         std::vector<std::uint8_t> code =
             ctr::ReadImageCode(image.toStdString(), *ctr::ImageKindFromText(kind.toStdString()));
         code[0x100] ^= 0xFF;
-        Write(changed + "/code.bin", QByteArray(reinterpret_cast<const char*>(code.data()),
-                                                qsizetype(code.size())));
+        Write(changed + "/code.bin",
+              QByteArray(reinterpret_cast<const char*>(code.data()), qsizetype(code.size())));
         Write(base + "/en.txt", "First line with \"quotes\".\nSecond line: https://example.org\n");
         Write(base + "/ru.txt", QString::fromUtf8("Описание.\nВторая строка.").toUtf8());
 
         const QString out = base + "/made/" + QString::fromUtf8("Перевод");
         const TRun made = Run({"make-patch", "--source", image, "--changed", changed, "--out", out,
                                "--title", "Veridane \"EN\"", "--description", base + "/en.txt",
-                               "--description-ru", base + "/ru.txt", "--voices",
-                               sample + "/voice", "--tracklist", sample + "/Tracklist.tls"});
+                               "--description-ru", base + "/ru.txt", "--voices", sample + "/voice",
+                               "--tracklist", sample + "/Tracklist.tls"});
         QVERIFY2(made.ExitCode == 0, qPrintable(made.Out + made.Err));
         QVERIFY2(made.Err.contains("Warning") && made.Err.contains("text/notes.msg"),
                  qPrintable(made.Err));
         QVERIFY(made.Out.contains("Files replaced: 5\n"));
         QVERIFY(made.Out.contains("Release note: Veridane \"EN\" (" + region + ")"));
-        QCOMPARE(QDir(base + "/made").entryList(QDir::AllEntries | QDir::Hidden |
-                                                QDir::NoDotAndDotDot),
-                 QStringList{QString::fromUtf8("Перевод")});
+        QCOMPARE(
+            QDir(base + "/made").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{QString::fromUtf8("Перевод")});
 
         // Pack.dat only as a difference; the game's case; the installer's reader.
         QVERIFY(QFileInfo(out + "/patch.xdelta").isFile());
@@ -175,13 +175,13 @@ private slots:
         const QString root = m_dir.path();
         QTest::newRow("the game itself") << QStringList() << "game" << 1 << "Nothing to make";
         QTest::newRow("destination exists") << QStringList() << "exists" << 1 << "exists";
-        QTest::newRow("not an image")
-            << QStringList{"--source", m_program + "/lang/English.lng"} << "changed" << 1
-            << "installer would refuse";
+        QTest::newRow("not an image") << QStringList{"--source", m_program + "/lang/English.lng"}
+                                      << "changed" << 1 << "installer would refuse";
         QTest::newRow("unreadable description")
             << QStringList{"--description", root + "/none.txt"} << "changed" << 1 << "none.txt";
         QTest::newRow("clip the archive lacks")
-            << QStringList{"--voices", root + "/refusals/bad voices"} << "changed" << 1 << "999.bcwav";
+            << QStringList{"--voices", root + "/refusals/bad voices"} << "changed" << 1
+            << "999.bcwav";
         QTest::newRow("malformed track list")
             << QStringList{"--tracklist", m_program + "/lang/English.lng"} << "changed" << 1
             << "--tracklist";
@@ -197,9 +197,15 @@ private slots:
         QFETCH(QString, message);
         const QString root = m_dir.path() + "/refusals";
         const QString out = root + "/out/" + (changed == "exists" ? "exists" : "new");
-        QStringList arguments = {"make-patch", "--source", m_cia, "--changed",
+        QStringList arguments = {"make-patch",
+                                 "--source",
+                                 m_cia,
+                                 "--changed",
                                  root + "/" + (changed == "exists" ? "changed" : changed),
-                                 "--out", out, "--title", "T"};
+                                 "--out",
+                                 out,
+                                 "--title",
+                                 "T"};
         for (qsizetype i = 0; i + 1 < extra.size(); i += 2) {
             const qsizetype at = arguments.indexOf(extra.at(i));
             if (at < 0)
@@ -211,9 +217,9 @@ private slots:
         QCOMPARE(run.ExitCode, exitCode);
         QVERIFY2(run.Err.contains(message), qPrintable(run.Err));
         // Nothing left behind: no folder, no scratch folders, no work folder of the check.
-        QCOMPARE(QDir(root + "/out").entryList(QDir::AllEntries | QDir::Hidden |
-                                               QDir::NoDotAndDotDot),
-                 QStringList{"exists"});
+        QCOMPARE(
+            QDir(root + "/out").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{"exists"});
         QCOMPARE(ReadWholeFile(root + "/out/exists/kept.txt"), "kept");
         QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
     }
