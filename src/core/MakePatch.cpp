@@ -66,13 +66,6 @@ void CopyInto(const QString& from, const QString& to) {
         Refuse(QStringLiteral("Cannot write %1").arg(to));
 }
 
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush())
-        Refuse(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
-}
-
 QByteArray ReadAll(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -95,16 +88,16 @@ QString RangeMD5Hex(QFile& image, std::uint64_t offset, std::uint64_t size, QFil
         Refuse(QStringLiteral("MD5 is not available"));
     if (!image.seek(qint64(offset)))
         Refuse(image.fileName() + QStringLiteral(": ") + image.errorString());
+    std::vector<char> block(std::size_t(std::min<std::uint64_t>(kReadChunk, size)));
     for (std::uint64_t done = 0; done < size;) {
-        const QByteArray block =
-            image.read(qint64(std::min<std::uint64_t>(kReadChunk, size - done)));
-        if (block.isEmpty())
+        const qint64 length = qint64(std::min<std::uint64_t>(kReadChunk, size - done));
+        if (image.read(block.data(), length) != length)
             Refuse(QStringLiteral("Cannot read %1: %2").arg(image.fileName(), image.errorString()));
-        EVP_DigestUpdate(context.get(), block.constData(), std::size_t(block.size()));
-        if (copy != nullptr && copy->write(block) != block.size())
+        EVP_DigestUpdate(context.get(), block.data(), std::size_t(length));
+        if (copy != nullptr && copy->write(block.data(), length) != length)
             Refuse(
                 QStringLiteral("Cannot write %1: %2").arg(copy->fileName(), copy->errorString()));
-        done += std::uint64_t(block.size());
+        done += std::uint64_t(length);
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
