@@ -118,7 +118,8 @@ private slots:
         QVERIFY(QFile::rename(changed + "/romfs/pack.inc", changed + "/romfs/PACK.inc"));
         Write(changed + QString::fromUtf8("/romfs/text/заметки.txt"), "new text\r\n");
         std::vector<std::uint8_t> code =
-            ctr::ReadImageCode(image.toStdString(), *ctr::ImageKindFromText(kind.toStdString()));
+            ctr::ReadImageCode(std::filesystem::path(image.toStdU16String()),
+                               *ctr::ImageKindFromText(kind.toStdString()));
         code[0x100] ^= 0xFF;
         Write(changed + "/code.bin",
               QByteArray(reinterpret_cast<const char*>(code.data()), qsizetype(code.size())));
@@ -196,6 +197,8 @@ private slots:
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         const QString root = m_dir.path() + "/refusals";
+        if (changed == "twice" && QDir(root + "/twice/romfs").entryList(QDir::Files).size() < 2)
+            QSKIP("the file system folds letter case: one file cannot have two names");
         const QString out = root + "/out/" + (changed == "exists" ? "exists" : "new");
         QStringList arguments = {"make-patch",
                                  "--source",
