@@ -1,12 +1,13 @@
 // qvtpatch: the command-line side of the patch tool. Commands `identify`, `install`,
-// `patches`, `music` and `places`; the older forms `--identify IMAGE` and the install options
-// without a command still work as before.
+// `patches`, `music`, `places` and `make-patch`; the older forms `--identify IMAGE` and the
+// install options without a command still work as before.
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
 #include "core/FileTools.h"
 #include "core/Identify.h"
 #include "core/Language.h"
+#include "core/MakePatch.h"
 #include "core/PatchCatalogue.h"
 
 #include <QCommandLineParser>
@@ -28,6 +29,9 @@ const char kUsage[] =
     "       qvtpatch patches IMAGE [--lang NAME] [--json]\n"
     "       qvtpatch music IMAGE [--patch FOLDER|TITLE] [--json]\n"
     "       qvtpatch places [--emulator PATH] [--json]\n"
+    "       qvtpatch make-patch --source IMAGE --changed DIR --out FOLDER --title TEXT "
+    "[--region EUR|USA|JAP] [--description FILE] [--description-ru FILE] [--voices DIR] "
+    "[--tracklist FILE]\n"
     "       qvtpatch --identify IMAGE\n"
     "Try 'qvtpatch --help' for more information.";
 
@@ -169,7 +173,9 @@ int main(int argc, char* argv[]) {
                        "  patches IMAGE         list the patches offered for an image\n"
                        "  music IMAGE           print an image's music, as a file for --music\n"
                        "  places                list where a mod folder can go (emulators, SD "
-                       "cards)"));
+                       "cards)\n"
+                       "  make-patch            make a patch folder from changed files (--source,\n"
+                       "                        --changed, --out, --title)"));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption identify_option(QStringLiteral("identify"),
@@ -212,11 +218,43 @@ int main(int argc, char* argv[]) {
         QStringLiteral("A portable emulator (its program or folder): its user folder is a place "
                        "for mod folders too."),
         QStringLiteral("PATH"));
+    const QCommandLineOption changed_option(
+        QStringLiteral("changed"),
+        QStringLiteral("make-patch: the changed files in the mod folder layout."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption out_option(QStringLiteral("out"),
+                                        QStringLiteral("make-patch: the patch folder to create."),
+                                        QStringLiteral("FOLDER"));
+    const QCommandLineOption title_option(QStringLiteral("title"),
+                                          QStringLiteral("make-patch: the patch's title."),
+                                          QStringLiteral("TEXT"));
+    const QCommandLineOption region_option(
+        QStringLiteral("region"),
+        QStringLiteral("make-patch: the patch's region (default: the image's)."),
+        QStringLiteral("EUR|USA|JAP"));
+    const QCommandLineOption description_option(
+        QStringLiteral("description"),
+        QStringLiteral("make-patch: text file of the English description."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption description_ru_option(
+        QStringLiteral("description-ru"),
+        QStringLiteral("make-patch: text file of the Russian description."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption voices_option(
+        QStringLiteral("voices"),
+        QStringLiteral("make-patch: folder with the ENG, JAP MOD and JAP ORIG voice clips."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption tracklist_option(QStringLiteral("tracklist"),
+                                              QStringLiteral("make-patch: the patch's track list."),
+                                              QStringLiteral("FILE"));
     parser.addOptions({identify_option, source_option, output_option, kind_option, patch_option,
                        voice_option, music_option, lang_option, quiet_option, json_option,
-                       emulator_option});
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("identify, install, patches, music or places."),
+                       emulator_option, changed_option, out_option, title_option, region_option,
+                       description_option, description_ru_option, voices_option,
+                       tracklist_option});
+    parser.addPositionalArgument(
+        QStringLiteral("command"),
+        QStringLiteral("identify, install, patches, music, places or make-patch."),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
                                  QStringLiteral("The image, for identify and patches."),
@@ -255,6 +293,10 @@ int main(int argc, char* argv[]) {
         positional_count = 2;
     } else if (command == QLatin1String("places")) {
         allowed = {&emulator_option, &json_option};
+    } else if (command == QLatin1String("make-patch")) {
+        allowed = {&source_option,         &changed_option, &out_option,
+                   &title_option,          &region_option,  &description_option,
+                   &description_ru_option, &voices_option,  &tracklist_option};
     } else {
         return UsageError(QStringLiteral("unknown command '%1'").arg(command));
     }
@@ -285,6 +327,29 @@ int main(int argc, char* argv[]) {
     if (command == QLatin1String("music"))
         return ShowMusic(positional.at(1), parser.value(patch_option), parser.value(lang_option),
                          parser.isSet(json_option));
+
+    if (command == QLatin1String("make-patch")) {
+        TMakePatchInput input;
+        input.SourcePath = parser.value(source_option);
+        input.ChangedFolder = parser.value(changed_option);
+        input.OutputFolder = parser.value(out_option);
+        input.Title = parser.value(title_option);
+        input.Region = parser.value(region_option);
+        input.DescriptionFile = parser.value(description_option);
+        input.RussianDescriptionFile = parser.value(description_ru_option);
+        input.VoicesFolder = parser.value(voices_option);
+        input.TrackListFile = parser.value(tracklist_option);
+        if (input.SourcePath.isEmpty() || input.ChangedFolder.isEmpty() ||
+            input.OutputFolder.isEmpty() || input.Title.isEmpty())
+            return UsageError(
+                QStringLiteral("--source, --changed, --out and --title are required"));
+        if (parser.isSet(region_option) &&
+            !QStringList{QStringLiteral("EUR"), QStringLiteral("USA"), QStringLiteral("JAP")}
+                 .contains(input.Region))
+            return UsageError(QStringLiteral("--region must be EUR, USA or JAP, not '") +
+                              input.Region + QLatin1Char('\''));
+        return RunMakePatch(input);
+    }
 
     TInstallOptions options;
     options.Source = parser.value(source_option);

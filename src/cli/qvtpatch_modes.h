@@ -11,6 +11,7 @@
 #include <optional>
 
 class TTrackList;
+struct TMakePatchInput;
 
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
@@ -73,3 +74,7 @@ int ListPlaces(const QStringList& emulators, bool json);
 /// the place the folder belongs to, if any; when no place fits a word, `problem` says why.
 std::optional<TPlace> ResolveModOutput(QString& output, const QStringList& emulators,
                                        const TLanguageTable& texts, QString& problem);
+
+/// `make-patch`: makes, checks and sums up a patch folder (the program folder and texts are
+/// filled in here). Returns the exit status.
+int RunMakePatch(TMakePatchInput input);

@@ -4,6 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -25,6 +27,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Chunk of the byte comparisons.
+constexpr qint64 kCompareChunk = 4 << 20;
 
 // What differs between Windows and the other systems in starting and ending tools.
 #if defined(Q_OS_WIN)
@@ -252,4 +257,43 @@ QString WithTrailingSeparator(const QString& folder) {
     if (!result.endsWith(QLatin1Char('/')))
         result.append(QLatin1Char('/'));
     return result;
+}
+
+QStringList FilesBelow(const QString& root) {
+    QStringList files;
+    const QDir dir(root);
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << dir.relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+bool SameBytes(QFile& image, std::uint64_t offset, std::uint64_t size, const QString& file) {
+    QFile other(file);
+    if (!other.open(QIODevice::ReadOnly) || std::uint64_t(other.size()) != size)
+        return false;
+    if (!image.seek(static_cast<qint64>(offset)))
+        return false;
+    // Two buffers for the whole comparison: a fresh block per read costs the kernel's page
+    // faults on every chunk and made a gigabyte's comparison several times slower than its MD5.
+    std::vector<char> a(static_cast<std::size_t>(std::min<std::uint64_t>(kCompareChunk, size)));
+    std::vector<char> b(a.size());
+    for (std::uint64_t done = 0; done < size;) {
+        const qint64 length =
+            static_cast<qint64>(std::min<std::uint64_t>(kCompareChunk, size - done));
+        if (image.read(a.data(), length) != length || other.read(b.data(), length) != length ||
+            std::memcmp(a.data(), b.data(), static_cast<std::size_t>(length)) != 0)
+            return false;
+        done += std::uint64_t(length);
+    }
+    return true;
+}
+
+bool SameFiles(const QString& a, const QString& b) {
+    QFile first(a);
+    if (!first.open(QIODevice::ReadOnly))
+        return false;
+    return SameBytes(first, 0, std::uint64_t(first.size()), b);
 }
