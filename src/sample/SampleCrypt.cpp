@@ -186,12 +186,12 @@ void EncryptImage(const fs::path& plain, ctr::TImageKind kind, const fs::path& o
     out.Commit();
 }
 
-void WriteKeyFiles(const fs::path& folder, const ctr::TCryptoKeys& keys) {
+void WriteKeyFiles(const fs::path& key_file, const ctr::TCryptoKeys& keys) {
     const std::string text = ctr::FormatKeyFile(keys.Keys);
-    ctr::WriteWholeFile(folder / "aes_keys.txt",
+    ctr::WriteWholeFile(key_file,
                         std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     if (keys.Seeds.Size() != 0)
-        ctr::WriteWholeFile(folder / "seeddb.bin", keys.Seeds.Serialize());
+        ctr::WriteWholeFile(key_file.parent_path() / "seeddb.bin", keys.Seeds.Serialize());
 }
 
 } // namespace sample

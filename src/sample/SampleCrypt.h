@@ -31,7 +31,7 @@ void EncryptImage(const std::filesystem::path& plain, ctr::TImageKind kind,
                   const std::filesystem::path& output, const TEncryption& encryption,
                   ctr::TCryptoKeys& keys);
 
-/// Writes aes_keys.txt and, when it holds a seed, seeddb.bin into `folder`.
-void WriteKeyFiles(const std::filesystem::path& folder, const ctr::TCryptoKeys& keys);
+/// Writes the key file `key_file` and, when `keys` hold a seed, seeddb.bin beside it.
+void WriteKeyFiles(const std::filesystem::path& key_file, const ctr::TCryptoKeys& keys);
 
 } // namespace sample

@@ -34,9 +34,10 @@ fs::path Path(const QString& path) {
 }
 
 // Offsets where an encrypted-then-decrypted image may differ from the original: the seed
-// check, and in a CIA the ticket's title key and common key index.
-std::vector<std::pair<std::uint64_t, std::uint64_t>> AllowedDifferences(const fs::path& plain,
-                                                                        ctr::TImageKind kind) {
+// check, and in a CIA the ticket's title key and common key index, and with a seed check the
+// TMD's hashes of the content that now holds it.
+std::vector<std::pair<std::uint64_t, std::uint64_t>>
+AllowedDifferences(const fs::path& plain, ctr::TImageKind kind, bool seed) {
     ctr::TInFile in(plain);
     if (kind == ctr::TImageKind::Cxi)
         return {{0x114, 4}};
@@ -45,6 +46,7 @@ std::vector<std::pair<std::uint64_t, std::uint64_t>> AllowedDifferences(const fs
     const ctr::TCiaLayout layout = ctr::ReadCia(in);
     return {{layout.TicketOffset + 0x1BF, 16},
             {layout.TicketOffset + 0x1F1, 1},
+            {layout.TmdOffset, seed ? layout.TmdSize : 0},
             {layout.Contents.front().Offset + 0x114, 4}};
 }
 
@@ -125,7 +127,7 @@ TEST_P(SampleCryptTest, DecryptionRestoresTheImageAndWrongKeysAreRefused) {
     }
     const fs::path encrypted = Temp("encrypted");
     sample::EncryptImage(plain, kind, encrypted, encryption, made_up);
-    sample::WriteKeyFiles(Path(m_dir.path()), made_up);
+    sample::WriteKeyFiles(Temp("aes_keys.txt"), made_up);
     ASSERT_TRUE(FirstDifference(plain, encrypted, {}).has_value());
     EXPECT_TRUE(ctr::ImageIsEncrypted(encrypted, kind));
 
@@ -137,7 +139,7 @@ TEST_P(SampleCryptTest, DecryptionRestoresTheImageAndWrongKeysAreRefused) {
     const fs::path decrypted = Temp("decrypted");
     ctr::DecryptImage(encrypted, kind, decrypted, keys);
     EXPECT_EQ(ctr::VerifyImage(decrypted, kind), "");
-    const auto difference = FirstDifference(plain, decrypted, AllowedDifferences(plain, kind));
+    const auto difference = FirstDifference(plain, decrypted, AllowedDifferences(plain, kind, row.Seed));
     EXPECT_FALSE(difference.has_value()) << "first difference at " << *difference;
     EXPECT_FALSE(ctr::ImageIsEncrypted(decrypted, kind));
 
