@@ -221,23 +221,28 @@ TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& t
     const TLayout layout = LayoutFor(kind, content_offset);
 
     // Encryption test: a decrypted image repeats the program ID in its extended header.
-    const QByteArray program_id = reader.Bytes(layout.ProgramId, 8);
-    std::uint64_t title_id = 0;
-    for (qsizetype i = program_id.size(); i-- > 0;)
-        title_id = (title_id << 8) | static_cast<std::uint8_t>(program_id.at(i));
-    result.TitleId = QStringLiteral("%1").arg(title_id, 16, 16, QLatin1Char('0')).toUpper();
+    QByteArray program_id;
+    const auto read_program_id = [&] {
+        program_id = reader.Bytes(layout.ProgramId, 8);
+        std::uint64_t title_id = 0;
+        for (qsizetype i = program_id.size(); i-- > 0;)
+            title_id = (title_id << 8) | static_cast<std::uint8_t>(program_id.at(i));
+        result.TitleId = QStringLiteral("%1").arg(title_id, 16, 16, QLatin1Char('0')).toUpper();
+    };
+    read_program_id();
     if (program_id != reader.Bytes(layout.ExHeaderProgramId, 8)) {
         result.Encrypted = true;
         std::unique_ptr<ctr::TDecryptingReader> decrypting;
         const TSourceCrypto crypto = InspectSourceCrypto(path, kind, KeySearch(), &decrypting);
         if (crypto.Encrypted && crypto.Ready()) {
             reader.DecryptWith(std::move(decrypting));
+            read_program_id(); // a CIA's content layer hides its NCCH header too
             result.KeysFound = program_id == reader.Bytes(layout.ExHeaderProgramId, 8);
         }
         if (!result.KeysFound) {
             result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncrypted")) +
                                      QStringLiteral("\r\n"));
-            if (crypto.Encrypted)
+            if (crypto.Encrypted && !crypto.Ready())
                 AppendKeyAdvice(result, crypto, texts);
             return finish();
         }

@@ -171,6 +171,33 @@ TEST_P(SampleCryptTest, DecryptionRestoresTheImageAndWrongKeysAreRefused) {
         EXPECT_THROW(ctr::DecryptImage(encrypted, kind, refused, ctr::TCryptoKeys{}),
                      ctr::TMissingKeyError);
     }
+    if (row.Seed) {
+        std::vector<std::uint8_t> database = keys.Seeds.Serialize();
+        database[0x10 + 0x08] ^= 1; // the first record's seed
+        ctr::TCryptoKeys wrong_seed = keys;
+        wrong_seed.Seeds = ctr::ParseSeedDb(database);
+        try {
+            ctr::DecryptImage(encrypted, kind, Temp("refused"), wrong_seed);
+            ADD_FAILURE() << "a wrong seed accepted";
+        } catch (const ctr::TCtrError& error) {
+            EXPECT_NE(std::string(error.what()).find("fails the header's seed check"),
+                      std::string::npos)
+                << error.what();
+        }
+    }
+
+    // A truncated image fails with a reason and leaves no output.
+    {
+        ctr::TInFile in(encrypted);
+        const std::uint64_t end = kind == ctr::TImageKind::Cci
+                                      ? ctr::ReadNcsdPartition0(in).Offset +
+                                            ctr::ReadNcsdPartition0(in).Size
+                                      : in.Size();
+        fs::copy_file(encrypted, Temp("cut"));
+        fs::resize_file(Temp("cut"), end - 16);
+    }
+    EXPECT_THROW(ctr::DecryptImage(Temp("cut"), kind, Temp("cut_out"), keys), ctr::TCtrError);
+    EXPECT_FALSE(fs::exists(Temp("cut_out")));
 }
 
 INSTANTIATE_TEST_SUITE_P(
