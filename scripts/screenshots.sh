@@ -3,8 +3,17 @@
 # and with a sample image, an output and the sample patch chosen.
 # Builds nothing: run scripts/build.sh first. Runs the window under Xvfb in a temporary copy of
 # the program folder (placeholder tools stand in for missing ones).
+# --windows: the Windows program's main window in both languages instead, under Wine, from the
+# zip that scripts/package-windows.sh writes (its end-to-end test takes them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = --windows ]; then
+    zip=$(scripts/package-windows.sh | tail -n 1)
+    mkdir -p docs/screenshots
+    tests/windows/zip_test.sh "$zip" build/app docs/screenshots
+    ls docs/screenshots/windows-main-*.png
+    exit 0
+fi
 app=build/app
 out=docs/screenshots
 if [ ! -x "$app/qvtpatch-gui" ]; then

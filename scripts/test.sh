@@ -1,8 +1,18 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds and runs every test.
+# Installs the dependencies, builds and runs every test: the Linux program, the same suite
+# with the sanitizers, and the Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+# The Windows side's packages now, and its libraries (a long Qt build on a fresh machine, seconds
+# later) in the background at low priority while the Linux program builds and is tested.
+mkdir -p build
+windows_log=build/setup-windows.log
+nice -n 15 scripts/setup-windows.sh >"$windows_log" 2>&1 &
+windows_setup=$!
+# When a Linux test fails, the background build goes too.
+stop_tree() { local child; for child in $(pgrep -P "$1"); do stop_tree "$child"; done; kill "$1" 2>/dev/null || true; }
+trap 'stop_tree $windows_setup' EXIT
 scripts/build.sh
 ctest --test-dir build --output-on-failure -j"$(nproc)" --timeout 1500
 
@@ -13,3 +23,10 @@ cmake --build build-asan -j"$(nproc)"
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1} \
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1} \
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)" --timeout 1500
+
+if ! wait "$windows_setup"; then
+    tail -n 40 "$windows_log" >&2
+    echo "test.sh: scripts/setup-windows.sh failed (log: $windows_log)" >&2
+    exit 1
+fi
+scripts/test-windows.sh

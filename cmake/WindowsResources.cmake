@@ -1,0 +1,18 @@
+# Each Windows program carries the icon, a version resource and a manifest that makes it
+# aware of long paths and of the Windows 10 and 11 behaviour (qvt_windows_resources).
+function(qvt_windows_resources target description)
+    if(NOT WIN32)
+        return()
+    endif()
+    get_target_property(name ${target} OUTPUT_NAME)
+    if(NOT name)
+        set(name ${target})
+    endif()
+    set(QVT_RC_NAME ${name})
+    set(QVT_RC_DESCRIPTION ${description})
+    set(QVT_RC_ICON ${PROJECT_SOURCE_DIR}/packaging/windows/qvtpatch.ico)
+    set(QVT_RC_MANIFEST ${PROJECT_SOURCE_DIR}/packaging/windows/qvtpatch.manifest)
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}.rc)
+    configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/program.rc.in ${rc} @ONLY)
+    target_sources(${target} PRIVATE ${rc})
+endfunction()

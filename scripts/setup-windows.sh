@@ -1,0 +1,212 @@
+#!/usr/bin/env bash
+# Installs what the Windows program needs on Debian 12 (the MinGW-w64 cross compiler, Wine, Xvfb)
+# and builds, once per machine, the Windows Qt, OpenSSL's libcrypto, liblzma and xdelta.exe from
+# Debian's own source packages, at the versions the host has, into a cache folder outside the
+# work tree. A later run finds them there and takes seconds.
+#
+# Prints, as its last line, the cache folder; scripts/build-windows.sh reads the prefixes from it.
+# QVT_WINDOWS_CACHE overrides the cache folder (default: ~/.cache/qvtpatch-windows).
+set -euo pipefail
+shopt -s inherit_errexit
+here=$(cd "$(dirname "$0")/.." && pwd)
+cache=${QVT_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qvtpatch-windows}
+jobs=$(nproc)
+triple=x86_64-w64-mingw32
+# Raised whenever a recipe below changes, so an older cache is rebuilt rather than reused.
+recipe=1
+
+as_root=()
+[ "$(id -u)" -ne 0 ] && as_root=(sudo)
+
+"$here/scripts/setup.sh"
+packages=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb xauth imagemagick
+          ninja-build dpkg-dev perl make autoconf automake libtool pkg-config locales)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    "${as_root[@]}" apt-get update
+    DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+fi
+
+# Wine takes the Windows locale from the Unix one, so the Russian start needs ru_RU.UTF-8.
+if ! locale -a 2>/dev/null | grep -ix 'ru_RU.utf8' >/dev/null; then
+    "${as_root[@]}" sed -i -e 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen ||
+        echo 'ru_RU.UTF-8 UTF-8' | "${as_root[@]}" tee -a /etc/locale.gen >/dev/null
+    "${as_root[@]}" locale-gen >&2
+fi
+
+# The source package and version behind an installed binary package: the Windows builds use
+# exactly the host's versions (the host's moc, rcc and uic must match the Windows Qt).
+source_of() { dpkg-query -W -f='${source:Package} ${source:Version}\n' "$1"; }
+
+# Source entries for the machine's own Debian binary entries, so that `apt-get source` works.
+enable_sources() {
+    local targets
+    targets=$(apt-get indextargets 2>/dev/null)
+    if grep -q '^Created-By: Sources' <<<"$targets"; then return; fi
+    local list=/etc/apt/sources.list.d/qvtpatch-deb-src.sources
+    local tmp
+    tmp=$(mktemp)
+    local f
+    for f in /etc/apt/sources.list.d/*.sources; do
+        [ -e "$f" ] && [ "$f" != "$list" ] || continue
+        grep -q 'debian-archive-keyring' "$f" || continue
+        sed -e 's/^Types:.*/Types: deb-src/' "$f" >>"$tmp"
+        echo >>"$tmp"
+    done
+    if [ -f /etc/apt/sources.list ]; then
+        grep -E '^deb +' /etc/apt/sources.list | sed -e 's/^deb /deb-src /' \
+            >"${tmp}.list" || true
+    fi
+    if [ ! -s "$tmp" ] && [ ! -s "${tmp}.list" ]; then
+        echo "setup-windows: no Debian package source configured on this machine" >&2
+        exit 1
+    fi
+    [ -s "$tmp" ] && "${as_root[@]}" install -m 644 "$tmp" "$list"
+    [ -s "${tmp}.list" ] && "${as_root[@]}" install -m 644 "${tmp}.list" \
+        /etc/apt/sources.list.d/qvtpatch-deb-src.list
+    rm -f "$tmp" "${tmp}.list"
+    "${as_root[@]}" apt-get update >&2
+}
+
+# library_version SOURCE VERSION: the host's version when the machine's sources offer it, else
+# the newest offered whose files can be fetched (a static library need not match the host's;
+# security updates replace older sources).
+library_version() {
+    enable_sources
+    local version
+    for version in "$2" $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -rV); do
+        if grep -qx "Version: $version" <<<"$(apt-cache showsrc "$1")" &&
+           (cd "$cache/src" && apt-get source --download-only "$1=$version" >&2); then
+            echo "$version"
+            return
+        fi
+    done
+    echo "setup-windows: no source of $1 could be fetched" >&2
+    exit 1
+}
+
+# fetch SOURCE VERSION: unpacks Debian's source (patches applied) and prints its folder.
+fetch() {
+    local name=$1 version=$2 dir="$cache/src"
+    mkdir -p "$dir"
+    local upstream=${version#*:}
+    upstream=${upstream%-*}
+    if [ ! -d "$dir/$name-$version" ]; then
+        enable_sources
+        (cd "$dir" && apt-get source --download-only "$name=$version" >&2)
+        local dsc
+        dsc=$(ls "$dir/${name}_${version#*:}.dsc")
+        rm -rf "$dir/$name-$version.tmp"
+        dpkg-source --no-check -x "$dsc" "$dir/$name-$version.tmp" >&2
+        mv "$dir/$name-$version.tmp" "$dir/$name-$version"
+    fi
+    echo "$dir/$name-$version"
+}
+
+toolchain="$cache/mingw-w64-x86_64.cmake"
+mkdir -p "$cache/src"
+cmp -s "$here/cmake/mingw-w64-x86_64.cmake" "$toolchain" ||
+    cp "$here/cmake/mingw-w64-x86_64.cmake" "$toolchain"
+
+# ---- Qt 6 (Core, Gui, Widgets, Test and the platform plugins) ----
+read -r qt_src qt_version < <(source_of qt6-base-dev)
+qt_prefix="$cache/qt-$qt_version-r$recipe"
+if [ ! -f "$qt_prefix/.complete" ]; then
+    src=$(fetch "$qt_src" "$qt_version")
+    # Without Direct2D the windows plugin must not use the DirectWrite font database either:
+    # Gui builds that database only together with Direct2D.
+    plugin="$src/src/plugins/platforms/windows/qwindowsintegration.cpp"
+    if ! grep -q 'QT_CONFIG(directwrite3) && QT_CONFIG(direct2d)' "$plugin"; then
+        sed -i -e 's/#if QT_CONFIG(directwrite3)$/#if QT_CONFIG(directwrite3) \&\& QT_CONFIG(direct2d)/' \
+            "$plugin"
+    fi
+    rm -rf "$cache/build-qt" "$qt_prefix"
+    mkdir -p "$cache/build-qt"
+    (cd "$cache/build-qt" && "$src/configure" -prefix "$qt_prefix" -release -shared \
+        -nomake examples -nomake tests -qt-host-path /usr \
+        -no-opengl -no-dbus -no-icu -no-zstd -no-fontconfig \
+        -qt-zlib -qt-libpng -qt-libjpeg -qt-freetype -qt-harfbuzz -qt-pcre \
+        -no-feature-sql -no-feature-network -no-feature-printsupport -no-feature-concurrent \
+        -no-feature-xml -no-feature-vulkan -no-feature-tabletevent -no-feature-direct2d \
+        -no-feature-androiddeployqt -no-feature-windeployqt -no-feature-gif -no-feature-jpeg \
+        -no-feature-sessionmanager -no-feature-pdf \
+        -- -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+        -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >&2)
+    cmake --build "$cache/build-qt" --parallel "$jobs" >&2
+    cmake --install "$cache/build-qt" >&2
+    touch "$qt_prefix/.complete"
+    rm -rf "$cache/build-qt"
+fi
+
+# ---- OpenSSL's libcrypto, static ----
+read -r ssl_src ssl_version < <(source_of libssl-dev)
+ssl_version=$(library_version "$ssl_src" "$ssl_version")
+ssl_prefix="$cache/openssl-$ssl_version-r$recipe"
+if [ ! -f "$ssl_prefix/.complete" ]; then
+    src=$(fetch "$ssl_src" "$ssl_version")
+    rm -rf "$cache/build-openssl" "$ssl_prefix"
+    cp -a "$src" "$cache/build-openssl"
+    (cd "$cache/build-openssl" &&
+        ./Configure mingw64 --cross-compile-prefix=$triple- --prefix="$ssl_prefix" \
+            --libdir=lib no-shared no-tests no-module no-engine no-dso \
+            no-ssl no-tls no-dtls no-sock no-ui-console >&2 &&
+        make -j"$jobs" build_libs >&2 && make install_dev >&2)
+    touch "$ssl_prefix/.complete"
+    rm -rf "$cache/build-openssl"
+fi
+
+# ---- liblzma, static, for xdelta.exe to decode LZMA-compressed differences ----
+read -r xz_src xz_version < <(source_of liblzma5)
+xz_version=$(library_version "$xz_src" "$xz_version")
+xz_prefix="$cache/xz-$xz_version-r$recipe"
+if [ ! -f "$xz_prefix/.complete" ]; then
+    src=$(fetch "$xz_src" "$xz_version")
+    rm -rf "$cache/build-xz" "$xz_prefix"
+    mkdir -p "$cache/build-xz"
+    (cd "$cache/build-xz" &&
+        "$src/configure" --host=$triple --prefix="$xz_prefix" --enable-static --disable-shared \
+            --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-scripts \
+            --disable-doc --disable-nls --disable-lzma-links >&2 &&
+        make -j"$jobs" -C src/liblzma >&2 && make -C src/liblzma install >&2)
+    touch "$xz_prefix/.complete"
+    rm -rf "$cache/build-xz"
+fi
+
+# ---- xdelta.exe ----
+read -r xd_src xd_version < <(source_of xdelta3)
+xd_version=$(library_version "$xd_src" "$xd_version")
+xd_prefix="$cache/xdelta3-$xd_version-r$recipe"
+if [ ! -f "$xd_prefix/.complete" ]; then
+    src=$(fetch "$xd_src" "$xd_version")
+    rm -rf "$cache/build-xdelta3" "$xd_prefix"
+    cp -a "$src" "$cache/build-xdelta3"
+    (cd "$cache/build-xdelta3" &&
+        { [ -x configure ] || autoreconf -fi >&2; } &&
+        ./configure --host=$triple --with-liblzma \
+            CPPFLAGS="-I$xz_prefix/include -DLZMA_API_STATIC" LDFLAGS="-L$xz_prefix/lib -static" \
+            CFLAGS="-O2 -DXD3_WIN32=1 -DEXTERNAL_COMPRESSION=0 -DSHELL_TESTS=0" \
+            CXXFLAGS="-O2 -DXD3_WIN32=1 -DEXTERNAL_COMPRESSION=0 -DSHELL_TESTS=0" >&2 &&
+        make -j"$jobs" xdelta3.exe >&2)
+    exe="$cache/build-xdelta3/.libs/xdelta3.exe"
+    [ -f "$exe" ] || exe="$cache/build-xdelta3/xdelta3.exe"
+    mkdir -p "$xd_prefix"
+    $triple-strip -o "$xd_prefix/xdelta.exe" "$exe"
+    if ! $triple-objdump -s -j .rdata "$xd_prefix/xdelta.exe" >/dev/null 2>&1 ||
+       ! grep -aq 'lzma' "$xd_prefix/xdelta.exe"; then
+        echo "setup-windows: xdelta.exe was built without LZMA" >&2
+        exit 1
+    fi
+    touch "$xd_prefix/.complete"
+    rm -rf "$cache/build-xdelta3"
+fi
+
+cat >"$cache/prefixes.env" <<EOF
+QVT_WINDOWS_QT=$qt_prefix
+QVT_WINDOWS_OPENSSL=$ssl_prefix
+QVT_WINDOWS_XDELTA=$xd_prefix/xdelta.exe
+EOF
+echo "$cache"

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# The Windows program: cross-builds it (scripts/build-windows.sh), runs its test suite under
+# Wine, writes the zip (scripts/package-windows.sh) and runs the zip's end-to-end test.
+# Needs the Linux build (scripts/build.sh) for the sample images and the verifier.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/build-windows.sh
+ctest --test-dir build-win --output-on-failure -j"$(nproc)" --timeout 1500
+zip=$(scripts/package-windows.sh | tail -n 1)
+ls -l "$zip"
+tests/windows/zip_test.sh "$zip" build/app

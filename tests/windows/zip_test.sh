@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# The Windows archive as a user gets it: unpacked into a fresh Wine prefix, into a folder whose
+# name has blanks and Cyrillic letters. qvtpatch.exe identifies sample images of every kind and
+# region and installs them to CIA, CXI, 3DS and a mod folder (sources and outputs in such
+# folders too); every output image passes the Linux build's verifier and equals the output of
+# the Linux program for the same run; tools\temp and partial files are gone afterwards; the
+# window starts in English and in Russian under Xvfb.
+# Usage: zip_test.sh ZIP LINUX_APP_DIR [SCREENSHOT_DIR]
+set -euo pipefail
+zip=$(readlink -f "$1")
+linux_app=$(readlink -f "$2")
+shots=${3:-}
+work=$(mktemp -d /tmp/qvt-zip-test.XXXXXX)
+cleanup() {
+    WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+export WINEPREFIX="$work/prefix" HOME="$work/home" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$HOME"
+wine wineboot --init >/dev/null 2>&1
+wineserver -w
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+drive_c="$WINEPREFIX/drive_c"
+install_dir="$drive_c/Мои программы/QVT патч"
+mkdir -p "$install_dir"
+(cd "$install_dir" && cmake -E tar xf "$zip")
+app=$(find "$install_dir" -mindepth 1 -maxdepth 1 -type d -name 'qvtpatch-*')
+app_win="C:\\Мои программы\\QVT патч\\$(basename "$app")"
+for needed in qvtpatch.exe qvtpatch-gui.exe tools/ctrtool.exe tools/3dstool.exe \
+    tools/makerom.exe tools/xdelta.exe lang patch platforms/qwindows.dll README.txt; do
+    [ -e "$app/$needed" ] || fail "the archive lacks $needed"
+done
+
+images="$drive_c/Образы игр"
+outputs="$drive_c/Готовые образы"
+mkdir -p "$images" "$outputs"
+for region in EUR USA JAP; do
+    "$linux_app/qvtsample" --kind cia --region "$region" --pack-size 64K \
+        --out "$images/Игра ($region).cia" --patch "$app/patch/Перевод $region" \
+        --tools "$linux_app/tools" >/dev/null
+    for kind in cxi 3ds; do
+        "$linux_app/qvtsample" --kind "$kind" --region "$region" --pack-size 64K \
+            --out "$images/Игра ($region).$kind" --tools "$linux_app/tools" >/dev/null
+    done
+done
+
+qvtpatch() { (cd "$app" && wine "$app/qvtpatch.exe" "$@"); }
+
+# Identification of every kind and region.
+for region in EUR USA JAP; do
+    for kind in cia cxi 3ds; do
+        out=$(qvtpatch identify "C:\\Образы игр\\Игра ($region).$kind" 2>&1 | tr -d '\r') ||
+            { fail "identify $region $kind: $out"; continue; }
+        grep -qx "Region: $region" <<<"$out" && grep -qx "Kind: .$kind" <<<"$out" &&
+            pass "identify $region .$kind" || fail "identify $region $kind printed: $out"
+    done
+done
+
+# Installs to every output form; the same run of the Linux program gives the reference.
+reference=$(mktemp -d "$work/linux.XXXXXX")
+cp -r "$linux_app/." "$reference/app"
+cp -r "$app/patch/." "$reference/app/patch/"
+while read -r region source kind; do
+    name="Игра ($region) перевод.$kind"
+    [ "$kind" = mods ] && name="Мод ($region)"
+    src_win="C:\\Образы игр\\Игра ($region).$source"
+    if ! log=$(qvtpatch install --source "$src_win" --output "C:\\Готовые образы\\$name" \
+        --kind "$kind" --patch "$app_win\\patch\\Перевод $region" --quiet 2>&1 | tr -d '\r'); then
+        fail "install $region .$source to $kind: $(tail -n 5 <<<"$log")"
+        continue
+    fi
+    [ -e "$app/tools/temp" ] && fail "tools\\temp left after $region .$source to $kind"
+    leftovers=$(find "$outputs" -name '*.part' | head -n 1)
+    [ -z "$leftovers" ] || fail "partial file left: $leftovers"
+    linux_out="$work/linux-$region-$source-$kind"
+    [ "$kind" = mods ] || linux_out="$linux_out.$kind"
+    (cd "$reference/app" && ./qvtpatch install --source "$images/Игра ($region).$source" \
+        --output "$linux_out" --kind "$kind" --patch "$reference/app/patch/Перевод $region" \
+        --quiet >/dev/null 2>&1) ||
+        { fail "the Linux reference run $region .$source to $kind failed"; continue; }
+    if [ "$kind" = mods ]; then
+        diff -r "$linux_out" "$outputs/$name" >/dev/null &&
+            pass "install $region .$source to a mod folder" ||
+            fail "the mod folder differs from the Linux program's"
+    else
+        "$linux_app/tools/ctrtool" -y "$outputs/$name" >/dev/null 2>&1 ||
+            fail "the verifier rejects $name"
+        cmp -s "$linux_out" "$outputs/$name" && pass "install $region .$source to .$kind" ||
+            fail "$name differs from the Linux program's output"
+    fi
+done <<'EOF'
+EUR cia cia
+EUR cia cxi
+EUR cxi cxi
+EUR 3ds 3ds
+USA 3ds cia
+JAP cia mods
+EOF
+
+# The window in both languages, under Xvfb with Windows' own platform plugin.
+for lang in English:C.UTF-8 Russian:ru_RU.UTF-8; do
+    name=${lang%%:*}
+    locale=${lang#*:}
+    png="$work/main-$name.png"
+    started=$(cd "$app" && LC_ALL=$locale LANG=$locale QVT_QUIT_AFTER_START=1 \
+        timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$app/qvtpatch-gui.exe" 2>/dev/null |
+        tr -d '\r') || true
+    if [ "$name" = Russian ]; then expected='Свободное место'; else expected='Free space'; fi
+    grep -q "window started" <<<"$started" && grep -q "$expected" <<<"$started" &&
+        pass "the window starts in $name" || fail "the window in $name printed: $started"
+    (cd "$app" && LC_ALL=$locale LANG=$locale QVT_SCREENSHOT="Z:$png" \
+        QVT_SCREENSHOT_SOURCE="C:\\Образы игр\\Игра (EUR).cia" \
+        QVT_SCREENSHOT_OUTPUT="C:\\Готовые образы\\Снимок.cia" \
+        timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$app/qvtpatch-gui.exe" \
+        >/dev/null 2>&1) || true
+    if [ -s "$png" ]; then
+        pass "screenshot in $name"
+        [ -n "$shots" ] && cp "$png" "$shots/windows-main-$(tr '[:upper:]' '[:lower:]' <<<"$name").png"
+    else
+        fail "no screenshot in $name"
+    fi
+done
+[ -e "$app/tools/temp" ] && fail "tools\\temp left after the window"
+
+echo "$failures failure(s)"
+[ "$failures" -eq 0 ]
