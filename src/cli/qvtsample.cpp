@@ -114,9 +114,8 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("tools")},
         QStringLiteral("Folder with 3dstool and makerom (default: tools beside qvtsample)."),
         QStringLiteral("folder"));
-    parser.addOptions(
-        {kind, region, out, pack_size, patch, encrypted, title_low, cia_header_size, seed, encrypt,
-         keys_file, title_seed, crypto_method, tools});
+    parser.addOptions({kind, region, out, pack_size, patch, encrypted, title_low, cia_header_size,
+                       seed, encrypt, keys_file, title_seed, crypto_method, tools});
     parser.process(application);
 
     sample::TSampleOptions options;
@@ -165,7 +164,8 @@ int main(int argc, char* argv[]) {
         if (!encryption->FixedKey && how != QLatin1String("keys"))
             return Fail(QStringLiteral("--encrypt must be fixed or keys"));
         const auto method = ParseHex32(parser.value(crypto_method));
-        if (!method || *method > 0xFF || !ctr::SlotOfCryptoMethod(static_cast<std::uint8_t>(*method)))
+        if (!method || *method > 0xFF ||
+            !ctr::SlotOfCryptoMethod(static_cast<std::uint8_t>(*method)))
             return Fail(QStringLiteral("--crypto-method must be 0, 1, A or B"));
         encryption->CryptoMethod = static_cast<std::uint8_t>(*method);
         if ((!encryption->FixedKey || parser.isSet(title_seed)) && !parser.isSet(keys_file))
@@ -191,7 +191,9 @@ int main(int argc, char* argv[]) {
                 byte = static_cast<std::uint8_t>(random());
             encryption->Seed = seed_bytes;
         }
-        const auto path = [](const QString& text) { return std::filesystem::path(text.toStdU16String()); };
+        const auto path = [](const QString& text) {
+            return std::filesystem::path(text.toStdU16String());
+        };
         const auto image_kind = options.Kind == sample::TImageKind::Cia   ? ctr::TImageKind::Cia
                                 : options.Kind == sample::TImageKind::Cxi ? ctr::TImageKind::Cxi
                                                                           : ctr::TImageKind::Cci;

@@ -78,9 +78,9 @@ QStringList KeyFolders(const QString& program_folder) {
 
 TKeyFiles FindKeyFiles(const TKeySearch& search) {
     // Without a program folder of its own, the process's folder holds the keys folder.
-    const QStringList folders = KeyFolders(search.ProgramFolder.isEmpty()
-                                               ? QCoreApplication::applicationDirPath()
-                                               : search.ProgramFolder);
+    const QStringList folders =
+        KeyFolders(search.ProgramFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                  : search.ProgramFolder);
     return {FirstFile(search.KeyFile, folders, QStringLiteral("aes_keys.txt")),
             FirstFile(search.SeedDb, folders, QStringLiteral("seeddb.bin"))};
 }

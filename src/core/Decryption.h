@@ -16,8 +16,8 @@ class TDecryptingReader;
 }
 
 /// The places keys are looked for. `ProgramFolder` holds keys/aes_keys.txt and
-/// keys/seeddb.bin (empty: the folder of the running program); `KeyFile` and `SeedDb` are files the user named (`--keys`, `--seeddb`, the
-/// window's chooser) and win over every folder.
+/// keys/seeddb.bin (empty: the folder of the running program); `KeyFile` and `SeedDb` are files the
+/// user named (`--keys`, `--seeddb`, the window's chooser) and win over every folder.
 struct TKeySearch {
     QString ProgramFolder;
     QString KeyFile;

@@ -119,8 +119,8 @@ void TAesCbc::Apply(std::span<std::uint8_t> data) {
 }
 
 TAesKey ScrambleKey(const TAesKey& key_x, const TAesKey& key_y) {
-    const TU128 mixed = (RotateLeft(ToNumber(key_x), 2) ^ ToNumber(key_y)) +
-                        ToNumber(ScramblerConstant);
+    const TU128 mixed =
+        (RotateLeft(ToNumber(key_x), 2) ^ ToNumber(key_y)) + ToNumber(ScramblerConstant);
     return FromNumber(RotateLeft(mixed, 87));
 }
 

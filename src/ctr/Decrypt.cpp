@@ -6,6 +6,7 @@
 #include "ctr/Ncsd.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace ctr {
 
@@ -63,15 +64,16 @@ void MarkDecrypted(std::uint8_t* method, std::uint8_t* flags) {
                                        NcchFlagNoCrypto);
 }
 
-// Recomputes the info records' hashes over the content records, then the hash over them.
+} // namespace
+
 void RehashTmd(std::vector<std::uint8_t>& tmd) {
     for (std::size_t i = 0; i < InfoRecordCount; ++i) {
         std::uint8_t* info = &tmd[TmdInfoRecords + i * InfoRecordSize];
         const std::size_t first = GetBE<std::uint16_t>(info);
         const std::size_t count = GetBE<std::uint16_t>(info + 2);
         if (count != 0 && TmdChunkRecords + (first + count) * ChunkRecordSize <= tmd.size()) {
-            const TSha256Digest digest = Sha256(
-                std::span(&tmd[TmdChunkRecords + first * ChunkRecordSize], count * ChunkRecordSize));
+            const TSha256Digest digest = Sha256(std::span(
+                &tmd[TmdChunkRecords + first * ChunkRecordSize], count * ChunkRecordSize));
             std::copy(digest.begin(), digest.end(), info + 4);
         }
     }
@@ -79,8 +81,6 @@ void RehashTmd(std::vector<std::uint8_t>& tmd) {
         Sha256(std::span(&tmd[TmdInfoRecords], InfoRecordCount * InfoRecordSize));
     std::copy(info_hash.begin(), info_hash.end(), &tmd[TmdInfoHash]);
 }
-
-} // namespace
 
 std::optional<int> SlotOfCryptoMethod(std::uint8_t method) {
     switch (method) {
@@ -210,8 +210,7 @@ struct TDecryptingReader::TZone {
     std::size_t ContentRecord = 0; // a CIA content's TMD chunk record
 };
 
-TDecryptingReader::TDecryptingReader(const fs::path& path, TImageKind kind,
-                                     const TCryptoKeys& keys)
+TDecryptingReader::TDecryptingReader(const fs::path& path, TImageKind kind, const TCryptoKeys& keys)
     : m_file(path) {
     switch (kind) {
     case TImageKind::Cxi: {
@@ -232,8 +231,8 @@ TDecryptingReader::TDecryptingReader(const fs::path& path, TImageKind kind,
         AddNcchZone(*m_zones.back(), keys);
         if (m_encrypted) {
             // The card header's copy of the NCCH flags follows the partition.
-            std::vector<std::uint8_t> flags = m_file.ReadVector(
-                NcsdNcchHeaderCopy + NcchOffCryptoMethod, 5, "card header");
+            std::vector<std::uint8_t> flags =
+                m_file.ReadVector(NcsdNcchHeaderCopy + NcchOffCryptoMethod, 5, "card header");
             MarkDecrypted(&flags[0], &flags[4]);
             m_patches.emplace_back(NcsdNcchHeaderCopy + NcchOffCryptoMethod, flags);
         }
@@ -426,8 +425,8 @@ void DecryptImage(const fs::path& input, TImageKind kind, const fs::path& output
     TOutFile out(output);
     std::vector<std::uint8_t> block(std::min<std::uint64_t>(CopyChunkSize, size));
     for (std::uint64_t at = 0; at < size;) {
-        const std::span<std::uint8_t> piece =
-            std::span(block).first(static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - at)));
+        const std::span<std::uint8_t> piece = std::span(block).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - at)));
         reader.Read(at, piece);
         for (auto& [zone, hash] : hashes) {
             const std::uint64_t begin = std::max(at, zone->Offset);

@@ -29,6 +29,8 @@ inline constexpr std::uint8_t NcchFlagSeedBit = 0x20;
 
 /// The key slot of a crypto method (flag 3), or nothing for a method we do not know.
 std::optional<int> SlotOfCryptoMethod(std::uint8_t method);
+/// Recomputes a TMD's info record hashes over its content records, then the hash over them.
+void RehashTmd(std::vector<std::uint8_t>& tmd);
 /// The first 4 bytes of SHA-256(seed ‖ program ID little-endian), as the header stores them.
 std::array<std::uint8_t, 4> SeedCheck(const TSeed& seed, std::uint64_t program_id);
 
@@ -96,8 +98,8 @@ private:
     bool m_encrypted = false;
     bool m_cia = false;
     std::uint64_t m_tmd_offset = 0;
-    friend void DecryptImage(const std::filesystem::path&, TImageKind,
-                             const std::filesystem::path&, const TCryptoKeys&, TProgress*);
+    friend void DecryptImage(const std::filesystem::path&, TImageKind, const std::filesystem::path&,
+                             const TCryptoKeys&, TProgress*);
 };
 
 /// True when some layer of the image is encrypted (headers only are read; no keys needed).

@@ -158,7 +158,8 @@ std::vector<std::uint8_t> TSeedDb::Serialize() const {
     std::size_t at = SeedDbHeaderSize;
     for (const auto& [title_id, seed] : m_seeds) {
         PutLE<std::uint64_t>(&bytes[at], title_id);
-        std::copy(seed.begin(), seed.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + SeedRecordSeed));
+        std::copy(seed.begin(), seed.end(),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(at + SeedRecordSeed));
         at += SeedRecordSize;
     }
     return bytes;

@@ -24,12 +24,8 @@ using TSink = std::function<void(std::span<std::uint8_t>)>;
 constexpr std::size_t TicketTitleKey = 0x1BF;
 constexpr std::size_t TicketTitleId = 0x1DC;
 constexpr std::size_t TicketCommonKeyIndex = 0x1F1;
-constexpr std::size_t TmdInfoHash = 0x1E4;
-constexpr std::size_t TmdInfoRecords = 0x204;
 constexpr std::size_t TmdChunkRecords = 0xB04;
 constexpr std::size_t ChunkRecordSize = 0x30;
-constexpr std::size_t InfoRecordSize = 0x24;
-constexpr std::size_t InfoRecordCount = 64;
 constexpr std::uint64_t NcsdHeaderCopy = 0x1100;
 
 // The NCCH header as the encrypted image carries it.
@@ -38,8 +34,8 @@ std::array<std::uint8_t, ctr::NcchHeaderSize> EncryptedHeader(const ctr::TNcchHe
                                                               ctr::TCryptoKeys& keys) {
     auto raw = plain.Raw;
     std::uint8_t& flags = raw[ctr::NcchOffCryptoFlags];
-    flags = static_cast<std::uint8_t>(flags & ~(ctr::NcchFlagNoCrypto | ctr::NcchFlagFixedKeyBit |
-                                                ctr::NcchFlagSeedBit));
+    flags = static_cast<std::uint8_t>(
+        flags & ~(ctr::NcchFlagNoCrypto | ctr::NcchFlagFixedKeyBit | ctr::NcchFlagSeedBit));
     raw[ctr::NcchOffCryptoMethod] = encryption.FixedKey ? 0 : encryption.CryptoMethod;
     if (encryption.FixedKey)
         flags |= ctr::NcchFlagFixedKeyBit;
@@ -66,7 +62,8 @@ void EncryptNcch(ctr::TInFile& in, std::uint64_t base, std::uint64_t size,
     sink(raw);
     std::vector<std::uint8_t> block;
     for (std::uint64_t at = ctr::NcchHeaderSize; at < size;) {
-        block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(ctr::CopyChunkSize, size - at)));
+        block.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(ctr::CopyChunkSize, size - at)));
         in.ReadAt(base + at, block, "NCCH");
         cipher.Apply(at, block);
         sink(block);
@@ -83,8 +80,9 @@ void EncryptCia(ctr::TInFile& in, ctr::TOutFile& out, const TEncryption& encrypt
     ctr::TAesBlock iv{};
     std::copy_n(&ticket[TicketTitleId], 8, iv.begin());
     ctr::TAesKey title_key = encryption.TitleKey;
-    const ctr::TAesKey common = ctr::ScrambleKey(
-        keys.Keys.SlotKeyX(0x3D), keys.Keys.Get("common" + std::to_string(encryption.CommonKeyIndex)));
+    const ctr::TAesKey common =
+        ctr::ScrambleKey(keys.Keys.SlotKeyX(0x3D),
+                         keys.Keys.Get("common" + std::to_string(encryption.CommonKeyIndex)));
     ctr::TAesCbc(common, iv, true).Apply(title_key);
     std::copy(title_key.begin(), title_key.end(), &ticket[TicketTitleKey]);
 
@@ -110,18 +108,7 @@ void EncryptCia(ctr::TInFile& in, ctr::TOutFile& out, const TEncryption& encrypt
         std::copy(digest.begin(), digest.end(), record + 16);
     }
     ctr::CopyRange(in, out.Position(), in.Size() - out.Position(), out);
-    for (std::size_t i = 0; i < InfoRecordCount; ++i) {
-        std::uint8_t* info = &tmd[TmdInfoRecords + i * InfoRecordSize];
-        const std::size_t first = ctr::GetBE<std::uint16_t>(info);
-        const std::size_t count = ctr::GetBE<std::uint16_t>(info + 2);
-        if (count != 0) {
-            const auto digest = ctr::Sha256(std::span(&tmd[TmdChunkRecords + first * ChunkRecordSize],
-                                                      count * ChunkRecordSize));
-            std::copy(digest.begin(), digest.end(), info + 4);
-        }
-    }
-    const auto info_hash = ctr::Sha256(std::span(&tmd[TmdInfoRecords], InfoRecordCount * InfoRecordSize));
-    std::copy(info_hash.begin(), info_hash.end(), &tmd[TmdInfoHash]);
+    ctr::RehashTmd(tmd);
     const std::uint64_t end = out.Position();
     out.Seek(layout.TicketOffset);
     out.Write(ticket);

@@ -12,11 +12,11 @@
 namespace sample {
 
 struct TEncryption {
-    bool FixedKey = false;              // zero keys, no key file needed
-    std::uint8_t CryptoMethod = 0x00;   // 0x00, 0x01, 0x0A or 0x0B (ignored with FixedKey)
-    std::optional<ctr::TSeed> Seed;     // the title's seed, added to the key set's database
-    std::uint8_t CommonKeyIndex = 0;    // a CIA ticket's common key
-    ctr::TAesKey TitleKey{};            // a CIA's title key
+    bool FixedKey = false;            // zero keys, no key file needed
+    std::uint8_t CryptoMethod = 0x00; // 0x00, 0x01, 0x0A or 0x0B (ignored with FixedKey)
+    std::optional<ctr::TSeed> Seed;   // the title's seed, added to the key set's database
+    std::uint8_t CommonKeyIndex = 0;  // a CIA ticket's common key
+    ctr::TAesKey TitleKey{};          // a CIA's title key
 };
 
 /// Every key X the decryption may ask for and the six common key Ys, drawn from a generator

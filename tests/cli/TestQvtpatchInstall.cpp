@@ -152,8 +152,8 @@ private slots:
 
     // An encrypted copy of a sample with made-up keys, written as files into `key_folder`;
     // returns every key's text so a test can look for it in the output.
-    QStringList Encrypt(const QString& plain, const QString& encrypted, bool fixed_key,
-                        bool seed, const QString& key_folder) {
+    QStringList Encrypt(const QString& plain, const QString& encrypted, bool fixed_key, bool seed,
+                        const QString& key_folder) {
         std::mt19937_64 random{std::random_device{}()};
         ctr::TCryptoKeys keys = sample::MakeUpKeys(random());
         sample::TEncryption encryption;
@@ -161,7 +161,8 @@ private slots:
         encryption.CryptoMethod = 0x0B;
         if (seed)
             encryption.Seed = ctr::TSeed{static_cast<std::uint8_t>(random()), 1, 2, 3};
-        sample::EncryptImage(plain.toStdU16String(), *ctr::ImageKindFromText(plain.right(3).toStdString()),
+        sample::EncryptImage(plain.toStdU16String(),
+                             *ctr::ImageKindFromText(plain.right(3).toStdString()),
                              encrypted.toStdU16String(), encryption, keys);
         QDir().mkpath(key_folder);
         sample::WriteKeyFiles((key_folder + "/aes_keys.txt").toStdU16String(), keys);
@@ -178,10 +179,14 @@ private slots:
         QTest::addColumn<bool>("fixed_key");
         QTest::addColumn<bool>("seed");
         QTest::addColumn<QString>("keys"); // where the key files lie: given, program, none
-        QTest::newRow("CIA with seed, given keys, to CIA") << "cia" << "cia" << false << true << "given";
-        QTest::newRow("CIA, program folder keys, to mods") << "cia" << "mods" << false << false << "program";
-        QTest::newRow("3DS with fixed key to 3DS") << "3ds" << "3ds" << true << false << "none";
-        QTest::newRow("3DS without keys is refused") << "3ds" << "cxi" << false << false << "none";
+        QTest::newRow("CIA with seed, given keys, to CIA") << "cia"
+                                                           << "cia" << false << true << "given";
+        QTest::newRow("CIA, program folder keys, to mods") << "cia"
+                                                           << "mods" << false << false << "program";
+        QTest::newRow("3DS with fixed key to 3DS") << "3ds"
+                                                   << "3ds" << true << false << "none";
+        QTest::newRow("3DS without keys is refused") << "3ds"
+                                                     << "cxi" << false << false << "none";
     }
     void encryptedSourcesInstallWithKeysOrSayWhatToDo() {
         QFETCH(QString, source);
@@ -251,7 +256,8 @@ private slots:
         broken.close();
         const TResult bad = Run({"identify", encrypted, "--keys", folder + "/aes_keys.txt"});
         QCOMPARE(bad.ExitCode, 1);
-        QVERIFY2(bad.Out.contains("key file line 2: the value of slot0x2CKeyX"), qPrintable(bad.Out));
+        QVERIFY2(bad.Out.contains("key file line 2: the value of slot0x2CKeyX"),
+                 qPrintable(bad.Out));
         QVERIFY(!bad.Out.contains(values.first().left(31), Qt::CaseInsensitive));
     }
 

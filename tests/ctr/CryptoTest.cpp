@@ -97,7 +97,8 @@ TEST(Crypto, ACounterModeSliceEqualsTheSliceOfTheWhole) {
         const std::size_t begin = Random()() % plain.size();
         const std::size_t length = Random()() % (plain.size() - begin);
         std::vector<std::uint8_t> slice(plain.begin() + static_cast<std::ptrdiff_t>(begin),
-                                        plain.begin() + static_cast<std::ptrdiff_t>(begin + length));
+                                        plain.begin() +
+                                            static_cast<std::ptrdiff_t>(begin + length));
         cipher.Apply(begin, slice);
         EXPECT_TRUE(std::equal(slice.begin(), slice.end(),
                                whole.begin() + static_cast<std::ptrdiff_t>(begin)))
@@ -121,9 +122,9 @@ TEST(Crypto, ChainedModeInPiecesEqualsOneRunAndReverses) {
 
 TEST(KeyFile, KnownNamesAreReadInAnySpellingAndOthersIgnored) {
     const ctr::TAesKey x = RandomKey(), y = RandomKey(), common = RandomKey();
-    const ctr::TKeySet keys = ctr::ParseKeyFile("# made-up keys\r\n\nslot0x2cKeyX=" + Hex(x) +
-                                                "\r\n  SLOT0X25KEYY = " + Hex(y) + "  # trailing\n" +
-                                                "common3=" + Hex(common) + "\nfavourite=nothex\n");
+    const ctr::TKeySet keys = ctr::ParseKeyFile(
+        "# made-up keys\r\n\nslot0x2cKeyX=" + Hex(x) + "\r\n  SLOT0X25KEYY = " + Hex(y) +
+        "  # trailing\n" + "common3=" + Hex(common) + "\nfavourite=nothex\n");
     EXPECT_EQ(keys.Find("slot0x2CKeyX"), x);
     EXPECT_EQ(keys.Find("slot0x25KeyY"), y);
     EXPECT_EQ(keys.Find("common3"), common);
@@ -137,7 +138,8 @@ TEST(KeyFile, AFaultyLineIsNamedByNumberWithoutItsValue) {
         std::string Message;
     } rows[] = {
         {"slot0x2CKeyX=" + value + "\nslot0x25KeyX\n", "key file line 2 is not of the form"},
-        {"\n\nslot0x2CKeyX=" + value.substr(1) + "\n", "key file line 3: the value of slot0x2CKeyX"},
+        {"\n\nslot0x2CKeyX=" + value.substr(1) + "\n",
+         "key file line 3: the value of slot0x2CKeyX"},
         {"slot0x2CKeyX=" + value.substr(2) + "zz\n", "key file line 1: the value of slot0x2CKeyX"},
         {"common0=" + value + "\n#\ncommon0=" + value, "key file line 3: common0 is given twice"},
     };

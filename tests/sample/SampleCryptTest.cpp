@@ -91,7 +91,9 @@ protected:
         }
         return Path(out);
     }
-    fs::path Temp(const char* name) const { return Path(m_dir.filePath(QString::fromLatin1(name))); }
+    fs::path Temp(const char* name) const {
+        return Path(m_dir.filePath(QString::fromLatin1(name)));
+    }
 
     static std::unique_ptr<QTemporaryDir> s_plain;
     QTemporaryDir m_dir;
@@ -139,7 +141,8 @@ TEST_P(SampleCryptTest, DecryptionRestoresTheImageAndWrongKeysAreRefused) {
     const fs::path decrypted = Temp("decrypted");
     ctr::DecryptImage(encrypted, kind, decrypted, keys);
     EXPECT_EQ(ctr::VerifyImage(decrypted, kind), "");
-    const auto difference = FirstDifference(plain, decrypted, AllowedDifferences(plain, kind, row.Seed));
+    const auto difference =
+        FirstDifference(plain, decrypted, AllowedDifferences(plain, kind, row.Seed));
     EXPECT_FALSE(difference.has_value()) << "first difference at " << *difference;
     EXPECT_FALSE(ctr::ImageIsEncrypted(decrypted, kind));
 
@@ -147,7 +150,8 @@ TEST_P(SampleCryptTest, DecryptionRestoresTheImageAndWrongKeysAreRefused) {
     ctr::TDecryptingReader reader(encrypted, kind, keys);
     ctr::TInFile whole(decrypted);
     // (A CIA's TMD is left out: the reader does not know the new content hashes.)
-    const std::uint64_t start = kind == ctr::TImageKind::Cia ? ctr::ReadCia(whole).ContentOffset : 0;
+    const std::uint64_t start =
+        kind == ctr::TImageKind::Cia ? ctr::ReadCia(whole).ContentOffset : 0;
     for (int i = 0; i < 16; ++i) {
         const std::uint64_t length = 1 + m_random() % 70000;
         const std::uint64_t offset = start + m_random() % (whole.Size() - start - length);
@@ -189,10 +193,10 @@ TEST_P(SampleCryptTest, DecryptionRestoresTheImageAndWrongKeysAreRefused) {
     // A truncated image fails with a reason and leaves no output.
     {
         ctr::TInFile in(encrypted);
-        const std::uint64_t end = kind == ctr::TImageKind::Cci
-                                      ? ctr::ReadNcsdPartition0(in).Offset +
-                                            ctr::ReadNcsdPartition0(in).Size
-                                      : in.Size();
+        const std::uint64_t end =
+            kind == ctr::TImageKind::Cci
+                ? ctr::ReadNcsdPartition0(in).Offset + ctr::ReadNcsdPartition0(in).Size
+                : in.Size();
         fs::copy_file(encrypted, Temp("cut"));
         fs::resize_file(Temp("cut"), end - 16);
     }
@@ -200,20 +204,21 @@ TEST_P(SampleCryptTest, DecryptionRestoresTheImageAndWrongKeysAreRefused) {
     EXPECT_FALSE(fs::exists(Temp("cut_out")));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    KindsAndMethods, SampleCryptTest,
-    ::testing::Values(TCryptCase{"cxi", "fixed", true, 0x00, false},
-                      TCryptCase{"cxi", "m00", false, 0x00, false},
-                      TCryptCase{"cxi", "m01", false, 0x01, false},
-                      TCryptCase{"cxi", "m0A_seed", false, 0x0A, true},
-                      TCryptCase{"cxi", "m0B", false, 0x0B, false},
-                      TCryptCase{"cxi", "m0B_version1", false, 0x0B, false, 1},
-                      TCryptCase{"cia", "fixed", true, 0x00, false},
-                      TCryptCase{"cia", "m01", false, 0x01, false},
-                      TCryptCase{"cia", "m0B_seed", false, 0x0B, true},
-                      TCryptCase{"3ds", "fixed", true, 0x00, false},
-                      TCryptCase{"3ds", "m0A", false, 0x0A, false},
-                      TCryptCase{"3ds", "m00_seed", false, 0x00, true}),
-    [](const auto& info) { return std::string(info.param.Kind) + "_" + info.param.Name; });
+INSTANTIATE_TEST_SUITE_P(KindsAndMethods, SampleCryptTest,
+                         ::testing::Values(TCryptCase{"cxi", "fixed", true, 0x00, false},
+                                           TCryptCase{"cxi", "m00", false, 0x00, false},
+                                           TCryptCase{"cxi", "m01", false, 0x01, false},
+                                           TCryptCase{"cxi", "m0A_seed", false, 0x0A, true},
+                                           TCryptCase{"cxi", "m0B", false, 0x0B, false},
+                                           TCryptCase{"cxi", "m0B_version1", false, 0x0B, false, 1},
+                                           TCryptCase{"cia", "fixed", true, 0x00, false},
+                                           TCryptCase{"cia", "m01", false, 0x01, false},
+                                           TCryptCase{"cia", "m0B_seed", false, 0x0B, true},
+                                           TCryptCase{"3ds", "fixed", true, 0x00, false},
+                                           TCryptCase{"3ds", "m0A", false, 0x0A, false},
+                                           TCryptCase{"3ds", "m00_seed", false, 0x00, true}),
+                         [](const auto& info) {
+                             return std::string(info.param.Kind) + "_" + info.param.Name;
+                         });
 
 } // namespace
