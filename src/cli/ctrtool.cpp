@@ -46,7 +46,7 @@ TOptions Parse(int argc, char** argv) {
     args.pop_back();
     if (input.empty() || input[0] == '-')
         throw TUsageError("no input file");
-    options.Input = input;
+    options.Input = ctr::PathFromUtf8(input);
     for (std::size_t next = 0; next < args.size();) {
         const std::string arg = args[next++];
         std::string name = arg;
@@ -75,15 +75,15 @@ TOptions Parse(int argc, char** argv) {
         else if (name == "-t" || name == "--intype")
             options.Type = value_of();
         else if (name == "--contents")
-            options.Contents = value_of();
+            options.Contents = ctr::PathFromUtf8(value_of());
         else if (name == "--exefs")
-            options.ExeFs = value_of();
+            options.ExeFs = ctr::PathFromUtf8(value_of());
         else if (name == "--romfs")
-            options.RomFs = value_of();
+            options.RomFs = ctr::PathFromUtf8(value_of());
         else if (name == "--exheader")
-            options.Exheader = value_of();
+            options.Exheader = ctr::PathFromUtf8(value_of());
         else if (name == "--logo")
-            options.Logo = value_of();
+            options.Logo = ctr::PathFromUtf8(value_of());
         else
             throw TUsageError("unknown option " + arg);
     }
@@ -166,7 +166,10 @@ void Run(const TOptions& options) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int raw_argc, char** raw_argv) {
+    ctr::TToolArguments arguments(raw_argc, raw_argv);
+    const int argc = arguments.Count();
+    char** argv = arguments.Values();
     if (AnswerHelpOrVersion(argc, argv, "ctrtool", Usage))
         return 0;
     return ctr::RunToolMain(argc, "ctrtool", Usage, [&] { Run(Parse(argc, argv)); });

@@ -65,13 +65,13 @@ TOptions Parse(int argc, char** argv) {
             const auto id = ParseNumber(value.substr(last + 1));
             if (!index || !id || *index > 0xFFFF || *id > 0xFFFFFFFF)
                 throw TUsageError("-content needs FILE:INDEX:ID with numeric index and ID");
-            options.Content = value.substr(0, middle);
+            options.Content = ctr::PathFromUtf8(value.substr(0, middle));
             options.Index = static_cast<std::uint16_t>(*index);
             options.Id = static_cast<std::uint32_t>(*id);
             if (options.Content.empty())
                 throw TUsageError("-content names no file");
         } else if (arg == "-o") {
-            options.Output = value_of();
+            options.Output = ctr::PathFromUtf8(value_of());
         } else if (arg == "-ignoresign" || arg == "-v") {
         } else {
             throw TUsageError("unknown option " + arg);
@@ -95,7 +95,10 @@ TOptions Parse(int argc, char** argv) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int raw_argc, char** raw_argv) {
+    ctr::TToolArguments arguments(raw_argc, raw_argv);
+    const int argc = arguments.Count();
+    char** argv = arguments.Values();
     if (AnswerHelpOrVersion(argc, argv, "makerom", Usage))
         return 0;
     return ctr::RunToolMain(argc, "makerom", Usage, [&] {

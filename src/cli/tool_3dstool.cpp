@@ -52,7 +52,7 @@ TOptions Parse(int argc, char** argv) {
     auto set_path = [&](const std::string& name, const std::string& value) {
         if (value.empty())
             throw TUsageError("option --" + name + " needs a value");
-        options.Paths[name] = fs::path(value);
+        options.Paths[name] = ctr::PathFromUtf8(value);
     };
     while (next < args.size()) {
         const std::string arg = args[next++];
@@ -79,7 +79,7 @@ TOptions Parse(int argc, char** argv) {
             else if (name == "type")
                 options.Type = value_of();
             else if (name == "file")
-                options.File = value_of();
+                options.File = ctr::PathFromUtf8(value_of());
             else if (name == "extendedheader")
                 set_path("exh", value_of());
             else if (std::find(path_options.begin(), path_options.end(), name) !=
@@ -111,7 +111,7 @@ TOptions Parse(int argc, char** argv) {
                 options.Type = take_value("-t");
                 break;
             case 'f':
-                options.File = take_value("-f");
+                options.File = ctr::PathFromUtf8(take_value("-f"));
                 break;
             case '0':
                 set_path("partition0", take_value("-0"));
@@ -219,7 +219,10 @@ void Run(const TOptions& options) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int raw_argc, char** raw_argv) {
+    ctr::TToolArguments arguments(raw_argc, raw_argv);
+    const int argc = arguments.Count();
+    char** argv = arguments.Values();
     if (AnswerHelpOrVersion(argc, argv, "3dstool", Usage))
         return 0;
     return ctr::RunToolMain(argc, "3dstool", Usage, [&] {

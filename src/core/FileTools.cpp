@@ -1,5 +1,7 @@
 #include "core/FileTools.h"
 
+#include "ctr/Platform.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -15,17 +17,41 @@
 #include <system_error>
 #include <vector>
 
+#if defined(Q_OS_WIN)
+#include <windows.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
 
-fs::path ToPath(const QString& path) {
-    return fs::path(QFile::encodeName(path).toStdString());
+// What differs between Windows and the other systems in starting and ending tools.
+#if defined(Q_OS_WIN)
+const QString kProgramSuffix = QStringLiteral(".exe");
+
+// A console program started from the window would open a console window of its own.
+void HideConsoleWindow(QProcess& process) {
+    process.setCreateProcessArgumentsModifier(
+        [](QProcess::CreateProcessArguments* arguments) { arguments->flags |= CREATE_NO_WINDOW; });
 }
 
-QString FromPath(const fs::path& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path.string()));
+// Windows has no signals: a tool ended by a break or killed exits with a status code
+// (0xC000013A for a break, 1 for TerminateProcess), which is its exit code as it stands.
+std::uint32_t CrashExitCode(int exit_code) {
+    return static_cast<std::uint32_t>(exit_code);
 }
+#else
+const QString kProgramSuffix;
+
+void HideConsoleWindow(QProcess&) {}
+
+// QProcess gives the signal number as the exit code of a tool a signal ended.
+std::uint32_t CrashExitCode(int signal_number) {
+    if (signal_number == SIGINT)
+        return kExitCodeBreak;
+    return 128u + static_cast<std::uint32_t>(signal_number > 0 ? signal_number : 0);
+}
+#endif
 
 // The entry of `dir` whose name equals `name` ignoring case, or dir/name when none does.
 fs::path MatchNoCase(const fs::path& dir, const fs::path& name) {
@@ -60,14 +86,17 @@ bool CopyTree(const fs::path& source, const fs::path& target) {
         if (it->is_directory(ec)) {
             ok = CopyTree(it->path(), destination) && ok;
         } else {
-            fs::copy_file(it->path(), destination, fs::copy_options::overwrite_existing, ec);
-            ok = ok && !ec;
+            ok = ctr::CopyFileReplacing(it->path(), destination, ec) && ok;
         }
     }
     return ok && !ec;
 }
 
 } // namespace
+
+QString ToolFileName(const QString& name) {
+    return name + kProgramSuffix;
+}
 
 bool CopyFolder(const QString& source, const QString& destination) {
     std::error_code ec;
@@ -97,6 +126,7 @@ TToolRun::TToolRun(const QString& tool, const QStringList& arguments, const QStr
     // Pump() empties, keeping nothing but a partial last line.
     process.setStandardInputFile(QProcess::nullDevice());
     process.setStandardOutputFile(QProcess::nullDevice());
+    HideConsoleWindow(process);
     QIODevice::OpenMode mode = QIODevice::NotOpen;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (m_watch.Report && m_watch.WrittenFile.isEmpty()) {
@@ -165,12 +195,8 @@ std::uint32_t TToolRun::Wait(const std::atomic<bool>* kill_request) {
     // nothing new once the tool is done.
     if (m_watch.WrittenFile.isEmpty())
         Pump();
-    if (process.exitStatus() == QProcess::CrashExit) {
-        const int signal_number = process.exitCode();
-        if (signal_number == SIGINT)
-            return kExitCodeBreak;
-        return 128u + static_cast<std::uint32_t>(signal_number > 0 ? signal_number : 0);
-    }
+    if (process.exitStatus() == QProcess::CrashExit)
+        return CrashExitCode(process.exitCode());
     return static_cast<std::uint32_t>(process.exitCode());
 }
 

@@ -17,6 +17,10 @@ class QProcess;
 /// Exit code of a console tool ended by a break (SIGINT on Linux).
 inline constexpr std::uint32_t kExitCodeBreak = 0xC000013A;
 
+/// The file name of the tool program `name` on this system: "name.exe" on Windows, the name
+/// itself elsewhere.
+QString ToolFileName(const QString& name);
+
 /// Copies `source` folder itself, with everything below it, into `destination`, merging
 /// with what is there and overwriting files silently. A name that differs only in letter
 /// case from an entry already there merges into that entry. True on success.
@@ -25,7 +29,8 @@ bool CopyFolder(const QString& source, const QString& destination);
 /// Runs `tool` with `arguments` (one list entry per argument, no shell) in `working_folder`
 /// (the current folder when empty), without a time limit, its output discarded. Returns the
 /// exit code unchanged; a tool killed by SIGINT gives kExitCodeBreak, by another signal
-/// 128 + the signal number. Throws TSystemError when the tool cannot be started.
+/// 128 + the signal number (on Windows the status code a tool ends with is its exit code).
+/// No console window shows for the tool. Throws TSystemError when the tool cannot be started.
 /// When `kill_request` is given and becomes true while the tool runs, the tool is killed
 /// (the window closing during a run); the result is then that of a killed tool.
 std::uint32_t RunTool(const QString& tool, const QStringList& arguments,

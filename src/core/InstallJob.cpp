@@ -6,6 +6,7 @@
 #include "ctr/FileIo.h"
 #include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
+#include "sound_archive/FileBasics.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,8 +37,7 @@ constexpr qint64 kCsarInfoOffsetField = 36; // u32: INFO partition offset from t
 
 QString CheckSoundArchive(const QString& image, ctr::TImageKind kind) {
     std::string error;
-    const auto place =
-        ctr::FindRomFsFile(QFile::encodeName(image).toStdString(), kind, kSoundArchivePath, &error);
+    const auto place = ctr::FindRomFsFile(ToPath(image), kind, kSoundArchivePath, &error);
     if (!place)
         return error.empty() ? QStringLiteral("sound/QK123.bcsar is not in the RomFS")
                              : QString::fromStdString(error);
@@ -85,8 +85,7 @@ QString RealOutputCheck(const QString& image, const QString& kind, const TLangua
                 report(static_cast<double>(done) / static_cast<double>(total));
             return stop == nullptr || !stop->load();
         };
-    const std::string problem =
-        ctr::VerifyImage(QFile::encodeName(image).toStdString(), *image_kind, go_on);
+    const std::string problem = ctr::VerifyImage(ToPath(image), *image_kind, go_on);
     if (!problem.empty())
         return QString::fromStdString(problem);
     return CheckSoundArchive(image, *image_kind);
@@ -128,8 +127,7 @@ bool OutputIsSource(const QString& source_path, const QString& output_file) {
     if (source == output)
         return true;
     std::error_code ec;
-    const bool same = fs::equivalent(fs::path(QFile::encodeName(source).toStdString()),
-                                     fs::path(QFile::encodeName(output).toStdString()), ec);
+    const bool same = fs::equivalent(ToPath(source), ToPath(output), ec);
     return same && !ec;
 }
 
@@ -158,7 +156,7 @@ std::int64_t SourceContentSize(const QString& source_path, const QString& source
     if (source_kind != QLatin1String(".3ds"))
         return size;
     try {
-        ctr::TInFile file(QFile::encodeName(source_path).toStdString());
+        ctr::TInFile file(ToPath(source_path));
         return static_cast<std::int64_t>(ctr::ReadNcsdPartition0(file).Size);
     } catch (const ctr::TCtrError&) {
         return size;
@@ -169,8 +167,7 @@ std::int64_t PackDatSize(const QString& source_path, const QString& source_kind)
     const auto kind = ctr::ImageKindFromText(source_kind.toStdString());
     if (!kind)
         return 0;
-    const auto place =
-        ctr::FindRomFsFile(QFile::encodeName(source_path).toStdString(), *kind, "pack.dat");
+    const auto place = ctr::FindRomFsFile(ToPath(source_path), *kind, "pack.dat");
     return place ? static_cast<std::int64_t>(place->Size) : 0;
 }
 

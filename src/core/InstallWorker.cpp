@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 
@@ -114,17 +115,21 @@ TToolRun::TReport TInstallWorker::StageReport(int until) {
 }
 
 QString TInstallWorker::ToolPath(TTool tool) const {
+    QString name = QStringLiteral("xdelta");
     switch (tool) {
     case TTool::Ctrtool:
-        return m_job.ProgramFolder + QStringLiteral("tools/ctrtool");
+        name = QStringLiteral("ctrtool");
+        break;
     case TTool::Tool3ds:
-        return m_job.ProgramFolder + QStringLiteral("tools/3dstool");
+        name = QStringLiteral("3dstool");
+        break;
     case TTool::Makerom:
-        return m_job.ProgramFolder + QStringLiteral("tools/makerom");
+        name = QStringLiteral("makerom");
+        break;
     case TTool::Xdelta:
         break;
     }
-    return m_job.ProgramFolder + QStringLiteral("tools/xdelta");
+    return m_job.ProgramFolder + QStringLiteral("tools/") + ToolFileName(name);
 }
 
 void TInstallWorker::ToolStage(const char* start_key, int until, TTool tool,
@@ -150,7 +155,8 @@ void TInstallWorker::JudgeTool(TTool tool, std::uint32_t code, const QString& st
                                const char* error_key, bool error_plain, bool break_cancels) {
     if (!start_failure.isNull()) {
         // The tool cannot be started at all (missing, not executable): the run cannot go on.
-        const QString file = ToolPath(tool).mid(m_job.ProgramFolder.size());
+        const QString file =
+            QDir::toNativeSeparators(ToolPath(tool).mid(m_job.ProgramFolder.size()));
         LogSeparated(Text("ErrorToolCannotStart") + QLatin1Char(' ') + file + kCrLf +
                      start_failure);
         EndRun();
@@ -200,7 +206,7 @@ void TInstallWorker::Execute() {
         }
     } catch (const std::exception& error) {
         try {
-            LogSeparated(QString::fromLocal8Bit(error.what()));
+            LogSeparated(QString::fromUtf8(error.what())); // the container code words in UTF-8
             EndRun();
         } catch (const TRunEnded&) {
         }
@@ -407,10 +413,19 @@ void TInstallWorker::CheckDigest(const QString& expected, const QString& relativ
 void TInstallWorker::PatchDataArchive() {
     const QString pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/romfs/pack.dat");
     const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
+    // xdelta3 takes its file names in the system's code page on Windows, which cannot spell
+    // every folder name; a difference in such a folder is read from a copy in tools/temp.
+    QString difference = FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta"));
+    const auto plain = [](const QString& text) {
+        return std::all_of(text.cbegin(), text.cend(),
+                           [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; });
+    };
+    const QString copied = QStringLiteral("tools/temp/patch.xdelta");
+    if (!plain(difference) && QFile::copy(difference, m_job.ProgramFolder + copied))
+        difference = copied;
     const QStringList xdelta_arguments = {
         QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("tools/temp/old_pack.dat"),
-        FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta")),
-        QStringLiteral("tools/temp/romfs/pack.dat")};
+        difference, QStringLiteral("tools/temp/romfs/pack.dat")};
 
     // xdelta3 decodes from the data archive while the digests are taken: both read the same
     // bytes at once. Everything the run shows stays in the order of one stage after the
@@ -560,8 +575,8 @@ void TInstallWorker::RebuildImage() {
     }
     VerifyOutput();
     ShowProgress(100);
-    m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') + base +
-                      m_job.OutputKind + QLatin1Char(']'));
+    m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') +
+                      QDir::toNativeSeparators(base + m_job.OutputKind) + QLatin1Char(']'));
     m_succeeded.store(true);
     EndRun();
 }

@@ -29,10 +29,6 @@ constexpr const char* kSoundArchive = "sound/QK123.bcsar";
 // Chunk of the byte comparisons.
 constexpr qint64 kCompareChunk = 4 << 20;
 
-std::filesystem::path FsPath(const QString& path) {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
-}
-
 QString Relative(const QString& root, const QString& path) {
     return QDir(root).relativeFilePath(path);
 }
@@ -112,7 +108,7 @@ void TInstallWorker::RunModFolderPipeline() {
     const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
     const QString romfs = temp + QStringLiteral("/romfs");
     const auto image_kind = ctr::ImageKindFromText(SourceKind().toStdString());
-    const std::filesystem::path image = FsPath(m_job.SourcePath);
+    const std::filesystem::path image = ToPath(m_job.SourcePath);
     const auto fail = [this](const char* key, const QString& detail) {
         LogSeparated(Text(key) + kCrLf + detail);
         EndRun();
@@ -162,7 +158,7 @@ void TInstallWorker::RunModFolderPipeline() {
             if (QFileInfo::exists(target))
                 continue;
             QDir().mkpath(QFileInfo(target).absolutePath());
-            ctr::TOutFile out(FsPath(target));
+            ctr::TOutFile out(ToPath(target));
             ctr::CopyRange(in, file->Location.Offset, file->Location.Size, out);
             out.Commit();
             Checkpoint();
@@ -234,8 +230,8 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
     {
         QFile image(m_job.SourcePath);
         if (!image.open(QIODevice::ReadOnly))
-            fail("ErrorWritingModFolder",
-                 m_job.SourcePath + QStringLiteral(": ") + image.errorString());
+            fail("ErrorWritingModFolder", QDir::toNativeSeparators(m_job.SourcePath) +
+                                              QStringLiteral(": ") + image.errorString());
         for (const QString& path : FilesBelow(romfs)) {
             Checkpoint();
             const QString from = romfs + QLatin1Char('/') + path;
@@ -276,16 +272,16 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
     // Written under a name of its own beside the final folder, moved into place when whole.
     const QString output = QDir::cleanPath(QFileInfo(m_job.OutputPath).absoluteFilePath());
     if (!QDir().mkpath(output))
-        fail("ErrorWritingModFolder", output);
+        fail("ErrorWritingModFolder", QDir::toNativeSeparators(output));
     TStagingGuard staging;
     staging.Path = UnusedFolderPath(output, title_id + QStringLiteral(".part"));
     if (!QDir().mkpath(staging.Path))
-        fail("ErrorWritingModFolder", staging.Path);
+        fail("ErrorWritingModFolder", QDir::toNativeSeparators(staging.Path));
     for (const TModFile& file : plan) {
         Checkpoint();
         const QString target = staging.Path + QLatin1Char('/') + file.To;
         if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file.From, target))
-            fail("ErrorWritingModFolder", target);
+            fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
     }
     Progress(90);
 
@@ -296,7 +292,7 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
         planned.insert(file.To);
         Checkpoint();
         if (!SameFiles(file.From, staging.Path + QLatin1Char('/') + file.To))
-            fail("ErrorVerifyingModFolder", file.To);
+            fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(file.To));
     }
     const QSet<QString> announced(new_files.begin(), new_files.end());
     for (const QString& path : FilesBelow(staging.Path)) {
@@ -304,7 +300,7 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
         const QString inside = path.mid(6);
         if (!planned.contains(path) ||
             (romfs_file && !locations.contains(inside) && !announced.contains(inside)))
-            fail("ErrorVerifyingModFolder", path);
+            fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(path));
     }
     m_host->AppendLog(Text("Done"));
     Progress(95);
@@ -322,19 +318,19 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
     if (QFileInfo::exists(final_path) || QFileInfo(final_path).isSymLink()) {
         previous = UnusedFolderPath(output, title_id + QStringLiteral(" (previous)"));
         if (!QDir().rename(final_path, previous))
-            fail("ErrorWritingModFolder", final_path);
-        m_host->AppendLog(Text("ModPreviousRenamed") + kCrLf + QLatin1Char('[') + previous +
-                          QLatin1Char(']'));
+            fail("ErrorWritingModFolder", QDir::toNativeSeparators(final_path));
+        m_host->AppendLog(Text("ModPreviousRenamed") + kCrLf + QLatin1Char('[') +
+                          QDir::toNativeSeparators(previous) + QLatin1Char(']'));
     }
     if (!QDir().rename(staging.Path, final_path)) {
         if (!previous.isEmpty() && QDir().rename(previous, final_path))
             previous.clear();
-        fail("ErrorWritingModFolder", final_path);
+        fail("ErrorWritingModFolder", QDir::toNativeSeparators(final_path));
     }
     staging.Kept = true;
     ShowProgress(100);
-    m_host->AppendLog(kCrLf + Text("ModFolderSuccessful") + kCrLf + QLatin1Char('[') + final_path +
-                      QLatin1Char(']'));
+    m_host->AppendLog(kCrLf + Text("ModFolderSuccessful") + kCrLf + QLatin1Char('[') +
+                      QDir::toNativeSeparators(final_path) + QLatin1Char(']'));
     m_succeeded.store(true);
     EndRun();
 }

@@ -1,5 +1,8 @@
 #include "core/Startup.h"
 
+#include "core/FileTools.h"
+
+#include <QDir>
 #include <QFileInfo>
 #include <QStorageInfo>
 
@@ -9,29 +12,35 @@
 
 QString FirstMissingToolKey(const QString& program_folder) {
     struct TTool {
-        const char* Path;
+        const char* Name;
         const char* Key;
     };
     static constexpr TTool kTools[] = {
-        {"tools/3dstool", "Missing3dstool"},
-        {"tools/ctrtool", "Missingctrtool"},
-        {"tools/makerom", "Missingmakerom"},
+        {"3dstool", "Missing3dstool"},
+        {"ctrtool", "Missingctrtool"},
+        {"makerom", "Missingmakerom"},
     };
     QString folder = program_folder;
     if (!folder.endsWith(QLatin1Char('/')))
         folder.append(QLatin1Char('/'));
     for (const TTool& tool : kTools) {
-        if (!QFileInfo(folder + QLatin1String(tool.Path)).isFile())
+        const QString path =
+            folder + QStringLiteral("tools/") + ToolFileName(QLatin1String(tool.Name));
+        if (!QFileInfo(path).isFile())
             return QLatin1String(tool.Key);
     }
     return QString();
 }
 
 std::optional<TFreeSpace> FreeSpaceOf(const QString& folder) {
+    // On Windows QStorageInfo names the drive of a path that does not exist.
+    if (!QFileInfo(folder).isDir())
+        return std::nullopt;
     const QStorageInfo storage(folder);
     if (!storage.isValid() || !storage.isReady() || storage.bytesAvailable() < 0)
         return std::nullopt;
-    return TFreeSpace{storage.rootPath(), storage.bytesAvailable()};
+    // Qt names the root with forward slashes ("C:/"); the log shows it as the system does.
+    return TFreeSpace{QDir::toNativeSeparators(storage.rootPath()), storage.bytesAvailable()};
 }
 
 namespace {

@@ -7,16 +7,16 @@
 #include <optional>
 
 /// The language key of the first start-up tool missing under `program_folder` (tools/3dstool,
-/// tools/ctrtool, tools/makerom, in that order; a folder of that name counts as missing), or
-/// an empty text when all three are there.
+/// tools/ctrtool, tools/makerom, in that order, each with ToolFileName's suffix; a folder of
+/// that name counts as missing), or an empty text when all three are there.
 QString FirstMissingToolKey(const QString& program_folder);
 
 /// The file system that holds a folder: its root path and the bytes available to the user.
 struct TFreeSpace {
-    QString RootPath;
+    QString RootPath; // with the system's separators: "/", "C:\" or a network share's root
     std::int64_t BytesAvailable = 0;
 };
-/// Nothing when the storage cannot be read.
+/// Nothing when the folder does not exist or its storage cannot be read.
 std::optional<TFreeSpace> FreeSpaceOf(const QString& folder);
 
 /// A number in the general format with 4 significant digits: trailing zeros and a trailing

@@ -21,10 +21,12 @@ const char* const kVoiceFolders[] = {"ENG", "JAP MOD", "JAP ORIG"};
 QByteArray ReadWholeFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        throw TSystemError(0, path + QStringLiteral(": ") + file.errorString());
+        throw TSystemError(0, QDir::toNativeSeparators(path) + QStringLiteral(": ") +
+                                  file.errorString());
     QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
-        throw TSystemError(0, path + QStringLiteral(": ") + file.errorString());
+        throw TSystemError(0, QDir::toNativeSeparators(path) + QStringLiteral(": ") +
+                                  file.errorString());
     return bytes;
 }
 
@@ -32,7 +34,8 @@ QByteArray ReadWholeFile(const QString& path) {
 void WriteWholeFile(const QString& path, const QByteArray& bytes) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
-        throw TSystemError(0, path + QStringLiteral(": ") + file.errorString());
+        throw TSystemError(0, QDir::toNativeSeparators(path) + QStringLiteral(": ") +
+                                  file.errorString());
 }
 
 } // namespace

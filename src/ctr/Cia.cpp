@@ -201,9 +201,9 @@ void ExtractCiaContents(const fs::path& cia, const fs::path& prefix) {
     for (const TCiaContent& content : layout.Contents) {
         if (!content.Present)
             continue;
-        const fs::path target =
-            prefix.parent_path() /
-            (prefix.filename().string() + "." + Hex(content.Index, 4) + "." + Hex(content.Id, 8));
+        fs::path name = prefix.filename();
+        name += "." + Hex(content.Index, 4) + "." + Hex(content.Id, 8);
+        const fs::path target = prefix.parent_path() / name;
         EnsureNotAnInput(target, {&cia});
         TOutFile out(target);
         CopyRange(in, content.Offset, content.Size, out);

@@ -15,16 +15,18 @@
 #include <thread>
 #include <utility>
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <unistd.h>
-#elif defined(_WIN32)
-#include <io.h>
+#if defined(__linux__)
+#include <unistd.h> // copy_file_range
 #endif
 
 namespace ctr {
 
 std::string PathText(const std::filesystem::path& path) {
-    return "'" + path.string() + "'";
+    // Appended piece by piece: GCC 12 warns falsely about "'" + a temporary string.
+    std::string text(1, '\'');
+    text += PathToUtf8(path);
+    text += '\'';
+    return text;
 }
 
 static std::string Reason() {
@@ -35,14 +37,15 @@ TInFile::TInFile(const std::filesystem::path& path) : m_path(path) {
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         throw TCtrError("cannot open " + PathText(path) + ": it is a folder");
-    m_file = std::fopen(path.c_str(), "rb");
+    m_file = OpenFile(path, "rb");
     if (!m_file)
         throw TCtrError("cannot open " + PathText(path) + ": " + Reason());
-    if (fseeko(m_file, 0, SEEK_END) != 0) {
+    const std::int64_t size = SeekFileEnd(m_file);
+    if (size < 0) {
         std::fclose(m_file);
         throw TCtrError("cannot read " + PathText(path) + ": " + Reason());
     }
-    m_size = static_cast<std::uint64_t>(ftello(m_file));
+    m_size = static_cast<std::uint64_t>(size);
 }
 
 int TInFile::Descriptor() const {
@@ -59,8 +62,7 @@ void TInFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out, const ch
         throw TCtrError(PathText(m_path) + " is too short: " + what + " lies outside the file");
     if (out.empty())
         return;
-    if (fseeko(m_file, static_cast<off_t>(offset), SEEK_SET) != 0 ||
-        std::fread(out.data(), 1, out.size(), m_file) != out.size())
+    if (!SeekFile(m_file, offset) || std::fread(out.data(), 1, out.size(), m_file) != out.size())
         throw TCtrError("cannot read " + std::string(what) + " of " + PathText(m_path));
 }
 
@@ -82,14 +84,7 @@ static bool SyncToDisk(std::FILE* file) {
     static const bool scratch = std::getenv("QVT_SCRATCH_OUTPUTS") != nullptr;
     if (scratch)
         return true;
-#if defined(__unix__) || defined(__APPLE__)
-    return ::fsync(fileno(file)) == 0 || errno == EINVAL; // EINVAL: a pipe or special file
-#elif defined(_WIN32)
-    return ::_commit(_fileno(file)) == 0;
-#else
-    (void)file;
-    return true;
-#endif
+    return SyncFile(file);
 }
 
 TOutFile::TOutFile(const std::filesystem::path& path) : m_path(path) {
@@ -104,7 +99,7 @@ TOutFile::TOutFile(const std::filesystem::path& path) : m_path(path) {
         std::snprintf(suffix, sizeof suffix, ".%08x.part", static_cast<unsigned>(random()));
         m_temporary = path;
         m_temporary += suffix;
-        m_file = std::fopen(m_temporary.c_str(), "wbx");
+        m_file = OpenFile(m_temporary, "wbx");
         if (!m_file && errno != EEXIST)
             break;
     }
@@ -147,7 +142,7 @@ void TOutFile::PadTo(std::uint64_t alignment, std::uint8_t value) {
 }
 
 void TOutFile::Seek(std::uint64_t position) {
-    if (!m_file || fseeko(m_file, static_cast<off_t>(position), SEEK_SET) != 0)
+    if (!m_file || !SeekFile(m_file, position))
         throw TCtrError("cannot seek in " + PathText(m_path) + ": " + Reason());
     m_position = position;
 }
@@ -162,10 +157,7 @@ void TOutFile::Commit() {
     if (!flushed || !closed)
         throw TCtrError("cannot write " + PathText(m_path) + ": " +
                         (flushed ? Reason() : flush_reason));
-    std::error_code error;
-    std::filesystem::rename(m_temporary, m_path, error);
-    if (error)
-        throw TCtrError("cannot create " + PathText(m_path) + ": " + error.message());
+    ReplaceFile(m_temporary, m_path); // on failure the destructor deletes the temporary
     m_committed = true;
 }
 

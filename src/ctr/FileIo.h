@@ -3,6 +3,7 @@
 // that appear whole under their name or not at all.
 
 #include "ctr/Hash.h"
+#include "ctr/Platform.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -91,7 +91,7 @@ std::vector<TScanDirectory> ScanFolder(const fs::path& folder) {
             throw TCtrError("cannot list folder " + PathText(path) + ": " + error.message());
         for (; it != fs::directory_iterator(); it.increment(error)) {
             const fs::path entry = it->path();
-            const std::u16string name = Utf8ToUtf16(entry.filename().string());
+            const std::u16string name = Utf8ToUtf16(PathToUtf8(entry.filename()));
             if (fs::is_directory(entry, error)) {
                 if (first_visit(entry))
                     subfolders.emplace_back(name, entry);
@@ -588,12 +588,12 @@ void TRomFsReader::Extract(const fs::path& folder) {
     auto folder_of = [&](const std::vector<std::u16string>& path) {
         fs::path result = folder;
         for (const std::u16string& part : path)
-            result /= Utf16ToUtf8(part);
+            result /= PathFromUtf8(Utf16ToUtf8(part));
         return result;
     };
     WalkFiles(
         [&](const std::vector<std::u16string>& path, const TEntry& entry) {
-            const fs::path target = folder_of(path) / Utf16ToUtf8(entry.Name);
+            const fs::path target = folder_of(path) / PathFromUtf8(Utf16ToUtf8(entry.Name));
             EnsureNotAnInput(target, {&m_file.Path()});
             TOutFile out(target);
             CopyRange(m_file, data_base + entry.DataOffset, entry.DataSize, out);

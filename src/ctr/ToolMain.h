@@ -7,6 +7,8 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <string>
+#include <vector>
 
 namespace ctr {
 
@@ -14,6 +16,25 @@ namespace ctr {
 class TUsageError : public TCtrError {
 public:
     using TCtrError::TCtrError;
+};
+
+/// The tool's arguments as UTF-8, in argc/argv form (argv[0] first, a null last). Paths made
+/// from them go through PathFromUtf8.
+class TToolArguments {
+public:
+    TToolArguments(int argc, char** argv) : m_texts(Utf8Arguments(argc, argv)) {
+        for (std::string& text : m_texts)
+            m_values.push_back(text.data());
+        m_values.push_back(nullptr);
+    }
+    TToolArguments(const TToolArguments&) = delete;
+    TToolArguments& operator=(const TToolArguments&) = delete;
+    int Count() const { return static_cast<int>(m_texts.size()); }
+    char** Values() { return m_values.data(); }
+
+private:
+    std::vector<std::string> m_texts;
+    std::vector<char*> m_values;
 };
 
 /// Runs `body`, turning every failure into one line on stderr and exit code 1. The usage

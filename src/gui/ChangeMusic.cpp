@@ -6,6 +6,7 @@
 
 #include "ui_ChangeMusic.h"
 
+#include <QDir>
 #include <QFile>
 #include <QScreen>
 #include <QShowEvent>
@@ -275,12 +276,14 @@ void TForm2::TntButton4Click() {
             return;
         case TDirectApplyStatus::CannotOpen:
             ShowMessage(this, TMessageKind::Error,
-                        QStringLiteral("Cannot open file \"%1\". %2").arg(path, result.Reason));
+                        QStringLiteral("Cannot open file \"%1\". %2")
+                            .arg(QDir::toNativeSeparators(path), result.Reason));
             return;
         }
         if (result.Status == TDirectApplyStatus::CannotWrite) {
             ShowMessage(this, TMessageKind::Error,
-                        QStringLiteral("Cannot write file \"%1\". %2").arg(path, result.Reason));
+                        QStringLiteral("Cannot write file \"%1\". %2")
+                            .arg(QDir::toNativeSeparators(path), result.Reason));
             return;
         }
     }

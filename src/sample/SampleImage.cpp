@@ -2,6 +2,7 @@
 
 #include "sample/SampleData.h"
 #include "sample/SampleHeaders.h"
+#include "sound_archive/FileBasics.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,10 +23,6 @@
 namespace sample {
 
 namespace {
-
-std::filesystem::path ToPath(const QString& path) {
-    return std::filesystem::path(path.toStdU16String());
-}
 
 void MakeFolder(const QString& folder) {
     std::error_code error;

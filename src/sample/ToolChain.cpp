@@ -1,25 +1,42 @@
 #include "sample/ToolChain.h"
 
+#include "ctr/Platform.h"
 #include "sample/SampleImage.h"
+#include "sound_archive/FileBasics.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/resource.h>
+#endif
 
 namespace sample {
 
 namespace {
 
-std::filesystem::path ToPath(const QString& path) {
-    return std::filesystem::path(path.toStdU16String());
+#if defined(_WIN32)
+/// User and system time used so far by this process. Windows keeps no total for finished
+/// child processes, so the tools' own time is not in it there.
+double CpuSeconds() {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    const auto ticks = [](const FILETIME& time) {
+        return static_cast<double>(static_cast<std::uint64_t>(time.dwHighDateTime) << 32 |
+                                   time.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) / 1e7; // 100-nanosecond units
 }
-
+#else
 /// User and system time used so far by this process and its waited-for children; on a
 /// shared machine it varies far less than the wall-clock time.
 double CpuSeconds() {
@@ -32,17 +49,14 @@ double CpuSeconds() {
     }
     return seconds;
 }
+#endif
 
 /// Copies the folder `source` itself, with everything below it, into `destination`,
 /// overwriting what is there.
 bool CopyInto(const QString& source, const QString& destination) {
     const std::filesystem::path from = ToPath(QDir::cleanPath(source));
     std::error_code ec;
-    std::filesystem::copy(from, ToPath(destination) / from.filename(),
-                          std::filesystem::copy_options::recursive |
-                              std::filesystem::copy_options::overwrite_existing,
-                          ec);
-    return !ec;
+    return ctr::CopyTreeReplacing(from, ToPath(destination) / from.filename(), ec);
 }
 
 class TChainRunner {

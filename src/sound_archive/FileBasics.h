@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <filesystem>
 #include <stdexcept>
 
 /// An error that must travel upward: a tool that cannot start, a file that cannot be
@@ -21,6 +22,13 @@ private:
     int m_errno;
     QString m_reason;
 };
+
+/// The path of a file name held as text, and back: the name reaches the system in UTF-16 on
+/// Windows (the ANSI code page would lose letters outside it), in the file system's 8-bit
+/// encoding elsewhere. Every std::filesystem and container library call on a QString path
+/// goes through these.
+std::filesystem::path ToPath(const QString& path);
+QString FromPath(const std::filesystem::path& path);
 
 /// Deletes a folder and everything below it permanently; symbolic links are removed,
 /// never followed. True on success (false also when the folder does not exist).

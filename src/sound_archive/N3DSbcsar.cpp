@@ -133,10 +133,6 @@ QString Join(const QString& folder, const char* name) {
     return folder + QLatin1Char('/') + QLatin1String(name);
 }
 
-fs::path ToPath(const QString& path) {
-    return fs::path(QFile::encodeName(path).toStdString());
-}
-
 QString ClipName(std::uint64_t index) {
     return QString::asprintf("%.3llu", static_cast<unsigned long long>(index)) +
            QStringLiteral(".bcwav");
@@ -241,8 +237,7 @@ std::vector<TClipFile> ListClipFiles(const QString& folder) {
     std::vector<TClipFile> files;
     std::error_code ec;
     for (fs::directory_iterator it(ToPath(folder), ec), end; !ec && it != end; it.increment(ec)) {
-        const QString name =
-            QFile::decodeName(QByteArray::fromStdString(it->path().filename().string()));
+        const QString name = FromPath(it->path().filename());
         const qsizetype extension = name.indexOf(QLatin1String(".bcwav"), 0, Qt::CaseInsensitive);
         std::error_code type_ec;
         if (extension < 0 || name.startsWith(QLatin1Char('.')) || !it->is_regular_file(type_ec))

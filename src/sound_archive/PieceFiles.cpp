@@ -1,5 +1,6 @@
 #include "sound_archive/PieceFiles.h"
 
+#include "ctr/Platform.h"
 #include "sound_archive/FileBasics.h"
 
 #include <QFile>
@@ -38,7 +39,7 @@ struct TFileCloser {
 using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
 
 TFilePtr OpenFile(const QString& path, const char* mode) {
-    return TFilePtr(std::fopen(QFile::encodeName(path).constData(), mode));
+    return TFilePtr(ctr::OpenFile(ToPath(path), mode));
 }
 
 int LastError() {
@@ -76,7 +77,7 @@ bool AppendFileTo(QByteArray& buffer, const QString& path, int* error_number) {
         return false;
     };
     std::error_code error;
-    const fs::path name(QFile::encodeName(path).toStdString());
+    const fs::path name = ToPath(path);
     const fs::file_status status = fs::status(name, error);
     if (status.type() == fs::file_type::directory)
         return fail(EISDIR);
@@ -125,7 +126,7 @@ void AppendFileOrThrow(QByteArray& buffer, const QString& path) {
 
 qint64 PlainFileSize(const QString& path) {
     std::error_code error;
-    const fs::path name(QFile::encodeName(path).toStdString());
+    const fs::path name = ToPath(path);
     if (!fs::is_regular_file(name, error))
         return -1;
     const std::uintmax_t size = fs::file_size(name, error);

@@ -1,5 +1,6 @@
 // The patch catalogue, the output choices, the start-up checks and the description text.
 #include "core/DescriptionText.h"
+#include "core/FileTools.h"
 #include "core/PatchCatalogue.h"
 #include "core/Startup.h"
 
@@ -156,28 +157,33 @@ TEST(FreeSpace, LocaleSeparatorAndGibibytes) {
     EXPECT_EQ(FormatGibibytes(std::int64_t(1234) << 30, "."), "1234");
     const auto space = FreeSpaceOf(QDir::tempPath());
     ASSERT_TRUE(space.has_value());
-    EXPECT_TRUE(space->RootPath.startsWith('/'));
+    // The root in the system's form ("/", "C:\"), above the folder asked about.
+    EXPECT_EQ(space->RootPath, QDir::toNativeSeparators(space->RootPath));
+    EXPECT_TRUE(QDir::tempPath().startsWith(QDir::fromNativeSeparators(space->RootPath),
+                                            Qt::CaseInsensitive));
     EXPECT_FALSE(FreeSpaceOf("/no/such/folder/anywhere").has_value());
 }
 
 TEST(ToolCheck, FirstMissingToolIsReportedAndFoldersDoNotCount) {
     QTemporaryDir dir;
     const QString tools = dir.filePath("tools");
+    // The names the program starts its tools by ("ctrtool.exe" on Windows).
+    const auto tool = [&](const char* name) { return tools + "/" + ToolFileName(name); };
     QDir().mkpath(tools);
     EXPECT_EQ(FirstMissingToolKey(dir.path()), "Missing3dstool");
-    QFile(tools + "/ctrtool").open(QIODevice::WriteOnly);
+    QFile(tool("ctrtool")).open(QIODevice::WriteOnly);
     EXPECT_EQ(FirstMissingToolKey(dir.path()), "Missing3dstool");
-    QFile(tools + "/3dstool").open(QIODevice::WriteOnly);
+    QFile(tool("3dstool")).open(QIODevice::WriteOnly);
     EXPECT_EQ(FirstMissingToolKey(dir.path() + "/"), "Missingmakerom");
-    QDir().mkpath(tools + "/makerom");
+    QDir().mkpath(tool("makerom"));
     EXPECT_EQ(FirstMissingToolKey(dir.path()), "Missingmakerom");
-    QDir(tools).rmdir("makerom");
-    QFile(tools + "/makerom").open(QIODevice::WriteOnly);
-    QFile::remove(tools + "/ctrtool");
-    QDir().mkpath(tools + "/ctrtool");
+    QDir().rmdir(tool("makerom"));
+    QFile(tool("makerom")).open(QIODevice::WriteOnly);
+    QFile::remove(tool("ctrtool"));
+    QDir().mkpath(tool("ctrtool"));
     EXPECT_EQ(FirstMissingToolKey(dir.path()), "Missingctrtool");
-    QDir(tools).rmdir("ctrtool");
-    QFile(tools + "/ctrtool").open(QIODevice::WriteOnly);
+    QDir().rmdir(tool("ctrtool"));
+    QFile(tool("ctrtool")).open(QIODevice::WriteOnly);
     EXPECT_EQ(FirstMissingToolKey(dir.path()), "");
 }
 

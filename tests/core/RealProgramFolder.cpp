@@ -1,5 +1,6 @@
 #include "RealProgramFolder.h"
 
+#include "core/FileTools.h"
 #include "sample/SampleImage.h"
 
 #include <QDir>
@@ -48,18 +49,20 @@ bool MakeRealProgramFolder(const QString& folder, bool with_qvtpatch) {
     QDir().mkpath(folder + QStringLiteral("/lang"));
     QDir().mkpath(folder + QStringLiteral("/patch"));
     for (const char* tool : {"ctrtool", "3dstool", "makerom"}) {
-        const QString name = QStringLiteral("/tools/") + QLatin1String(tool);
+        const QString name = QStringLiteral("/tools/") + ToolFileName(QLatin1String(tool));
         if (!QFile::copy(app + name, folder + name))
             return false;
     }
-    const QString xdelta = QFileInfo(app + QStringLiteral("/tools/xdelta")).canonicalFilePath();
-    if (xdelta.isEmpty() || !QFile::link(xdelta, folder + QStringLiteral("/tools/xdelta")))
+    // A copy of the program itself: the build's tools/xdelta may be a link.
+    const QString xdelta_name = QStringLiteral("/tools/") + ToolFileName(QStringLiteral("xdelta"));
+    const QString xdelta = QFileInfo(app + xdelta_name).canonicalFilePath();
+    if (xdelta.isEmpty() || !QFile::copy(xdelta, folder + xdelta_name))
         return false;
     for (const QString& name : QDir(app + QStringLiteral("/lang")).entryList(QDir::Files))
         QFile::copy(app + QStringLiteral("/lang/") + name,
                     folder + QStringLiteral("/lang/") + name);
-    if (with_qvtpatch &&
-        !QFile::copy(app + QStringLiteral("/qvtpatch"), folder + QStringLiteral("/qvtpatch")))
+    const QString qvtpatch = QLatin1Char('/') + ToolFileName(QStringLiteral("qvtpatch"));
+    if (with_qvtpatch && !QFile::copy(app + qvtpatch, folder + qvtpatch))
         return false;
     return true;
 }
@@ -85,8 +88,8 @@ QByteArray ExpectedPatchedPackDat(const QString& scratch_file, const QString& re
 
 QString ExtractImage(const QString& program_folder, const QString& image, const QString& kind,
                      const QString& destination) {
-    const QString ctrtool = program_folder + QStringLiteral("/tools/ctrtool");
-    const QString tool3ds = program_folder + QStringLiteral("/tools/3dstool");
+    const QString ctrtool = program_folder + QStringLiteral("/tools/") + ToolFileName("ctrtool");
+    const QString tool3ds = program_folder + QStringLiteral("/tools/") + ToolFileName("3dstool");
     QDir().mkpath(destination);
     QString cxi = image;
     QString problem;

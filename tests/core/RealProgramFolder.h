@@ -6,7 +6,7 @@
 #include <QString>
 
 /// Lays out `folder` (created) as a program folder: tools/ctrtool, 3dstool and makerom copied
-/// from the build's program folder (QVT_APP_DIR), tools/xdelta a link to the same xdelta, and
+/// from the build's program folder (QVT_APP_DIR), tools/xdelta a copy of the same xdelta, and
 /// lang/*.lng. With `with_qvtpatch` also the qvtpatch program itself. False when the build's
 /// program folder is not complete.
 bool MakeRealProgramFolder(const QString& folder, bool with_qvtpatch = false);

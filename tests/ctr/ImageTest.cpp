@@ -279,4 +279,78 @@ TEST_F(Images, RomFsAlignmentFollowsTheInputHeader) {
     EXPECT_EQ(U32(even, 0x104) % 8, 0u);
 }
 
+// Names with blanks and letters outside any ANSI code page reach the system unchanged: a file
+// written whole, read back, and written again over its earlier self; an output abandoned
+// before Commit() leaves the earlier file as it was and no temporary beside it.
+TEST(FileIo, WholeOutputsUnderAnyNameReplaceTheEarlierFile) {
+    TTempDir dir;
+    const fs::path names[] = {fs::path("plain.bin"), fs::path(u8"имя с пробелами.cia"),
+                              fs::path(u8"папка Ж") / fs::path(u8"日本 語.3ds")};
+    for (const fs::path& name : names) {
+        const fs::path path = dir.Path() / name;
+        const std::string what = ctr::PathToUtf8(name);
+        fs::create_directories(path.parent_path());
+        for (const std::uint32_t seed : {1u, 2u}) { // the second round replaces the first
+            const auto bytes = NoiseBytes(3000 + seed, seed);
+            ctr::TOutFile out(path);
+            out.Write(std::span(bytes.data(), 1000));
+            out.Seek(0); // the seek path: rewrite the start, then append
+            out.Write(std::span(bytes.data(), 1000));
+            out.Write(std::span(bytes.data() + 1000, bytes.size() - 1000));
+            EXPECT_TRUE(fs::exists(out.TemporaryPath())) << what;
+            out.Commit();
+            EXPECT_EQ(ReadBytes(path), bytes) << what;
+            ctr::TInFile in(path);
+            EXPECT_EQ(in.Size(), bytes.size()) << what;
+            EXPECT_EQ(in.ReadVector(2000, 16),
+                      std::vector(bytes.begin() + 2000, bytes.begin() + 2016))
+                << what;
+        }
+        const auto kept = ReadBytes(path);
+        {
+            ctr::TOutFile abandoned(path);
+            abandoned.Write(NoiseBytes(10, 3));
+        }
+        EXPECT_EQ(ReadBytes(path), kept) << what;
+        for (const auto& entry : fs::directory_iterator(path.parent_path()))
+            EXPECT_NE(entry.path().extension(), ".part") << what;
+        // Reasons name the file in UTF-8.
+        try {
+            ctr::TInFile missing(path.parent_path() / fs::path(u8"нет.bin"));
+            ADD_FAILURE() << what;
+        } catch (const ctr::TCtrError& error) {
+            EXPECT_NE(std::string(error.what()).find(ctr::PathToUtf8(fs::path(u8"нет.bin"))),
+                      std::string::npos)
+                << error.what();
+        }
+    }
+}
+
+// An output that another program holds open: Windows refuses to replace it, other systems
+// replace it under the reader. Either way the name holds a whole file, the reason says what
+// happened, and no temporary is left.
+TEST(FileIo, ReplacingAFileHeldOpenLeavesItWhole) {
+    TTempDir dir;
+    const fs::path path = dir.Path() / fs::path(u8"открыт.cia");
+    const auto earlier = NoiseBytes(500, 1);
+    const auto later = NoiseBytes(700, 2);
+    WriteBytes(path, earlier);
+    ctr::TInFile reader(path);
+    std::string reason;
+    try {
+        ctr::WriteWholeFile(path, later);
+    } catch (const ctr::TCtrError& error) {
+        reason = error.what();
+    }
+    const auto now = ReadBytes(path);
+    if (reason.empty()) {
+        EXPECT_EQ(now, later);
+    } else {
+        EXPECT_EQ(now, earlier);
+        EXPECT_NE(reason.find("another program"), std::string::npos) << reason;
+    }
+    for (const auto& entry : fs::directory_iterator(dir.Path()))
+        EXPECT_EQ(entry.path(), path);
+}
+
 } // namespace

@@ -196,15 +196,17 @@ TEST(RomFsBuild, MissingFolderGivesRootOnlyImageAndNonAsciiNamesSurvive) {
         reader.Extract(dir / "empty_out");
         EXPECT_TRUE(fs::is_empty(dir / "empty_out"));
     }
-    WriteBytes(dir / "in" / "Звук" / "файл с пробелом.bin", NoiseBytes(10, 1));
-    fs::create_directory_symlink("..", dir / "in" / "Звук" / "loop"); // no endless scan
+    WriteBytes(dir / "in" / fs::path(u8"Звук") / fs::path(u8"файл с пробелом.bin"),
+               NoiseBytes(10, 1));
+    fs::create_directory_symlink("..", dir / "in" / fs::path(u8"Звук") / "loop"); // no endless scan
     WriteBytes(dir / "in" / "b.bin", {});
     WriteBytes(dir / "in" / "A.bin", NoiseBytes(17, 2));
     ctr::BuildRomFsFile(dir / "in", dir / "named.bin");
     ctr::TInFile in(dir / "named.bin");
     ctr::TRomFsReader reader(in, 0, in.Size());
     reader.Extract(dir / "out");
-    EXPECT_EQ(ReadBytes(dir / "out" / "Звук" / "файл с пробелом.bin"), NoiseBytes(10, 1));
+    EXPECT_EQ(ReadBytes(dir / "out" / fs::path(u8"Звук") / fs::path(u8"файл с пробелом.bin")),
+              NoiseBytes(10, 1));
     EXPECT_TRUE(ReadBytes(dir / "out" / "b.bin").empty());
     EXPECT_TRUE(reader.Find("звук/файл с пробелом.bin") || reader.Find("Звук/файл с пробелом.bin"));
 }

@@ -43,12 +43,12 @@ TEST_P(ToolChain, InstallerCommandLinesRebuildAValidImage) {
     const fs::path parts = dir / "parts";
     WriteTitleParts(parts);
     // The source image, built with the tools as the sample generator does.
-    const fs::path prog = dir / "Программа с пробелом";
+    const fs::path prog = dir.Path() / fs::path(u8"Программа с пробелом");
     fs::create_directories(prog / "tools" / "temp" / "headers");
-    const std::string source_name = row.Source == TKind::Cia   ? "Исходник 'src' \"q\".cia"
-                                    : row.Source == TKind::Cci ? "Исходник 'src' \"q\".3ds"
-                                                               : "Исходник 'src' \"q\".cxi";
-    const fs::path source = dir / source_name;
+    const std::string source_name = row.Source == TKind::Cia   ? "Исходник 'src' (q).cia"
+                                    : row.Source == TKind::Cci ? "Исходник 'src' (q).3ds"
+                                                               : "Исходник 'src' (q).cxi";
+    const fs::path source = dir.Path() / ctr::PathFromUtf8(source_name);
     {
         const fs::path p = parts;
         ASSERT_EQ(Tool("3dstool",
@@ -137,9 +137,10 @@ TEST_P(ToolChain, InstallerCommandLinesRebuildAValidImage) {
     const std::vector<std::string> cxi_parts = {
         "--header", H + "ncchheader.bin", "--exh",  H + "exheader.bin", "--exefs", T + "exefs.bin",
         "--romfs",  T + "romfs.bin",      "--logo", H + "logo.bin"};
-    const fs::path output = dir / (row.Output == TKind::Cia   ? "Вывод out.cia"
-                                   : row.Output == TKind::Cci ? "Вывод out.3ds"
-                                                              : "Вывод out.cxi");
+    const fs::path output =
+        dir.Path() / ctr::PathFromUtf8(row.Output == TKind::Cia   ? "Вывод out.cia"
+                                       : row.Output == TKind::Cci ? "Вывод out.3ds"
+                                                                  : "Вывод out.cxi");
     std::vector<std::string> build = {
         "-cvtf", "cxi", row.Output == TKind::Cxi ? output.string() : T + "Partition0.cxi"};
     build.insert(build.end(), cxi_parts.begin(), cxi_parts.end());
@@ -414,6 +415,9 @@ TEST_F(BadInput, UnpackingCodeWithoutFooterWritesItRaw) {
 }
 
 TEST_F(BadInput, InterruptedWritesLeaveNoPartialOutput) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no per-process file size limit to stop the tools with";
+#endif
     // Each tool stopped part way through its output, by a kill or a full disk (a file size
     // limit below the output's size): the earlier file of that name stays as it was, and no
     // partial file is left by a tool that could clean up. A normal run then writes the output.
