@@ -55,6 +55,24 @@ TEXTS = [
      "Этот образ не той игры, для которой сделан патч, или его регион не поддерживается."),
     ("LogEncrypted", "The image is encrypted. Decrypt it first, then choose it again.",
      "Образ зашифрован. Сначала расшифруйте его, затем выберите снова."),
+    ("LogEncryptedWillDecrypt",
+     "The image is encrypted; your keys fit it, so the installation decrypts it first.",
+     "Образ зашифрован; ваши ключи к нему подходят, поэтому установка сначала расшифрует его."),
+    ("LogEncryptedNoKeys",
+     "To use it, put aes_keys.txt (and seeddb.bin for newer titles) from your own console into "
+     "the folder keys beside the program, then choose the image again.",
+     "Чтобы использовать его, положите aes_keys.txt (и seeddb.bin для новых игр) со своей "
+     "консоли в папку keys рядом с программой, затем выберите образ снова."),
+    ("LogEncryptedKeyProblem", "The keys found cannot decrypt it:",
+     "Найденные ключи не могут его расшифровать:"),
+    ("LogEncryptedGodMode9",
+     "Or decrypt the image on the console with GodMode9: open the file, choose "
+     "\"NCSD/NCCH/CIA image options...\", then \"Decrypt file\" (or \"Build CIA from file\").",
+     "Или расшифруйте образ на консоли с GodMode9: откройте файл, выберите "
+     "«NCSD/NCCH/CIA image options...», затем «Decrypt file» (или «Build CIA from file»)."),
+    ("DecryptingSource", "Decrypting the source image...", "Расшифровка исходного образа..."),
+    ("ErrorDecryptingSource", "Error while decrypting the source image:",
+     "Ошибка при расшифровке исходного образа:"),
     ("LoadDescError", "The patch description cannot be read.",
      "Не удалось прочитать описание патча."),
     ("Console", "Console", "Консоль"),

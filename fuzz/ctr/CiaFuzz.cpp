@@ -1,5 +1,6 @@
 // libFuzzer target: a CIA is read, checked whole and its contents extracted. Bad input must
 // end in a TCtrError or a failed check.
+// Decryption with stand-in keys reads it too.
 
 #include "Scratch.h"
 #include "ctr/Cia.h"
@@ -14,5 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ctr::ExtractCiaContents(input, out / "content");
     } catch (const ctr::TCtrError&) {
     }
+    fuzz::TryDecrypt(input, out, ctr::TImageKind::Cia);
     return 0;
 }

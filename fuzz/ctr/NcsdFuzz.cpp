@@ -1,5 +1,6 @@
 // libFuzzer target: a card image (NCSD) is checked whole, and its header area and partition 0
 // are extracted. Bad input must end in a TCtrError or a failed check.
+// Decryption with stand-in keys reads it too.
 
 #include "Scratch.h"
 #include "ctr/Ncsd.h"
@@ -14,5 +15,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ctr::ExtractNcsd(input, out / "header.bin", out / "partition0.cxi");
     } catch (const ctr::TCtrError&) {
     }
+    fuzz::TryDecrypt(input, out, ctr::TImageKind::Cci);
     return 0;
 }

@@ -3,6 +3,7 @@
 // to a folder, both in RAM (/dev/shm) when the system has it, removed at exit and between
 // runs.
 
+#include "ctr/Decrypt.h"
 #include "ctr/Platform.h"
 
 #include <cstdint>
@@ -57,6 +58,22 @@ inline std::filesystem::path FreshFolder(const std::string& name = "out") {
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     return folder;
+}
+
+/// Decrypts the input as `kind` with all-zero stand-in keys in every slot the decryption asks
+/// for, so the key checks and the decrypting reads see the input. Bad input must end in a
+/// TCtrError.
+inline void TryDecrypt(const std::filesystem::path& input, const std::filesystem::path& out,
+                       ctr::TImageKind kind) {
+    ctr::TCryptoKeys keys;
+    for (const int slot : {0x2C, 0x25, 0x18, 0x1B, 0x3D})
+        keys.Keys.Set(ctr::SlotKeyName(slot, 'X'), ctr::TAesKey{});
+    for (int index = 0; index < 6; ++index)
+        keys.Keys.Set("common" + std::to_string(index), ctr::TAesKey{});
+    try {
+        ctr::DecryptImage(input, kind, out / "decrypted", keys);
+    } catch (const ctr::TCtrError&) {
+    }
 }
 
 } // namespace fuzz

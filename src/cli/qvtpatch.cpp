@@ -4,6 +4,7 @@
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
+#include "core/Decryption.h"
 #include "core/FileTools.h"
 #include "core/Identify.h"
 #include "core/Language.h"
@@ -23,16 +24,17 @@
 namespace {
 
 const char kUsage[] =
-    "usage: qvtpatch identify IMAGE [--json]\n"
+    "usage: qvtpatch identify IMAGE [--json] [KEYS]\n"
     "       qvtpatch install --source IMAGE --output PATH --kind KIND "
-    "[--patch FOLDER|TITLE] [--voice 0|1|2] [--music FILE] [--lang NAME] [--quiet]\n"
-    "       qvtpatch patches IMAGE [--lang NAME] [--json]\n"
-    "       qvtpatch music IMAGE [--patch FOLDER|TITLE] [--json]\n"
+    "[--patch FOLDER|TITLE] [--voice 0|1|2] [--music FILE] [--lang NAME] [--quiet] [KEYS]\n"
+    "       qvtpatch patches IMAGE [--lang NAME] [--json] [KEYS]\n"
+    "       qvtpatch music IMAGE [--patch FOLDER|TITLE] [--json] [KEYS]\n"
     "       qvtpatch places [--emulator PATH] [--json]\n"
     "       qvtpatch make-patch --source IMAGE --changed DIR --out FOLDER --title TEXT "
     "[--region EUR|USA|JAP] [--description FILE] [--description-ru FILE] [--voices DIR] "
     "[--tracklist FILE]\n"
     "       qvtpatch --identify IMAGE\n"
+    "KEYS: [--keys aes_keys.txt] [--seeddb seeddb.bin] for an encrypted image\n"
     "Try 'qvtpatch --help' for more information.";
 
 int UsageError(const QString& reason) {
@@ -66,6 +68,7 @@ int Identify(const QString& image, bool with_title_id, bool json) {
                       result.HasInfoPosition ? QJsonValue(static_cast<qint64>(result.InfoPosition))
                                              : QJsonValue());
         object.insert(QStringLiteral("encrypted"), result.Encrypted);
+        object.insert(QStringLiteral("keysFound"), result.KeysFound);
         object.insert(QStringLiteral("usable"), result.Usable());
         object.insert(QStringLiteral("errorKey"),
                       result.ErrorKey.isEmpty() ? QJsonValue() : QJsonValue(result.ErrorKey));
@@ -247,11 +250,19 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption tracklist_option(QStringLiteral("tracklist"),
                                               QStringLiteral("make-patch: the patch's track list."),
                                               QStringLiteral("FILE"));
+    const QCommandLineOption keys_option(
+        QStringLiteral("keys"),
+        QStringLiteral("Key file (aes_keys.txt) for an encrypted image; found otherwise in keys/ "
+                       "beside the program or in the emulators' sysdata folders."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption seeddb_option(
+        QStringLiteral("seeddb"), QStringLiteral("Seed database (seeddb.bin) for newer titles."),
+        QStringLiteral("FILE"));
     parser.addOptions({identify_option, source_option, output_option, kind_option, patch_option,
                        voice_option, music_option, lang_option, quiet_option, json_option,
                        emulator_option, changed_option, out_option, title_option, region_option,
                        description_option, description_ru_option, voices_option,
-                       tracklist_option});
+                       tracklist_option, keys_option, seeddb_option});
     parser.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral("identify, install, patches, music, places or make-patch."),
@@ -300,6 +311,8 @@ int main(int argc, char* argv[]) {
     } else {
         return UsageError(QStringLiteral("unknown command '%1'").arg(command));
     }
+    if (!command.isEmpty() || install)
+        allowed << &keys_option << &seeddb_option;
     for (const QString& name : parser.optionNames()) {
         const bool ok = std::any_of(allowed.begin(), allowed.end(), [&](const auto* option) {
             return option->names().contains(name);
@@ -315,6 +328,13 @@ int main(int argc, char* argv[]) {
                               ? QStringLiteral("unexpected argument '%1'").arg(positional.last())
                               : QStringLiteral("%1 needs an IMAGE").arg(command));
     }
+
+    // Named key files win over the folders searched for them.
+    const auto absolute = [](const QString& path) {
+        return path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
+    };
+    SetKeySearch({ProgramFolder(), absolute(parser.value(keys_option)),
+                  absolute(parser.value(seeddb_option))});
 
     if (old_identify)
         return Identify(parser.value(identify_option), false, false);

@@ -1,14 +1,20 @@
 // qvtsample: writes a decrypted image of the sample game "Veridane" (CIA, CXI or 3DS) and,
 // on request, a matching sample patch folder. Used by the tests, the benchmarks and the demo.
+// With --encrypt the image is encrypted with keys made up on the spot, written to --keys.
 
+#include "ctr/Decrypt.h"
+#include "sample/SampleCrypt.h"
 #include "sample/SampleHeaders.h"
 #include "sample/SampleImage.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
+#include <random>
 
 namespace {
 
@@ -89,12 +95,27 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption seed({QStringLiteral("seed")},
                                   QStringLiteral("Seed of the content (default 1)."),
                                   QStringLiteral("number"), QStringLiteral("1"));
+    const QCommandLineOption encrypt(
+        {QStringLiteral("encrypt")},
+        QStringLiteral("Encrypt the image: fixed (zero keys) or keys (made-up keys, written to "
+                       "--keys)."),
+        QStringLiteral("how"));
+    const QCommandLineOption keys_file(
+        {QStringLiteral("keys")},
+        QStringLiteral("Key file to write for --encrypt keys (seeddb.bin goes beside it)."),
+        QStringLiteral("file"));
+    const QCommandLineOption title_seed({QStringLiteral("title-seed")},
+                                        QStringLiteral("Encrypt with a made-up title seed."));
+    const QCommandLineOption crypto_method(
+        {QStringLiteral("crypto-method")},
+        QStringLiteral("Crypto method for --encrypt keys: 0, 1, A or B (hexadecimal)."),
+        QStringLiteral("hex"), QStringLiteral("0"));
     const QCommandLineOption tools(
         {QStringLiteral("tools")},
         QStringLiteral("Folder with 3dstool and makerom (default: tools beside qvtsample)."),
         QStringLiteral("folder"));
-    parser.addOptions(
-        {kind, region, out, pack_size, patch, encrypted, title_low, cia_header_size, seed, tools});
+    parser.addOptions({kind, region, out, pack_size, patch, encrypted, title_low, cia_header_size,
+                       seed, encrypt, keys_file, title_seed, crypto_method, tools});
     parser.process(application);
 
     sample::TSampleOptions options;
@@ -135,8 +156,52 @@ int main(int argc, char* argv[]) {
     options.Seed = *seed_value;
     options.ToolsFolder = parser.isSet(tools) ? parser.value(tools) : sample::DefaultToolsFolder();
 
+    std::optional<sample::TEncryption> encryption;
+    if (parser.isSet(encrypt)) {
+        encryption.emplace();
+        const QString how = parser.value(encrypt).toLower();
+        encryption->FixedKey = how == QLatin1String("fixed");
+        if (!encryption->FixedKey && how != QLatin1String("keys"))
+            return Fail(QStringLiteral("--encrypt must be fixed or keys"));
+        const auto method = ParseHex32(parser.value(crypto_method));
+        if (!method || *method > 0xFF ||
+            !ctr::SlotOfCryptoMethod(static_cast<std::uint8_t>(*method)))
+            return Fail(QStringLiteral("--crypto-method must be 0, 1, A or B"));
+        encryption->CryptoMethod = static_cast<std::uint8_t>(*method);
+        if ((!encryption->FixedKey || parser.isSet(title_seed)) && !parser.isSet(keys_file))
+            return Fail(QStringLiteral("--encrypt keys and --title-seed need --keys FILE"));
+    }
+
     try {
+        if (!encryption) {
+            sample::GenerateSample(options);
+            return 0;
+        }
+        const QString plain_path = options.OutPath + QStringLiteral(".plain");
+        options.OutPath = plain_path;
         sample::GenerateSample(options);
+        std::random_device device;
+        std::mt19937_64 random((std::uint64_t{device()} << 32) | device());
+        ctr::TCryptoKeys keys = sample::MakeUpKeys(random());
+        for (std::uint8_t& byte : encryption->TitleKey)
+            byte = static_cast<std::uint8_t>(random());
+        if (parser.isSet(title_seed)) {
+            ctr::TSeed seed_bytes{};
+            for (std::uint8_t& byte : seed_bytes)
+                byte = static_cast<std::uint8_t>(random());
+            encryption->Seed = seed_bytes;
+        }
+        const auto path = [](const QString& text) {
+            return std::filesystem::path(text.toStdU16String());
+        };
+        const auto image_kind = options.Kind == sample::TImageKind::Cia   ? ctr::TImageKind::Cia
+                                : options.Kind == sample::TImageKind::Cxi ? ctr::TImageKind::Cxi
+                                                                          : ctr::TImageKind::Cci;
+        sample::EncryptImage(path(plain_path), image_kind, path(parser.value(out)), *encryption,
+                             keys);
+        QFile::remove(plain_path);
+        if (parser.isSet(keys_file))
+            sample::WriteKeyFiles(path(parser.value(keys_file)), keys);
     } catch (const std::exception& error) {
         return Fail(QString::fromStdString(error.what()));
     }

@@ -1,13 +1,16 @@
 #include "core/Identify.h"
 
+#include "core/Decryption.h"
 #include "core/FileTools.h"
 #include "ctr/ByteReader.h"
+#include "ctr/Decrypt.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <array>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -70,16 +73,30 @@ std::int64_t Add(std::int64_t a, std::int64_t b) {
     return a + b;
 }
 
-/// Reads fields of an open image by seeking; bytes beyond the end read as zero.
+/// Reads fields of an open image by seeking; bytes beyond the end read as zero. Once an
+/// encrypted image's keys are known, the fields come through its decrypting reader.
 class TFieldReader {
 public:
     explicit TFieldReader(QFile& file) : m_file(file), m_size(file.size()) {}
+    void DecryptWith(std::unique_ptr<ctr::TDecryptingReader> reader) {
+        m_decrypting = std::move(reader);
+    }
 
     QByteArray Bytes(std::int64_t position, int length) {
         QByteArray bytes(length, '\0');
         if (position < 0 || position >= m_size)
             return bytes;
         const std::int64_t available = std::min<std::int64_t>(length, m_size - position);
+        if (m_decrypting) {
+            try {
+                m_decrypting->Read(static_cast<std::uint64_t>(position),
+                                   std::span(reinterpret_cast<std::uint8_t*>(bytes.data()),
+                                             static_cast<std::size_t>(available)));
+                m_bytes_read += available;
+            } catch (const std::exception&) {
+            }
+            return bytes;
+        }
         if (!m_file.seek(position))
             return bytes;
         const qint64 got = m_file.read(bytes.data(), available);
@@ -103,7 +120,20 @@ private:
     QFile& m_file;
     std::int64_t m_size;
     std::int64_t m_bytes_read = 0;
+    std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
 };
+
+// The entries that follow the refusal of an encrypted image: why its keys did not open it
+// (never a key itself), then how to get a decrypted image.
+void AppendKeyAdvice(TIdentifyResult& result, const TSourceCrypto& crypto,
+                     const TLanguageTable& texts) {
+    if (!crypto.KeysMissing)
+        result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedKeyProblem")) +
+                                 QLatin1Char(' ') + crypto.Problem);
+    else
+        result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedNoKeys")));
+    result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedGodMode9")));
+}
 
 /// Where the fields of each kind lie.
 struct TLayout {
@@ -191,16 +221,32 @@ TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& t
     const TLayout layout = LayoutFor(kind, content_offset);
 
     // Encryption test: a decrypted image repeats the program ID in its extended header.
-    const QByteArray program_id = reader.Bytes(layout.ProgramId, 8);
-    std::uint64_t title_id = 0;
-    for (qsizetype i = program_id.size(); i-- > 0;)
-        title_id = (title_id << 8) | static_cast<std::uint8_t>(program_id.at(i));
-    result.TitleId = QStringLiteral("%1").arg(title_id, 16, 16, QLatin1Char('0')).toUpper();
+    QByteArray program_id;
+    const auto read_program_id = [&] {
+        program_id = reader.Bytes(layout.ProgramId, 8);
+        std::uint64_t title_id = 0;
+        for (qsizetype i = program_id.size(); i-- > 0;)
+            title_id = (title_id << 8) | static_cast<std::uint8_t>(program_id.at(i));
+        result.TitleId = QStringLiteral("%1").arg(title_id, 16, 16, QLatin1Char('0')).toUpper();
+    };
+    read_program_id();
     if (program_id != reader.Bytes(layout.ExHeaderProgramId, 8)) {
         result.Encrypted = true;
-        result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncrypted")) +
-                                 QStringLiteral("\r\n"));
-        return finish();
+        std::unique_ptr<ctr::TDecryptingReader> decrypting;
+        const TSourceCrypto crypto = InspectSourceCrypto(path, kind, KeySearch(), &decrypting);
+        if (crypto.Encrypted && crypto.Ready()) {
+            reader.DecryptWith(std::move(decrypting));
+            read_program_id(); // a CIA's content layer hides its NCCH header too
+            result.KeysFound = program_id == reader.Bytes(layout.ExHeaderProgramId, 8);
+        }
+        if (!result.KeysFound) {
+            result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncrypted")) +
+                                     QStringLiteral("\r\n"));
+            if (crypto.Encrypted && !crypto.Ready())
+                AppendKeyAdvice(result, crypto, texts);
+            return finish();
+        }
+        result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedWillDecrypt")));
     }
 
     // Product code, then the sound archive through the RomFS level 3 tables.

@@ -16,7 +16,8 @@
 struct TIdentifyResult {
     bool Opened = false;    // the file could be opened (it is a readable file)
     QString Kind;           // ".cia", ".3ds" or ".cxi"; empty before the container test
-    bool Encrypted = false; // the two program IDs differ
+    bool Encrypted = false; // the two program IDs differ in the file
+    bool KeysFound = false; // encrypted, and the keys found open it: a run decrypts it first
     QByteArray ProductCode; // 10 bytes of 8-bit text
     QString TitleId; // the NCCH program ID as 16 upper-case hexadecimal digits; empty before it was
                      // read
@@ -28,7 +29,9 @@ struct TIdentifyResult {
     std::int64_t BytesRead = 0; // bytes read from the image, all fields together
 
     /// True when the image unlocks the output step.
-    bool Usable() const { return ErrorKey.isEmpty() && !Encrypted && !Region.isEmpty(); }
+    bool Usable() const {
+        return ErrorKey.isEmpty() && (!Encrypted || KeysFound) && !Region.isEmpty();
+    }
 };
 
 /// The source kind for a path by its extension, letter case ignored (".CIA" counts as
@@ -36,7 +39,8 @@ struct TIdentifyResult {
 QString SourceKindOfPath(const QString& path);
 
 /// Identifies the image at `path`, reading each field by seeking to it; a field beyond the
-/// end of the file reads as zero. Log entries take their texts from `texts`.
+/// end of the file reads as zero. Log entries take their texts from `texts`. An encrypted
+/// image is read through the keys KeySearch() finds, decrypting only the blocks read.
 TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& texts);
 
 /// The fixed filter of the source image's open dialog.

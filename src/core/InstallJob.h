@@ -13,7 +13,7 @@ class TLanguageTable;
 /// The ten values a run needs, in the order the workers' constructors take them.
 struct TInstallJob {
     QString ProgramFolder;      // with a trailing '/'; tools run here, relative paths resolve here
-    QString SourcePath;         // the decrypted source image
+    QString SourcePath;         // the source image; its decrypted copy once a run decrypted it
     QString OutputPath;         // as the save dialog returned it
     QString OutputKind;         // ".cia", ".cxi" or ".3ds"
     QString OriginalPackDatMD5; // expected digests; empty when the patch names none

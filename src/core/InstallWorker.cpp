@@ -1,5 +1,6 @@
 #include "core/InstallWorker.h"
 
+#include "core/Decryption.h"
 #include "core/FileTools.h"
 #include "core/InstallHost.h"
 #include "core/Language.h"
@@ -7,6 +8,7 @@
 #include "core/PatchCatalogue.h"
 #include "core/Startup.h"
 #include "core/VoiceAndMusic.h"
+#include "ctr/Decrypt.h"
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
@@ -229,6 +231,7 @@ void TInstallWorker::RunPipeline() {
     m_host->DisableLanguageChoice();
 
     FreshTempFolder();
+    DecryptSource();
     if (IsModFolderKind(m_job.OutputKind)) {
         RunModFolderPipeline();
         return;
@@ -271,6 +274,37 @@ void TInstallWorker::RunPipeline() {
     ApplySoundArchive();          // voices and music
     Progress(80);
     RebuildImage(); // ExeFS, RomFS, CXI, then the CIA or 3DS image
+}
+
+void TInstallWorker::DecryptSource() {
+    bool encrypted = false;
+    try {
+        encrypted = ctr::ImageIsEncrypted(std::filesystem::path(m_job.SourcePath.toStdU16String()),
+                                          LibraryImageKind(SourceKind()));
+    } catch (const std::exception&) {
+        return; // a damaged image: the stages that take it apart say what is wrong
+    }
+    if (!encrypted)
+        return;
+    m_host->AppendLog(Text("DecryptingSource"));
+    TKeySearch search = KeySearch();
+    if (search.ProgramFolder.isEmpty())
+        search.ProgramFolder = m_job.ProgramFolder;
+    const QString output = m_job.ProgramFolder + QStringLiteral("tools/temp/source") + SourceKind();
+    const TToolRun::TReport report = StageReport(5);
+    try {
+        DecryptSourceImage(m_job.SourcePath, SourceKind(), output, search, [&](double fraction) {
+            report(fraction);
+            return !isInterruptionRequested();
+        });
+    } catch (const std::exception& error) {
+        Checkpoint(); // a cancel ends the run here, like at any other checkpoint
+        LogSeparated(Text("ErrorDecryptingSource") + kCrLf + QString::fromStdString(error.what()));
+        EndRun();
+    }
+    m_host->AppendLog(Text("Done"));
+    // The rest of the run takes the decrypted copy apart, as it would a decrypted source.
+    m_job.SourcePath = output;
 }
 
 void TInstallWorker::FreshTempFolder() {

@@ -97,6 +97,9 @@ private:
                         const std::vector<ctr::TImageRomFsFile>& game_files,
                         const QString& source_code);
     void FreshTempFolder();
+    /// An encrypted source is decrypted into tools/temp first, and the job's source becomes
+    /// that copy.
+    void DecryptSource();
     void CheckDiskSpace();
     void DeleteIntermediates();
     void PatchDataArchive();

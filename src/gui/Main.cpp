@@ -1,5 +1,6 @@
 #include "gui/Main.h"
 
+#include "core/Decryption.h"
 #include "core/FileTools.h"
 #include "core/Identify.h"
 #include "core/InstallWorker.h"
@@ -137,6 +138,10 @@ void TForm1::FormCreate() {
     m_state.ProgramFolder = WithTrailingSeparator(m_given_program_folder.isEmpty()
                                                       ? QCoreApplication::applicationDirPath()
                                                       : m_given_program_folder);
+    // Encrypted images find their keys in the program folder's keys, then the emulators' folders.
+    TKeySearch keys = KeySearch();
+    keys.ProgramFolder = m_state.ProgramFolder;
+    SetKeySearch(keys);
 
     FindLanguageFiles();
     const QString language = DefaultLanguageName();

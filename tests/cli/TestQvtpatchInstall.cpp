@@ -5,7 +5,9 @@
 
 #include "core/FileTools.h"
 #include "core/Identify.h"
+#include "core/InstallJob.h"
 #include "core/Language.h"
+#include "sample/SampleCrypt.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +20,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <random>
 
 #ifndef _WIN32
 #include <signal.h>
@@ -73,6 +76,8 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
+        // No emulator's key folder of this machine takes part.
+        qputenv("XDG_DATA_HOME", (m_dir.path() + "/no emulators").toUtf8());
         m_program = m_dir.path() + "/program";
         QVERIFY(MakeRealProgramFolder(m_program, true));
         QVERIFY(m_texts.LoadFile(m_program + "/lang/English.lng"));
@@ -165,6 +170,117 @@ private slots:
         const QStringList after = Run({"music", output}).Out.split('\n');
         QCOMPARE(after.at(1).section(' ', 0, 3), "0 1 1 " + wanted);
         QCOMPARE(after.mid(2), lines.mid(2));
+    }
+
+    // An encrypted copy of a sample with made-up keys, written as files into `key_folder`;
+    // returns every key's text so a test can look for it in the output.
+    QStringList Encrypt(const QString& plain, const QString& encrypted, bool fixed_key, bool seed,
+                        const QString& key_folder) {
+        std::mt19937_64 random{std::random_device{}()};
+        ctr::TCryptoKeys keys = sample::MakeUpKeys(random());
+        sample::TEncryption encryption;
+        encryption.FixedKey = fixed_key;
+        encryption.CryptoMethod = 0x0B;
+        if (seed)
+            encryption.Seed = ctr::TSeed{static_cast<std::uint8_t>(random()), 1, 2, 3};
+        sample::EncryptImage(plain.toStdU16String(),
+                             *ctr::ImageKindFromText(plain.right(3).toStdString()),
+                             encrypted.toStdU16String(), encryption, keys);
+        QDir().mkpath(key_folder);
+        sample::WriteKeyFiles((key_folder + "/aes_keys.txt").toStdU16String(), keys);
+        QStringList values;
+        for (const QString& line :
+             QString::fromStdString(ctr::FormatKeyFile(keys.Keys)).split('\n', Qt::SkipEmptyParts))
+            values << line.section('=', 1);
+        return values;
+    }
+
+    void encryptedSourcesInstallWithKeysOrSayWhatToDo_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("fixed_key");
+        QTest::addColumn<bool>("seed");
+        QTest::addColumn<QString>("keys"); // where the key files lie: given, program, none
+        QTest::newRow("CIA with seed, given keys, to CIA") << "cia"
+                                                           << "cia" << false << true << "given";
+        QTest::newRow("CIA, program folder keys, to mods") << "cia"
+                                                           << "mods" << false << false << "program";
+        QTest::newRow("3DS with fixed key to 3DS") << "3ds"
+                                                   << "3ds" << true << false << "none";
+        QTest::newRow("3DS without keys is refused") << "3ds"
+                                                     << "cxi" << false << false << "none";
+    }
+    void encryptedSourcesInstallWithKeysOrSayWhatToDo() {
+        QFETCH(QString, source);
+        QFETCH(QString, kind);
+        QFETCH(bool, fixed_key);
+        QFETCH(bool, seed);
+        QFETCH(QString, keys);
+        const QString given = m_dir.path() + "/given keys";
+        const QString program_keys = m_program + "/keys";
+        const QString encrypted = m_dir.path() + "/encrypted." + source;
+        const QStringList values = Encrypt(source == "cia" ? m_cia : m_3ds, encrypted, fixed_key,
+                                           seed, keys == "program" ? program_keys : given);
+        QStringList key_options;
+        if (keys == "given")
+            key_options = {"--keys", given + "/aes_keys.txt", "--seeddb", given + "/seeddb.bin"};
+        if (keys != "given")
+            QFile::remove(given + "/aes_keys.txt");
+
+        const TResult identify = Run(QStringList{"identify", encrypted, "--json"} + key_options);
+        const QJsonObject object = QJsonDocument::fromJson(identify.Out.toUtf8()).object();
+        QVERIFY(object.value("encrypted").toBool());
+        const bool usable = fixed_key || keys != "none";
+        QCOMPARE(object.value("keysFound").toBool(), usable);
+        QCOMPARE(identify.ExitCode, usable ? 0 : 1);
+
+        const QString output = m_dir.path() + "/from encrypted " + source + "." + kind;
+        const TResult run = Run(QStringList{"install", "--source", encrypted, "--output", output,
+                                            "--kind", kind, "--patch", m_patch, "--quiet"} +
+                                key_options);
+        QDir(program_keys).removeRecursively();
+        for (const QString& value : values)
+            QVERIFY2(!(run.Out + run.Err + identify.Out).contains(value, Qt::CaseInsensitive),
+                     "a key appears in the output");
+        if (!usable) {
+            QVERIFY(run.ExitCode != 0);
+            QVERIFY2(run.Out.contains(m_texts.Lookup("LogEncrypted")), qPrintable(run.Out));
+            QVERIFY(run.Out.contains(m_texts.Lookup("LogEncryptedNoKeys")));
+            QVERIFY(run.Out.contains(m_texts.Lookup("LogEncryptedGodMode9")));
+            QVERIFY(!QFileInfo::exists(output));
+            return;
+        }
+        QVERIFY2(run.ExitCode == 0, qPrintable(run.Out + run.Err));
+        QVERIFY(run.Out.contains(m_texts.Lookup("LogEncryptedWillDecrypt")));
+        QVERIFY(run.Out.contains(m_texts.Lookup("DecryptingSource")));
+        QVERIFY(run.Out.contains(m_texts.Lookup("ApplyingXdelta")));
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+        if (kind != "mods")
+            QCOMPARE(CheckOutputImage(output, "." + kind, m_texts), QString());
+    }
+
+    void wrongKeysAreNamedWithoutTheirValues() {
+        const QString folder = m_dir.path() + "/wrong keys";
+        const QString encrypted = m_dir.path() + "/wrong.cia";
+        Encrypt(m_cia, encrypted, false, false, folder);
+        const QString other = m_dir.path() + "/other keys";
+        const QStringList values = Encrypt(m_cia, m_dir.path() + "/other.cia", false, false, other);
+        const TResult run = Run({"identify", encrypted, "--keys", other + "/aes_keys.txt"});
+        QCOMPARE(run.ExitCode, 1);
+        QVERIFY2(run.Out.contains(m_texts.Lookup("LogEncryptedKeyProblem") +
+                                  " the keys do not fit this image"),
+                 qPrintable(run.Out));
+        for (const QString& value : values)
+            QVERIFY(!run.Out.contains(value, Qt::CaseInsensitive));
+        QFile broken(folder + "/aes_keys.txt");
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("# made up\nslot0x2CKeyX=" + values.first().left(31).toLatin1() + "\n");
+        broken.close();
+        const TResult bad = Run({"identify", encrypted, "--keys", folder + "/aes_keys.txt"});
+        QCOMPARE(bad.ExitCode, 1);
+        QVERIFY2(bad.Out.contains("key file line 2: the value of slot0x2CKeyX"),
+                 qPrintable(bad.Out));
+        QVERIFY(!bad.Out.contains(values.first().left(31), Qt::CaseInsensitive));
     }
 
     void identifyCommandTextAndJson() {
