@@ -26,7 +26,7 @@ bool SyncFile(std::FILE* file);
 /// Renames `from` over `to`, replacing a file there. Throws TCtrError when it cannot; when
 /// another program holds `to` open (Windows refuses then), the reason says so, and `to` is
 /// left as it was.
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to);
 
 /// A path from UTF-8 text (a command line argument, a name stored in an image) and back. The
 /// narrow std::filesystem::path constructor would read the text in the ANSI code page on
