@@ -15,6 +15,7 @@ foreach(root IN LISTS CMAKE_FIND_ROOT_PATH CMAKE_PREFIX_PATH)
         list(APPEND QVT_WINE_DLL_DIRS "${root}/bin")
     endif()
 endforeach()
+list(REMOVE_DUPLICATES QVT_WINE_DLL_DIRS)
 list(TRANSFORM QVT_WINE_DLL_DIRS PREPEND "Z:")
 list(JOIN QVT_WINE_DLL_DIRS ";" QVT_WINE_PATH)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh

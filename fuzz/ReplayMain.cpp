@@ -39,12 +39,12 @@ int main(int argc, char** argv) {
     for (const auto& input : inputs) {
         std::ifstream file(input, std::ios::binary);
         if (!file) {
-            std::fprintf(stderr, "replay: cannot read %s\n", input.c_str());
+            std::fprintf(stderr, "replay: cannot read %s\n", input.string().c_str());
             return 1;
         }
         const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
                                               std::istreambuf_iterator<char>());
-        std::printf("%s\n", input.c_str());
+        std::printf("%s\n", input.string().c_str());
         std::fflush(stdout);
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     }

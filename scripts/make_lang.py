@@ -195,6 +195,19 @@ TEXTS = [
      "Патч записан как папка модов. Скопируйте папку в /luma/titles/ на SD-карте для Luma3DS "
      "(включите «Enable game patching») или в load/mods/ в папке пользователя эмулятора. "
      "Папка:"),
+    ("ModSdCardReminder",
+     "On the console, turn on \"Enable game patching\" in the Luma3DS configuration (hold "
+     "SELECT while switching the console on).",
+     "На консоли включите «Enable game patching» в настройках Luma3DS (удерживайте SELECT при "
+     "включении консоли)."),
+    ("ModDestinationEmulator", "The mod folder goes to the emulator's mods folder:",
+     "Папка модов будет записана в папку модов эмулятора:"),
+    ("ModDestinationSdCard", "The mod folder goes to the SD card:",
+     "Папка модов будет записана на SD-карту:"),
+    ("ModDestinationFolder", "The mod folder goes to the folder:",
+     "Папка модов будет записана в папку:"),
+    ("NoModPlaces", "No emulator mods folder and no SD card were found.",
+     "Не найдены ни папка модов эмулятора, ни SD-карта."),
     # The command line: the end of the progress line on a terminal
     ("CliTotalTime", "Total time:", "Общее время:"),
 ]

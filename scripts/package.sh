@@ -69,6 +69,13 @@ resolved < <(elves) | while read -r soname path; do
     grep -qxF "$soname" <<<"$keep_out" && ! [[ $soname =~ $always ]] && continue
     [ -e "$folder/lib/$soname" ] || cp -L "$path" "$folder/lib/$soname"
 done
+# libOpenGL.so.0 stays the system's, but a stock desktop may not have it: a copy waits in
+# lib/fallback, which the launcher uses only when the system has none.
+opengl=$(resolved < <(elves) | sed -n 's/^libOpenGL\.so\.0 //p' | head -1)
+if [ -n "$opengl" ]; then
+    mkdir -p "$folder/lib/fallback"
+    cp -L "$opengl" "$folder/lib/fallback/libOpenGL.so.0"
+fi
 chmod -R u+w "$folder/lib" "$folder/plugins"
 for lib in "$folder"/lib/*.so*; do patchelf --set-rpath '$ORIGIN' "$lib"; done
 for plugin in "$folder"/plugins/*/*.so; do patchelf --set-rpath '$ORIGIN/../../lib' "$plugin"; done

@@ -12,8 +12,12 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cache=${QVT_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qvtpatch-windows}
 jobs=$(nproc)
 triple=x86_64-w64-mingw32
-# Raised whenever a recipe below changes, so an older cache is rebuilt rather than reused.
-recipe=1
+# Each build's recipe number is raised whenever its recipe below changes, so an older cache is
+# rebuilt rather than reused.
+qt_recipe=1
+ssl_recipe=2
+xz_recipe=1
+xdelta_recipe=1
 
 as_root=()
 [ "$(id -u)" -ne 0 ] && as_root=(sudo)
@@ -72,6 +76,18 @@ enable_sources() {
     "${as_root[@]}" apt-get update >&2
 }
 
+# built_version NAME RECIPE: the version of a finished build of NAME with that recipe in the
+# cache, if there is one (a static library is reused without asking the sources again).
+built_version() {
+    local done
+    for done in "$cache/$1"-*-r"$2"/.complete; do
+        [ -f "$done" ] || continue
+        done=${done%-r"$2"/.complete}
+        echo "${done#"$cache/$1"-}"
+        return
+    done
+}
+
 # library_version SOURCE VERSION: the host's version when the machine's sources offer it, else
 # the newest offered whose files can be fetched (a static library need not match the host's;
 # security updates replace older sources).
@@ -114,7 +130,7 @@ cmp -s "$here/cmake/mingw-w64-x86_64.cmake" "$toolchain" ||
 
 # ---- Qt 6 (Core, Gui, Widgets, Test and the platform plugins) ----
 read -r qt_src qt_version < <(source_of qt6-base-dev)
-qt_prefix="$cache/qt-$qt_version-r$recipe"
+qt_prefix="$cache/qt-$qt_version-r$qt_recipe"
 if [ ! -f "$qt_prefix/.complete" ]; then
     src=$(fetch "$qt_src" "$qt_version")
     # Without Direct2D the windows plugin must not use the DirectWrite font database either:
@@ -142,17 +158,18 @@ if [ ! -f "$qt_prefix/.complete" ]; then
     rm -rf "$cache/build-qt"
 fi
 
-# ---- OpenSSL's libcrypto, static ----
+# ---- OpenSSL's libcrypto, static: only what the programs use (EVP with AES, SHA-256, MD5) ----
 read -r ssl_src ssl_version < <(source_of libssl-dev)
-ssl_version=$(library_version "$ssl_src" "$ssl_version")
-ssl_prefix="$cache/openssl-$ssl_version-r$recipe"
+ssl_version=$(built_version openssl "$ssl_recipe")
+[ -n "$ssl_version" ] || ssl_version=$(library_version "$ssl_src" "$ssl_version")
+ssl_prefix="$cache/openssl-$ssl_version-r$ssl_recipe"
 if [ ! -f "$ssl_prefix/.complete" ]; then
     src=$(fetch "$ssl_src" "$ssl_version")
     rm -rf "$cache/build-openssl" "$ssl_prefix"
     cp -a "$src" "$cache/build-openssl"
     (cd "$cache/build-openssl" &&
         ./Configure mingw64 --cross-compile-prefix=$triple- --prefix="$ssl_prefix" \
-            --libdir=lib no-shared no-tests no-module no-engine no-dso \
+            --libdir=lib no-shared no-tests no-module no-engine no-dso no-bulk \
             no-ssl no-tls no-dtls no-sock no-ui-console >&2 &&
         make -j"$jobs" build_libs >&2 && make install_dev >&2)
     touch "$ssl_prefix/.complete"
@@ -161,8 +178,9 @@ fi
 
 # ---- liblzma, static, for xdelta.exe to decode LZMA-compressed differences ----
 read -r xz_src xz_version < <(source_of liblzma5)
-xz_version=$(library_version "$xz_src" "$xz_version")
-xz_prefix="$cache/xz-$xz_version-r$recipe"
+xz_version=$(built_version xz "$xz_recipe")
+[ -n "$xz_version" ] || xz_version=$(library_version "$xz_src" "$xz_version")
+xz_prefix="$cache/xz-$xz_version-r$xz_recipe"
 if [ ! -f "$xz_prefix/.complete" ]; then
     src=$(fetch "$xz_src" "$xz_version")
     rm -rf "$cache/build-xz" "$xz_prefix"
@@ -178,8 +196,9 @@ fi
 
 # ---- xdelta.exe ----
 read -r xd_src xd_version < <(source_of xdelta3)
-xd_version=$(library_version "$xd_src" "$xd_version")
-xd_prefix="$cache/xdelta3-$xd_version-r$recipe"
+xd_version=$(built_version xdelta3 "$xdelta_recipe")
+[ -n "$xd_version" ] || xd_version=$(library_version "$xd_src" "$xd_version")
+xd_prefix="$cache/xdelta3-$xd_version-r$xdelta_recipe"
 if [ ! -f "$xd_prefix/.complete" ]; then
     src=$(fetch "$xd_src" "$xd_version")
     rm -rf "$cache/build-xdelta3" "$xd_prefix"

@@ -4,6 +4,7 @@
 
 #include "../ctr/Scratch.h"
 #include "core/Identify.h"
+#include "sound_archive/FileBasics.h"
 
 #include <QString>
 
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const char* const names[] = {"image.cia", "image.3ds", "image.cxi"};
     const std::filesystem::path path = fuzz::WriteInput(data + 1, size - 1, names[data[0] % 3]);
     static const TLanguageTable texts;
-    const TIdentifyResult result = IdentifySourceImage(QString::fromStdString(path), texts);
+    const TIdentifyResult result = IdentifySourceImage(FromPath(path), texts);
     if (!result.Opened || (result.Usable() && (result.Kind.isEmpty() || !result.HasInfoPosition)))
         std::abort();
     return 0;

@@ -5,6 +5,7 @@
 #include "../ctr/Scratch.h"
 #include "core/Language.h"
 #include "core/TrackList.h"
+#include "sound_archive/FileBasics.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::filesystem::path source = fuzz::WriteInput(
         reinterpret_cast<const std::uint8_t*>(image.data()), image.size(), "image.3ds");
 
-    const TTrackList tracks(QString::fromStdString(source), QString::fromStdString(folder), 0,
+    const TTrackList tracks(FromPath(source), FromPath(folder), 0,
                             QString());
     if (tracks.GetTrackCount() > kMaxTracks)
         std::abort();

@@ -3,6 +3,8 @@
 // to a folder, both in RAM (/dev/shm) when the system has it, removed at exit and between
 // runs.
 
+#include "ctr/Platform.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,7 +44,7 @@ inline const std::filesystem::path& Scratch() {
 inline std::filesystem::path WriteInput(const std::uint8_t* data, std::size_t size,
                                         const std::string& name = "input.bin") {
     const std::filesystem::path path = Scratch() / name;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = ctr::OpenFile(path, "wb");
     if (!file || (size > 0 && std::fwrite(data, 1, size, file) != size))
         std::abort();
     std::fclose(file);

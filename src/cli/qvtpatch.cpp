@@ -1,12 +1,13 @@
-// qvtpatch: the command-line side of the patch tool. Commands `identify`, `install` and
-// `patches` and `music`; the older forms `--identify IMAGE` and the install options without a
-// command still work as before.
+// qvtpatch: the command-line side of the patch tool. Commands `identify`, `install`,
+// `patches`, `music`, `places` and `make-patch`; the older forms `--identify IMAGE` and the
+// install options without a command still work as before.
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
 #include "core/FileTools.h"
 #include "core/Identify.h"
 #include "core/Language.h"
+#include "core/MakePatch.h"
 #include "core/PatchCatalogue.h"
 
 #include <QCommandLineParser>
@@ -27,6 +28,10 @@ const char kUsage[] =
     "[--patch FOLDER|TITLE] [--voice 0|1|2] [--music FILE] [--lang NAME] [--quiet]\n"
     "       qvtpatch patches IMAGE [--lang NAME] [--json]\n"
     "       qvtpatch music IMAGE [--patch FOLDER|TITLE] [--json]\n"
+    "       qvtpatch places [--emulator PATH] [--json]\n"
+    "       qvtpatch make-patch --source IMAGE --changed DIR --out FOLDER --title TEXT "
+    "[--region EUR|USA|JAP] [--description FILE] [--description-ru FILE] [--voices DIR] "
+    "[--tracklist FILE]\n"
     "       qvtpatch --identify IMAGE\n"
     "Try 'qvtpatch --help' for more information.";
 
@@ -166,7 +171,11 @@ int main(int argc, char* argv[]) {
                        "  identify IMAGE        identify a source image\n"
                        "  install               install a patch (--source, --output, --kind)\n"
                        "  patches IMAGE         list the patches offered for an image\n"
-                       "  music IMAGE           print an image's music, as a file for --music"));
+                       "  music IMAGE           print an image's music, as a file for --music\n"
+                       "  places                list where a mod folder can go (emulators, SD "
+                       "cards)\n"
+                       "  make-patch            make a patch folder from changed files (--source,\n"
+                       "                        --changed, --out, --title)"));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption identify_option(QStringLiteral("identify"),
@@ -176,7 +185,10 @@ int main(int argc, char* argv[]) {
                                            QStringLiteral("The decrypted source image."),
                                            QStringLiteral("IMAGE"));
     const QCommandLineOption output_option(
-        QStringLiteral("output"), QStringLiteral("The output image."), QStringLiteral("PATH"));
+        QStringLiteral("output"),
+        QStringLiteral("The output image; for --kind mods the folder that takes the game's "
+                       "folder, or 'emulator' or 'sdcard' (see 'qvtpatch places')."),
+        QStringLiteral("PATH"));
     const QCommandLineOption kind_option(QStringLiteral("kind"),
                                          QStringLiteral("The output kind: ") +
                                              OutputKindNames().join(QStringLiteral(", ")) +
@@ -201,10 +213,48 @@ int main(int argc, char* argv[]) {
                                           QStringLiteral("No progress line on the terminal."));
     const QCommandLineOption json_option(QStringLiteral("json"),
                                          QStringLiteral("Print JSON for scripts."));
+    const QCommandLineOption emulator_option(
+        QStringLiteral("emulator"),
+        QStringLiteral("A portable emulator (its program or folder): its user folder is a place "
+                       "for mod folders too."),
+        QStringLiteral("PATH"));
+    const QCommandLineOption changed_option(
+        QStringLiteral("changed"),
+        QStringLiteral("make-patch: the changed files in the mod folder layout."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption out_option(QStringLiteral("out"),
+                                        QStringLiteral("make-patch: the patch folder to create."),
+                                        QStringLiteral("FOLDER"));
+    const QCommandLineOption title_option(QStringLiteral("title"),
+                                          QStringLiteral("make-patch: the patch's title."),
+                                          QStringLiteral("TEXT"));
+    const QCommandLineOption region_option(
+        QStringLiteral("region"),
+        QStringLiteral("make-patch: the patch's region (default: the image's)."),
+        QStringLiteral("EUR|USA|JAP"));
+    const QCommandLineOption description_option(
+        QStringLiteral("description"),
+        QStringLiteral("make-patch: text file of the English description."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption description_ru_option(
+        QStringLiteral("description-ru"),
+        QStringLiteral("make-patch: text file of the Russian description."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption voices_option(
+        QStringLiteral("voices"),
+        QStringLiteral("make-patch: folder with the ENG, JAP MOD and JAP ORIG voice clips."),
+        QStringLiteral("DIR"));
+    const QCommandLineOption tracklist_option(QStringLiteral("tracklist"),
+                                              QStringLiteral("make-patch: the patch's track list."),
+                                              QStringLiteral("FILE"));
     parser.addOptions({identify_option, source_option, output_option, kind_option, patch_option,
-                       voice_option, music_option, lang_option, quiet_option, json_option});
-    parser.addPositionalArgument(QStringLiteral("command"),
-                                 QStringLiteral("identify, install, patches or music."),
+                       voice_option, music_option, lang_option, quiet_option, json_option,
+                       emulator_option, changed_option, out_option, title_option, region_option,
+                       description_option, description_ru_option, voices_option,
+                       tracklist_option});
+    parser.addPositionalArgument(
+        QStringLiteral("command"),
+        QStringLiteral("identify, install, patches, music, places or make-patch."),
                                  QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
                                  QStringLiteral("The image, for identify and patches."),
@@ -229,8 +279,8 @@ int main(int argc, char* argv[]) {
         allowed = {&identify_option};
         positional_count = 0;
     } else if (install) {
-        allowed = {&source_option, &output_option, &kind_option, &patch_option,
-                   &voice_option,  &music_option,  &lang_option, &quiet_option};
+        allowed = {&source_option, &output_option, &kind_option,  &patch_option,   &voice_option,
+                   &music_option,  &lang_option,   &quiet_option, &emulator_option};
         positional_count = command.isEmpty() ? 0 : 1;
     } else if (command == QLatin1String("identify")) {
         allowed = {&json_option};
@@ -241,6 +291,12 @@ int main(int argc, char* argv[]) {
     } else if (command == QLatin1String("music")) {
         allowed = {&patch_option, &lang_option, &json_option};
         positional_count = 2;
+    } else if (command == QLatin1String("places")) {
+        allowed = {&emulator_option, &json_option};
+    } else if (command == QLatin1String("make-patch")) {
+        allowed = {&source_option,         &changed_option, &out_option,
+                   &title_option,          &region_option,  &description_option,
+                   &description_ru_option, &voices_option,  &tracklist_option};
     } else {
         return UsageError(QStringLiteral("unknown command '%1'").arg(command));
     }
@@ -266,9 +322,34 @@ int main(int argc, char* argv[]) {
         return Identify(positional.at(1), true, parser.isSet(json_option));
     if (command == QLatin1String("patches"))
         return ListPatches(positional.at(1), parser.value(lang_option), parser.isSet(json_option));
+    if (command == QLatin1String("places"))
+        return ListPlaces(parser.values(emulator_option), parser.isSet(json_option));
     if (command == QLatin1String("music"))
         return ShowMusic(positional.at(1), parser.value(patch_option), parser.value(lang_option),
                          parser.isSet(json_option));
+
+    if (command == QLatin1String("make-patch")) {
+        TMakePatchInput input;
+        input.SourcePath = parser.value(source_option);
+        input.ChangedFolder = parser.value(changed_option);
+        input.OutputFolder = parser.value(out_option);
+        input.Title = parser.value(title_option);
+        input.Region = parser.value(region_option);
+        input.DescriptionFile = parser.value(description_option);
+        input.RussianDescriptionFile = parser.value(description_ru_option);
+        input.VoicesFolder = parser.value(voices_option);
+        input.TrackListFile = parser.value(tracklist_option);
+        if (input.SourcePath.isEmpty() || input.ChangedFolder.isEmpty() ||
+            input.OutputFolder.isEmpty() || input.Title.isEmpty())
+            return UsageError(
+                QStringLiteral("--source, --changed, --out and --title are required"));
+        if (parser.isSet(region_option) &&
+            !QStringList{QStringLiteral("EUR"), QStringLiteral("USA"), QStringLiteral("JAP")}
+                 .contains(input.Region))
+            return UsageError(QStringLiteral("--region must be EUR, USA or JAP, not '") +
+                              input.Region + QLatin1Char('\''));
+        return RunMakePatch(input);
+    }
 
     TInstallOptions options;
     options.Source = parser.value(source_option);
@@ -278,6 +359,7 @@ int main(int argc, char* argv[]) {
     options.Music = parser.value(music_option);
     options.Language = parser.value(lang_option);
     options.Quiet = parser.isSet(quiet_option);
+    options.Emulators = parser.values(emulator_option);
     if (parser.isSet(kind_option) && !OutputKindNames().contains(options.Kind))
         return UsageError(QStringLiteral("--kind must be ") +
                           OutputKindNames().join(QStringLiteral(", ")) + QStringLiteral(", not '") +

@@ -1,11 +1,18 @@
 // The installation of qvtpatch: the same job, workers, language texts and log entries as the
 // window, with each log entry printed on its own lines and, on a terminal, a progress line.
 //
-// Exit status: 0 after the success entry, 1 when the run failed or was cancelled, 2 when the
-// run was refused before it started (bad arguments, an unusable source, a patch for another
-// region, an output kind the source does not offer, the output being the source itself).
+// Exit status: 0 after the success entry, 1 when the run failed, 2 when the run was refused
+// before it started (bad arguments, an unusable source, a patch for another region, an output
+// kind the source does not offer, the output being the source itself), 130 or 143 when Ctrl+C
+// or SIGTERM cancelled it.
+//
+// Ctrl+C and SIGTERM cancel as the window's Cancel button does, and more firmly: the cancel
+// entry is written, the running tool is ended, the run stops at its next checkpoint, and
+// tools/temp and the partial files of the output go. Further interrupts while that happens
+// are ignored, so nothing is left half removed.
 
 #include "cli/ConsoleText.h"
+#include "cli/Interrupt.h"
 #include "cli/qvtpatch_modes.h"
 
 #include "core/FileTools.h"
@@ -28,6 +35,7 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -86,13 +94,39 @@ public:
         // The finish routine runs on the main thread once the worker's thread has ended.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [worker] {
+            [this, worker] {
                 worker->wait();
+                // An interrupt whose handler call is still queued counts all the same.
+                const int interrupt = ReceivedInterrupt();
+                if (interrupt != 0 && !worker->Succeeded())
+                    Cancel(worker);
                 DeleteFolder(worker->Job().ProgramFolder + QStringLiteral("tools/temp"));
-                QCoreApplication::exit(worker->Succeeded() ? 0 : kExitFailed);
+                if (worker->Succeeded()) {
+                    if (!m_success_note.isEmpty())
+                        AppendLog(m_success_note);
+                    QCoreApplication::exit(0); // the output was whole before the interrupt
+                    return;
+                }
+                // A tool ended mid-write leaves its partial output file beside the output.
+                if (interrupt != 0)
+                    RemovePartialFiles(worker->OutputFile());
+                QCoreApplication::exit(interrupt != 0 ? interrupt : kExitFailed);
             },
             Qt::QueuedConnection);
     }
+
+    /// The window's Cancel, and the running tool ended; only the first call counts.
+    void Cancel(TInstallWorker* worker) {
+        if (m_cancelled)
+            return;
+        m_cancelled = true;
+        AppendLog(m_cancel_entry);
+        worker->requestInterruption();
+        worker->KillRunningTool();
+    }
+    void SetCancelEntry(const QString& entry) { m_cancel_entry = entry; }
+    /// An entry after the success entry.
+    void SetSuccessNote(const QString& entry) { m_success_note = entry; }
 
 private:
     QMutex m_mutex;
@@ -101,6 +135,9 @@ private:
     bool m_no_voice_choice;
     TTrackList* m_tracks;
     TProgressLine& m_progress;
+    QString m_cancel_entry;
+    QString m_success_note;
+    bool m_cancelled = false; // main thread only
 };
 
 } // namespace
@@ -167,7 +204,17 @@ int RunInstall(const TInstallOptions& options) {
 
     // The tools run in the program folder: every path they get must be absolute.
     const QString source = QFileInfo(options.Source).absoluteFilePath();
-    const QString output = QFileInfo(options.Output).absoluteFilePath();
+    QString output = options.Output;
+    std::optional<TPlace> place;
+    if (IsModFolderKind(extension)) {
+        QString problem;
+        place = ResolveModOutput(output, options.Emulators, texts, problem);
+        if (!problem.isEmpty())
+            return Refuse(problem);
+    } else if (output == QLatin1String("emulator") || output == QLatin1String("sdcard")) {
+        return Refuse(QStringLiteral("--output emulator and --output sdcard go with --kind mods"));
+    }
+    output = QFileInfo(output).absoluteFilePath();
 
     const TIdentifyResult identity = IdentifySourceImage(source, texts);
     for (const QString& entry : identity.LogEntries)
@@ -242,6 +289,15 @@ int RunInstall(const TInstallOptions& options) {
 
     WriteLines(stdout, QStringLiteral("\r\n") + texts.Lookup(QStringLiteral("StartPatching")) +
                            QStringLiteral("\r\n"));
+    if (IsModFolderKind(extension)) {
+        WriteLines(stdout, ModDestinationEntry(place ? &*place : nullptr, output, texts));
+        // Luma loads a card's mod folders only with game patching turned on.
+        if (place && place->Kind == TPlaceKind::SdCard)
+            host.SetSuccessNote(texts.Lookup(QStringLiteral("ModSdCardReminder")));
+    }
+    host.SetCancelEntry(texts.Lookup(QStringLiteral("CancelInstall")));
+    WatchInterrupts(QCoreApplication::instance(),
+                    [&host, &worker](int) { host.Cancel(worker.get()); });
     worker->start();
     const int status = QCoreApplication::exec();
     progress.Finish(texts.Lookup(QStringLiteral("CliTotalTime")));

@@ -3,12 +3,15 @@
 
 #include "core/Identify.h"
 #include "core/Language.h"
+#include "core/Places.h"
 
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class TTrackList;
+struct TMakePatchInput;
 
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
@@ -23,6 +26,7 @@ struct TInstallOptions {
     QString Music; // a file as `music` prints it; empty for the image's own music
     QString Language = QStringLiteral("English");
     bool Quiet = false;
+    QStringList Emulators; // emulators whose portable user/ folder counts as a place
 };
 
 /// Writes `message` to standard error and returns the usage exit status.
@@ -61,3 +65,16 @@ int ShowMusic(const QString& image, const QString& patch, const QString& languag
 /// Sets the slots a music file names in `list` and marks it changed, as saving the music window
 /// does; false, with the line and the reason in `problem` and `list` unchanged, for a bad file.
 bool ReadMusicFile(const QString& path, TTrackList& list, QString& problem);
+
+/// `places`: lists where a mod folder can go. Returns the exit status.
+int ListPlaces(const QStringList& emulators, bool json);
+
+/// The destination of a mod folder run: `output` is a folder, or "emulator" (the first
+/// emulator found) or "sdcard" (the one SD card found), which it becomes the folder of. Returns
+/// the place the folder belongs to, if any; when no place fits a word, `problem` says why.
+std::optional<TPlace> ResolveModOutput(QString& output, const QStringList& emulators,
+                                       const TLanguageTable& texts, QString& problem);
+
+/// `make-patch`: makes, checks and sums up a patch folder (the program folder and texts are
+/// filled in here). Returns the exit status.
+int RunMakePatch(TMakePatchInput input);

@@ -1,15 +1,20 @@
 #include "core/FileTools.h"
 
+#include "ctr/Platform.h"
+
 #include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <openssl/evp.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -22,6 +27,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Chunk of the byte comparisons.
+constexpr qint64 kCompareChunk = 4 << 20;
 
 // What differs between Windows and the other systems in starting and ending tools.
 #if defined(Q_OS_WIN)
@@ -84,8 +92,7 @@ bool CopyTree(const fs::path& source, const fs::path& target) {
         if (it->is_directory(ec)) {
             ok = CopyTree(it->path(), destination) && ok;
         } else {
-            fs::copy_file(it->path(), destination, fs::copy_options::overwrite_existing, ec);
-            ok = ok && !ec;
+            ok = ctr::CopyFileReplacing(it->path(), destination, ec) && ok;
         }
     }
     return ok && !ec;
@@ -199,6 +206,18 @@ std::uint32_t TToolRun::Wait(const std::atomic<bool>* kill_request) {
     return static_cast<std::uint32_t>(process.exitCode());
 }
 
+void RemovePartialFiles(const QString& file) {
+    const QFileInfo info(file);
+    const QRegularExpression partial(QLatin1Char('^') +
+                                     QRegularExpression::escape(info.fileName()) +
+                                     QStringLiteral("\\.[0-9a-f]{8}\\.part$"));
+    QDir folder = info.absoluteDir();
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden)) {
+        if (partial.match(name).hasMatch())
+            folder.remove(name);
+    }
+}
+
 QString FileMD5Hex(const QString& path) {
     QFile file(path);
     if (QFileInfo(path).isDir())
@@ -238,4 +257,43 @@ QString WithTrailingSeparator(const QString& folder) {
     if (!result.endsWith(QLatin1Char('/')))
         result.append(QLatin1Char('/'));
     return result;
+}
+
+QStringList FilesBelow(const QString& root) {
+    QStringList files;
+    const QDir dir(root);
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << dir.relativeFilePath(it.next());
+    files.sort();
+    return files;
+}
+
+bool SameBytes(QFile& image, std::uint64_t offset, std::uint64_t size, const QString& file) {
+    QFile other(file);
+    if (!other.open(QIODevice::ReadOnly) || std::uint64_t(other.size()) != size)
+        return false;
+    if (!image.seek(static_cast<qint64>(offset)))
+        return false;
+    // Two buffers for the whole comparison: a fresh block per read costs the kernel's page
+    // faults on every chunk and made a gigabyte's comparison several times slower than its MD5.
+    std::vector<char> a(static_cast<std::size_t>(std::min<std::uint64_t>(kCompareChunk, size)));
+    std::vector<char> b(a.size());
+    for (std::uint64_t done = 0; done < size;) {
+        const qint64 length =
+            static_cast<qint64>(std::min<std::uint64_t>(kCompareChunk, size - done));
+        if (image.read(a.data(), length) != length || other.read(b.data(), length) != length ||
+            std::memcmp(a.data(), b.data(), static_cast<std::size_t>(length)) != 0)
+            return false;
+        done += std::uint64_t(length);
+    }
+    return true;
+}
+
+bool SameFiles(const QString& a, const QString& b) {
+    QFile first(a);
+    if (!first.open(QIODevice::ReadOnly))
+        return false;
+    return SameBytes(first, 0, std::uint64_t(first.size()), b);
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+class QFile;
 class QProcess;
 
 /// Exit code of a console tool ended by a break (SIGINT on Linux).
@@ -77,6 +78,10 @@ private:
     QByteArray m_pending;
 };
 
+/// Removes the partial files ("`file`.XXXXXXXX.part", eight hexadecimal digits) that our tools
+/// leave beside `file` when they are ended while writing it.
+void RemovePartialFiles(const QString& file);
+
 /// MD5 of a file's whole content as 32 upper-case hexadecimal digits, read in a stream.
 /// Throws TSystemError when the file cannot be opened or read.
 QString FileMD5Hex(const QString& path);
@@ -88,3 +93,14 @@ QString FindEntryNoCase(const QString& folder, const QString& name);
 
 /// The program folder path with exactly one trailing separator.
 QString WithTrailingSeparator(const QString& folder);
+
+/// Every file below `root` (hidden ones too) as a '/'-separated path relative to it, in name
+/// order.
+QStringList FilesBelow(const QString& root);
+
+/// True when `file` holds exactly the `size` bytes at `offset` of the open `image`; false also
+/// when either cannot be read.
+bool SameBytes(QFile& image, std::uint64_t offset, std::uint64_t size, const QString& file);
+
+/// True when the files `a` and `b` hold the same bytes; false also when either cannot be read.
+bool SameFiles(const QString& a, const QString& b);

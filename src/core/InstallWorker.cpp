@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 
@@ -158,6 +159,10 @@ void TInstallWorker::JudgeTool(TTool tool, std::uint32_t code, const QString& st
                      start_failure);
         EndRun();
     }
+    // A tool ended at the run's own request (a cancel from the console, the window closing)
+    // failed for no reason worth an entry: the run stops here.
+    if (code != 0 && m_kill_tool.load())
+        EndRun();
     const char* unknown_key = "UnkXdeltaError";
     switch (tool) {
     case TTool::Ctrtool:
@@ -378,10 +383,19 @@ void TInstallWorker::CheckDigest(const QString& expected, const QString& relativ
 void TInstallWorker::PatchDataArchive() {
     const QString pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/romfs/pack.dat");
     const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
+    // xdelta3 takes its file names in the system's code page on Windows, which cannot spell
+    // every folder name; a difference in such a folder is read from a copy in tools/temp.
+    QString difference = FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta"));
+    const auto plain = [](const QString& text) {
+        return std::all_of(text.cbegin(), text.cend(),
+                           [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; });
+    };
+    const QString copied = QStringLiteral("tools/temp/patch.xdelta");
+    if (!plain(difference) && QFile::copy(difference, m_job.ProgramFolder + copied))
+        difference = copied;
     const QStringList xdelta_arguments = {
         QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("tools/temp/old_pack.dat"),
-        FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta")),
-        QStringLiteral("tools/temp/romfs/pack.dat")};
+        difference, QStringLiteral("tools/temp/romfs/pack.dat")};
 
     // xdelta3 decodes from the data archive while the digests are taken: both read the same
     // bytes at once. Everything the run shows stays in the order of one stage after the

@@ -9,7 +9,6 @@
 #include "ctr/Verify.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -26,48 +25,9 @@ const QString kCrLf = QStringLiteral("\r\n");
 constexpr const char* kPackDat = "pack.dat";
 constexpr const char* kPackInc = "pack.inc";
 constexpr const char* kSoundArchive = "sound/QK123.bcsar";
-// Chunk of the byte comparisons.
-constexpr qint64 kCompareChunk = 4 << 20;
 
-QString Relative(const QString& root, const QString& path) {
-    return QDir(root).relativeFilePath(path);
-}
-
-// Every file below `root` as a '/'-separated path relative to it, in name order.
-QStringList FilesBelow(const QString& root) {
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << Relative(root, it.next());
-    files.sort();
-    return files;
-}
-
-// True when `file` holds exactly the `size` bytes at `offset` of `image`.
-bool SameBytes(QFile& image, std::uint64_t offset, std::uint64_t size, const QString& file) {
-    QFile other(file);
-    if (!other.open(QIODevice::ReadOnly) || std::uint64_t(other.size()) != size)
-        return false;
-    if (!image.seek(static_cast<qint64>(offset)))
-        return false;
-    for (std::uint64_t done = 0; done < size;) {
-        const qint64 length =
-            static_cast<qint64>(std::min<std::uint64_t>(kCompareChunk, size - done));
-        const QByteArray a = image.read(length);
-        const QByteArray b = other.read(length);
-        if (a.size() != length || a != b)
-            return false;
-        done += std::uint64_t(length);
-    }
-    return true;
-}
-
-bool SameFiles(const QString& a, const QString& b) {
-    QFile first(a);
-    if (!first.open(QIODevice::ReadOnly))
-        return false;
-    return SameBytes(first, 0, std::uint64_t(first.size()), b);
+std::filesystem::path FsPath(const QString& path) {
+    return ToPath(path);
 }
 
 // One file of the mod folder: where its bytes are now and its path inside the folder.

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <algorithm>
 
@@ -19,6 +20,28 @@ std::optional<TPatchDescription> ReadPatchDescription(const QString& path) {
     description.OriginalPackDatMD5 = ValueOfKey(tokens, QStringLiteral("OriginalPackDatMD5"));
     description.OriginalPackIncMD5 = ValueOfKey(tokens, QStringLiteral("OriginalPackIncMD5"));
     return description;
+}
+
+QString PatchDescriptionText(const TPatchDescription& description) {
+    const QString crlf = QStringLiteral("\r\n");
+    const auto quoted = [&](const QString& value) {
+        QString text = NormaliseLineEnds(value);
+        if (text.endsWith(crlf))
+            text.chop(2); // the value's own last line end: the closing quote ends it
+        text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+        return QLatin1Char('"') + text + QLatin1Char('"');
+    };
+    return QStringLiteral("Region = ") + description.Region + crlf + QStringLiteral("Title = ") +
+           quoted(description.Title) + crlf + QStringLiteral("Description = ") +
+           quoted(description.Description) + crlf + QStringLiteral("OriginalPackDatMD5 = ") +
+           description.OriginalPackDatMD5 + crlf + QStringLiteral("OriginalPackIncMD5 = ") +
+           description.OriginalPackIncMD5 + crlf;
+}
+
+bool WritePatchDescription(const QString& path, const TPatchDescription& description) {
+    const QByteArray bytes = "\xEF\xBB\xBF" + PatchDescriptionText(description).toUtf8();
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 
 QStringList ListPatchEntries(const QString& folder, bool folders, const QString& extension) {

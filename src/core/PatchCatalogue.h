@@ -28,6 +28,14 @@ struct TPatchDescription {
 /// Reads a description file; nothing when it cannot be read.
 std::optional<TPatchDescription> ReadPatchDescription(const QString& path);
 
+/// The text of a description file in the form the patch folders use: one "Key = value" line
+/// per field, Title and Description quoted (a quote inside doubled), CR LF line ends, also
+/// between the lines of a multi-line Description. ReadPatchDescription gives the fields back.
+QString PatchDescriptionText(const TPatchDescription& description);
+
+/// Writes PatchDescriptionText as UTF-8 with a byte-order mark; false when it cannot be written.
+bool WritePatchDescription(const QString& path, const TPatchDescription& description);
+
 /// Names of the visible entries of `folder` that are folders (`folders` true) or files
 /// ending in `extension` (letter case ignored), sorted without regard to case.
 QStringList ListPatchEntries(const QString& folder, bool folders, const QString& extension);

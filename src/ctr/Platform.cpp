@@ -15,6 +15,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// windows.h names its own ReplaceFile as a macro; ours is ctr::ReplaceFile.
+#undef ReplaceFile
 
 #include <fcntl.h>
 #include <io.h>
@@ -92,6 +94,14 @@ void RenameOver(const fs::path& from, const fs::path& to) {
                     std::system_category().message(static_cast<int>(error)));
 }
 
+bool CopyFileReplacing(const fs::path& from, const fs::path& to, std::error_code& error) {
+    error.clear();
+    if (CopyFileW(from.c_str(), to.c_str(), FALSE))
+        return true;
+    error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
+    return false;
+}
+
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     int count = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -138,10 +148,27 @@ void RenameOver(const fs::path& from, const fs::path& to) {
         throw TCtrError("cannot create " + PathText(to) + ": " + error.message());
 }
 
+bool CopyFileReplacing(const fs::path& from, const fs::path& to, std::error_code& error) {
+    return fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
+}
+
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
 }
 
 #endif
+
+bool CopyTreeReplacing(const fs::path& from, const fs::path& to, std::error_code& error) {
+    fs::create_directories(to, error);
+    if (error)
+        return false;
+    for (fs::directory_iterator it(from, error), end; !error && it != end; it.increment(error)) {
+        const fs::path target = to / it->path().filename();
+        if (it->is_directory(error) ? !CopyTreeReplacing(it->path(), target, error)
+                                    : !CopyFileReplacing(it->path(), target, error))
+            return false;
+    }
+    return !error;
+}
 
 } // namespace ctr

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace ctr {
@@ -27,6 +28,16 @@ bool SyncFile(std::FILE* file);
 /// another program holds `to` open (Windows refuses then), the reason says so, and `to` is
 /// left as it was.
 void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to);
+
+/// Copies the file `from` to `to`, replacing a file there; false with `error` set when it
+/// cannot. (std::filesystem::copy_file of MinGW's library takes every two files on one drive
+/// for the same file and refuses to overwrite.)
+bool CopyFileReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                       std::error_code& error);
+/// Copies the folder `from` with everything below it to `to`, merging into what is there and
+/// replacing files of the same name.
+bool CopyTreeReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                       std::error_code& error);
 
 /// A path from UTF-8 text (a command line argument, a name stored in an image) and back. The
 /// narrow std::filesystem::path constructor would read the text in the ANSI code page on

@@ -103,8 +103,10 @@ std::vector<TImageRomFsFile> ListRomFsFiles(const std::filesystem::path& image, 
     return files;
 }
 
-std::vector<std::uint8_t> ReadImageCode(const std::filesystem::path& image, TImageKind kind) {
-    TInFile file(image);
+namespace {
+
+// The ExeFS of the image's game NCCH: where it starts and its header.
+std::pair<std::uint64_t, TExeFsHeader> ReadImageExeFsHeader(TInFile& file, TImageKind kind) {
     const auto [base, size] = LocateNcch(file, kind);
     const TNcchHeader header = ReadNcchHeader(file, base, size);
     if (!header.NoCrypto())
@@ -112,7 +114,14 @@ std::vector<std::uint8_t> ReadImageCode(const std::filesystem::path& image, TIma
     if (header.ExeFs.Size == 0)
         throw TCtrError("the NCCH has no ExeFS");
     const std::uint64_t exefs = base + header.ExeFs.Offset;
-    const TExeFsHeader exefs_header = ReadExeFsHeader(file, exefs, header.ExeFs.Size);
+    return {exefs, ReadExeFsHeader(file, exefs, header.ExeFs.Size)};
+}
+
+} // namespace
+
+std::vector<std::uint8_t> ReadImageCode(const std::filesystem::path& image, TImageKind kind) {
+    TInFile file(image);
+    const auto [exefs, exefs_header] = ReadImageExeFsHeader(file, kind);
     // Entry 0 is the code, as the unpacked ExeFS folder names it code.bin.
     const TExeFsEntry& entry = exefs_header.Entries[0];
     if (entry.Name.empty())
@@ -122,6 +131,18 @@ std::vector<std::uint8_t> ReadImageCode(const std::filesystem::path& image, TIma
     if (auto plain = BlzDecompress(code))
         return std::move(*plain);
     return code;
+}
+
+std::optional<std::vector<std::uint8_t>>
+ReadImageExeFsFile(const std::filesystem::path& image, TImageKind kind, const std::string& name) {
+    TInFile file(image);
+    const auto [exefs, exefs_header] = ReadImageExeFsHeader(file, kind);
+    for (const TExeFsEntry& entry : exefs_header.Entries) {
+        if (!entry.Name.empty() && entry.Name == name)
+            return file.ReadVector(exefs + ExeFsHeaderSize + entry.Offset, entry.Size,
+                                   "ExeFS file");
+    }
+    return std::nullopt;
 }
 
 } // namespace ctr

@@ -56,4 +56,9 @@ std::vector<TImageRomFsFile> ListRomFsFiles(const std::filesystem::path& image, 
 /// footer. Throws TCtrError when the image or its ExeFS cannot be read.
 std::vector<std::uint8_t> ReadImageCode(const std::filesystem::path& image, TImageKind kind);
 
+/// The ExeFS entry `name` ("banner", "icon") as stored; nothing when the ExeFS has no such
+/// entry. Throws TCtrError when the image or its ExeFS cannot be read.
+std::optional<std::vector<std::uint8_t>>
+ReadImageExeFsFile(const std::filesystem::path& image, TImageKind kind, const std::string& name);
+
 } // namespace ctr

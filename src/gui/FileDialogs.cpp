@@ -1,9 +1,13 @@
 #include "gui/FileDialogs.h"
 
+#include "core/ModFolder.h"
 #include "core/PatchCatalogue.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QStringList>
+#include <QUrl>
 
 #include <deque>
 
@@ -17,6 +21,29 @@ std::deque<TFileDialogAnswer>& Answers() {
 QString& LastFilter() {
     static QString filter;
     return filter;
+}
+
+QString& LastFolder() {
+    static QString folder;
+    return folder;
+}
+
+QStringList& LastSidebar() {
+    static QStringList sidebar;
+    return sidebar;
+}
+
+// A place's folder may not exist yet (the emulator makes load/mods on first use): the dialog
+// shows the nearest folder that does.
+QString ExistingFolder(const QString& path) {
+    QString folder = QDir::cleanPath(path);
+    while (!QFileInfo(folder).isDir()) {
+        const QString parent = QFileInfo(folder).path();
+        if (parent == folder)
+            break;
+        folder = parent;
+    }
+    return folder;
 }
 
 // "Desc|*.a|Desc2|*.b|" becomes the Qt filter entries "Desc (*.a)" etc.; a description that
@@ -56,6 +83,14 @@ QString LastFileDialogFilter() {
     return LastFilter();
 }
 
+QString LastFileDialogFolder() {
+    return LastFolder();
+}
+
+QStringList LastFileDialogSidebar() {
+    return LastSidebar();
+}
+
 std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder,
                                       const QString& filter) {
     if (auto answer = TakeAnswer(filter)) {
@@ -73,16 +108,40 @@ std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder,
 }
 
 bool SelectSaveFile(QWidget* parent, const QString& folder, const QString& filter, QString& path,
-                    QString& kind) {
+                    QString& kind, const QStringList& mod_places) {
+    const QStringList filters = QtFilters(filter);
+    qsizetype mod_filter = -1;
+    for (qsizetype i = 0; i < filters.size(); ++i) {
+        if (IsModFolderKind(OutputKindOfFilter(filter, static_cast<int>(i) + 1)))
+            mod_filter = i;
+    }
+    QStringList sidebar;
+    for (const QString& place : mod_places)
+        sidebar << ExistingFolder(place);
+    const QString mod_folder = sidebar.isEmpty() ? folder : sidebar.first();
+    const bool mods = IsModFolderKind(kind) && mod_filter >= 0;
+    LastFolder() = mods ? mod_folder : folder;
+    LastSidebar() = sidebar;
+
     TFileDialogAnswer result;
     if (auto answer = TakeAnswer(filter)) {
         result = *answer;
     } else {
-        QFileDialog dialog(parent, QString(), folder);
+        QFileDialog dialog(parent, QString(), LastFolder());
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setFileMode(QFileDialog::AnyFile);
-        const QStringList filters = QtFilters(filter);
         dialog.setNameFilters(filters);
+        QList<QUrl> urls = dialog.sidebarUrls();
+        for (const QString& place : sidebar)
+            urls << QUrl::fromLocalFile(place);
+        dialog.setSidebarUrls(urls);
+        if (mods)
+            dialog.selectNameFilter(filters.at(mod_filter));
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                         [&dialog, &filters, mod_filter, mod_folder](const QString& chosen) {
+                             if (mod_filter >= 0 && chosen.simplified() == filters.at(mod_filter))
+                                 dialog.setDirectory(mod_folder);
+                         });
         result.Accepted = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
         if (result.Accepted) {
             result.Path = dialog.selectedFiles().first();

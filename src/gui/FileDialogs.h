@@ -2,6 +2,7 @@
 // The open and save dialogs, with a seam through which tests answer them.
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -15,8 +16,11 @@ std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder,
 /// Shows the save dialog (asks before overwriting). When confirmed, `path` becomes the name
 /// as returned and `kind` follows the pattern of the chosen filter entry (OutputKindOfFilter);
 /// an entry of no known kind leaves `kind`. Cancelling leaves both. True when confirmed.
+/// `mod_places` are the folders a mod folder can go into, the preferred first: the sidebar
+/// lists them, and the dialog opens in the first when the mod folder form is chosen (already
+/// `kind`, or picked in the dialog).
 bool SelectSaveFile(QWidget* parent, const QString& folder, const QString& filter, QString& path,
-                    QString& kind);
+                    QString& kind, const QStringList& mod_places = {});
 
 /// Test seam: the next dialog takes this answer instead of showing itself.
 struct TFileDialogAnswer {
@@ -27,3 +31,6 @@ struct TFileDialogAnswer {
 void QueueFileDialogAnswer(const TFileDialogAnswer& answer);
 /// Filters of the dialogs shown (or answered) so far, the latest last; for tests.
 QString LastFileDialogFilter();
+/// The folder the latest dialog opened in, and the folders its sidebar added; for tests.
+QString LastFileDialogFolder();
+QStringList LastFileDialogSidebar();

@@ -9,6 +9,8 @@
 #include "core/InstallCXI.h"
 #include "core/InstallJob.h"
 #include "core/InstallWorker.h"
+#include "core/ModFolder.h"
+#include "core/Places.h"
 #include "gui/MessageBoxes.h"
 
 #include "ui_Main.h"
@@ -16,6 +18,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QThread>
 
 #include <cstdlib>
@@ -134,6 +137,11 @@ void TForm1::BTNInstallPatchClick() {
     AddLogEntry(QStringLiteral("\r\n") +
                 m_state.LanguageTable.Lookup(QStringLiteral("StartPatching")) +
                 QStringLiteral("\r\n"));
+    if (IsModFolderKind(m_state.OutputKind)) {
+        const QString folder = QFileInfo(m_state.OutputPath).absoluteFilePath();
+        const std::vector<TPlace> places = FindPlaces(SystemPlaceInputs());
+        AddLogEntry(ModDestinationEntry(PlaceOf(places, folder), folder, m_state.LanguageTable));
+    }
     m_ui->BTNCancel->setEnabled(true);
     // The worker's first stage disables the language box as well; doing it here already
     // closes the moment in which a language change could reload the table it reads.

@@ -5,6 +5,7 @@
 #include "core/InstallWorker.h"
 #include "core/Language.h"
 #include "core/PatchCatalogue.h"
+#include "core/Places.h"
 #include "core/Startup.h"
 #include "gui/ChangeMusic.h"
 #include "gui/FileDialogs.h"
@@ -304,8 +305,11 @@ void TForm1::dropEvent(QDropEvent* event) {
 void TForm1::btNewRomPathClick(QObject* sender) {
     if (sender != m_ui->CBLang) {
         m_state.SaveFilter = OutputFilter(m_state.SourceKind, m_state.LanguageTable);
+        QStringList places;
+        for (const TPlace& place : FindPlaces(SystemPlaceInputs()))
+            places << place.Path;
         SelectSaveFile(this, m_state.ProgramFolder, m_state.SaveFilter, m_state.OutputPath,
-                       m_state.OutputKind);
+                       m_state.OutputKind, places);
         m_ui->ebNewRom->setText(OutputDisplayText(m_state.OutputPath, m_state.OutputKind));
     } else if (!m_ui->btNewRomPath->isEnabled()) {
         // The output step is closed (the last source image could not be used): a language

@@ -1,5 +1,6 @@
 #include "sample/ToolChain.h"
 
+#include "ctr/Platform.h"
 #include "sample/SampleImage.h"
 #include "sound_archive/FileBasics.h"
 
@@ -55,11 +56,7 @@ double CpuSeconds() {
 bool CopyInto(const QString& source, const QString& destination) {
     const std::filesystem::path from = ToPath(QDir::cleanPath(source));
     std::error_code ec;
-    std::filesystem::copy(from, ToPath(destination) / from.filename(),
-                          std::filesystem::copy_options::recursive |
-                              std::filesystem::copy_options::overwrite_existing,
-                          ec);
-    return !ec;
+    return ctr::CopyTreeReplacing(from, ToPath(destination) / from.filename(), ec);
 }
 
 class TChainRunner {

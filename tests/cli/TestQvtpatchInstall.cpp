@@ -17,7 +17,24 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 namespace {
+
+// Sends a signal as a shell's kill does; Windows has no such thing for a console program.
+bool SendSignal(qint64 pid, int signal_number) {
+#ifdef _WIN32
+    (void)pid;
+    (void)signal_number;
+    return false;
+#else
+    return ::kill(static_cast<pid_t>(pid), signal_number) == 0;
+#endif
+}
 
 struct TResult {
     int ExitCode = -1;
@@ -38,8 +55,14 @@ private:
     QString m_3ds;
     TLanguageTable m_texts;
 
-    TResult Run(const QStringList& arguments) {
+    TResult Run(const QStringList& arguments, const QString& home = QString()) {
         QProcess process;
+        if (!home.isEmpty()) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("HOME", home);
+            environment.remove("XDG_DATA_HOME");
+            process.setProcessEnvironment(environment);
+        }
         process.start(m_program + "/qvtpatch", arguments);
         process.waitForFinished(120000);
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
@@ -100,7 +123,7 @@ private slots:
         for (const char* option : {"--help", "--version"}) {
             QProcess process;
             process.start(path, {option});
-            QVERIFY(process.waitForFinished(30000));
+            QVERIFY(process.waitForFinished(120000));
             const QString out = QString::fromUtf8(process.readAllStandardOutput());
             QCOMPARE(process.exitCode(), 0);
             if (QByteArray(option) == "--help")
@@ -356,6 +379,136 @@ private slots:
         QCOMPARE(result.ExitCode, 1);
         QVERIFY(result.Out.endsWith(m_texts.Lookup("ErrorRebuildingCIA") + "\n"));
         QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+    }
+
+    // A mod folder straight into an emulator's user folder, found in a made-up home (native
+    // and Flatpak layouts), or into a folder given; a refusal when no emulator is found.
+    void modFolderDestinations_data() {
+        QTest::addColumn<QString>("emulatorFolder"); // made below the home; empty: none
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("written"); // below the home; empty: refused
+        const QString flatpak = ".var/app/org.azahar_emu.Azahar/data/azahar-emu";
+        QTest::newRow("native") << ".local/share/azahar-emu"
+                                << "emulator"
+                                << ".local/share/azahar-emu/load/mods";
+        QTest::newRow("Flatpak") << flatpak << "emulator" << flatpak + "/load/mods";
+        QTest::newRow("a folder") << ".local/share/citra-emu"
+                                  << "HOME/mine"
+                                  << "mine";
+        QTest::newRow("no emulator") << ""
+                                     << "emulator"
+                                     << "";
+    }
+    void modFolderDestinations() {
+        QFETCH(QString, emulatorFolder);
+        QFETCH(QString, output);
+        QFETCH(QString, written);
+        if (qEnvironmentVariableIsSet("APPDATA"))
+            QSKIP("the emulator's user folders of a Linux home");
+        QTemporaryDir home;
+        QVERIFY(home.isValid());
+        if (!emulatorFolder.isEmpty())
+            QVERIFY(QDir().mkpath(home.filePath(emulatorFolder)));
+        output.replace("HOME", home.path());
+
+        const TResult places = Run({"places", "--json"}, home.path());
+        QStringList emulators;
+        for (const QJsonValue& place : QJsonDocument::fromJson(places.Out.toUtf8()).array()) {
+            if (place.toObject().value("kind").toString() == "emulator")
+                emulators << place.toObject().value("path").toString();
+        }
+        QCOMPARE(emulators, emulatorFolder.isEmpty()
+                                ? QStringList()
+                                : QStringList{home.filePath(emulatorFolder) + "/load/mods"});
+
+        const TResult run = Run({"install", "--source", m_cia, "--output", output, "--kind", "mods",
+                                 "--patch", m_patch, "--quiet"},
+                                home.path());
+        if (written.isEmpty()) {
+            QCOMPARE(run.ExitCode, 2);
+            QVERIFY2(run.Err.contains(m_texts.Lookup("NoModPlaces")), qPrintable(run.Err));
+            return;
+        }
+        QVERIFY2(run.ExitCode == 0, qPrintable(run.Out + run.Err));
+        const QString title_id = IdentifySourceImage(m_cia, m_texts).TitleId;
+        QVERIFY(QFileInfo(home.filePath(written) + "/" + title_id + "/romfs").isDir());
+        QVERIFY(run.Out.contains(m_texts.Lookup(output == "emulator" ? "ModDestinationEmulator"
+                                                                     : "ModDestinationFolder")));
+        QVERIFY(!run.Out.contains(m_texts.Lookup("ModSdCardReminder")));
+    }
+
+    // Ctrl+C or SIGTERM while a tool runs: the run ends as the window's Cancel ends it, the
+    // tool is ended too, and nothing of the run is left; an earlier output stays as it was.
+    // The tool of the stage writes a partial file, as ours do, and then waits to be ended.
+    void interruptCancelsTheRun_data() {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QString>("stage"); // a shell pattern of the stage's arguments
+        QTest::addColumn<QString>("partial");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("status");
+        const QString in_temp = "tools/temp/x.0badf00d.part";
+        const QString beside = m_dir.path() + "/interrupted.cia.0badf00d.part";
+        QTest::newRow("extraction, Ctrl+C") << "ctrtool"
+                                            << "--contents=*" << in_temp << int(SIGINT) << 1 << 130;
+        QTest::newRow("xdelta, SIGTERM") << "xdelta"
+                                         << "'-d -s '*" << in_temp << int(SIGTERM) << 1 << 143;
+        QTest::newRow("RomFS rebuild, Ctrl+C")
+            << "3dstool"
+            << "'-ctf romfs '*" << in_temp << int(SIGINT) << 1 << 130;
+        QTest::newRow("final build, SIGTERM") << "makerom"
+                                              << "'-f Cia '*" << beside << int(SIGTERM) << 1 << 143;
+        QTest::newRow("final build, Ctrl+C twice")
+            << "makerom"
+            << "'-f Cia '*" << beside << int(SIGINT) << 2 << 130;
+    }
+    void interruptCancelsTheRun() {
+        QFETCH(QString, tool);
+        QFETCH(QString, stage);
+        QFETCH(QString, partial);
+        QFETCH(int, signal);
+        QFETCH(int, count);
+        QFETCH(int, status);
+        if (!SendSignal(QCoreApplication::applicationPid(), 0))
+            QSKIP("no signals here");
+        const QString path = m_program + "/tools/" + tool;
+        const QString started = m_dir.path() + "/started";
+        const QString release = m_dir.path() + "/release";
+        QFile::remove(started);
+        QFile::remove(release);
+        QVERIFY(QFile::rename(path, path + ".real"));
+        QFile script(path);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QString("#!/bin/sh\ncase \"$*\" in\n%1)\n  : > '%2'; : > '%3'\n"
+                             "  while [ ! -f '%4' ]; do sleep 0.05; done; exit 1 ;;\nesac\n"
+                             "exec \"$0.real\" \"$@\"\n")
+                         .arg(stage, partial, started, release)
+                         .toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+        const QString output = m_dir.path() + "/interrupted.cia";
+        QFile earlier(output);
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("an earlier output") > 0);
+        earlier.close();
+
+        QProcess process;
+        process.start(m_program + "/qvtpatch",
+                      {"--source", m_cia, "--output", output, "--kind", "cia", "--patch", m_patch});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(started), 120000);
+        for (int i = 0; i < count; ++i)
+            QVERIFY(SendSignal(process.processId(), signal));
+        QVERIFY(process.waitForFinished(120000));
+        QFile(release).open(QIODevice::WriteOnly); // lets a tool that was not ended go
+        QFile::remove(path);
+        QFile::rename(path + ".real", path);
+        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), status);
+        QCOMPARE(out.count(m_texts.Lookup("CancelInstall")), 1);
+        QVERIFY2(!out.contains(m_texts.Lookup("PatchingSuccessful")), qPrintable(out));
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+        QCOMPARE(ReadWholeFile(output), QByteArray("an earlier output"));
+        QCOMPARE(QDir(m_dir.path()).entryList({"*.part"}), QStringList());
     }
 };
 

@@ -3,6 +3,7 @@
 
 #include "KindPairs.h"
 #include "RecordingHost.h"
+#include "StageProgress.h"
 #include "StandInTools.h"
 
 #include "core/FileTools.h"
@@ -17,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -95,8 +97,19 @@ QByteArray Md5Of(const QByteArray& bytes) {
     md5.start(QStringLiteral("md5sum"));
     md5.write(bytes);
     md5.closeWriteChannel();
-    md5.waitForFinished();
+    md5.waitForFinished(-1);
     return md5.readAllStandardOutput().left(32);
+}
+
+// The stage values of a whole run with a difference file and replacement folders.
+std::vector<int> StageValues(const QString& kind, const QString& output_kind) {
+    std::vector<int> values = {0, 5, 10, 20, 30, 35, 40, 45, 50, 65, 75, 75, 80, 85, 90};
+    if (kind == QLatin1String(".cxi"))
+        values.erase(values.begin() + 1);
+    if (output_kind != QLatin1String(".cxi"))
+        values.push_back(95);
+    values.push_back(100);
+    return values;
 }
 
 } // namespace
@@ -253,13 +266,8 @@ private slots:
         expected << T("VerifyingOutput") << T("Done") << Success(output);
         QCOMPARE(host.Entries, expected);
 
-        std::vector<int> progress = {0, 5, 10, 20, 30, 35, 40, 45, 50, 65, 75, 75, 80, 85, 90};
-        if (kind == ".cxi")
-            progress.erase(progress.begin() + 1);
-        if (outputKind != ".cxi")
-            progress.push_back(95);
-        progress.push_back(100);
-        QCOMPARE(host.ProgressValues, progress);
+        QCOMPARE(StageProgressMismatch(host.ProgressValues, StageValues(kind, outputKind)),
+                 QString());
         QCOMPARE(host.DisableLanguageCalls, 1);
         QCOMPARE(host.DoubleBufferedCalls, 1);
 
@@ -374,8 +382,9 @@ private slots:
         QVERIFY(worker->Succeeded());
         QVERIFY(!host.Entries.contains(T("CheckingMD5PackDat")));
         QVERIFY(!Calls().contains("xdelta XDELTA"));
-        QCOMPARE(host.ProgressValues,
-                 (std::vector<int>{0, 5, 10, 20, 30, 35, 40, 45, 80, 85, 90, 95, 100}));
+        QCOMPARE(StageProgressMismatch(host.ProgressValues,
+                                       {0, 5, 10, 20, 30, 35, 40, 45, 80, 85, 90, 95, 100}),
+                 QString());
         QFile image(m_dir->path() + "/out/game.cia");
         QVERIFY(image.open(QIODevice::ReadOnly));
         const QByteArray listing = image.readAll();
@@ -391,8 +400,9 @@ private slots:
         QVERIFY(worker->Succeeded());
         QVERIFY(!host.Entries.contains(T("CheckingMD5PackDat")));
         QVERIFY(!host.Entries.contains(T("ApplyingXdelta")));
-        QCOMPARE(host.ProgressValues,
-                 (std::vector<int>{0, 5, 10, 20, 30, 35, 40, 45, 75, 75, 80, 85, 90, 95, 100}));
+        QCOMPARE(StageProgressMismatch(host.ProgressValues,
+                                       {0, 5, 10, 20, 30, 35, 40, 45, 75, 75, 80, 85, 90, 95, 100}),
+                 QString());
     }
 
     void digests_data() {
@@ -671,7 +681,12 @@ private slots:
         worker->wait();
         QCOMPARE(host.FinishedWorkers.size(), size_t(1));
         QVERIFY(!worker->Succeeded());
-        QCOMPARE(host.ProgressValues.back(), cancelAt);
+        // Nothing past the cancel's stage; a tool still running may move the bar inside it.
+        const std::vector<int> stages = StageValues(kind, ".cia");
+        const auto at = std::find(stages.begin(), stages.end(), cancelAt);
+        QCOMPARE(StageProgressMismatch(host.ProgressValues, stages,
+                                       static_cast<int>(at - stages.begin()) + 1),
+                 QString());
         QVERIFY(!host.Entries.last().contains("PatchingSuccessful"));
         if (cancelAt == 45) // at the digests' checkpoint, while xdelta3 may already run
             QVERIFY(!QFileInfo::exists(m_program + "tools/temp/old_pack.dat"));
@@ -714,7 +729,7 @@ private slots:
         TRecordingHost host;
         auto worker = MakeWorker(DefaultRun(), host, m_source);
         worker->start();
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_program + "tools/started_UNPACKROMFS"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_program + "tools/started_UNPACKROMFS"), 120000);
         worker->requestInterruption();
         QTest::qWait(100);
         QVERIFY(worker->isRunning()); // the tool is not interrupted
@@ -731,10 +746,10 @@ private slots:
         TRecordingHost host;
         auto worker = MakeWorker(DefaultRun(), host, m_source);
         worker->start();
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_program + "tools/started_REBUILDROMFS"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_program + "tools/started_REBUILDROMFS"), 120000);
         worker->requestInterruption();
         worker->KillRunningTool();
-        QVERIFY(worker->wait(20000));
+        QVERIFY(worker->wait());
         QCOMPARE(host.FinishedWorkers.size(), size_t(1));
         QVERIFY(!worker->Succeeded());
         QCOMPARE(host.ProgressValues.back(), 85);

@@ -7,10 +7,16 @@
 #include "ctr/Ncch.h"
 #include "ctr/RomFs.h"
 
+#include "ctr/Platform.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <csignal>
 #include <cstdio>
@@ -24,10 +30,16 @@
 namespace ctr_test {
 
 TTempDir::TTempDir() {
-    std::string pattern = (fs::temp_directory_path() / "qvt-ctr-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary folder");
-    m_path = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate =
+            fs::temp_directory_path() / ("qvt-ctr-" + std::to_string(random()));
+        if (fs::create_directory(candidate)) {
+            m_path = candidate;
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
 }
 
 TTempDir::~TTempDir() {
@@ -154,6 +166,79 @@ fs::path ToolPath(const std::string& tool) {
     return fs::path(app) / "tools" / tool;
 }
 
+#if defined(_WIN32)
+namespace {
+
+// One argument as CommandLineToArgvW reads it back.
+std::wstring Quote(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
+        return argument;
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    return quoted + L'"';
+}
+
+} // namespace
+
+// Windows has no file size limit for a process: the tests that need one run on Linux.
+int Run(const fs::path& program, const std::vector<std::string>& args,
+        const fs::path& working_folder, std::string* stderr_text, std::uint64_t,
+        TSizeLimit) {
+    static int runs = 0;
+    const fs::path error_path =
+        fs::temp_directory_path() / ("qvt-ctr-stderr-" + std::to_string(GetCurrentProcessId()) +
+                                     "-" + std::to_string(++runs));
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE error_file = CreateFileW(error_path.c_str(), GENERIC_WRITE, share, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    HANDLE null_file = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, share, &inherit,
+                                   OPEN_EXISTING, 0, nullptr);
+    if (error_file == INVALID_HANDLE_VALUE || null_file == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot create a temporary file");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = null_file;
+    startup.hStdOutput = null_file;
+    startup.hStdError = error_file;
+    std::wstring command = Quote(program.wstring());
+    for (const std::string& argument : args)
+        command += L" " + Quote(ctr::PathFromUtf8(argument).wstring());
+    PROCESS_INFORMATION process{};
+    const bool started =
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                       nullptr, working_folder.c_str(), &startup, &process);
+    DWORD code = static_cast<DWORD>(-1);
+    if (started) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(error_file);
+    CloseHandle(null_file);
+    if (stderr_text && started) {
+        const auto bytes = ReadBytes(error_path);
+        stderr_text->assign(bytes.begin(), bytes.end());
+    }
+    std::error_code ignored;
+    fs::remove(error_path, ignored);
+    if (!started)
+        throw std::runtime_error("cannot start " + program.string());
+    return static_cast<int>(code);
+}
+#else
 int Run(const fs::path& program, const std::vector<std::string>& args,
         const fs::path& working_folder, std::string* stderr_text, std::uint64_t file_size_limit,
         TSizeLimit limit) {
@@ -193,5 +278,6 @@ int Run(const fs::path& program, const std::vector<std::string>& args,
     unlink(error_name);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 } // namespace ctr_test

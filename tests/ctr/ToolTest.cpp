@@ -415,6 +415,9 @@ TEST_F(BadInput, UnpackingCodeWithoutFooterWritesItRaw) {
 }
 
 TEST_F(BadInput, InterruptedWritesLeaveNoPartialOutput) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows has no per-process file size limit to stop the tools with";
+#endif
     // Each tool stopped part way through its output, by a kill or a full disk (a file size
     // limit below the output's size): the earlier file of that name stays as it was, and no
     // partial file is left by a tool that could clean up. A normal run then writes the output.

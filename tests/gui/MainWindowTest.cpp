@@ -8,7 +8,9 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QDir>
 #include <QDropEvent>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -542,6 +544,38 @@ private slots:
         Control<QComboBox>("CBLang")->setCurrentText(QStringLiteral("Русский"));
         QCOMPARE(Control<QComboBox>("CBPatch")->count(), 0);
         QVERIFY(!Enabled("BTNInstallPatch"));
+    }
+
+    // Once the mod folder form is chosen, the save dialog opens in the first emulator found
+    // (its user folder until load/mods exists) and its sidebar lists every place.
+    void modFolderDialogStartsInAPlace() {
+        if (qEnvironmentVariableIsSet("APPDATA"))
+            QSKIP("the emulator's user folders of a Linux home");
+        MakeProgramFolder();
+        QTemporaryDir home;
+        const QByteArray saved_home = qgetenv("HOME");
+        const QByteArray saved_data = qgetenv("XDG_DATA_HOME");
+        qputenv("HOME", home.path().toUtf8());
+        qunsetenv("XDG_DATA_HOME");
+        const QString native = home.path() + "/.local/share/azahar-emu";
+        const QString flatpak = home.path() + "/.var/app/org.azahar_emu.Azahar/data/azahar-emu";
+        QVERIFY(QDir().mkpath(native) && QDir().mkpath(flatpak + "/load/mods"));
+        Open();
+        sample::TImageSpec card;
+        card.Kind = ".3ds";
+        ChooseSource(Image(card, "card.3ds"));
+        ChooseOutput(Folder() + "/flash", 3);
+        const QString first_folder = LastFileDialogFolder();
+        ChooseOutput(Folder() + "/mods", 4);
+        ChooseOutput(Folder() + "/again", 4);
+        const QString mod_folder = LastFileDialogFolder();
+        const QStringList sidebar = LastFileDialogSidebar();
+        qputenv("HOME", saved_home);
+        if (!saved_data.isNull())
+            qputenv("XDG_DATA_HOME", saved_data);
+        QCOMPARE(QDir::cleanPath(first_folder), QDir::cleanPath(Folder()));
+        QCOMPARE(mod_folder, native);
+        QCOMPARE(sidebar.mid(0, 2), (QStringList{native, flatpak + "/load/mods"}));
     }
 
     void patchChoice() {

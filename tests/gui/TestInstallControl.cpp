@@ -83,7 +83,7 @@ private:
     void WaitForFinish() {
         QTRY_VERIFY_WITH_TIMEOUT(m_form->Worker() == nullptr &&
                                      Control<QPushButton>("BTNInstallPatch")->isEnabled(),
-                                 60000);
+                                 120000);
     }
 
 private slots:
@@ -169,7 +169,7 @@ private slots:
         WriteFileBytes(m_program + "tools/block_UNPACKROMFS", "");
         ReachReadyState(1);
         QTest::mouseClick(Control<QPushButton>("BTNInstallPatch"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_program + "tools/started_UNPACKROMFS"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_program + "tools/started_UNPACKROMFS"), 120000);
         QTest::mouseClick(Control<QPushButton>("BTNCancel"), Qt::LeftButton);
         QVERIFY(Log().endsWith(Text("CancelInstall")));
         QCOMPARE(EnabledControls(), QStringList());
@@ -229,7 +229,7 @@ private slots:
             returned = !m_messages.isEmpty();
         }));
         thread->start();
-        QTRY_VERIFY(thread->isFinished());
+        QTRY_VERIFY_WITH_TIMEOUT(thread->isFinished(), 120000);
         QVERIFY(returned);
         QCOMPARE(shown_on, QThread::currentThread());
     }
@@ -238,7 +238,7 @@ private slots:
         WriteFileBytes(m_program + "tools/block_REBUILDROMFS", "");
         ReachReadyState(1);
         QTest::mouseClick(Control<QPushButton>("BTNInstallPatch"), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_program + "tools/started_REBUILDROMFS"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_program + "tools/started_REBUILDROMFS"), 120000);
         m_form->CloseNow(); // the blocked tool is killed; nothing waits for it to be released
         QVERIFY(m_form->Worker() == nullptr);
         m_form.reset();

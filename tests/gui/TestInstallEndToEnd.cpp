@@ -19,7 +19,6 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QDirIterator>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMutex>
@@ -40,16 +39,6 @@ namespace {
 
 int FilterIndexOf(const QString& kind) {
     return kind == QLatin1String(".cia") ? 1 : kind == QLatin1String(".cxi") ? 2 : 3;
-}
-
-// Every file below `root`, relative to it.
-QStringList FilesBelow(const QString& root) {
-    QStringList files;
-    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
-    files.sort();
-    return files;
 }
 
 } // namespace
@@ -289,6 +278,7 @@ private slots:
         const QString folder = output + "/" + titleId;
         QVERIFY2(log.endsWith(m_texts.Lookup("ModFolderSuccessful") + "\n[" + folder + "]"),
                  qPrintable(log));
+        QVERIFY(log.contains(m_texts.Lookup("ModDestinationFolder") + "\n[" + output + "]"));
         QVERIFY(log.contains(m_texts.Lookup("ModBannerIcon")));
         QVERIFY(log.contains(m_texts.Lookup("WarningModNewFiles") + "\ntext/notes.msg\n"));
         QVERIFY(QFileInfo::exists(output + "/" + titleId + " (previous)/kept.bin"));

@@ -1,13 +1,38 @@
 #!/usr/bin/env bash
 # The release archive on clean systems: builds it with scripts/package.sh, unpacks it into
 # minimal Debian 12, 13 and 11 root file systems (debootstrap, cached under BUILD/release) and
-# runs the programs there. Needs root and the Debian package registry; skips (77) without them.
+# runs the programs there. Needs root and the package archive this machine's apt uses (or
+# debootstrap's own default); skips (77) without them. QVT_DEBIAN_MIRROR names another one.
 set -euo pipefail
 source_dir=$1
 build=$2
-mirror=${QVT_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+
+# The archive this machine installs from: the first "deb" source of its apt configuration that
+# is not a security archive, in the deb822 files first, then in the one-line list.
+apt_mirror() {
+    local file
+    for file in /etc/apt/sources.list.d/*.sources; do
+        [ -f "$file" ] || continue
+        awk -v RS= '/(^|\n)Types:[^\n]*deb( |\n|$)/ {
+            if (match($0, /(^|\n)URIs:[ \t]*[^ \t\n]+/)) {
+                uri = substr($0, RSTART, RLENGTH); sub(/^\n?URIs:[ \t]*/, "", uri)
+                if (uri !~ /-security/) { print uri; exit }
+            }
+        }' "$file"
+    done | head -1 | grep . && return
+    for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+        [ -f "$file" ] || continue
+        # "deb [options] URI suite components": the options, if any, end with "]".
+        sed -n 's/^deb[ \t]\+\(\[[^]]*\][ \t]\+\)\?\([^ \t]\+\).*/\2/p' "$file" | grep -v -- -security
+    done | head -1
+}
+# debootstrap's own default archive, when the machine names none.
+debootstrap_default() {
+    sed -n 's/^DEF_MIRROR="\(.*\)"$/\1/p' "$(command -v debootstrap)" | head -1
+}
 work=$build/release
-window_packages=libgl1,libopengl0,libegl1,libfontconfig1,libfreetype6,libharfbuzz0b,libx11-6,libx11-xcb1,libxcb1,libwayland-client0,libdrm2,libgbm1,libdbus-1-3
+# The desktop libraries a stock system has: not libopengl0, which the window brings a fallback of.
+window_packages=libgl1,libegl1,libfontconfig1,libfreetype6,libharfbuzz0b,libx11-6,libx11-xcb1,libxcb1,libwayland-client0,libdrm2,libgbm1,libdbus-1-3
 folder_name='Программа с пробелом'
 failures=0
 
@@ -17,10 +42,21 @@ skip() { echo "SKIP: $*"; exit 77; }
 for tool in debootstrap patchelf desktop-file-validate appstreamcli; do
     command -v "$tool" >/dev/null || skip "$tool is missing (scripts/setup.sh installs it)"
 done
+mirror=${QVT_DEBIAN_MIRROR:-$(apt_mirror || true)}
+[ -n "$mirror" ] || mirror=$(debootstrap_default)
+[ -n "$mirror" ] || skip "no package archive is configured (apt sources or debootstrap's default)"
+scheme=${mirror%%://*}
 host=${mirror#*://}
 host=${host%%/*}
-timeout 10 bash -c "exec 3<>/dev/tcp/$host/80" 2>/dev/null ||
-    skip "the Debian package registry ($host) cannot be reached"
+port=80
+[ "$scheme" = https ] && port=443
+[[ $host =~ :([0-9]+)$ ]] && port=${BASH_REMATCH[1]} && host=${host%:*}
+if [ "$scheme" = file ]; then
+    [ -d "${mirror#file://}" ] || skip "the package archive ${mirror#file://} is missing"
+else
+    timeout 10 bash -c "exec 3<>/dev/tcp/$host/$port" 2>/dev/null ||
+        skip "the package archive ($host) cannot be reached"
+fi
 
 started=$(date +%s)
 archive=$(QVT_BUILD_DIR=$build "$source_dir/scripts/package.sh" | tail -1)
@@ -129,6 +165,9 @@ done | sort -u | while read -r soname path; do
     # The C++ runtime is the system's unless the launcher picks lib/compat's newer one.
     [[ $soname =~ ^(libstdc\+\+\.so\.6|libgcc_s\.so\.1)$ ]] &&
         [ -f "$work/bookworm-root/opt/$folder_name/$name/lib/compat/$soname" ] && continue
+    # libOpenGL.so.0 is the system's when it has one, else lib/fallback's (the launcher's choice).
+    [ "$soname" = libOpenGL.so.0 ] &&
+        [ -f "$work/bookworm-root/opt/$folder_name/$name/lib/fallback/$soname" ] && continue
     # What a system library of the list needs in turn comes with it.
     echo "$soname $path"
 done)
@@ -157,6 +196,14 @@ grep -q "a folder cannot be created" <<<"$out" && grep -q "$name/tools/temp" <<<
 [ ! -e "$work/bookworm-root/data/Read-only.cxi" ] || fail "read-only folder: an output was written"
 umount "$ro"
 unset 'mounted[${#mounted[@]}-1]'
+
+# A desktop library missing from the system: the launcher names it and its package.
+egl=$work/bookworm-root/usr/lib/x86_64-linux-gnu/libEGL.so.1
+mv "$egl" "$egl.away"
+out=$(in_root bookworm "$(program qvtpatch-gui)" --version 2>&1) && fail "runs without libEGL.so.1"
+grep -q "libEGL.so.1 is missing; install the package libegl1" <<<"$out" ||
+    fail "missing system library message: $out"
+mv "$egl.away" "$egl"
 
 # A missing library or plugin: the launcher names it.
 mv "$work/bookworm-root/opt/$folder_name/$name/plugins/platforms/libqxcb.so" "$work/bookworm-root/"

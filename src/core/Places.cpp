@@ -1,0 +1,122 @@
+#include "core/Places.h"
+
+#include "core/FileTools.h"
+#include "core/Language.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStorageInfo>
+
+namespace {
+
+// The user folders of the emulator and its forks, by the folder name each keeps its data
+// under, with the name shown for it.
+struct TEmulatorFolder {
+    const char* Name;
+    const char* Linux;   // below $XDG_DATA_HOME
+    const char* Windows; // below %APPDATA%
+};
+constexpr TEmulatorFolder kEmulatorFolders[] = {
+    {"Azahar", "azahar-emu", "Azahar"},
+    {"Lime3DS", "lime3ds-emu", "Lime3DS"},
+    {"Citra", "citra-emu", "Citra"},
+};
+// Flatpak keeps an application's data below ~/.var/app/<id>/data.
+constexpr const char* kAzaharFlatpak = ".var/app/org.azahar_emu.Azahar/data/azahar-emu";
+
+// Mod folders sit in load/mods of the user folder; the SD card's in luma/titles.
+constexpr const char* kModsBelowUser = "load/mods";
+constexpr const char* kModsOnCard = "luma/titles";
+
+qint64 FreeBytesAt(const QString& path) {
+    // The folder may not exist yet: ask about the nearest one that does.
+    QString existing = path;
+    while (!existing.isEmpty() && !QFileInfo(existing).isDir()) {
+        const QString parent = QFileInfo(existing).path();
+        if (parent == existing)
+            break;
+        existing = parent;
+    }
+    const QStorageInfo storage(existing);
+    return storage.isValid() ? storage.bytesAvailable() : -1;
+}
+
+QString Joined(const QString& folder, const char* below) {
+    return QDir::cleanPath(folder + QLatin1Char('/') + QLatin1String(below));
+}
+
+} // namespace
+
+TPlaceInputs SystemPlaceInputs(const QStringList& emulators) {
+    TPlaceInputs inputs;
+    inputs.Home = QDir::homePath();
+    inputs.DataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (inputs.DataHome.isEmpty())
+        inputs.DataHome = inputs.Home + QStringLiteral("/.local/share");
+    inputs.AppData = qEnvironmentVariable("APPDATA");
+    inputs.Emulators = emulators;
+    for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
+        if (volume.isValid() && volume.isReady() && !volume.isReadOnly())
+            inputs.Volumes.push_back({volume.rootPath(), volume.displayName()});
+    }
+    return inputs;
+}
+
+std::vector<TPlace> FindPlaces(const TPlaceInputs& inputs) {
+    std::vector<TPlace> places;
+    const auto add = [&](TPlaceKind kind, const QString& name, const QString& path) {
+        for (const TPlace& place : places) {
+            if (place.Path == path)
+                return;
+        }
+        places.push_back({kind, name, path, FreeBytesAt(path)});
+    };
+    // A portable installation keeps its user folder beside the program.
+    for (const QString& emulator : inputs.Emulators) {
+        const QFileInfo info(emulator);
+        const QString user = (info.isDir() ? info.absoluteFilePath() : info.absolutePath()) +
+                             QStringLiteral("/user");
+        if (QFileInfo(user).isDir())
+            add(TPlaceKind::Emulator, info.fileName(), Joined(user, kModsBelowUser));
+    }
+    for (const TEmulatorFolder& folder : kEmulatorFolders) {
+        const QString user = inputs.AppData.isEmpty() ? Joined(inputs.DataHome, folder.Linux)
+                                                      : Joined(inputs.AppData, folder.Windows);
+        if (QFileInfo(user).isDir())
+            add(TPlaceKind::Emulator, QLatin1String(folder.Name), Joined(user, kModsBelowUser));
+    }
+    const QString flatpak = Joined(inputs.Home, kAzaharFlatpak);
+    if (inputs.AppData.isEmpty() && QFileInfo(flatpak).isDir())
+        add(TPlaceKind::Emulator, QStringLiteral("Azahar (Flatpak)"),
+            Joined(flatpak, kModsBelowUser));
+    for (const TVolume& volume : inputs.Volumes) {
+        const QString root = volume.Root;
+        if (QFileInfo(FindEntryNoCase(root, QStringLiteral("Nintendo 3DS"))).isDir() ||
+            QFileInfo(FindEntryNoCase(root, QStringLiteral("luma"))).isDir())
+            add(TPlaceKind::SdCard, volume.Name.isEmpty() ? root : volume.Name,
+                Joined(root, kModsOnCard));
+    }
+    return places;
+}
+
+QString PlaceKindName(TPlaceKind kind) {
+    return kind == TPlaceKind::SdCard ? QStringLiteral("sdcard") : QStringLiteral("emulator");
+}
+
+const TPlace* PlaceOf(const std::vector<TPlace>& places, const QString& path) {
+    const QString wanted = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    for (const TPlace& place : places) {
+        if (wanted == place.Path || wanted.startsWith(place.Path + QLatin1Char('/')))
+            return &place;
+    }
+    return nullptr;
+}
+
+QString ModDestinationEntry(const TPlace* place, const QString& folder,
+                            const TLanguageTable& texts) {
+    const char* key = !place                              ? "ModDestinationFolder"
+                      : place->Kind == TPlaceKind::SdCard ? "ModDestinationSdCard"
+                                                          : "ModDestinationEmulator";
+    return texts.Lookup(QLatin1String(key)) + QStringLiteral("\r\n[") +
+           (place ? place->Name + QStringLiteral(": ") : QString()) + folder + QLatin1Char(']');
+}

@@ -1,0 +1,52 @@
+#pragma once
+// Where a mod folder can go on this machine: the mods folders of the emulators installed for
+// this user, and the SD cards in a reader, each with the folder the game's patch folder goes in.
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+class TLanguageTable;
+
+enum class TPlaceKind { Emulator, SdCard };
+
+struct TPlace {
+    TPlaceKind Kind = TPlaceKind::Emulator;
+    QString Name;          // the emulator, or the card's volume name
+    QString Path;          // the folder that takes <TitleID>/ (made when missing)
+    qint64 FreeBytes = -1; // on the volume that holds it; -1 when unknown
+};
+
+/// A mounted volume: its root folder and the name the system gives it.
+struct TVolume {
+    QString Root;
+    QString Name;
+};
+
+/// What the search looks at, so that tests can give a made-up home and made-up volumes.
+struct TPlaceInputs {
+    QString Home;          // the user's home folder
+    QString DataHome;      // $XDG_DATA_HOME, or home/.local/share
+    QString AppData;       // %APPDATA% on Windows; empty elsewhere
+    QStringList Emulators; // emulator programs or folders the user names: user/ beside them
+    std::vector<TVolume> Volumes;
+};
+
+/// The inputs of this machine: the environment's folders and the mounted volumes.
+TPlaceInputs SystemPlaceInputs(const QStringList& emulators = {});
+
+/// The places that exist: emulators first (those the user named, then native, then Flatpak
+/// installations), then SD cards (a volume with "Nintendo 3DS" or "luma" at its root).
+std::vector<TPlace> FindPlaces(const TPlaceInputs& inputs);
+
+/// "emulator" or "sdcard".
+QString PlaceKindName(TPlaceKind kind);
+
+/// The place whose folder is `path` or holds it, or null.
+const TPlace* PlaceOf(const std::vector<TPlace>& places, const QString& path);
+
+/// The log entry that names where a mod folder run writes: the kind of destination, then the
+/// place's name (if it is one) and the folder.
+QString ModDestinationEntry(const TPlace* place, const QString& folder,
+                            const TLanguageTable& texts);

@@ -1,0 +1,232 @@
+// qvtpatch make-patch run as a program from a temporary program folder with the real tools and
+// xdelta3: a made patch installs to the changed files it was made from, and a refused one
+// leaves nothing behind.
+
+#include "tests/core/RealProgramFolder.h"
+
+#include "core/FileTools.h"
+#include "core/PatchCatalogue.h"
+#include "ctr/Verify.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct TRun {
+    int ExitCode = -1;
+    QString Out;
+    QString Err;
+};
+
+void Write(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+// The files below `root` by their path in upper case, with their bytes.
+QMap<QString, QByteArray> Tree(const QString& root) {
+    QMap<QString, QByteArray> tree;
+    for (const QString& path : FilesBelow(root))
+        tree.insert(path.toUpper(), ReadWholeFile(root + "/" + path));
+    return tree;
+}
+
+} // namespace
+
+class TestQvtpatchMakePatch : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_program;
+    QString m_cia; // with its sample patch in m_dir/sample
+
+    TRun Run(const QStringList& arguments) {
+        QProcess process;
+        process.start(m_program + "/qvtpatch", arguments);
+        process.waitForFinished(300000);
+        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+    }
+
+    // The mod folder an install of `patch` into `image` gives (the image's title ID folder).
+    QString InstallMods(const QString& image, const QString& patch, const QString& output) {
+        const TRun run = Run({"install", "--source", image, "--output", output, "--kind", "mods",
+                              "--patch", patch, "--quiet"});
+        if (run.ExitCode != 0)
+            return QString();
+        const QStringList titles = QDir(output).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        return titles.size() == 1 ? output + "/" + titles.first() : QString();
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        m_program = m_dir.path() + "/program";
+        QVERIFY(MakeRealProgramFolder(m_program, true));
+        m_cia = m_dir.path() + "/game.cia";
+        QCOMPARE(WriteSampleImage(m_program + "/tools", ".cia", m_cia, m_dir.path() + "/sample"),
+                 QString());
+
+        // The refusals' changed folders: the game's own files, unpacked, in the mod folder
+        // layout; one with a changed file; one naming a file twice.
+        const QString root = m_dir.path() + "/refusals";
+        QVERIFY(ExtractImage(m_program, m_cia, ".cia", root + "/unpacked").isEmpty());
+        QVERIFY(QDir().mkpath(root + "/game"));
+        QVERIFY(QDir().rename(root + "/unpacked/romfs", root + "/game/romfs"));
+        QVERIFY(QFile::rename(root + "/unpacked/exefs/code.bin", root + "/game/code.bin"));
+        Write(root + "/changed/romfs/pack.inc", "changed");
+        Write(root + "/twice/romfs/pack.inc", "changed");
+        Write(root + "/twice/romfs/Pack.inc", "changed too");
+        Write(root + "/out/exists/kept.txt", "kept");
+        for (const char* voice : {"ENG", "JAP MOD", "JAP ORIG"})
+            Write(root + "/bad voices/" + voice + "/999.bcwav", "clip");
+    }
+
+    void madePatchInstallsToTheChangedFiles_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("region");
+        QTest::newRow("CIA") << ".cia"
+                             << "EUR";
+        QTest::newRow("CXI") << ".cxi"
+                             << "USA";
+        QTest::newRow("3DS") << ".3ds"
+                             << "JAP";
+    }
+    void madePatchInstallsToTheChangedFiles() {
+        QFETCH(QString, kind);
+        QFETCH(QString, region);
+        const QString base = m_dir.path() + "/" + QTest::currentDataTag();
+        const QString image = base + "/game" + kind;
+        const QString sample = base + "/sample patch";
+        QCOMPARE(WriteSampleImage(m_program + "/tools", kind, image, sample, region), QString());
+
+        // The changed tree: the sample patch without its voices as the mod folder writer lays
+        // it out (a changed pack.dat and pack.inc, a new file, a banner), with a changed code,
+        // a name in another letter case and a new file with a Cyrillic name.
+        QVERIFY(QDir().mkpath(base + "/plain") && CopyFolder(sample, base + "/plain") &&
+                DeleteFolder(base + "/plain/sample patch/voice"));
+        const QString changed = InstallMods(image, base + "/plain/sample patch", base + "/changed");
+        QVERIFY(!changed.isEmpty());
+        QVERIFY(QFile::rename(changed + "/romfs/pack.inc", changed + "/romfs/PACK.inc"));
+        Write(changed + QString::fromUtf8("/romfs/text/заметки.txt"), "new text\r\n");
+        std::vector<std::uint8_t> code =
+            ctr::ReadImageCode(std::filesystem::path(image.toStdU16String()),
+                               *ctr::ImageKindFromText(kind.toStdString()));
+        code[0x100] ^= 0xFF;
+        Write(changed + "/code.bin",
+              QByteArray(reinterpret_cast<const char*>(code.data()), qsizetype(code.size())));
+        Write(base + "/en.txt", "First line with \"quotes\".\nSecond line: https://example.org\n");
+        Write(base + "/ru.txt", QString::fromUtf8("Описание.\nВторая строка.").toUtf8());
+
+        const QString out = base + "/made/" + QString::fromUtf8("Перевод");
+        const TRun made = Run({"make-patch", "--source", image, "--changed", changed, "--out", out,
+                               "--title", "Veridane \"EN\"", "--description", base + "/en.txt",
+                               "--description-ru", base + "/ru.txt", "--voices", sample + "/voice",
+                               "--tracklist", sample + "/Tracklist.tls"});
+        QVERIFY2(made.ExitCode == 0, qPrintable(made.Out + made.Err));
+        QVERIFY2(made.Err.contains("Warning") && made.Err.contains("text/notes.msg"),
+                 qPrintable(made.Err));
+        QVERIFY(made.Out.contains("Files replaced: 5\n"));
+        QVERIFY(made.Out.contains("Release note: Veridane \"EN\" (" + region + ")"));
+        QCOMPARE(
+            QDir(base + "/made").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{QString::fromUtf8("Перевод")});
+
+        // Pack.dat only as a difference; the game's case; the installer's reader.
+        QVERIFY(QFileInfo(out + "/patch.xdelta").isFile());
+        QVERIFY(!QFileInfo::exists(out + "/romfs/pack.dat"));
+        QVERIFY(QFileInfo(out + "/romfs/pack.inc").isFile());
+        QVERIFY(QFileInfo(out + "/exefs/code.bin").isFile());
+        const auto sample_dsc = ReadPatchDescription(sample + "/English.dsc");
+        for (const char* name : {"English.dsc", "Русский.dsc"}) {
+            const auto dsc = ReadPatchDescription(out + "/" + QString::fromUtf8(name));
+            QVERIFY(dsc && sample_dsc);
+            QCOMPARE(dsc->Region, region);
+            QCOMPARE(dsc->Title, "Veridane \"EN\"");
+            QCOMPARE(dsc->OriginalPackDatMD5, sample_dsc->OriginalPackDatMD5);
+            QCOMPARE(dsc->OriginalPackIncMD5, sample_dsc->OriginalPackIncMD5);
+        }
+        QCOMPARE(ReadPatchDescription(out + "/English.dsc")->Description,
+                 "First line with \"quotes\".\r\nSecond line: https://example.org");
+        QVERIFY(ReadWholeFile(out + "/English.dsc").startsWith("\xEF\xBB\xBFRegion = "));
+
+        // Installed again by the command line, it gives the changed tree and the English
+        // voices in the sound archive.
+        const QString installed = InstallMods(image, out, base + "/check");
+        QVERIFY(!installed.isEmpty());
+        QMap<QString, QByteArray> tree = Tree(installed);
+        QCOMPARE(tree.remove("ROMFS/SOUND/QK123.BCSAR"), 1);
+        QVERIFY(tree == Tree(changed));
+        QCOMPARE(Tree(out + "/voice"), Tree(sample + "/voice"));
+    }
+
+    void refusals_data() {
+        QTest::addColumn<QStringList>("extra");
+        QTest::addColumn<QString>("changed");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        const QString root = m_dir.path();
+        QTest::newRow("the game itself") << QStringList() << "game" << 1 << "Nothing to make";
+        QTest::newRow("destination exists") << QStringList() << "exists" << 1 << "exists";
+        QTest::newRow("not an image") << QStringList{"--source", m_program + "/lang/English.lng"}
+                                      << "changed" << 1 << "installer would refuse";
+        QTest::newRow("unreadable description")
+            << QStringList{"--description", root + "/none.txt"} << "changed" << 1 << "none.txt";
+        QTest::newRow("clip the archive lacks")
+            << QStringList{"--voices", root + "/refusals/bad voices"} << "changed" << 1
+            << "999.bcwav";
+        QTest::newRow("malformed track list")
+            << QStringList{"--tracklist", m_program + "/lang/English.lng"} << "changed" << 1
+            << "--tracklist";
+        QTest::newRow("one file in two cases") << QStringList() << "twice" << 1 << "same file";
+        QTest::newRow("no title") << QStringList{"--title", ""} << "changed" << 2 << "--title";
+        QTest::newRow("unknown region")
+            << QStringList{"--region", "EU"} << "changed" << 2 << "--region";
+    }
+    void refusals() {
+        QFETCH(QStringList, extra);
+        QFETCH(QString, changed);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const QString root = m_dir.path() + "/refusals";
+        if (changed == "twice" && QDir(root + "/twice/romfs").entryList(QDir::Files).size() < 2)
+            QSKIP("the file system folds letter case: one file cannot have two names");
+        const QString out = root + "/out/" + (changed == "exists" ? "exists" : "new");
+        QStringList arguments = {"make-patch",
+                                 "--source",
+                                 m_cia,
+                                 "--changed",
+                                 root + "/" + (changed == "exists" ? "changed" : changed),
+                                 "--out",
+                                 out,
+                                 "--title",
+                                 "T"};
+        for (qsizetype i = 0; i + 1 < extra.size(); i += 2) {
+            const qsizetype at = arguments.indexOf(extra.at(i));
+            if (at < 0)
+                arguments << extra.at(i) << extra.at(i + 1);
+            else
+                arguments[at + 1] = extra.at(i + 1);
+        }
+        const TRun run = Run(arguments);
+        QCOMPARE(run.ExitCode, exitCode);
+        QVERIFY2(run.Err.contains(message), qPrintable(run.Err));
+        // Nothing left behind: no folder, no scratch folders, no work folder of the check.
+        QCOMPARE(
+            QDir(root + "/out").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            QStringList{"exists"});
+        QCOMPARE(ReadWholeFile(root + "/out/exists/kept.txt"), "kept");
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQvtpatchMakePatch)
+#include "TestQvtpatchMakePatch.moc"
