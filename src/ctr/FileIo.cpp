@@ -157,7 +157,7 @@ void TOutFile::Commit() {
     if (!flushed || !closed)
         throw TCtrError("cannot write " + PathText(m_path) + ": " +
                         (flushed ? Reason() : flush_reason));
-    ReplaceFile(m_temporary, m_path); // on failure the destructor deletes the temporary
+    RenameOver(m_temporary, m_path); // on failure the destructor deletes the temporary
     m_committed = true;
 }
 

@@ -76,7 +76,7 @@ bool SyncFile(std::FILE* file) {
     return _commit(_fileno(file)) == 0;
 }
 
-void ReplaceFile(const fs::path& from, const fs::path& to) {
+void RenameOver(const fs::path& from, const fs::path& to) {
     // A plain rename refuses an existing target here; this one replaces it, and returns only
     // when the move has reached the disk.
     if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
@@ -141,7 +141,7 @@ bool SyncFile(std::FILE* file) {
     return ::fsync(fileno(file)) == 0 || errno == EINVAL; // EINVAL: a pipe or special file
 }
 
-void ReplaceFile(const fs::path& from, const fs::path& to) {
+void RenameOver(const fs::path& from, const fs::path& to) {
     std::error_code error;
     fs::rename(from, to, error);
     if (error)

@@ -27,7 +27,7 @@ bool SyncFile(std::FILE* file);
 /// Renames `from` over `to`, replacing a file there. Throws TCtrError when it cannot; when
 /// another program holds `to` open (Windows refuses then), the reason says so, and `to` is
 /// left as it was.
-void ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+void RenameOver(const std::filesystem::path& from, const std::filesystem::path& to);
 
 /// Copies the file `from` to `to`, replacing a file there; false with `error` set when it
 /// cannot. (std::filesystem::copy_file of MinGW's library takes every two files on one drive
