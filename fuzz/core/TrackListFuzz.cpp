@@ -20,8 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::filesystem::path source = fuzz::WriteInput(
         reinterpret_cast<const std::uint8_t*>(image.data()), image.size(), "image.3ds");
 
-    const TTrackList tracks(FromPath(source), FromPath(folder), 0,
-                            QString());
+    const TTrackList tracks(FromPath(source), FromPath(folder), 0, QString());
     if (tracks.GetTrackCount() > kMaxTracks)
         std::abort();
     if (tracks.Status() == TTrackListStatus::Ok)

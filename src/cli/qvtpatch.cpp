@@ -258,15 +258,16 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption seeddb_option(
         QStringLiteral("seeddb"), QStringLiteral("Seed database (seeddb.bin) for newer titles."),
         QStringLiteral("FILE"));
-    parser.addOptions({identify_option, source_option, output_option, kind_option, patch_option,
-                       voice_option, music_option, lang_option, quiet_option, json_option,
-                       emulator_option, changed_option, out_option, title_option, region_option,
-                       description_option, description_ru_option, voices_option,
-                       tracklist_option, keys_option, seeddb_option});
+    parser.addOptions(
+        {identify_option,    source_option,         output_option, kind_option,      patch_option,
+         voice_option,       music_option,          lang_option,   quiet_option,     json_option,
+         emulator_option,    changed_option,        out_option,    title_option,     region_option,
+         description_option, description_ru_option, voices_option, tracklist_option, keys_option,
+         seeddb_option});
     parser.addPositionalArgument(
         QStringLiteral("command"),
         QStringLiteral("identify, install, patches, music, places or make-patch."),
-                                 QStringLiteral("[command]"));
+        QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
                                  QStringLiteral("The image, for identify and patches."),
                                  QStringLiteral("[IMAGE]"));

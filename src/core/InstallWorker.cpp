@@ -427,9 +427,9 @@ void TInstallWorker::PatchDataArchive() {
     const QString copied = QStringLiteral("tools/temp/patch.xdelta");
     if (!plain(difference) && QFile::copy(difference, m_job.ProgramFolder + copied))
         difference = copied;
-    const QStringList xdelta_arguments = {
-        QStringLiteral("-d"), QStringLiteral("-s"), QStringLiteral("tools/temp/old_pack.dat"),
-        difference, QStringLiteral("tools/temp/romfs/pack.dat")};
+    const QStringList xdelta_arguments = {QStringLiteral("-d"), QStringLiteral("-s"),
+                                          QStringLiteral("tools/temp/old_pack.dat"), difference,
+                                          QStringLiteral("tools/temp/romfs/pack.dat")};
 
     // xdelta3 decodes from the data archive while the digests are taken: both read the same
     // bytes at once. Everything the run shows stays in the order of one stage after the

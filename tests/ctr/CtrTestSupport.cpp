@@ -192,12 +192,11 @@ std::wstring Quote(const std::wstring& argument) {
 
 // Windows has no file size limit for a process: the tests that need one run on Linux.
 int Run(const fs::path& program, const std::vector<std::string>& args,
-        const fs::path& working_folder, std::string* stderr_text, std::uint64_t,
-        TSizeLimit) {
+        const fs::path& working_folder, std::string* stderr_text, std::uint64_t, TSizeLimit) {
     static int runs = 0;
     const fs::path error_path =
-        fs::temp_directory_path() / ("qvt-ctr-stderr-" + std::to_string(GetCurrentProcessId()) +
-                                     "-" + std::to_string(++runs));
+        fs::temp_directory_path() /
+        ("qvt-ctr-stderr-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++runs));
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     HANDLE error_file = CreateFileW(error_path.c_str(), GENERIC_WRITE, share, &inherit,
@@ -217,8 +216,8 @@ int Run(const fs::path& program, const std::vector<std::string>& args,
         command += L" " + Quote(ctr::PathFromUtf8(argument).wstring());
     PROCESS_INFORMATION process{};
     const bool started =
-        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                       nullptr, working_folder.c_str(), &startup, &process);
+        CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                       working_folder.c_str(), &startup, &process);
     DWORD code = static_cast<DWORD>(-1);
     if (started) {
         WaitForSingleObject(process.hProcess, INFINITE);
