@@ -26,10 +26,6 @@ constexpr const char* kPackDat = "pack.dat";
 constexpr const char* kPackInc = "pack.inc";
 constexpr const char* kSoundArchive = "sound/QK123.bcsar";
 
-std::filesystem::path FsPath(const QString& path) {
-    return ToPath(path);
-}
-
 // One file of the mod folder: where its bytes are now and its path inside the folder.
 struct TModFile {
     QString From;
