@@ -160,8 +160,8 @@ fi
 
 # ---- OpenSSL's libcrypto, static: only what the programs use (EVP with AES, SHA-256, MD5) ----
 read -r ssl_src ssl_version < <(source_of libssl-dev)
-ssl_version=$(built_version openssl "$ssl_recipe")
-[ -n "$ssl_version" ] || ssl_version=$(library_version "$ssl_src" "$ssl_version")
+ssl_built=$(built_version openssl "$ssl_recipe")
+ssl_version=${ssl_built:-$(library_version "$ssl_src" "$ssl_version")}
 ssl_prefix="$cache/openssl-$ssl_version-r$ssl_recipe"
 if [ ! -f "$ssl_prefix/.complete" ]; then
     src=$(fetch "$ssl_src" "$ssl_version")
@@ -178,8 +178,8 @@ fi
 
 # ---- liblzma, static, for xdelta.exe to decode LZMA-compressed differences ----
 read -r xz_src xz_version < <(source_of liblzma5)
-xz_version=$(built_version xz "$xz_recipe")
-[ -n "$xz_version" ] || xz_version=$(library_version "$xz_src" "$xz_version")
+xz_built=$(built_version xz "$xz_recipe")
+xz_version=${xz_built:-$(library_version "$xz_src" "$xz_version")}
 xz_prefix="$cache/xz-$xz_version-r$xz_recipe"
 if [ ! -f "$xz_prefix/.complete" ]; then
     src=$(fetch "$xz_src" "$xz_version")
@@ -196,8 +196,8 @@ fi
 
 # ---- xdelta.exe ----
 read -r xd_src xd_version < <(source_of xdelta3)
-xd_version=$(built_version xdelta3 "$xdelta_recipe")
-[ -n "$xd_version" ] || xd_version=$(library_version "$xd_src" "$xd_version")
+xd_built=$(built_version xdelta3 "$xdelta_recipe")
+xd_version=${xd_built:-$(library_version "$xd_src" "$xd_version")}
 xd_prefix="$cache/xdelta3-$xd_version-r$xdelta_recipe"
 if [ ! -f "$xd_prefix/.complete" ]; then
     src=$(fetch "$xd_src" "$xd_version")
