@@ -12,4 +12,5 @@ not_yet='^(test_bcsar|CopyFolder\.MergesIntoTheDestinationIgnoringCase|FindEntry
 ctest --test-dir build-win --output-on-failure -j"$(nproc)" --timeout 300 -E "$not_yet"
 zip=$(scripts/package-windows.sh | tail -n 1)
 ls -l "$zip"
-tests/windows/zip_test.sh "$zip" build/app
+QVT_HOLD_FILE=$(readlink -f build-win/tests/windows/hold_file.exe) \
+    tests/windows/zip_test.sh "$zip" build/app

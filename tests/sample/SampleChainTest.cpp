@@ -44,9 +44,17 @@ protected:
         ASSERT_TRUE(s_dir->isValid());
         const QString tools = s_dir->filePath(QStringLiteral("program/tools"));
         ASSERT_TRUE(QDir().mkpath(tools));
-        for (const char* tool : {"ctrtool", "3dstool", "makerom", "xdelta"})
-            ASSERT_TRUE(QFile::link(AppDir() + QStringLiteral("/tools/") + QLatin1String(tool),
-                                    tools + QLatin1Char('/') + QLatin1String(tool)));
+        for (const char* tool : {"ctrtool", "3dstool", "makerom", "xdelta"}) {
+            const QString name = ToolFileName(QLatin1String(tool));
+#if defined(_WIN32)
+            // A link there is a shortcut file, which no process can start.
+            ASSERT_TRUE(QFile::copy(AppDir() + QStringLiteral("/tools/") + name,
+                                    tools + QLatin1Char('/') + name));
+#else
+            ASSERT_TRUE(QFile::link(AppDir() + QStringLiteral("/tools/") + name,
+                                    tools + QLatin1Char('/') + name));
+#endif
+        }
         sample::TSampleOptions options;
         options.Seed = kSeed;
         options.PackSize = kPackSize;

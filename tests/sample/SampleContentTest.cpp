@@ -5,6 +5,7 @@
 #include "core/Language.h"
 #include "core/TrackList.h"
 #include "ctr/ByteReader.h"
+#include "SampleTestSupport.h"
 #include "sample/SampleData.h"
 #include "sample/SampleHeaders.h"
 #include "sample/SampleImage.h"
@@ -280,6 +281,7 @@ protected:
         m_options.PackSize = 300000;
         m_options.Seed = 5;
         m_options.PatchFolder = m_dir.filePath(QStringLiteral("patch/Demo"));
+        m_options.ToolsFolder = sample_test::AppDir() + QStringLiteral("/tools"); // no xdelta3 installed on Windows
         m_tree = m_dir.filePath(QStringLiteral("tree"));
         m_digests = WriteSampleTree(m_tree, m_options);
         WriteSamplePatch(m_options.PatchFolder, m_tree + QStringLiteral("/romfs/pack.dat"),
@@ -318,7 +320,7 @@ TEST_F(SamplePatchTest, DescriptionsNameTheRegionAndTheRealDigests) {
 TEST_F(SamplePatchTest, XdeltaTurnsTheOriginalIntoTheChangedArchive) {
     const QString decoded = m_dir.filePath(QStringLiteral("decoded.dat"));
     QProcess xdelta;
-    xdelta.start(Xdelta3Path(QString()), {QStringLiteral("-d"), QStringLiteral("-s"),
+    xdelta.start(Xdelta3Path(m_options.ToolsFolder), {QStringLiteral("-d"), QStringLiteral("-s"),
                                           m_tree + QStringLiteral("/romfs/pack.dat"),
                                           Patch(QStringLiteral("patch.xdelta")), decoded});
     ASSERT_TRUE(xdelta.waitForFinished(-1));

@@ -102,6 +102,57 @@ USA 3ds cia
 JAP cia mods
 EOF
 
+# What the Linux program refuses is refused here too, with nothing lost: an output that
+# another program holds open, a source on a drive that is not there, a name Windows does not
+# allow, a full drive. Each run fails with a message, leaves no partial file or tools\temp,
+# and an earlier output stays as it was.
+refused() { # EXPECTED-TEXT LABEL ARGS...
+    local expected=$1 label=$2 log
+    shift 2
+    if log=$(qvtpatch install --quiet "$@" 2>&1 | tr -d '\r'); then
+        fail "$label: the install succeeded"
+    elif ! grep -q -- "$expected" <<<"$log"; then
+        fail "$label: no \"$expected\" in: $(tail -n 5 <<<"$log")"
+    else
+        pass "$label refused"
+    fi
+    [ -e "$app/tools/temp" ] && fail "tools\\temp left after: $label"
+    [ -z "$(find "$outputs" -name '*.part' 2>/dev/null | head -n 1)" ] ||
+        fail "partial file left after: $label"
+}
+eur_cia=(--source "C:\\Образы игр\\Игра (EUR).cia" --kind cia --patch "$app_win\\patch\\Перевод EUR")
+held="$outputs/Игра (EUR) перевод.cia"
+cp "$held" "$work/held-before.cia"
+if [ -n "${QVT_HOLD_FILE:-}" ]; then
+    mkfifo "$work/hold.in"
+    wine "$QVT_HOLD_FILE" "C:\\Готовые образы\\Игра (EUR) перевод.cia" <"$work/hold.in" \
+        >"$work/hold.out" 2>/dev/null &
+    holder=$!
+    exec 9>"$work/hold.in"
+    for _ in $(seq 120); do grep -q held "$work/hold.out" 2>/dev/null && break; sleep 0.5; done
+    refused "another program has it open" "an output held open" "${eur_cia[@]}" \
+        --output "C:\\Готовые образы\\Игра (EUR) перевод.cia"
+    exec 9>&-
+    wait "$holder" || true
+    cmp -s "$held" "$work/held-before.cia" || fail "the held output was changed"
+fi
+refused "Q:" "a source on a missing drive" --source "Q:\\Игра.cia" --kind cia \
+    --output "C:\\Готовые образы\\Нет диска.cia"
+[ -e "$outputs/Нет диска.cia" ] && fail "an output was written from a missing drive"
+refused "" "a name Windows does not allow" "${eur_cia[@]}" \
+    --output "C:\\Готовые образы\\a<b>?.cia"
+small="$work/small-drive"
+mkdir -p "$small"
+if mount -t tmpfs -o size=256k tmpfs "$small" 2>/dev/null; then
+    ln -s "$small" "$WINEPREFIX/dosdevices/s:"
+    refused "" "a full drive" "${eur_cia[@]}" --output "S:\\Игра.cia"
+    [ -z "$(ls -A "$small")" ] || fail "the full drive holds: $(ls -A "$small")"
+    rm "$WINEPREFIX/dosdevices/s:"
+    umount "$small"
+else
+    echo "skip: a full drive (no small file system can be mounted here)"
+fi
+
 # The window in both languages, under Xvfb with Windows' own platform plugin.
 for lang in English:C.UTF-8 Russian:ru_RU.UTF-8; do
     name=${lang%%:*}
