@@ -18,9 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const ctr::TCtrError&) {
     }
     // Whatever was extracted stays inside the folder it was extracted to.
+    // (Compared by path elements: Windows writes either separator.)
+    const std::filesystem::path root = tree.lexically_normal();
     for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
-        const std::string path = entry.path().lexically_normal().string();
-        if (path.compare(0, tree.string().size(), tree.string()) != 0)
+        const std::filesystem::path inside = entry.path().lexically_normal().lexically_relative(root);
+        if (inside.empty() || *inside.begin() == "..")
             std::abort();
     }
     return 0;

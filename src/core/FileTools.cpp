@@ -64,7 +64,7 @@ fs::path MatchNoCase(const fs::path& dir, const fs::path& name) {
     std::error_code ec;
     const fs::path exact = dir / name;
     if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec)
-        return exact;
+        return dir / ctr::StoredName(exact);
     const QString wanted = FromPath(name);
     QString best;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {

@@ -9,6 +9,13 @@
 
 namespace {
 
+// Windows' file names match whatever their letter case, so its paths compare so too.
+#if defined(_WIN32)
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
+#endif
+
 // The user folders of the emulator and its forks, by the folder name each keeps its data
 // under, with the name shown for it.
 struct TEmulatorFolder {
@@ -106,7 +113,8 @@ QString PlaceKindName(TPlaceKind kind) {
 const TPlace* PlaceOf(const std::vector<TPlace>& places, const QString& path) {
     const QString wanted = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
     for (const TPlace& place : places) {
-        if (wanted == place.Path || wanted.startsWith(place.Path + QLatin1Char('/')))
+        if (wanted.compare(place.Path, kPathCase) == 0 ||
+            wanted.startsWith(place.Path + QLatin1Char('/'), kPathCase))
             return &place;
     }
     return nullptr;

@@ -120,6 +120,15 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     return arguments;
 }
 
+fs::path StoredName(const fs::path& path) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = FindFirstFileW(path.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return path.filename();
+    FindClose(search);
+    return fs::path(found.cFileName);
+}
+
 #else
 
 std::FILE* OpenFile(const fs::path& path, const char* mode) {
@@ -154,6 +163,10 @@ bool CopyFileReplacing(const fs::path& from, const fs::path& to, std::error_code
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv, argv + argc);
+}
+
+fs::path StoredName(const fs::path& path) {
+    return path.filename();
 }
 
 #endif

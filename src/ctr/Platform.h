@@ -39,6 +39,10 @@ bool CopyFileReplacing(const std::filesystem::path& from, const std::filesystem:
 bool CopyTreeReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                        std::error_code& error);
 
+/// The name of the existing entry `path` as the file system stores it: on Windows, whose names
+/// match whatever their letter case, the stored spelling; elsewhere the path's own last name.
+std::filesystem::path StoredName(const std::filesystem::path& path);
+
 /// A path from UTF-8 text (a command line argument, a name stored in an image) and back. The
 /// narrow std::filesystem::path constructor would read the text in the ANSI code page on
 /// Windows; on other systems both are byte copies.

@@ -1,5 +1,6 @@
 #include "sound_archive/FileBasics.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <filesystem>
@@ -17,7 +18,7 @@ fs::path ToPath(const QString& path) {
 
 QString FromPath(const fs::path& path) {
 #if defined(_WIN32)
-    return QString::fromStdWString(path.native());
+    return QDir::fromNativeSeparators(QString::fromStdWString(path.native()));
 #else
     return QFile::decodeName(QByteArray::fromStdString(path.native()));
 #endif

@@ -1,5 +1,6 @@
 // The bcsartool program from the program folder, run as a separate process.
 
+#include "ConsoleOutput.h"
 #include "tests/sound_archive/SyntheticBcsar.h"
 
 #include <QDir>
@@ -22,8 +23,8 @@ TRun RunTool(const QStringList& arguments) {
     process.start(qEnvironmentVariable("QVT_APP_DIR") + QStringLiteral("/bcsartool"), arguments);
     EXPECT_TRUE(process.waitForFinished(60000));
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+            ConsoleText(process.readAllStandardOutput()),
+            ConsoleText(process.readAllStandardError())};
 }
 
 QByteArray ReadAll(const QString& path) {

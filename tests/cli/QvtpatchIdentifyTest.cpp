@@ -1,4 +1,5 @@
 // qvtpatch --identify, run as a real program on images built field by field.
+#include "ConsoleOutput.h"
 #include "core/Language.h"
 #include "tests/core/SampleImages.h"
 
@@ -24,8 +25,8 @@ TRun Identify(const QString& image) {
     process.start(qEnvironmentVariable("QVT_APP_DIR") + "/qvtpatch", {"--identify", image});
     process.waitForFinished(-1);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+            ConsoleText(process.readAllStandardOutput()),
+            ConsoleText(process.readAllStandardError())};
 }
 
 QString English(const QString& key) {
@@ -90,8 +91,8 @@ TRun Sample(const QStringList& options) {
                   QStringList{"--pack-size", "64K"} + options);
     process.waitForFinished(-1);
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+            ConsoleText(process.readAllStandardOutput()),
+            ConsoleText(process.readAllStandardError())};
 }
 
 QByteArray BytesAt(const QString& path, qint64 position, qint64 length) {

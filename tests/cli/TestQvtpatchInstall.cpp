@@ -1,6 +1,7 @@
 // qvtpatch's installation mode run as a program from a temporary program folder with the real
 // tools, on small sample images.
 
+#include "ConsoleOutput.h"
 #include "tests/core/RealProgramFolder.h"
 
 #include "core/FileTools.h"
@@ -69,8 +70,8 @@ private:
         process.start(m_program + "/qvtpatch", arguments);
         process.waitForFinished(120000);
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+                ConsoleText(process.readAllStandardOutput()),
+                ConsoleText(process.readAllStandardError())};
     }
 
 private slots:
@@ -129,7 +130,7 @@ private slots:
             QProcess process;
             process.start(path, {option});
             QVERIFY(process.waitForFinished(120000));
-            const QString out = QString::fromUtf8(process.readAllStandardOutput());
+            const QString out = ConsoleText(process.readAllStandardOutput());
             QCOMPARE(process.exitCode(), 0);
             if (QByteArray(option) == "--help")
                 QVERIFY2(out.contains("--version"), qPrintable(out));
@@ -337,7 +338,7 @@ private slots:
             word = "'" + word.replace("'", "'\\''") + "'";
         process.start("script", {"-qec", command.join(' '), "/dev/null"});
         QVERIFY(process.waitForFinished(120000));
-        const QString seen = QString::fromUtf8(process.readAllStandardOutput());
+        const QString seen = ConsoleText(process.readAllStandardOutput());
         QCOMPARE(process.exitCode(), 0);
         QVERIFY2(seen.contains("100% ") && seen.contains("\r\x1b[K"), qPrintable(seen));
         QVERIFY(seen.contains(m_texts.Lookup("CliTotalTime") + " 0:"));
@@ -617,7 +618,7 @@ private slots:
         QFile(release).open(QIODevice::WriteOnly); // lets a tool that was not ended go
         QFile::remove(path);
         QFile::rename(path + ".real", path);
-        const QString out = QString::fromUtf8(process.readAllStandardOutput());
+        const QString out = ConsoleText(process.readAllStandardOutput());
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(process.exitCode(), status);
         QCOMPARE(out.count(m_texts.Lookup("CancelInstall")), 1);

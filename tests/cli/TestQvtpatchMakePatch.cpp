@@ -2,6 +2,7 @@
 // xdelta3: a made patch installs to the changed files it was made from, and a refused one
 // leaves nothing behind.
 
+#include "ConsoleOutput.h"
 #include "tests/core/RealProgramFolder.h"
 
 #include "core/FileTools.h"
@@ -52,8 +53,8 @@ private:
         process.start(m_program + "/qvtpatch", arguments);
         process.waitForFinished(300000);
         return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
+                ConsoleText(process.readAllStandardOutput()),
+                ConsoleText(process.readAllStandardError())};
     }
 
     // The mod folder an install of `patch` into `image` gives (the image's title ID folder).

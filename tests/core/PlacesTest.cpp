@@ -87,10 +87,14 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(PlaceOfTest, AFolderBelowAPlace) {
-    const std::vector<TPlace> places = {{TPlaceKind::SdCard, "card", "/media/card/luma/titles", 1}};
-    EXPECT_NE(PlaceOf(places, "/media/card/luma/titles/"), nullptr);
-    EXPECT_NE(PlaceOf(places, "/media/card/luma/titles/x"), nullptr);
-    EXPECT_EQ(PlaceOf(places, "/media/card/luma/titles2"), nullptr);
+    const QString titles = QDir::rootPath() + "media/card/luma/titles"; // C:/ on Windows
+    const std::vector<TPlace> places = {{TPlaceKind::SdCard, "card", titles, 1}};
+    EXPECT_NE(PlaceOf(places, titles + "/"), nullptr);
+    EXPECT_NE(PlaceOf(places, titles + "/x"), nullptr);
+    EXPECT_EQ(PlaceOf(places, titles + "2"), nullptr);
+#if defined(_WIN32)
+    EXPECT_NE(PlaceOf(places, titles.toUpper() + "\\x"), nullptr);
+#endif
 }
 
 } // namespace

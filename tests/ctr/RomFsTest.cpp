@@ -198,7 +198,9 @@ TEST(RomFsBuild, MissingFolderGivesRootOnlyImageAndNonAsciiNamesSurvive) {
     }
     WriteBytes(dir / "in" / fs::path(u8"Звук") / fs::path(u8"файл с пробелом.bin"),
                NoiseBytes(10, 1));
+#if !defined(_WIN32) // MinGW's library makes no links
     fs::create_directory_symlink("..", dir / "in" / fs::path(u8"Звук") / "loop"); // no endless scan
+#endif
     WriteBytes(dir / "in" / "b.bin", {});
     WriteBytes(dir / "in" / "A.bin", NoiseBytes(17, 2));
     ctr::BuildRomFsFile(dir / "in", dir / "named.bin");

@@ -1,5 +1,6 @@
 // The main window under the offscreen platform: start-up, identification, drag and drop,
 // the patch catalogue, the language choice and the description links.
+#include "core/FileTools.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
@@ -80,7 +81,7 @@ private:
             QFile::copy(QVT_LANG_DIR "/Русский.lng", Folder() + "/lang/Русский.lng");
         }
         for (const QString& tool : tools)
-            Touch(Folder() + "/tools/" + tool, "#!/bin/sh\n");
+            Touch(Folder() + "/tools/" + ToolFileName(tool), "#!/bin/sh\n");
     }
     TForm1& Open() {
         m_window = std::make_unique<TForm1>(Folder());
@@ -212,7 +213,7 @@ private slots:
         QFETCH(QString, key);
         MakeProgramFolder(tools);
         if (QString(QTest::currentDataTag()).contains("folder"))
-            QDir().mkpath(Folder() + "/tools/ctrtool");
+            QDir().mkpath(Folder() + "/tools/" + ToolFileName("ctrtool"));
         QVERIFY(Open().StartupFailed());
         QCOMPARE(m_messages.size(), 1);
         QCOMPARE(m_messages[0].Kind, TMessageKind::Error);

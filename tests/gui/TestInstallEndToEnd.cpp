@@ -138,7 +138,7 @@ private slots:
             QVERIFY2(found >= 0, qPrintable(key + " missing or out of order in:\n" + log));
             at = found + 1;
         }
-        QVERIFY2(log.endsWith("\n[" + output + "]"), qPrintable(log));
+        QVERIFY2(log.endsWith("\n[" + QDir::toNativeSeparators(output) + "]"), qPrintable(log));
         QVERIFY(!log.contains(m_texts.Lookup("WarningApplyingVoice")));
         QVERIFY(!log.contains(m_texts.Lookup("WarningUnknownTrack")));
 
@@ -276,9 +276,11 @@ private slots:
         TRecordingForm form(m_program);
         const QString log = RunWindow(form, source, output, kind == ".3ds" ? 4 : 3, voice);
         const QString folder = output + "/" + titleId;
-        QVERIFY2(log.endsWith(m_texts.Lookup("ModFolderSuccessful") + "\n[" + folder + "]"),
+        QVERIFY2(log.endsWith(m_texts.Lookup("ModFolderSuccessful") + "\n[" +
+                              QDir::toNativeSeparators(folder) + "]"),
                  qPrintable(log));
-        QVERIFY(log.contains(m_texts.Lookup("ModDestinationFolder") + "\n[" + output + "]"));
+        QVERIFY(log.contains(m_texts.Lookup("ModDestinationFolder") + "\n[" +
+                             QDir::toNativeSeparators(output) + "]"));
         QVERIFY(log.contains(m_texts.Lookup("ModBannerIcon")));
         QVERIFY(log.contains(m_texts.Lookup("WarningModNewFiles") + "\ntext/notes.msg\n"));
         QVERIFY(QFileInfo::exists(output + "/" + titleId + " (previous)/kept.bin"));
