@@ -407,6 +407,10 @@ private slots:
         QVERIFY(QDir(m_program + "/keys").removeRecursively());
 
         // The music is that of the decrypted image; written straight into the source, refused.
+        const QString output = m_dir.path() + "/from encrypted.cia";
+        QueueFileDialogAnswer({true, output, 1});
+        QTest::mouseClick(form.findChild<QPushButton*>("btNewRomPath"), Qt::LeftButton);
+        QVERIFY(form.State().TrackList);
         const TTrackList from_plain(plain, QString(), form.State().InfoPosition,
                                     DefaultTrackListData());
         TTrackList& tracks = *form.State().TrackList;
@@ -428,7 +432,6 @@ private slots:
         QCOMPARE(FileMD5Hex(source), source_md5);
 
         // The key file stays chosen for the session: the install decrypts with it.
-        const QString output = m_dir.path() + "/from encrypted.cia";
         const QString run_log = RunWindow(form, source, output, 1, 0);
         SetKeySearch({});
         QVERIFY2(run_log.contains(m_texts.Lookup("DecryptingSource")) &&
@@ -483,6 +486,7 @@ private slots:
         QStringList expected = FilesBelow(changed);
         expected.removeAll("romfs/sound/QK123.bcsar");
         QCOMPARE(files, expected);
+        QVERIFY(files.contains("code.bin") && files.contains("romfs/pack.dat"));
         for (const QString& path : files)
             QVERIFY2(ReadWholeFile(installed + "/" + path) == ReadWholeFile(changed + "/" + path),
                      qPrintable(path));
