@@ -9,7 +9,9 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <filesystem>
+#include <utility>
 
 namespace {
 

@@ -281,8 +281,6 @@ void TForm1::OpenSourceImage(const QString& path) {
             OfferKeyFileChoice();
         return;
     }
-    if (key_files_chosen && result.Encrypted)
-        OfferKeyFileCopy();
     // A 3DS output chosen for an earlier 3DS image is not offered for a CIA or CXI image:
     // forget it, so that a language change cannot rebuild the patch list for it.
     if (m_state.OutputKind == QLatin1String(".3ds") &&
@@ -293,6 +291,8 @@ void TForm1::OpenSourceImage(const QString& path) {
     }
     m_ui->ebNewRom->setEnabled(true);
     m_ui->btNewRomPath->setEnabled(true);
+    if (key_files_chosen && result.Encrypted)
+        OfferKeyFileCopy();
 }
 
 void TForm1::OfferKeyFileChoice() {
