@@ -149,8 +149,14 @@ bool LoadTexts(const QString& language, TLanguageTable& texts) {
 }
 
 QString UnusableReason(const TIdentifyResult& identity, const TLanguageTable& texts) {
-    return identity.ErrorKey.isEmpty() ? QStringLiteral("The source image cannot be used.")
-                                       : texts.Lookup(identity.ErrorKey);
+    if (!identity.ErrorKey.isEmpty())
+        return texts.Lookup(identity.ErrorKey);
+    // An encrypted image the keys do not open: the entries say why and what to do.
+    if (identity.Encrypted && !identity.KeysFound)
+        return identity.LogEntries.join(QLatin1Char('\n'))
+            .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+            .trimmed();
+    return QStringLiteral("The source image cannot be used.");
 }
 
 int Refuse(const QString& message) {

@@ -1,5 +1,6 @@
 #include "core/Decryption.h"
 
+#include "core/Places.h"
 #include "ctr/Decrypt.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,9 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <filesystem>
+#include <utility>
 
 namespace {
 
@@ -19,21 +22,12 @@ std::filesystem::path FsPath(const QString& path) {
     return std::filesystem::path(path.toStdU16String());
 }
 
-// Where the emulators keep their user data: under %APPDATA% on Windows, under
-// $XDG_DATA_HOME (by default ~/.local/share) elsewhere.
+// The emulators keep the key files users give them in sysdata of their user folders.
 QStringList EmulatorSysdataFolders() {
-#ifdef _WIN32
-    const QString base = qEnvironmentVariable("APPDATA");
-    if (base.isEmpty())
-        return {};
-    return {base + QStringLiteral("/Citra/sysdata"), base + QStringLiteral("/Lime3DS/sysdata")};
-#else
-    QString base = qEnvironmentVariable("XDG_DATA_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.local/share");
-    return {base + QStringLiteral("/citra-emu/sysdata"),
-            base + QStringLiteral("/lime3ds-emu/sysdata")};
-#endif
+    QStringList folders;
+    for (const QString& user : EmulatorUserFolders(SystemFolderInputs()))
+        folders << user + QStringLiteral("/sysdata");
+    return folders;
 }
 
 QString FirstFile(const QString& named, const QStringList& folders, const QString& name) {
@@ -67,6 +61,45 @@ void SetKeySearch(const TKeySearch& search) {
 TKeySearch KeySearch() {
     QMutexLocker lock(&g_search_mutex);
     return g_search;
+}
+
+QString KeyFileFilter() {
+    return QStringLiteral("Key files (aes_keys.txt seeddb.bin)|aes_keys.txt;seeddb.bin|"
+                          "All files (*)|*");
+}
+
+TKeySearch WithChosenKeyFile(TKeySearch search, const QString& path) {
+    const QFileInfo chosen(path);
+    const bool seed_db = chosen.suffix().compare(QLatin1String("bin"), Qt::CaseInsensitive) == 0;
+    (seed_db ? search.SeedDb : search.KeyFile) = chosen.absoluteFilePath();
+    QString& other = seed_db ? search.KeyFile : search.SeedDb;
+    const QString beside = chosen.dir().filePath(seed_db ? QStringLiteral("aes_keys.txt")
+                                                         : QStringLiteral("seeddb.bin"));
+    if (other.isEmpty() && QFileInfo(beside).isFile())
+        other = beside;
+    return search;
+}
+
+bool CopyKeyFilesTo(const TKeySearch& search, const QString& program_folder, QString& problem) {
+    const QDir keys(QDir(program_folder).filePath(QStringLiteral("keys")));
+    if (!QDir().mkpath(keys.path())) {
+        problem = QDir::toNativeSeparators(keys.path());
+        return false;
+    }
+    const std::pair<QString, QString> files[] = {{search.KeyFile, QStringLiteral("aes_keys.txt")},
+                                                 {search.SeedDb, QStringLiteral("seeddb.bin")}};
+    for (const auto& [from, name] : files) {
+        const QString to = keys.filePath(name);
+        if (from.isEmpty() || QFileInfo(from) == QFileInfo(to))
+            continue;
+        QFile::remove(to);
+        QFile source(from);
+        if (!source.copy(to)) {
+            problem = QDir::toNativeSeparators(to) + QStringLiteral(": ") + source.errorString();
+            return false;
+        }
+    }
+    return true;
 }
 
 QStringList KeyFolders(const QString& program_folder) {
@@ -120,4 +153,44 @@ void DecryptSourceImage(const QString& path, const QString& kind, const QString&
                          },
                          0, 0};
     ctr::DecryptImage(FsPath(path), LibraryImageKind(kind), FsPath(output), keys, &state);
+}
+
+TSourceImageReader::TSourceImageReader() = default;
+TSourceImageReader::~TSourceImageReader() = default;
+
+bool TSourceImageReader::Open(const QString& path, const QString& kind) {
+    m_decrypting.reset();
+    m_file.close();
+    m_file.setFileName(path);
+    if (!QFileInfo(path).isFile() || !m_file.open(QIODevice::ReadOnly))
+        return false;
+    m_crypto = InspectSourceCrypto(path, kind, KeySearch(), &m_decrypting);
+    // An image the library cannot take apart is read as it is, as a decrypted one would be.
+    return !m_crypto.Encrypted || m_crypto.Ready();
+}
+
+std::int64_t TSourceImageReader::Size() const {
+    return m_decrypting ? static_cast<std::int64_t>(m_decrypting->Size()) : m_file.size();
+}
+
+QByteArray TSourceImageReader::Read(std::int64_t position, qint64 length) {
+    if (position < 0 || length < 0)
+        return {};
+    if (!m_decrypting) {
+        if (!m_file.seek(position))
+            return {};
+        return m_file.read(length);
+    }
+    const std::int64_t size = Size();
+    if (position >= size)
+        return {};
+    QByteArray bytes(static_cast<qsizetype>(std::min<std::int64_t>(length, size - position)), '\0');
+    try {
+        m_decrypting->Read(static_cast<std::uint64_t>(position),
+                           std::span(reinterpret_cast<std::uint8_t*>(bytes.data()),
+                                     static_cast<std::size_t>(bytes.size())));
+    } catch (const std::exception&) {
+        return {};
+    }
+    return bytes;
 }

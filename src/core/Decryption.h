@@ -5,6 +5,8 @@
 #include "ctr/Keys.h"
 #include "ctr/Verify.h"
 
+#include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +29,17 @@ struct TKeySearch {
 /// options); identification and runs read them.
 void SetKeySearch(const TKeySearch& search);
 TKeySearch KeySearch();
+
+/// The filter of the window's dialog that chooses a key file or a seed database.
+QString KeyFileFilter();
+
+/// `search` with the file the user chose: a seed database (".bin") or else a key file. The
+/// other of the two is taken from beside it when it is there and none is named yet.
+TKeySearch WithChosenKeyFile(TKeySearch search, const QString& path);
+
+/// Copies the files `search` names into the keys folder of `program_folder` (made when
+/// missing), replacing the files there; false with the file and the reason in `problem`.
+bool CopyKeyFilesTo(const TKeySearch& search, const QString& program_folder, QString& problem);
 
 /// The folders searched after the named files, in order: the program folder's keys, then the
 /// emulators' sysdata folders.
@@ -58,6 +71,29 @@ TSourceCrypto InspectSourceCrypto(const QString& path, const QString& kind,
 /// (cancelled: "the check was cancelled").
 void DecryptSourceImage(const QString& path, const QString& kind, const QString& output,
                         const TKeySearch& search, const std::function<bool(double)>& progress);
+
+/// A source image read as its decrypted form: straight from the file when it is not encrypted,
+/// through the keys KeySearch() finds when it is (only the blocks read are decrypted).
+class TSourceImageReader {
+public:
+    TSourceImageReader();
+    ~TSourceImageReader();
+    TSourceImageReader(const TSourceImageReader&) = delete;
+    TSourceImageReader& operator=(const TSourceImageReader&) = delete;
+
+    /// Opens the image at `path` of `kind` (".cia", ".cxi", ".3ds"). False when the file cannot
+    /// be read, or it is encrypted and the keys found do not open it (Crypto() says why).
+    bool Open(const QString& path, const QString& kind);
+    const TSourceCrypto& Crypto() const { return m_crypto; }
+    std::int64_t Size() const;
+    /// `length` bytes at `position`; fewer past the end, empty when reading fails.
+    QByteArray Read(std::int64_t position, qint64 length);
+
+private:
+    QFile m_file;
+    TSourceCrypto m_crypto;
+    std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
+};
 
 /// The image kind of the library for ".cia", ".cxi" or ".3ds".
 ctr::TImageKind LibraryImageKind(const QString& kind);

@@ -240,6 +240,7 @@ TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& t
             result.KeysFound = program_id == reader.Bytes(layout.ExHeaderProgramId, 8);
         }
         if (!result.KeysFound) {
+            result.NeedsKeys = crypto.Encrypted;
             result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncrypted")) +
                                      QStringLiteral("\r\n"));
             if (crypto.Encrypted && !crypto.Ready())

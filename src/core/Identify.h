@@ -18,6 +18,7 @@ struct TIdentifyResult {
     QString Kind;           // ".cia", ".3ds" or ".cxi"; empty before the container test
     bool Encrypted = false; // the two program IDs differ in the file
     bool KeysFound = false; // encrypted, and the keys found open it: a run decrypts it first
+    bool NeedsKeys = false; // encrypted for real, and no key file found opens it
     QByteArray ProductCode; // 10 bytes of 8-bit text
     QString TitleId; // the NCCH program ID as 16 upper-case hexadecimal digits; empty before it was
                      // read

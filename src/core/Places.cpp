@@ -52,9 +52,28 @@ QString Joined(const QString& folder, const char* below) {
     return QDir::cleanPath(folder + QLatin1Char('/') + QLatin1String(below));
 }
 
+struct TUserFolder {
+    QString Name;
+    QString Path;
+};
+
+// The user folders of the installed emulators' kinds, by the environment of `inputs`.
+std::vector<TUserFolder> UserFolders(const TPlaceInputs& inputs) {
+    std::vector<TUserFolder> folders;
+    for (const TEmulatorFolder& folder : kEmulatorFolders) {
+        folders.push_back({QLatin1String(folder.Name),
+                           inputs.AppData.isEmpty() ? Joined(inputs.DataHome, folder.Linux)
+                                                    : Joined(inputs.AppData, folder.Windows)});
+    }
+    if (inputs.AppData.isEmpty())
+        folders.push_back(
+            {QStringLiteral("Azahar (Flatpak)"), Joined(inputs.Home, kAzaharFlatpak)});
+    return folders;
+}
+
 } // namespace
 
-TPlaceInputs SystemPlaceInputs(const QStringList& emulators) {
+TPlaceInputs SystemFolderInputs(const QStringList& emulators) {
     TPlaceInputs inputs;
     inputs.Home = QDir::homePath();
     inputs.DataHome = qEnvironmentVariable("XDG_DATA_HOME");
@@ -62,6 +81,18 @@ TPlaceInputs SystemPlaceInputs(const QStringList& emulators) {
         inputs.DataHome = inputs.Home + QStringLiteral("/.local/share");
     inputs.AppData = qEnvironmentVariable("APPDATA");
     inputs.Emulators = emulators;
+    return inputs;
+}
+
+QStringList EmulatorUserFolders(const TPlaceInputs& inputs) {
+    QStringList paths;
+    for (const TUserFolder& folder : UserFolders(inputs))
+        paths << folder.Path;
+    return paths;
+}
+
+TPlaceInputs SystemPlaceInputs(const QStringList& emulators) {
+    TPlaceInputs inputs = SystemFolderInputs(emulators);
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
         if (volume.isValid() && volume.isReady() && !volume.isReadOnly())
             inputs.Volumes.push_back({volume.rootPath(), volume.displayName()});
@@ -86,16 +117,10 @@ std::vector<TPlace> FindPlaces(const TPlaceInputs& inputs) {
         if (QFileInfo(user).isDir())
             add(TPlaceKind::Emulator, info.fileName(), Joined(user, kModsBelowUser));
     }
-    for (const TEmulatorFolder& folder : kEmulatorFolders) {
-        const QString user = inputs.AppData.isEmpty() ? Joined(inputs.DataHome, folder.Linux)
-                                                      : Joined(inputs.AppData, folder.Windows);
-        if (QFileInfo(user).isDir())
-            add(TPlaceKind::Emulator, QLatin1String(folder.Name), Joined(user, kModsBelowUser));
+    for (const TUserFolder& user : UserFolders(inputs)) {
+        if (QFileInfo(user.Path).isDir())
+            add(TPlaceKind::Emulator, user.Name, Joined(user.Path, kModsBelowUser));
     }
-    const QString flatpak = Joined(inputs.Home, kAzaharFlatpak);
-    if (inputs.AppData.isEmpty() && QFileInfo(flatpak).isDir())
-        add(TPlaceKind::Emulator, QStringLiteral("Azahar (Flatpak)"),
-            Joined(flatpak, kModsBelowUser));
     for (const TVolume& volume : inputs.Volumes) {
         const QString root = volume.Root;
         if (QFileInfo(FindEntryNoCase(root, QStringLiteral("Nintendo 3DS"))).isDir() ||

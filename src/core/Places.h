@@ -35,6 +35,12 @@ struct TPlaceInputs {
 
 /// The inputs of this machine: the environment's folders and the mounted volumes.
 TPlaceInputs SystemPlaceInputs(const QStringList& emulators = {});
+/// The same without the volumes (which take a while to list): the environment's folders.
+TPlaceInputs SystemFolderInputs(const QStringList& emulators = {});
+
+/// The user folders the emulators keep their data in (mods, sysdata), whether or not they
+/// exist, in the order the search looks at them: native installations, then Flatpak.
+QStringList EmulatorUserFolders(const TPlaceInputs& inputs);
 
 /// The places that exist: emulators first (those the user named, then native, then Flatpak
 /// installations), then SD cards (a volume with "Nintendo 3DS" or "luma" at its root).

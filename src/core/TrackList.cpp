@@ -1,6 +1,8 @@
 #include "core/TrackList.h"
 
+#include "core/Decryption.h"
 #include "core/FileTools.h"
+#include "core/Identify.h"
 #include "core/Language.h"
 
 #include <QFile>
@@ -115,19 +117,16 @@ TTrackList::TTrackList(const QString& source_path, const QString& patch_folder,
     m_info_position = info_position;
     m_source_path = source_path;
 
-    QFile image(source_path);
-    if (info_position < 0 || !image.open(QIODevice::ReadOnly) || !image.seek(info_position) ||
-        image.read(kInfoMagicLength) != QByteArray(kInfoMagic, kInfoMagicLength)) {
+    // An encrypted image is read through its keys: the positions are those of its decrypted form.
+    TSourceImageReader image;
+    if (info_position < 0 || !image.Open(source_path, SourceKindOfPath(source_path)) ||
+        image.Read(info_position, kInfoMagicLength) != QByteArray(kInfoMagic, kInfoMagicLength)) {
         m_status = TTrackListStatus::ErrorReadingTracks;
         return;
     }
     std::array<QString, kMusicSlotCount> read_slots;
     for (int s = 0; s < kMusicSlotCount; ++s) {
-        if (!image.seek(info_position + kMusicSlotOffsets[s])) {
-            m_status = TTrackListStatus::ErrorReadingTracks;
-            return;
-        }
-        const QByteArray bytes = image.read(kTrackIdLength);
+        const QByteArray bytes = image.Read(info_position + kMusicSlotOffsets[s], kTrackIdLength);
         if (bytes.size() != kTrackIdLength) {
             m_status = TTrackListStatus::ErrorReadingTracks;
             return;
@@ -231,6 +230,12 @@ QStringList TrackGroupNames(const QString& track_list_text) {
 
 TDirectApplyResult ApplySlotsToSourceImage(const TTrackList& list) {
     TDirectApplyResult result;
+    // The music is written as plain bytes: into an encrypted image they would be garbage.
+    const QString kind = SourceKindOfPath(list.GetSourcePath());
+    if (!kind.isEmpty() && InspectSourceCrypto(list.GetSourcePath(), kind, KeySearch()).Encrypted) {
+        result.Status = TDirectApplyStatus::SourceEncrypted;
+        return result;
+    }
     // ExistingOnly: a vanished image must not come back as a new, nearly empty file.
     QFile image(list.GetSourcePath());
     if (!image.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {

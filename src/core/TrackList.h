@@ -90,6 +90,7 @@ enum class TDirectApplyStatus {
     ErrorReadingTracks, // "INFO" gone from the INFO position, or image too short: none written
     CannotOpen,         // the image cannot be opened for writing: nothing written
     CannotWrite,        // a write failed part way
+    SourceEncrypted,    // the image is encrypted: plain ids are not written into it
 };
 
 struct TDirectApplyResult {

@@ -270,6 +270,10 @@ void TForm2::TntButton4Click() {
                 m_add_log(m_table.Lookup(QStringLiteral("WarningUnknownTrack")) +
                           QStringLiteral("\r\n") + text);
             break;
+        case TDirectApplyStatus::SourceEncrypted:
+            ShowMessage(this, TMessageKind::Error,
+                        m_table.Lookup(QStringLiteral("ErrorApplyDirectlyEncrypted")));
+            return;
         case TDirectApplyStatus::ErrorReadingTracks:
             ShowMessage(this, TMessageKind::Error,
                         m_table.Lookup(QStringLiteral("ErrorReadingTracks")));

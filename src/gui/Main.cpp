@@ -28,6 +28,8 @@
 #include <QScreen>
 #include <QSignalBlocker>
 
+#include <utility>
+
 namespace {
 
 constexpr int kWindowWidth = 657;
@@ -268,12 +270,15 @@ void TForm1::OpenSourceImage(const QString& path) {
     if (!result.Region.isEmpty())
         m_state.SourceRegion = result.Region;
 
+    const bool key_files_chosen = std::exchange(m_key_files_chosen, false);
     if (!result.Usable()) {
         // The output step stays closed until a usable image is chosen, so that no run can
         // start from an image that was not identified.
         DisableStepsAfterSource();
         if (!result.ErrorKey.isEmpty())
             ShowErrorKey(result.ErrorKey);
+        else if (result.NeedsKeys)
+            OfferKeyFileChoice();
         return;
     }
     // A 3DS output chosen for an earlier 3DS image is not offered for a CIA or CXI image:
@@ -286,6 +291,35 @@ void TForm1::OpenSourceImage(const QString& path) {
     }
     m_ui->ebNewRom->setEnabled(true);
     m_ui->btNewRomPath->setEnabled(true);
+    if (key_files_chosen && result.Encrypted)
+        OfferKeyFileCopy();
+}
+
+void TForm1::OfferKeyFileChoice() {
+    const TLanguageTable& texts = m_state.LanguageTable;
+    if (!ShowMessageWithChoice(this, TMessageKind::Warning,
+                               texts.Lookup(QStringLiteral("EncryptedChooseKeys")),
+                               texts.Lookup(QStringLiteral("ChooseKeyFile"))))
+        return;
+    const auto path = SelectOpenFile(this, m_state.ProgramFolder, KeyFileFilter());
+    if (!path)
+        return;
+    SetKeySearch(WithChosenKeyFile(KeySearch(), *path));
+    m_key_files_chosen = true;
+    OpenSourceImage(m_state.SourcePath);
+}
+
+void TForm1::OfferKeyFileCopy() {
+    const TLanguageTable& texts = m_state.LanguageTable;
+    if (!ShowMessageWithChoice(this, TMessageKind::Information,
+                               texts.Lookup(QStringLiteral("KeyFilesCopyQuestion")),
+                               texts.Lookup(QStringLiteral("KeyFilesCopy"))))
+        return;
+    QString problem;
+    if (!CopyKeyFilesTo(KeySearch(), m_state.ProgramFolder, problem))
+        ShowMessage(this, TMessageKind::Error,
+                    texts.Lookup(QStringLiteral("ErrorCopyingKeyFiles")) + QStringLiteral("\r\n") +
+                        problem);
 }
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {

@@ -94,6 +94,11 @@ private:
     /// Disables the steps after the source image (a source that cannot be used).
     void DisableStepsAfterSource();
     void AddFreeSpaceLines();
+    /// For an encrypted image no key file opens: offers to choose the user's key file or seed
+    /// database, used from then on in this session, and identifies the image again with it.
+    void OfferKeyFileChoice();
+    /// After a chosen key file opened the image: offers to copy it into the program's keys.
+    void OfferKeyFileCopy();
     void SetUpWindow();
 
     std::unique_ptr<Ui::TForm1> m_ui;
@@ -101,6 +106,8 @@ private:
     QString m_given_program_folder;
     QButtonGroup* m_voice_group = nullptr;
     bool m_startup_failed = false;
+    // The key files were just chosen: the next identification that succeeds offers to keep them.
+    bool m_key_files_chosen = false;
     // The patch entry whose description, flags and track list are in force.
     int m_shown_patch = 0;
     // One worker at a time; the window keeps it until its thread has stopped.

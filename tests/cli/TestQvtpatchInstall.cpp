@@ -234,6 +234,14 @@ private slots:
         const bool usable = fixed_key || keys != "none";
         QCOMPARE(object.value("keysFound").toBool(), usable);
         QCOMPARE(identify.ExitCode, usable ? 0 : 1);
+        // The music is read through the keys, as from the decrypted image, or refused.
+        const TResult music = Run(QStringList{"music", encrypted} + key_options);
+        QCOMPARE(music.ExitCode, usable ? 0 : 1);
+        if (usable)
+            QCOMPARE(music.Out, Run({"music", source == "cia" ? m_cia : m_3ds}).Out);
+        else
+            QVERIFY2(music.Err.contains(m_texts.Lookup("LogEncryptedNoKeys")),
+                     qPrintable(music.Err));
 
         const QString output = m_dir.path() + "/from encrypted " + source + "." + kind;
         const TResult run = Run(QStringList{"install", "--source", encrypted, "--output", output,

@@ -1,7 +1,10 @@
-// Where mod folders can go, found in a made-up home and on made-up volumes.
+// Where mod folders can go, found in a made-up home and on made-up volumes; where key files
+// are found among the same emulators' folders.
 #include "core/Places.h"
+#include "core/Decryption.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -98,3 +101,44 @@ TEST(PlaceOfTest, AFolderBelowAPlace) {
 }
 
 } // namespace
+
+// Key files: the named file first, then the program's keys, then the emulators' sysdata (of
+// the same folders the mod places come from); a chosen file brings its partner from beside it.
+TEST(KeyFiles, FoundInOrderAndChosenWithTheirPartner) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray data_home = qgetenv("XDG_DATA_HOME");
+    const QByteArray app_data = qgetenv("APPDATA");
+    const QByteArray share = QFile::encodeName(dir.filePath("share"));
+    qputenv("XDG_DATA_HOME", share);
+    if (!app_data.isEmpty())
+        qputenv("APPDATA", share);
+    const QString sysdata =
+        EmulatorUserFolders(SystemFolderInputs()).value(1) + QStringLiteral("/sysdata");
+    const auto touch = [](const QString& path) {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly);
+    };
+    TKeySearch search{dir.filePath("program"), QString(), QString()};
+    EXPECT_EQ(FindKeyFiles(search).KeyFile, QString());
+    ASSERT_TRUE(sysdata.startsWith(dir.path()) && touch(sysdata + "/aes_keys.txt") &&
+                touch(sysdata + "/seeddb.bin"));
+    EXPECT_EQ(FindKeyFiles(search).KeyFile, sysdata + "/aes_keys.txt");
+    ASSERT_TRUE(touch(dir.filePath("program/keys/aes_keys.txt")));
+    EXPECT_EQ(FindKeyFiles(search).KeyFile, dir.filePath("program/keys/aes_keys.txt"));
+    EXPECT_EQ(FindKeyFiles(search).SeedDb, sysdata + "/seeddb.bin");
+
+    // Choosing the seed database of sysdata brings its key file; a key file chosen later wins.
+    search = WithChosenKeyFile(search, sysdata + "/seeddb.bin");
+    EXPECT_EQ(search.KeyFile, sysdata + "/aes_keys.txt");
+    ASSERT_TRUE(touch(dir.filePath("mine/aes_keys.txt")));
+    search = WithChosenKeyFile(search, dir.filePath("mine/aes_keys.txt"));
+    EXPECT_EQ(FindKeyFiles(search).KeyFile, dir.filePath("mine/aes_keys.txt"));
+    EXPECT_EQ(FindKeyFiles(search).SeedDb, sysdata + "/seeddb.bin");
+    EXPECT_EQ(WithChosenKeyFile({}, dir.filePath("mine/aes_keys.txt")).SeedDb, QString());
+
+    qputenv("XDG_DATA_HOME", data_home);
+    if (!app_data.isEmpty())
+        qputenv("APPDATA", app_data);
+}

@@ -7,22 +7,27 @@
 #include "tests/core/KindPairs.h"
 #include "tests/core/RealProgramFolder.h"
 
+#include "core/Decryption.h"
 #include "core/FileTools.h"
 #include "core/Identify.h"
 #include "core/InstallJob.h"
 #include "core/TrackList.h"
 #include "ctr/Verify.h"
+#include "gui/ChangeMusic.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
+#include "sample/SampleCrypt.h"
 #include "sound_archive/N3DSbcsar.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMutex>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -31,6 +36,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <random>
 
 #include <memory>
 #include <vector>
@@ -57,7 +63,12 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         m_program = m_dir.path() + QStringLiteral("/program");
-        QVERIFY(MakeRealProgramFolder(m_program));
+        QVERIFY(MakeRealProgramFolder(m_program, true));
+        // No key files but those a test chooses: the emulators' folders are empty ones.
+        const QByteArray no_emulators = QFile::encodeName(m_dir.path() + "/no emulators");
+        qputenv("XDG_DATA_HOME", no_emulators);
+        if (qEnvironmentVariableIsSet("APPDATA"))
+            qputenv("APPDATA", no_emulators);
         m_patch = m_program + QStringLiteral("/patch/Demo");
         m_patched_pack = ExpectedPatchedPackDat(m_dir.path() + QStringLiteral("/expected.dat"));
         QVERIFY(!m_patched_pack.isEmpty());
@@ -208,7 +219,7 @@ private slots:
     // Runs the window from source to finish with the sample patch, `voice` and a changed
     // music assignment; returns the log.
     QString RunWindow(TRecordingForm& form, const QString& source, const QString& output,
-                      int filter_index, int voice) {
+                      int filter_index, int voice, const QString& patch_title = QString()) {
         form.show();
         const auto control = [&](const char* name) {
             return form.findChild<QWidget*>(QLatin1String(name));
@@ -217,7 +228,8 @@ private slots:
         QTest::mouseClick(static_cast<QPushButton*>(control("btOldRomPath")), Qt::LeftButton);
         QueueFileDialogAnswer({true, output, filter_index});
         QTest::mouseClick(static_cast<QPushButton*>(control("btNewRomPath")), Qt::LeftButton);
-        static_cast<QComboBox*>(control("CBPatch"))->setCurrentIndex(1);
+        auto* patches = static_cast<QComboBox*>(control("CBPatch"));
+        patches->setCurrentIndex(patch_title.isEmpty() ? 1 : patches->findText(patch_title));
         QTest::mouseClick(
             form.findChild<QRadioButton*>("TntRadioGroup2Item" + QString::number(voice)),
             Qt::LeftButton);
@@ -340,6 +352,146 @@ private slots:
         QCOMPARE(QDir(output).entryList(QDir::Dirs | QDir::NoDotAndDotDot), left);
         QVERIFY(QDir(output + "/0004000000133300").isEmpty());
         QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+        form.close();
+    }
+
+    // An encrypted image with no key file anywhere: the window says so and offers the choice;
+    // the made-up key file chosen (its seed database beside it) identifies it, reads its music,
+    // refuses to write plain music into it and installs it. No key reaches the log.
+    void encryptedImageWithChosenKeyFile() {
+        const QString plain = m_dir.path() + "/plain for keys.cia";
+        QCOMPARE(WriteSampleImage(m_program + "/tools", ".cia", plain, QString()), QString());
+        std::mt19937_64 random{std::random_device{}()};
+        ctr::TCryptoKeys keys = sample::MakeUpKeys(random());
+        sample::TEncryption encryption;
+        encryption.CryptoMethod = 0x0B;
+        encryption.Seed = ctr::TSeed{static_cast<std::uint8_t>(random()), 7, 7, 7};
+        const QString source = m_dir.path() + "/encrypted.cia";
+        sample::EncryptImage(plain.toStdU16String(), ctr::TImageKind::Cia, source.toStdU16String(),
+                             encryption, keys);
+        const QString key_file = m_dir.path() + "/my keys/aes_keys.txt";
+        QVERIFY(QDir().mkpath(m_dir.path() + "/my keys"));
+        sample::WriteKeyFiles(key_file.toStdU16String(), keys);
+        QStringList secrets;
+        for (const QString& line :
+             QString::fromStdString(ctr::FormatKeyFile(keys.Keys)).split('\n', Qt::SkipEmptyParts))
+            secrets << line.section('=', 1);
+        const QString source_md5 = FileMD5Hex(source);
+        SetKeySearch({});
+
+        TRecordingForm form(m_program);
+        form.show();
+        const auto log = [&] { return form.findChild<QPlainTextEdit*>("MemoLog")->toPlainText(); };
+        QStringList offers;
+        QString log_at_offer;
+        SetChoiceHook([&](TMessageKind, const QString& text, const QString& choice) {
+            offers << text + "|" + choice;
+            if (offers.size() == 1)
+                log_at_offer = log();
+            return true;
+        });
+        QueueFileDialogAnswer({true, source, 1});
+        QueueFileDialogAnswer({true, key_file, 1});
+        QTest::mouseClick(form.findChild<QPushButton*>("btOldRomPath"), Qt::LeftButton);
+        SetChoiceHook({});
+        QCOMPARE(offers, QStringList({m_texts.Lookup("EncryptedChooseKeys") + "|" +
+                                          m_texts.Lookup("ChooseKeyFile"),
+                                      m_texts.Lookup("KeyFilesCopyQuestion") + "|" +
+                                          m_texts.Lookup("KeyFilesCopy")}));
+        QVERIFY2(log_at_offer.contains(m_texts.Lookup("LogEncryptedNoKeys")),
+                 qPrintable(log_at_offer));
+        QCOMPARE(LastFileDialogFilter(), KeyFileFilter());
+        QVERIFY2(log().contains(m_texts.Lookup("LogEncryptedWillDecrypt")), qPrintable(log()));
+        QVERIFY(form.findChild<QWidget*>("btNewRomPath")->isEnabled());
+        // Agreed: both files were copied into the program's keys.
+        QCOMPARE(ReadWholeFile(m_program + "/keys/aes_keys.txt"), ReadWholeFile(key_file));
+        QVERIFY(QFileInfo(m_program + "/keys/seeddb.bin").isFile());
+        QVERIFY(QDir(m_program + "/keys").removeRecursively());
+
+        // The music is that of the decrypted image; written straight into the source, refused.
+        const QString output = m_dir.path() + "/from encrypted.cia";
+        QueueFileDialogAnswer({true, output, 1});
+        QTest::mouseClick(form.findChild<QPushButton*>("btNewRomPath"), Qt::LeftButton);
+        QVERIFY(form.State().TrackList);
+        const TTrackList from_plain(plain, QString(), form.State().InfoPosition,
+                                    DefaultTrackListData());
+        TTrackList& tracks = *form.State().TrackList;
+        QVERIFY(tracks.Status() == TTrackListStatus::Ok);
+        for (int slot = 0; slot < kMusicSlotCount; ++slot)
+            QCOMPARE(tracks.GetSlotTrack(slot), from_plain.GetSlotTrack(slot));
+        QStringList messages;
+        SetMessageHook([&](TMessageKind, const QString& text) { messages << text; });
+        {
+            TForm2 music(tracks, form.State().LanguageTable, m_program + "/", "English",
+                         [](const QString&) {});
+            music.show();
+            music.findChild<QCheckBox*>("CBApplyDirectly")->setChecked(true);
+            QTest::mouseClick(music.findChild<QPushButton*>("TntButton4"), Qt::LeftButton);
+            QVERIFY(music.result() != QDialog::Accepted);
+        }
+        SetMessageHook([](TMessageKind, const QString& text) { QFAIL(qPrintable(text)); });
+        QCOMPARE(messages, QStringList{m_texts.Lookup("ErrorApplyDirectlyEncrypted")});
+        QCOMPARE(FileMD5Hex(source), source_md5);
+
+        // The key file stays chosen for the session: the install decrypts with it.
+        const QString run_log = RunWindow(form, source, output, 1, 0);
+        SetKeySearch({});
+        QVERIFY2(run_log.contains(m_texts.Lookup("DecryptingSource")) &&
+                     run_log.contains(m_texts.Lookup("PatchingSuccessful")),
+                 qPrintable(run_log));
+        QCOMPARE(CheckOutputImage(output, ".cia", m_texts), QString());
+        QCOMPARE(FileMD5Hex(source), source_md5);
+        for (const QString& secret : secrets)
+            QVERIFY2(!(log_at_offer + run_log).contains(secret, Qt::CaseInsensitive),
+                     "a key appears in the log");
+        form.close();
+    }
+
+    // A patch made by qvtpatch make-patch from a changed tree installs through the window to a
+    // mod folder that holds that tree (the sound archive aside, which the run's voice and music
+    // step rewrites).
+    void madePatchInstallsThroughTheWindow() {
+        const QString base = m_dir.path() + "/made";
+        const QString source = base + "/game.cia";
+        QCOMPARE(WriteSampleImage(m_program + "/tools", ".cia", source, base + "/sample"),
+                 QString());
+        // The changed tree: the sample patch installed as a mod folder, with a changed code.
+        QVERIFY(DeleteFolder(base + "/sample/voice"));
+        QProcess qvtpatch;
+        qvtpatch.start(m_program + "/qvtpatch",
+                       {"install", "--source", source, "--output", base + "/changed", "--kind",
+                        "mods", "--patch", base + "/sample", "--quiet"});
+        QVERIFY(qvtpatch.waitForFinished(300000) && qvtpatch.exitCode() == 0);
+        const QString changed = base + "/changed/0004000000133300";
+        std::vector<std::uint8_t> code =
+            ctr::ReadImageCode(source.toStdU16String(), ctr::TImageKind::Cia);
+        code[0x80] ^= 0xFF;
+        QFile code_file(changed + "/code.bin");
+        QVERIFY(code_file.open(QIODevice::WriteOnly));
+        code_file.write(reinterpret_cast<const char*>(code.data()), qsizetype(code.size()));
+        code_file.close();
+
+        const QString made = m_program + "/patch/Made";
+        qvtpatch.start(m_program + "/qvtpatch", {"make-patch", "--source", source, "--changed",
+                                                 changed, "--out", made, "--title", "Made here"});
+        QVERIFY(qvtpatch.waitForFinished(300000));
+        QVERIFY2(qvtpatch.exitCode() == 0, qvtpatch.readAllStandardError().constData());
+
+        TRecordingForm form(m_program);
+        QVERIFY(QDir().mkpath(base + "/out"));
+        const QString log = RunWindow(form, source, base + "/out", 3, 0, "Made here");
+        QVERIFY(DeleteFolder(made));
+        QVERIFY2(log.contains(m_texts.Lookup("ModFolderSuccessful")), qPrintable(log));
+        const QString installed = base + "/out/0004000000133300";
+        QStringList files = FilesBelow(installed);
+        QVERIFY(files.removeAll("romfs/sound/QK123.bcsar") == 1);
+        QStringList expected = FilesBelow(changed);
+        expected.removeAll("romfs/sound/QK123.bcsar");
+        QCOMPARE(files, expected);
+        QVERIFY(files.contains("code.bin") && files.contains("romfs/pack.dat"));
+        for (const QString& path : files)
+            QVERIFY2(ReadWholeFile(installed + "/" + path) == ReadWholeFile(changed + "/" + path),
+                     qPrintable(path));
         form.close();
     }
 
