@@ -338,6 +338,9 @@ private slots:
     }
 
     void progressLineOnlyOnATerminal() {
+#if defined(_WIN32)
+        QSKIP("a terminal is made with script(1)");
+#endif
         QProcess process;
         const QString output = m_dir.path() + "/terminal.cia";
         QStringList command = {
@@ -371,7 +374,7 @@ private slots:
                                     "--patch", m_patch, "--voice", "2"});
         QVERIFY2(result.ExitCode == 0, qPrintable(result.Out + result.Err));
         const QStringList lines = result.Out.split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.last(), "[" + output + "]");
+        QCOMPARE(lines.last(), "[" + QDir::toNativeSeparators(output) + "]");
         QCOMPARE(lines.at(lines.size() - 2), m_texts.Lookup("PatchingSuccessful"));
         QVERIFY(result.Out.contains(m_texts.Lookup("StartPatching")));
         QVERIFY(result.Out.contains(m_texts.Lookup("MD5Matched")));
@@ -388,7 +391,7 @@ private slots:
         QVERIFY2(result.ExitCode == 0, qPrintable(result.Out + result.Err));
         QVERIFY(!result.Out.contains(m_texts.Lookup("CheckingMD5PackDat")));
         QVERIFY(!result.Out.contains(m_texts.Lookup("ApplyingVoice")));
-        QVERIFY(result.Out.endsWith("[" + output + "]\n"));
+        QVERIFY(result.Out.endsWith("[" + QDir::toNativeSeparators(output) + "]\n"));
     }
 
     void languageChoosesTextsAndDescription() {
@@ -412,10 +415,12 @@ private slots:
         QTest::newRow("output is the source")
             << QStringList{"--source", m_cia, "--output", m_cia, "--kind", "cia"}
             << m_texts.Lookup("ErrorOutputIsSource");
+#if !defined(_WIN32) // a link made there is a shortcut file, not a link
         QTest::newRow("output links to the source")
             << QStringList{"--source", m_cia, "--output", m_dir.path() + "/link.cia",
                            "--kind",   "cia"}
             << m_texts.Lookup("ErrorOutputIsSource");
+#endif
         QTest::newRow("unknown kind")
             << QStringList{"--source", m_cia, "--output", out, "--kind", "iso"} << "--kind";
         QTest::newRow("missing output")
@@ -490,6 +495,9 @@ private slots:
     }
 
     void failedRunExitsOne() {
+#if defined(_WIN32)
+        QSKIP("a shell script stands in for the tool; the archive's test sees failed runs");
+#endif
         const QString makerom = m_program + "/tools/makerom";
         QVERIFY(QFile::rename(makerom, makerom + ".real"));
         QFile script(makerom);

@@ -13,6 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 #include <cstdio>
 #include <map>
 #include <unistd.h>
@@ -573,10 +577,13 @@ TEST_F(BcsarTest, UnreadableClipRaisesMessageBox) {
     const QString folder = Folder(QStringLiteral("unreadable"));
     ASSERT_EQ(Unpack(synth::Build(layout).Bytes, folder), 0);
     const QString clip = Clips(folder) + QStringLiteral("/001.bcwav");
-    ASSERT_TRUE(QFile::remove(clip));
 #if defined(_WIN32)
-    ASSERT_TRUE(QDir().mkdir(clip)); // a folder in the clip's place
+    // Held open without sharing, as a virus scanner may: every other open is refused.
+    const HANDLE held = CreateFileW(reinterpret_cast<const wchar_t*>(clip.utf16()), GENERIC_READ,
+                                    0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
 #else
+    ASSERT_TRUE(QFile::remove(clip));
     // A plain file that open() accepts and read() refuses (EIO at address 0).
     ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), clip));
 #endif
@@ -584,6 +591,9 @@ TEST_F(BcsarTest, UnreadableClipRaisesMessageBox) {
     EXPECT_EQ(PackBcsar(output, folder, false), -1);
     EXPECT_EQ(m_boxes, QStringList{QStringLiteral("Cannot load 001.bcwav")});
     EXPECT_EQ(output, QByteArray("untouched"));
+#if defined(_WIN32)
+    CloseHandle(held);
+#endif
 }
 
 // A missing CSAR piece raises an error, but only once the nested steps have succeeded.
