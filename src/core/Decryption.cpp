@@ -121,3 +121,9 @@ void DecryptSourceImage(const QString& path, const QString& kind, const QString&
                          0, 0};
     ctr::DecryptImage(FsPath(path), LibraryImageKind(kind), FsPath(output), keys, &state);
 }
+
+std::unique_ptr<ctr::TDecryptingReader>
+OpenDecryptingSource(const QString& path, const QString& kind, const TKeySearch& search) {
+    return std::make_unique<ctr::TDecryptingReader>(FsPath(path), LibraryImageKind(kind),
+                                                    LoadKeys(FindKeyFiles(search)));
+}

@@ -59,5 +59,10 @@ TSourceCrypto InspectSourceCrypto(const QString& path, const QString& kind,
 void DecryptSourceImage(const QString& path, const QString& kind, const QString& output,
                         const TKeySearch& search, const std::function<bool(double)>& progress);
 
+/// Opens the image at `path` to be read decrypted with the keys found for `search`, the keys
+/// checked against the image's hashes. Throws what DecryptSourceImage throws before it writes.
+std::unique_ptr<ctr::TDecryptingReader>
+OpenDecryptingSource(const QString& path, const QString& kind, const TKeySearch& search);
+
 /// The image kind of the library for ".cia", ".cxi" or ".3ds".
 ctr::TImageKind LibraryImageKind(const QString& kind);

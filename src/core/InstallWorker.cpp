@@ -9,6 +9,7 @@
 #include "core/Startup.h"
 #include "core/VoiceAndMusic.h"
 #include "ctr/Decrypt.h"
+#include "ctr/FileIo.h"
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
@@ -290,6 +291,20 @@ void TInstallWorker::DecryptSource() {
     TKeySearch search = KeySearch();
     if (search.ProgramFolder.isEmpty())
         search.ProgramFolder = m_job.ProgramFolder;
+    if (IsModFolderKind(m_job.OutputKind)) {
+        // A mod folder takes only a few files out of the image: they are decrypted block by
+        // block as they are read, and no decrypted copy of the image is written.
+        try {
+            m_decrypting = OpenDecryptingSource(m_job.SourcePath, SourceKind(), search);
+        } catch (const std::exception& error) {
+            Checkpoint();
+            LogSeparated(Text("ErrorDecryptingSource") + kCrLf +
+                         QString::fromStdString(error.what()));
+            EndRun();
+        }
+        m_host->AppendLog(Text("Done"));
+        return;
+    }
     const QString output = m_job.ProgramFolder + QStringLiteral("tools/temp/source") + SourceKind();
     const TToolRun::TReport report = StageReport(5);
     try {
@@ -403,6 +418,10 @@ void TInstallWorker::CheckDigest(const QString& expected, const QString& relativ
             m_host->AppendLog(kCrLf + Text("ErrorCheckingMD5PackInc") + kCrLf);
         EndRun();
     }
+    JudgeDigest(expected, digest);
+}
+
+void TInstallWorker::JudgeDigest(const QString& expected, const QString& digest) {
     m_host->AppendLog(QStringLiteral("Orig MD5: ") + expected);
     m_host->AppendLog(QStringLiteral("This MD5: ") + digest);
     // Description files write digests in either case; a digest is the same in both.
@@ -414,19 +433,20 @@ void TInstallWorker::CheckDigest(const QString& expected, const QString& relativ
     }
 }
 
+QString TInstallWorker::DifferenceArgument() {
+    // xdelta3 takes its file names in the system's code page on Windows, which cannot spell
+    // every folder name; a difference in such a folder is read from a copy in tools/temp.
+    const QString difference = FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta"));
+    const QString copied = QStringLiteral("tools/temp/patch.xdelta");
+    if (!PlainAsciiText(difference) && QFile::copy(difference, m_job.ProgramFolder + copied))
+        return copied;
+    return difference;
+}
+
 void TInstallWorker::PatchDataArchive() {
     const QString pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/romfs/pack.dat");
     const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
-    // xdelta3 takes its file names in the system's code page on Windows, which cannot spell
-    // every folder name; a difference in such a folder is read from a copy in tools/temp.
-    QString difference = FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta"));
-    const auto plain = [](const QString& text) {
-        return std::all_of(text.cbegin(), text.cend(),
-                           [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; });
-    };
-    const QString copied = QStringLiteral("tools/temp/patch.xdelta");
-    if (!plain(difference) && QFile::copy(difference, m_job.ProgramFolder + copied))
-        difference = copied;
+    const QString difference = DifferenceArgument();
     const QStringList xdelta_arguments = {QStringLiteral("-d"), QStringLiteral("-s"),
                                           QStringLiteral("tools/temp/old_pack.dat"), difference,
                                           QStringLiteral("tools/temp/romfs/pack.dat")};

@@ -10,11 +10,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace ctr {
 struct TImageRomFsFile;
-}
+class TInFile;
+class TDecryptingReader;
+} // namespace ctr
 class TInstallHost;
 class TLanguageTable;
 
@@ -96,6 +99,14 @@ private:
     void WriteModFolder(const QString& title_id,
                         const std::vector<ctr::TImageRomFsFile>& game_files,
                         const QString& source_code);
+    /// Copies the game's pack.dat out of the image into tools/temp/old_pack.dat, its digest
+    /// taken from the same read.
+    void CopyOutPackDat(std::uint64_t offset, std::uint64_t size);
+    /// The data archive stage of a mod folder: the digests, then xdelta writing the new
+    /// pack.dat straight into the folder being written, as `game_name` below its romfs.
+    void PatchDataArchiveInto(const QString& title_id, const QString& game_name);
+    /// Creates the folder the mod folder is written into (once), beside the final folder.
+    void OpenStagingFolder(const QString& title_id);
     void FreshTempFolder();
     /// An encrypted source is decrypted into tools/temp first, and the job's source becomes
     /// that copy.
@@ -103,8 +114,12 @@ private:
     void CheckDiskSpace();
     void DeleteIntermediates();
     void PatchDataArchive();
+    /// The patch's difference file as xdelta's argument.
+    QString DifferenceArgument();
     /// The digest test of pack.dat or pack.inc; `pack_dat` chooses the keys and entry forms.
     void CheckDigest(const QString& expected, const QString& relative_path, bool pack_dat);
+    /// The entries of a digest test whose digest is known, and the end of the run on a mismatch.
+    void JudgeDigest(const QString& expected, const QString& digest);
     void CopyReplacementFolders();
     void ApplySoundArchive();
     void RebuildImage();
@@ -126,4 +141,13 @@ private:
     int m_progress_value = 0; // the bar's value as last set
     QString m_patch_folder;
     bool m_patch_folder_known = false;
+
+    // Mod folder runs read the source in place, through its decryption when it is encrypted.
+    std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
+    std::unique_ptr<ctr::TInFile> m_image;
+    QString m_pack_dat_digest; // of the game's pack.dat, taken as it was copied out
+    QString m_staging;         // the mod folder being written; removed unless moved into place
+    bool m_staging_kept = false;
+    QString m_patched_pack; // the new pack.dat already in the staging folder, relative to it
+    qint64 m_patched_pack_size = -1;
 };

@@ -84,6 +84,13 @@ public:
     /// The decrypted bytes at `offset`. A CIA's TMD reads with its content types marked
     /// decrypted; its content hashes are those of the file (DecryptImage writes new ones).
     void Read(std::uint64_t offset, std::span<std::uint8_t> out);
+    /// Makes every read of `view`, a file opened on the same image, give the decrypted bytes,
+    /// so the image's readers take files out of it as from a decrypted image, block by block.
+    /// The reader must outlive the view's reads; both are used from one thread.
+    void Serve(TInFile& view) {
+        view.ReadThrough(
+            [this](std::uint64_t offset, std::span<std::uint8_t> out) { Read(offset, out); });
+    }
 
 private:
     struct TZone;
