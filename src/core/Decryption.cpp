@@ -119,7 +119,8 @@ void DecryptSourceImage(const QString& path, const QString& kind, const QString&
                              return !progress || progress(total == 0 ? 1.0 : double(done) / total);
                          },
                          0, 0};
-    ctr::DecryptImage(FsPath(path), LibraryImageKind(kind), FsPath(output), keys, &state);
+    // The decrypted copy is a scratch file of the run, deleted with tools/temp.
+    ctr::DecryptImage(FsPath(path), LibraryImageKind(kind), FsPath(output), keys, &state, true);
 }
 
 std::unique_ptr<ctr::TDecryptingReader>

@@ -356,7 +356,9 @@ void TDecryptingReader::ReadZone(TZone& zone, std::uint64_t offset, std::span<st
         const std::uint64_t begin = offset / 16 * 16;
         const std::uint64_t end = AlignUp(offset + out.size(), 16);
         const std::uint64_t previous = begin == 0 ? 0 : 16;
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(end - begin + previous));
+        // One buffer for every read: a fresh block per read costs the kernel's page faults.
+        m_cbc_buffer.resize(static_cast<std::size_t>(end - begin + previous));
+        const std::span<std::uint8_t> bytes(m_cbc_buffer);
         m_file.ReadAt(zone.Offset + begin - previous, bytes, "image data");
         TAesBlock iv = zone.CbcIv;
         if (previous != 0)
@@ -411,7 +413,7 @@ bool ImageIsEncrypted(const fs::path& path, TImageKind kind) {
 }
 
 void DecryptImage(const fs::path& input, TImageKind kind, const fs::path& output,
-                  const TCryptoKeys& keys, TProgress* progress) {
+                  const TCryptoKeys& keys, TProgress* progress, bool scratch) {
     EnsureNotAnInput(output, {&input});
     TDecryptingReader reader(input, kind, keys);
     const std::uint64_t size = reader.Size();
@@ -423,6 +425,8 @@ void DecryptImage(const fs::path& input, TImageKind kind, const fs::path& output
     if (progress)
         progress->Total += size;
     TOutFile out(output);
+    if (scratch)
+        out.MarkScratch();
     std::vector<std::uint8_t> block(std::min<std::uint64_t>(CopyChunkSize, size));
     for (std::uint64_t at = 0; at < size;) {
         const std::span<std::uint8_t> piece = std::span(block).first(

@@ -105,8 +105,9 @@ private:
     bool m_encrypted = false;
     bool m_cia = false;
     std::uint64_t m_tmd_offset = 0;
+    std::vector<std::uint8_t> m_cbc_buffer; // ciphertext of a read through a CBC layer
     friend void DecryptImage(const std::filesystem::path&, TImageKind, const std::filesystem::path&,
-                             const TCryptoKeys&, TProgress*);
+                             const TCryptoKeys&, TProgress*, bool);
 };
 
 /// True when some layer of the image is encrypted (headers only are read; no keys needed).
@@ -114,8 +115,9 @@ bool ImageIsEncrypted(const std::filesystem::path& path, TImageKind kind);
 
 /// Writes the decrypted image to `output`: NoCrypto flags, all hashes true. Keys are checked
 /// before the output is created. A CIA's TMD gets decrypted content types and new hashes.
+/// A `scratch` output (one the caller deletes itself) is not forced to the disk.
 void DecryptImage(const std::filesystem::path& input, TImageKind kind,
                   const std::filesystem::path& output, const TCryptoKeys& keys,
-                  TProgress* progress = nullptr);
+                  TProgress* progress = nullptr, bool scratch = false);
 
 } // namespace ctr
