@@ -427,22 +427,37 @@ void DecryptImage(const fs::path& input, TImageKind kind, const fs::path& output
     TOutFile out(output);
     if (scratch)
         out.MarkScratch();
-    std::vector<std::uint8_t> block(std::min<std::uint64_t>(CopyChunkSize, size));
+    // The hashes run on a helper thread while this one reads, decrypts and writes the next
+    // blocks; each block stays untouched until its hashing is done (one buffer more than the
+    // blocks in flight).
+    constexpr std::size_t InFlight = 2;
+    std::vector<std::vector<std::uint8_t>> blocks(InFlight + 1);
+    for (auto& block : blocks)
+        block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunkSize, size)));
+    TBackgroundLane lane(InFlight);
+    std::size_t next = 0;
     for (std::uint64_t at = 0; at < size;) {
+        std::vector<std::uint8_t>& block = blocks[next];
+        next = (next + 1) % blocks.size();
         const std::span<std::uint8_t> piece = std::span(block).first(
             static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - at)));
         reader.Read(at, piece);
-        for (auto& [zone, hash] : hashes) {
-            const std::uint64_t begin = std::max(at, zone->Offset);
-            const std::uint64_t end = std::min(at + piece.size(), zone->Offset + zone->Size);
-            if (begin < end)
-                hash->Update(piece.subspan(begin - at, end - begin));
-        }
+        if (!hashes.empty())
+            lane.Post([&hashes, piece, at] {
+                for (auto& [zone, hash] : hashes) {
+                    const std::uint64_t begin = std::max(at, zone->Offset);
+                    const std::uint64_t end =
+                        std::min(at + piece.size(), zone->Offset + zone->Size);
+                    if (begin < end)
+                        hash->Update(piece.subspan(begin - at, end - begin));
+                }
+            });
         out.Write(piece);
         at += piece.size();
         if (progress)
             progress->Advance(piece.size());
     }
+    lane.Drain();
     if (reader.m_cia) {
         std::vector<std::uint8_t> tmd;
         for (const auto& [offset, bytes] : reader.m_patches)
