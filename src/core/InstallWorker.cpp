@@ -305,19 +305,32 @@ void TInstallWorker::DecryptSource() {
         m_host->AppendLog(Text("Done"));
         return;
     }
-    const QString output = m_job.ProgramFolder + QStringLiteral("tools/temp/source") + SourceKind();
+    // Of a CIA only the game's content is taken apart: it is written decrypted where the
+    // CIA's first stage would put it, and the CIA itself is not written again.
+    const bool game_content = SourceKind() == QLatin1String(".cia");
+    const QString output =
+        m_job.ProgramFolder + (game_content ? QStringLiteral("tools/temp/c.0000.00000000")
+                                            : QStringLiteral("tools/temp/source") + SourceKind());
     const TToolRun::TReport report = StageReport(5);
+    const auto progress = [&](double fraction) {
+        report(fraction);
+        return !isInterruptionRequested();
+    };
     try {
-        DecryptSourceImage(m_job.SourcePath, SourceKind(), output, search, [&](double fraction) {
-            report(fraction);
-            return !isInterruptionRequested();
-        });
+        if (game_content)
+            DecryptSourceGameContent(m_job.SourcePath, output, search, progress);
+        else
+            DecryptSourceImage(m_job.SourcePath, SourceKind(), output, search, progress);
     } catch (const std::exception& error) {
         Checkpoint(); // a cancel ends the run here, like at any other checkpoint
         LogSeparated(Text("ErrorDecryptingSource") + kCrLf + QString::fromStdString(error.what()));
         EndRun();
     }
     m_host->AppendLog(Text("Done"));
+    if (game_content) {
+        m_game_content_decrypted = true;
+        return;
+    }
     // The rest of the run takes the decrypted copy apart, as it would a decrypted source.
     m_job.SourcePath = output;
 }

@@ -90,6 +90,9 @@ protected:
 
     TInstallJob m_job;
     TInstallHost* m_host;
+    /// The decryption of a CIA source wrote its game content where the CIA's first stage puts
+    /// it.
+    bool m_game_content_decrypted = false;
 
 private:
     void RunPipeline();
@@ -109,7 +112,8 @@ private:
     void OpenStagingFolder(const QString& title_id);
     void FreshTempFolder();
     /// An encrypted source is decrypted into tools/temp first, and the job's source becomes
-    /// that copy.
+    /// that copy; of a CIA only the game's content is written. A mod folder run instead reads
+    /// the source through its decryption.
     void DecryptSource();
     void CheckDiskSpace();
     void DeleteIntermediates();

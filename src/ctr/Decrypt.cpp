@@ -476,4 +476,33 @@ void DecryptImage(const fs::path& input, TImageKind kind, const fs::path& output
     out.Commit();
 }
 
+void DecryptCiaGameContent(const fs::path& input, const fs::path& output, const TCryptoKeys& keys,
+                           TProgress* progress, bool scratch) {
+    EnsureNotAnInput(output, {&input});
+    TDecryptingReader reader(input, TImageKind::Cia, keys);
+    const TDecryptingReader::TZone* content = nullptr;
+    for (const auto& zone : reader.m_zones)
+        if (zone->ContentRecord == 0)
+            content = zone.get();
+    if (!content)
+        throw TCtrError("the CIA lacks content 0");
+    if (progress)
+        progress->Total += content->Size;
+    TOutFile out(output);
+    if (scratch)
+        out.MarkScratch();
+    std::vector<std::uint8_t> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunkSize, content->Size)));
+    for (std::uint64_t done = 0; done < content->Size;) {
+        const std::span<std::uint8_t> piece = std::span(block).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), content->Size - done)));
+        reader.Read(content->Offset + done, piece);
+        out.Write(piece);
+        done += piece.size();
+        if (progress)
+            progress->Advance(piece.size());
+    }
+    out.Commit();
+}
+
 } // namespace ctr

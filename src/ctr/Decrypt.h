@@ -108,6 +108,8 @@ private:
     std::vector<std::uint8_t> m_cbc_buffer; // ciphertext of a read through a CBC layer
     friend void DecryptImage(const std::filesystem::path&, TImageKind, const std::filesystem::path&,
                              const TCryptoKeys&, TProgress*, bool);
+    friend void DecryptCiaGameContent(const std::filesystem::path&, const std::filesystem::path&,
+                                      const TCryptoKeys&, TProgress*, bool);
 };
 
 /// True when some layer of the image is encrypted (headers only are read; no keys needed).
@@ -119,5 +121,13 @@ bool ImageIsEncrypted(const std::filesystem::path& path, TImageKind kind);
 void DecryptImage(const std::filesystem::path& input, TImageKind kind,
                   const std::filesystem::path& output, const TCryptoKeys& keys,
                   TProgress* progress = nullptr, bool scratch = false);
+
+/// Writes the decrypted first content of a CIA (the game's NCCH, a CXI) to `output`, with the
+/// flags NoCrypto: what extracting that content from the decrypted CIA would give, without the
+/// decrypted CIA. Keys are checked before the output is created. A `scratch` output is not
+/// forced to the disk.
+void DecryptCiaGameContent(const std::filesystem::path& input, const std::filesystem::path& output,
+                           const TCryptoKeys& keys, TProgress* progress = nullptr,
+                           bool scratch = false);
 
 } // namespace ctr
