@@ -59,6 +59,7 @@ TInstallWorker::~TInstallWorker() {
     KillRunningTool();
     requestInterruption();
     wait();
+    StopDigestThread();
 }
 
 void TInstallWorker::run() {

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace ctr {
@@ -103,10 +104,10 @@ private:
                         const std::vector<ctr::TImageRomFsFile>& game_files,
                         const QString& source_code);
     /// Copies the game's pack.dat out of the image into tools/temp/old_pack.dat, its digest
-    /// taken from the same read.
+    /// taken from the same read unless it is taken beside xdelta3.
     void CopyOutPackDat(std::uint64_t offset, std::uint64_t size);
-    /// The data archive stage of a mod folder: the digests, then xdelta writing the new
-    /// pack.dat straight into the folder being written, as `game_name` below its romfs.
+    /// The data archive stage of a mod folder: the digests, then the new pack.dat by xdelta
+    /// into the folder being written, as `game_name` below its romfs.
     void PatchDataArchiveInto(const QString& title_id, const QString& game_name);
     /// Creates the folder the mod folder is written into (once), beside the final folder.
     void OpenStagingFolder(const QString& title_id);
@@ -149,8 +150,18 @@ private:
     // Mod folder runs read the source in place, through its decryption when it is encrypted.
     std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
     std::unique_ptr<ctr::TInFile> m_image;
-    QString m_pack_dat_digest; // of the game's pack.dat, taken as it was copied out
-    QString m_staging;         // the mod folder being written; removed unless moved into place
+    QString m_pack_dat_digest;           // of the game's pack.dat, taken as it was copied out
+    bool m_xdelta_beside_digest = false; // xdelta3 runs while pack.dat's digest is taken
+    // pack.dat's digest taken straight from the image while it is copied out and xdelta3 runs.
+    struct TDigestJob {
+        std::atomic<bool> Stop{false};
+        QString Digest; // empty when the bytes could not be read
+    };
+    std::shared_ptr<TDigestJob> m_digest_job;
+    std::thread m_digest_thread;
+    /// Stops and joins the digest thread, if one runs.
+    void StopDigestThread();
+    QString m_staging; // the mod folder being written; removed unless moved into place
     bool m_staging_kept = false;
     QString m_patched_pack; // the new pack.dat already in the staging folder, relative to it
     qint64 m_patched_pack_size = -1;

@@ -2,6 +2,7 @@
 
 #include "core/FileTools.h"
 #include "core/InstallHost.h"
+#include "core/InstallJob.h"
 #include "core/InstallWorker.h"
 #include "core/Language.h"
 #include "ctr/Decrypt.h"
@@ -94,6 +95,16 @@ void TInstallWorker::RunModFolderPipeline() {
             }
         }
     } cleanup{m_staging, m_staging_kept};
+    struct TDigestStop {
+        TInstallWorker& Worker;
+        ~TDigestStop() { Worker.StopDigestThread(); }
+    } digest_stop{*this};
+
+    // A destination on the volume of tools/temp takes the new pack.dat by a rename: xdelta3
+    // can then run while pack.dat's digest is taken (see PatchDataArchiveInto).
+    m_xdelta_beside_digest =
+        !m_job.NoXdelta &&
+        FileSystemRootOf(temp) == FileSystemRootOf(QFileInfo(m_job.OutputPath).absoluteFilePath());
 
     // Only the files the run works on come out of the image; no tool unpacks it. An
     // encrypted image is read through its decryption.
@@ -195,10 +206,41 @@ void TInstallWorker::RunModFolderPipeline() {
     WriteModFolder(title_id, game_files, patch_has_code ? source_code : QString());
 }
 
+void TInstallWorker::StopDigestThread() {
+    if (!m_digest_thread.joinable())
+        return;
+    m_digest_job->Stop.store(true);
+    m_digest_thread.join();
+}
+
 void TInstallWorker::CopyOutPackDat(std::uint64_t offset, std::uint64_t size) {
+    if (m_xdelta_beside_digest && !m_job.OriginalPackDatMD5.isEmpty() && m_image->Direct()) {
+        // The digest is read straight from the image on a thread of its own while the copy
+        // goes on here and xdelta3 runs after it; both reads meet in the system's cache.
+        m_digest_job = std::make_shared<TDigestJob>();
+        m_digest_thread =
+            std::thread([job = m_digest_job, path = ToPath(m_job.SourcePath), offset, size] {
+                try {
+                    ctr::TInFile image(path);
+                    TMd5 md5;
+                    std::vector<std::uint8_t> block(
+                        std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
+                    for (std::uint64_t done = 0; done < size && !job->Stop.load();) {
+                        const std::size_t part =
+                            std::size_t(std::min<std::uint64_t>(block.size(), size - done));
+                        image.ReadAt(offset + done, std::span(block.data(), part), "pack.dat");
+                        md5.Update(block.data(), part);
+                        done += part;
+                    }
+                    if (!job->Stop.load())
+                        job->Digest = md5.Hex();
+                } catch (const std::exception&) {
+                }
+            });
+    }
     ctr::TOutFile out(ToPath(m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat")));
     out.MarkScratch();
-    if (m_job.OriginalPackDatMD5.isEmpty()) {
+    if (m_job.OriginalPackDatMD5.isEmpty() || m_xdelta_beside_digest) {
         ctr::CopyRange(*m_image, offset, size, out);
     } else {
         const TToolRun::TReport report = StageReport(20);
@@ -236,45 +278,93 @@ void TInstallWorker::OpenStagingFolder(const QString& title_id) {
 
 void TInstallWorker::PatchDataArchiveInto(const QString& title_id, const QString& game_name) {
     const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
-    // The digests first: on a mismatch nothing has been written to the destination. The
-    // digest of pack.dat was taken as it came out of the image.
-    if (!m_job.OriginalPackDatMD5.isEmpty()) {
-        m_host->AppendLog(Text("CheckingMD5PackDat"));
-        JudgeDigest(m_job.OriginalPackDatMD5, m_pack_dat_digest);
-    }
-    if (!m_job.OriginalPackIncMD5.isEmpty())
-        CheckDigest(m_job.OriginalPackIncMD5, QStringLiteral("tools/temp/romfs/pack.inc"), false);
-    Progress(50);
-
-    // xdelta3 writes the new archive into the folder being written, under a name of its own
-    // until it is whole. A destination xdelta3 cannot be given by name (see
-    // DifferenceArgument) gets the archive from tools/temp instead.
-    OpenStagingFolder(title_id);
     const QString relative = QStringLiteral("romfs/") + game_name;
-    const QString target = m_staging + QLatin1Char('/') + relative;
-    QString written = target + QStringLiteral(".part");
-    QString written_argument = written;
-    if (!PlainAsciiText(written)) {
+    // Nothing reaches the destination before the digests matched. Beside the digest, xdelta3
+    // writes into tools/temp (the volume of the destination: a rename moves the file in);
+    // otherwise it starts once they matched and writes straight into the folder being
+    // written, under a name of its own until it is whole.
+    QString written;
+    QString written_argument;
+    const auto into_temp = [&] {
         written_argument = QStringLiteral("tools/temp/new_pack.dat");
         written = m_job.ProgramFolder + written_argument;
+    };
+    TToolRun::TReport report; // the bar's mapping, known once the difference stage begins
+    std::unique_ptr<TToolRun> xdelta;
+    QString start_failure;
+    const auto start_xdelta = [&] {
+        const QStringList arguments = {QStringLiteral("-d"), QStringLiteral("-s"),
+                                       QStringLiteral("tools/temp/old_pack.dat"),
+                                       DifferenceArgument(), written_argument};
+        try {
+            xdelta = std::make_unique<TToolRun>(
+                ToolPath(TTool::Xdelta), arguments, m_job.ProgramFolder,
+                TToolRun::TOptions{[&report](double fraction) {
+                                       if (report)
+                                           report(fraction);
+                                   },
+                                   written, QFileInfo(old_pack_dat).size(), false});
+        } catch (const TSystemError& error) {
+            start_failure = error.Reason();
+        }
+    };
+    if (m_xdelta_beside_digest) {
+        into_temp();
+        start_xdelta();
     }
-    if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
-        LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(target));
-        EndRun();
+    QString target;
+    try {
+        if (!m_job.OriginalPackDatMD5.isEmpty()) {
+            if (m_digest_thread.joinable()) {
+                m_host->AppendLog(Text("CheckingMD5PackDat"));
+                m_digest_thread.join();
+                if (m_digest_job->Digest.isEmpty()) {
+                    m_host->AppendLog(kCrLf + kCrLf + Text("ErrorCheckingMD5PackDat") + kCrLf);
+                    EndRun();
+                }
+                JudgeDigest(m_job.OriginalPackDatMD5, m_digest_job->Digest);
+            } else if (m_xdelta_beside_digest) {
+                CheckDigest(m_job.OriginalPackDatMD5, QStringLiteral("tools/temp/old_pack.dat"),
+                            true);
+            } else {
+                // Taken as pack.dat came out of the image.
+                m_host->AppendLog(Text("CheckingMD5PackDat"));
+                JudgeDigest(m_job.OriginalPackDatMD5, m_pack_dat_digest);
+            }
+        }
+        if (!m_job.OriginalPackIncMD5.isEmpty())
+            CheckDigest(m_job.OriginalPackIncMD5, QStringLiteral("tools/temp/romfs/pack.inc"),
+                        false);
+        Progress(50);
+        OpenStagingFolder(title_id);
+        target = m_staging + QLatin1Char('/') + relative;
+        if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
+            LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(target));
+            EndRun();
+        }
+    } catch (...) {
+        // A mismatch, a cancel: xdelta3 is ended and what it wrote removed.
+        xdelta.reset();
+        if (!written.isEmpty())
+            QFile::remove(written);
+        throw;
     }
-    const QStringList arguments = {QStringLiteral("-d"), QStringLiteral("-s"),
-                                   QStringLiteral("tools/temp/old_pack.dat"), DifferenceArgument(),
-                                   written_argument};
+    if (!m_xdelta_beside_digest) {
+        // A folder xdelta3 cannot be given by name (see DifferenceArgument) gets the archive
+        // from tools/temp.
+        written = target + QStringLiteral(".part");
+        written_argument = written;
+        if (!PlainAsciiText(written))
+            into_temp();
+        start_xdelta();
+    }
+
     m_host->AppendLog(Text("ApplyingXdelta"));
     std::uint32_t code = 0;
-    QString start_failure;
-    try {
-        TToolRun xdelta(
-            ToolPath(TTool::Xdelta), arguments, m_job.ProgramFolder,
-            TToolRun::TOptions{StageReport(65), written, QFileInfo(old_pack_dat).size(), false});
-        code = xdelta.Wait(&m_kill_tool);
-    } catch (const TSystemError& error) {
-        start_failure = error.Reason();
+    if (xdelta) {
+        report = StageReport(65);
+        code = xdelta->Wait(&m_kill_tool);
+        xdelta.reset();
     }
     JudgeTool(TTool::Xdelta, code, start_failure, "ErrorApplyingXdelta", false, false);
     if (QFileInfo::exists(written)) {
