@@ -566,6 +566,27 @@ private slots:
         QVERIFY(!run.Out.contains(m_texts.Lookup("ModSdCardReminder")));
     }
 
+    // A mod folder on another volume than tools/temp gets the new pack.dat written straight
+    // into it by xdelta3 (on the same volume it is moved in by a rename): the same folder
+    // either way. Needs a second volume (a memory file system) and skips without one.
+    void modFolderOnAnotherVolume() {
+        QTemporaryDir other(QStringLiteral("/dev/shm/qvt-mods-XXXXXX"));
+        if (!other.isValid() || FileSystemRootOf(other.path()) == FileSystemRootOf(m_program))
+            QSKIP("no second volume here");
+        const QString here = m_dir.path() + "/mods on this volume";
+        for (const QString& output : {here, other.path()}) {
+            const TResult run = Run({"install", "--source", m_cia, "--output", output, "--kind",
+                                     "mods", "--patch", m_patch, "--quiet"});
+            QVERIFY2(run.ExitCode == 0, qPrintable(run.Out + run.Err));
+        }
+        const QStringList files = FilesBelow(here);
+        QVERIFY(files.contains("0004000000133300/romfs/pack.dat"));
+        QCOMPARE(FilesBelow(other.path()), files);
+        for (const QString& file : files)
+            QVERIFY2(ReadWholeFile(other.path() + "/" + file) == ReadWholeFile(here + "/" + file),
+                     qPrintable(file));
+    }
+
     // Ctrl+C or SIGTERM while a tool runs: the run ends as the window's Cancel ends it, the
     // tool is ended too, and nothing of the run is left; an earlier output stays as it was.
     // The tool of the stage writes a partial file, as ours do, and then waits to be ended.
