@@ -1,5 +1,6 @@
 #include "core/ModFolder.h"
 
+#include "core/Decryption.h"
 #include "core/FileTools.h"
 #include "core/InstallHost.h"
 #include "core/InstallJob.h"
@@ -214,14 +215,24 @@ void TInstallWorker::StopDigestThread() {
 }
 
 void TInstallWorker::CopyOutPackDat(std::uint64_t offset, std::uint64_t size) {
-    if (m_xdelta_beside_digest && !m_job.OriginalPackDatMD5.isEmpty() && m_image->Direct()) {
+    if (m_xdelta_beside_digest && !m_job.OriginalPackDatMD5.isEmpty()) {
         // The digest is read straight from the image on a thread of its own while the copy
-        // goes on here and xdelta3 runs after it; both reads meet in the system's cache.
+        // goes on here and xdelta3 runs after it; both reads meet in the system's cache. An
+        // encrypted image is opened there through a decryption of its own.
+        TKeySearch search = KeySearch();
+        if (search.ProgramFolder.isEmpty())
+            search.ProgramFolder = m_job.ProgramFolder;
         m_digest_job = std::make_shared<TDigestJob>();
         m_digest_thread =
-            std::thread([job = m_digest_job, path = ToPath(m_job.SourcePath), offset, size] {
+            std::thread([job = m_digest_job, path = m_job.SourcePath, kind = SourceKind(),
+                         encrypted = bool(m_decrypting), search, offset, size] {
                 try {
-                    ctr::TInFile image(path);
+                    ctr::TInFile image(ToPath(path));
+                    std::unique_ptr<ctr::TDecryptingReader> decrypting;
+                    if (encrypted) {
+                        decrypting = OpenDecryptingSource(path, kind, search);
+                        decrypting->Serve(image);
+                    }
                     TMd5 md5;
                     std::vector<std::uint8_t> block(
                         std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
