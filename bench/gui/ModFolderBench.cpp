@@ -12,7 +12,7 @@
 #include "gui/MessageBoxes.h"
 #include "sample/SampleImage.h"
 
-#include "bench/gui/TimedForm.h"
+#include "bench/gui/WindowRun.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -28,86 +28,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace {
-
-bool CopyTools(const QString& program) {
-    const QString app = QStringLiteral(QVT_APP_DIR_DEFAULT);
-    QDir().mkpath(program + "/tools");
-    QDir().mkpath(program + "/lang");
-    QDir().mkpath(program + "/patch");
-    for (const char* tool : {"ctrtool", "3dstool", "makerom"}) {
-        if (!QFile::copy(app + "/tools/" + tool, program + "/tools/" + tool))
-            return false;
-    }
-    if (!QFile::link(QFileInfo(app + "/tools/xdelta").canonicalFilePath(),
-                     program + "/tools/xdelta"))
-        return false;
-    for (const QString& name : QDir(app + "/lang").entryList(QDir::Files))
-        QFile::copy(app + "/lang/" + name, program + "/lang/" + name);
-    return true;
-}
-
-struct TRun {
-    double Seconds = 0;
-    bool Success = false;
-    std::vector<TTimedForm::TEntry> Entries;
-    qint64 End = 0;
-};
-
-TRun RunOnce(QApplication& app, const QString& program, const QString& source,
-             const QString& output, int filter_index) {
-    QElapsedTimer clock;
-    clock.start();
-    TTimedForm form(program, clock);
-    form.show();
-    QueueFileDialogAnswer({true, source, 1});
-    form.findChild<QPushButton*>("btOldRomPath")->click();
-    QueueFileDialogAnswer({true, output, filter_index});
-    form.findChild<QPushButton*>("btNewRomPath")->click();
-    form.findChild<QComboBox*>("CBPatch")->setCurrentIndex(1);
-    form.findChild<QRadioButton*>("TntRadioGroup2Item1")->click();
-    if (TTrackList* tracks = form.State().TrackList.get()) {
-        tracks->SetSlotTrack(0, tracks->GetTrackTitle(tracks->GetTrackCount() - 1));
-        tracks->SetChanged(true);
-    }
-    QPushButton* install = form.findChild<QPushButton*>("BTNInstallPatch");
-    TRun run;
-    if (!install->isEnabled())
-        return run;
-    const qint64 start = clock.nsecsElapsed();
-    install->click();
-    QTimer finished;
-    QObject::connect(&finished, &QTimer::timeout, [&] {
-        if (form.Worker() == nullptr && install->isEnabled()) {
-            run.End = clock.nsecsElapsed();
-            app.quit();
-        }
-    });
-    finished.start(20);
-    app.exec();
-    run.Entries = form.Entries();
-    run.Success = !run.Entries.empty() && run.Entries.back().Text.contains(QLatin1Char('['));
-    run.Seconds = Seconds(run.End - start);
-    form.close();
-    return run;
-}
-
-void PrintStages(const char* title, const TRun& run) {
-    std::printf("\n%s: %.3f s%s\n", title, run.Seconds, run.Success ? "" : " (FAILED)");
-    for (std::size_t i = 0; i + 1 < run.Entries.size(); ++i) {
-        QString text =
-            run.Entries[i].Text.trimmed().replace(QLatin1String("\r\n"), QLatin1String(" "));
-        if (text.size() > 50)
-            text = text.left(47) + "...";
-        const double took = Seconds(run.Entries[i + 1].At - run.Entries[i].At);
-        if (took >= 0.005)
-            std::printf("  %8.3f s  %s\n", took, qPrintable(text));
-    }
-    if (!run.Entries.empty())
-        std::printf("  %8.3f s  finish routine\n", Seconds(run.End - run.Entries.back().At));
-}
-
-} // namespace
+using namespace bench;
 
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -152,7 +152,24 @@ void DecryptSourceImage(const QString& path, const QString& kind, const QString&
                              return !progress || progress(total == 0 ? 1.0 : double(done) / total);
                          },
                          0, 0};
-    ctr::DecryptImage(FsPath(path), LibraryImageKind(kind), FsPath(output), keys, &state);
+    // The decrypted copy is a scratch file of the run, deleted with tools/temp.
+    ctr::DecryptImage(FsPath(path), LibraryImageKind(kind), FsPath(output), keys, &state, true);
+}
+
+void DecryptSourceGameContent(const QString& path, const QString& output, const TKeySearch& search,
+                              const std::function<bool(double)>& progress) {
+    const ctr::TCryptoKeys keys = LoadKeys(FindKeyFiles(search));
+    ctr::TProgress state{[&](std::uint64_t done, std::uint64_t total) {
+                             return !progress || progress(total == 0 ? 1.0 : double(done) / total);
+                         },
+                         0, 0};
+    ctr::DecryptCiaGameContent(FsPath(path), FsPath(output), keys, &state, true);
+}
+
+std::unique_ptr<ctr::TDecryptingReader>
+OpenDecryptingSource(const QString& path, const QString& kind, const TKeySearch& search) {
+    return std::make_unique<ctr::TDecryptingReader>(FsPath(path), LibraryImageKind(kind),
+                                                    LoadKeys(FindKeyFiles(search)));
 }
 
 TSourceImageReader::TSourceImageReader() = default;

@@ -95,5 +95,15 @@ private:
     std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
 };
 
+/// Writes the decrypted first content (the game's CXI) of the CIA at `path` to `output`, as
+/// DecryptSourceImage writes a whole image.
+void DecryptSourceGameContent(const QString& path, const QString& output, const TKeySearch& search,
+                              const std::function<bool(double)>& progress);
+
+/// Opens the image at `path` to be read decrypted with the keys found for `search`, the keys
+/// checked against the image's hashes. Throws what DecryptSourceImage throws before it writes.
+std::unique_ptr<ctr::TDecryptingReader>
+OpenDecryptingSource(const QString& path, const QString& kind, const TKeySearch& search);
+
 /// The image kind of the library for ".cia", ".cxi" or ".3ds".
 ctr::TImageKind LibraryImageKind(const QString& kind);

@@ -218,16 +218,45 @@ void RemovePartialFiles(const QString& file) {
     }
 }
 
+bool PlainAsciiText(const QString& text) {
+    return std::all_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; });
+}
+
+struct TMd5::TState {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Context{EVP_MD_CTX_new(),
+                                                                    EVP_MD_CTX_free};
+};
+
+TMd5::TMd5() : m_state(std::make_unique<TState>()) {
+    if (!m_state->Context || EVP_DigestInit_ex(m_state->Context.get(), EVP_md5(), nullptr) != 1)
+        throw TSystemError(0, QStringLiteral("MD5 is not available"));
+}
+
+TMd5::~TMd5() = default;
+
+void TMd5::Update(const void* bytes, std::size_t size) {
+    if (size != 0)
+        EVP_DigestUpdate(m_state->Context.get(), bytes, size);
+}
+
+QString TMd5::Hex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(m_state->Context.get(), digest, &length);
+    return QString::fromLatin1(
+        QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length))
+            .toHex()
+            .toUpper());
+}
+
 QString FileMD5Hex(const QString& path) {
     QFile file(path);
     if (QFileInfo(path).isDir())
         throw TSystemError(EISDIR, QStringLiteral("%1: is a folder").arg(path));
     if (!file.open(QIODevice::ReadOnly))
         throw TSystemError(0, file.errorString());
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                    EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1)
-        throw TSystemError(0, QStringLiteral("MD5 is not available"));
+    TMd5 md5;
     std::vector<char> buffer(1 << 20);
     for (;;) {
         const qint64 got = file.read(buffer.data(), static_cast<qint64>(buffer.size()));
@@ -235,15 +264,9 @@ QString FileMD5Hex(const QString& path) {
             throw TSystemError(0, file.errorString());
         if (got == 0)
             break;
-        EVP_DigestUpdate(context.get(), buffer.data(), static_cast<size_t>(got));
+        md5.Update(buffer.data(), static_cast<std::size_t>(got));
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &length);
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length))
-            .toHex()
-            .toUpper());
+    return md5.Hex();
 }
 
 QString FindEntryNoCase(const QString& folder, const QString& name) {

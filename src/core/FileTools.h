@@ -86,6 +86,26 @@ void RemovePartialFiles(const QString& file);
 /// Throws TSystemError when the file cannot be opened or read.
 QString FileMD5Hex(const QString& path);
 
+/// True when `text` holds only printable ASCII: xdelta3 takes its file names in the system's
+/// code page on Windows, which cannot spell every other name.
+bool PlainAsciiText(const QString& text);
+
+/// MD5 of bytes fed piece by piece, given as FileMD5Hex gives it.
+class TMd5 {
+public:
+    TMd5();
+    ~TMd5();
+    TMd5(const TMd5&) = delete;
+    TMd5& operator=(const TMd5&) = delete;
+    void Update(const void* bytes, std::size_t size);
+    /// 32 upper-case hexadecimal digits of everything fed so far.
+    QString Hex();
+
+private:
+    struct TState;
+    std::unique_ptr<TState> m_state;
+};
+
 /// The path of the entry `name` in `folder`, matched without regard to letter case: the
 /// exact name when it exists, else the first entry (in name order) equal ignoring case,
 /// else folder + name as given. `folder` may end in a separator or not.

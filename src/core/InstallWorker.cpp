@@ -9,6 +9,7 @@
 #include "core/Startup.h"
 #include "core/VoiceAndMusic.h"
 #include "ctr/Decrypt.h"
+#include "ctr/FileIo.h"
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
@@ -58,6 +59,7 @@ TInstallWorker::~TInstallWorker() {
     KillRunningTool();
     requestInterruption();
     wait();
+    StopDigestThread();
 }
 
 void TInstallWorker::run() {
@@ -290,19 +292,46 @@ void TInstallWorker::DecryptSource() {
     TKeySearch search = KeySearch();
     if (search.ProgramFolder.isEmpty())
         search.ProgramFolder = m_job.ProgramFolder;
-    const QString output = m_job.ProgramFolder + QStringLiteral("tools/temp/source") + SourceKind();
+    if (IsModFolderKind(m_job.OutputKind)) {
+        // A mod folder takes only a few files out of the image: they are decrypted block by
+        // block as they are read, and no decrypted copy of the image is written.
+        try {
+            m_decrypting = OpenDecryptingSource(m_job.SourcePath, SourceKind(), search);
+        } catch (const std::exception& error) {
+            Checkpoint();
+            LogSeparated(Text("ErrorDecryptingSource") + kCrLf +
+                         QString::fromStdString(error.what()));
+            EndRun();
+        }
+        m_host->AppendLog(Text("Done"));
+        return;
+    }
+    // Of a CIA only the game's content is taken apart: it is written decrypted where the
+    // CIA's first stage would put it, and the CIA itself is not written again.
+    const bool game_content = SourceKind() == QLatin1String(".cia");
+    const QString output =
+        m_job.ProgramFolder + (game_content ? QStringLiteral("tools/temp/c.0000.00000000")
+                                            : QStringLiteral("tools/temp/source") + SourceKind());
     const TToolRun::TReport report = StageReport(5);
+    const auto progress = [&](double fraction) {
+        report(fraction);
+        return !isInterruptionRequested();
+    };
     try {
-        DecryptSourceImage(m_job.SourcePath, SourceKind(), output, search, [&](double fraction) {
-            report(fraction);
-            return !isInterruptionRequested();
-        });
+        if (game_content)
+            DecryptSourceGameContent(m_job.SourcePath, output, search, progress);
+        else
+            DecryptSourceImage(m_job.SourcePath, SourceKind(), output, search, progress);
     } catch (const std::exception& error) {
         Checkpoint(); // a cancel ends the run here, like at any other checkpoint
         LogSeparated(Text("ErrorDecryptingSource") + kCrLf + QString::fromStdString(error.what()));
         EndRun();
     }
     m_host->AppendLog(Text("Done"));
+    if (game_content) {
+        m_game_content_decrypted = true;
+        return;
+    }
     // The rest of the run takes the decrypted copy apart, as it would a decrypted source.
     m_job.SourcePath = output;
 }
@@ -403,6 +432,10 @@ void TInstallWorker::CheckDigest(const QString& expected, const QString& relativ
             m_host->AppendLog(kCrLf + Text("ErrorCheckingMD5PackInc") + kCrLf);
         EndRun();
     }
+    JudgeDigest(expected, digest);
+}
+
+void TInstallWorker::JudgeDigest(const QString& expected, const QString& digest) {
     m_host->AppendLog(QStringLiteral("Orig MD5: ") + expected);
     m_host->AppendLog(QStringLiteral("This MD5: ") + digest);
     // Description files write digests in either case; a digest is the same in both.
@@ -414,19 +447,20 @@ void TInstallWorker::CheckDigest(const QString& expected, const QString& relativ
     }
 }
 
+QString TInstallWorker::DifferenceArgument() {
+    // xdelta3 takes its file names in the system's code page on Windows, which cannot spell
+    // every folder name; a difference in such a folder is read from a copy in tools/temp.
+    const QString difference = FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta"));
+    const QString copied = QStringLiteral("tools/temp/patch.xdelta");
+    if (!PlainAsciiText(difference) && QFile::copy(difference, m_job.ProgramFolder + copied))
+        return copied;
+    return difference;
+}
+
 void TInstallWorker::PatchDataArchive() {
     const QString pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/romfs/pack.dat");
     const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
-    // xdelta3 takes its file names in the system's code page on Windows, which cannot spell
-    // every folder name; a difference in such a folder is read from a copy in tools/temp.
-    QString difference = FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta"));
-    const auto plain = [](const QString& text) {
-        return std::all_of(text.cbegin(), text.cend(),
-                           [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; });
-    };
-    const QString copied = QStringLiteral("tools/temp/patch.xdelta");
-    if (!plain(difference) && QFile::copy(difference, m_job.ProgramFolder + copied))
-        difference = copied;
+    const QString difference = DifferenceArgument();
     const QStringList xdelta_arguments = {QStringLiteral("-d"), QStringLiteral("-s"),
                                           QStringLiteral("tools/temp/old_pack.dat"), difference,
                                           QStringLiteral("tools/temp/romfs/pack.dat")};

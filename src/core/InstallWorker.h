@@ -10,11 +10,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <thread>
 #include <vector>
 
 namespace ctr {
 struct TImageRomFsFile;
-}
+class TInFile;
+class TDecryptingReader;
+} // namespace ctr
 class TInstallHost;
 class TLanguageTable;
 
@@ -87,6 +91,9 @@ protected:
 
     TInstallJob m_job;
     TInstallHost* m_host;
+    /// The decryption of a CIA source wrote its game content where the CIA's first stage puts
+    /// it.
+    bool m_game_content_decrypted = false;
 
 private:
     void RunPipeline();
@@ -96,15 +103,28 @@ private:
     void WriteModFolder(const QString& title_id,
                         const std::vector<ctr::TImageRomFsFile>& game_files,
                         const QString& source_code);
+    /// Copies the game's pack.dat out of the image into tools/temp/old_pack.dat, its digest
+    /// taken from the same read unless it is taken beside xdelta3.
+    void CopyOutPackDat(std::uint64_t offset, std::uint64_t size);
+    /// The data archive stage of a mod folder: the digests, then the new pack.dat by xdelta
+    /// into the folder being written, as `game_name` below its romfs.
+    void PatchDataArchiveInto(const QString& title_id, const QString& game_name);
+    /// Creates the folder the mod folder is written into (once), beside the final folder.
+    void OpenStagingFolder(const QString& title_id);
     void FreshTempFolder();
     /// An encrypted source is decrypted into tools/temp first, and the job's source becomes
-    /// that copy.
+    /// that copy; of a CIA only the game's content is written. A mod folder run instead reads
+    /// the source through its decryption.
     void DecryptSource();
     void CheckDiskSpace();
     void DeleteIntermediates();
     void PatchDataArchive();
+    /// The patch's difference file as xdelta's argument.
+    QString DifferenceArgument();
     /// The digest test of pack.dat or pack.inc; `pack_dat` chooses the keys and entry forms.
     void CheckDigest(const QString& expected, const QString& relative_path, bool pack_dat);
+    /// The entries of a digest test whose digest is known, and the end of the run on a mismatch.
+    void JudgeDigest(const QString& expected, const QString& digest);
     void CopyReplacementFolders();
     void ApplySoundArchive();
     void RebuildImage();
@@ -126,4 +146,23 @@ private:
     int m_progress_value = 0; // the bar's value as last set
     QString m_patch_folder;
     bool m_patch_folder_known = false;
+
+    // Mod folder runs read the source in place, through its decryption when it is encrypted.
+    std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
+    std::unique_ptr<ctr::TInFile> m_image;
+    QString m_pack_dat_digest;           // of the game's pack.dat, taken as it was copied out
+    bool m_xdelta_beside_digest = false; // xdelta3 runs while pack.dat's digest is taken
+    // pack.dat's digest taken straight from the image while it is copied out and xdelta3 runs.
+    struct TDigestJob {
+        std::atomic<bool> Stop{false};
+        QString Digest; // empty when the bytes could not be read
+    };
+    std::shared_ptr<TDigestJob> m_digest_job;
+    std::thread m_digest_thread;
+    /// Stops and joins the digest thread, if one runs.
+    void StopDigestThread();
+    QString m_staging; // the mod folder being written; removed unless moved into place
+    bool m_staging_kept = false;
+    QString m_patched_pack; // the new pack.dat already in the staging folder, relative to it
+    qint64 m_patched_pack_size = -1;
 };

@@ -1,10 +1,12 @@
 #include "core/ModFolder.h"
 
+#include "core/Decryption.h"
 #include "core/FileTools.h"
-#include "core/Identify.h"
 #include "core/InstallHost.h"
+#include "core/InstallJob.h"
 #include "core/InstallWorker.h"
 #include "core/Language.h"
+#include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
 
@@ -14,6 +16,7 @@
 #include <QHash>
 #include <QSet>
 
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -32,19 +35,30 @@ struct TModFile {
     QString To;
 };
 
-// Removes the folder being written unless the run got as far as moving it into place.
-struct TStagingGuard {
-    QString Path;
-    bool Kept = false;
-    ~TStagingGuard() {
-        if (!Kept && !Path.isEmpty()) {
-            try {
-                DeleteFolder(Path);
-            } catch (...) {
-            }
+// True when `file` holds exactly the `size` bytes at `offset` of the open image (read through
+// its decryption when it has one); false also when either cannot be read.
+bool SameAsImage(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
+                 const QString& file) {
+    QFile other(file);
+    if (!other.open(QIODevice::ReadOnly) || std::uint64_t(other.size()) != size ||
+        !image.Contains(offset, size))
+        return false;
+    std::vector<std::uint8_t> a(std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
+    std::vector<char> b(a.size());
+    for (std::uint64_t done = 0; done < size;) {
+        const std::size_t length = std::size_t(std::min<std::uint64_t>(a.size(), size - done));
+        try {
+            image.ReadAt(offset + done, std::span(a.data(), length));
+        } catch (const ctr::TCtrError&) {
+            return false;
         }
+        if (other.read(b.data(), qint64(length)) != qint64(length) ||
+            std::memcmp(a.data(), b.data(), length) != 0)
+            return false;
+        done += length;
     }
-};
+    return true;
+}
 
 } // namespace
 
@@ -64,23 +78,52 @@ void TInstallWorker::RunModFolderPipeline() {
     const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
     const QString romfs = temp + QStringLiteral("/romfs");
     const auto image_kind = ctr::ImageKindFromText(SourceKind().toStdString());
-    const std::filesystem::path image = ToPath(m_job.SourcePath);
     const auto fail = [this](const char* key, const QString& detail) {
         LogSeparated(Text(key) + kCrLf + detail);
         EndRun();
     };
+    // The folder being written is removed unless the run got as far as moving it into place:
+    // a failure, a cancel or a tool ended leave nothing behind in the destination.
+    struct TStagingCleanup {
+        const QString& Path;
+        const bool& Kept;
+        ~TStagingCleanup() {
+            if (!Kept && !Path.isEmpty()) {
+                try {
+                    DeleteFolder(Path);
+                } catch (...) {
+                }
+            }
+        }
+    } cleanup{m_staging, m_staging_kept};
+    struct TDigestStop {
+        TInstallWorker& Worker;
+        ~TDigestStop() { Worker.StopDigestThread(); }
+    } digest_stop{*this};
 
-    // Only the files the run works on come out of the image; no tool unpacks it.
+    // A destination on the volume of tools/temp takes the new pack.dat by a rename: xdelta3
+    // can then run while pack.dat's digest is taken (see PatchDataArchiveInto).
+    m_xdelta_beside_digest =
+        !m_job.NoXdelta &&
+        FileSystemRootOf(temp) == FileSystemRootOf(QFileInfo(m_job.OutputPath).absoluteFilePath());
+
+    // Only the files the run works on come out of the image; no tool unpacks it. An
+    // encrypted image is read through its decryption.
     m_host->AppendLog(Text("ExtractingModFiles"));
-    const QString title_id = IdentifySourceImage(m_job.SourcePath, *m_job.LanguageTable).TitleId;
+    QString title_id;
     std::vector<ctr::TImageRomFsFile> game_files;
     try {
-        game_files = ctr::ListRomFsFiles(image, *image_kind);
+        m_image = std::make_unique<ctr::TInFile>(ToPath(m_job.SourcePath));
+        if (m_decrypting)
+            m_decrypting->Serve(*m_image);
+        game_files = ctr::ListRomFsFiles(*m_image, *image_kind);
+        title_id = QStringLiteral("%1")
+                       .arg(qulonglong(ctr::ImageProgramId(*m_image, *image_kind)), 16, 16,
+                            QLatin1Char('0'))
+                       .toUpper();
     } catch (const ctr::TCtrError& error) {
         fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
     }
-    if (title_id.isEmpty())
-        fail("ErrorExtractingRomFS", QStringLiteral("no program ID"));
     // The game's files by their path in upper case: names in patch folders match regardless
     // of letter case, and the mod folder takes the game's spelling.
     QHash<QString, qsizetype> game_index;
@@ -93,8 +136,7 @@ void TInstallWorker::RunModFolderPipeline() {
     Progress(5);
 
     const QString patch_folder = m_job.NoPatch ? QString() : PatchFolder();
-    QStringList wanted = {QLatin1String(kPackDat), QLatin1String(kPackInc),
-                          QLatin1String(kSoundArchive)};
+    QStringList wanted = {QLatin1String(kPackInc), QLatin1String(kSoundArchive)};
     const QString patch_romfs =
         patch_folder.isEmpty() ? QString() : FindEntryNoCase(patch_folder, QStringLiteral("romfs"));
     if (!patch_romfs.isEmpty() && QFileInfo(patch_romfs).isDir())
@@ -104,22 +146,28 @@ void TInstallWorker::RunModFolderPipeline() {
             fail("ErrorExtractingRomFS",
                  QLatin1String(needed) + QStringLiteral(" is not in the RomFS"));
     }
+    // pack.dat is the one large file: it comes out only as the source of the difference, and
+    // a patch's own pack.dat replaces it whole.
+    const ctr::TImageRomFsFile* pack_dat = game_file(QLatin1String(kPackDat));
     try {
-        ctr::TInFile in(image);
         for (const QString& path : wanted) {
             const ctr::TImageRomFsFile* file = game_file(path);
-            if (file == nullptr)
-                continue; // a new file of the patch
+            if (file == nullptr || file == pack_dat)
+                continue; // a new file of the patch, or the data archive
             const QString target = romfs + QLatin1Char('/') + QString::fromStdString(file->Path);
             if (QFileInfo::exists(target))
                 continue;
             QDir().mkpath(QFileInfo(target).absolutePath());
             ctr::TOutFile out(ToPath(target));
-            ctr::CopyRange(in, file->Location.Offset, file->Location.Size, out);
+            out.MarkScratch();
+            ctr::CopyRange(*m_image, file->Location.Offset, file->Location.Size, out);
             out.Commit();
             Checkpoint();
         }
+        if (!m_job.NoXdelta)
+            CopyOutPackDat(pack_dat->Location.Offset, pack_dat->Location.Size);
     } catch (const ctr::TCtrError& error) {
+        Checkpoint(); // a cancel during the copy ends the run here
         fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
     }
     Progress(20);
@@ -134,7 +182,7 @@ void TInstallWorker::RunModFolderPipeline() {
     if (patch_has_code) {
         m_host->AppendLog(Text("ExtractingExeFS"));
         try {
-            const std::vector<std::uint8_t> code = ctr::ReadImageCode(image, *image_kind);
+            const std::vector<std::uint8_t> code = ctr::ReadImageCode(*m_image, *image_kind);
             QFile out(source_code);
             if (!out.open(QIODevice::WriteOnly) ||
                 out.write(reinterpret_cast<const char*>(code.data()), qint64(code.size())) !=
@@ -148,15 +196,202 @@ void TInstallWorker::RunModFolderPipeline() {
     }
     Progress(45);
 
-    // The same stages as for an image.
+    // The same stages as for an image, but the new pack.dat goes straight into the folder.
     if (!m_job.NoXdelta)
-        PatchDataArchive();
+        PatchDataArchiveInto(title_id, QString::fromStdString(pack_dat->Path));
     if (!m_job.NoPatch)
         CopyReplacementFolders();
     ApplySoundArchive();
     Progress(80);
 
     WriteModFolder(title_id, game_files, patch_has_code ? source_code : QString());
+}
+
+void TInstallWorker::StopDigestThread() {
+    if (!m_digest_thread.joinable())
+        return;
+    m_digest_job->Stop.store(true);
+    m_digest_thread.join();
+}
+
+void TInstallWorker::CopyOutPackDat(std::uint64_t offset, std::uint64_t size) {
+    if (m_xdelta_beside_digest && !m_job.OriginalPackDatMD5.isEmpty()) {
+        // The digest is read straight from the image on a thread of its own while the copy
+        // goes on here and xdelta3 runs after it; both reads meet in the system's cache. An
+        // encrypted image is opened there through a decryption of its own.
+        TKeySearch search = KeySearch();
+        if (search.ProgramFolder.isEmpty())
+            search.ProgramFolder = m_job.ProgramFolder;
+        m_digest_job = std::make_shared<TDigestJob>();
+        m_digest_thread =
+            std::thread([job = m_digest_job, path = m_job.SourcePath, kind = SourceKind(),
+                         encrypted = bool(m_decrypting), search, offset, size] {
+                try {
+                    ctr::TInFile image(ToPath(path));
+                    std::unique_ptr<ctr::TDecryptingReader> decrypting;
+                    if (encrypted) {
+                        decrypting = OpenDecryptingSource(path, kind, search);
+                        decrypting->Serve(image);
+                    }
+                    TMd5 md5;
+                    std::vector<std::uint8_t> block(
+                        std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
+                    for (std::uint64_t done = 0; done < size && !job->Stop.load();) {
+                        const std::size_t part =
+                            std::size_t(std::min<std::uint64_t>(block.size(), size - done));
+                        image.ReadAt(offset + done, std::span(block.data(), part), "pack.dat");
+                        md5.Update(block.data(), part);
+                        done += part;
+                    }
+                    if (!job->Stop.load())
+                        job->Digest = md5.Hex();
+                } catch (const std::exception&) {
+                }
+            });
+    }
+    ctr::TOutFile out(ToPath(m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat")));
+    out.MarkScratch();
+    if (m_job.OriginalPackDatMD5.isEmpty() || m_xdelta_beside_digest) {
+        ctr::CopyRange(*m_image, offset, size, out);
+    } else {
+        const TToolRun::TReport report = StageReport(20);
+        ctr::TProgress progress{[&](std::uint64_t done, std::uint64_t total) {
+                                    report(total == 0 ? 1.0 : double(done) / double(total));
+                                    return !isInterruptionRequested();
+                                },
+                                0, 0};
+        TMd5 md5;
+        ctr::CopyRangeObserved(
+            *m_image, offset, size, out,
+            [&md5](std::span<const std::uint8_t> chunk) { md5.Update(chunk.data(), chunk.size()); },
+            &progress);
+        m_pack_dat_digest = md5.Hex();
+    }
+    out.Commit();
+}
+
+void TInstallWorker::OpenStagingFolder(const QString& title_id) {
+    if (!m_staging.isEmpty())
+        return;
+    const QString output = QDir::cleanPath(QFileInfo(m_job.OutputPath).absoluteFilePath());
+    if (!QDir().mkpath(output)) {
+        LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(output));
+        EndRun();
+    }
+    // Written under a name of its own beside the final folder, moved into place when whole.
+    const QString staging = UnusedFolderPath(output, title_id + QStringLiteral(".part"));
+    if (!QDir().mkpath(staging)) {
+        LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(staging));
+        EndRun();
+    }
+    m_staging = staging;
+}
+
+void TInstallWorker::PatchDataArchiveInto(const QString& title_id, const QString& game_name) {
+    const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
+    const QString relative = QStringLiteral("romfs/") + game_name;
+    // Nothing reaches the destination before the digests matched. Beside the digest, xdelta3
+    // writes into tools/temp (the volume of the destination: a rename moves the file in);
+    // otherwise it starts once they matched and writes straight into the folder being
+    // written, under a name of its own until it is whole.
+    QString written;
+    QString written_argument;
+    const auto into_temp = [&] {
+        written_argument = QStringLiteral("tools/temp/new_pack.dat");
+        written = m_job.ProgramFolder + written_argument;
+    };
+    TToolRun::TReport report; // the bar's mapping, known once the difference stage begins
+    std::unique_ptr<TToolRun> xdelta;
+    QString start_failure;
+    const auto start_xdelta = [&] {
+        const QStringList arguments = {QStringLiteral("-d"), QStringLiteral("-s"),
+                                       QStringLiteral("tools/temp/old_pack.dat"),
+                                       DifferenceArgument(), written_argument};
+        try {
+            xdelta = std::make_unique<TToolRun>(
+                ToolPath(TTool::Xdelta), arguments, m_job.ProgramFolder,
+                TToolRun::TOptions{[&report](double fraction) {
+                                       if (report)
+                                           report(fraction);
+                                   },
+                                   written, QFileInfo(old_pack_dat).size(), false});
+        } catch (const TSystemError& error) {
+            start_failure = error.Reason();
+        }
+    };
+    if (m_xdelta_beside_digest) {
+        into_temp();
+        start_xdelta();
+    }
+    QString target;
+    try {
+        if (!m_job.OriginalPackDatMD5.isEmpty()) {
+            if (m_digest_thread.joinable()) {
+                m_host->AppendLog(Text("CheckingMD5PackDat"));
+                m_digest_thread.join();
+                if (m_digest_job->Digest.isEmpty()) {
+                    m_host->AppendLog(kCrLf + kCrLf + Text("ErrorCheckingMD5PackDat") + kCrLf);
+                    EndRun();
+                }
+                JudgeDigest(m_job.OriginalPackDatMD5, m_digest_job->Digest);
+            } else if (m_xdelta_beside_digest) {
+                CheckDigest(m_job.OriginalPackDatMD5, QStringLiteral("tools/temp/old_pack.dat"),
+                            true);
+            } else {
+                // Taken as pack.dat came out of the image.
+                m_host->AppendLog(Text("CheckingMD5PackDat"));
+                JudgeDigest(m_job.OriginalPackDatMD5, m_pack_dat_digest);
+            }
+        }
+        if (!m_job.OriginalPackIncMD5.isEmpty())
+            CheckDigest(m_job.OriginalPackIncMD5, QStringLiteral("tools/temp/romfs/pack.inc"),
+                        false);
+        Progress(50);
+        OpenStagingFolder(title_id);
+        target = m_staging + QLatin1Char('/') + relative;
+        if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
+            LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(target));
+            EndRun();
+        }
+    } catch (...) {
+        // A mismatch, a cancel: xdelta3 is ended and what it wrote removed.
+        xdelta.reset();
+        if (!written.isEmpty())
+            QFile::remove(written);
+        throw;
+    }
+    if (!m_xdelta_beside_digest) {
+        // A folder xdelta3 cannot be given by name (see DifferenceArgument) gets the archive
+        // from tools/temp.
+        written = target + QStringLiteral(".part");
+        written_argument = written;
+        if (!PlainAsciiText(written))
+            into_temp();
+        start_xdelta();
+    }
+
+    m_host->AppendLog(Text("ApplyingXdelta"));
+    std::uint32_t code = 0;
+    if (xdelta) {
+        report = StageReport(65);
+        code = xdelta->Wait(&m_kill_tool);
+        xdelta.reset();
+    }
+    JudgeTool(TTool::Xdelta, code, start_failure, "ErrorApplyingXdelta", false, false);
+    if (QFileInfo::exists(written)) {
+        m_patched_pack_size = QFileInfo(written).size();
+        if (!QFile::rename(written, target)) {
+            LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(target));
+            EndRun();
+        }
+        m_patched_pack = relative;
+    }
+    Progress(65);
+
+    if (!QFile::remove(old_pack_dat)) {
+        LogSeparated(Text("ErrorDeleteTempFile"));
+        EndRun();
+    }
 }
 
 void TInstallWorker::WriteModFolder(const QString& title_id,
@@ -179,28 +414,23 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
 
     // What goes in: each RomFS file whose bytes differ from the game's, files the game lacks,
     // the code when the patch changed it, and the banner and icon under the names the
-    // emulator looks for.
+    // emulator looks for. The new pack.dat is in the folder already: a difference that
+    // changed nothing is not worth a patch.
     m_host->AppendLog(Text("WritingModFolder"));
     std::vector<TModFile> plan;
     QStringList new_files;
-    {
-        QFile image(m_job.SourcePath);
-        if (!image.open(QIODevice::ReadOnly))
-            fail("ErrorWritingModFolder", QDir::toNativeSeparators(m_job.SourcePath) +
-                                              QStringLiteral(": ") + image.errorString());
-        for (const QString& path : FilesBelow(romfs)) {
-            Checkpoint();
-            const QString from = romfs + QLatin1Char('/') + path;
-            const auto known = game_paths.constFind(path.toUpper());
-            if (known == game_paths.constEnd()) {
-                new_files << path;
-                plan.push_back({from, QStringLiteral("romfs/") + path});
-                continue;
-            }
-            const ctr::TImageFileLocation place = locations.value(*known);
-            if (!SameBytes(image, place.Offset, place.Size, from))
-                plan.push_back({from, QStringLiteral("romfs/") + *known});
+    for (const QString& path : FilesBelow(romfs)) {
+        Checkpoint();
+        const QString from = romfs + QLatin1Char('/') + path;
+        const auto known = game_paths.constFind(path.toUpper());
+        if (known == game_paths.constEnd()) {
+            new_files << path;
+            plan.push_back({from, QStringLiteral("romfs/") + path});
+            continue;
         }
+        const ctr::TImageFileLocation place = locations.value(*known);
+        if (!SameAsImage(*m_image, place.Offset, place.Size, from))
+            plan.push_back({from, QStringLiteral("romfs/") + *known});
     }
     if (!source_code.isEmpty()) {
         const QString code = FindEntryNoCase(exefs, QStringLiteral("code.bin"));
@@ -225,33 +455,39 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
         banner_or_icon = true;
     }
 
-    // Written under a name of its own beside the final folder, moved into place when whole.
-    const QString output = QDir::cleanPath(QFileInfo(m_job.OutputPath).absoluteFilePath());
-    if (!QDir().mkpath(output))
-        fail("ErrorWritingModFolder", QDir::toNativeSeparators(output));
-    TStagingGuard staging;
-    staging.Path = UnusedFolderPath(output, title_id + QStringLiteral(".part"));
-    if (!QDir().mkpath(staging.Path))
-        fail("ErrorWritingModFolder", QDir::toNativeSeparators(staging.Path));
+    OpenStagingFolder(title_id);
     for (const TModFile& file : plan) {
         Checkpoint();
-        const QString target = staging.Path + QLatin1Char('/') + file.To;
+        const QString target = m_staging + QLatin1Char('/') + file.To;
+        // A pack.dat of the patch's own replaces the one the difference made.
+        if (file.To == m_patched_pack) {
+            if (!QFile::remove(target))
+                fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
+            m_patched_pack.clear();
+        }
         if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file.From, target))
             fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
     }
     Progress(90);
 
-    // Read back: exactly the planned files, each with the bytes meant for it.
+    // Read back: exactly the planned files, each with the bytes meant for it; the new pack.dat
+    // with the size xdelta3 gave it.
     m_host->AppendLog(Text("VerifyingModFolder"));
     QSet<QString> planned;
     for (const TModFile& file : plan) {
         planned.insert(file.To);
         Checkpoint();
-        if (!SameFiles(file.From, staging.Path + QLatin1Char('/') + file.To))
+        if (!SameFiles(file.From, m_staging + QLatin1Char('/') + file.To))
             fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(file.To));
     }
+    if (!m_patched_pack.isEmpty()) {
+        planned.insert(m_patched_pack);
+        const QFileInfo written(m_staging + QLatin1Char('/') + m_patched_pack);
+        if (!written.isFile() || written.size() != m_patched_pack_size)
+            fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(m_patched_pack));
+    }
     const QSet<QString> announced(new_files.begin(), new_files.end());
-    for (const QString& path : FilesBelow(staging.Path)) {
+    for (const QString& path : FilesBelow(m_staging)) {
         const bool romfs_file = path.startsWith(QLatin1String("romfs/"));
         const QString inside = path.mid(6);
         if (!planned.contains(path) ||
@@ -269,6 +505,7 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
 
     // An earlier folder of the same game is kept under a new name, never merged into.
     Checkpoint();
+    const QString output = QDir::cleanPath(QFileInfo(m_job.OutputPath).absoluteFilePath());
     const QString final_path = output + QLatin1Char('/') + title_id;
     QString previous;
     if (QFileInfo::exists(final_path) || QFileInfo(final_path).isSymLink()) {
@@ -278,12 +515,12 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
         m_host->AppendLog(Text("ModPreviousRenamed") + kCrLf + QLatin1Char('[') +
                           QDir::toNativeSeparators(previous) + QLatin1Char(']'));
     }
-    if (!QDir().rename(staging.Path, final_path)) {
+    if (!QDir().rename(m_staging, final_path)) {
         if (!previous.isEmpty() && QDir().rename(previous, final_path))
             previous.clear();
         fail("ErrorWritingModFolder", QDir::toNativeSeparators(final_path));
     }
-    staging.Kept = true;
+    m_staging_kept = true;
     ShowProgress(100);
     m_host->AppendLog(kCrLf + Text("ModFolderSuccessful") + kCrLf + QLatin1Char('[') +
                       QDir::toNativeSeparators(final_path) + QLatin1Char(']'));

@@ -356,7 +356,9 @@ void TDecryptingReader::ReadZone(TZone& zone, std::uint64_t offset, std::span<st
         const std::uint64_t begin = offset / 16 * 16;
         const std::uint64_t end = AlignUp(offset + out.size(), 16);
         const std::uint64_t previous = begin == 0 ? 0 : 16;
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(end - begin + previous));
+        // One buffer for every read: a fresh block per read costs the kernel's page faults.
+        m_cbc_buffer.resize(static_cast<std::size_t>(end - begin + previous));
+        const std::span<std::uint8_t> bytes(m_cbc_buffer);
         m_file.ReadAt(zone.Offset + begin - previous, bytes, "image data");
         TAesBlock iv = zone.CbcIv;
         if (previous != 0)
@@ -411,7 +413,7 @@ bool ImageIsEncrypted(const fs::path& path, TImageKind kind) {
 }
 
 void DecryptImage(const fs::path& input, TImageKind kind, const fs::path& output,
-                  const TCryptoKeys& keys, TProgress* progress) {
+                  const TCryptoKeys& keys, TProgress* progress, bool scratch) {
     EnsureNotAnInput(output, {&input});
     TDecryptingReader reader(input, kind, keys);
     const std::uint64_t size = reader.Size();
@@ -423,22 +425,39 @@ void DecryptImage(const fs::path& input, TImageKind kind, const fs::path& output
     if (progress)
         progress->Total += size;
     TOutFile out(output);
-    std::vector<std::uint8_t> block(std::min<std::uint64_t>(CopyChunkSize, size));
+    if (scratch)
+        out.MarkScratch();
+    // The hashes run on a helper thread while this one reads, decrypts and writes the next
+    // blocks; each block stays untouched until its hashing is done (one buffer more than the
+    // blocks in flight).
+    constexpr std::size_t InFlight = 2;
+    std::vector<std::vector<std::uint8_t>> blocks(InFlight + 1);
+    for (auto& block : blocks)
+        block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunkSize, size)));
+    TBackgroundLane lane(InFlight);
+    std::size_t next = 0;
     for (std::uint64_t at = 0; at < size;) {
+        std::vector<std::uint8_t>& block = blocks[next];
+        next = (next + 1) % blocks.size();
         const std::span<std::uint8_t> piece = std::span(block).first(
             static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - at)));
         reader.Read(at, piece);
-        for (auto& [zone, hash] : hashes) {
-            const std::uint64_t begin = std::max(at, zone->Offset);
-            const std::uint64_t end = std::min(at + piece.size(), zone->Offset + zone->Size);
-            if (begin < end)
-                hash->Update(piece.subspan(begin - at, end - begin));
-        }
+        if (!hashes.empty())
+            lane.Post([&hashes, piece, at] {
+                for (auto& [zone, hash] : hashes) {
+                    const std::uint64_t begin = std::max(at, zone->Offset);
+                    const std::uint64_t end =
+                        std::min(at + piece.size(), zone->Offset + zone->Size);
+                    if (begin < end)
+                        hash->Update(piece.subspan(begin - at, end - begin));
+                }
+            });
         out.Write(piece);
         at += piece.size();
         if (progress)
             progress->Advance(piece.size());
     }
+    lane.Drain();
     if (reader.m_cia) {
         std::vector<std::uint8_t> tmd;
         for (const auto& [offset, bytes] : reader.m_patches)
@@ -453,6 +472,35 @@ void DecryptImage(const fs::path& input, TImageKind kind, const fs::path& output
         out.Seek(reader.m_tmd_offset);
         out.Write(tmd);
         out.Seek(size);
+    }
+    out.Commit();
+}
+
+void DecryptCiaGameContent(const fs::path& input, const fs::path& output, const TCryptoKeys& keys,
+                           TProgress* progress, bool scratch) {
+    EnsureNotAnInput(output, {&input});
+    TDecryptingReader reader(input, TImageKind::Cia, keys);
+    const TDecryptingReader::TZone* content = nullptr;
+    for (const auto& zone : reader.m_zones)
+        if (zone->ContentRecord == 0)
+            content = zone.get();
+    if (!content)
+        throw TCtrError("the CIA lacks content 0");
+    if (progress)
+        progress->Total += content->Size;
+    TOutFile out(output);
+    if (scratch)
+        out.MarkScratch();
+    std::vector<std::uint8_t> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunkSize, content->Size)));
+    for (std::uint64_t done = 0; done < content->Size;) {
+        const std::span<std::uint8_t> piece = std::span(block).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), content->Size - done)));
+        reader.Read(content->Offset + done, piece);
+        out.Write(piece);
+        done += piece.size();
+        if (progress)
+            progress->Advance(piece.size());
     }
     out.Commit();
 }

@@ -84,6 +84,13 @@ public:
     /// The decrypted bytes at `offset`. A CIA's TMD reads with its content types marked
     /// decrypted; its content hashes are those of the file (DecryptImage writes new ones).
     void Read(std::uint64_t offset, std::span<std::uint8_t> out);
+    /// Makes every read of `view`, a file opened on the same image, give the decrypted bytes,
+    /// so the image's readers take files out of it as from a decrypted image, block by block.
+    /// The reader must outlive the view's reads; both are used from one thread.
+    void Serve(TInFile& view) {
+        view.ReadThrough(
+            [this](std::uint64_t offset, std::span<std::uint8_t> out) { Read(offset, out); });
+    }
 
 private:
     struct TZone;
@@ -98,8 +105,11 @@ private:
     bool m_encrypted = false;
     bool m_cia = false;
     std::uint64_t m_tmd_offset = 0;
+    std::vector<std::uint8_t> m_cbc_buffer; // ciphertext of a read through a CBC layer
     friend void DecryptImage(const std::filesystem::path&, TImageKind, const std::filesystem::path&,
-                             const TCryptoKeys&, TProgress*);
+                             const TCryptoKeys&, TProgress*, bool);
+    friend void DecryptCiaGameContent(const std::filesystem::path&, const std::filesystem::path&,
+                                      const TCryptoKeys&, TProgress*, bool);
 };
 
 /// True when some layer of the image is encrypted (headers only are read; no keys needed).
@@ -107,8 +117,17 @@ bool ImageIsEncrypted(const std::filesystem::path& path, TImageKind kind);
 
 /// Writes the decrypted image to `output`: NoCrypto flags, all hashes true. Keys are checked
 /// before the output is created. A CIA's TMD gets decrypted content types and new hashes.
+/// A `scratch` output (one the caller deletes itself) is not forced to the disk.
 void DecryptImage(const std::filesystem::path& input, TImageKind kind,
                   const std::filesystem::path& output, const TCryptoKeys& keys,
-                  TProgress* progress = nullptr);
+                  TProgress* progress = nullptr, bool scratch = false);
+
+/// Writes the decrypted first content of a CIA (the game's NCCH, a CXI) to `output`, with the
+/// flags NoCrypto: what extracting that content from the decrypted CIA would give, without the
+/// decrypted CIA. Keys are checked before the output is created. A `scratch` output is not
+/// forced to the disk.
+void DecryptCiaGameContent(const std::filesystem::path& input, const std::filesystem::path& output,
+                           const TCryptoKeys& keys, TProgress* progress = nullptr,
+                           bool scratch = false);
 
 } // namespace ctr

@@ -62,6 +62,10 @@ void TInFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out, const ch
         throw TCtrError(PathText(m_path) + " is too short: " + what + " lies outside the file");
     if (out.empty())
         return;
+    if (m_source) {
+        m_source(offset, out);
+        return;
+    }
     if (!SeekFile(m_file, offset) || std::fread(out.data(), 1, out.size(), m_file) != out.size())
         throw TCtrError("cannot read " + std::string(what) + " of " + PathText(m_path));
 }
@@ -150,7 +154,8 @@ void TOutFile::Seek(std::uint64_t position) {
 void TOutFile::Commit() {
     if (!m_file)
         return;
-    const bool flushed = std::fflush(m_file) == 0 && !std::ferror(m_file) && SyncToDisk(m_file);
+    const bool flushed =
+        std::fflush(m_file) == 0 && !std::ferror(m_file) && (m_scratch || SyncToDisk(m_file));
     const std::string flush_reason = flushed ? std::string() : Reason();
     const bool closed = std::fclose(m_file) == 0;
     m_file = nullptr;
@@ -168,6 +173,8 @@ bool TOutFile::CopyFromKernel(TInFile& in, std::uint64_t offset, std::uint64_t l
     (void)length;
     return false; // no in-kernel copy here: the caller copies through its buffer
 #else
+    if (!in.Direct())
+        return false; // the bytes on the disk are not the bytes to copy
     if (!m_file || std::fflush(m_file) != 0)
         throw TCtrError("cannot write " + PathText(m_path) + ": " + Reason());
     const int out_fd = fileno(m_file);
@@ -306,10 +313,11 @@ namespace {
 // that is being filled, so a pass holds (kLaneDepth + 1) * CopyChunkSize bytes.
 constexpr std::size_t kLaneDepth = 2;
 
-// Reads `length` bytes of `in` from `offset` block by block; each block goes to `hash` on the
-// helper thread while `use` (when given) consumes it on this one.
-void ReadHashed(TInFile& in, std::uint64_t offset, std::uint64_t length, TSha256& hash,
-                const std::function<void(std::span<const std::uint8_t>)>& use) {
+// Reads `length` bytes of `in` from `offset` block by block; each block goes to `observe` on
+// the helper thread while `use` (when given) consumes it on this one.
+void ReadObserved(TInFile& in, std::uint64_t offset, std::uint64_t length,
+                  const std::function<void(std::span<const std::uint8_t>)>& observe,
+                  const std::function<void(std::span<const std::uint8_t>)>& use) {
     const std::size_t block =
         static_cast<std::size_t>(std::min<std::uint64_t>(length, CopyChunkSize));
     std::vector<std::vector<std::uint8_t>> buffers(kLaneDepth + 1);
@@ -322,13 +330,20 @@ void ReadHashed(TInFile& in, std::uint64_t offset, std::uint64_t length, TSha256
         const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(length, block));
         std::span<std::uint8_t> chunk(buffer.data(), part);
         in.ReadAt(offset, chunk);
-        lane.Post([&hash, chunk] { hash.Update(chunk); });
+        lane.Post([&observe, chunk] { observe(chunk); });
         if (use)
             use(chunk);
         offset += part;
         length -= part;
     }
     lane.Drain();
+}
+
+void ReadHashed(TInFile& in, std::uint64_t offset, std::uint64_t length, TSha256& hash,
+                const std::function<void(std::span<const std::uint8_t>)>& use) {
+    ReadObserved(
+        in, offset, length, [&hash](std::span<const std::uint8_t> chunk) { hash.Update(chunk); },
+        use);
 }
 
 } // namespace
@@ -355,6 +370,20 @@ void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile
         offset += part;
         length -= part;
     }
+}
+
+void CopyRangeObserved(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
+                       const std::function<void(std::span<const std::uint8_t>)>& observe,
+                       TProgress* progress) {
+    if (!in.Contains(offset, length))
+        throw TCtrError(PathText(in.Path()) + " is too short: a region lies outside the file");
+    if (progress)
+        progress->Total += length;
+    ReadObserved(in, offset, length, observe, [&](std::span<const std::uint8_t> chunk) {
+        out.Write(chunk);
+        if (progress)
+            progress->Advance(chunk.size());
+    });
 }
 
 void TProgress::Advance(std::uint64_t bytes) {

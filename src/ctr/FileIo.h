@@ -71,10 +71,20 @@ public:
     }
     int Descriptor() const;
 
+    /// Where reads of a file seen through a layer (its decryption) take their bytes from:
+    /// exactly out.size() bytes at `offset`, or a throw.
+    using TReadSource = std::function<void(std::uint64_t offset, std::span<std::uint8_t> out)>;
+    /// From now on every read of this file comes from `source`, which sees the same file
+    /// (same size) through a layer; the kernel is no longer asked to copy from it.
+    void ReadThrough(TReadSource source) { m_source = std::move(source); }
+    /// True unless reads go through a layer: the bytes on the disk are the bytes read.
+    bool Direct() const { return !m_source; }
+
 private:
     std::filesystem::path m_path;
     std::FILE* m_file = nullptr;
     std::uint64_t m_size = 0;
+    TReadSource m_source;
 };
 
 /// A file created for writing. The bytes go to a temporary name in the same folder; Commit()
@@ -101,6 +111,9 @@ public:
     const std::filesystem::path& TemporaryPath() const { return m_temporary; }
     /// Flushes, closes and renames into place; throws when the data did not reach the file.
     void Commit();
+    /// The caller deletes this file itself (a scratch file): Commit() renames it into place
+    /// whole as always but does not force it to the disk.
+    void MarkScratch() { m_scratch = true; }
     /// Copies straight from `in` inside the kernel where the file systems allow it; false
     /// (with nothing written) when they do not.
     bool CopyFromKernel(TInFile& in, std::uint64_t offset, std::uint64_t length);
@@ -112,6 +125,7 @@ private:
     std::uint64_t m_position = 0;
     std::uint64_t m_end = 0;
     bool m_committed = false;
+    bool m_scratch = false;
 };
 
 /// How far a tool has come, told to the program that started it. When the environment
@@ -144,6 +158,13 @@ private:
 /// them to `hash` when given.
 void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
                TSha256* hash = nullptr);
+struct TProgress;
+/// Copies as CopyRange does, handing each block in order to `observe` on a helper thread
+/// while the copy goes on (a digest taken as the bytes pass), so the bytes are read once.
+/// `progress` (optional) advances block by block and may cancel the copy.
+void CopyRangeObserved(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
+                       const std::function<void(std::span<const std::uint8_t>)>& observe,
+                       TProgress* progress = nullptr);
 /// Progress of a long check: bytes read so far against the bytes the check will read. Each
 /// pass adds what it is about to read to Total before it starts. The callback returns false
 /// to stop the check, which then fails with "the check was cancelled".

@@ -14,6 +14,8 @@ namespace ctr {
 
 namespace {
 
+constexpr std::size_t NcchOffProgramId = 0x118;
+
 // Start and size of the game's NCCH in the image.
 std::pair<std::uint64_t, std::uint64_t> LocateNcch(TInFile& file, TImageKind kind) {
     switch (kind) {
@@ -96,6 +98,10 @@ std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& ima
 
 std::vector<TImageRomFsFile> ListRomFsFiles(const std::filesystem::path& image, TImageKind kind) {
     TInFile file(image);
+    return ListRomFsFiles(file, kind);
+}
+
+std::vector<TImageRomFsFile> ListRomFsFiles(TInFile& file, TImageKind kind) {
     TRomFsReader romfs = ImageRomFs(file, kind);
     std::vector<TImageRomFsFile> files;
     for (auto& [path, place] : romfs.ListFiles())
@@ -119,8 +125,17 @@ std::pair<std::uint64_t, TExeFsHeader> ReadImageExeFsHeader(TInFile& file, TImag
 
 } // namespace
 
+std::uint64_t ImageProgramId(TInFile& file, TImageKind kind) {
+    const auto [base, size] = LocateNcch(file, kind);
+    return GetLE<std::uint64_t>(&ReadNcchHeader(file, base, size).Raw[NcchOffProgramId]);
+}
+
 std::vector<std::uint8_t> ReadImageCode(const std::filesystem::path& image, TImageKind kind) {
     TInFile file(image);
+    return ReadImageCode(file, kind);
+}
+
+std::vector<std::uint8_t> ReadImageCode(TInFile& file, TImageKind kind) {
     const auto [exefs, exefs_header] = ReadImageExeFsHeader(file, kind);
     // Entry 0 is the code, as the unpacked ExeFS folder names it code.bin.
     const TExeFsEntry& entry = exefs_header.Entries[0];

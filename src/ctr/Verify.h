@@ -10,6 +10,8 @@
 
 namespace ctr {
 
+class TInFile;
+
 enum class TImageKind { Cia, Cxi, Cci };
 
 /// The kind for an extension or kind word: "cia", "cxi", "3ds"/"cci" (with or without dot,
@@ -51,10 +53,16 @@ struct TImageRomFsFile {
 /// Every file of the image's RomFS, read from its tables only. Throws TCtrError when the
 /// image cannot be read.
 std::vector<TImageRomFsFile> ListRomFsFiles(const std::filesystem::path& image, TImageKind kind);
+/// The same from an open image (which may be read through its decryption).
+std::vector<TImageRomFsFile> ListRomFsFiles(TInFile& image, TImageKind kind);
+
+/// The program ID of the image's game NCCH, from its header.
+std::uint64_t ImageProgramId(TInFile& image, TImageKind kind);
 
 /// The game's code (ExeFS entry 0), decompressed when it carries a valid compression
 /// footer. Throws TCtrError when the image or its ExeFS cannot be read.
 std::vector<std::uint8_t> ReadImageCode(const std::filesystem::path& image, TImageKind kind);
+std::vector<std::uint8_t> ReadImageCode(TInFile& image, TImageKind kind);
 
 /// The ExeFS entry `name` ("banner", "icon") as stored; nothing when the ExeFS has no such
 /// entry. Throws TCtrError when the image or its ExeFS cannot be read.

@@ -264,8 +264,21 @@ private slots:
         QVERIFY(run.Out.contains(m_texts.Lookup("DecryptingSource")));
         QVERIFY(run.Out.contains(m_texts.Lookup("ApplyingXdelta")));
         QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
-        if (kind != "mods")
+        if (kind != "mods") {
             QCOMPARE(CheckOutputImage(output, "." + kind, m_texts), QString());
+            return;
+        }
+        // Read through its decryption, the image gives the folder its decrypted form gives.
+        const QString plain_output = m_dir.path() + "/from decrypted " + source + "." + kind;
+        const TResult plain = Run({"install", "--source", m_cia, "--output", plain_output, "--kind",
+                                   kind, "--patch", m_patch, "--quiet"});
+        QVERIFY2(plain.ExitCode == 0, qPrintable(plain.Out + plain.Err));
+        const QStringList files = FilesBelow(output);
+        QVERIFY(files.contains("0004000000133300/romfs/pack.dat"));
+        QCOMPARE(files, FilesBelow(plain_output));
+        for (const QString& file : files)
+            QVERIFY2(ReadWholeFile(output + "/" + file) == ReadWholeFile(plain_output + "/" + file),
+                     qPrintable(file));
     }
 
     void wrongKeysAreNamedWithoutTheirValues() {
@@ -570,6 +583,27 @@ private slots:
         QVERIFY(!run.Out.contains(m_texts.Lookup("ModSdCardReminder")));
     }
 
+    // A mod folder on another volume than tools/temp gets the new pack.dat written straight
+    // into it by xdelta3 (on the same volume it is moved in by a rename): the same folder
+    // either way. Needs a second volume (a memory file system) and skips without one.
+    void modFolderOnAnotherVolume() {
+        QTemporaryDir other(QStringLiteral("/dev/shm/qvt-mods-XXXXXX"));
+        if (!other.isValid() || FileSystemRootOf(other.path()) == FileSystemRootOf(m_program))
+            QSKIP("no second volume here");
+        const QString here = m_dir.path() + "/mods on this volume";
+        for (const QString& output : {here, other.path()}) {
+            const TResult run = Run({"install", "--source", m_cia, "--output", output, "--kind",
+                                     "mods", "--patch", m_patch, "--quiet"});
+            QVERIFY2(run.ExitCode == 0, qPrintable(run.Out + run.Err));
+        }
+        const QStringList files = FilesBelow(here);
+        QVERIFY(files.contains("0004000000133300/romfs/pack.dat"));
+        QCOMPARE(FilesBelow(other.path()), files);
+        for (const QString& file : files)
+            QVERIFY2(ReadWholeFile(other.path() + "/" + file) == ReadWholeFile(here + "/" + file),
+                     qPrintable(file));
+    }
+
     // Ctrl+C or SIGTERM while a tool runs: the run ends as the window's Cancel ends it, the
     // tool is ended too, and nothing of the run is left; an earlier output stays as it was.
     // The tool of the stage writes a partial file, as ours do, and then waits to be ended.
@@ -580,20 +614,29 @@ private slots:
         QTest::addColumn<int>("signal");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("kind");
         const QString in_temp = "tools/temp/x.0badf00d.part";
         const QString beside = m_dir.path() + "/interrupted.cia.0badf00d.part";
-        QTest::newRow("extraction, Ctrl+C") << "ctrtool"
-                                            << "--contents=*" << in_temp << int(SIGINT) << 1 << 130;
-        QTest::newRow("xdelta, SIGTERM") << "xdelta"
-                                         << "'-d -s '*" << in_temp << int(SIGTERM) << 1 << 143;
+        QTest::newRow("extraction, Ctrl+C")
+            << "ctrtool"
+            << "--contents=*" << in_temp << int(SIGINT) << 1 << 130 << "cia";
+        QTest::newRow("xdelta, SIGTERM")
+            << "xdelta"
+            << "'-d -s '*" << in_temp << int(SIGTERM) << 1 << 143 << "cia";
         QTest::newRow("RomFS rebuild, Ctrl+C")
             << "3dstool"
-            << "'-ctf romfs '*" << in_temp << int(SIGINT) << 1 << 130;
-        QTest::newRow("final build, SIGTERM") << "makerom"
-                                              << "'-f Cia '*" << beside << int(SIGTERM) << 1 << 143;
+            << "'-ctf romfs '*" << in_temp << int(SIGINT) << 1 << 130 << "cia";
+        QTest::newRow("final build, SIGTERM")
+            << "makerom"
+            << "'-f Cia '*" << beside << int(SIGTERM) << 1 << 143 << "cia";
         QTest::newRow("final build, Ctrl+C twice")
             << "makerom"
-            << "'-f Cia '*" << beside << int(SIGINT) << 2 << 130;
+            << "'-f Cia '*" << beside << int(SIGINT) << 2 << 130 << "cia";
+        // xdelta writes the new pack.dat straight into the mod folder being written (an empty
+        // partial: the stand-in writes its last argument, the file xdelta would write).
+        QTest::newRow("xdelta into a mod folder, Ctrl+C")
+            << "xdelta"
+            << "'-d -s '*" << QString() << int(SIGINT) << 1 << 130 << "mods";
     }
     void interruptCancelsTheRun() {
         QFETCH(QString, tool);
@@ -602,6 +645,7 @@ private slots:
         QFETCH(int, signal);
         QFETCH(int, count);
         QFETCH(int, status);
+        QFETCH(QString, kind);
         if (!SendSignal(QCoreApplication::applicationPid(), 0))
             QSKIP("no signals here");
         const QString path = m_program + "/tools/" + tool;
@@ -612,21 +656,27 @@ private slots:
         QVERIFY(QFile::rename(path, path + ".real"));
         QFile script(path);
         QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write(QString("#!/bin/sh\ncase \"$*\" in\n%1)\n  : > '%2'; : > '%3'\n"
+        const QString write_partial = partial.isEmpty()
+                                          ? QString("for last; do :; done; : > \"$last\"")
+                                          : QString(": > '%1'").arg(partial);
+        script.write(QString("#!/bin/sh\ncase \"$*\" in\n%1)\n  %2; : > '%3'\n"
                              "  while [ ! -f '%4' ]; do sleep 0.05; done; exit 1 ;;\nesac\n"
                              "exec \"$0.real\" \"$@\"\n")
-                         .arg(stage, partial, started, release)
+                         .arg(stage, write_partial, started, release)
                          .toUtf8());
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-        const QString output = m_dir.path() + "/interrupted.cia";
-        QFile earlier(output);
+        const bool mods = kind == "mods";
+        const QString output = m_dir.path() + (mods ? "/interrupted mods" : "/interrupted.cia");
+        const QString earlier_file = mods ? output + "/earlier/kept.bin" : output;
+        QDir().mkpath(QFileInfo(earlier_file).path());
+        QFile earlier(earlier_file);
         QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("an earlier output") > 0);
         earlier.close();
 
         QProcess process;
         process.start(m_program + "/qvtpatch",
-                      {"--source", m_cia, "--output", output, "--kind", "cia", "--patch", m_patch});
+                      {"--source", m_cia, "--output", output, "--kind", kind, "--patch", m_patch});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(started), 120000);
         for (int i = 0; i < count; ++i)
             QVERIFY(SendSignal(process.processId(), signal));
@@ -640,8 +690,11 @@ private slots:
         QCOMPARE(out.count(m_texts.Lookup("CancelInstall")), 1);
         QVERIFY2(!out.contains(m_texts.Lookup("PatchingSuccessful")), qPrintable(out));
         QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
-        QCOMPARE(ReadWholeFile(output), QByteArray("an earlier output"));
+        QCOMPARE(ReadWholeFile(earlier_file), QByteArray("an earlier output"));
         QCOMPARE(QDir(m_dir.path()).entryList({"*.part"}), QStringList());
+        if (mods)
+            QCOMPARE(QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                     QStringList{"earlier"});
     }
 };
 
