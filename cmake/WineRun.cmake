@@ -18,6 +18,7 @@ endforeach()
 list(REMOVE_DUPLICATES QVT_WINE_DLL_DIRS)
 list(TRANSFORM QVT_WINE_DLL_DIRS PREPEND "Z:")
 list(JOIN QVT_WINE_DLL_DIRS ";" QVT_WINE_PATH)
+set(QVT_WINE_FONTS /usr/share/fonts/truetype/dejavu) # fonts-dejavu-core, as the Linux tests use
 configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
                @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
                GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

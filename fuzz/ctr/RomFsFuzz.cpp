@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // (Compared by path elements: Windows writes either separator.)
     const std::filesystem::path root = tree.lexically_normal();
     for (const auto& entry : std::filesystem::recursive_directory_iterator(out)) {
-        const std::filesystem::path inside = entry.path().lexically_normal().lexically_relative(root);
+        const std::filesystem::path inside =
+            entry.path().lexically_normal().lexically_relative(root);
         if (inside.empty() || *inside.begin() == "..")
             std::abort();
     }

@@ -346,11 +346,21 @@ void TPatchMaker::ComparePackDat(const QString& changed) {
 
     Stage(QStringLiteral("Making patch.xdelta, the difference of pack.dat..."));
     const QString delta = m_staging->filePath(QStringLiteral("patch.xdelta"));
+    // xdelta3 runs in the work folder and is given names relative to it: on Windows it takes
+    // its file names in the system's code page, which cannot spell every folder name. A
+    // changed pack.dat in such a folder is read from a copy.
+    QString changed_argument = changed;
+    if (!PlainAsciiText(changed)) {
+        changed_argument = QStringLiteral("changed_pack.dat");
+        if (!QFile::copy(changed, m_work->filePath(changed_argument)))
+            Refuse(QStringLiteral("Cannot copy %1 to %2").arg(changed, m_work->path()));
+    }
     std::uint32_t code = 0;
     try {
         code = RunTool(EncoderXdeltaPath(m_in.ProgramFolder),
                        XdeltaEncodeOptions() +
-                           QStringList{QStringLiteral("-s"), original, changed, delta},
+                           QStringList{QStringLiteral("-s"), QStringLiteral("pack.dat"),
+                                       changed_argument, QStringLiteral("patch.xdelta")},
                        m_work->path());
     } catch (const TSystemError& error) {
         Refuse(QStringLiteral("Cannot start xdelta3: ") + error.Reason());
@@ -359,7 +369,10 @@ void TPatchMaker::ComparePackDat(const QString& changed) {
         Refuse(QStringLiteral("xdelta3 could not encode the difference of pack.dat (exit code "
                               "%1)")
                    .arg(code));
+    if (!QFile::rename(m_work->filePath(QStringLiteral("patch.xdelta")), delta))
+        Refuse(QStringLiteral("Cannot write %1").arg(delta));
     QFile::remove(original);
+    QFile::remove(m_work->filePath(QStringLiteral("changed_pack.dat")));
     m_report.DifferenceBytes = QFileInfo(delta).size();
     m_expected[QStringLiteral("romfs/") + QString::fromStdString(game.Path)] = changed;
 }

@@ -151,5 +151,6 @@ QString ModDestinationEntry(const TPlace* place, const QString& folder,
                       : place->Kind == TPlaceKind::SdCard ? "ModDestinationSdCard"
                                                           : "ModDestinationEmulator";
     return texts.Lookup(QLatin1String(key)) + QStringLiteral("\r\n[") +
-           (place ? place->Name + QStringLiteral(": ") : QString()) + folder + QLatin1Char(']');
+           (place ? place->Name + QStringLiteral(": ") : QString()) +
+           QDir::toNativeSeparators(folder) + QLatin1Char(']');
 }

@@ -18,6 +18,7 @@
 
 #include <QButtonGroup>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -177,7 +178,8 @@ void TForm1::AddFreeSpaceLines() {
     const auto space = FreeSpaceOf(m_state.ProgramFolder);
     if (!space)
         return;
-    AddLogEntry(texts.Lookup(QStringLiteral("CurrentDrive")) + space->RootPath);
+    AddLogEntry(texts.Lookup(QStringLiteral("CurrentDrive")) +
+                QDir::toNativeSeparators(space->RootPath));
     AddLogEntry(texts.Lookup(QStringLiteral("FreeSpace")) +
                 FormatGibibytes(space->BytesAvailable, QLocale::system().decimalPoint()) +
                 QStringLiteral(" GB"));

@@ -190,7 +190,7 @@ private slots:
         QCOMPARE(lines[0], EnglishText("MessageDiskFreeSpace"));
         QCOMPARE(lines[1], QString());
         QVERIFY(lines[2].startsWith(EnglishText("CurrentDrive")));
-        QVERIFY(lines[2].endsWith('/'));
+        QVERIFY(lines[2].endsWith(QDir::separator()));
         QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(EnglishText("FreeSpace")) +
                                     "[0-9.E+-]+ GB$")
                      .match(lines[3])

@@ -487,7 +487,8 @@ void TTestChangeMusic::directApplyCannotOpen() {
     SaveWithApplyDirectly(*form);
     QCOMPARE(m_messages.size(), std::size_t(1));
     QCOMPARE(m_messages[0].Kind, TMessageKind::Error);
-    const QString prefix = QStringLiteral("Cannot open file \"%1\". ").arg(m_image_path);
+    const QString prefix =
+        QStringLiteral("Cannot open file \"%1\". ").arg(QDir::toNativeSeparators(m_image_path));
     QVERIFY2(m_messages[0].Text.startsWith(prefix), qPrintable(m_messages[0].Text));
     QVERIFY(m_messages[0].Text.size() > prefix.size());
     QVERIFY(!QFile::exists(m_image_path));

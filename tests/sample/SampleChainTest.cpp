@@ -76,13 +76,19 @@ protected:
         }
         return path;
     }
-    static void TearDownTestSuite() { s_dir.reset(); }
+    static void TearDownTestSuite() {
+        s_dir.reset();
+    }
 
     static QString Source(const QString& kind) {
         return s_dir->filePath(QStringLiteral("source.") + kind);
     }
-    static QString PatchFolder() { return s_dir->filePath(QStringLiteral("patch/Veridane")); }
-    static QString ProgramFolder() { return s_dir->filePath(QStringLiteral("program")); }
+    static QString PatchFolder() {
+        return s_dir->filePath(QStringLiteral("patch/Veridane"));
+    }
+    static QString ProgramFolder() {
+        return s_dir->filePath(QStringLiteral("program"));
+    }
 
     /// Takes `image` apart with the tools into `folder`/romfs and `folder`/exefs.
     static void Unpack(const QString& image, const QString& kind, const QString& folder) {

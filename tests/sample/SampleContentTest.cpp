@@ -1,11 +1,11 @@
 // The sample game's content without the container tools: the sound archive against the
 // unpack/pack rules, the data archive stream, the headers and the sample patch folder.
 
+#include "SampleTestSupport.h"
 #include "core/FileTools.h"
 #include "core/Language.h"
 #include "core/TrackList.h"
 #include "ctr/ByteReader.h"
-#include "SampleTestSupport.h"
 #include "sample/SampleData.h"
 #include "sample/SampleHeaders.h"
 #include "sample/SampleImage.h"
@@ -281,7 +281,8 @@ protected:
         m_options.PackSize = 300000;
         m_options.Seed = 5;
         m_options.PatchFolder = m_dir.filePath(QStringLiteral("patch/Demo"));
-        m_options.ToolsFolder = sample_test::AppDir() + QStringLiteral("/tools"); // no xdelta3 installed on Windows
+        m_options.ToolsFolder =
+            sample_test::AppDir() + QStringLiteral("/tools"); // no xdelta3 installed on Windows
         m_tree = m_dir.filePath(QStringLiteral("tree"));
         m_digests = WriteSampleTree(m_tree, m_options);
         WriteSamplePatch(m_options.PatchFolder, m_tree + QStringLiteral("/romfs/pack.dat"),
@@ -320,9 +321,10 @@ TEST_F(SamplePatchTest, DescriptionsNameTheRegionAndTheRealDigests) {
 TEST_F(SamplePatchTest, XdeltaTurnsTheOriginalIntoTheChangedArchive) {
     const QString decoded = m_dir.filePath(QStringLiteral("decoded.dat"));
     QProcess xdelta;
-    xdelta.start(Xdelta3Path(m_options.ToolsFolder), {QStringLiteral("-d"), QStringLiteral("-s"),
-                                          m_tree + QStringLiteral("/romfs/pack.dat"),
-                                          Patch(QStringLiteral("patch.xdelta")), decoded});
+    xdelta.start(Xdelta3Path(m_options.ToolsFolder),
+                 {QStringLiteral("-d"), QStringLiteral("-s"),
+                  m_tree + QStringLiteral("/romfs/pack.dat"), Patch(QStringLiteral("patch.xdelta")),
+                  decoded});
     ASSERT_TRUE(xdelta.waitForFinished(-1));
     ASSERT_EQ(xdelta.exitCode(), 0) << xdelta.readAllStandardError().toStdString();
     const QString expected = m_dir.filePath(QStringLiteral("expected.dat"));

@@ -579,8 +579,8 @@ TEST_F(BcsarTest, UnreadableClipRaisesMessageBox) {
     const QString clip = Clips(folder) + QStringLiteral("/001.bcwav");
 #if defined(_WIN32)
     // Held open without sharing, as a virus scanner may: every other open is refused.
-    const HANDLE held = CreateFileW(reinterpret_cast<const wchar_t*>(clip.utf16()), GENERIC_READ,
-                                    0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE held = CreateFileW(reinterpret_cast<const wchar_t*>(clip.utf16()), GENERIC_READ, 0,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
 #else
     ASSERT_TRUE(QFile::remove(clip));
