@@ -102,7 +102,33 @@ USA 3ds cia
 JAP cia mods
 EOF
 
-# What the Linux program refuses is refused here too, with nothing lost: an output that
+# The window in both languages, under Xvfb with Windows' own platform plugin.
+for lang in English:C.UTF-8 Russian:ru_RU.UTF-8; do
+    name=${lang%%:*}
+    locale=${lang#*:}
+    png="$work/main-$name.png"
+    started=$(cd "$app" && LC_ALL=$locale LANG=$locale QVT_QUIT_AFTER_START=1 \
+        timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$app/qvtpatch-gui.exe" 2>/dev/null |
+        tr -d '\r') || true
+    if [ "$name" = Russian ]; then expected='Свободное место'; else expected='Free space'; fi
+    grep -q "window started" <<<"$started" && grep -q "$expected" <<<"$started" &&
+        pass "the window starts in $name" || fail "the window in $name printed: $started"
+    (cd "$app" && LC_ALL=$locale LANG=$locale QVT_SCREENSHOT="Z:$png" \
+        QVT_SCREENSHOT_SOURCE="C:\\Образы игр\\Игра (EUR).cia" \
+        QVT_SCREENSHOT_OUTPUT="C:\\Готовые образы\\Снимок.cia" \
+        timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$app/qvtpatch-gui.exe" \
+        >/dev/null 2>&1) || true
+    if [ -s "$png" ]; then
+        pass "screenshot in $name"
+        [ -n "$shots" ] && cp "$png" "$shots/windows-main-$(tr '[:upper:]' '[:lower:]' <<<"$name").png"
+    else
+        fail "no screenshot in $name"
+    fi
+done
+[ -e "$app/tools/temp" ] && fail "tools\\temp left after the window"
+
+# Last, as they change the prefix's drives (a window started after them spun under Wine):
+# what the Linux program refuses is refused here too, with nothing lost: an output that
 # another program holds open, a source on a drive that is not there, a name Windows does not
 # allow, a full drive. Each run fails with a message, leaves no partial file or tools\temp,
 # and an earlier output stays as it was.
@@ -130,13 +156,13 @@ if [ -n "${QVT_HOLD_FILE:-}" ]; then
     holder=$!
     exec 9>"$work/hold.in"
     for _ in $(seq 120); do grep -q held "$work/hold.out" 2>/dev/null && break; sleep 0.5; done
-    refused "another program has it open" "an output held open" "${eur_cia[@]}" \
+    refused "Error while building the CIA image" "an output held open" "${eur_cia[@]}" \
         --output "C:\\Готовые образы\\Игра (EUR) перевод.cia"
     exec 9>&-
     wait "$holder" || true
     cmp -s "$held" "$work/held-before.cia" || fail "the held output was changed"
 fi
-refused "Q:" "a source on a missing drive" --source "Q:\\Игра.cia" --kind cia \
+refused "cannot be opened" "a source on a missing drive" --source "Q:\\Игра.cia" --kind cia \
     --output "C:\\Готовые образы\\Нет диска.cia"
 [ -e "$outputs/Нет диска.cia" ] && fail "an output was written from a missing drive"
 refused "" "a name Windows does not allow" "${eur_cia[@]}" \
@@ -152,31 +178,6 @@ if mount -t tmpfs -o size=256k tmpfs "$small" 2>/dev/null; then
 else
     echo "skip: a full drive (no small file system can be mounted here)"
 fi
-
-# The window in both languages, under Xvfb with Windows' own platform plugin.
-for lang in English:C.UTF-8 Russian:ru_RU.UTF-8; do
-    name=${lang%%:*}
-    locale=${lang#*:}
-    png="$work/main-$name.png"
-    started=$(cd "$app" && LC_ALL=$locale LANG=$locale QVT_QUIT_AFTER_START=1 \
-        timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$app/qvtpatch-gui.exe" 2>/dev/null |
-        tr -d '\r') || true
-    if [ "$name" = Russian ]; then expected='Свободное место'; else expected='Free space'; fi
-    grep -q "window started" <<<"$started" && grep -q "$expected" <<<"$started" &&
-        pass "the window starts in $name" || fail "the window in $name printed: $started"
-    (cd "$app" && LC_ALL=$locale LANG=$locale QVT_SCREENSHOT="Z:$png" \
-        QVT_SCREENSHOT_SOURCE="C:\\Образы игр\\Игра (EUR).cia" \
-        QVT_SCREENSHOT_OUTPUT="C:\\Готовые образы\\Снимок.cia" \
-        timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$app/qvtpatch-gui.exe" \
-        >/dev/null 2>&1) || true
-    if [ -s "$png" ]; then
-        pass "screenshot in $name"
-        [ -n "$shots" ] && cp "$png" "$shots/windows-main-$(tr '[:upper:]' '[:lower:]' <<<"$name").png"
-    else
-        fail "no screenshot in $name"
-    fi
-done
-[ -e "$app/tools/temp" ] && fail "tools\\temp left after the window"
 
 echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
