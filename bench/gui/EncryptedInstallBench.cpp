@@ -67,15 +67,7 @@ bool Compare(QApplication& app, const QString& program, const QString& plain,
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    std::uint64_t size = 1ull << 30;
-    QString work = QDir::tempPath();
-    const QStringList args = app.arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--size")
-            size = args[i + 1].toULongLong();
-        else if (args[i] == "--work")
-            work = args[i + 1];
-    }
+    const auto [size, work] = bench::ReadBenchArguments(app.arguments());
     QTemporaryDir dir(work + "/bench_encrypted_install-XXXXXX");
     const QString program = dir.path() + "/program";
     if (!dir.isValid() || !CopyTools(program) || !QDir().mkpath(program + "/keys")) {

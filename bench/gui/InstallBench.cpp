@@ -12,7 +12,7 @@
 #include "gui/MessageBoxes.h"
 #include "sample/SampleImage.h"
 
-#include "bench/gui/TimedForm.h"
+#include "bench/gui/WindowRun.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -32,40 +32,15 @@ namespace {
 
 constexpr int kTickMs = 2; // the event-loop probe's interval
 
-bool CopyTools(const QString& program) {
-    const QString app = QStringLiteral(QVT_APP_DIR_DEFAULT);
-    QDir().mkpath(program + "/tools");
-    QDir().mkpath(program + "/lang");
-    QDir().mkpath(program + "/patch");
-    for (const char* tool : {"ctrtool", "3dstool", "makerom"}) {
-        if (!QFile::copy(app + "/tools/" + tool, program + "/tools/" + tool))
-            return false;
-    }
-    if (!QFile::link(QFileInfo(app + "/tools/xdelta").canonicalFilePath(),
-                     program + "/tools/xdelta"))
-        return false;
-    for (const QString& name : QDir(app + "/lang").entryList(QDir::Files))
-        QFile::copy(app + "/lang/" + name, program + "/lang/" + name);
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    std::uint64_t size = 1ull << 30;
-    QString work = QDir::tempPath();
-    const QStringList args = app.arguments();
-    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--size")
-            size = args[i + 1].toULongLong();
-        else if (args[i] == "--work")
-            work = args[i + 1];
-    }
+    const auto [size, work] = bench::ReadBenchArguments(app.arguments());
     QTemporaryDir dir(work + "/bench_install-XXXXXX");
     const QString program = dir.path() + "/program";
-    if (!dir.isValid() || !CopyTools(program)) {
+    if (!dir.isValid() || !bench::CopyTools(program)) {
         std::fprintf(stderr, "cannot lay out a program folder under %s\n", qPrintable(work));
         return 1;
     }

@@ -18,10 +18,29 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
 namespace bench {
+
+/// The options every window benchmark takes: --size BYTES (1 GiB unless given) and
+/// --work FOLDER (the system's temp unless given).
+struct TBenchArguments {
+    std::uint64_t Size = 1ull << 30;
+    QString Work = QDir::tempPath();
+};
+
+inline TBenchArguments ReadBenchArguments(const QStringList& args) {
+    TBenchArguments read;
+    for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--size")
+            read.Size = args[i + 1].toULongLong();
+        else if (args[i] == "--work")
+            read.Work = args[i + 1];
+    }
+    return read;
+}
 
 inline bool CopyTools(const QString& program) {
     const QString app = QStringLiteral(QVT_APP_DIR_DEFAULT);

@@ -457,13 +457,30 @@ QString TInstallWorker::DifferenceArgument() {
     return difference;
 }
 
+std::unique_ptr<TToolRun> TInstallWorker::StartXdelta(const QString& source,
+                                                      const QString& written_argument,
+                                                      const QString& written,
+                                                      const TToolRun::TReport& report,
+                                                      QString& start_failure) {
+    const QStringList arguments = {QStringLiteral("-d"), QStringLiteral("-s"), source,
+                                   DifferenceArgument(), written_argument};
+    try {
+        return std::make_unique<TToolRun>(
+            ToolPath(TTool::Xdelta), arguments, m_job.ProgramFolder,
+            TToolRun::TOptions{[&report](double fraction) {
+                                   if (report)
+                                       report(fraction);
+                               },
+                               written, QFileInfo(m_job.ProgramFolder + source).size(), false});
+    } catch (const TSystemError& error) {
+        start_failure = error.Reason();
+    }
+    return nullptr;
+}
+
 void TInstallWorker::PatchDataArchive() {
     const QString pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/romfs/pack.dat");
     const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
-    const QString difference = DifferenceArgument();
-    const QStringList xdelta_arguments = {QStringLiteral("-d"), QStringLiteral("-s"),
-                                          QStringLiteral("tools/temp/old_pack.dat"), difference,
-                                          QStringLiteral("tools/temp/romfs/pack.dat")};
 
     // xdelta3 decodes from the data archive while the digests are taken: both read the same
     // bytes at once. Everything the run shows stays in the order of one stage after the
@@ -482,19 +499,10 @@ void TInstallWorker::PatchDataArchive() {
         QFile::remove(pack_dat);
         QFile::rename(old_pack_dat, pack_dat);
     };
-    if (moved) {
-        try {
-            xdelta = std::make_unique<TToolRun>(
-                ToolPath(TTool::Xdelta), xdelta_arguments, m_job.ProgramFolder,
-                TToolRun::TOptions{[&report](double fraction) {
-                                       if (report)
-                                           report(fraction);
-                                   },
-                                   pack_dat, QFileInfo(old_pack_dat).size(), false});
-        } catch (const TSystemError& error) {
-            start_failure = error.Reason();
-        }
-    }
+    if (moved)
+        xdelta = StartXdelta(QStringLiteral("tools/temp/old_pack.dat"),
+                             QStringLiteral("tools/temp/romfs/pack.dat"), pack_dat, report,
+                             start_failure);
     const QString digest_path = moved ? QStringLiteral("tools/temp/old_pack.dat")
                                       : QStringLiteral("tools/temp/romfs/pack.dat");
     try {

@@ -121,6 +121,12 @@ private:
     void PatchDataArchive();
     /// The patch's difference file as xdelta's argument.
     QString DifferenceArgument();
+    /// Starts xdelta3 decoding `source` (relative to the program folder, as are the other
+    /// arguments) into `written`; its progress goes through `report` once the difference
+    /// stage sets it. Null, with the reason in `start_failure`, when it cannot start.
+    std::unique_ptr<TToolRun> StartXdelta(const QString& source, const QString& written_argument,
+                                          const QString& written, const TToolRun::TReport& report,
+                                          QString& start_failure);
     /// The digest test of pack.dat or pack.inc; `pack_dat` chooses the keys and entry forms.
     void CheckDigest(const QString& expected, const QString& relative_path, bool pack_dat);
     /// The entries of a digest test whose digest is known, and the end of the run on a mismatch.

@@ -304,20 +304,8 @@ void TInstallWorker::PatchDataArchiveInto(const QString& title_id, const QString
     std::unique_ptr<TToolRun> xdelta;
     QString start_failure;
     const auto start_xdelta = [&] {
-        const QStringList arguments = {QStringLiteral("-d"), QStringLiteral("-s"),
-                                       QStringLiteral("tools/temp/old_pack.dat"),
-                                       DifferenceArgument(), written_argument};
-        try {
-            xdelta = std::make_unique<TToolRun>(
-                ToolPath(TTool::Xdelta), arguments, m_job.ProgramFolder,
-                TToolRun::TOptions{[&report](double fraction) {
-                                       if (report)
-                                           report(fraction);
-                                   },
-                                   written, QFileInfo(old_pack_dat).size(), false});
-        } catch (const TSystemError& error) {
-            start_failure = error.Reason();
-        }
+        xdelta = StartXdelta(QStringLiteral("tools/temp/old_pack.dat"), written_argument, written,
+                             report, start_failure);
     };
     if (m_xdelta_beside_digest) {
         into_temp();
