@@ -57,6 +57,7 @@ int Identify(const QString& image, bool with_title_id, bool json) {
         QJsonObject object;
         object.insert(QStringLiteral("kind"),
                       result.Kind.isEmpty() ? QJsonValue() : QJsonValue(result.Kind.mid(1)));
+        object.insert(QStringLiteral("compressed"), result.Compressed);
         object.insert(QStringLiteral("productCode"), result.ProductCode.isEmpty()
                                                          ? QJsonValue()
                                                          : ProductCodeText(result.ProductCode));
@@ -81,7 +82,8 @@ int Identify(const QString& image, bool with_title_id, bool json) {
     for (const QString& entry : result.LogEntries)
         WriteLines(stdout, entry);
     if (!result.Kind.isEmpty())
-        WriteLines(stdout, QStringLiteral("Kind: ") + result.Kind);
+        WriteLines(stdout, QStringLiteral("Kind: ") + result.Kind +
+                               (result.Compressed ? QStringLiteral(" (compressed)") : QString()));
     if (!result.Region.isEmpty())
         WriteLines(stdout, QStringLiteral("Region: ") + result.Region);
     if (with_title_id && !result.TitleId.isEmpty())

@@ -151,6 +151,11 @@ std::vector<std::uint8_t> ReadImageCode(TInFile& file, TImageKind kind) {
 std::optional<std::vector<std::uint8_t>>
 ReadImageExeFsFile(const std::filesystem::path& image, TImageKind kind, const std::string& name) {
     TInFile file(image);
+    return ReadImageExeFsFile(file, kind, name);
+}
+
+std::optional<std::vector<std::uint8_t>> ReadImageExeFsFile(TInFile& file, TImageKind kind,
+                                                            const std::string& name) {
     const auto [exefs, exefs_header] = ReadImageExeFsHeader(file, kind);
     for (const TExeFsEntry& entry : exefs_header.Entries) {
         if (!entry.Name.empty() && entry.Name == name)
