@@ -191,7 +191,7 @@ private slots:
         QStringList source = {"--source", base + "/game.zcia"};
         QVERIFY(QDir().mkpath(base));
         if (form == "encrypted") {
-            const ctr::TCryptoKeys keys = sample::MakeUpKeys(0x5EED);
+            ctr::TCryptoKeys keys = sample::MakeUpKeys(0x5EED);
             sample::TEncryption encryption;
             encryption.CryptoMethod = 0x0B;
             sample::EncryptImage(m_cia.toStdU16String(), ctr::TImageKind::Cia,
