@@ -126,8 +126,7 @@ int main(int argc, char* argv[]) {
     PrintStages("best mod folder run from .zcia", best_compressed);
     std::printf("\nratio mod folder from .zcia / from .cia (best of three each): %.3f\n",
                 best_compressed.Seconds / best_plain.Seconds);
-    std::printf("ratio identification .zcia / .cia: %.2f\n",
-                identify_compressed / identify_plain);
+    std::printf("ratio identification .zcia / .cia: %.2f\n", identify_compressed / identify_plain);
     std::printf("peak memory: %.0f MiB after the first plain run, %.0f MiB after all runs\n",
                 memory_before, PeakMemoryMiB());
     return 0;

@@ -219,7 +219,8 @@ TSourceForm SourceFormOfFile(const QString& path) {
 }
 
 QString SourceFormName(const QString& kind, bool compressed) {
-    QString name = kind == QLatin1String(".3ds") ? QStringLiteral("3DS/CCI") : kind.mid(1).toUpper();
+    QString name =
+        kind == QLatin1String(".3ds") ? QStringLiteral("3DS/CCI") : kind.mid(1).toUpper();
     if (compressed)
         name += QStringLiteral(", compressed");
     return name;

@@ -14,13 +14,13 @@
 /// `Kind` once the container test passed, `InfoPosition` once the product code was read,
 /// `Region` once the region was recognised.
 struct TIdentifyResult {
-    bool Opened = false;    // the file could be opened (it is a readable file)
-    QString Kind;           // ".cia", ".3ds" or ".cxi"; empty before the container test
+    bool Opened = false;     // the file could be opened (it is a readable file)
+    QString Kind;            // ".cia", ".3ds" or ".cxi"; empty before the container test
     bool Compressed = false; // the emulator's compressed form of that kind (read frame by frame)
-    bool Encrypted = false; // the two program IDs differ in the file
-    bool KeysFound = false; // encrypted, and the keys found open it: a run decrypts it first
-    bool NeedsKeys = false; // encrypted for real, and no key file found opens it
-    QByteArray ProductCode; // 10 bytes of 8-bit text
+    bool Encrypted = false;  // the two program IDs differ in the file
+    bool KeysFound = false;  // encrypted, and the keys found open it: a run decrypts it first
+    bool NeedsKeys = false;  // encrypted for real, and no key file found opens it
+    QByteArray ProductCode;  // 10 bytes of 8-bit text
     QString TitleId; // the NCCH program ID as 16 upper-case hexadecimal digits; empty before it was
                      // read
     bool HasInfoPosition = false; // InfoPosition was computed
@@ -55,8 +55,9 @@ TSourceForm SourceFormOfFile(const QString& path);
 QString SourceFormName(const QString& kind, bool compressed);
 
 /// Identifies the image at `path` by its content, reading each field by seeking to it; a field
-/// beyond the end of the file reads as zero. A compressed image is read through its frames. Log entries take their texts from `texts`. An encrypted
-/// image is read through the keys KeySearch() finds, decrypting only the blocks read.
+/// beyond the end of the file reads as zero. Log entries take their texts from `texts`. A
+/// compressed image is read through its frames; an encrypted image through the keys
+/// KeySearch() finds, decrypting only the blocks read.
 TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& texts);
 
 /// The fixed filter of the source image's open dialog.

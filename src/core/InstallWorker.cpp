@@ -294,8 +294,7 @@ void TInstallWorker::DecompressSource() {
         // Damaged inside: the decompression below says what is wrong.
     }
     m_host->AppendLog(Text("DecompressingSource"));
-    const QString output =
-        m_job.ProgramFolder + QStringLiteral("tools/temp/source") + SourceKind();
+    const QString output = m_job.ProgramFolder + QStringLiteral("tools/temp/source") + SourceKind();
     const TToolRun::TReport report = StageReport(5);
     ctr::TProgress progress{[&](std::uint64_t done, std::uint64_t total) {
                                 if (total > 0)

@@ -98,9 +98,8 @@ QString RangeMD5Hex(ctr::TInFile& image, std::uint64_t offset, std::uint64_t siz
             Refuse(QString::fromUtf8(error.what()));
         }
         EVP_DigestUpdate(context.get(), block.data(), length);
-        if (copy != nullptr &&
-            copy->write(reinterpret_cast<const char*>(block.data()), qint64(length)) !=
-                qint64(length))
+        if (copy != nullptr && copy->write(reinterpret_cast<const char*>(block.data()),
+                                           qint64(length)) != qint64(length))
             Refuse(
                 QStringLiteral("Cannot write %1: %2").arg(copy->fileName(), copy->errorString()));
         done += length;

@@ -8,8 +8,8 @@
 #include "core/Language.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
-#include "ctr/Z3ds.h"
 #include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
 
 #include <QDir>
 #include <QFile>

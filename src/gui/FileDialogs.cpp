@@ -91,8 +91,8 @@ QStringList LastFileDialogSidebar() {
     return LastSidebar();
 }
 
-std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder,
-                                      const QString& filter, int shown) {
+std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder, const QString& filter,
+                                      int shown) {
     if (auto answer = TakeAnswer(filter)) {
         if (!answer->Accepted)
             return std::nullopt;

@@ -184,8 +184,8 @@ private slots:
         const QStringList common = {"--changed", changed, "--title", "T"};
         const QString plain = m_dir.path() + "/forms/plain";
         if (!QFileInfo::exists(plain)) {
-            const TRun made = Run(QStringList{"make-patch", "--source", m_cia, "--out", plain} +
-                                  common);
+            const TRun made =
+                Run(QStringList{"make-patch", "--source", m_cia, "--out", plain} + common);
             QVERIFY2(made.ExitCode == 0, qPrintable(made.Out + made.Err));
         }
         QStringList source = {"--source", base + "/game.zcia"};
@@ -202,8 +202,8 @@ private slots:
             ctr::CompressImage(m_cia.toStdU16String(), ctr::TImageKind::Cia,
                                (base + "/game.zcia").toStdU16String());
         }
-        const TRun made =
-            Run(QStringList{"make-patch"} + source + QStringList{"--out", base + "/patch"} + common);
+        const TRun made = Run(QStringList{"make-patch"} + source +
+                              QStringList{"--out", base + "/patch"} + common);
         QVERIFY2(made.ExitCode == 0, qPrintable(made.Out + made.Err));
         QCOMPARE(Tree(base + "/patch"), Tree(plain));
     }

@@ -115,8 +115,8 @@ TEST_F(IdentifyTest, KindComesFromTheContent) {
         const char* Name;
         bool NameAgrees;
     } rows[] = {
-        {".3ds", "game.cci", true},  {".3ds", "GAME.CCI", true},    {".cia", "GAME.CIA", true},
-        {".cxi", "card.3ds", false}, {".3ds", "plain.cxi", false},  {".cia", "game.bin", false},
+        {".3ds", "game.cci", true},     {".3ds", "GAME.CCI", true},   {".cia", "GAME.CIA", true},
+        {".cxi", "card.3ds", false},    {".3ds", "plain.cxi", false}, {".cia", "game.bin", false},
         {".cia", "noextension", false}, {".cxi", "game.zcxi", false},
     };
     for (const auto& row : rows) {

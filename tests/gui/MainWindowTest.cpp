@@ -310,9 +310,12 @@ private slots:
         ChooseSource(path);
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(Log(), log);
-        QCOMPARE(LastFileDialogFilter(),
-                 QStringLiteral("Decrypted CIA ROM (*.cia)|*.cia|Decrypted CXI ROM (*.cxi)|*.cxi|"
-                                "Decrypted 3DS ROM (*.3ds)|*.3ds"));
+        // The three entries of old first, then the cartridge and compressed forms beside them.
+        QVERIFY(LastFileDialogFilter().startsWith(
+            QStringLiteral("Decrypted CIA ROM (*.cia)|*.cia|Decrypted CXI ROM (*.cxi)|*.cxi|"
+                           "Decrypted 3DS ROM (*.3ds)|*.3ds|")));
+        for (const char* pattern : {"*.cci", "*.zcia", "*.zcxi", "*.zcci"})
+            QVERIFY(LastFileDialogFilter().contains(QLatin1String(pattern)));
         QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), path);
         QCOMPARE(window.State().SourcePath, path);
         QCOMPARE(window.State().SourceKind, kind);
@@ -382,13 +385,17 @@ private slots:
         ChooseSource(Folder() + "/images");
         QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorLoadingROM")});
 
-        // Another extension: the error, and nothing changes at all.
+        // Another extension on a file that is no image: the error, and nothing changes at all.
         m_messages.clear();
         ChooseSource(Image({}, "good.cia"));
         ChooseOutput(Folder() + "/out.cia");
         const QString log_before = Log();
-        ChooseSource(Image({}, "game.bin"));
-        QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorLoadingROM")});
+        QFile other(Folder() + "/images/game.bin");
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.write(QByteArray(0x4000, 'x'));
+        other.close();
+        ChooseSource(other.fileName());
+        QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorNotAnImage")});
         QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), Folder() + "/images/good.cia");
         QCOMPARE(window.State().SourcePath, Folder() + "/images/good.cia");
         QCOMPARE(Log(), log_before);
