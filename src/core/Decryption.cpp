@@ -59,7 +59,6 @@ ctr::TCryptoKeys TryKeySets(const QString& path, ctr::TImageKind kind, const TKe
     QStringList problems;
     ctr::TSeedDb seeds;
     for (const QString& file : files.SeedDbs) {
-        crypto.FilesRead << file;
         try {
             seeds.Add(ctr::ReadSeedDb(FsPath(file)));
         } catch (const ctr::TCtrError& error) {
@@ -69,6 +68,9 @@ ctr::TCryptoKeys TryKeySets(const QString& path, ctr::TImageKind kind, const TKe
     // Without any key file, an image under a fixed key still opens.
     const QStringList key_files =
         files.KeyFiles.isEmpty() ? QStringList{QString()} : files.KeyFiles;
+    // The key files first, then the seed databases, as the user thinks of them.
+    crypto.FilesRead = files.KeyFiles + files.SeedDbs;
+    crypto.KeyFileFound = !files.KeyFiles.isEmpty();
     bool all_missing = true;
     for (const QString& file : key_files) {
         // One file's reason needs no name: the list of files read follows it.
@@ -77,7 +79,6 @@ ctr::TCryptoKeys TryKeySets(const QString& path, ctr::TImageKind kind, const TKe
         ctr::TCryptoKeys keys;
         keys.Seeds = seeds;
         if (!file.isEmpty()) {
-            crypto.FilesRead << file;
             try {
                 keys.Keys = ctr::ReadKeyFile(FsPath(file));
             } catch (const ctr::TCtrError& error) {

@@ -63,6 +63,7 @@ struct TSourceCrypto {
     bool KeysMissing = false;  // a key or seed it needs is in no file found (or no file at all)
     bool ImageProblem = false; // the image itself cannot be taken apart, whatever the keys
     QString Problem;           // English: what is missing or wrong; empty when it opens
+    bool KeyFileFound = false; // some key file was found (and tried)
     QStringList FilesRead;     // the key files and seed databases read, in order
     QString KeyFile;           // the key file whose keys opened it; empty when none was needed
     bool Ready() const { return Problem.isEmpty(); }

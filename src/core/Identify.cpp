@@ -140,7 +140,7 @@ void AppendKeyAdvice(TIdentifyResult& result, const TSourceCrypto& crypto,
     };
     if (crypto.ImageProblem) {
         reason("LogEncryptedImageProblem");
-    } else if (crypto.KeysMissing && crypto.FilesRead.isEmpty()) {
+    } else if (crypto.KeysMissing && !crypto.KeyFileFound) {
         result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedNoKeys")));
     } else {
         reason("LogEncryptedKeyProblem");

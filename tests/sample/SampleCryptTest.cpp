@@ -3,6 +3,7 @@
 
 #include "SampleTestSupport.h"
 
+#include "ctr/ByteReader.h"
 #include "ctr/Cia.h"
 #include "ctr/Decrypt.h"
 #include "ctr/Ncsd.h"
@@ -231,6 +232,26 @@ TEST_P(SampleCryptTest, DecryptionRestoresTheImageAndWrongKeysAreRefused) {
                     << error.what();
             }
             EXPECT_FALSE(fs::exists(Temp("damaged_out")));
+        }
+    }
+
+    // A header claiming a hashed RomFS superblock larger than any image has is damaged; it
+    // is refused before anything is read or hashed (once that took seconds and gigabytes).
+    if (kind == ctr::TImageKind::Cxi && row.NcchVersion == 2 && !row.FixedKey && !row.Seed) {
+        constexpr std::uint32_t units = (2u << 20) / 0x200; // 2 MiB of media units
+        std::vector<std::uint8_t> bytes = ctr::ReadSmallFile(encrypted, 64u << 20, "image");
+        const std::uint32_t romfs = ctr::GetLE<std::uint32_t>(&bytes[0x1B0]);
+        bytes.resize(std::size_t{romfs + units} * 0x200);
+        ctr::PutLE<std::uint32_t>(&bytes[0x104], romfs + units); // content size
+        ctr::PutLE<std::uint32_t>(&bytes[0x1B4], units);         // RomFS size
+        ctr::PutLE<std::uint32_t>(&bytes[0x1B8], units);         // its hashed part
+        ctr::WriteWholeFile(Temp("oversized"), bytes);
+        try {
+            ctr::DecryptImage(Temp("oversized"), kind, Temp("oversized_out"), keys);
+            ADD_FAILURE() << "an oversized hash region accepted";
+        } catch (const ctr::TCtrError& error) {
+            EXPECT_NE(std::string(error.what()).find("oversized"), std::string::npos)
+                << error.what();
         }
     }
 
