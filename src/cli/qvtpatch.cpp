@@ -57,6 +57,7 @@ int Identify(const QString& image, bool with_title_id, bool json) {
         QJsonObject object;
         object.insert(QStringLiteral("kind"),
                       result.Kind.isEmpty() ? QJsonValue() : QJsonValue(result.Kind.mid(1)));
+        object.insert(QStringLiteral("compressed"), result.Compressed);
         object.insert(QStringLiteral("productCode"), result.ProductCode.isEmpty()
                                                          ? QJsonValue()
                                                          : ProductCodeText(result.ProductCode));
@@ -84,7 +85,8 @@ int Identify(const QString& image, bool with_title_id, bool json) {
     for (const QString& entry : result.LogEntries)
         WriteLines(stdout, entry);
     if (!result.Kind.isEmpty())
-        WriteLines(stdout, QStringLiteral("Kind: ") + result.Kind);
+        WriteLines(stdout, QStringLiteral("Kind: ") + result.Kind +
+                               (result.Compressed ? QStringLiteral(" (compressed)") : QString()));
     if (!result.Region.isEmpty())
         WriteLines(stdout, QStringLiteral("Region: ") + result.Region);
     if (with_title_id && !result.TitleId.isEmpty())
@@ -195,8 +197,8 @@ int main(int argc, char* argv[]) {
                                              QStringLiteral("IMAGE"));
     const QCommandLineOption source_option(
         QStringLiteral("source"),
-        QStringLiteral("The source image (CIA, CXI or 3DS; an encrypted "
-                       "image is read with your keys)."),
+        QStringLiteral("The source image: CIA, CXI or 3DS/CCI, compressed or not; an "
+                       "encrypted image is read with your keys."),
         QStringLiteral("IMAGE"));
     const QCommandLineOption output_option(
         QStringLiteral("output"),

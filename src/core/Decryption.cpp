@@ -2,6 +2,7 @@
 
 #include "core/Places.h"
 #include "ctr/Decrypt.h"
+#include "ctr/Z3ds.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -282,35 +283,37 @@ TSourceImageReader::~TSourceImageReader() = default;
 
 bool TSourceImageReader::Open(const QString& path, const QString& kind) {
     m_decrypting.reset();
-    m_file.close();
-    m_file.setFileName(path);
-    if (!QFileInfo(path).isFile() || !m_file.open(QIODevice::ReadOnly))
+    m_file.reset();
+    if (!QFileInfo(path).isFile())
         return false;
+    try {
+        m_file = ctr::OpenImageFile(FsPath(path));
+    } catch (const std::exception&) {
+        return false;
+    }
     m_crypto = InspectSourceCrypto(path, kind, KeySearch(), &m_decrypting);
     // An image the library cannot take apart is read as it is, as a decrypted one would be.
     return !m_crypto.Encrypted || m_crypto.Ready();
 }
 
 std::int64_t TSourceImageReader::Size() const {
-    return m_decrypting ? static_cast<std::int64_t>(m_decrypting->Size()) : m_file.size();
+    if (m_decrypting)
+        return static_cast<std::int64_t>(m_decrypting->Size());
+    return m_file ? static_cast<std::int64_t>(m_file->Size()) : 0;
 }
 
 QByteArray TSourceImageReader::Read(std::int64_t position, qint64 length) {
-    if (position < 0 || length < 0)
-        return {};
-    if (!m_decrypting) {
-        if (!m_file.seek(position))
-            return {};
-        return m_file.read(length);
-    }
     const std::int64_t size = Size();
-    if (position >= size)
+    if (position < 0 || length < 0 || !m_file || position >= size)
         return {};
     QByteArray bytes(static_cast<qsizetype>(std::min<std::int64_t>(length, size - position)), '\0');
+    const std::span out(reinterpret_cast<std::uint8_t*>(bytes.data()),
+                        static_cast<std::size_t>(bytes.size()));
     try {
-        m_decrypting->Read(static_cast<std::uint64_t>(position),
-                           std::span(reinterpret_cast<std::uint8_t*>(bytes.data()),
-                                     static_cast<std::size_t>(bytes.size())));
+        if (m_decrypting)
+            m_decrypting->Read(static_cast<std::uint64_t>(position), out);
+        else
+            m_file->ReadAt(static_cast<std::uint64_t>(position), out);
     } catch (const std::exception&) {
         return {};
     }

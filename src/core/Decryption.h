@@ -15,7 +15,8 @@
 
 namespace ctr {
 class TDecryptingReader;
-}
+class TInFile;
+} // namespace ctr
 
 /// The places keys are looked for. `ProgramFolder` holds keys/aes_keys.txt and
 /// keys/seeddb.bin (empty: the folder of the running program); `KeyFile` and `SeedDb` are files the
@@ -83,7 +84,8 @@ void DecryptSourceImage(const QString& path, const QString& kind, const QString&
                         const TKeySearch& search, const std::function<bool(double)>& progress);
 
 /// A source image read as its decrypted form: straight from the file when it is not encrypted,
-/// through the keys KeySearch() finds when it is (only the blocks read are decrypted).
+/// through the keys KeySearch() finds when it is (only the blocks read are decrypted). A
+/// compressed image is read through its frames.
 class TSourceImageReader {
 public:
     TSourceImageReader();
@@ -100,7 +102,7 @@ public:
     QByteArray Read(std::int64_t position, qint64 length);
 
 private:
-    QFile m_file;
+    std::unique_ptr<ctr::TInFile> m_file;
     TSourceCrypto m_crypto;
     std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
 };

@@ -1,5 +1,6 @@
 #include "core/FileTools.h"
 
+#include "ctr/FileIo.h"
 #include "ctr/Platform.h"
 
 #include <QCryptographicHash>
@@ -310,6 +311,28 @@ bool SameBytes(QFile& image, std::uint64_t offset, std::uint64_t size, const QSt
             std::memcmp(a.data(), b.data(), static_cast<std::size_t>(length)) != 0)
             return false;
         done += std::uint64_t(length);
+    }
+    return true;
+}
+
+bool SameBytes(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size, const QString& file) {
+    QFile other(file);
+    if (!other.open(QIODevice::ReadOnly) || std::uint64_t(other.size()) != size ||
+        !image.Contains(offset, size))
+        return false;
+    std::vector<std::uint8_t> a(std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
+    std::vector<char> b(a.size());
+    for (std::uint64_t done = 0; done < size;) {
+        const std::size_t length = std::size_t(std::min<std::uint64_t>(a.size(), size - done));
+        try {
+            image.ReadAt(offset + done, std::span(a.data(), length));
+        } catch (const std::exception&) {
+            return false;
+        }
+        if (other.read(b.data(), qint64(length)) != qint64(length) ||
+            std::memcmp(a.data(), b.data(), length) != 0)
+            return false;
+        done += length;
     }
     return true;
 }

@@ -12,6 +12,10 @@
 #include <functional>
 #include <memory>
 
+namespace ctr {
+class TInFile;
+}
+
 class QFile;
 class QProcess;
 
@@ -121,6 +125,8 @@ QStringList FilesBelow(const QString& root);
 /// True when `file` holds exactly the `size` bytes at `offset` of the open `image`; false also
 /// when either cannot be read.
 bool SameBytes(QFile& image, std::uint64_t offset, std::uint64_t size, const QString& file);
+/// The same for an image read through the container library (compressed, decrypted).
+bool SameBytes(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size, const QString& file);
 
 /// True when the files `a` and `b` hold the same bytes; false also when either cannot be read.
 bool SameFiles(const QString& a, const QString& b);

@@ -5,13 +5,13 @@
 #include "ctr/ByteReader.h"
 #include "ctr/Cia.h"
 #include "ctr/Decrypt.h"
+#include "ctr/Z3ds.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
-#include <filesystem>
 #include <limits>
 #include <memory>
 
@@ -76,11 +76,13 @@ std::int64_t Add(std::int64_t a, std::int64_t b) {
     return a + b;
 }
 
-/// Reads fields of an open image by seeking; bytes beyond the end read as zero. Once an
-/// encrypted image's keys are known, the fields come through its decrypting reader.
+/// Reads fields of an open image by seeking; bytes beyond the end read as zero. A compressed
+/// image is read as the image it holds. Once an encrypted image's keys are known, the fields
+/// come through its decrypting reader.
 class TFieldReader {
 public:
-    explicit TFieldReader(QFile& file) : m_file(file), m_size(file.size()) {}
+    explicit TFieldReader(ctr::TInFile& file)
+        : m_file(file), m_size(static_cast<std::int64_t>(file.Size())) {}
     void DecryptWith(std::unique_ptr<ctr::TDecryptingReader> reader) {
         m_decrypting = std::move(reader);
     }
@@ -90,21 +92,17 @@ public:
         if (position < 0 || position >= m_size)
             return bytes;
         const std::int64_t available = std::min<std::int64_t>(length, m_size - position);
-        if (m_decrypting) {
-            try {
-                m_decrypting->Read(static_cast<std::uint64_t>(position),
-                                   std::span(reinterpret_cast<std::uint8_t*>(bytes.data()),
-                                             static_cast<std::size_t>(available)));
-                m_bytes_read += available;
-            } catch (const std::exception&) {
-            }
-            return bytes;
+        const std::span out(reinterpret_cast<std::uint8_t*>(bytes.data()),
+                            static_cast<std::size_t>(available));
+        try {
+            if (m_decrypting)
+                m_decrypting->Read(static_cast<std::uint64_t>(position), out);
+            else
+                m_file.ReadAt(static_cast<std::uint64_t>(position), out, "a header field");
+            m_bytes_read += available;
+        } catch (const std::exception&) {
+            std::fill(out.begin(), out.end(), std::uint8_t{0});
         }
-        if (!m_file.seek(position))
-            return bytes;
-        const qint64 got = m_file.read(bytes.data(), available);
-        if (got > 0)
-            m_bytes_read += got;
         return bytes;
     }
 
@@ -120,11 +118,35 @@ private:
         return reader.Read<T>(0).value_or(0);
     }
 
-    QFile& m_file;
+    ctr::TInFile& m_file;
     std::int64_t m_size;
     std::int64_t m_bytes_read = 0;
     std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
 };
+
+QString KindText(ctr::TImageKind kind) {
+    switch (kind) {
+    case ctr::TImageKind::Cia:
+        return QStringLiteral(".cia");
+    case ctr::TImageKind::Cci:
+        return QStringLiteral(".3ds");
+    case ctr::TImageKind::Cxi:
+        break;
+    }
+    return QStringLiteral(".cxi");
+}
+
+/// Opens the image for its fields: a compressed one through its frames. Null when it cannot
+/// be read, with the reason of a damaged compressed file in `problem`.
+std::unique_ptr<ctr::TInFile> OpenForFields(const QString& path, QString& problem) {
+    try {
+        return ctr::OpenImageFile(ToPath(path));
+    } catch (const std::exception& error) {
+        if (ctr::IsZ3dsFile(ToPath(path)))
+            problem = QString::fromUtf8(error.what());
+        return nullptr;
+    }
+}
 
 // The entries that follow the refusal of an encrypted image: why it could not be taken apart
 // (a missing key by its name, a title without its seed by its ID, never a key itself) and the
@@ -157,11 +179,10 @@ void AppendKeyAdvice(TIdentifyResult& result, const TSourceCrypto& crypto,
 // read that far.
 QString CiaTitleId(const QString& path) {
     try {
-        ctr::TInFile file(std::filesystem::path(path.toStdU16String()));
         return QStringLiteral("%1")
-            .arg(ctr::ReadCia(file).TitleId, 16, 16, QLatin1Char('0'))
+            .arg(ctr::ReadCia(*ctr::OpenImageFile(ToPath(path))).TitleId, 16, 16, QLatin1Char('0'))
             .toUpper();
-    } catch (const ctr::TCtrError&) {
+    } catch (const std::exception&) {
         return QString();
     }
 }
@@ -186,67 +207,127 @@ TLayout LayoutFor(const QString& kind, std::int64_t content_offset) {
 
 } // namespace
 
-QString SourceKindOfPath(const QString& path) {
+QString SourceKindOfPath(const QString& path, bool* compressed) {
     const QString name = QFileInfo(path).fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot < 0)
-        return QString();
-    const QString extension = name.mid(dot).toLower();
-    if (extension == QLatin1String(".cia") || extension == QLatin1String(".3ds") ||
-        extension == QLatin1String(".cxi"))
-        return extension;
-    return QString();
+    QString extension = dot < 0 ? QString() : name.mid(dot).toLower();
+    const bool z = extension.startsWith(QLatin1String(".z"));
+    if (compressed)
+        *compressed = false;
+    if (z)
+        extension.remove(1, 1);
+    QString kind;
+    if (extension == QLatin1String(".cia") || extension == QLatin1String(".cxi") ||
+        (!z && extension == QLatin1String(".3ds")))
+        kind = extension;
+    else if (extension == QLatin1String(".cci"))
+        kind = QStringLiteral(".3ds");
+    if (compressed && !kind.isEmpty())
+        *compressed = z;
+    return kind;
+}
+
+TSourceForm SourceFormOfFile(const QString& path) {
+    TSourceForm form;
+    if (path.isEmpty() || !QFileInfo(path).isFile())
+        return form;
+    const std::unique_ptr<ctr::TInFile> image = OpenForFields(path, form.Problem);
+    form.Compressed = !form.Problem.isEmpty();
+    if (!image)
+        return form;
+    form.Opened = true;
+    form.Compressed = !image->Direct();
+    try {
+        if (const auto kind = ctr::DetectImageKind(*image))
+            form.Kind = KindText(*kind);
+    } catch (const std::exception& error) {
+        if (form.Compressed)
+            form.Problem = QString::fromUtf8(error.what());
+    }
+    return form;
+}
+
+QString SourceFormName(const QString& kind, bool compressed) {
+    QString name =
+        kind == QLatin1String(".3ds") ? QStringLiteral("3DS/CCI") : kind.mid(1).toUpper();
+    if (compressed)
+        name += QStringLiteral(", compressed");
+    return name;
 }
 
 QString SourceImageFilter() {
     return QStringLiteral("Decrypted CIA ROM (*.cia)|*.cia|Decrypted CXI ROM (*.cxi)|*.cxi|"
-                          "Decrypted 3DS ROM (*.3ds)|*.3ds");
+                          "Decrypted 3DS ROM (*.3ds)|*.3ds|"
+                          "CCI ROM (*.cci)|*.cci|"
+                          "Compressed ROM (*.zcia *.zcxi *.zcci)|*.zcia;*.zcxi;*.zcci|"
+                          "All game images (*.cia *.cxi *.3ds *.cci *.zcia *.zcxi *.zcci)|"
+                          "*.cia;*.cxi;*.3ds;*.cci;*.zcia;*.zcxi;*.zcci|"
+                          "All files (*)|*");
 }
 
 TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& texts) {
     TIdentifyResult result;
-    QFile file(path);
     // Only a regular file can be an image: opening a named pipe would wait for a writer.
-    // Unbuffered, so that only the bytes of the fields themselves are read.
-    if (path.isEmpty() || !QFileInfo(path).isFile() ||
-        !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    if (path.isEmpty() || !QFileInfo(path).isFile()) {
+        result.ErrorKey = QStringLiteral("ErrorLoadingROM");
+        return result;
+    }
+    QString problem;
+    const std::unique_ptr<ctr::TInFile> image = OpenForFields(path, problem);
+    if (!image && problem.isEmpty()) {
         result.ErrorKey = QStringLiteral("ErrorLoadingROM");
         return result;
     }
     result.Opened = true;
-    TFieldReader reader(file);
+    if (!image) {
+        // A compressed file whose header, seek table or frames do not hold together.
+        result.Compressed = true;
+        result.LogEntries.append(texts.Lookup(QStringLiteral("ErrorCompressedImage")) +
+                                 QStringLiteral("\r\n") + problem);
+        result.ErrorKey = QStringLiteral("ErrorCompressedImage");
+        return result;
+    }
+    result.Compressed = !image->Direct();
+    TFieldReader reader(*image);
     const auto finish = [&]() -> TIdentifyResult {
         result.BytesRead = reader.BytesRead();
         return result;
     };
 
-    // Container test by extension.
-    const QString kind = SourceKindOfPath(path);
+    // Container test by the content: the CIA header size, or the magic at 0x100. The name's
+    // extension only chooses the words of the refusal when the content is none of them.
+    bool named_compressed = false;
+    const QString named_kind = SourceKindOfPath(path, &named_compressed);
+    QString kind;
+    if (reader.U32(kMagicOffset) == kMagicNcsd)
+        kind = QStringLiteral(".3ds");
+    else if (reader.U32(kMagicOffset) == kMagicNcch)
+        kind = QStringLiteral(".cxi");
+    else if (reader.U32(kCiaHeaderSize) == kCiaExpectedHeaderSize)
+        kind = QStringLiteral(".cia");
+    if (kind.isEmpty()) {
+        if (named_kind == QLatin1String(".cia"))
+            result.ErrorKey = QStringLiteral("ErrorNOTCIAROM");
+        else if (named_kind == QLatin1String(".3ds"))
+            result.ErrorKey = QStringLiteral("ErrorNOT3DSROM");
+        else if (named_kind == QLatin1String(".cxi"))
+            result.ErrorKey = QStringLiteral("ErrorNOTCXIROM");
+        else
+            result.ErrorKey = QStringLiteral("ErrorNotAnImage");
+        return finish();
+    }
+    if (kind != named_kind || result.Compressed != named_compressed) {
+        // The name says otherwise (or nothing): the content decides, and the log says so.
+        result.LogEntries.append(texts.Lookup(QStringLiteral("LogKindByContent")) +
+                                 QLatin1Char(' ') + SourceFormName(kind, result.Compressed));
+    }
     std::int64_t content_offset = 0;
     if (kind == QLatin1String(".cia")) {
-        if (reader.U32(kCiaHeaderSize) != kCiaExpectedHeaderSize) {
-            result.ErrorKey = QStringLiteral("ErrorNOTCIAROM");
-            return finish();
-        }
         for (const std::int64_t field :
              {kCiaHeaderSize, kCiaCertChainSize, kCiaTicketSize, kCiaTmdSize}) {
             const std::int64_t size = reader.U32(field);
             content_offset = Add(content_offset, Add(size, PadTo64(size)));
         }
-    } else if (kind == QLatin1String(".3ds")) {
-        if (reader.U32(kMagicOffset) != kMagicNcsd) {
-            result.ErrorKey = QStringLiteral("ErrorNOT3DSROM");
-            return finish();
-        }
-    } else if (kind == QLatin1String(".cxi")) {
-        if (reader.U32(kMagicOffset) != kMagicNcch) {
-            result.ErrorKey = QStringLiteral("ErrorNOTCXIROM");
-            return finish();
-        }
-    } else {
-        // Not one of the three kinds: nothing to identify it by.
-        result.ErrorKey = QStringLiteral("ErrorLoadingROM");
-        return finish();
     }
     result.Kind = kind;
     const TLayout layout = LayoutFor(kind, content_offset);

@@ -16,6 +16,7 @@
 struct TIdentifyResult {
     bool Opened = false;    // the file could be opened (it is a readable file)
     QString Kind;           // ".cia", ".3ds" or ".cxi"; empty before the container test
+    bool Compressed = false; // the emulator's compressed form of that kind (read frame by frame)
     bool Encrypted = false; // the two program IDs differ in the file
     bool KeysFound = false; // encrypted, and the keys found open it: a run decrypts it first
     bool NeedsKeys = false; // encrypted for real, and no key file found opens it
@@ -36,11 +37,25 @@ struct TIdentifyResult {
 };
 
 /// The source kind for a path by its extension, letter case ignored (".CIA" counts as
-/// ".cia"); empty when the extension is none of the three.
-QString SourceKindOfPath(const QString& path);
+/// ".cia", ".cci" as ".3ds", ".zcia" as ".cia"); empty when the extension names no image.
+/// `compressed` (when given) tells whether the extension is one of the compressed forms.
+QString SourceKindOfPath(const QString& path, bool* compressed = nullptr);
 
-/// Identifies the image at `path`, reading each field by seeking to it; a field beyond the
-/// end of the file reads as zero. Log entries take their texts from `texts`. An encrypted
+/// What a file is by its content: the container kind (".cia", ".3ds", ".cxi"; empty when it is
+/// none), whether it is the emulator's compressed form, and why it could not be read.
+struct TSourceForm {
+    bool Opened = false;
+    QString Kind;
+    bool Compressed = false;
+    QString Problem; // English; set when a compressed file is damaged
+};
+TSourceForm SourceFormOfFile(const QString& path);
+
+/// Words for a kind in log entries: "CIA", "3DS/CCI" or "CXI", with ", compressed".
+QString SourceFormName(const QString& kind, bool compressed);
+
+/// Identifies the image at `path` by its content, reading each field by seeking to it; a field
+/// beyond the end of the file reads as zero. A compressed image is read through its frames. Log entries take their texts from `texts`. An encrypted
 /// image is read through the keys KeySearch() finds, decrypting only the blocks read.
 TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& texts);
 

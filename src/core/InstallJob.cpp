@@ -6,6 +6,7 @@
 #include "ctr/FileIo.h"
 #include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
 #include "sound_archive/FileBasics.h"
 
 #include <QDir>
@@ -156,13 +157,22 @@ TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_k
     return need;
 }
 
+std::int64_t SourceImageSize(const QString& source_path) {
+    try {
+        return static_cast<std::int64_t>(ctr::OpenImageFile(ToPath(source_path))->Size());
+    } catch (const ctr::TCtrError&) {
+        return QFileInfo(source_path).size();
+    }
+}
+
 std::int64_t SourceContentSize(const QString& source_path, const QString& source_kind) {
     const std::int64_t size = QFileInfo(source_path).size();
-    if (source_kind != QLatin1String(".3ds"))
-        return size;
     try {
-        ctr::TInFile file(ToPath(source_path));
-        return static_cast<std::int64_t>(ctr::ReadNcsdPartition0(file).Size);
+        // A compressed image counts with the size of the image it holds.
+        const std::unique_ptr<ctr::TInFile> file = ctr::OpenImageFile(ToPath(source_path));
+        if (source_kind != QLatin1String(".3ds"))
+            return static_cast<std::int64_t>(file->Size());
+        return static_cast<std::int64_t>(ctr::ReadNcsdPartition0(*file).Size);
     } catch (const ctr::TCtrError&) {
         return size;
     }

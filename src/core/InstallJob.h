@@ -57,9 +57,12 @@ struct TSpaceNeed {
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
                              std::int64_t source_size, std::int64_t pack_dat_size = 0,
                              bool encrypted = false);
-/// Bytes of the image the run takes apart: the file's size, but for a card image only its
-/// partition 0 (the game), without the padding up to the card size.
+/// Bytes of the image the run takes apart: the image's size, but for a card image only its
+/// partition 0 (the game), without the padding up to the card size. A compressed file counts
+/// with the image it holds.
 std::int64_t SourceContentSize(const QString& source_path, const QString& source_kind);
+/// Bytes of the whole image a source file holds: its size, or a compressed file's image size.
+std::int64_t SourceImageSize(const QString& source_path);
 /// Size of pack.dat in the image's RomFS; 0 when it cannot be found.
 std::int64_t PackDatSize(const QString& source_path, const QString& source_kind);
 

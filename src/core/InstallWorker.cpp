@@ -10,6 +10,7 @@
 #include "core/VoiceAndMusic.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
+#include "ctr/Z3ds.h"
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
@@ -233,6 +234,7 @@ void TInstallWorker::RunPipeline() {
     m_host->DisableLanguageChoice();
 
     FreshTempFolder();
+    DecompressSource();
     DecryptSource();
     if (IsModFolderKind(m_job.OutputKind)) {
         RunModFolderPipeline();
@@ -276,6 +278,41 @@ void TInstallWorker::RunPipeline() {
     ApplySoundArchive();          // voices and music
     Progress(80);
     RebuildImage(); // ExeFS, RomFS, CXI, then the CIA or 3DS image
+}
+
+void TInstallWorker::DecompressSource() {
+    if (!ctr::IsZ3dsFile(ToPath(m_job.SourcePath)))
+        return;
+    // A mod folder reads its few files through the frames; an encrypted image is decrypted
+    // straight from them. Only the rest have the image written out whole first.
+    if (IsModFolderKind(m_job.OutputKind))
+        return;
+    try {
+        if (ctr::ImageIsEncrypted(ToPath(m_job.SourcePath), LibraryImageKind(SourceKind())))
+            return;
+    } catch (const std::exception&) {
+        // Damaged inside: the decompression below says what is wrong.
+    }
+    m_host->AppendLog(Text("DecompressingSource"));
+    const QString output = m_job.ProgramFolder + QStringLiteral("tools/temp/source") + SourceKind();
+    const TToolRun::TReport report = StageReport(5);
+    ctr::TProgress progress{[&](std::uint64_t done, std::uint64_t total) {
+                                if (total > 0)
+                                    report(double(done) / double(total));
+                                return !isInterruptionRequested();
+                            },
+                            0, 0};
+    try {
+        ctr::DecompressImage(ToPath(m_job.SourcePath), ToPath(output), &progress, true);
+    } catch (const std::exception& error) {
+        Checkpoint(); // a cancel ends the run here, like at any other checkpoint
+        LogSeparated(Text("ErrorDecompressingSource") + kCrLf +
+                     QString::fromStdString(error.what()));
+        EndRun();
+    }
+    m_host->AppendLog(Text("Done"));
+    // The rest of the run takes the image apart as it would an uncompressed source.
+    m_job.SourcePath = output;
 }
 
 void TInstallWorker::DecryptSource() {
@@ -371,13 +408,17 @@ void TInstallWorker::FreshTempFolder() {
 void TInstallWorker::CheckDiskSpace() {
     bool encrypted = false;
     try {
-        encrypted = ctr::ImageIsEncrypted(std::filesystem::path(m_job.SourcePath.toStdU16String()),
-                                          LibraryImageKind(SourceKind()));
+        encrypted = ctr::ImageIsEncrypted(ToPath(m_job.SourcePath), LibraryImageKind(SourceKind()));
     } catch (const std::exception&) {
     }
-    const TSpaceNeed need = EstimateSpaceNeed(
-        SourceKind(), m_job.OutputKind, SourceContentSize(m_job.SourcePath, SourceKind()),
-        PackDatSize(m_job.SourcePath, SourceKind()), encrypted);
+    TSpaceNeed need = EstimateSpaceNeed(SourceKind(), m_job.OutputKind,
+                                        SourceContentSize(m_job.SourcePath, SourceKind()),
+                                        PackDatSize(m_job.SourcePath, SourceKind()), encrypted);
+    // A compressed source is first written out whole beside the rest, unless it is encrypted:
+    // that is decrypted straight from its frames.
+    if (!IsModFolderKind(m_job.OutputKind) && !encrypted &&
+        ctr::IsZ3dsFile(ToPath(m_job.SourcePath)))
+        need.TempBytes += SourceImageSize(m_job.SourcePath);
     const QString temp_place = m_job.ProgramFolder + QStringLiteral("tools/temp");
     const QString output_place = QFileInfo(OutputFile()).absolutePath();
     std::int64_t needed = 0;

@@ -112,6 +112,9 @@ private:
     /// Creates the folder the mod folder is written into (once), beside the final folder.
     void OpenStagingFolder(const QString& title_id);
     void FreshTempFolder();
+    /// A compressed source is written out whole into tools/temp first, and the job's source
+    /// becomes that copy; a mod folder run and an encrypted image read through the frames.
+    void DecompressSource();
     /// An encrypted source is decrypted into tools/temp first, and the job's source becomes
     /// that copy; of a CIA only the game's content is written. A mod folder run instead reads
     /// the source through its decryption.

@@ -1,5 +1,6 @@
 #include "core/MakePatch.h"
 
+#include "core/Decryption.h"
 #include "core/FileTools.h"
 #include "core/Identify.h"
 #include "core/Install3DS.h"
@@ -9,8 +10,10 @@
 #include "core/Language.h"
 #include "core/ModFolder.h"
 #include "core/TrackList.h"
+#include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
@@ -81,23 +84,26 @@ QByteArray FromVector(const std::vector<std::uint8_t>& bytes) {
 }
 
 // MD5 of `size` bytes of `image` at `offset`, copied on the way to `copy` when it is open.
-QString RangeMD5Hex(QFile& image, std::uint64_t offset, std::uint64_t size, QFile* copy) {
+QString RangeMD5Hex(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size, QFile* copy) {
     std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
                                                                     EVP_MD_CTX_free);
     if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1)
         Refuse(QStringLiteral("MD5 is not available"));
-    if (!image.seek(qint64(offset)))
-        Refuse(image.fileName() + QStringLiteral(": ") + image.errorString());
-    std::vector<char> block(std::size_t(std::min<std::uint64_t>(kReadChunk, size)));
+    std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(kReadChunk, size)));
     for (std::uint64_t done = 0; done < size;) {
-        const qint64 length = qint64(std::min<std::uint64_t>(kReadChunk, size - done));
-        if (image.read(block.data(), length) != length)
-            Refuse(QStringLiteral("Cannot read %1: %2").arg(image.fileName(), image.errorString()));
-        EVP_DigestUpdate(context.get(), block.data(), std::size_t(length));
-        if (copy != nullptr && copy->write(block.data(), length) != length)
+        const std::size_t length = std::size_t(std::min<std::uint64_t>(kReadChunk, size - done));
+        try {
+            image.ReadAt(offset + done, std::span(block.data(), length), "a file of the RomFS");
+        } catch (const std::exception& error) {
+            Refuse(QString::fromUtf8(error.what()));
+        }
+        EVP_DigestUpdate(context.get(), block.data(), length);
+        if (copy != nullptr &&
+            copy->write(reinterpret_cast<const char*>(block.data()), qint64(length)) !=
+                qint64(length))
             Refuse(
                 QStringLiteral("Cannot write %1: %2").arg(copy->fileName(), copy->errorString()));
-        done += std::uint64_t(length);
+        done += length;
     }
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
@@ -165,6 +171,10 @@ private:
     QString m_output;
     TIdentifyResult m_identity;
     std::optional<ctr::TImageKind> m_kind;
+    // The source read as the image it holds: through its frames when compressed, through its
+    // decryption when encrypted (declared first: the view reads through it).
+    std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
+    std::unique_ptr<ctr::TInFile> m_image;
     std::vector<ctr::TImageRomFsFile> m_game_files;
     QHash<QString, qsizetype> m_game_index; // upper-case path to m_game_files
     TMadeFolderGuard m_made_parent;
@@ -227,7 +237,19 @@ void TPatchMaker::Identify() {
                (m_identity.ErrorKey.isEmpty() ? QStringLiteral("it cannot be used")
                                               : m_in.Texts->Lookup(m_identity.ErrorKey)));
     m_kind = ctr::ImageKindFromText(m_identity.Kind.toStdString());
-    m_game_files = ctr::ListRomFsFiles(FsPath(m_source), *m_kind);
+    try {
+        m_image = ctr::OpenImageFile(FsPath(m_source));
+        if (m_identity.Encrypted) {
+            TKeySearch search = KeySearch();
+            if (search.ProgramFolder.isEmpty())
+                search.ProgramFolder = m_in.ProgramFolder;
+            m_decrypting = OpenDecryptingSource(m_source, m_identity.Kind, search);
+            m_decrypting->Serve(*m_image);
+        }
+        m_game_files = ctr::ListRomFsFiles(*m_image, *m_kind);
+    } catch (const std::exception& error) {
+        Refuse(QStringLiteral("Cannot read the image: ") + QString::fromUtf8(error.what()));
+    }
     for (qsizetype i = 0; i < qsizetype(m_game_files.size()); ++i)
         m_game_index.insert(QString::fromStdString(m_game_files[std::size_t(i)].Path).toUpper(), i);
     for (const char* needed : {"PACK.DAT", "SOUND/QK123.BCSAR"}) {
@@ -277,9 +299,7 @@ void TPatchMaker::AddReplaced(const QString& patch_path, const QString& from,
 
 void TPatchMaker::CompareRomFs() {
     const QString romfs = FindEntryNoCase(m_changed, QStringLiteral("romfs"));
-    QFile image(m_source);
-    if (!image.open(QIODevice::ReadOnly))
-        Refuse(QStringLiteral("Cannot read %1: %2").arg(m_source, image.errorString()));
+    ctr::TInFile& image = *m_image;
     QHash<QString, QString> claimed; // game path in upper case to the changed file naming it
     QString changed_pack_dat;
     const QStringList files = QFileInfo(romfs).isDir() ? FilesBelow(romfs) : QStringList();
@@ -318,7 +338,6 @@ void TPatchMaker::CompareRomFs() {
         m_report.Description.OriginalPackIncMD5 =
             RangeMD5Hex(image, place.Offset, place.Size, nullptr);
     }
-    image.close();
     ComparePackDat(changed_pack_dat);
 }
 
@@ -326,9 +345,7 @@ void TPatchMaker::ComparePackDat(const QString& changed) {
     const ctr::TImageRomFsFile& game =
         m_game_files[std::size_t(m_game_index.value(QStringLiteral("PACK.DAT")))];
     m_report.PackDatBytes = std::int64_t(game.Location.Size);
-    QFile image(m_source);
-    if (!image.open(QIODevice::ReadOnly))
-        Refuse(QStringLiteral("Cannot read %1: %2").arg(m_source, image.errorString()));
+    ctr::TInFile& image = *m_image;
     const bool differs =
         !changed.isEmpty() && !SameBytes(image, game.Location.Offset, game.Location.Size, changed);
     // The game's pack.dat is read once: digested, and copied out when the encoder needs it.
@@ -381,7 +398,7 @@ void TPatchMaker::CompareExeFs() {
     // The mod folder holds the code decompressed, as the patch's exefs/code.bin does.
     const QString code = FindEntryNoCase(m_changed, QStringLiteral("code.bin"));
     if (QFileInfo(code).isFile() &&
-        ReadAll(code) != FromVector(ctr::ReadImageCode(FsPath(m_source), *m_kind)))
+        ReadAll(code) != FromVector(ctr::ReadImageCode(*m_image, *m_kind)))
         AddReplaced(QStringLiteral("exefs/code.bin"), code, QStringLiteral("code.bin"));
     for (const TExeFsFile& file : kExeFsFiles) {
         const QString name = QLatin1String(file.ModName);
@@ -390,7 +407,7 @@ void TPatchMaker::CompareExeFs() {
                             name.section(QLatin1Char('/'), 1));
         if (!QFileInfo(from).isFile())
             continue;
-        const auto game = ctr::ReadImageExeFsFile(FsPath(m_source), *m_kind, file.Entry);
+        const auto game = ctr::ReadImageExeFsFile(*m_image, *m_kind, file.Entry);
         if (!game || ReadAll(from) != FromVector(*game))
             AddReplaced(QLatin1String(file.PatchName), from, name);
     }
@@ -406,9 +423,8 @@ void TPatchMaker::CopyVoices() {
     if (replaced != m_expected.end()) {
         archive = ReadAll(replaced->second);
     } else {
-        ctr::TInFile in(FsPath(m_source));
-        archive =
-            FromVector(in.ReadVector(game.Location.Offset, game.Location.Size, "sound archive"));
+        archive = FromVector(
+            m_image->ReadVector(game.Location.Offset, game.Location.Size, "sound archive"));
     }
     const QString unpacked = m_work->filePath(QStringLiteral("sound"));
     QDir().mkpath(unpacked);

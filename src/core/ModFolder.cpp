@@ -8,6 +8,7 @@
 #include "core/Language.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
+#include "ctr/Z3ds.h"
 #include "ctr/Verify.h"
 
 #include <QDir>
@@ -34,31 +35,6 @@ struct TModFile {
     QString From;
     QString To;
 };
-
-// True when `file` holds exactly the `size` bytes at `offset` of the open image (read through
-// its decryption when it has one); false also when either cannot be read.
-bool SameAsImage(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
-                 const QString& file) {
-    QFile other(file);
-    if (!other.open(QIODevice::ReadOnly) || std::uint64_t(other.size()) != size ||
-        !image.Contains(offset, size))
-        return false;
-    std::vector<std::uint8_t> a(std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
-    std::vector<char> b(a.size());
-    for (std::uint64_t done = 0; done < size;) {
-        const std::size_t length = std::size_t(std::min<std::uint64_t>(a.size(), size - done));
-        try {
-            image.ReadAt(offset + done, std::span(a.data(), length));
-        } catch (const ctr::TCtrError&) {
-            return false;
-        }
-        if (other.read(b.data(), qint64(length)) != qint64(length) ||
-            std::memcmp(a.data(), b.data(), length) != 0)
-            return false;
-        done += length;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -113,7 +89,7 @@ void TInstallWorker::RunModFolderPipeline() {
     QString title_id;
     std::vector<ctr::TImageRomFsFile> game_files;
     try {
-        m_image = std::make_unique<ctr::TInFile>(ToPath(m_job.SourcePath));
+        m_image = ctr::OpenImageFile(ToPath(m_job.SourcePath)); // a compressed one by frames
         if (m_decrypting)
             m_decrypting->Serve(*m_image);
         game_files = ctr::ListRomFsFiles(*m_image, *image_kind);
@@ -227,7 +203,8 @@ void TInstallWorker::CopyOutPackDat(std::uint64_t offset, std::uint64_t size) {
             std::thread([job = m_digest_job, path = m_job.SourcePath, kind = SourceKind(),
                          encrypted = bool(m_decrypting), search, offset, size] {
                 try {
-                    ctr::TInFile image(ToPath(path));
+                    const std::unique_ptr<ctr::TInFile> opened = ctr::OpenImageFile(ToPath(path));
+                    ctr::TInFile& image = *opened;
                     std::unique_ptr<ctr::TDecryptingReader> decrypting;
                     if (encrypted) {
                         decrypting = OpenDecryptingSource(path, kind, search);
@@ -417,7 +394,7 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
             continue;
         }
         const ctr::TImageFileLocation place = locations.value(*known);
-        if (!SameAsImage(*m_image, place.Offset, place.Size, from))
+        if (!SameBytes(*m_image, place.Offset, place.Size, from))
             plan.push_back({from, QStringLiteral("romfs/") + *known});
     }
     if (!source_code.isEmpty()) {

@@ -119,7 +119,7 @@ TTrackList::TTrackList(const QString& source_path, const QString& patch_folder,
 
     // An encrypted image is read through its keys: the positions are those of its decrypted form.
     TSourceImageReader image;
-    if (info_position < 0 || !image.Open(source_path, SourceKindOfPath(source_path)) ||
+    if (info_position < 0 || !image.Open(source_path, SourceFormOfFile(source_path).Kind) ||
         image.Read(info_position, kInfoMagicLength) != QByteArray(kInfoMagic, kInfoMagicLength)) {
         m_status = TTrackListStatus::ErrorReadingTracks;
         return;
@@ -230,8 +230,14 @@ QStringList TrackGroupNames(const QString& track_list_text) {
 
 TDirectApplyResult ApplySlotsToSourceImage(const TTrackList& list) {
     TDirectApplyResult result;
-    // The music is written as plain bytes: into an encrypted image they would be garbage.
-    const QString kind = SourceKindOfPath(list.GetSourcePath());
+    // The music is written as plain bytes at the image's positions: a compressed file holds
+    // other bytes there, and into an encrypted image they would be garbage.
+    const TSourceForm form = SourceFormOfFile(list.GetSourcePath());
+    if (form.Compressed) {
+        result.Status = TDirectApplyStatus::SourceCompressed;
+        return result;
+    }
+    const QString kind = form.Kind;
     if (!kind.isEmpty() && InspectSourceCrypto(list.GetSourcePath(), kind, KeySearch()).Encrypted) {
         result.Status = TDirectApplyStatus::SourceEncrypted;
         return result;

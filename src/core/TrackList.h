@@ -91,6 +91,7 @@ enum class TDirectApplyStatus {
     CannotOpen,         // the image cannot be opened for writing: nothing written
     CannotWrite,        // a write failed part way
     SourceEncrypted,    // the image is encrypted: plain ids are not written into it
+    SourceCompressed,   // the image is compressed: its bytes are not the image's
 };
 
 struct TDirectApplyResult {

@@ -4,6 +4,7 @@
 #include "ctr/Cia.h"
 #include "ctr/Hash.h"
 #include "ctr/Ncsd.h"
+#include "ctr/Z3ds.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -215,7 +216,7 @@ struct TDecryptingReader::TZone {
 };
 
 TDecryptingReader::TDecryptingReader(const fs::path& path, TImageKind kind, const TCryptoKeys& keys)
-    : m_file(path) {
+    : m_image(OpenImageFile(path)), m_file(*m_image) {
     switch (kind) {
     case TImageKind::Cxi: {
         auto zone = std::make_unique<TZone>();
@@ -549,11 +550,7 @@ void DecryptCardParts(const fs::path& input, const fs::path& header_output,
     EnsureNotAnInput(header_output, {&input});
     EnsureNotAnInput(partition_output, {&input});
     TDecryptingReader reader(input, TImageKind::Cci, keys);
-    TNcsdPartition partition;
-    {
-        TInFile in(input);
-        partition = ReadNcsdPartition0(in);
-    }
+    const TNcsdPartition partition = ReadNcsdPartition0(*OpenImageFile(input));
     if (progress)
         progress->Total += NcsdHeaderAreaSize + partition.Size;
     TOutFile header(header_output);

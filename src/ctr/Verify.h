@@ -68,5 +68,7 @@ std::vector<std::uint8_t> ReadImageCode(TInFile& image, TImageKind kind);
 /// entry. Throws TCtrError when the image or its ExeFS cannot be read.
 std::optional<std::vector<std::uint8_t>>
 ReadImageExeFsFile(const std::filesystem::path& image, TImageKind kind, const std::string& name);
+std::optional<std::vector<std::uint8_t>> ReadImageExeFsFile(TInFile& image, TImageKind kind,
+                                                            const std::string& name);
 
 } // namespace ctr

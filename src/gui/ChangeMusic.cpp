@@ -274,6 +274,10 @@ void TForm2::TntButton4Click() {
             ShowMessage(this, TMessageKind::Error,
                         m_table.Lookup(QStringLiteral("ErrorApplyDirectlyEncrypted")));
             return;
+        case TDirectApplyStatus::SourceCompressed:
+            ShowMessage(this, TMessageKind::Error,
+                        m_table.Lookup(QStringLiteral("ErrorApplyDirectlyCompressed")));
+            return;
         case TDirectApplyStatus::ErrorReadingTracks:
             ShowMessage(this, TMessageKind::Error,
                         m_table.Lookup(QStringLiteral("ErrorReadingTracks")));

@@ -92,7 +92,7 @@ QStringList LastFileDialogSidebar() {
 }
 
 std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder,
-                                      const QString& filter) {
+                                      const QString& filter, int shown) {
     if (auto answer = TakeAnswer(filter)) {
         if (!answer->Accepted)
             return std::nullopt;
@@ -101,7 +101,10 @@ std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder,
     QFileDialog dialog(parent, QString(), folder);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilters(QtFilters(filter));
+    const QStringList filters = QtFilters(filter);
+    dialog.setNameFilters(filters);
+    if (shown >= 1 && shown <= filters.size())
+        dialog.selectNameFilter(filters.at(shown - 1));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().first();

@@ -8,10 +8,11 @@
 
 class QWidget;
 
-/// Shows the open dialog in `folder` with a filter in the form "Description|*.ext|...".
-/// The chosen path, or nothing when the user cancels (the caller then stops silently).
+/// Shows the open dialog in `folder` with a filter in the form "Description|*.ext|...",
+/// entry `shown` (1-based) selected. The chosen path, or nothing when the user cancels (the
+/// caller then stops silently).
 std::optional<QString> SelectOpenFile(QWidget* parent, const QString& folder,
-                                      const QString& filter);
+                                      const QString& filter, int shown = 1);
 
 /// Shows the save dialog (asks before overwriting). When confirmed, `path` becomes the name
 /// as returned and `kind` follows the pattern of the chosen filter entry (OutputKindOfFilter);

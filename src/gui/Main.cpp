@@ -38,6 +38,8 @@ constexpr int kWindowHeight = 482;
 constexpr int kHintDuration = 20000; // ms a tooltip stays visible
 constexpr int kDialogFontPixels = 11;
 constexpr int kLogFontPixels = 12;
+// The open dialog first shows every form of image together (the entry listing them all).
+constexpr int kSourceFilterShown = 6;
 
 /// The one local file that a drag carries, or an empty text.
 QString SingleDroppedFile(const QMimeData* mime) {
@@ -219,7 +221,8 @@ TForm1::TMusicWindowContext TForm1::MusicWindowContext() {
 // ---- Step 1: source image ----
 
 void TForm1::btOldRomPathClick() {
-    const auto path = SelectOpenFile(this, m_state.ProgramFolder, SourceImageFilter());
+    const auto path =
+        SelectOpenFile(this, m_state.ProgramFolder, SourceImageFilter(), kSourceFilterShown);
     if (!path)
         return;
     OpenSourceImage(*path);
@@ -236,10 +239,15 @@ void TForm1::DisableStepsAfterSource() {
 
 void TForm1::OpenSourceImage(const QString& path) {
     if (SourceKindOfPath(path).isEmpty()) {
-        // Not a kind of image the program knows: refused before anything changes, so the
-        // source chosen before stays in force together with everything that follows it.
-        ShowErrorKey(QStringLiteral("ErrorLoadingROM"));
-        return;
+        // A name that says no image: only a file whose content is one goes on. Anything else
+        // is refused before anything changes, so the source chosen before stays in force
+        // together with everything that follows it.
+        const TSourceForm form = SourceFormOfFile(path);
+        if (form.Kind.isEmpty() && form.Problem.isEmpty()) {
+            ShowErrorKey(form.Opened ? QStringLiteral("ErrorNotAnImage")
+                                     : QStringLiteral("ErrorLoadingROM"));
+            return;
+        }
     }
     m_state.SourcePath = path;
     m_ui->ebOldRom->setText(path);

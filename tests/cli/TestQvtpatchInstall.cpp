@@ -9,6 +9,8 @@
 #include "core/InstallJob.h"
 #include "core/Language.h"
 #include "core/Places.h"
+#include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
 #include "sample/SampleCrypt.h"
 
 #include <QDir>
@@ -211,6 +213,8 @@ private slots:
                                                    << "3ds" << true << false << "none";
         QTest::newRow("3DS without keys is refused") << "3ds"
                                                      << "cxi" << false << false << "none";
+        QTest::newRow("compressed 3DS, given keys, to 3DS") << "zcci"
+                                                            << "3ds" << false << false << "given";
     }
     void encryptedSourcesInstallWithKeysOrSayWhatToDo() {
         QFETCH(QString, source);
@@ -220,9 +224,14 @@ private slots:
         QFETCH(QString, keys);
         const QString given = m_dir.path() + "/given keys";
         const QString program_keys = m_program + "/keys";
-        const QString encrypted = m_dir.path() + "/encrypted." + source;
+        QString encrypted = m_dir.path() + "/encrypted." + (source == "cia" ? "cia" : "3ds");
         const QStringList values = Encrypt(source == "cia" ? m_cia : m_3ds, encrypted, fixed_key,
                                            seed, keys == "program" ? program_keys : given);
+        if (source == "zcci") {
+            ctr::CompressImage(encrypted.toStdU16String(), ctr::TImageKind::Cci,
+                               (encrypted + ".zcci").toStdU16String());
+            encrypted += ".zcci";
+        }
         QStringList key_options;
         if (keys == "given")
             key_options = {"--keys", given + "/aes_keys.txt", "--seeddb", given + "/seeddb.bin"};
@@ -435,6 +444,65 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         QVERIFY2(seen.contains("100% ") && seen.contains("\r\x1b[K"), qPrintable(seen));
         QVERIFY(seen.contains(m_texts.Lookup("CliTotalTime") + " 0:"));
+    }
+
+    // A compressed source, and one whose name does not say its kind, installs as the plain
+    // image it holds does: the same output bytes, the same mod folder.
+    void everySourceFormInstallsAlike_data() {
+        QTest::addColumn<QString>("plain");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("ZCIA to CXI") << "cia"
+                                     << "game.zcia"
+                                     << "cxi";
+        QTest::newRow("ZCIA to mods") << "cia"
+                                      << "game.zcia"
+                                      << "mods";
+        QTest::newRow("ZCCI to CIA") << "3ds"
+                                     << "game.zcci"
+                                     << "cia";
+        QTest::newRow("CCI to CXI") << "3ds"
+                                    << "game.cci"
+                                    << "cxi";
+        QTest::newRow("CIA named .bin to mods") << "cia"
+                                                << "game.bin"
+                                                << "mods";
+    }
+    void everySourceFormInstallsAlike() {
+        QFETCH(QString, plain);
+        QFETCH(QString, name);
+        QFETCH(QString, kind);
+        const QString image = plain == "cia" ? m_cia : m_3ds;
+        const QString base = m_dir.path() + "/forms/" + QTest::currentDataTag();
+        QVERIFY(QDir().mkpath(base));
+        const QString source = base + "/" + name;
+        if (name.startsWith("game.z"))
+            ctr::CompressImage(image.toStdU16String(), *ctr::ImageKindFromText(plain.toStdString()),
+                               source.toStdU16String());
+        else
+            QVERIFY(QFile::copy(image, source));
+        const QString before = FileMD5Hex(source);
+        const auto install = [&](const QString& from, const QString& output) {
+            const TResult result = Run({"--source", from, "--output", output, "--kind", kind,
+                                        "--patch", m_patch, "--quiet"});
+            QVERIFY2(result.ExitCode == 0, qPrintable(result.Out + result.Err));
+        };
+        const QString suffix = kind == "mods" ? QString() : "." + kind;
+        install(image, base + "/from plain" + suffix);
+        install(source, base + "/from form" + suffix);
+        QCOMPARE(FileMD5Hex(source), before);
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+        if (kind == "mods") {
+            const QStringList files = FilesBelow(base + "/from plain");
+            QVERIFY(!files.isEmpty());
+            QCOMPARE(FilesBelow(base + "/from form"), files);
+            for (const QString& file : files)
+                QCOMPARE(FileMD5Hex(base + "/from form/" + file),
+                         FileMD5Hex(base + "/from plain/" + file));
+        } else {
+            QCOMPARE(FileMD5Hex(base + "/from form" + suffix),
+                     FileMD5Hex(base + "/from plain" + suffix));
+        }
     }
 
     void installsWithPatch_data() {

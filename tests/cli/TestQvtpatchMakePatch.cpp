@@ -8,6 +8,8 @@
 #include "core/FileTools.h"
 #include "core/PatchCatalogue.h"
 #include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
+#include "sample/SampleCrypt.h"
 
 #include <QDir>
 #include <QFile>
@@ -167,6 +169,43 @@ private slots:
         QCOMPARE(tree.remove("ROMFS/SOUND/QK123.BCSAR"), 1);
         QVERIFY(tree == Tree(changed));
         QCOMPARE(Tree(out + "/voice"), Tree(sample + "/voice"));
+    }
+
+    // An encrypted or compressed source gives the patch its plain form gives.
+    void everySourceFormMakesTheSamePatch_data() {
+        QTest::addColumn<QString>("form");
+        QTest::newRow("encrypted") << "encrypted";
+        QTest::newRow("compressed") << "compressed";
+    }
+    void everySourceFormMakesTheSamePatch() {
+        QFETCH(QString, form);
+        const QString base = m_dir.path() + "/forms/" + form;
+        const QString changed = m_dir.path() + "/refusals/changed";
+        const QStringList common = {"--changed", changed, "--title", "T"};
+        const QString plain = m_dir.path() + "/forms/plain";
+        if (!QFileInfo::exists(plain)) {
+            const TRun made = Run(QStringList{"make-patch", "--source", m_cia, "--out", plain} +
+                                  common);
+            QVERIFY2(made.ExitCode == 0, qPrintable(made.Out + made.Err));
+        }
+        QStringList source = {"--source", base + "/game.zcia"};
+        QVERIFY(QDir().mkpath(base));
+        if (form == "encrypted") {
+            const ctr::TCryptoKeys keys = sample::MakeUpKeys(0x5EED);
+            sample::TEncryption encryption;
+            encryption.CryptoMethod = 0x0B;
+            sample::EncryptImage(m_cia.toStdU16String(), ctr::TImageKind::Cia,
+                                 (base + "/game.cia").toStdU16String(), encryption, keys);
+            sample::WriteKeyFiles((base + "/aes_keys.txt").toStdU16String(), keys);
+            source = {"--source", base + "/game.cia", "--keys", base + "/aes_keys.txt"};
+        } else {
+            ctr::CompressImage(m_cia.toStdU16String(), ctr::TImageKind::Cia,
+                               (base + "/game.zcia").toStdU16String());
+        }
+        const TRun made =
+            Run(QStringList{"make-patch"} + source + QStringList{"--out", base + "/patch"} + common);
+        QVERIFY2(made.ExitCode == 0, qPrintable(made.Out + made.Err));
+        QCOMPARE(Tree(base + "/patch"), Tree(plain));
     }
 
     void refusals_data() {
