@@ -73,9 +73,12 @@ int Identify(const QString& image, bool with_title_id, bool json) {
         object.insert(QStringLiteral("usable"), result.Usable());
         object.insert(QStringLiteral("errorKey"),
                       result.ErrorKey.isEmpty() ? QJsonValue() : QJsonValue(result.ErrorKey));
-        object.insert(QStringLiteral("error"), result.ErrorKey.isEmpty()
-                                                   ? QJsonValue()
-                                                   : QJsonValue(texts.Lookup(result.ErrorKey)));
+        // An encrypted image that cannot be used has no error key; its entries say why.
+        const bool refused_encrypted = result.Encrypted && !result.KeysFound;
+        object.insert(QStringLiteral("error"),
+                      !result.ErrorKey.isEmpty() ? QJsonValue(texts.Lookup(result.ErrorKey))
+                      : refused_encrypted        ? QJsonValue(UnusableReason(result, texts))
+                                                 : QJsonValue());
         WriteLines(stdout, QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)));
         return result.Usable() ? 0 : kExitFailed;
     }
@@ -177,7 +180,7 @@ int main(int argc, char* argv[]) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
-        QStringLiteral("Installs a translation patch into a decrypted game image.\n\n"
+        QStringLiteral("Installs a translation patch into a game image.\n\n"
                        "Commands:\n"
                        "  identify IMAGE        identify a source image\n"
                        "  install               install a patch (--source, --output, --kind)\n"
@@ -192,9 +195,11 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption identify_option(QStringLiteral("identify"),
                                              QStringLiteral("Identify IMAGE (older form)."),
                                              QStringLiteral("IMAGE"));
-    const QCommandLineOption source_option(QStringLiteral("source"),
-                                           QStringLiteral("The decrypted source image."),
-                                           QStringLiteral("IMAGE"));
+    const QCommandLineOption source_option(
+        QStringLiteral("source"),
+        QStringLiteral("The source image: CIA, CXI or 3DS/CCI, compressed or not; an "
+                       "encrypted image is read with your keys."),
+        QStringLiteral("IMAGE"));
     const QCommandLineOption output_option(
         QStringLiteral("output"),
         QStringLiteral("The output image; for --kind mods the folder that takes the game's "
@@ -260,8 +265,9 @@ int main(int argc, char* argv[]) {
                                               QStringLiteral("FILE"));
     const QCommandLineOption keys_option(
         QStringLiteral("keys"),
-        QStringLiteral("Key file (aes_keys.txt) for an encrypted image; found otherwise in keys/ "
-                       "beside the program or in the emulators' sysdata folders."),
+        QStringLiteral("Key file (aes_keys.txt, or an emulator's keys.txt) for an encrypted "
+                       "image; otherwise each aes_keys.txt and keys.txt in keys/ beside the "
+                       "program and in the emulators' sysdata folders is tried in turn."),
         QStringLiteral("FILE"));
     const QCommandLineOption seeddb_option(
         QStringLiteral("seeddb"), QStringLiteral("Seed database (seeddb.bin) for newer titles."),

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QSaveFile>
 
 #include <algorithm>
 #include <filesystem>
@@ -31,25 +32,81 @@ QStringList EmulatorSysdataFolders() {
     return folders;
 }
 
-QString FirstFile(const QString& named, const QStringList& folders, const QString& name) {
+// The files called `names` in `folders`, folder by folder, or the named file alone.
+QStringList FilesFound(const QString& named, const QStringList& folders, const QStringList& names) {
     if (!named.isEmpty())
-        return named;
-    for (const QString& folder : folders) {
-        const QString candidate = folder + QLatin1Char('/') + name;
-        if (QFileInfo(candidate).isFile())
-            return candidate;
-    }
-    return QString();
+        return {named};
+    QStringList found;
+    for (const QString& folder : folders)
+        for (const QString& name : names) {
+            const QString candidate = folder + QLatin1Char('/') + name;
+            if (QFileInfo(candidate).isFile())
+                found << candidate;
+        }
+    return found;
 }
 
-// The keys of the files found; a file that cannot be read throws ctr::TCtrError.
-ctr::TCryptoKeys LoadKeys(const TKeyFiles& files) {
-    ctr::TCryptoKeys keys;
-    if (!files.KeyFile.isEmpty())
-        keys.Keys = ctr::ReadKeyFile(FsPath(files.KeyFile));
-    if (!files.SeedDb.isEmpty())
-        keys.Seeds = ctr::ReadSeedDb(FsPath(files.SeedDb));
-    return keys;
+QString Native(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
+// Tries each key file found in turn, with the seeds of every seed database found, until one
+// opens the image; `crypto` tells what was read, which file fitted or why none did. Returns
+// the keys that opened it and the open reader in `reader`.
+ctr::TCryptoKeys TryKeySets(const QString& path, ctr::TImageKind kind, const TKeySearch& search,
+                            TSourceCrypto& crypto,
+                            std::unique_ptr<ctr::TDecryptingReader>& reader) {
+    const TKeyFiles files = FindKeyFiles(search);
+    QStringList problems;
+    ctr::TSeedDb seeds;
+    for (const QString& file : files.SeedDbs) {
+        try {
+            seeds.Add(ctr::ReadSeedDb(FsPath(file)));
+        } catch (const ctr::TCtrError& error) {
+            problems << Native(file) + QStringLiteral(": ") + QString::fromStdString(error.what());
+        }
+    }
+    // Without any key file, an image under a fixed key still opens.
+    const QStringList key_files =
+        files.KeyFiles.isEmpty() ? QStringList{QString()} : files.KeyFiles;
+    // The key files first, then the seed databases, as the user thinks of them.
+    crypto.FilesRead = files.KeyFiles + files.SeedDbs;
+    crypto.KeyFileFound = !files.KeyFiles.isEmpty();
+    bool all_missing = true;
+    for (const QString& file : key_files) {
+        // One file's reason needs no name: the list of files read follows it.
+        const QString where =
+            key_files.size() > 1 ? Native(file) + QStringLiteral(": ") : QString();
+        ctr::TCryptoKeys keys;
+        keys.Seeds = seeds;
+        if (!file.isEmpty()) {
+            try {
+                keys.Keys = ctr::ReadKeyFile(FsPath(file));
+            } catch (const ctr::TCtrError& error) {
+                all_missing = false;
+                problems << where + QString::fromStdString(error.what());
+                continue;
+            }
+        }
+        try {
+            reader = std::make_unique<ctr::TDecryptingReader>(FsPath(path), kind, keys);
+            crypto.KeyFile = file;
+            return keys;
+        } catch (const ctr::TMissingKeyError& error) {
+            problems << where + QString::fromStdString(error.what());
+        } catch (const ctr::TKeysDoNotFitError& error) {
+            all_missing = false;
+            problems << where + QString::fromStdString(error.what());
+        } catch (const std::exception& error) {
+            // Not the keys: the image cannot be taken apart, whichever keys are tried.
+            crypto.ImageProblem = true;
+            crypto.Problem = QString::fromStdString(error.what());
+            return {};
+        }
+    }
+    crypto.KeysMissing = all_missing;
+    crypto.Problem = problems.join(QStringLiteral("\r\n"));
+    return {};
 }
 
 } // namespace
@@ -65,8 +122,8 @@ TKeySearch KeySearch() {
 }
 
 QString KeyFileFilter() {
-    return QStringLiteral("Key files (aes_keys.txt seeddb.bin)|aes_keys.txt;seeddb.bin|"
-                          "All files (*)|*");
+    return QStringLiteral("Key files (aes_keys.txt keys.txt seeddb.bin)|"
+                          "aes_keys.txt;keys.txt;seeddb.bin|All files (*)|*");
 }
 
 TKeySearch WithChosenKeyFile(TKeySearch search, const QString& path) {
@@ -74,10 +131,14 @@ TKeySearch WithChosenKeyFile(TKeySearch search, const QString& path) {
     const bool seed_db = chosen.suffix().compare(QLatin1String("bin"), Qt::CaseInsensitive) == 0;
     (seed_db ? search.SeedDb : search.KeyFile) = chosen.absoluteFilePath();
     QString& other = seed_db ? search.KeyFile : search.SeedDb;
-    const QString beside = chosen.dir().filePath(seed_db ? QStringLiteral("aes_keys.txt")
-                                                         : QStringLiteral("seeddb.bin"));
-    if (other.isEmpty() && QFileInfo(beside).isFile())
-        other = beside;
+    const QStringList partners =
+        seed_db ? QStringList{QStringLiteral("aes_keys.txt"), QStringLiteral("keys.txt")}
+                : QStringList{QStringLiteral("seeddb.bin")};
+    for (const QString& name : partners) {
+        const QString beside = chosen.dir().filePath(name);
+        if (other.isEmpty() && QFileInfo(beside).isFile())
+            other = beside;
+    }
     return search;
 }
 
@@ -93,10 +154,20 @@ bool CopyKeyFilesTo(const TKeySearch& search, const QString& program_folder, QSt
         const QString to = keys.filePath(name);
         if (from.isEmpty() || QFileInfo(from) == QFileInfo(to))
             continue;
-        QFile::remove(to);
+        // The old file stays until the new one is whole: a failed copy loses no keys.
         QFile source(from);
-        if (!source.copy(to)) {
-            problem = QDir::toNativeSeparators(to) + QStringLiteral(": ") + source.errorString();
+        QSaveFile target(to);
+        if (!QFileInfo(from).isFile() || !source.open(QIODevice::ReadOnly)) {
+            problem = Native(from) + QStringLiteral(": ") + source.errorString();
+            return false;
+        }
+        bool written = target.open(QIODevice::WriteOnly);
+        while (written && !source.atEnd()) {
+            const QByteArray block = source.read(1 << 16);
+            written = !block.isEmpty() && target.write(block) == block.size();
+        }
+        if (!written || !target.commit()) {
+            problem = Native(to) + QStringLiteral(": ") + target.errorString();
             return false;
         }
     }
@@ -115,8 +186,13 @@ TKeyFiles FindKeyFiles(const TKeySearch& search) {
     const QStringList folders =
         KeyFolders(search.ProgramFolder.isEmpty() ? QCoreApplication::applicationDirPath()
                                                   : search.ProgramFolder);
-    return {FirstFile(search.KeyFile, folders, QStringLiteral("aes_keys.txt")),
-            FirstFile(search.SeedDb, folders, QStringLiteral("seeddb.bin"))};
+    TKeyFiles files;
+    files.KeyFiles = FilesFound(search.KeyFile, folders,
+                                {QStringLiteral("aes_keys.txt"), QStringLiteral("keys.txt")});
+    files.SeedDbs = FilesFound(search.SeedDb, folders, {QStringLiteral("seeddb.bin")});
+    files.KeyFile = files.KeyFiles.value(0);
+    files.SeedDb = files.SeedDbs.value(0);
+    return files;
 }
 
 ctr::TImageKind LibraryImageKind(const QString& kind) {
@@ -130,47 +206,76 @@ TSourceCrypto InspectSourceCrypto(const QString& path, const QString& kind,
     const ctr::TImageKind image_kind = LibraryImageKind(kind);
     try {
         result.Encrypted = ctr::ImageIsEncrypted(FsPath(path), image_kind);
-        if (!result.Encrypted)
-            return result;
-        const TKeyFiles files = FindKeyFiles(search);
-        const ctr::TCryptoKeys keys = LoadKeys(files);
-        auto opened = std::make_unique<ctr::TDecryptingReader>(FsPath(path), image_kind, keys);
-        if (reader)
-            *reader = std::move(opened);
-    } catch (const ctr::TMissingKeyError& error) {
-        result.KeysMissing = true;
-        result.Problem = QString::fromStdString(error.what());
     } catch (const std::exception& error) {
+        // Taken apart without keys, the image fails before any key is asked for.
+        result.ImageProblem = true;
         result.Problem = QString::fromStdString(error.what());
+        return result;
     }
+    if (!result.Encrypted)
+        return result;
+    std::unique_ptr<ctr::TDecryptingReader> opened;
+    TryKeySets(path, image_kind, search, result, opened);
+    if (reader && opened)
+        *reader = std::move(opened);
     return result;
 }
 
+namespace {
+
+// The keys found for `search` that open the image; throws ctr::TCtrError saying why when none
+// does.
+ctr::TCryptoKeys FittingKeys(const QString& path, ctr::TImageKind kind, const TKeySearch& search) {
+    TSourceCrypto crypto;
+    std::unique_ptr<ctr::TDecryptingReader> reader;
+    ctr::TCryptoKeys keys = TryKeySets(path, kind, search, crypto, reader);
+    if (!reader)
+        throw ctr::TCtrError(crypto.Problem.toStdString());
+    return keys;
+}
+
+ctr::TProgress ProgressOf(const std::function<bool(double)>& progress) {
+    return {[&progress](std::uint64_t done, std::uint64_t total) {
+                return !progress || progress(total == 0 ? 1.0 : double(done) / total);
+            },
+            0, 0};
+}
+
+} // namespace
+
 void DecryptSourceImage(const QString& path, const QString& kind, const QString& output,
                         const TKeySearch& search, const std::function<bool(double)>& progress) {
-    const ctr::TCryptoKeys keys = LoadKeys(FindKeyFiles(search));
-    ctr::TProgress state{[&](std::uint64_t done, std::uint64_t total) {
-                             return !progress || progress(total == 0 ? 1.0 : double(done) / total);
-                         },
-                         0, 0};
+    const ctr::TImageKind image_kind = LibraryImageKind(kind);
+    const ctr::TCryptoKeys keys = FittingKeys(path, image_kind, search);
+    ctr::TProgress state = ProgressOf(progress);
     // The decrypted copy is a scratch file of the run, deleted with tools/temp.
-    ctr::DecryptImage(FsPath(path), LibraryImageKind(kind), FsPath(output), keys, &state, true);
+    ctr::DecryptImage(FsPath(path), image_kind, FsPath(output), keys, &state, true);
 }
 
 void DecryptSourceGameContent(const QString& path, const QString& output, const TKeySearch& search,
                               const std::function<bool(double)>& progress) {
-    const ctr::TCryptoKeys keys = LoadKeys(FindKeyFiles(search));
-    ctr::TProgress state{[&](std::uint64_t done, std::uint64_t total) {
-                             return !progress || progress(total == 0 ? 1.0 : double(done) / total);
-                         },
-                         0, 0};
+    const ctr::TCryptoKeys keys = FittingKeys(path, ctr::TImageKind::Cia, search);
+    ctr::TProgress state = ProgressOf(progress);
     ctr::DecryptCiaGameContent(FsPath(path), FsPath(output), keys, &state, true);
+}
+
+void DecryptSourceCardParts(const QString& path, const QString& header_output,
+                            const QString& partition_output, const TKeySearch& search,
+                            const std::function<bool(double)>& progress) {
+    const ctr::TCryptoKeys keys = FittingKeys(path, ctr::TImageKind::Cci, search);
+    ctr::TProgress state = ProgressOf(progress);
+    ctr::DecryptCardParts(FsPath(path), FsPath(header_output), FsPath(partition_output), keys,
+                          &state, true);
 }
 
 std::unique_ptr<ctr::TDecryptingReader>
 OpenDecryptingSource(const QString& path, const QString& kind, const TKeySearch& search) {
-    return std::make_unique<ctr::TDecryptingReader>(FsPath(path), LibraryImageKind(kind),
-                                                    LoadKeys(FindKeyFiles(search)));
+    TSourceCrypto crypto;
+    std::unique_ptr<ctr::TDecryptingReader> reader;
+    TryKeySets(path, LibraryImageKind(kind), search, crypto, reader);
+    if (!reader)
+        throw ctr::TCtrError(crypto.Problem.toStdString());
+    return reader;
 }
 
 TSourceImageReader::TSourceImageReader() = default;

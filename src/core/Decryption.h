@@ -39,30 +39,40 @@ QString KeyFileFilter();
 TKeySearch WithChosenKeyFile(TKeySearch search, const QString& path);
 
 /// Copies the files `search` names into the keys folder of `program_folder` (made when
-/// missing), replacing the files there; false with the file and the reason in `problem`.
+/// missing), replacing the files there only once each copy is whole; false with the file and
+/// the reason in `problem`.
 bool CopyKeyFilesTo(const TKeySearch& search, const QString& program_folder, QString& problem);
 
 /// The folders searched after the named files, in order: the program folder's keys, then the
 /// emulators' sysdata folders.
 QStringList KeyFolders(const QString& program_folder);
 
-/// The key file and seed database found (empty when none), each by the first place holding it.
+/// The key files and seed databases found: a named file alone, else every folder's
+/// aes_keys.txt and keys.txt (the emulators' own key file), and every folder's seeddb.bin,
+/// in folder order. `KeyFile` and `SeedDb` are the first of each (empty when none).
 struct TKeyFiles {
     QString KeyFile;
     QString SeedDb;
+    QStringList KeyFiles;
+    QStringList SeedDbs;
 };
 TKeyFiles FindKeyFiles(const TKeySearch& search);
 
 /// What an image needs to be read decrypted.
 struct TSourceCrypto {
     bool Encrypted = false;
-    bool KeysMissing = false; // a key or seed it needs is in no file found (or no file at all)
-    QString Problem;          // English: what is missing or wrong; empty when it opens
+    bool KeysMissing = false;  // a key or seed it needs is in no file found (or no file at all)
+    bool ImageProblem = false; // the image itself cannot be taken apart, whatever the keys
+    QString Problem;           // English: what is missing or wrong; empty when it opens
+    bool KeyFileFound = false; // some key file was found (and tried)
+    QStringList FilesRead;     // the key files and seed databases read, in order
+    QString KeyFile;           // the key file whose keys opened it; empty when none was needed
     bool Ready() const { return Problem.isEmpty(); }
 };
 
-/// Tries the keys found for `search` on the image at `path` of `kind` (".cia", ".cxi", ".3ds").
-/// `reader` (when given) receives the open decrypting reader of an encrypted image.
+/// Tries the keys found for `search` on the image at `path` of `kind` (".cia", ".cxi", ".3ds"),
+/// each key file found in turn (with the seeds of every seed database found) until one opens
+/// it. `reader` (when given) receives the open decrypting reader of an encrypted image.
 TSourceCrypto InspectSourceCrypto(const QString& path, const QString& kind,
                                   const TKeySearch& search,
                                   std::unique_ptr<ctr::TDecryptingReader>* reader = nullptr);
@@ -101,6 +111,13 @@ private:
 /// DecryptSourceImage writes a whole image.
 void DecryptSourceGameContent(const QString& path, const QString& output, const TKeySearch& search,
                               const std::function<bool(double)>& progress);
+
+/// Writes the decrypted header area and partition 0 (the game's CXI) of the card image at
+/// `path`, as extracting them from its decrypted image would give; the other partitions and
+/// the padding are not read.
+void DecryptSourceCardParts(const QString& path, const QString& header_output,
+                            const QString& partition_output, const TKeySearch& search,
+                            const std::function<bool(double)>& progress);
 
 /// Opens the image at `path` to be read decrypted with the keys found for `search`, the keys
 /// checked against the image's hashes. Throws what DecryptSourceImage throws before it writes.

@@ -3,9 +3,11 @@
 #include "core/Decryption.h"
 #include "core/FileTools.h"
 #include "ctr/ByteReader.h"
+#include "ctr/Cia.h"
 #include "ctr/Decrypt.h"
 #include "ctr/Z3ds.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -146,16 +148,43 @@ std::unique_ptr<ctr::TInFile> OpenForFields(const QString& path, QString& proble
     }
 }
 
-// The entries that follow the refusal of an encrypted image: why its keys did not open it
-// (never a key itself), then how to get a decrypted image.
+// The entries that follow the refusal of an encrypted image: why it could not be taken apart
+// (a missing key by its name, a title without its seed by its ID, never a key itself) and the
+// files read, then how to get a decrypted image.
 void AppendKeyAdvice(TIdentifyResult& result, const TSourceCrypto& crypto,
                      const TLanguageTable& texts) {
-    if (!crypto.KeysMissing)
-        result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedKeyProblem")) +
-                                 QLatin1Char(' ') + crypto.Problem);
-    else
+    // A reason of several lines starts on a line of its own.
+    const auto reason = [&](const char* key) {
+        const QString separator = crypto.Problem.contains(QLatin1Char('\n'))
+                                      ? QStringLiteral("\r\n")
+                                      : QStringLiteral(" ");
+        result.LogEntries.append(texts.Lookup(QLatin1String(key)) + separator + crypto.Problem);
+    };
+    if (crypto.ImageProblem) {
+        reason("LogEncryptedImageProblem");
+    } else if (crypto.KeysMissing && !crypto.KeyFileFound) {
         result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedNoKeys")));
+    } else {
+        reason("LogEncryptedKeyProblem");
+        QStringList files;
+        for (const QString& file : crypto.FilesRead)
+            files << QDir::toNativeSeparators(file);
+        result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedFilesRead")) +
+                                 QLatin1Char(' ') + files.join(QStringLiteral(", ")));
+    }
     result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedGodMode9")));
+}
+
+// The title ID of a CIA by its TMD, which is never encrypted; empty when the CIA cannot be
+// read that far.
+QString CiaTitleId(const QString& path) {
+    try {
+        return QStringLiteral("%1")
+            .arg(ctr::ReadCia(*ctr::OpenImageFile(ToPath(path))).TitleId, 16, 16, QLatin1Char('0'))
+            .toUpper();
+    } catch (const std::exception&) {
+        return QString();
+    }
 }
 
 /// Where the fields of each kind lie.
@@ -323,14 +352,21 @@ TIdentifyResult IdentifySourceImage(const QString& path, const TLanguageTable& t
             result.KeysFound = program_id == reader.Bytes(layout.ExHeaderProgramId, 8);
         }
         if (!result.KeysFound) {
-            result.NeedsKeys = crypto.Encrypted;
+            // Keys would not help an image that cannot be taken apart.
+            result.NeedsKeys = crypto.Encrypted && !crypto.ImageProblem;
+            // What was read as a CIA's program ID is still encrypted.
+            if (kind == QLatin1String(".cia"))
+                result.TitleId = CiaTitleId(path);
             result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncrypted")) +
                                      QStringLiteral("\r\n"));
-            if (crypto.Encrypted && !crypto.Ready())
+            if (!crypto.Ready())
                 AppendKeyAdvice(result, crypto, texts);
             return finish();
         }
         result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedWillDecrypt")));
+        if (!crypto.KeyFile.isEmpty())
+            result.LogEntries.append(texts.Lookup(QStringLiteral("LogEncryptedKeysFrom")) +
+                                     QLatin1Char(' ') + QDir::toNativeSeparators(crypto.KeyFile));
     }
 
     // Product code, then the sound archive through the RomFS level 3 tables.

@@ -133,10 +133,11 @@ bool OutputIsSource(const QString& source_path, const QString& output_file) {
 }
 
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
-                             std::int64_t source_size, std::int64_t pack_dat_size) {
+                             std::int64_t source_size, std::int64_t pack_dat_size, bool encrypted) {
     if (IsModFolderKind(output_kind)) {
         // The old and the new pack.dat lie side by side under tools/temp while the difference
-        // is applied; the mod folder then holds the new one. The other files are small.
+        // is applied; the mod folder then holds the new one. The other files are small. An
+        // encrypted image is read through its keys, with no decrypted copy.
         return {2 * pack_dat_size, pack_dat_size};
     }
     // At the fullest point a CIA or 3DS source has its CXI, the image's RomFS and its unpacked
@@ -148,6 +149,10 @@ TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_k
     const bool cxi_to_cxi =
         source_kind == QLatin1String(".cxi") && output_kind == QLatin1String(".cxi");
     need.TempBytes = cxi_to_cxi ? 2 * source_size : 3 * source_size;
+    // The decryption writes a CIA's game content and a card image's partition 0 where their
+    // first stage would; an encrypted CXI is copied whole, and the run reads the copy.
+    if (encrypted && source_kind == QLatin1String(".cxi"))
+        need.TempBytes += source_size;
     need.OutputBytes = source_size;
     return need;
 }

@@ -52,9 +52,11 @@ struct TSpaceNeed {
     std::int64_t OutputBytes = 0; // the output image
 };
 /// `source_size` counts the image's content (SourceContentSize); a mod folder run needs
-/// room for about `pack_dat_size` twice under tools/temp and once in the output.
+/// room for about `pack_dat_size` twice under tools/temp and once in the output. An
+/// `encrypted` source is decrypted into tools/temp first.
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
-                             std::int64_t source_size, std::int64_t pack_dat_size = 0);
+                             std::int64_t source_size, std::int64_t pack_dat_size = 0,
+                             bool encrypted = false);
 /// Bytes of the image the run takes apart: the image's size, but for a card image only its
 /// partition 0 (the game), without the padding up to the card size. A compressed file counts
 /// with the image it holds.

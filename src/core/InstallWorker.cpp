@@ -343,29 +343,35 @@ void TInstallWorker::DecryptSource() {
         m_host->AppendLog(Text("Done"));
         return;
     }
-    // Of a CIA only the game's content is taken apart: it is written decrypted where the
-    // CIA's first stage would put it, and the CIA itself is not written again.
-    const bool game_content = SourceKind() == QLatin1String(".cia");
-    const QString output =
-        m_job.ProgramFolder + (game_content ? QStringLiteral("tools/temp/c.0000.00000000")
-                                            : QStringLiteral("tools/temp/source") + SourceKind());
+    // Only what the source stages would take out of the image is written decrypted, where
+    // they would put it: a CIA's game content, a card image's header area and partition 0.
+    // The image itself is not written again.
+    const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp/");
     const TToolRun::TReport report = StageReport(5);
     const auto progress = [&](double fraction) {
         report(fraction);
         return !isInterruptionRequested();
     };
+    const QString kind = SourceKind();
+    const bool parts = kind == QLatin1String(".cia") || kind == QLatin1String(".3ds");
+    const QString output = temp + QStringLiteral("source") + kind;
     try {
-        if (game_content)
-            DecryptSourceGameContent(m_job.SourcePath, output, search, progress);
+        if (kind == QLatin1String(".cia"))
+            DecryptSourceGameContent(m_job.SourcePath, temp + QStringLiteral("c.0000.00000000"),
+                                     search, progress);
+        else if (kind == QLatin1String(".3ds"))
+            DecryptSourceCardParts(m_job.SourcePath,
+                                   temp + QStringLiteral("headers/mainncchheader.bin"),
+                                   temp + QStringLiteral("Partition0.bin"), search, progress);
         else
-            DecryptSourceImage(m_job.SourcePath, SourceKind(), output, search, progress);
+            DecryptSourceImage(m_job.SourcePath, kind, output, search, progress);
     } catch (const std::exception& error) {
         Checkpoint(); // a cancel ends the run here, like at any other checkpoint
         LogSeparated(Text("ErrorDecryptingSource") + kCrLf + QString::fromStdString(error.what()));
         EndRun();
     }
     m_host->AppendLog(Text("Done"));
-    if (game_content) {
+    if (parts) {
         m_game_content_decrypted = true;
         return;
     }
@@ -400,11 +406,18 @@ void TInstallWorker::FreshTempFolder() {
 }
 
 void TInstallWorker::CheckDiskSpace() {
+    bool encrypted = false;
+    try {
+        encrypted = ctr::ImageIsEncrypted(ToPath(m_job.SourcePath), LibraryImageKind(SourceKind()));
+    } catch (const std::exception&) {
+    }
     TSpaceNeed need = EstimateSpaceNeed(SourceKind(), m_job.OutputKind,
                                         SourceContentSize(m_job.SourcePath, SourceKind()),
-                                        PackDatSize(m_job.SourcePath, SourceKind()));
-    // A compressed source is first written out whole beside the rest.
-    if (!IsModFolderKind(m_job.OutputKind) && ctr::IsZ3dsFile(ToPath(m_job.SourcePath)))
+                                        PackDatSize(m_job.SourcePath, SourceKind()), encrypted);
+    // A compressed source is first written out whole beside the rest, unless it is encrypted:
+    // that is decrypted straight from its frames.
+    if (!IsModFolderKind(m_job.OutputKind) && !encrypted &&
+        ctr::IsZ3dsFile(ToPath(m_job.SourcePath)))
         need.TempBytes += SourceImageSize(m_job.SourcePath);
     const QString temp_place = m_job.ProgramFolder + QStringLiteral("tools/temp");
     const QString output_place = QFileInfo(OutputFile()).absolutePath();

@@ -91,8 +91,8 @@ protected:
 
     TInstallJob m_job;
     TInstallHost* m_host;
-    /// The decryption of a CIA source wrote its game content where the CIA's first stage puts
-    /// it.
+    /// The decryption of a CIA or 3DS source wrote what the first source stage takes out of
+    /// the image, where that stage puts it.
     bool m_game_content_decrypted = false;
 
 private:

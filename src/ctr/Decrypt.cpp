@@ -24,6 +24,8 @@ constexpr std::uint8_t CounterExheader = 1, CounterExeFs = 2, CounterRomFs = 3;
 constexpr int ExheaderSlot = 0x2C;
 constexpr int CommonKeySlot = 0x3D;
 constexpr int CommonKeyCount = 6;
+// Bound of the hashed header regions (ExeFS header, RomFS superblock) checked on opening.
+constexpr std::uint64_t MaxHashedHeaderSize = 1u << 20;
 constexpr std::uint16_t ContentTypeEncrypted = 0x0001;
 // The card header keeps a copy of partition 0's NCCH header from its magic on.
 constexpr std::uint64_t NcsdNcchHeaderCopy = 0x1100 - 0x100;
@@ -135,6 +137,8 @@ TNcchCipher::TNcchCipher(const TNcchHeader& header, const TCryptoKeys& keys) : m
             std::copy_n(digest.begin(), key_y1.size(), key_y1.begin());
         }
         key1 = ScrambleKey(keys.Keys.SlotKeyX(*slot), key_y1);
+        if (*slot != ExheaderSlot)
+            m_second_key = SlotKeyName(*slot, 'X');
     }
     auto stream = [&](const TAesKey& key, std::uint8_t type, std::uint64_t region) {
         m_streams.push_back(std::make_unique<TAesCtr>(key, NcchCounter(header, type, region)));
@@ -295,7 +299,7 @@ void TDecryptingReader::OpenCia(const TCryptoKeys& keys) {
             if (GetLE<std::uint32_t>(&raw[0x100]) == MakeMagic('N', 'C', 'C', 'H'))
                 zone->Header = ParseNcchHeader(raw, content.Size);
             else if (zone->CbcKey)
-                throw TCtrError(KeysDoNotFitText);
+                throw TKeysDoNotFitError(KeysDoNotFitText);
         }
         m_zones.push_back(std::move(zone));
         if (m_zones.back()->Header)
@@ -312,31 +316,55 @@ void TDecryptingReader::AddNcchZone(TZone& zone, const TCryptoKeys& keys) {
     if (header.NoCrypto())
         return;
     const std::uint8_t* raw = header.Raw.data();
+    // Hashed in pieces: the sizes come from the header, which may be damaged.
+    std::vector<std::uint8_t> piece;
     auto region_matches = [&](std::uint64_t offset, std::uint64_t length, std::size_t stored) {
-        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
-        ReadZone(zone, offset, bytes);
-        return Matches(Sha256(bytes), raw + stored);
+        TSha256 hash;
+        for (std::uint64_t done = 0; done < length;) {
+            piece.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length - done, 0x10000)));
+            ReadZone(zone, offset + done, piece);
+            hash.Update(piece);
+            done += piece.size();
+        }
+        return Matches(hash.Final(), raw + stored);
     };
     // Decrypted images whose flags were never cleared pass this in the clear.
-    const bool plain = header.ExheaderSize == ExheaderSize &&
-                       region_matches(NcchHeaderSize, ExheaderSize, OffExheaderHash);
+    const bool has_exheader = header.ExheaderSize == ExheaderSize;
+    const bool plain =
+        has_exheader && region_matches(NcchHeaderSize, ExheaderSize, OffExheaderHash);
     if (!plain) {
+        // Real images hash a few media units there; more is a damaged header.
+        if (header.ExeFs.HashSize > MaxHashedHeaderSize ||
+            header.RomFs.HashSize > MaxHashedHeaderSize)
+            throw TCtrError("the NCCH header is damaged: it claims an oversized hashed region");
         zone.Cipher = std::make_unique<TNcchCipher>(header, keys);
-        if (header.ExheaderSize == ExheaderSize &&
-            !region_matches(NcchHeaderSize, ExheaderSize, OffExheaderHash))
-            throw TCtrError(KeysDoNotFitText);
+        if (has_exheader && !region_matches(NcchHeaderSize, ExheaderSize, OffExheaderHash))
+            throw TKeysDoNotFitError(KeysDoNotFitText);
+        // Once the extended header decrypts right, a region under the same key that fails its
+        // hash is damaged, not a sign of wrong keys.
+        const auto& second_key = zone.Cipher->SecondKeyName();
+        auto fail = [&](const char* region, bool second) {
+            if (has_exheader && !(second && second_key))
+                throw TCtrError(std::string("the image is damaged: the ") + region +
+                                " does not match its hash");
+            if (second && second_key)
+                throw TKeysDoNotFitError(std::string(KeysDoNotFitText) + ": " + *second_key +
+                                         " does not decrypt the " + region +
+                                         " (or the image is damaged)");
+            throw TKeysDoNotFitError(KeysDoNotFitText);
+        };
         if (header.ExeFs.Size != 0) {
             if (header.ExeFs.Size < ExeFsHeaderSize)
                 throw TCtrError("the ExeFS is too short for its header");
             if (!region_matches(header.ExeFs.Offset, header.ExeFs.HashSize, OffExeFsHash))
-                throw TCtrError(KeysDoNotFitText);
+                fail("ExeFS header", false);
             std::vector<std::uint8_t> exefs_header(ExeFsHeaderSize);
             ReadZone(zone, header.ExeFs.Offset, exefs_header);
             zone.Cipher->SetExeFsFiles(ParseExeFsHeader(exefs_header, header.ExeFs.Size));
         }
         if (header.RomFs.Size != 0 &&
             !region_matches(header.RomFs.Offset, header.RomFs.HashSize, OffRomFsHash))
-            throw TCtrError(KeysDoNotFitText);
+            fail("RomFS superblock", true);
     }
     m_encrypted = true;
     std::vector<std::uint8_t> flags(header.Raw.begin() + NcchOffCryptoMethod,
@@ -477,6 +505,26 @@ void DecryptImage(const fs::path& input, TImageKind kind, const fs::path& output
     out.Commit();
 }
 
+namespace {
+
+// Writes `size` decrypted bytes from `offset` of the reader's image to `out`.
+void CopyDecrypted(TDecryptingReader& reader, std::uint64_t offset, std::uint64_t size,
+                   TOutFile& out, TProgress* progress) {
+    std::vector<std::uint8_t> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunkSize, size)));
+    for (std::uint64_t done = 0; done < size;) {
+        const std::span<std::uint8_t> piece = std::span(block).first(
+            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), size - done)));
+        reader.Read(offset + done, piece);
+        out.Write(piece);
+        done += piece.size();
+        if (progress)
+            progress->Advance(piece.size());
+    }
+}
+
+} // namespace
+
 void DecryptCiaGameContent(const fs::path& input, const fs::path& output, const TCryptoKeys& keys,
                            TProgress* progress, bool scratch) {
     EnsureNotAnInput(output, {&input});
@@ -492,18 +540,29 @@ void DecryptCiaGameContent(const fs::path& input, const fs::path& output, const 
     TOutFile out(output);
     if (scratch)
         out.MarkScratch();
-    std::vector<std::uint8_t> block(
-        static_cast<std::size_t>(std::min<std::uint64_t>(CopyChunkSize, content->Size)));
-    for (std::uint64_t done = 0; done < content->Size;) {
-        const std::span<std::uint8_t> piece = std::span(block).first(
-            static_cast<std::size_t>(std::min<std::uint64_t>(block.size(), content->Size - done)));
-        reader.Read(content->Offset + done, piece);
-        out.Write(piece);
-        done += piece.size();
-        if (progress)
-            progress->Advance(piece.size());
-    }
+    CopyDecrypted(reader, content->Offset, content->Size, out, progress);
     out.Commit();
+}
+
+void DecryptCardParts(const fs::path& input, const fs::path& header_output,
+                      const fs::path& partition_output, const TCryptoKeys& keys,
+                      TProgress* progress, bool scratch) {
+    EnsureNotAnInput(header_output, {&input});
+    EnsureNotAnInput(partition_output, {&input});
+    TDecryptingReader reader(input, TImageKind::Cci, keys);
+    const TNcsdPartition partition = ReadNcsdPartition0(*OpenImageFile(input));
+    if (progress)
+        progress->Total += NcsdHeaderAreaSize + partition.Size;
+    TOutFile header(header_output);
+    TOutFile game(partition_output);
+    if (scratch) {
+        header.MarkScratch();
+        game.MarkScratch();
+    }
+    CopyDecrypted(reader, 0, NcsdHeaderAreaSize, header, progress);
+    CopyDecrypted(reader, partition.Offset, partition.Size, game, progress);
+    header.Commit();
+    game.Commit();
 }
 
 } // namespace ctr

@@ -19,6 +19,13 @@ namespace ctr {
 /// The message when keys are present but decrypt to something the image's hashes reject.
 inline constexpr const char* KeysDoNotFitText = "the keys do not fit this image";
 
+/// Keys are present but decrypt to something the image's hashes reject; its message starts
+/// with KeysDoNotFitText.
+class TKeysDoNotFitError : public TCtrError {
+public:
+    using TCtrError::TCtrError;
+};
+
 /// Header flag bits and fields of NCCH encryption.
 inline constexpr std::size_t NcchOffCryptoMethod = 0x18B; // flag 3
 inline constexpr std::size_t NcchOffCryptoFlags = 0x18F;  // flag 7
@@ -51,6 +58,9 @@ public:
     void SetExeFsFiles(const TExeFsHeader& plain_header);
     /// XORs the keystream into `data`, which lies at `position` from the NCCH's start.
     void Apply(std::uint64_t position, std::span<std::uint8_t> data);
+    /// The key X that the ExeFS code and the RomFS use besides the extended header's, or
+    /// nothing when they use the extended header's key (or a fixed key) alone.
+    const std::optional<std::string>& SecondKeyName() const { return m_second_key; }
 
 private:
     struct TSegment {
@@ -64,15 +74,17 @@ private:
     TNcchHeader m_header;
     std::vector<std::unique_ptr<TAesCtr>> m_streams; // exheader, ExeFS key0, ExeFS key1, RomFS
     std::vector<TSegment> m_segments;                // sorted, not overlapping
+    std::optional<std::string> m_second_key;
 };
 
 /// An image read as its decrypted form: every encrypted layer is taken off the bytes as they
 /// are read, and the headers say NoCrypto. Opening checks the keys against the image's hashes.
 class TDecryptingReader {
 public:
-    /// Throws TMissingKeyError when a needed key or seed is missing, TCtrError with
-    /// KeysDoNotFitText when the keys decrypt to data the hashes reject, TCtrError when the
-    /// image is damaged. An image without encryption opens with no keys at all.
+    /// Throws TMissingKeyError when a needed key or seed is missing, TKeysDoNotFitError when
+    /// the keys decrypt to data the hashes reject, TCtrError when the image is damaged (also
+    /// when a region fails its hash after the extended header decrypted right with the same
+    /// key). An image without encryption opens with no keys at all.
     TDecryptingReader(const std::filesystem::path& path, TImageKind kind, const TCryptoKeys& keys);
     ~TDecryptingReader();
     TDecryptingReader(const TDecryptingReader&) = delete;
@@ -130,5 +142,14 @@ void DecryptImage(const std::filesystem::path& input, TImageKind kind,
 void DecryptCiaGameContent(const std::filesystem::path& input, const std::filesystem::path& output,
                            const TCryptoKeys& keys, TProgress* progress = nullptr,
                            bool scratch = false);
+
+/// Writes the decrypted 0x4000-byte header area of a card image to `header_output` and its
+/// decrypted partition 0 (the game's CXI) to `partition_output`: what ExtractNcsd gives for
+/// the decrypted image, without reading the other partitions or the padding. Keys are checked
+/// before the outputs are created. `scratch` outputs are not forced to the disk.
+void DecryptCardParts(const std::filesystem::path& input,
+                      const std::filesystem::path& header_output,
+                      const std::filesystem::path& partition_output, const TCryptoKeys& keys,
+                      TProgress* progress = nullptr, bool scratch = false);
 
 } // namespace ctr

@@ -69,6 +69,13 @@ std::optional<TAesKey> ParseHexKey(const std::string& text) {
     return key;
 }
 
+// Opening a named pipe or a device would wait for a writer or read for ever.
+void EnsureRegularFile(const std::filesystem::path& path, const char* what) {
+    std::error_code error;
+    if (std::filesystem::exists(path, error) && !std::filesystem::is_regular_file(path, error))
+        throw TCtrError(std::string(what) + " " + PathText(path) + " is not a regular file");
+}
+
 } // namespace
 
 std::string SlotKeyName(int slot, char which) {
@@ -96,15 +103,21 @@ TAesKey TKeySet::SlotKeyX(int slot) const {
 
 TKeySet ParseKeyFile(const std::string& text) {
     TKeySet keys;
-    std::size_t start = 0;
-    for (int line_number = 1; start < text.size() || start == 0; ++line_number) {
+    // Notepad starts a UTF-8 file with a byte-order mark.
+    std::size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    // The emulators' keys.txt groups its lines in sections (":AES", ":RSA", ...); only the AES
+    // section holds keys of ours. Lines before any section line count as keys.
+    bool in_keys = true;
+    for (int line_number = 1; start <= text.size(); ++line_number) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
         std::string line = text.substr(start, end - start);
         start = end + 1;
         if (const auto hash = line.find('#'); hash != std::string::npos)
             line.erase(hash);
         line = Trim(line);
-        if (!line.empty()) {
+        if (!line.empty() && line.front() == ':') {
+            in_keys = Lower(Trim(line.substr(1))) == "aes";
+        } else if (!line.empty() && in_keys) {
             const std::string where = "key file line " + std::to_string(line_number);
             const auto equals = line.find('=');
             if (equals == std::string::npos)
@@ -115,18 +128,19 @@ TKeySet ParseKeyFile(const std::string& text) {
                 if (!key)
                     throw TCtrError(where + ": the value of " + *canonical +
                                     " is not 32 hexadecimal digits");
-                if (keys.Find(*canonical))
-                    throw TCtrError(where + ": " + *canonical + " is given twice");
+                // A repeated line is harmless; two different values leave no way to choose.
+                if (const auto earlier = keys.Find(*canonical); earlier && *earlier != *key)
+                    throw TCtrError(where + ": " + *canonical +
+                                    " is given twice with different values");
                 keys.Set(*canonical, *key);
             }
         }
-        if (end >= text.size())
-            break;
     }
     return keys;
 }
 
 TKeySet ReadKeyFile(const std::filesystem::path& path) {
+    EnsureRegularFile(path, "key file");
     const std::vector<std::uint8_t> bytes = ReadSmallFile(path, MaxKeyFileSize, "key file");
     return ParseKeyFile(std::string(bytes.begin(), bytes.end()));
 }
@@ -183,6 +197,7 @@ TSeedDb ParseSeedDb(std::span<const std::uint8_t> bytes) {
 }
 
 TSeedDb ReadSeedDb(const std::filesystem::path& path) {
+    EnsureRegularFile(path, "seed database");
     return ParseSeedDb(ReadSmallFile(path, MaxSeedDbSize, "seed database"));
 }
 

@@ -42,10 +42,13 @@ std::string FormatKeyFile(const TKeySet& keys);
 /// The name of a slot's key: SlotKeyName(0x2C, 'X') is "slot0x2CKeyX".
 std::string SlotKeyName(int slot, char which);
 
-/// Parses key file text. `#` starts a comment, blank lines are skipped, names the file format
-/// does not know are ignored. A line without '=', a value that is not 32 hex digits or a
-/// name given twice throws TCtrError naming the line number (and the name).
+/// Parses key file text: aes_keys.txt or the emulators' keys.txt. `#` starts a comment, blank
+/// lines and a leading UTF-8 byte-order mark are skipped, names the file format does not know
+/// are ignored. A line ":NAME" starts a section; only the lines before any section and those
+/// of ":AES" are read. A line without '=', a value that is not 32 hex digits or a name given
+/// twice with different values throws TCtrError naming the line number (and the name).
 TKeySet ParseKeyFile(const std::string& text);
+/// Reads a key file; anything but a regular file is refused unopened.
 TKeySet ReadKeyFile(const std::filesystem::path& path);
 
 using TSeed = std::array<std::uint8_t, 16>;
@@ -56,6 +59,8 @@ class TSeedDb {
 public:
     std::optional<TSeed> Find(std::uint64_t title_id) const;
     void Set(std::uint64_t title_id, const TSeed& seed) { m_seeds[title_id] = seed; }
+    /// Takes the seeds of `other` for the titles this database lacks.
+    void Add(const TSeedDb& other) { m_seeds.insert(other.m_seeds.begin(), other.m_seeds.end()); }
     std::size_t Size() const { return m_seeds.size(); }
     std::vector<std::uint8_t> Serialize() const;
 
@@ -64,6 +69,7 @@ private:
 };
 
 TSeedDb ParseSeedDb(std::span<const std::uint8_t> bytes);
+/// Reads a seed database; anything but a regular file is refused unopened.
 TSeedDb ReadSeedDb(const std::filesystem::path& path);
 
 /// What decryption may draw on; either may be empty.

@@ -54,7 +54,8 @@ void SetUpCommandLine(QCommandLineParser& parser) {
     parser.addVersionOption();
     parser.addPositionalArgument(
         QStringLiteral("IMAGE"),
-        QStringLiteral("Decrypted source image to open (CIA, CXI or 3DS)."),
+        QStringLiteral("Source image to open (CIA, CXI or 3DS/CCI, compressed or not; an "
+                       "encrypted one is read with your keys)."),
         QStringLiteral("[IMAGE]"));
 }
 

@@ -62,7 +62,11 @@ TEST(QvtpatchIdentify, UnusableImagesExitOneWithTheText) {
     sample::WriteImage(encrypted, dir.filePath("enc.cxi"));
     TRun run = Identify(dir.filePath("enc.cxi"));
     EXPECT_EQ(run.ExitCode, 1);
-    EXPECT_EQ(run.Out, English("LogEncrypted") + "\n\nKind: .cxi\n");
+    // The container library cannot take this image apart, and says why.
+    EXPECT_TRUE(run.Out.startsWith(English("LogEncrypted") + "\n\n" +
+                                   English("LogEncryptedImageProblem") + " "))
+        << run.Out.toStdString();
+    EXPECT_TRUE(run.Out.endsWith(English("LogEncryptedGodMode9") + "\nKind: .cxi\n"));
 
     sample::TImageSpec bad;
     bad.CiaHeaderSize = 0x2000;

@@ -8,6 +8,7 @@
 #include "core/Identify.h"
 #include "core/InstallJob.h"
 #include "core/Language.h"
+#include "core/Places.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "sample/SampleCrypt.h"
@@ -212,6 +213,8 @@ private slots:
                                                    << "3ds" << true << false << "none";
         QTest::newRow("3DS without keys is refused") << "3ds"
                                                      << "cxi" << false << false << "none";
+        QTest::newRow("compressed 3DS, given keys, to 3DS") << "zcci"
+                                                            << "3ds" << false << false << "given";
     }
     void encryptedSourcesInstallWithKeysOrSayWhatToDo() {
         QFETCH(QString, source);
@@ -221,9 +224,14 @@ private slots:
         QFETCH(QString, keys);
         const QString given = m_dir.path() + "/given keys";
         const QString program_keys = m_program + "/keys";
-        const QString encrypted = m_dir.path() + "/encrypted." + source;
+        QString encrypted = m_dir.path() + "/encrypted." + (source == "cia" ? "cia" : "3ds");
         const QStringList values = Encrypt(source == "cia" ? m_cia : m_3ds, encrypted, fixed_key,
                                            seed, keys == "program" ? program_keys : given);
+        if (source == "zcci") {
+            ctr::CompressImage(encrypted.toStdU16String(), ctr::TImageKind::Cci,
+                               (encrypted + ".zcci").toStdU16String());
+            encrypted += ".zcci";
+        }
         QStringList key_options;
         if (keys == "given")
             key_options = {"--keys", given + "/aes_keys.txt", "--seeddb", given + "/seeddb.bin"};
@@ -236,6 +244,7 @@ private slots:
         const bool usable = fixed_key || keys != "none";
         QCOMPARE(object.value("keysFound").toBool(), usable);
         QCOMPARE(identify.ExitCode, usable ? 0 : 1);
+        QCOMPARE(object.value("error").isNull(), usable);
         // The music is read through the keys, as from the decrypted image, or refused.
         const TResult music = Run(QStringList{"music", encrypted} + key_options);
         QCOMPARE(music.ExitCode, usable ? 0 : 1);
@@ -305,6 +314,73 @@ private slots:
         QVERIFY2(bad.Out.contains("key file line 2: the value of slot0x2CKeyX"),
                  qPrintable(bad.Out));
         QVERIFY(!bad.Out.contains(values.first().left(31), Qt::CaseInsensitive));
+    }
+
+    // Each key file found is tried in turn; a missing key is named with the files read, and an
+    // image that cannot be taken apart says why, in the text and in the JSON error.
+    void keyProblemsAreNamed_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::newRow("a key missing from the named file") << "missing";
+        QTest::newRow("another console's keys before the emulator's keys.txt") << "second";
+        QTest::newRow("a truncated image") << "cut";
+    }
+    void keyProblemsAreNamed() {
+        QFETCH(QString, setup);
+        const QString folder = m_dir.path() + "/key sets";
+        const QString encrypted = m_dir.path() + "/key sets.cia";
+        QDir(folder).removeRecursively();
+        const QStringList values = Encrypt(m_cia, encrypted, false, false, folder);
+        const QString key_file = folder + "/aes_keys.txt";
+        QString text = QString::fromLatin1(ReadWholeFile(key_file));
+        const QString sysdata = EmulatorUserFolders(SystemFolderInputs()).value(0) + "/sysdata";
+        QStringList options{"--keys", key_file};
+        QFile file(key_file);
+        if (setup == "missing") {
+            text.remove(QRegularExpression("slot0x1BKeyX=[0-9A-F]+\n"));
+        } else if (setup == "second") {
+            Encrypt(m_cia, m_dir.path() + "/other.cia", false, false, m_program + "/keys");
+            QVERIFY(QDir().mkpath(sysdata));
+            file.setFileName(sysdata + "/keys.txt");
+            text = "\xEF\xBB\xBF:AES\r\n" + text + ":RSA\r\nmodulus\r\n";
+            options.clear();
+        } else {
+            QVERIFY(QFile::resize(encrypted, QFileInfo(encrypted).size() - 0x1000));
+        }
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text.toLatin1());
+        file.close();
+        const TResult run = Run(QStringList{"identify", encrypted} + options);
+        const TResult json = Run(QStringList{"identify", encrypted, "--json"} + options);
+        QDir(m_program + "/keys").removeRecursively();
+        QDir(sysdata).removeRecursively();
+        for (const QString& value : values)
+            QVERIFY(!(run.Out + json.Out).contains(value, Qt::CaseInsensitive));
+        if (setup == "second") {
+            QVERIFY2(run.ExitCode == 0, qPrintable(run.Out));
+            QVERIFY(run.Out.contains(m_texts.Lookup("LogEncryptedKeysFrom") + " " +
+                                     QDir::toNativeSeparators(sysdata + "/keys.txt")));
+            return;
+        }
+        QCOMPARE(run.ExitCode, 1);
+        const QJsonObject object = QJsonDocument::fromJson(json.Out.toUtf8()).object();
+        const QString error = object.value("error").toString();
+        if (setup == "missing") {
+            QVERIFY2(run.Out.contains(m_texts.Lookup("LogEncryptedKeyProblem") +
+                                      " the key file lacks slot0x1BKeyX"),
+                     qPrintable(run.Out));
+            QVERIFY(run.Out.contains(m_texts.Lookup("LogEncryptedFilesRead") + " " +
+                                     QDir::toNativeSeparators(key_file)));
+            QVERIFY2(error.contains("slot0x1BKeyX"), qPrintable(json.Out));
+            // The title ID comes from the TMD, not from the still encrypted NCCH.
+            const TResult plain = Run({"identify", m_cia, "--json"});
+            QCOMPARE(
+                object.value("titleId").toString(),
+                QJsonDocument::fromJson(plain.Out.toUtf8()).object().value("titleId").toString());
+            return;
+        }
+        QVERIFY2(run.Out.contains(m_texts.Lookup("LogEncryptedImageProblem") + " "),
+                 qPrintable(run.Out));
+        QVERIFY2(error.contains("truncated"), qPrintable(json.Out));
     }
 
     void identifyCommandTextAndJson() {

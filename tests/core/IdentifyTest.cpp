@@ -15,7 +15,8 @@ namespace {
 
 TLanguageTable Texts() {
     TLanguageTable table;
-    table.SetTokens({"LogEncrypted", "Image is encrypted.", "ErrorWrongROM", "Wrong game."});
+    table.SetTokens({"LogEncrypted", "Image is encrypted.", "LogEncryptedImageProblem",
+                     "Cannot be taken apart:", "ErrorWrongROM", "Wrong game."});
     return table;
 }
 
@@ -74,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TKindRegion{".cxi", sample::kUsa, "USA", "ProductCode: "},
                       TKindRegion{".cxi", sample::kJap, "JAP", "ProductCode: "}));
 
-TEST_F(IdentifyTest, EncryptedImageLogsOnlyTheEncryptedLine) {
+// The images only look encrypted: the container library cannot take them apart and says why.
+TEST_F(IdentifyTest, EncryptedImageThatCannotBeTakenApartSaysWhy) {
     for (const char* kind : {".cia", ".3ds", ".cxi"}) {
         sample::TImageSpec shape;
         shape.Kind = QString::fromLatin1(kind);
@@ -85,7 +87,10 @@ TEST_F(IdentifyTest, EncryptedImageLogsOnlyTheEncryptedLine) {
         EXPECT_TRUE(result.Encrypted) << kind;
         EXPECT_FALSE(result.Usable()) << kind;
         EXPECT_EQ(result.Kind, shape.Kind);
-        EXPECT_EQ(result.LogEntries, QStringList{QStringLiteral("Image is encrypted.\r\n")});
+        ASSERT_EQ(result.LogEntries.size(), 3) << kind;
+        EXPECT_EQ(result.LogEntries[0], QStringLiteral("Image is encrypted.\r\n"));
+        EXPECT_TRUE(result.LogEntries[1].startsWith(QStringLiteral("Cannot be taken apart: ")));
+        EXPECT_FALSE(result.NeedsKeys) << kind;
         EXPECT_TRUE(result.ErrorKey.isEmpty());
         EXPECT_FALSE(result.HasInfoPosition);
     }

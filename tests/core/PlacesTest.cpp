@@ -142,3 +142,31 @@ TEST(KeyFiles, FoundInOrderAndChosenWithTheirPartner) {
     if (!app_data.isEmpty())
         qputenv("APPDATA", app_data);
 }
+
+// A copy into keys/ that fails leaves the file there as it was; one that succeeds replaces it.
+TEST(KeyFiles, CopyingReplacesTheOldFileOnlyWhenWhole) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString kept = dir.filePath("program/keys/aes_keys.txt");
+    const auto write = [](const QString& path, const QByteArray& bytes) {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    };
+    const auto read = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    ASSERT_TRUE(write(kept, "# the keys that were there\n"));
+    QString problem;
+    EXPECT_FALSE(CopyKeyFilesTo({QString(), dir.filePath("gone/aes_keys.txt"), QString()},
+                                dir.filePath("program"), problem));
+    EXPECT_FALSE(problem.isEmpty());
+    EXPECT_EQ(read(kept), QByteArray("# the keys that were there\n"));
+    ASSERT_TRUE(write(dir.filePath("mine/keys.txt"), ":AES\n# chosen\n"));
+    EXPECT_TRUE(CopyKeyFilesTo({QString(), dir.filePath("mine/keys.txt"), QString()},
+                               dir.filePath("program"), problem));
+    EXPECT_EQ(read(kept), QByteArray(":AES\n# chosen\n"));
+    EXPECT_EQ(QDir(dir.filePath("program/keys")).entryList(QDir::Files),
+              QStringList{QStringLiteral("aes_keys.txt")});
+}

@@ -872,6 +872,10 @@ private slots:
         const TSpaceNeed need = EstimateSpaceNeed(kind, outputKind, 1000);
         QCOMPARE(need.TempBytes, std::int64_t(tempTimes) * 1000);
         QCOMPARE(need.OutputBytes, std::int64_t(1000));
+        // Only an encrypted CXI is decrypted into a whole copy beside the run's own files.
+        const TSpaceNeed encrypted = EstimateSpaceNeed(kind, outputKind, 1000, 0, true);
+        QCOMPARE(encrypted.TempBytes,
+                 need.TempBytes + (kind == QLatin1String(".cxi") ? std::int64_t(1000) : 0));
     }
 
     void outputBase_data() {

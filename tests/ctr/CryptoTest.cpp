@@ -9,6 +9,10 @@
 
 #include <random>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 using namespace ctr_test;
 
 namespace {
@@ -131,6 +135,26 @@ TEST(KeyFile, KnownNamesAreReadInAnySpellingAndOthersIgnored) {
     EXPECT_THROW(keys.Get("slot0x18KeyX"), ctr::TMissingKeyError);
 }
 
+TEST(KeyFile, ByteOrderMarkSectionsAndRepeatedLinesAreRead) {
+    const ctr::TAesKey x = RandomKey(), other = RandomKey();
+    const struct {
+        std::string Text;
+        bool Found;
+    } rows[] = {
+        {"\xEF\xBB\xBFslot0x25KeyX=" + Hex(x) + "\n", true},
+        {"\xEF\xBB\xBF:AES\r\nslot0x25KeyX=" + Hex(x) + "\r\n", true},
+        {":RSA\nslot0x25KeyX=" + Hex(other) + "\nmodulus\n: aes \nslot0x25KeyX=" + Hex(x), true},
+        {":AES\nslot0x25KeyX=" + Hex(x) + "\n:ECC\nslot0x25KeyX=not a key\n", true},
+        {"slot0x25KeyX=" + Hex(x) + "\nslot0x25KeyX=" + Hex(x) + "\n", true},
+        {":AES\n:RSA\nslot0x25KeyX=" + Hex(x) + "\n", false},
+    };
+    for (const auto& row : rows) {
+        const ctr::TKeySet keys = ctr::ParseKeyFile(row.Text);
+        EXPECT_EQ(keys.Find("slot0x25KeyX"), row.Found ? std::optional(x) : std::nullopt)
+            << row.Text;
+    }
+}
+
 TEST(KeyFile, AFaultyLineIsNamedByNumberWithoutItsValue) {
     const std::string value = Hex(RandomKey());
     const struct {
@@ -141,7 +165,8 @@ TEST(KeyFile, AFaultyLineIsNamedByNumberWithoutItsValue) {
         {"\n\nslot0x2CKeyX=" + value.substr(1) + "\n",
          "key file line 3: the value of slot0x2CKeyX"},
         {"slot0x2CKeyX=" + value.substr(2) + "zz\n", "key file line 1: the value of slot0x2CKeyX"},
-        {"common0=" + value + "\n#\ncommon0=" + value, "key file line 3: common0 is given twice"},
+        {"common0=" + value + "\n#\ncommon0=" + Hex(RandomKey()),
+         "key file line 3: common0 is given twice with different values"},
     };
     for (const auto& row : rows) {
         try {
@@ -168,5 +193,16 @@ TEST(SeedDb, RecordsRoundTripAndATruncatedFileIsRefused) {
     bytes.pop_back();
     EXPECT_THROW(ctr::ParseSeedDb(bytes), ctr::TCtrError);
 }
+
+#if !defined(_WIN32)
+TEST(KeyFile, ANamedPipeIsRefusedUnopened) {
+    // Opening the pipe would wait for a writer for ever.
+    const TTempDir dir;
+    const fs::path pipe = dir.Path() / "aes_keys.txt";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_THROW(ctr::ReadKeyFile(pipe), ctr::TCtrError);
+    EXPECT_THROW(ctr::ReadSeedDb(pipe), ctr::TCtrError);
+}
+#endif
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "SampleTestSupport.h"
 
+#include "ctr/ByteReader.h"
 #include "ctr/Cia.h"
 #include "ctr/Decrypt.h"
 #include "ctr/Ncsd.h"
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
@@ -188,6 +190,78 @@ TEST_P(SampleCryptTest, DecryptionRestoresTheImageAndWrongKeysAreRefused) {
                       std::string::npos)
                 << error.what();
         }
+    }
+
+    // Damage under a key the extended header proved is damage; under the second key alone
+    // it cannot be told from a wrong key X of that slot, which is then named.
+    {
+        ctr::TInFile in(plain);
+        const std::uint64_t base = kind == ctr::TImageKind::Cxi ? 0
+                                   : kind == ctr::TImageKind::Cci
+                                       ? ctr::ReadNcsdPartition0(in).Offset
+                                       : ctr::ReadCia(in).Contents[0].Offset;
+        const ctr::TNcchHeader header = ctr::ReadNcchHeader(in, base, in.Size() - base);
+        const std::optional<int> second =
+            row.FixedKey || row.Method == 0x00 ? std::nullopt : ctr::SlotOfCryptoMethod(row.Method);
+        const struct {
+            std::uint64_t At;
+            bool SecondKey;
+        } flips[] = {{base + header.ExeFs.Offset + 0x30, false},
+                     {base + header.RomFs.Offset + 0x30, true}};
+        for (const auto& flip : flips) {
+            fs::copy_file(encrypted, Temp("damaged"), fs::copy_options::overwrite_existing);
+            {
+                std::fstream file(Temp("damaged"), std::ios::in | std::ios::out | std::ios::binary);
+                file.seekg(static_cast<std::streamoff>(flip.At));
+                const char byte = static_cast<char>(file.get() ^ 0x10);
+                file.seekp(static_cast<std::streamoff>(flip.At));
+                file.put(byte);
+            }
+            try {
+                ctr::DecryptImage(Temp("damaged"), kind, Temp("damaged_out"), keys);
+                ADD_FAILURE() << "damage at " << flip.At << " accepted";
+            } catch (const ctr::TKeysDoNotFitError& error) {
+                EXPECT_TRUE(flip.SecondKey && second) << error.what();
+                const std::string name = second ? ctr::SlotKeyName(*second, 'X') : "?";
+                EXPECT_NE(std::string(error.what()).find(name), std::string::npos) << error.what();
+            } catch (const ctr::TMissingKeyError& error) {
+                ADD_FAILURE() << error.what();
+            } catch (const ctr::TCtrError& error) {
+                EXPECT_FALSE(flip.SecondKey && second) << error.what();
+                EXPECT_EQ(std::string(error.what()).rfind("the image is damaged", 0), 0u)
+                    << error.what();
+            }
+            EXPECT_FALSE(fs::exists(Temp("damaged_out")));
+        }
+    }
+
+    // A header claiming a hashed RomFS superblock larger than any image has is damaged; it
+    // is refused before anything is read or hashed (once that took seconds and gigabytes).
+    if (kind == ctr::TImageKind::Cxi && row.NcchVersion == 2 && !row.FixedKey && !row.Seed) {
+        constexpr std::uint32_t units = (2u << 20) / 0x200; // 2 MiB of media units
+        std::vector<std::uint8_t> bytes = ctr::ReadSmallFile(encrypted, 64u << 20, "image");
+        const std::uint32_t romfs = ctr::GetLE<std::uint32_t>(&bytes[0x1B0]);
+        bytes.resize(std::size_t{romfs + units} * 0x200);
+        ctr::PutLE<std::uint32_t>(&bytes[0x104], romfs + units); // content size
+        ctr::PutLE<std::uint32_t>(&bytes[0x1B4], units);         // RomFS size
+        ctr::PutLE<std::uint32_t>(&bytes[0x1B8], units);         // its hashed part
+        ctr::WriteWholeFile(Temp("oversized"), bytes);
+        try {
+            ctr::DecryptImage(Temp("oversized"), kind, Temp("oversized_out"), keys);
+            ADD_FAILURE() << "an oversized hash region accepted";
+        } catch (const ctr::TCtrError& error) {
+            EXPECT_NE(std::string(error.what()).find("oversized"), std::string::npos)
+                << error.what();
+        }
+    }
+
+    // Of a card image, the run takes only the header area and partition 0, as ExtractNcsd
+    // gives them from the decrypted image.
+    if (kind == ctr::TImageKind::Cci) {
+        ctr::DecryptCardParts(encrypted, Temp("header.bin"), Temp("partition.bin"), keys);
+        ctr::ExtractNcsd(decrypted, Temp("header_whole.bin"), Temp("partition_whole.bin"));
+        EXPECT_FALSE(FirstDifference(Temp("header.bin"), Temp("header_whole.bin"), {}));
+        EXPECT_FALSE(FirstDifference(Temp("partition.bin"), Temp("partition_whole.bin"), {}));
     }
 
     // A truncated image fails with a reason and leaves no output.
