@@ -201,7 +201,9 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption kind_option(QStringLiteral("kind"),
                                          QStringLiteral("The output kind: ") +
                                              OutputKindNames().join(QStringLiteral(", ")) +
-                                             QLatin1Char('.'),
+                                             QStringLiteral(" (3ds, cci and zcci from a card "
+                                                            "image only; the z kinds are "
+                                                            "compressed, for the emulator)."),
                                          QStringLiteral("KIND"));
     const QCommandLineOption patch_option(
         QStringLiteral("patch"),

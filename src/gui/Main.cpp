@@ -5,6 +5,7 @@
 #include "core/Identify.h"
 #include "core/InstallWorker.h"
 #include "core/Language.h"
+#include "core/OutputForms.h"
 #include "core/PatchCatalogue.h"
 #include "core/Places.h"
 #include "core/Startup.h"
@@ -283,10 +284,11 @@ void TForm1::OpenSourceImage(const QString& path) {
             OfferKeyFileChoice();
         return;
     }
-    // A 3DS output chosen for an earlier 3DS image is not offered for a CIA or CXI image:
-    // forget it, so that a language change cannot rebuild the patch list for it.
-    if (m_state.OutputKind == QLatin1String(".3ds") &&
-        m_state.SourceKind != QLatin1String(".3ds")) {
+    // A card image output chosen for an earlier card image is not offered for a CIA or CXI
+    // image: forget it, so that a language change cannot rebuild the patch list for it.
+    const TOutputForm* output_form = FindOutputForm(m_state.OutputKind);
+    if (output_form != nullptr && output_form->CartridgeOnly &&
+        !IsCartridgeKind(m_state.SourceKind)) {
         m_state.OutputPath.clear();
         m_state.OutputKind.clear();
         m_ui->ebNewRom->clear();
