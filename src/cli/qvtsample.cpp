@@ -2,6 +2,7 @@
 // on request, a matching sample patch folder. Used by the tests, the benchmarks and the demo.
 // With --encrypt the image is encrypted with keys made up on the spot, written to --keys.
 
+#include "cli/ParserText.h"
 #include "ctr/Decrypt.h"
 #include "sample/SampleCrypt.h"
 #include "sample/SampleHeaders.h"
@@ -116,7 +117,7 @@ int main(int argc, char* argv[]) {
         QStringLiteral("folder"));
     parser.addOptions({kind, region, out, pack_size, patch, encrypted, title_low, cia_header_size,
                        seed, encrypt, keys_file, title_seed, crypto_method, tools});
-    parser.process(application);
+    ProcessCommandLine(parser);
 
     sample::TSampleOptions options;
     const QString kind_text = parser.value(kind).toLower();
