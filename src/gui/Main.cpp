@@ -148,8 +148,16 @@ void TForm1::FormCreate() {
     SetKeySearch(keys);
 
     FindLanguageFiles();
+    // The language is put into the box by one change of its entry, the same for every
+    // language. The first entry, which the box selects by itself while the list is filled, is
+    // not relied on: started in English under Wine, the box showed nothing although English
+    // was loaded (with Russian, the second entry, it showed its name).
     const QString language = DefaultLanguageName();
     const int index = m_ui->CBLang->findText(language);
+    {
+        const QSignalBlocker blocker(m_ui->CBLang);
+        m_ui->CBLang->setCurrentIndex(-1);
+    }
     if (index >= 0)
         m_ui->CBLang->setCurrentIndex(index);
     else
