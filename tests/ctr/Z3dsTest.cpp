@@ -106,7 +106,7 @@ TEST_F(Z3ds, EveryKindRoundTripsAndReadsAsTheImage) {
         SCOPED_TRACE(test.Plain);
         const fs::path plain = m_dir / test.Plain, compressed = m_dir / test.Compressed;
         ctr::TProgress progress;
-        ctr::CompressImage(plain, test.Kind, compressed, &progress, 3);
+        ctr::CompressImage(plain, test.Kind, compressed, &progress, 3, true);
         EXPECT_EQ(progress.Done, fs::file_size(plain));
         EXPECT_TRUE(ctr::IsZ3dsFile(compressed));
         EXPECT_FALSE(ctr::IsZ3dsFile(plain));
@@ -123,7 +123,7 @@ TEST_F(Z3ds, EveryKindRoundTripsAndReadsAsTheImage) {
         EXPECT_EQ(ctr::DetectImageKind(*image), test.Kind);
         EXPECT_EQ(ctr::VerifyImage(compressed, test.Kind), "");
 
-        ctr::DecompressImage(compressed, m_dir / "back");
+        ctr::DecompressImage(compressed, m_dir / "back", nullptr, true);
         EXPECT_EQ(ReadBytes(m_dir / "back"), ReadBytes(plain));
 
         // The zstd program skips the seek table's skippable frame and gives the image.
