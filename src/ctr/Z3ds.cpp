@@ -1,6 +1,7 @@
 #include "ctr/Z3ds.h"
 
 #include "ctr/ByteReader.h"
+#include "ctr/Cia.h"
 
 #include <zstd.h>
 
@@ -177,8 +178,7 @@ struct TCCtxDeleter {
 
 } // namespace
 
-/// Implementation in the anonymous namespace's sense: the raw file, the frame table and the
-/// cache.
+// The file as stored, its frame table and the decompressed frames kept.
 struct TZ3dsReader::TState {
     TInFile File;
     TZ3dsInfo Info;
@@ -531,7 +531,9 @@ std::vector<std::uint8_t> BuildMetadata(TInFile& in, TImageKind kind, std::uint3
     AddMetadataText(metadata, "date", UtcNow());
     AddMetadataText(metadata, "maxframesize", std::to_string(frame_size));
     std::array<std::uint8_t, TitleInfoSize> title{};
-    PutLE<std::uint64_t>(&title[0x00], ImageProgramId(in, kind));
+    // A CIA's title ID from its TMD: its contents may be encrypted, their NCCH headers too.
+    PutLE<std::uint64_t>(&title[0x00],
+                         kind == TImageKind::Cia ? ReadCia(in).TitleId : ImageProgramId(in, kind));
     PutLE<std::uint64_t>(&title[0x08], in.Size());
     AddMetadataItem(metadata, "titleinfo", title);
     metadata.resize(metadata.size() + MetadataItemHeader, 0); // the end item

@@ -6,6 +6,7 @@
 #include "CtrTestSupport.h"
 #include "ctr/ByteReader.h"
 #include "ctr/Cia.h"
+#include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Ncsd.h"
 
@@ -256,4 +257,33 @@ TEST_F(Z3ds, PlainFilesOpenAsTheyAre) {
     EXPECT_FALSE(fs::exists(m_dir / "c.zcxi"));
     for (const auto& entry : fs::directory_iterator(m_dir.Path()))
         EXPECT_NE(entry.path().extension(), ".part") << entry.path();
+}
+
+TEST_F(Z3ds, EncryptedImagesDecryptThroughTheCompression) {
+    // qvtsample makes up the keys and writes them beside the image.
+    const fs::path qvtsample = ToolPath("ctrtool").parent_path().parent_path() / "qvtsample";
+    ASSERT_EQ(ctr_test::Run(qvtsample,
+                            {"--kind", "cia", "--region", "EUR", "--out", "enc.zcia", "--pack-size",
+                             "300001", "--encrypt", "keys", "--keys", "keys.txt", "--compress"},
+                            m_dir.Path()),
+              0);
+    const fs::path compressed = m_dir / "enc.zcia";
+    ASSERT_TRUE(ctr::IsZ3dsFile(compressed));
+    EXPECT_TRUE(ctr::ImageIsEncrypted(compressed, ctr::TImageKind::Cia));
+    ctr::TCryptoKeys keys;
+    keys.Keys = ctr::ReadKeyFile(m_dir / "keys.txt");
+    ctr::DecryptImage(compressed, ctr::TImageKind::Cia, m_dir / "dec.cia", keys);
+    EXPECT_EQ(ctr::VerifyImage(m_dir / "dec.cia", ctr::TImageKind::Cia), "");
+    // A view of the compressed image served by the decrypting reader reads as the decrypted
+    // image.
+    ctr::TDecryptingReader reader(compressed, ctr::TImageKind::Cia, keys);
+    const auto view = ctr::OpenImageFile(compressed);
+    reader.Serve(*view);
+    EXPECT_EQ(ctr::ReadImageCode(*view, ctr::TImageKind::Cia),
+              ctr::ReadImageCode(m_dir / "dec.cia", ctr::TImageKind::Cia));
+    const auto files = ctr::ListRomFsFiles(*view, ctr::TImageKind::Cia);
+    const auto expected = ctr::ListRomFsFiles(m_dir / "dec.cia", ctr::TImageKind::Cia);
+    ASSERT_EQ(files.size(), expected.size());
+    for (std::size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(files[i].Location.Offset, expected[i].Location.Offset) << files[i].Path;
 }
