@@ -1,10 +1,10 @@
 // Compressed images (Z3DS) against the plain image, in the same run: writing (CompressImage
-// against a buffered copy of the plain image, both committed to the disk), reading (the
-// whole image in 4 MiB blocks and 64 KiB reads at random places, through the reader against
-// the plain file from the page cache) and the peak memory of a process that reads the image
-// through OpenImageFile. The image is a CIA and a card image of about MiB bytes whose RomFS
-// holds mostly compressible data (code-like runs, a quarter noise), built here and deleted
-// after.
+// and DecompressImage against a buffered copy of the plain image, all committed to the
+// disk), reading (the whole image in 4 MiB blocks and 64 KiB reads at random places, through
+// the reader against the plain file from the page cache) and the peak memory of a process
+// that reads the image through OpenImageFile. The images are a CIA and a card image around
+// an NCCH whose RomFS holds MiB of mostly compressible data (code-like runs, a quarter
+// noise), built here and deleted after.
 //
 //   bench_z3ds [MiB] [work folder]     (default 1024 MiB in the system's temporary folder)
 
@@ -138,6 +138,8 @@ int main(int argc, char** argv) {
             const double copy = Seconds([&] { PlainCopy(plain, dir / "copy"); });
             fs::remove(dir / "copy");
             const double write = Seconds([&] { ctr::CompressImage(plain, kind.Kind, compressed); });
+            const double unpack = Seconds([&] { ctr::DecompressImage(compressed, dir / "copy"); });
+            fs::remove(dir / "copy");
             const auto [plain_whole, plain_scattered] = ReadTimes(plain);
             const auto [whole, scattered] = ReadTimes(compressed);
             const long plain_memory = PeakMemory(argv[0], plain);
@@ -147,6 +149,8 @@ int main(int argc, char** argv) {
                         double(fs::file_size(compressed)) / fs::file_size(plain));
             std::printf("  write        %6.2f s vs copy %6.2f s   ratio %.2f\n", write, copy,
                         write / copy);
+            std::printf("  decompress   %6.2f s vs copy %6.2f s   ratio %.2f\n", unpack, copy,
+                        unpack / copy);
             std::printf("  read whole   %6.2f s vs plain %6.2f s  ratio %.2f (%.0f MiB/s)\n", whole,
                         plain_whole, whole / plain_whole, fs::file_size(plain) / 1048576.0 / whole);
             std::printf("  read 64 KiB  %6.3f s vs plain %6.3f s  ratio %.2f (200 reads)\n",

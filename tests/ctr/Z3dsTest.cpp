@@ -224,6 +224,12 @@ TEST_F(Z3ds, DamagedFilesAreRefusedWithTheirReason) {
                 << error.what();
         }
     }
+    // Damage in a later frame stops a decompression, which leaves no output.
+    std::vector<std::uint8_t> late = good;
+    late[entries + 12 + 8] ^= 1;
+    WriteBytes(m_dir / "late.zcxi", late);
+    EXPECT_THROW(ctr::DecompressImage(m_dir / "late.zcxi", m_dir / "late.cxi"), ctr::TCtrError);
+    EXPECT_FALSE(fs::exists(m_dir / "late.cxi"));
     // Cut anywhere, the file no longer holds what its header says.
     for (std::size_t size = 0; size < good.size(); size += size < 0x40 ? 1 : 997) {
         WriteBytes(m_dir / "cut.zcxi",
