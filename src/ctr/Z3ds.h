@@ -18,7 +18,7 @@ namespace ctr {
 
 /// What the header and metadata of a Z3DS file say.
 struct TZ3dsInfo {
-    TImageKind Kind = TImageKind::Cxi; // by the underlying magic: NCSD, NCCH or CIA
+    TImageKind Kind = TImageKind::Cxi;  // by the underlying magic: NCSD, NCCH or CIA
     std::uint64_t CompressedSize = 0;   // bytes of the seekable stream
     std::uint64_t UncompressedSize = 0; // bytes of the image
     std::uint64_t FrameCount = 0;
@@ -49,6 +49,8 @@ public:
 private:
     struct TState;
     std::unique_ptr<TState> m_state;
+    friend void DecompressImage(const std::filesystem::path&, const std::filesystem::path&,
+                                TProgress*, bool);
 };
 
 /// Opens an image for reading as the image it holds: a Z3DS file is decompressed frame by
