@@ -20,6 +20,7 @@ targets=(
     "romfs fuzz/ctr/corpus/romfs fuzz/ctr/ctr.dict"
     "blz fuzz/ctr/corpus/blz -"
     "key_file fuzz/ctr/corpus/key_file -"
+    "z3ds fuzz/ctr/corpus/z3ds fuzz/ctr/ctr.dict"
     "identify fuzz/core/corpus/identify fuzz/ctr/ctr.dict"
     "text fuzz/core/corpus/text fuzz/core/text.dict"
     "track_list fuzz/core/corpus/track_list fuzz/core/text.dict"

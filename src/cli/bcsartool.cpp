@@ -3,6 +3,7 @@
 //   bcsartool pack FOLDER ARCHIVE
 // Progress goes to standard output; the exit code is 0 on success and 1 on failure.
 
+#include "cli/ParserText.h"
 #include "core/FileTools.h"
 #include "sound_archive/N3DSbcsar.h"
 #include "sound_archive/PieceFiles.h"
@@ -64,9 +65,9 @@ int main(int argc, char** argv) {
     parser.addPositionalArgument(QStringLiteral("TO"), QStringLiteral("folder or archive"));
     const bool parsed = parser.parse(QCoreApplication::arguments());
     if (parsed && parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+        ExitWithVersion();
     if (parsed && parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
+        ExitWithHelp(parser);
     const QStringList arguments = QStringList{QString()} + parser.positionalArguments();
     if (!parsed || arguments.size() != 4 ||
         (arguments[1] != QLatin1String("unpack") && arguments[1] != QLatin1String("pack"))) {

@@ -2,6 +2,7 @@
 // `patches`, `music`, `places` and `make-patch`; the older forms `--identify IMAGE` and the
 // install options without a command still work as before.
 #include "cli/ConsoleText.h"
+#include "cli/ParserText.h"
 #include "cli/qvtpatch_modes.h"
 
 #include "core/Decryption.h"
@@ -208,7 +209,9 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption kind_option(QStringLiteral("kind"),
                                          QStringLiteral("The output kind: ") +
                                              OutputKindNames().join(QStringLiteral(", ")) +
-                                             QLatin1Char('.'),
+                                             QStringLiteral(" (3ds, cci and zcci from a card "
+                                                            "image only; the z kinds are "
+                                                            "compressed, for the emulator)."),
                                          QStringLiteral("KIND"));
     const QCommandLineOption patch_option(
         QStringLiteral("patch"),
@@ -289,9 +292,9 @@ int main(int argc, char* argv[]) {
     if (!parser.parse(QCoreApplication::arguments()))
         return UsageError(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(0);
+        ExitWithHelp(parser);
     if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+        ExitWithVersion();
 
     const QStringList positional = parser.positionalArguments();
     const QString command = positional.isEmpty() ? QString() : positional.first();

@@ -25,6 +25,7 @@
 #include "core/InstallWorker.h"
 #include "core/Language.h"
 #include "core/ModFolder.h"
+#include "core/OutputForms.h"
 #include "core/PatchCatalogue.h"
 #include "core/TrackList.h"
 
@@ -32,33 +33,11 @@
 #include <QFileInfo>
 #include <QMutex>
 
-#include <array>
 #include <cstdio>
 #include <memory>
 #include <optional>
 
 namespace {
-
-// The output kinds of `--kind`: the name, the output extension and whether only a 3DS source
-// image can give it.
-struct TOutputKind {
-    const char* Name;
-    const char* Extension;
-    bool Needs3dsSource;
-};
-constexpr std::array kOutputKinds = {
-    TOutputKind{"cia", ".cia", false}, TOutputKind{"cxi", ".cxi", false},
-    TOutputKind{"3ds", ".3ds", true},
-    TOutputKind{kModFolderKind, kModFolderKind, false}, // a folder: no extension is added
-};
-
-const TOutputKind* FindOutputKind(const QString& name) {
-    for (const TOutputKind& kind : kOutputKinds) {
-        if (name == QLatin1String(kind.Name))
-            return &kind;
-    }
-    return nullptr;
-}
 
 // The console's install host: log entries go to standard output as the worker writes them,
 // progress to the progress line; the selections are those of the command line.
@@ -144,8 +123,8 @@ private:
 
 QStringList OutputKindNames() {
     QStringList names;
-    for (const TOutputKind& kind : kOutputKinds)
-        names.append(QLatin1String(kind.Name));
+    for (const TOutputForm& form : OutputForms())
+        names.append(QLatin1String(form.Name));
     return names;
 }
 
@@ -192,11 +171,11 @@ QString ResolvePatch(const QString& patch, const QString& language, const QStrin
 }
 
 int RunInstall(const TInstallOptions& options) {
-    const TOutputKind* output_kind = FindOutputKind(options.Kind);
-    if (output_kind == nullptr)
+    const TOutputForm* output_form = FindOutputFormByName(options.Kind);
+    if (output_form == nullptr)
         return Refuse(QStringLiteral("--kind must be ") +
                       OutputKindNames().join(QStringLiteral(", ")));
-    const QString extension = QLatin1String(output_kind->Extension);
+    const QString extension = QLatin1String(output_form->Kind);
     const QString program_folder = ProgramFolder();
     TLanguageTable texts;
     if (!texts.LoadFile(LanguageFilePath(program_folder, options.Language)))
@@ -221,7 +200,7 @@ int RunInstall(const TInstallOptions& options) {
         WriteLines(stdout, entry);
     if (!identity.Opened || !identity.Usable())
         return Refuse(UnusableReason(identity, texts));
-    if (output_kind->Needs3dsSource && identity.Kind != QLatin1String(".3ds"))
+    if (output_form->CartridgeOnly && !IsCartridgeKind(identity.Kind))
         return Refuse(QStringLiteral("A 3DS output can be built only from a 3DS source image."));
 
     QStringList patch_list = {QString()};

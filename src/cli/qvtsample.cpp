@@ -3,6 +3,7 @@
 // With --encrypt the image is encrypted with keys made up on the spot, written to --keys.
 // With --compress it is written as the emulator's compressed image (.zcia, .zcxi, .zcci).
 
+#include "cli/ParserText.h"
 #include "ctr/Decrypt.h"
 #include "ctr/Z3ds.h"
 #include "sample/SampleCrypt.h"
@@ -122,7 +123,7 @@ int main(int argc, char* argv[]) {
                        ".zcci."));
     parser.addOptions({kind, region, out, pack_size, patch, encrypted, title_low, cia_header_size,
                        seed, encrypt, keys_file, title_seed, crypto_method, tools, compress});
-    parser.process(application);
+    ProcessCommandLine(parser);
 
     sample::TSampleOptions options;
     const QString kind_text = parser.value(kind).toLower();

@@ -3,6 +3,7 @@
 #include "core/Identify.h"
 #include "core/Language.h"
 #include "core/ModFolder.h"
+#include "core/OutputForms.h"
 #include "ctr/FileIo.h"
 #include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
@@ -15,6 +16,7 @@
 #include <QStorageInfo>
 
 #include <filesystem>
+#include <memory>
 #include <system_error>
 
 namespace {
@@ -42,15 +44,27 @@ QString CheckSoundArchive(const QString& image, ctr::TImageKind kind) {
     if (!place)
         return error.empty() ? QStringLiteral("sound/QK123.bcsar is not in the RomFS")
                              : QString::fromStdString(error);
-    QFile file(image);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
-    const auto read_at = [&](std::uint64_t offset, qint64 length) {
-        if (offset > place->Size || std::uint64_t(length) > place->Size - offset)
-            return QByteArray();
-        if (!file.seek(static_cast<qint64>(place->Offset + offset)))
-            return QByteArray();
-        return file.read(length);
+    // The place is one in the image: a compressed file is read through its decompression.
+    std::unique_ptr<ctr::TInFile> file;
+    try {
+        file = ctr::OpenImageFile(ToPath(image));
+    } catch (const std::exception& failure) {
+        return QString::fromUtf8(failure.what());
+    }
+    const auto read_at = [&](std::uint64_t offset, std::uint64_t length) {
+        QByteArray bytes;
+        if (offset > place->Size || length > place->Size - offset || place->Offset > file->Size() ||
+            offset > file->Size() - place->Offset ||
+            !file->Contains(place->Offset + offset, length))
+            return bytes;
+        bytes.resize(static_cast<qsizetype>(length));
+        try {
+            file->ReadAt(place->Offset + offset,
+                         {reinterpret_cast<std::uint8_t*>(bytes.data()), std::size_t(length)});
+        } catch (const std::exception&) {
+            bytes.clear();
+        }
+        return bytes;
     };
     if (read_at(0, 4) != "CSAR")
         return QStringLiteral("sound/QK123.bcsar does not start with CSAR");
@@ -66,15 +80,42 @@ QString CheckSoundArchive(const QString& image, ctr::TImageKind kind) {
     return QString();
 }
 
+// The container kind by content, a compressed output read through its decompression; an
+// empty text when it is `kind` and compressed exactly when `compressed`.
+QString CheckContainer(const QString& image, ctr::TImageKind kind, bool compressed,
+                       const QString& output_kind) {
+    try {
+        const std::unique_ptr<ctr::TInFile> file = ctr::OpenImageFile(ToPath(image));
+        if (file->Direct() == compressed)
+            return compressed ? QStringLiteral("the image is not compressed")
+                              : QStringLiteral("the image is compressed");
+        const auto found = ctr::DetectImageKind(*file);
+        if (!found || *found != kind)
+            return QStringLiteral("the image is not a usable ") + output_kind;
+    } catch (const std::exception& failure) {
+        return QString::fromUtf8(failure.what());
+    }
+    return QString();
+}
+
 QString RealOutputCheck(const QString& image, const QString& kind, const TLanguageTable& texts,
                         const std::atomic<bool>* stop, const std::function<void(double)>& report) {
-    const auto image_kind = ctr::ImageKindFromText(kind.toStdString());
+    const auto image_kind = ctr::ImageKindFromText(PlainOutputKind(kind).toStdString());
     if (!image_kind)
         return QStringLiteral("unknown output kind ") + kind;
+    const QString container =
+        CheckContainer(image, *image_kind, IsCompressedOutputKind(kind), kind);
+    if (!container.isEmpty())
+        return container;
     const TIdentifyResult identity = IdentifySourceImage(image, texts);
     if (!identity.Opened)
         return texts.Lookup(QStringLiteral("ErrorLoadingROM"));
-    if (identity.Kind != kind || !identity.Usable()) {
+    // An identification that types images by their name alone knows only some of the output
+    // forms' names and gives no kind for the others; their container test is the one above.
+    const bool typed =
+        !identity.Kind.isEmpty() || identity.ErrorKey != QLatin1String("ErrorLoadingROM");
+    const auto identity_kind = ctr::ImageKindFromText(PlainOutputKind(identity.Kind).toStdString());
+    if (typed && (identity_kind != image_kind || !identity.Usable())) {
         return identity.ErrorKey.isEmpty() ? QStringLiteral("the image is not a usable ") + kind
                                            : texts.Lookup(identity.ErrorKey);
     }
@@ -112,10 +153,18 @@ QString ExistingAncestor(const QString& path) {
 } // namespace
 
 QString OutputBase(const QString& output_path, bool strip_3ds) {
-    QString base = StripSuffix(output_path, QStringLiteral(".cxi"));
+    // A compressed form's extension first: "name.zcci" and "name.cia.zcci" both give "name".
+    QString base = output_path;
+    for (const TOutputForm& form : OutputForms()) {
+        if (form.Compressed)
+            base = StripSuffix(base, QLatin1String(form.Kind));
+    }
+    base = StripSuffix(base, QStringLiteral(".cxi"));
     base = StripSuffix(base, QStringLiteral(".cia"));
-    if (strip_3ds)
+    if (strip_3ds) {
+        base = StripSuffix(base, QStringLiteral(".cci"));
         base = StripSuffix(base, QStringLiteral(".3ds"));
+    }
     return base;
 }
 
@@ -145,13 +194,20 @@ TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_k
     // only the RomFS image and its tree are there while it is taken apart; but a CIA or 3DS
     // output then needs the rebuilt CXI beside the rebuilt RomFS and the tree, three times
     // the image again. Only a CXI made from a CXI is written straight to the output.
+    // A compressed output is first built whole under tools/temp; a compressed CIA or card
+    // image lies there beside the rebuilt CXI. The compressed output itself is counted at the
+    // image's size: how far it shrinks depends on the content.
     TSpaceNeed need;
+    const QString plain = PlainOutputKind(output_kind);
+    const bool compressed = IsCompressedOutputKind(output_kind);
     const bool cxi_to_cxi =
         source_kind == QLatin1String(".cxi") && output_kind == QLatin1String(".cxi");
     need.TempBytes = cxi_to_cxi ? 2 * source_size : 3 * source_size;
     // The decryption writes a CIA's game content and a card image's partition 0 where their
     // first stage would; an encrypted CXI is copied whole, and the run reads the copy.
     if (encrypted && source_kind == QLatin1String(".cxi"))
+        need.TempBytes += source_size;
+    if (compressed && plain != QLatin1String(".cxi"))
         need.TempBytes += source_size;
     need.OutputBytes = source_size;
     return need;

@@ -15,7 +15,7 @@ struct TInstallJob {
     QString ProgramFolder;      // with a trailing '/'; tools run here, relative paths resolve here
     QString SourcePath;         // the source image; its decrypted copy once a run decrypted it
     QString OutputPath;         // as the save dialog returned it
-    QString OutputKind;         // ".cia", ".cxi" or ".3ds"
+    QString OutputKind;         // an output form's kind: ".cia", ".cxi", ".3ds", ".zcci", ...
     QString OriginalPackDatMD5; // expected digests; empty when the patch names none
     QString OriginalPackIncMD5;
     const TLanguageTable* LanguageTable = nullptr; // the window's, not owned
@@ -24,17 +24,20 @@ struct TInstallJob {
     bool NoPatch = false;  // "None" selected
 };
 
-/// `output_path` with a final ".cxi" and then a final ".cia" removed from its file name
-/// (letter case ignored), and with `strip_3ds` also a final ".3ds". Folders stay as they are.
+/// `output_path` with a final compressed form's extension (".zcia", ".zcxi", ".zcci"), then a
+/// final ".cxi" and then a final ".cia" removed from its file name (letter case ignored), and
+/// with `strip_3ds` also a final ".cci" and ".3ds". Folders stay as they are.
 QString OutputBase(const QString& output_path, bool strip_3ds);
 
 /// True when `output_file` is the file `source_path` itself (after following links, or a
 /// hard link of it). Writing the output there would destroy the source while it is read.
 bool OutputIsSource(const QString& source_path, const QString& output_file);
 
-/// Reads back a written image of `kind` (".cia", ".cxi", ".3ds"): the container, decryption
-/// and region tests of identification, every SHA-256 of its structures, and the game's sound
-/// archive found by name in its RomFS with "CSAR" at its start and "INFO" at its INFO offset.
+/// Reads back a written image of the output kind `kind` (".cia", ".cxi", ".3ds", ".cci" or a
+/// compressed form, which is read through its decompression): its container by content, the
+/// container, decryption and region tests of identification, every SHA-256 of its structures,
+/// and the game's sound archive found by name in its RomFS with "CSAR" at its start and "INFO"
+/// at its INFO offset.
 /// An empty text when all hold, else what failed. The check gives up when `stop` becomes true
 /// (the window is closing); `report` hears how far it has come, 0 to 1. Tests may replace it
 /// with SetOutputCheck.

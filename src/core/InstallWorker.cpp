@@ -5,12 +5,15 @@
 #include "core/InstallHost.h"
 #include "core/Language.h"
 #include "core/ModFolder.h"
+#include "core/OutputForms.h"
 #include "core/PatchCatalogue.h"
 #include "core/Startup.h"
 #include "core/VoiceAndMusic.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
+#include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
+#include "sound_archive/FileBasics.h"
 #include "sound_archive/N3DSbcsar.h"
 
 #include <QDir>
@@ -21,6 +24,7 @@
 #include <algorithm>
 #include <exception>
 #include <filesystem>
+#include <thread>
 
 namespace {
 
@@ -641,10 +645,15 @@ void TInstallWorker::RebuildImage() {
               "ErrorRebuildingRomFS", true);
     Progress(90);
 
-    const bool cxi_output = m_job.OutputKind == QLatin1String(".cxi");
-    const QString base = OutputBase(m_job.OutputPath, StripsThreeDsSuffix());
+    // A compressed output is built whole in tools/temp first: only its compression writes the
+    // output file. A ".cci" is a card image by another name.
+    const QString plain = PlainOutputKind(m_job.OutputKind);
+    const bool compressed = IsCompressedOutputKind(m_job.OutputKind);
+    const bool cxi_image = plain == QLatin1String(".cxi");
     const QString cxi =
-        cxi_output ? base + QStringLiteral(".cxi") : QStringLiteral("tools/temp/Partition0.cxi");
+        cxi_image && !compressed ? OutputFile() : QStringLiteral("tools/temp/Partition0.cxi");
+    const QString image =
+        compressed ? (cxi_image ? cxi : QStringLiteral("tools/temp/output") + plain) : OutputFile();
     ToolStage("RebuildingCXI", 95, TTool::Tool3ds,
               {QStringLiteral("-cvtf"), QStringLiteral("cxi"), cxi, QStringLiteral("--header"),
                QStringLiteral("tools/temp/headers/ncchheader.bin"), QStringLiteral("--exh"),
@@ -655,29 +664,60 @@ void TInstallWorker::RebuildImage() {
               "ErrorRebuildingCXI", true);
     Checkpoint();
 
-    if (!cxi_output) {
+    if (!cxi_image) {
         ShowProgress(95);
-        if (m_job.OutputKind == QLatin1String(".3ds")) {
-            ToolStage("Rebuilding3DS", 100, TTool::Tool3ds,
-                      {QStringLiteral("-ctf"), QStringLiteral("3ds"), base + QStringLiteral(".3ds"),
+        const int until = compressed ? 97 : 100;
+        if (plain == QLatin1String(".3ds")) {
+            ToolStage("Rebuilding3DS", until, TTool::Tool3ds,
+                      {QStringLiteral("-ctf"), QStringLiteral("3ds"), image,
                        QStringLiteral("--header"),
                        QStringLiteral("tools/temp/headers/mainncchheader.bin"),
                        QStringLiteral("-0"), QStringLiteral("tools/temp/Partition0.cxi")},
                       "ErrorRebuilding3DS", true);
         } else {
-            ToolStage("RebuildingCIA", 100, TTool::Makerom,
+            ToolStage("RebuildingCIA", until, TTool::Makerom,
                       {QStringLiteral("-f"), QStringLiteral("Cia"), QStringLiteral("-content"),
                        QStringLiteral("tools/temp/Partition0.cxi:0:0x00"), QStringLiteral("-o"),
-                       base + QStringLiteral(".cia")},
+                       image},
                       "ErrorRebuildingCIA", true);
         }
     }
+    if (compressed)
+        CompressOutput(image, plain);
     VerifyOutput();
     ShowProgress(100);
     m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') +
-                      QDir::toNativeSeparators(base + m_job.OutputKind) + QLatin1Char(']'));
+                      QDir::toNativeSeparators(OutputFile()) + QLatin1Char(']'));
     m_succeeded.store(true);
     EndRun();
+}
+
+void TInstallWorker::CompressOutput(const QString& image, const QString& plain) {
+    Progress(97);
+    m_host->AppendLog(Text("CompressingOutput"));
+    const TToolRun::TReport report = StageReport(99);
+    ctr::TProgress progress;
+    progress.Callback = [this, &report](std::uint64_t done, std::uint64_t total) {
+        if (total > 0)
+            report(static_cast<double>(done) / static_cast<double>(total));
+        return !isInterruptionRequested() && !m_kill_tool.load();
+    };
+    // The frames are compressed on every core; the output appears whole or not at all.
+    const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
+    try {
+        ctr::CompressImage(ToPath(m_job.ProgramFolder + image),
+                           *ctr::ImageKindFromText(plain.toStdString()), ToPath(OutputFile()),
+                           &progress, threads);
+    } catch (const std::exception& error) {
+        // A cancel ends the run here, like at any other checkpoint.
+        if (m_kill_tool.load())
+            EndRun();
+        Checkpoint();
+        LogSeparated(Text("ErrorCompressingOutput") + kCrLf + QString::fromUtf8(error.what()));
+        EndRun();
+    }
+    m_host->AppendLog(Text("Done"));
+    Progress(99);
 }
 
 void TInstallWorker::VerifyOutput() {

@@ -137,6 +137,9 @@ private:
     void CopyReplacementFolders();
     void ApplySoundArchive();
     void RebuildImage();
+    /// The compression stage of a compressed output: `image` (relative to the program folder),
+    /// an image of the kind `plain`, written compressed as the output file.
+    void CompressOutput(const QString& image, const QString& plain);
     void VerifyOutput();
     QString ToolPath(TTool tool) const;
     /// Judges a tool's exit code as a tool stage does (`code` from RunTool, or the failure

@@ -2,6 +2,7 @@
 
 #include "core/FileTools.h"
 #include "core/ModFolder.h"
+#include "core/OutputForms.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -112,15 +113,12 @@ bool PatchHasXdelta(const QString& patch_folder) {
 }
 
 QString OutputFilter(const QString& source_kind, const TLanguageTable& texts) {
-    const QString console = texts.Lookup(QStringLiteral("Console"));
-    const QString emulator = texts.Lookup(QStringLiteral("Emulator"));
-    const QString mods = texts.Lookup(QStringLiteral("ModFolder"));
-    if (source_kind == QLatin1String(".3ds"))
-        return console + QStringLiteral(" (CFW) (*.cia)|*.cia|") + emulator +
-               QStringLiteral(" (*.cxi)|*.cxi|") + console +
-               QStringLiteral(" (Sky3DS) (*.3ds)|*.3ds|") + mods + QStringLiteral(" (*)|*|");
-    return console + QStringLiteral(" (*.cia)|*.cia|") + emulator +
-           QStringLiteral(" (*.cxi)|*.cxi|") + mods + QStringLiteral(" (*)|*");
+    // A card image source's filter ends in a bar, the others do not: both as they always were.
+    const bool cartridge = IsCartridgeKind(source_kind);
+    QStringList entries;
+    for (const TOutputForm* form : OutputFormsFor(source_kind))
+        entries.append(OutputFilterEntry(*form, cartridge, texts));
+    return entries.join(QLatin1Char('|')) + (cartridge ? QStringLiteral("|") : QString());
 }
 
 QString OutputKindOfFilter(const QString& filter, int index) {
@@ -130,11 +128,9 @@ QString OutputKindOfFilter(const QString& filter, int index) {
     if (index < 1 || at >= parts.size())
         return QString();
     const QString pattern = parts.at(at).trimmed();
-    if (pattern == QLatin1String("*"))
-        return QLatin1String(kModFolderKind);
-    for (const char* kind : {".cia", ".cxi", ".3ds"})
-        if (pattern.compare(QLatin1Char('*') + QLatin1String(kind), Qt::CaseInsensitive) == 0)
-            return QLatin1String(kind);
+    for (const TOutputForm& form : OutputForms())
+        if (pattern.compare(OutputFormPattern(form), Qt::CaseInsensitive) == 0)
+            return QLatin1String(form.Kind);
     return QString();
 }
 
@@ -146,8 +142,8 @@ QString OutputDisplayText(const QString& output_path, const QString& output_kind
     const QString name = QFileInfo(output_path).fileName();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot < 0 ? QString() : name.mid(dot);
-    if (extension == QLatin1String(".cxi") || extension == QLatin1String(".cia") ||
-        extension == QLatin1String(".3ds"))
+    const TOutputForm* form = FindOutputForm(extension);
+    if (form != nullptr && !IsModFolderKind(extension))
         return output_path;
     return output_path + output_kind;
 }

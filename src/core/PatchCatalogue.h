@@ -60,12 +60,14 @@ QString PatchFolderOf(const QString& description_path);
 bool PatchHasVoiceFolder(const QString& patch_folder);
 bool PatchHasXdelta(const QString& patch_folder);
 
-/// Filter of the output save dialog for a source kind, from the "Console" and "Emulator" texts.
+/// Filter of the output save dialog for a source kind: one entry per output form the source
+/// can give (OutputFormsFor), each described by its language text.
 QString OutputFilter(const QString& source_kind, const TLanguageTable& texts);
-/// The output kind of entry `index` (1-based) of such a filter, taken from its pattern:
-/// ".cia", ".cxi", ".3ds" or the mod folder kind; empty for no entry.
+/// The output kind of entry `index` (1-based) of such a filter, taken from its pattern: the
+/// kind of the output form with that pattern; empty for no entry.
 QString OutputKindOfFilter(const QString& filter, int index);
 
-/// The text shown for the output: the path itself when its extension is ".cxi", ".cia" or
-/// ".3ds" (compared exactly), else the path followed by the output kind.
+/// The text shown for the output: the path itself when its extension is that of an image
+/// output form (".cxi", ".cia", ".3ds", ".zcci", ..., compared exactly), else the path
+/// followed by the output kind.
 QString OutputDisplayText(const QString& output_path, const QString& output_kind);

@@ -1,12 +1,14 @@
 #include "ctr/Z3ds.h"
 
 #include "ctr/ByteReader.h"
+#include "ctr/Cia.h"
 
 #include <zstd.h>
 
 #include <algorithm>
 #include <array>
 #include <ctime>
+#include <deque>
 #include <exception>
 #include <thread>
 
@@ -175,31 +177,95 @@ struct TCCtxDeleter {
     void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
 };
 
+[[noreturn]] void Damaged(const fs::path& path, const std::string& reason) {
+    throw TCtrError("the compressed image " + PathText(path) + " is damaged: " + reason);
+}
+
+// What one thread needs to decompress frames: its own handle on the file (reads move the
+// file's position), a zstd context and the piece of compressed bytes on their way to zstd.
+struct TFrameSource {
+    TInFile File;
+    std::unique_ptr<ZSTD_DCtx, TDCtxDeleter> Context;
+    std::vector<std::uint8_t> Piece;
+
+    explicit TFrameSource(const fs::path& path) : File(path) {}
+    void Decompress(std::uint64_t stream_offset, const TFrame& frame, std::size_t index,
+                    std::uint8_t* out);
+};
+
+void TFrameSource::Decompress(std::uint64_t stream_offset, const TFrame& frame, std::size_t index,
+                              std::uint8_t* out) {
+    const std::string name = "frame " + std::to_string(index);
+    auto fail = [this](const std::string& reason) { Damaged(File.Path(), reason); };
+    if (!Context) {
+        Context.reset(ZSTD_createDCtx());
+        if (!Context)
+            throw TCtrError("out of memory for decompression");
+    }
+    ZSTD_DCtx_reset(Context.get(), ZSTD_reset_session_only);
+    // The compressed frame goes to zstd piece by piece, so only its window is held besides
+    // the decompressed bytes.
+    Piece.resize(StreamPiece);
+    ZSTD_outBuffer output{out, frame.Size, 0};
+    ZSTD_inBuffer input{Piece.data(), 0, 0};
+    std::uint64_t left = frame.PackedSize;
+    std::uint64_t at = stream_offset + frame.Packed;
+    for (;;) {
+        if (input.pos == input.size && left > 0) {
+            const std::size_t part =
+                static_cast<std::size_t>(std::min<std::uint64_t>(left, StreamPiece));
+            File.ReadAt(at, std::span(Piece.data(), part), "compressed frame");
+            input = {Piece.data(), part, 0};
+            at += part;
+            left -= part;
+        }
+        const std::size_t taken = input.pos;
+        const std::size_t given = output.pos;
+        const std::size_t result = ZSTD_decompressStream(Context.get(), &output, &input);
+        if (ZSTD_isError(result))
+            fail(name + " does not decompress: " + ZSTD_getErrorName(result));
+        if (result == 0) {
+            if (input.pos < input.size || left > 0)
+                fail(name + " holds more than one zstd frame");
+            break;
+        }
+        // No progress: zstd wants room for more bytes than the entry gives, or more input.
+        if (input.pos == taken && output.pos == given) {
+            if (output.pos == output.size)
+                fail(name + " decompresses to more than its " + std::to_string(frame.Size) +
+                     " bytes");
+            if (left == 0)
+                fail(name + " is cut short");
+        }
+    }
+    if (output.pos != frame.Size)
+        fail(name + " decompresses to " + std::to_string(output.pos) + " bytes instead of " +
+             std::to_string(frame.Size));
+    if (frame.Checksum &&
+        static_cast<std::uint32_t>(TXxh64::Of(std::span(out, frame.Size))) != *frame.Checksum)
+        fail(name + " fails its checksum");
+}
+
 } // namespace
 
-/// Implementation in the anonymous namespace's sense: the raw file, the frame table and the
-/// cache.
+// The file as stored, its frame table and the decompressed frames kept.
 struct TZ3dsReader::TState {
-    TInFile File;
+    TFrameSource Source;
+    TInFile& File = Source.File;
     TZ3dsInfo Info;
     std::uint64_t StreamOffset = 0;
     std::vector<TFrame> Frames;
     std::vector<TCachedFrame> Cache;
     std::uint64_t Clock = 0;
-    std::unique_ptr<ZSTD_DCtx, TDCtxDeleter> Context;
-    std::vector<std::uint8_t> Piece; // compressed bytes on their way to zstd
 
-    explicit TState(const fs::path& path) : File(path) {}
+    explicit TState(const fs::path& path) : Source(path) {}
 
-    [[noreturn]] void Fail(const std::string& reason) const {
-        throw TCtrError("the compressed image " + PathText(File.Path()) + " is damaged: " + reason);
-    }
+    [[noreturn]] void Fail(const std::string& reason) const { Damaged(File.Path(), reason); }
     void ReadHeader();
     void ReadMetadata(std::uint64_t offset, std::uint32_t size);
     void ReadSeekTable();
     void CheckInnerMagic(TZ3dsReader& reader, std::uint32_t underlying);
     const TCachedFrame& Load(std::size_t index);
-    void Decompress(std::size_t index, std::uint8_t* out);
 };
 
 void TZ3dsReader::TState::ReadHeader() {
@@ -317,58 +383,6 @@ void TZ3dsReader::TState::ReadSeekTable() {
         Fail("the seek table's sizes do not add up to the image size");
 }
 
-void TZ3dsReader::TState::Decompress(std::size_t index, std::uint8_t* out) {
-    const TFrame& frame = Frames[index];
-    const std::string name = "frame " + std::to_string(index);
-    if (!Context) {
-        Context.reset(ZSTD_createDCtx());
-        if (!Context)
-            throw TCtrError("out of memory for decompression");
-    }
-    ZSTD_DCtx_reset(Context.get(), ZSTD_reset_session_only);
-    // The compressed frame goes to zstd piece by piece, so only its window is held besides
-    // the decompressed bytes.
-    ZSTD_outBuffer output{out, frame.Size, 0};
-    Piece.resize(StreamPiece);
-    ZSTD_inBuffer input{Piece.data(), 0, 0};
-    std::uint64_t left = frame.PackedSize;
-    std::uint64_t at = StreamOffset + frame.Packed;
-    for (;;) {
-        if (input.pos == input.size && left > 0) {
-            const std::size_t part =
-                static_cast<std::size_t>(std::min<std::uint64_t>(left, StreamPiece));
-            File.ReadAt(at, std::span(Piece.data(), part), "compressed frame");
-            input = {Piece.data(), part, 0};
-            at += part;
-            left -= part;
-        }
-        const std::size_t taken = input.pos;
-        const std::size_t given = output.pos;
-        const std::size_t result = ZSTD_decompressStream(Context.get(), &output, &input);
-        if (ZSTD_isError(result))
-            Fail(name + " does not decompress: " + ZSTD_getErrorName(result));
-        if (result == 0) {
-            if (input.pos < input.size || left > 0)
-                Fail(name + " holds more than one zstd frame");
-            break;
-        }
-        // No progress: zstd wants room for more bytes than the entry gives, or more input.
-        if (input.pos == taken && output.pos == given) {
-            if (output.pos == output.size)
-                Fail(name + " decompresses to more than its " + std::to_string(frame.Size) +
-                     " bytes");
-            if (left == 0)
-                Fail(name + " is cut short");
-        }
-    }
-    if (output.pos != frame.Size)
-        Fail(name + " decompresses to " + std::to_string(output.pos) + " bytes instead of " +
-             std::to_string(frame.Size));
-    if (frame.Checksum &&
-        static_cast<std::uint32_t>(TXxh64::Of(std::span(out, frame.Size))) != *frame.Checksum)
-        Fail(name + " fails its checksum");
-}
-
 const TCachedFrame& TZ3dsReader::TState::Load(std::size_t index) {
     ++Clock;
     TCachedFrame* oldest = &Cache.front();
@@ -388,7 +402,7 @@ const TCachedFrame& TZ3dsReader::TState::Load(std::size_t index) {
         oldest->Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
         oldest->Capacity = size;
     }
-    Decompress(index, oldest->Bytes.get());
+    Source.Decompress(StreamOffset, Frames[index], index, oldest->Bytes.get());
     oldest->Index = index;
     oldest->LastUse = Clock;
     return *oldest;
@@ -531,7 +545,9 @@ std::vector<std::uint8_t> BuildMetadata(TInFile& in, TImageKind kind, std::uint3
     AddMetadataText(metadata, "date", UtcNow());
     AddMetadataText(metadata, "maxframesize", std::to_string(frame_size));
     std::array<std::uint8_t, TitleInfoSize> title{};
-    PutLE<std::uint64_t>(&title[0x00], ImageProgramId(in, kind));
+    // A CIA's title ID from its TMD: its contents may be encrypted, their NCCH headers too.
+    PutLE<std::uint64_t>(&title[0x00],
+                         kind == TImageKind::Cia ? ReadCia(in).TitleId : ImageProgramId(in, kind));
     PutLE<std::uint64_t>(&title[0x08], in.Size());
     AddMetadataItem(metadata, "titleinfo", title);
     metadata.resize(metadata.size() + MetadataItemHeader, 0); // the end item
@@ -708,23 +724,54 @@ void DecompressImage(const fs::path& input, const fs::path& output, TProgress* p
                      bool scratch) {
     EnsureNotAnInput(output, {&input});
     TZ3dsReader reader(input);
+    const TZ3dsReader::TState& state = *reader.m_state;
     const std::uint64_t size = reader.Size();
     if (progress)
         progress->Total += size;
+    // Frames decompress on two threads, each with its own handle on the file; this thread
+    // writes them in order. A batch holds at least one frame per thread and up to 16 MiB.
+    constexpr unsigned threads = 2;
+    const std::uint64_t largest = std::max<std::uint64_t>(state.Info.LargestFrame, 1);
+    const std::size_t per_batch = static_cast<std::size_t>(
+        std::max<std::uint64_t>(threads, (16u << 20) / largest / threads * threads));
+    std::deque<TFrameSource> sources; // a deque: they stay in place
+    for (unsigned i = 0; i < threads; ++i)
+        sources.emplace_back(input);
+    std::vector<TBuffer> buffers(per_batch);
     TOutFile out(output);
     if (scratch)
         out.MarkScratch();
-    std::vector<std::uint8_t> block(
-        static_cast<std::size_t>(std::min<std::uint64_t>(size, CopyChunkSize)));
-    for (std::uint64_t offset = 0; offset < size;) {
-        const std::size_t part =
-            static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, block.size()));
-        reader.Read(offset, std::span(block.data(), part));
-        out.Write(std::span(block.data(), part));
-        offset += part;
-        if (progress)
-            progress->Advance(part);
+    const std::vector<TFrame>& frames = state.Frames;
+    for (std::size_t first = 0; first < frames.size(); first += per_batch) {
+        const std::size_t count = std::min(per_batch, frames.size() - first);
+        TBatch batch;
+        batch.Failures.assign(threads, nullptr);
+        for (unsigned worker = 0; worker < threads; ++worker)
+            batch.Workers.emplace_back([&, worker] {
+                try {
+                    for (std::size_t i = worker; i < count; i += threads) {
+                        const TFrame& frame = frames[first + i];
+                        buffers[i].Size = frame.Size;
+                        buffers[i].Reserve(frame.Size);
+                        sources[worker].Decompress(state.StreamOffset, frame, first + i,
+                                                   buffers[i].Data.get());
+                    }
+                } catch (...) {
+                    batch.Failures[worker] = std::current_exception();
+                }
+            });
+        batch.Join();
+        for (const std::exception_ptr& failure : batch.Failures)
+            if (failure)
+                std::rethrow_exception(failure);
+        for (std::size_t i = 0; i < count; ++i) {
+            out.Write(buffers[i].Bytes());
+            if (progress)
+                progress->Advance(buffers[i].Size);
+        }
     }
+    if (out.End() != size)
+        throw TCtrError("internal error: the image's size is not as planned");
     out.Commit();
 }
 

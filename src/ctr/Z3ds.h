@@ -49,6 +49,8 @@ public:
 private:
     struct TState;
     std::unique_ptr<TState> m_state;
+    friend void DecompressImage(const std::filesystem::path&, const std::filesystem::path&,
+                                TProgress*, bool);
 };
 
 /// Opens an image for reading as the image it holds: a Z3DS file is decompressed frame by

@@ -5,6 +5,7 @@
 #include "core/Identify.h"
 #include "core/InstallWorker.h"
 #include "core/Language.h"
+#include "core/OutputForms.h"
 #include "core/PatchCatalogue.h"
 #include "core/Places.h"
 #include "core/Startup.h"
@@ -149,8 +150,16 @@ void TForm1::FormCreate() {
     SetKeySearch(keys);
 
     FindLanguageFiles();
+    // The language is put into the box by one change of its entry, the same for every
+    // language. The first entry, which the box selects by itself while the list is filled, is
+    // not relied on: started in English under Wine, the box showed nothing although English
+    // was loaded (with Russian, the second entry, it showed its name).
     const QString language = DefaultLanguageName();
     const int index = m_ui->CBLang->findText(language);
+    {
+        const QSignalBlocker blocker(m_ui->CBLang);
+        m_ui->CBLang->setCurrentIndex(-1);
+    }
     if (index >= 0)
         m_ui->CBLang->setCurrentIndex(index);
     else
@@ -291,10 +300,11 @@ void TForm1::OpenSourceImage(const QString& path) {
             OfferKeyFileChoice();
         return;
     }
-    // A 3DS output chosen for an earlier 3DS image is not offered for a CIA or CXI image:
-    // forget it, so that a language change cannot rebuild the patch list for it.
-    if (m_state.OutputKind == QLatin1String(".3ds") &&
-        m_state.SourceKind != QLatin1String(".3ds")) {
+    // A card image output chosen for an earlier card image is not offered for a CIA or CXI
+    // image: forget it, so that a language change cannot rebuild the patch list for it.
+    const TOutputForm* output_form = FindOutputForm(m_state.OutputKind);
+    if (output_form != nullptr && output_form->CartridgeOnly &&
+        !IsCartridgeKind(m_state.SourceKind)) {
         m_state.OutputPath.clear();
         m_state.OutputKind.clear();
         m_ui->ebNewRom->clear();

@@ -34,12 +34,14 @@ void PrepareScreenshot(TForm1& window) {
         patch->setCurrentIndex(1);
 }
 
-// QVT_QUIT_AFTER_START (for the release checks): once the window is up, print its log to
-// standard output and quit, with exit code 0.
+// QVT_QUIT_AFTER_START (for the release checks): once the window is up, print the language
+// box's text and the log to standard output and quit, with exit code 0.
 void QuitAfterStart(TForm1& window) {
     QTimer::singleShot(0, &window, [&window] {
         QTextStream out(stdout);
         out << "qvtpatch-gui: window started\n";
+        if (auto* language = window.findChild<QComboBox*>(QStringLiteral("CBLang")))
+            out << "language box: " << language->currentText() << '\n';
         if (auto* log = window.findChild<QPlainTextEdit*>(QStringLiteral("MemoLog")))
             out << log->toPlainText() << '\n';
         out.flush();

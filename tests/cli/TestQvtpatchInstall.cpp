@@ -535,6 +535,55 @@ private slots:
         QCOMPARE(IdentifySourceImage(output, m_texts).Kind, "." + kind);
     }
 
+    // A card image by its other name and the compressed forms hold, byte for byte, the image
+    // of the plain form from the same source.
+    void cciAndCompressedOutputs_data() {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("plain");
+        QTest::newRow("3DS to CCI") << "3ds"
+                                    << "cci"
+                                    << "3ds";
+        QTest::newRow("3DS to ZCCI") << "3ds"
+                                     << "zcci"
+                                     << "3ds";
+        QTest::newRow("CIA to ZCIA") << "cia"
+                                     << "zcia"
+                                     << "cia";
+        QTest::newRow("CIA to ZCXI") << "cia"
+                                     << "zcxi"
+                                     << "cxi";
+    }
+    void cciAndCompressedOutputs() {
+        QFETCH(QString, source);
+        QFETCH(QString, kind);
+        QFETCH(QString, plain);
+        const QString image = source == "cia" ? m_cia : m_3ds;
+        const QString base = m_dir.path() + "/form " + QTest::currentDataTag();
+        const QString output = base + "." + kind;
+        const TResult run = Run({"--source", image, "--output", output, "--kind", kind});
+        QVERIFY2(run.ExitCode == 0, qPrintable(run.Out + run.Err));
+        QCOMPARE(run.Out.contains(m_texts.Lookup("CompressingOutput")), kind.startsWith('z'));
+        QVERIFY(run.Out.endsWith("[" + QDir::toNativeSeparators(output) + "]\n"));
+        const TResult plain_run =
+            Run({"--source", image, "--output", base + "." + plain, "--kind", plain, "--quiet"});
+        QVERIFY2(plain_run.ExitCode == 0, qPrintable(plain_run.Out + plain_run.Err));
+
+        QString read_back = output;
+        if (kind.startsWith('z')) {
+            QVERIFY(ctr::IsZ3dsFile(output.toStdU16String()));
+            read_back = base + " read back." + plain;
+            ctr::DecompressImage(output.toStdU16String(), read_back.toStdU16String());
+        }
+        QCOMPARE(FileMD5Hex(read_back), FileMD5Hex(base + "." + plain));
+        QProcess ctrtool;
+        ctrtool.start(m_program + "/tools/ctrtool", {"-y", read_back});
+        QVERIFY(ctrtool.waitForFinished(120000));
+        QCOMPARE(ctrtool.exitCode(), 0);
+        QCOMPARE(CheckOutputImage(output, "." + kind, m_texts), QString());
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+    }
+
     void noPatchIsTheNoneEntry() {
         const QString output = m_dir.path() + "/plain.cia";
         const TResult result = Run({"--source", m_cia, "--output", output, "--kind", "cia"});
@@ -562,6 +611,12 @@ private slots:
         const QString out = m_dir.path() + "/refused.cia";
         QTest::newRow("3DS output from a CIA")
             << QStringList{"--source", m_cia, "--output", out, "--kind", "3ds"} << "3DS";
+        QTest::newRow("compressed card image from a CIA")
+            << QStringList{"--source", m_cia, "--output", out, "--kind", "zcci"} << "3DS";
+        QTest::newRow("compressed output is the source")
+            << QStringList{"--source", m_cia, "--output", m_dir.path() + "/source image.zcia",
+                           "--kind",   "cia"}
+            << m_texts.Lookup("ErrorOutputIsSource");
         QTest::newRow("output is the source")
             << QStringList{"--source", m_cia, "--output", m_cia, "--kind", "cia"}
             << m_texts.Lookup("ErrorOutputIsSource");

@@ -104,24 +104,34 @@ TEST_F(CatalogueTest, PatchFolderContentIsFoundWithoutRegardToCase) {
 
 TEST(OutputChoice, FiltersByKind) {
     TLanguageTable texts;
-    texts.SetTokens({"Console", "Console", "Emulator", "Emulator", "ModFolder", "Mods  (x)"});
-    EXPECT_EQ(OutputFilter(".3ds", texts),
-              "Console (CFW) (*.cia)|*.cia|Emulator (*.cxi)|*.cxi|Console (Sky3DS) (*.3ds)|*.3ds|"
-              "Mods  (x) (*)|*|");
-    EXPECT_EQ(OutputFilter(".cia", texts),
-              "Console (*.cia)|*.cia|Emulator (*.cxi)|*.cxi|Mods  (x) (*)|*");
-    EXPECT_EQ(OutputFilter(".cxi", texts), OutputFilter(".cia", texts));
-    // The kind comes from the entry's place, whatever its description says.
-    const QString three_ds = OutputFilter(".3ds", texts);
-    const QString cia = OutputFilter(".cia", texts);
-    const std::vector<std::pair<int, QString>> rows3ds = {{1, ".cia"}, {2, ".cxi"}, {3, ".3ds"},
-                                                          {4, "mods"}, {0, ""},     {5, ""}};
-    for (const auto& [index, kind] : rows3ds)
-        EXPECT_EQ(OutputKindOfFilter(three_ds, index), kind) << index;
-    const std::vector<std::pair<int, QString>> rows_cia = {
-        {1, ".cia"}, {2, ".cxi"}, {3, "mods"}, {4, ""}};
-    for (const auto& [index, kind] : rows_cia)
-        EXPECT_EQ(OutputKindOfFilter(cia, index), kind) << index;
+    texts.SetTokens({"Console", "Console", "Emulator", "Emulator", "ModFolder", "Mods  (x)",
+                     "CardImage", "Card", "EmulatorCompressed", "Emu, z"});
+    // The entries users have always had keep their text and place; the new forms follow.
+    const QString compressed = "Emu, z (*.zcia)|*.zcia|Emu, z (*.zcxi)|*.zcxi";
+    const QString three_ds = "Console (CFW) (*.cia)|*.cia|Emulator (*.cxi)|*.cxi|Console (Sky3DS) "
+                             "(*.3ds)|*.3ds|Mods  (x) (*)|*|Card (*.cci)|*.cci|" +
+                             compressed + "|Emu, z (*.zcci)|*.zcci|";
+    const QString cia =
+        "Console (*.cia)|*.cia|Emulator (*.cxi)|*.cxi|Mods  (x) (*)|*|" + compressed;
+    const struct {
+        const char* SourceKind;
+        QString Filter;
+        std::vector<QString> Kinds; // of entries 1, 2, ...; none beyond
+    } rows[] = {
+        {".3ds", three_ds, {".cia", ".cxi", ".3ds", "mods", ".cci", ".zcia", ".zcxi", ".zcci"}},
+        {".cci", three_ds, {}},
+        {".cia", cia, {".cia", ".cxi", "mods", ".zcia", ".zcxi"}},
+        {".cxi", cia, {}},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(OutputFilter(row.SourceKind, texts), row.Filter) << row.SourceKind;
+        // The kind comes from the entry's place, whatever its description says.
+        for (int index = 0; index <= int(row.Kinds.size()) + 1 && !row.Kinds.empty(); ++index) {
+            const QString kind =
+                index >= 1 && index <= int(row.Kinds.size()) ? row.Kinds[index - 1] : QString();
+            EXPECT_EQ(OutputKindOfFilter(row.Filter, index), kind) << row.SourceKind << index;
+        }
+    }
 }
 
 TEST(OutputChoice, DisplayTextAddsTheKindOnlyWhenTheNameHasNone) {
@@ -132,6 +142,9 @@ TEST(OutputChoice, DisplayTextAddsTheKindOnlyWhenTheNameHasNone) {
     EXPECT_EQ(OutputDisplayText("/o.d/out", ".cxi"), "/o.d/out.cxi");
     EXPECT_EQ(OutputDisplayText("", ".cia"), "");
     EXPECT_EQ(OutputDisplayText("/o/mods", "mods"), "/o/mods");
+    EXPECT_EQ(OutputDisplayText("/o/out.zcci", ".cia"), "/o/out.zcci");
+    EXPECT_EQ(OutputDisplayText("/o/out.cci", ".zcci"), "/o/out.cci");
+    EXPECT_EQ(OutputDisplayText("/o/out.mods", ".zcxi"), "/o/out.mods.zcxi");
 }
 
 struct TFormatRow {

@@ -864,6 +864,10 @@ private slots:
                                     << ".cxi" << 2;
         QTest::newRow("CXI to CIA") << ".cxi"
                                     << ".cia" << 3; // the rebuilt CXI comes on top
+        QTest::newRow("CXI to ZCXI") << ".cxi"
+                                     << ".zcxi" << 3; // the plain CXI is scratch
+        QTest::newRow("3DS to ZCCI") << ".3ds"
+                                     << ".zcci" << 4; // the plain card image beside the CXI
     }
     void spaceEstimate() {
         QFETCH(QString, kind);
@@ -889,6 +893,9 @@ private slots:
         QTest::newRow("3ds taken") << "/a/game.3DS" << true << "/a/game";
         QTest::newRow("folder untouched") << "/a/x.cia/game" << false << "/a/x.cia/game";
         QTest::newRow("no extension") << "/a/game" << true << "/a/game";
+        QTest::newRow("compressed") << "/a/game.cia.zcia" << false << "/a/game";
+        QTest::newRow("cci kept") << "/a/game.cci" << false << "/a/game.cci";
+        QTest::newRow("cci taken") << "/a/game.3ds.ZCCI" << true << "/a/game";
     }
     void outputBase() {
         QFETCH(QString, path);

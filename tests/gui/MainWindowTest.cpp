@@ -485,9 +485,11 @@ private slots:
         TForm1& window = Open();
         ChooseSource(Image({}, "eur.cia"));
         ChooseOutput(Folder() + "/out.cia");
+        const QString compressed = EnglishText("EmulatorCompressed");
         QCOMPARE(LastFileDialogFilter(), EnglishText("Console") + " (*.cia)|*.cia|" +
                                              EnglishText("Emulator") + " (*.cxi)|*.cxi|" +
-                                             EnglishText("ModFolder") + " (*)|*");
+                                             EnglishText("ModFolder") + " (*)|*|" + compressed +
+                                             " (*.zcia)|*.zcia|" + compressed + " (*.zcxi)|*.zcxi");
         QCOMPARE(PatchItems(),
                  QStringList({EnglishText("None"), "Patch A", "Patch C", "Root patch"}));
         QCOMPARE(window.State().PatchList,
@@ -514,10 +516,13 @@ private slots:
         QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), QString());
         QCOMPARE(Control<QComboBox>("CBPatch")->count(), 0);
         QVERIFY(!Enabled("CBPatch"));
-        QCOMPARE(LastFileDialogFilter(), EnglishText("Console") + " (CFW) (*.cia)|*.cia|" +
-                                             EnglishText("Emulator") + " (*.cxi)|*.cxi|" +
-                                             EnglishText("Console") + " (Sky3DS) (*.3ds)|*.3ds|" +
-                                             EnglishText("ModFolder") + " (*)|*|");
+        const QString compressed = EnglishText("EmulatorCompressed");
+        QCOMPARE(LastFileDialogFilter(),
+                 EnglishText("Console") + " (CFW) (*.cia)|*.cia|" + EnglishText("Emulator") +
+                     " (*.cxi)|*.cxi|" + EnglishText("Console") + " (Sky3DS) (*.3ds)|*.3ds|" +
+                     EnglishText("ModFolder") + " (*)|*|" + EnglishText("CardImage") +
+                     " (*.cci)|*.cci|" + compressed + " (*.zcia)|*.zcia|" + compressed +
+                     " (*.zcxi)|*.zcxi|" + compressed + " (*.zcci)|*.zcci|");
 
         // A typed name without extension shows the kind; OutputPath stays as typed.
         ChooseOutput(Folder() + "/patched", 1);
@@ -531,6 +536,10 @@ private slots:
         QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/mods");
         QCOMPARE(window.State().OutputKind, QStringLiteral("mods"));
         QVERIFY(Enabled("BTNInstallPatch"));
+        // A compressed form: its own extension, the kind after its filter entry.
+        ChooseOutput(Folder() + "/packed", 8);
+        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/packed.zcci");
+        QCOMPARE(window.State().OutputKind, QStringLiteral(".zcci"));
         ChooseOutput(Folder() + "/emu.cxi", 2);
         QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/emu.cxi");
         QCOMPARE(window.State().OutputKind, QStringLiteral(".cxi"));
@@ -547,11 +556,13 @@ private slots:
         console.Kind = ".cia";
         ChooseSource(Image(console, "console.cia"));
         QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), Folder() + "/emu.cxi");
-        ChooseSource(Image(card, "card.3ds"));
-        ChooseOutput(Folder() + "/flash", 3);
-        ChooseSource(Image(console, "console.cia"));
-        QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), QString());
-        QCOMPARE(window.State().OutputKind, QString());
+        for (const int card_entry : {8, 3}) { // .zcci, .3ds
+            ChooseSource(Image(card, "card.3ds"));
+            ChooseOutput(Folder() + "/flash", card_entry);
+            ChooseSource(Image(console, "console.cia"));
+            QCOMPARE(Control<QLineEdit>("ebNewRom")->text(), QString());
+            QCOMPARE(window.State().OutputKind, QString());
+        }
         Control<QComboBox>("CBLang")->setCurrentText(QStringLiteral("Русский"));
         QCOMPARE(Control<QComboBox>("CBPatch")->count(), 0);
         QVERIFY(!Enabled("BTNInstallPatch"));

@@ -13,6 +13,7 @@
 #include "core/InstallJob.h"
 #include "core/TrackList.h"
 #include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
 #include "gui/ChangeMusic.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
@@ -245,6 +246,43 @@ private slots:
         for (int waited = 0; !finished() && waited < 120000; waited += 20)
             QTest::qWait(20);
         return static_cast<QPlainTextEdit*>(control("MemoLog"))->toPlainText();
+    }
+
+    // A compressed form through the window: the card image is built in tools/temp and then
+    // compressed into the output by a stage of its own, the bar moving on through it;
+    // decompressed, the output is the .3ds output of the same choices.
+    void compressedOutput() {
+        const QString source = m_dir.path() + "/for compression.3ds";
+        QCOMPARE(WriteSampleImage(m_program + "/tools", ".3ds", source, m_patch), QString());
+        const QString plain = m_dir.path() + "/plain card.3ds";
+        const QString packed = m_dir.path() + "/compressed card.zcci";
+        {
+            TRecordingForm form(m_program);
+            QVERIFY(RunWindow(form, source, plain, 3, 1)
+                        .endsWith("[" + QDir::toNativeSeparators(plain) + "]"));
+            form.close();
+        }
+        TRecordingForm form(m_program);
+        const QString log = RunWindow(form, source, packed, 8, 1);
+        qsizetype at = 0;
+        for (const char* key : {"Rebuilding3DS", "CompressingOutput", "Done", "VerifyingOutput",
+                                "PatchingSuccessful"}) {
+            const qsizetype found = log.indexOf(m_texts.Lookup(key), at);
+            QVERIFY2(found >= 0, qPrintable(QString(key) + " missing or out of order in:\n" + log));
+            at = found + 1;
+        }
+        QVERIFY2(log.endsWith("\n[" + QDir::toNativeSeparators(packed) + "]"), qPrintable(log));
+        const std::vector<int> seen = form.Values();
+        QVERIFY(std::is_sorted(seen.begin(), seen.end()));
+        for (const int value : {95, 97, 99, 100})
+            QVERIFY2(std::binary_search(seen.begin(), seen.end(), value),
+                     qPrintable(QString::number(value)));
+        QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+        form.close();
+
+        const QString read_back = m_dir.path() + "/compressed card read back.3ds";
+        ctr::DecompressImage(packed.toStdU16String(), read_back.toStdU16String());
+        QCOMPARE(FileMD5Hex(read_back), FileMD5Hex(plain));
     }
 
     // A mod folder holds exactly the files of a CIA made with the same choices that differ

@@ -4,7 +4,8 @@
 # region and installs them to CIA, CXI, 3DS and a mod folder (sources and outputs in such
 # folders too); every output image passes the Linux build's verifier and equals the output of
 # the Linux program for the same run; tools\temp and partial files are gone afterwards; the
-# window starts in English and in Russian under Xvfb.
+# console programs answer --help and --version on standard output from a Unix shell; the
+# window starts in English and in Russian under Xvfb, its language box showing the language.
 # Usage: zip_test.sh ZIP LINUX_APP_DIR [SCREENSHOT_DIR]
 set -euo pipefail
 zip=$(readlink -f "$1")
@@ -50,6 +51,21 @@ for region in EUR USA JAP; do
 done
 
 qvtpatch() { (cd "$app" && wine "$app/qvtpatch.exe" "$@"); }
+
+# --help and --version from a Unix shell: no console window and no standard handles handed
+# over, yet the text reaches standard output (not a message box that nobody sees).
+for program in qvtpatch.exe bcsartool.exe; do
+    [ -e "$app/$program" ] || continue
+    name=${program%.exe}
+    version=$(cd "$app" && timeout 120 wine "$app/$program" --version </dev/null 2>/dev/null |
+        tr -d '\r') || true
+    grep -Eqx "$name [0-9]+\.[0-9]+\.[0-9]+" <<<"$version" && pass "$program --version" ||
+        fail "$program --version printed: $version"
+    help=$(cd "$app" && timeout 120 wine "$app/$program" --help </dev/null 2>/dev/null |
+        tr -d '\r') || true
+    grep -q -- "--version" <<<"$help" && pass "$program --help" ||
+        fail "$program --help printed: $(head -n 3 <<<"$help")"
+done
 
 # Identification of every kind and region.
 for region in EUR USA JAP; do
@@ -113,6 +129,9 @@ for lang in English:C.UTF-8 Russian:ru_RU.UTF-8; do
     if [ "$name" = Russian ]; then expected='Свободное место'; else expected='Free space'; fi
     grep -q "window started" <<<"$started" && grep -q "$expected" <<<"$started" &&
         pass "the window starts in $name" || fail "the window in $name printed: $started"
+    if [ "$name" = Russian ]; then language='Русский'; else language='English'; fi
+    grep -qx "language box: $language" <<<"$started" && pass "the language box holds $language" ||
+        fail "the language box in $name: $(grep 'language box' <<<"$started")"
     (cd "$app" && LC_ALL=$locale LANG=$locale QVT_SCREENSHOT="Z:$png" \
         QVT_SCREENSHOT_SOURCE="C:\\Образы игр\\Игра (EUR).cia" \
         QVT_SCREENSHOT_OUTPUT="C:\\Готовые образы\\Снимок.cia" \
@@ -120,6 +139,13 @@ for lang in English:C.UTF-8 Russian:ru_RU.UTF-8; do
         >/dev/null 2>&1) || true
     if [ -s "$png" ]; then
         pass "screenshot in $name"
+        # The language box (160, 12, 145 wide, 22 high, its arrow at the right) shows the
+        # language's name: dark text pixels inside its white edit field.
+        darkest=$(convert "$png" -crop 110x16+163+15 +repage -colorspace Gray \
+            -format '%[fx:minima]' info: 2>/dev/null || echo 1)
+        awk -v v="$darkest" 'BEGIN { exit !(v < 0.5) }' &&
+            pass "the language box shows its text in $name" ||
+            fail "the language box is empty in the $name screenshot"
         [ -n "$shots" ] && cp "$png" "$shots/windows-main-$(tr '[:upper:]' '[:lower:]' <<<"$name").png"
     else
         fail "no screenshot in $name"

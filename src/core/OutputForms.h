@@ -1,0 +1,48 @@
+#pragma once
+// The forms an output can take: the images the tools build (CIA, CXI, card image), the same
+// images written compressed in the emulator's layout, and the mod folder. The save dialog's
+// filter, qvtpatch's --kind, the output's file name, the space estimate and the worker all
+// read this one table.
+
+#include <QString>
+
+#include <span>
+#include <vector>
+
+class TLanguageTable;
+
+/// One output form; the table lists them in the order of the save dialog's filter.
+struct TOutputForm {
+    const char* Name;    // the word of qvtpatch's --kind
+    const char* Kind;    // the output kind: the extension written, or the mod folder kind
+    const char* Plain;   // the kind the tools build: ".cia", ".cxi" or ".3ds"; for a mod folder
+                         // the mod folder kind
+    bool Compressed;     // the plain image is built in tools/temp, then compressed into the output
+    bool CartridgeOnly;  // only a card image source can give it
+    const char* TextKey; // language key of the filter entry's description
+    const char* Tail;    // what follows that text in the entry, pattern included
+    const char* CartridgeTail; // the tail in a card image source's filter, when it differs
+};
+
+/// Every output form, in filter order.
+std::span<const TOutputForm> OutputForms();
+/// The forms a source of `source_kind` can give, in filter order.
+std::vector<const TOutputForm*> OutputFormsFor(const QString& source_kind);
+/// The form of qvtpatch's --kind word; null for none.
+const TOutputForm* FindOutputFormByName(const QString& name);
+/// The form of an output kind (".zcci", "mods", ...), compared exactly; null for none.
+const TOutputForm* FindOutputForm(const QString& output_kind);
+
+/// True for the kinds of a card image: ".3ds" and ".cci", plain or compressed.
+bool IsCartridgeKind(const QString& kind);
+/// The kind the tools build for an output kind (".zcci" gives ".3ds", ".cci" too); a kind
+/// that is not in the table is returned as it is.
+QString PlainOutputKind(const QString& output_kind);
+/// True when the output kind is written compressed.
+bool IsCompressedOutputKind(const QString& output_kind);
+
+/// The file name pattern of a form's filter entry: "*" for a mod folder, else "*" + kind.
+QString OutputFormPattern(const TOutputForm& form);
+/// A form's filter entry without its final bar: description, "|", pattern.
+QString OutputFilterEntry(const TOutputForm& form, bool cartridge_source,
+                          const TLanguageTable& texts);
