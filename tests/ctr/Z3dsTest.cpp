@@ -86,9 +86,11 @@ class Z3ds : public ::testing::Test {
 protected:
     void SetUp() override {
         WriteTitleParts(m_dir.Path());
+        // Large enough for our writer to cut a card image or an NCCH into a few frames.
+        WriteBytes(m_dir / "romfs" / "pack.dat", NoiseBytes(600000, 4));
         m_cxi = BuildTitleCxi(m_dir.Path());
         ctr::BuildCia(m_cxi, m_dir / "title.cia");
-        ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "title.3ds");
+        ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "title.3ds", false);
     }
     TTempDir m_dir;
     fs::path m_cxi;
@@ -116,6 +118,7 @@ TEST_F(Z3ds, EveryKindRoundTripsAndReadsAsTheImage) {
 
         ctr::TZ3dsReader reader(compressed);
         EXPECT_EQ(reader.Info().Kind, test.Kind);
+        EXPECT_EQ(reader.Info().FrameCount, test.Kind == ctr::TImageKind::Cia ? 1u : 3u);
         EXPECT_EQ(reader.Size(), fs::file_size(plain));
         EXPECT_EQ(MetadataText(reader.Info(), "maxframesize"), test.FrameSize);
         EXPECT_EQ(MetadataText(reader.Info(), "compressor").rfind("QVT Patch Tool ", 0), 0u);
