@@ -110,12 +110,9 @@ QString RealOutputCheck(const QString& image, const QString& kind, const TLangua
     const TIdentifyResult identity = IdentifySourceImage(image, texts);
     if (!identity.Opened)
         return texts.Lookup(QStringLiteral("ErrorLoadingROM"));
-    // An identification that types images by their name alone knows only some of the output
-    // forms' names and gives no kind for the others; their container test is the one above.
-    const bool typed =
-        !identity.Kind.isEmpty() || identity.ErrorKey != QLatin1String("ErrorLoadingROM");
-    const auto identity_kind = ctr::ImageKindFromText(PlainOutputKind(identity.Kind).toStdString());
-    if (typed && (identity_kind != image_kind || !identity.Usable())) {
+    const auto identity_kind = ctr::ImageKindFromText(identity.Kind.toStdString());
+    if (identity_kind != image_kind || identity.Compressed != IsCompressedOutputKind(kind) ||
+        !identity.Usable()) {
         return identity.ErrorKey.isEmpty() ? QStringLiteral("the image is not a usable ") + kind
                                            : texts.Lookup(identity.ErrorKey);
     }

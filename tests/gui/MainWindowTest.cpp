@@ -393,11 +393,11 @@ private slots:
         ChooseSource(Image({}, "good.cia"));
         ChooseOutput(Folder() + "/out.cia");
         const QString log_before = Log();
-        QFile other(Folder() + "/images/game.bin");
-        QVERIFY(other.open(QIODevice::WriteOnly));
-        other.write(QByteArray(0x4000, 'x'));
-        other.close();
-        ChooseSource(other.fileName());
+        QFile no_image(Folder() + "/images/game.bin");
+        QVERIFY(no_image.open(QIODevice::WriteOnly));
+        no_image.write(QByteArray(0x4000, 'x'));
+        no_image.close();
+        ChooseSource(no_image.fileName());
         QCOMPARE(MessageTexts(), QStringList{EnglishText("ErrorNotAnImage")});
         QCOMPARE(Control<QLineEdit>("ebOldRom")->text(), Folder() + "/images/good.cia");
         QCOMPARE(window.State().SourcePath, Folder() + "/images/good.cia");
