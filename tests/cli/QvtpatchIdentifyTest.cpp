@@ -1,7 +1,11 @@
 // qvtpatch --identify, run as a real program on images built field by field.
 #include "ConsoleOutput.h"
 #include "core/Language.h"
+#include "ctr/Z3ds.h"
 #include "tests/core/SampleImages.h"
+
+#include <QFile>
+#include <QFileInfo>
 
 #include <QProcess>
 #include <QTemporaryDir>
@@ -104,6 +108,47 @@ QByteArray BytesAt(const QString& path, qint64 position, qint64 length) {
     if (!file.open(QIODevice::ReadOnly) || !file.seek(position))
         return {};
     return file.read(length);
+}
+
+// A compressed image under any name is read as the image it holds; a damaged one, or one that
+// holds no image, is refused with its reason.
+TEST(QvtpatchIdentify, CompressedImagesByContent) {
+    QTemporaryDir dir;
+    sample::TImageSpec shape;
+    sample::WriteImage(shape, dir.filePath("plain.cia"));
+    ctr::CompressImage(dir.filePath("plain.cia").toStdU16String(), ctr::TImageKind::Cia,
+                       dir.filePath("game.zcia").toStdU16String());
+    QFile compressed(dir.filePath("game.zcia"));
+    ASSERT_TRUE(compressed.open(QIODevice::ReadOnly));
+    const QByteArray whole = compressed.readAll();
+    const auto write = [&](const char* name, const QByteArray& bytes) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return dir.filePath(name);
+    };
+
+    for (const char* name : {"game.zcia", "renamed.cia", "renamed.3ds"}) {
+        const TRun run = Identify(write(name, whole));
+        EXPECT_EQ(run.ExitCode, 0) << name << run.Err.toStdString();
+        EXPECT_TRUE(run.Out.contains("Kind: .cia (compressed)")) << name;
+        EXPECT_EQ(run.Out.contains(English("LogKindByContent")), QString(name) != "game.zcia");
+    }
+    QByteArray bigger = whole;
+    bigger[0x18] = char(0xFF); // the image's size in the header, now beyond what the frames hold
+    QByteArray no_image = whole.left(0x20) + QByteArray(0x200, '\x5A');
+    const struct {
+        const char* Name;
+        QByteArray Bytes;
+    } damaged[] = {{"cut.zcia", whole.left(whole.size() / 2)},
+                   {"header.zcia", whole.left(0x10)},
+                   {"sizes.zcia", bigger},
+                   {"nothing.zcia", no_image}};
+    for (const auto& row : damaged) {
+        const TRun run = Identify(write(row.Name, row.Bytes));
+        EXPECT_EQ(run.ExitCode, 1) << row.Name;
+        EXPECT_TRUE(run.Err.contains(English("ErrorCompressedImage"))) << row.Name;
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath("tools"))) << row.Name;
+    }
 }
 
 TEST(QvtpatchIdentify, GeneratedImagesOfEveryKindAndRegion) {
