@@ -11,7 +11,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# The cross-built libraries (Qt, OpenSSL) live in prefixes of their own, listed in QVT_WINDOWS_DEPS
+# The cross-built libraries (Qt, OpenSSL, zstd) live in prefixes of their own, listed in QVT_WINDOWS_DEPS
 # (semicolon-separated) by scripts/build-windows.sh. The environment reaches try_compile; the
 # cache keeps the list for later re-configures of the same build folder.
 if(DEFINED ENV{QVT_WINDOWS_DEPS})

@@ -19,6 +19,7 @@ targets=(
     "exefs fuzz/ctr/corpus/exefs fuzz/ctr/ctr.dict"
     "romfs fuzz/ctr/corpus/romfs fuzz/ctr/ctr.dict"
     "blz fuzz/ctr/corpus/blz -"
+    "z3ds fuzz/ctr/corpus/z3ds fuzz/ctr/ctr.dict"
     "identify fuzz/core/corpus/identify fuzz/ctr/ctr.dict"
     "text fuzz/core/corpus/text fuzz/core/text.dict"
     "track_list fuzz/core/corpus/track_list fuzz/core/text.dict"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the Windows program needs on Debian 12 (the MinGW-w64 cross compiler, Wine, Xvfb)
-# and builds, once per machine, the Windows Qt, OpenSSL's libcrypto, liblzma and xdelta.exe from
-# Debian's own source packages, at the versions the host has, into a cache folder outside the
+# and builds, once per machine, the Windows Qt, OpenSSL's libcrypto, liblzma, xdelta.exe and libzstd
+# from Debian's own source packages, at the versions the host has, into a cache folder outside the
 # work tree. A later run finds them there and takes seconds.
 #
 # Prints, as its last line, the cache folder; scripts/build-windows.sh reads the prefixes from it.
@@ -18,6 +18,7 @@ qt_recipe=1
 ssl_recipe=2
 xz_recipe=1
 xdelta_recipe=1
+zstd_recipe=1
 
 as_root=()
 [ "$(id -u)" -ne 0 ] && as_root=(sudo)
@@ -223,9 +224,32 @@ if [ ! -f "$xd_prefix/.complete" ]; then
     rm -rf "$cache/build-xdelta3"
 fi
 
+# ---- libzstd, static, for the compressed images (decoding and encoding only, no threads) ----
+read -r zstd_src zstd_version < <(source_of libzstd-dev)
+zstd_built=$(built_version zstd "$zstd_recipe")
+zstd_version=${zstd_built:-$(library_version "$zstd_src" "$zstd_version")}
+zstd_prefix="$cache/zstd-$zstd_version-r$zstd_recipe"
+if [ ! -f "$zstd_prefix/.complete" ]; then
+    src=$(fetch "$zstd_src" "$zstd_version")
+    rm -rf "$cache/build-zstd" "$zstd_prefix"
+    cp -a "$src" "$cache/build-zstd"
+    # The x86-64 assembly decoder is written for the System V calling convention; the C one
+    # serves Windows. Legacy formats and the dictionary builder are not needed.
+    (cd "$cache/build-zstd/lib" &&
+        make -j"$jobs" libzstd.a CC=$triple-gcc-posix AR=$triple-ar \
+            ZSTD_NO_ASM=1 ZSTD_LEGACY_SUPPORT=0 ZSTD_LIB_DICTBUILDER=0 \
+            ZSTD_LIB_DEPRECATED=0 >&2 &&
+        mkdir -p "$zstd_prefix/lib" "$zstd_prefix/include" &&
+        cp libzstd.a "$zstd_prefix/lib/" &&
+        cp zstd.h zstd_errors.h zdict.h "$zstd_prefix/include/")
+    touch "$zstd_prefix/.complete"
+    rm -rf "$cache/build-zstd"
+fi
+
 cat >"$cache/prefixes.env" <<EOF
 QVT_WINDOWS_QT=$qt_prefix
 QVT_WINDOWS_OPENSSL=$ssl_prefix
 QVT_WINDOWS_XDELTA=$xd_prefix/xdelta.exe
+QVT_WINDOWS_ZSTD=$zstd_prefix
 EOF
 echo "$cache"

@@ -6,8 +6,10 @@
 #include "ctr/Ncch.h"
 #include "ctr/ToolMain.h"
 #include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
 
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,7 +92,8 @@ TOptions Parse(int argc, char** argv) {
     return options;
 }
 
-ctr::TImageKind DetectKind(const fs::path& input, const std::string& type) {
+// The kind the user names, else the one the content shows (inside a compressed image too).
+ctr::TImageKind DetectKind(ctr::TInFile& in, const std::string& type) {
     if (!type.empty()) {
         if (type == "ncch")
             return ctr::TImageKind::Cxi;
@@ -98,30 +101,16 @@ ctr::TImageKind DetectKind(const fs::path& input, const std::string& type) {
             return *kind;
         throw TUsageError("unknown input type '" + type + "'");
     }
-    ctr::TInFile in(input);
-    std::array<std::uint8_t, 4> magic{};
-    if (in.Size() >= 0x104) {
-        in.ReadAt(0x100, magic, "magic");
-        const std::uint32_t value = *ctr::TByteReader(magic).U32(0);
-        if (value == ctr::MakeMagic('N', 'C', 'C', 'H'))
-            return ctr::TImageKind::Cxi;
-        if (value == ctr::MakeMagic('N', 'C', 'S', 'D'))
-            return ctr::TImageKind::Cci;
-    }
-    std::array<std::uint8_t, 4> header{};
-    if (in.Size() >= 4) {
-        in.ReadAt(0, header, "header");
-        if (*ctr::TByteReader(header).U32(0) == 0x2020)
-            return ctr::TImageKind::Cia;
-    }
-    throw TCtrError("unknown file type: " + ctr::PathText(input));
+    if (const auto kind = ctr::DetectImageKind(in))
+        return *kind;
+    throw TCtrError("unknown file type: " + ctr::PathText(in.Path()));
 }
 
 void Run(const TOptions& options) {
-    const ctr::TImageKind kind = DetectKind(options.Input, options.Type);
-    std::error_code error;
-    if (const std::uintmax_t size = fs::file_size(options.Input, error); !error)
-        ctr::ExpectOutputBytes(size); // the outputs are parts of the input
+    const std::unique_ptr<ctr::TInFile> opened = ctr::OpenImageFile(options.Input);
+    ctr::TInFile& in = *opened;
+    const ctr::TImageKind kind = DetectKind(in, options.Type);
+    ctr::ExpectOutputBytes(in.Size()); // the outputs are parts of the image
     const bool ncch_outputs = !options.ExeFs.empty() || !options.RomFs.empty() ||
                               !options.Exheader.empty() || !options.Logo.empty();
     if (!options.Contents.empty()) {
@@ -146,7 +135,6 @@ void Run(const TOptions& options) {
         std::printf("All hashes GOOD (signatures not checked)\n");
     }
     if (options.Contents.empty() && !ncch_outputs && !options.Verify) {
-        ctr::TInFile in(options.Input);
         if (kind == ctr::TImageKind::Cia) {
             const ctr::TCiaLayout layout = ctr::ReadCia(in);
             std::printf("CIA: title ID %016llx, %zu content(s)\n",

@@ -1,8 +1,10 @@
 // qvtsample: writes a decrypted image of the sample game "Veridane" (CIA, CXI or 3DS) and,
 // on request, a matching sample patch folder. Used by the tests, the benchmarks and the demo.
 // With --encrypt the image is encrypted with keys made up on the spot, written to --keys.
+// With --compress it is written as the emulator's compressed image (.zcia, .zcxi, .zcci).
 
 #include "ctr/Decrypt.h"
+#include "ctr/Z3ds.h"
 #include "sample/SampleCrypt.h"
 #include "sample/SampleHeaders.h"
 #include "sample/SampleImage.h"
@@ -114,8 +116,12 @@ int main(int argc, char* argv[]) {
         {QStringLiteral("tools")},
         QStringLiteral("Folder with 3dstool and makerom (default: tools beside qvtsample)."),
         QStringLiteral("folder"));
+    const QCommandLineOption compress(
+        {QStringLiteral("compress")},
+        QStringLiteral("Write the image compressed (Z3DS), as the emulator's .zcia, .zcxi or "
+                       ".zcci."));
     parser.addOptions({kind, region, out, pack_size, patch, encrypted, title_low, cia_header_size,
-                       seed, encrypt, keys_file, title_seed, crypto_method, tools});
+                       seed, encrypt, keys_file, title_seed, crypto_method, tools, compress});
     parser.process(application);
 
     sample::TSampleOptions options;
@@ -172,37 +178,46 @@ int main(int argc, char* argv[]) {
             return Fail(QStringLiteral("--encrypt keys and --title-seed need --keys FILE"));
     }
 
+    const auto path = [](const QString& text) {
+        return std::filesystem::path(text.toStdU16String());
+    };
+    const auto image_kind = options.Kind == sample::TImageKind::Cia   ? ctr::TImageKind::Cia
+                            : options.Kind == sample::TImageKind::Cxi ? ctr::TImageKind::Cxi
+                                                                      : ctr::TImageKind::Cci;
+    // The image as built (and encrypted); compressed, it is a step on the way.
+    const QString image_path =
+        parser.isSet(compress) ? options.OutPath + QStringLiteral(".image") : options.OutPath;
     try {
         if (!encryption) {
+            options.OutPath = image_path;
             sample::GenerateSample(options);
-            return 0;
-        }
-        const QString plain_path = options.OutPath + QStringLiteral(".plain");
-        options.OutPath = plain_path;
-        sample::GenerateSample(options);
-        std::random_device device;
-        std::mt19937_64 random((std::uint64_t{device()} << 32) | device());
-        ctr::TCryptoKeys keys = sample::MakeUpKeys(random());
-        for (std::uint8_t& byte : encryption->TitleKey)
-            byte = static_cast<std::uint8_t>(random());
-        if (parser.isSet(title_seed)) {
-            ctr::TSeed seed_bytes{};
-            for (std::uint8_t& byte : seed_bytes)
+        } else {
+            const QString plain_path = options.OutPath + QStringLiteral(".plain");
+            options.OutPath = plain_path;
+            sample::GenerateSample(options);
+            std::random_device device;
+            std::mt19937_64 random((std::uint64_t{device()} << 32) | device());
+            ctr::TCryptoKeys keys = sample::MakeUpKeys(random());
+            for (std::uint8_t& byte : encryption->TitleKey)
                 byte = static_cast<std::uint8_t>(random());
-            encryption->Seed = seed_bytes;
+            if (parser.isSet(title_seed)) {
+                ctr::TSeed seed_bytes{};
+                for (std::uint8_t& byte : seed_bytes)
+                    byte = static_cast<std::uint8_t>(random());
+                encryption->Seed = seed_bytes;
+            }
+            sample::EncryptImage(path(plain_path), image_kind, path(image_path), *encryption, keys);
+            QFile::remove(plain_path);
+            if (parser.isSet(keys_file))
+                sample::WriteKeyFiles(path(parser.value(keys_file)), keys);
         }
-        const auto path = [](const QString& text) {
-            return std::filesystem::path(text.toStdU16String());
-        };
-        const auto image_kind = options.Kind == sample::TImageKind::Cia   ? ctr::TImageKind::Cia
-                                : options.Kind == sample::TImageKind::Cxi ? ctr::TImageKind::Cxi
-                                                                          : ctr::TImageKind::Cci;
-        sample::EncryptImage(path(plain_path), image_kind, path(parser.value(out)), *encryption,
-                             keys);
-        QFile::remove(plain_path);
-        if (parser.isSet(keys_file))
-            sample::WriteKeyFiles(path(parser.value(keys_file)), keys);
+        if (parser.isSet(compress)) {
+            ctr::CompressImage(path(image_path), image_kind, path(parser.value(out)));
+            QFile::remove(image_path);
+        }
     } catch (const std::exception& error) {
+        if (parser.isSet(compress))
+            QFile::remove(image_path);
         return Fail(QString::fromStdString(error.what()));
     }
     return 0;

@@ -3,6 +3,7 @@
 #include "ctr/ByteReader.h"
 #include "ctr/ExeFs.h"
 #include "ctr/Ncch.h"
+#include "ctr/Z3ds.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -195,7 +196,8 @@ TCiaLayout ReadCia(TInFile& file) {
 void ExtractCiaContents(const fs::path& cia, const fs::path& prefix) {
     if (prefix.filename().empty())
         throw TCtrError("the contents prefix names no file");
-    TInFile in(cia);
+    const std::unique_ptr<TInFile> opened = OpenImageFile(cia);
+    TInFile& in = *opened;
     const TCiaLayout layout = ReadCia(in);
     bool any = false;
     for (const TCiaContent& content : layout.Contents) {

@@ -4,6 +4,7 @@
 #include "ctr/Cia.h"
 #include "ctr/Hash.h"
 #include "ctr/Ncsd.h"
+#include "ctr/Z3ds.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -211,7 +212,7 @@ struct TDecryptingReader::TZone {
 };
 
 TDecryptingReader::TDecryptingReader(const fs::path& path, TImageKind kind, const TCryptoKeys& keys)
-    : m_file(path) {
+    : m_image(OpenImageFile(path)), m_file(*m_image) {
     switch (kind) {
     case TImageKind::Cxi: {
         auto zone = std::make_unique<TZone>();

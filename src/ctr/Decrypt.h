@@ -98,7 +98,8 @@ private:
     void ReadZone(TZone& zone, std::uint64_t offset, std::span<std::uint8_t> out);
     void OpenCia(const TCryptoKeys& keys);
 
-    TInFile m_file;
+    std::unique_ptr<TInFile> m_image; // opened with OpenImageFile: a compressed image unpacks
+    TInFile& m_file;                  // as it is read
     std::vector<std::unique_ptr<TZone>> m_zones; // in file order
     std::vector<std::pair<std::uint64_t, std::vector<std::uint8_t>>> m_patches;
     std::optional<TAesKey> m_title_key;

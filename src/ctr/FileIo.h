@@ -77,6 +77,12 @@ public:
     /// From now on every read of this file comes from `source`, which sees the same file
     /// (same size) through a layer; the kernel is no longer asked to copy from it.
     void ReadThrough(TReadSource source) { m_source = std::move(source); }
+    /// The same for a layer whose file is `size` bytes long (a compressed image read as the
+    /// image it holds): Size() and the bounds of every read are the layer's from now on.
+    void ReadThrough(TReadSource source, std::uint64_t size) {
+        m_source = std::move(source);
+        m_size = size;
+    }
     /// True unless reads go through a layer: the bytes on the disk are the bytes read.
     bool Direct() const { return !m_source; }
 

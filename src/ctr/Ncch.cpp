@@ -4,6 +4,7 @@
 #include "ctr/ByteReader.h"
 #include "ctr/ExeFs.h"
 #include "ctr/RomFs.h"
+#include "ctr/Z3ds.h"
 
 #include <algorithm>
 #include <memory>
@@ -93,7 +94,8 @@ void ExtractNcchParts(const fs::path& input, const TNcchParts& parts, bool execu
          {&parts.Header, &parts.Exheader, &parts.Logo, &parts.Plain, &parts.ExeFs, &parts.RomFs})
         if (!output->empty())
             EnsureNotAnInput(*output, {&input});
-    TInFile in(input);
+    const std::unique_ptr<TInFile> opened = OpenImageFile(input);
+    TInFile& in = *opened;
     const TNcchHeader header = ReadNcchHeader(in, 0, in.Size());
     if (executable_only && header.FormType() != 2 && header.FormType() != 3)
         throw TCtrError("the NCCH is not an executable (CXI) image");

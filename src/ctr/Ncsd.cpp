@@ -2,6 +2,7 @@
 
 #include "ctr/ByteReader.h"
 #include "ctr/Ncch.h"
+#include "ctr/Z3ds.h"
 
 #include <algorithm>
 
@@ -57,7 +58,8 @@ TNcsdPartition ReadNcsdPartition0(TInFile& file) {
 void ExtractNcsd(const fs::path& image, const fs::path& header_out, const fs::path& partition_out) {
     EnsureNotAnInput(header_out, {&image});
     EnsureNotAnInput(partition_out, {&image});
-    TInFile in(image);
+    const std::unique_ptr<TInFile> opened = OpenImageFile(image);
+    TInFile& in = *opened;
     const TNcsdPartition partition = ReadNcsdPartition0(in);
     if (!header_out.empty()) {
         TOutFile out(header_out);

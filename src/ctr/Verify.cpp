@@ -7,6 +7,7 @@
 #include "ctr/Ncch.h"
 #include "ctr/Ncsd.h"
 #include "ctr/RomFs.h"
+#include "ctr/Z3ds.h"
 
 #include <algorithm>
 
@@ -56,7 +57,8 @@ std::string
 VerifyImage(const std::filesystem::path& image, TImageKind kind,
             const std::function<bool(std::uint64_t done, std::uint64_t total)>& progress) {
     try {
-        TInFile file(image);
+        const std::unique_ptr<TInFile> opened = OpenImageFile(image);
+        TInFile& file = *opened;
         // The checks add the bytes they read to the total before reading them.
         TProgress state{progress, 0, 0};
         TProgress* sink = progress ? &state : nullptr;
@@ -83,7 +85,8 @@ static TRomFsReader ImageRomFs(TInFile& file, TImageKind kind) {
 std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& image, TImageKind kind,
                                                 const std::string& path, std::string* error) {
     try {
-        TInFile file(image);
+        const std::unique_ptr<TInFile> opened = OpenImageFile(image);
+        TInFile& file = *opened;
         TRomFsReader romfs = ImageRomFs(file, kind);
         const auto found = romfs.Find(path);
         if (!found)
@@ -97,7 +100,8 @@ std::optional<TImageFileLocation> FindRomFsFile(const std::filesystem::path& ima
 }
 
 std::vector<TImageRomFsFile> ListRomFsFiles(const std::filesystem::path& image, TImageKind kind) {
-    TInFile file(image);
+    const std::unique_ptr<TInFile> opened = OpenImageFile(image);
+    TInFile& file = *opened;
     return ListRomFsFiles(file, kind);
 }
 
@@ -131,7 +135,8 @@ std::uint64_t ImageProgramId(TInFile& file, TImageKind kind) {
 }
 
 std::vector<std::uint8_t> ReadImageCode(const std::filesystem::path& image, TImageKind kind) {
-    TInFile file(image);
+    const std::unique_ptr<TInFile> opened = OpenImageFile(image);
+    TInFile& file = *opened;
     return ReadImageCode(file, kind);
 }
 
@@ -150,7 +155,8 @@ std::vector<std::uint8_t> ReadImageCode(TInFile& file, TImageKind kind) {
 
 std::optional<std::vector<std::uint8_t>>
 ReadImageExeFsFile(const std::filesystem::path& image, TImageKind kind, const std::string& name) {
-    TInFile file(image);
+    const std::unique_ptr<TInFile> opened = OpenImageFile(image);
+    TInFile& file = *opened;
     const auto [exefs, exefs_header] = ReadImageExeFsHeader(file, kind);
     for (const TExeFsEntry& entry : exefs_header.Entries) {
         if (!entry.Name.empty() && entry.Name == name)

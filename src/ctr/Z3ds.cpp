@@ -1,0 +1,731 @@
+#include "ctr/Z3ds.h"
+
+#include "ctr/ByteReader.h"
+
+#include <zstd.h>
+
+#include <algorithm>
+#include <array>
+#include <ctime>
+#include <exception>
+#include <thread>
+
+#ifndef QVT_VERSION
+#define QVT_VERSION "0"
+#endif
+
+namespace ctr {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Header, 0x20 bytes.
+constexpr std::uint32_t Z3dsMagic = MakeMagic('Z', '3', 'D', 'S');
+constexpr std::size_t OffMagic = 0x00;
+constexpr std::size_t OffUnderlyingMagic = 0x04;  // what the image is: NCSD, NCCH or "CIA\0"
+constexpr std::size_t OffVersion = 0x08;          // u8, 1
+constexpr std::size_t OffHeaderSize = 0x0A;       // u16, where the metadata starts
+constexpr std::size_t OffMetadataSize = 0x0C;     // u32, a multiple of 16
+constexpr std::size_t OffCompressedSize = 0x10;   // u64, bytes of the seekable stream
+constexpr std::size_t OffUncompressedSize = 0x18; // u64, bytes of the image
+constexpr std::uint16_t HeaderSize = 0x20;
+constexpr std::uint8_t Z3dsVersion = 1;
+
+// Metadata: a version byte, then items {type u8, name length u8, value length u16, name,
+// value} up to an item of type 0, then zeros up to a multiple of 16.
+constexpr std::uint8_t MetadataVersion = 1;
+constexpr std::size_t MetadataItemHeader = 4;
+constexpr std::uint8_t MetadataEnd = 0;
+constexpr std::uint8_t MetadataBinary = 1;
+constexpr std::size_t MetadataAlignment = 16;
+
+// The seek table: a skippable frame {magic u32, content size u32, entries, footer} at the
+// end of the stream. An entry is {compressed u32, decompressed u32[, checksum u32]}; the
+// 9-byte footer is {frame count u32, descriptor u8, magic u32}.
+constexpr std::uint32_t SkippableMagic = 0x184D2A5E;
+constexpr std::uint32_t SeekTableMagic = 0x8F92EAB1;
+constexpr std::size_t SkippableHeaderSize = 8;
+constexpr std::size_t FooterSize = 9;
+constexpr std::size_t FooterOffFrameCount = 0;
+constexpr std::size_t FooterOffDescriptor = 4;
+constexpr std::size_t FooterOffMagic = 5;
+constexpr std::uint8_t DescriptorChecksumBit = 0x80;
+// The seekable format's limit on one frame's decompressed bytes.
+constexpr std::uint64_t MaxFrameSize = 1u << 30;
+
+// Where the inner image shows what it is.
+constexpr std::size_t ImageOffMagic = 0x100;
+constexpr std::uint32_t CiaHeaderSize = 0x2020;
+constexpr std::uint32_t NcsdMagic = MakeMagic('N', 'C', 'S', 'D');
+constexpr std::uint32_t NcchMagic = MakeMagic('N', 'C', 'C', 'H');
+constexpr std::uint32_t CiaMagic = MakeMagic('C', 'I', 'A', '\0');
+
+// Frames as the emulator writes them: small ones for card images and NCCHs, large ones for a
+// CIA, whose contents are read whole anyway.
+constexpr std::uint32_t CardFrameSize = 256u << 10;
+constexpr std::uint32_t CiaFrameSize = 32u << 20;
+// The decompressed frames a reader keeps: at least two (a read across a boundary), more when
+// they are small, within this many bytes.
+constexpr std::uint64_t CacheBudget = 64u << 20;
+constexpr std::size_t MinCachedFrames = 2;
+constexpr std::size_t MaxCachedFrames = 16;
+// zstd's level for writing; level 1 keeps a compressed output about as quick to write as a
+// plain one on two cores (bench/ctr/Z3dsBench.cpp) and still shrinks images well.
+constexpr int CompressionLevel = 1;
+// Each frame read from a stream goes to zstd in pieces of this size.
+constexpr std::size_t StreamPiece = 1u << 20;
+
+// titleinfo: title ID u64, content size u64, version u16, unused u16, type u32.
+constexpr std::size_t TitleInfoSize = 0x18;
+constexpr std::size_t NcchOffProgramId = 0x118;
+
+std::uint32_t UnderlyingMagic(TImageKind kind) {
+    switch (kind) {
+    case TImageKind::Cci:
+        return NcsdMagic;
+    case TImageKind::Cxi:
+        return NcchMagic;
+    case TImageKind::Cia:
+        return CiaMagic;
+    }
+    throw TCtrError("unknown image kind");
+}
+
+const char* KindName(TImageKind kind) {
+    switch (kind) {
+    case TImageKind::Cci:
+        return "card image (NCSD)";
+    case TImageKind::Cxi:
+        return "NCCH";
+    case TImageKind::Cia:
+        return "CIA";
+    }
+    return "image";
+}
+
+// XXH64 (seed 0) as the seekable format's checksums use it, after the algorithm's published
+// description. libzstd carries its own copy but does not export it.
+class TXxh64 {
+public:
+    static std::uint64_t Of(std::span<const std::uint8_t> data) {
+        const std::uint8_t* at = data.data();
+        const std::uint8_t* const end = at + data.size();
+        std::uint64_t hash;
+        if (data.size() >= 32) {
+            std::uint64_t lanes[4] = {P1 + P2, P2, 0, 0 - P1};
+            for (; end - at >= 32; at += 32)
+                for (int i = 0; i < 4; ++i)
+                    lanes[i] = Round(lanes[i], GetLE<std::uint64_t>(at + 8 * i));
+            hash = Rotl(lanes[0], 1) + Rotl(lanes[1], 7) + Rotl(lanes[2], 12) + Rotl(lanes[3], 18);
+            for (const std::uint64_t lane : lanes)
+                hash = (hash ^ Round(0, lane)) * P1 + P4;
+        } else {
+            hash = P5;
+        }
+        hash += data.size();
+        for (; end - at >= 8; at += 8)
+            hash = Rotl(hash ^ Round(0, GetLE<std::uint64_t>(at)), 27) * P1 + P4;
+        if (end - at >= 4) {
+            hash = Rotl(hash ^ GetLE<std::uint32_t>(at) * P1, 23) * P2 + P3;
+            at += 4;
+        }
+        for (; at < end; ++at)
+            hash = Rotl(hash ^ *at * P5, 11) * P1;
+        hash ^= hash >> 33;
+        hash *= P2;
+        hash ^= hash >> 29;
+        hash *= P3;
+        return hash ^ hash >> 32;
+    }
+
+private:
+    static constexpr std::uint64_t P1 = 0x9E3779B185EBCA87;
+    static constexpr std::uint64_t P2 = 0xC2B2AE3D27D4EB4F;
+    static constexpr std::uint64_t P3 = 0x165667B19E3779F9;
+    static constexpr std::uint64_t P4 = 0x85EBCA77C2B2AE63;
+    static constexpr std::uint64_t P5 = 0x27D4EB2F165667C5;
+    static std::uint64_t Rotl(std::uint64_t value, int bits) {
+        return value << bits | value >> (64 - bits);
+    }
+    static std::uint64_t Round(std::uint64_t lane, std::uint64_t input) {
+        return Rotl(lane + input * P2, 31) * P1;
+    }
+};
+
+struct TFrame {
+    std::uint64_t Packed = 0; // offset of the zstd frame from the start of the stream
+    std::uint64_t Image = 0;  // offset of its bytes in the image
+    std::uint32_t PackedSize = 0;
+    std::uint32_t Size = 0;
+    std::optional<std::uint32_t> Checksum;
+};
+
+struct TCachedFrame {
+    std::size_t Index = 0;
+    std::uint64_t LastUse = 0; // 0: empty
+    std::unique_ptr<std::uint8_t[]> Bytes;
+    std::size_t Capacity = 0;
+};
+
+struct TDCtxDeleter {
+    void operator()(ZSTD_DCtx* context) const { ZSTD_freeDCtx(context); }
+};
+struct TCCtxDeleter {
+    void operator()(ZSTD_CCtx* context) const { ZSTD_freeCCtx(context); }
+};
+
+} // namespace
+
+/// Implementation in the anonymous namespace's sense: the raw file, the frame table and the
+/// cache.
+struct TZ3dsReader::TState {
+    TInFile File;
+    TZ3dsInfo Info;
+    std::uint64_t StreamOffset = 0;
+    std::vector<TFrame> Frames;
+    std::vector<TCachedFrame> Cache;
+    std::uint64_t Clock = 0;
+    std::unique_ptr<ZSTD_DCtx, TDCtxDeleter> Context;
+    std::vector<std::uint8_t> Piece; // compressed bytes on their way to zstd
+
+    explicit TState(const fs::path& path) : File(path) {}
+
+    [[noreturn]] void Fail(const std::string& reason) const {
+        throw TCtrError("the compressed image " + PathText(File.Path()) + " is damaged: " + reason);
+    }
+    void ReadHeader();
+    void ReadMetadata(std::uint64_t offset, std::uint32_t size);
+    void ReadSeekTable();
+    void CheckInnerMagic(TZ3dsReader& reader, std::uint32_t underlying);
+    const TCachedFrame& Load(std::size_t index);
+    void Decompress(std::size_t index, std::uint8_t* out);
+};
+
+void TZ3dsReader::TState::ReadHeader() {
+    std::array<std::uint8_t, HeaderSize> raw{};
+    if (File.Size() < raw.size())
+        Fail("the file is shorter than its header");
+    File.ReadAt(0, raw, "Z3DS header");
+    const TByteReader header(raw);
+    if (header.U32(OffMagic) != Z3dsMagic)
+        throw TCtrError(PathText(File.Path()) + " is not a compressed image (no Z3DS magic)");
+    if (const std::uint8_t version = *header.U8(OffVersion); version != Z3dsVersion)
+        throw TCtrError("the compressed image " + PathText(File.Path()) + " has version " +
+                        std::to_string(version) + ", which this program does not read");
+    const std::uint32_t underlying = *header.U32(OffUnderlyingMagic);
+    if (underlying == NcsdMagic)
+        Info.Kind = TImageKind::Cci;
+    else if (underlying == NcchMagic)
+        Info.Kind = TImageKind::Cxi;
+    else if (underlying == CiaMagic)
+        Info.Kind = TImageKind::Cia;
+    else if (underlying == Z3dsMagic)
+        Fail("it says it holds another compressed image");
+    else
+        Fail("it says it holds neither a CIA, an NCSD nor an NCCH");
+    const std::uint16_t header_size = *header.U16(OffHeaderSize);
+    const std::uint32_t metadata_size = *header.U32(OffMetadataSize);
+    Info.CompressedSize = *header.U64(OffCompressedSize);
+    Info.UncompressedSize = *header.U64(OffUncompressedSize);
+    if (header_size < HeaderSize || header_size > File.Size())
+        Fail("its header size is wrong");
+    if (!File.Contains(header_size, metadata_size))
+        Fail("its metadata runs past the end of the file");
+    StreamOffset = std::uint64_t{header_size} + metadata_size;
+    if (!File.Contains(StreamOffset, Info.CompressedSize))
+        Fail("its compressed size runs past the end of the file");
+    ReadMetadata(header_size, metadata_size);
+}
+
+void TZ3dsReader::TState::ReadMetadata(std::uint64_t offset, std::uint32_t size) {
+    if (size == 0)
+        return;
+    const std::vector<std::uint8_t> raw = File.ReadVector(offset, size, "Z3DS metadata");
+    const TByteReader metadata(raw);
+    // Items of another metadata version are not ours to read; the image does not need them.
+    if (metadata.U8(0) != MetadataVersion)
+        return;
+    for (std::size_t at = 1;;) {
+        const auto type = metadata.U8(at);
+        const auto name_size = metadata.U8(at + 1);
+        const auto value_size = metadata.U16(at + 2);
+        // Metadata that ends without its end item has simply no more items.
+        if (at == raw.size())
+            return;
+        if (!type || !name_size || !value_size)
+            Fail("a metadata item runs past the end of the metadata");
+        if (*type == MetadataEnd)
+            return;
+        const auto name = metadata.Bytes(at + MetadataItemHeader, *name_size);
+        const auto value =
+            name ? metadata.Bytes(at + MetadataItemHeader + *name_size, *value_size) : name;
+        if (!name || !value)
+            Fail("a metadata item runs past the end of the metadata");
+        Info.Metadata.emplace_back(std::string(name->begin(), name->end()),
+                                   std::vector<std::uint8_t>(value->begin(), value->end()));
+        at += MetadataItemHeader + *name_size + *value_size;
+    }
+}
+
+void TZ3dsReader::TState::ReadSeekTable() {
+    const std::uint64_t stream_end = StreamOffset + Info.CompressedSize;
+    if (Info.CompressedSize < SkippableHeaderSize + FooterSize)
+        Fail("its stream is too short to hold a seek table");
+    std::array<std::uint8_t, FooterSize> raw_footer{};
+    File.ReadAt(stream_end - FooterSize, raw_footer, "seek table footer");
+    const TByteReader footer(raw_footer);
+    if (footer.U32(FooterOffMagic) != SeekTableMagic)
+        Fail("the seek table's footer magic is missing");
+    const std::uint32_t frame_count = *footer.U32(FooterOffFrameCount);
+    const bool checksums = (*footer.U8(FooterOffDescriptor) & DescriptorChecksumBit) != 0;
+    const std::size_t entry_size = checksums ? 12 : 8;
+    // At most 12 * 2^32 + 17: no overflow in 64 bits.
+    const std::uint64_t table_size =
+        SkippableHeaderSize + std::uint64_t{frame_count} * entry_size + FooterSize;
+    if (table_size > Info.CompressedSize)
+        Fail("its seek table of " + std::to_string(frame_count) +
+             " frames would start before the stream");
+    const std::uint64_t table_offset = stream_end - table_size;
+    const std::vector<std::uint8_t> raw =
+        File.ReadVector(table_offset, table_size - FooterSize, "seek table");
+    const TByteReader table(raw);
+    if (table.U32(0) != SkippableMagic || table.U32(4) != table_size - SkippableHeaderSize)
+        Fail("the seek table is not a skippable frame of its size");
+    Frames.resize(frame_count);
+    std::uint64_t packed = 0;
+    std::uint64_t image = 0;
+    for (std::size_t i = 0; i < frame_count; ++i) {
+        const std::size_t at = SkippableHeaderSize + i * entry_size;
+        TFrame& frame = Frames[i];
+        frame.PackedSize = *table.U32(at);
+        frame.Size = *table.U32(at + 4);
+        if (checksums)
+            frame.Checksum = *table.U32(at + 8);
+        if (frame.Size > MaxFrameSize)
+            Fail("frame " + std::to_string(i) + " is larger than 1 GiB");
+        frame.Packed = packed;
+        frame.Image = image;
+        packed += frame.PackedSize; // sums of u32 values over u32 entries: no overflow
+        image += frame.Size;
+        Info.LargestFrame = std::max<std::uint64_t>(Info.LargestFrame, frame.Size);
+    }
+    Info.FrameCount = frame_count;
+    if (packed != table_offset - StreamOffset)
+        Fail("the seek table's compressed sizes do not add up to the stream");
+    if (image != Info.UncompressedSize)
+        Fail("the seek table's sizes do not add up to the image size");
+}
+
+void TZ3dsReader::TState::Decompress(std::size_t index, std::uint8_t* out) {
+    const TFrame& frame = Frames[index];
+    const std::string name = "frame " + std::to_string(index);
+    if (!Context) {
+        Context.reset(ZSTD_createDCtx());
+        if (!Context)
+            throw TCtrError("out of memory for decompression");
+    }
+    ZSTD_DCtx_reset(Context.get(), ZSTD_reset_session_only);
+    // The compressed frame goes to zstd piece by piece, so only its window is held besides
+    // the decompressed bytes.
+    ZSTD_outBuffer output{out, frame.Size, 0};
+    Piece.resize(StreamPiece);
+    ZSTD_inBuffer input{Piece.data(), 0, 0};
+    std::uint64_t left = frame.PackedSize;
+    std::uint64_t at = StreamOffset + frame.Packed;
+    for (;;) {
+        if (input.pos == input.size && left > 0) {
+            const std::size_t part =
+                static_cast<std::size_t>(std::min<std::uint64_t>(left, StreamPiece));
+            File.ReadAt(at, std::span(Piece.data(), part), "compressed frame");
+            input = {Piece.data(), part, 0};
+            at += part;
+            left -= part;
+        }
+        const std::size_t taken = input.pos;
+        const std::size_t given = output.pos;
+        const std::size_t result = ZSTD_decompressStream(Context.get(), &output, &input);
+        if (ZSTD_isError(result))
+            Fail(name + " does not decompress: " + ZSTD_getErrorName(result));
+        if (result == 0) {
+            if (input.pos < input.size || left > 0)
+                Fail(name + " holds more than one zstd frame");
+            break;
+        }
+        // No progress: zstd wants room for more bytes than the entry gives, or more input.
+        if (input.pos == taken && output.pos == given) {
+            if (output.pos == output.size)
+                Fail(name + " decompresses to more than its " + std::to_string(frame.Size) +
+                     " bytes");
+            if (left == 0)
+                Fail(name + " is cut short");
+        }
+    }
+    if (output.pos != frame.Size)
+        Fail(name + " decompresses to " + std::to_string(output.pos) + " bytes instead of " +
+             std::to_string(frame.Size));
+    if (frame.Checksum &&
+        static_cast<std::uint32_t>(TXxh64::Of(std::span(out, frame.Size))) != *frame.Checksum)
+        Fail(name + " fails its checksum");
+}
+
+const TCachedFrame& TZ3dsReader::TState::Load(std::size_t index) {
+    ++Clock;
+    TCachedFrame* oldest = &Cache.front();
+    for (TCachedFrame& slot : Cache) {
+        if (slot.LastUse != 0 && slot.Index == index) {
+            slot.LastUse = Clock;
+            return slot;
+        }
+        if (slot.LastUse < oldest->LastUse)
+            oldest = &slot;
+    }
+    const std::uint32_t size = Frames[index].Size;
+    oldest->LastUse = 0;
+    if (oldest->Capacity < size) {
+        // Left uninitialised: only the pages zstd writes take memory.
+        oldest->Bytes.reset();
+        oldest->Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        oldest->Capacity = size;
+    }
+    Decompress(index, oldest->Bytes.get());
+    oldest->Index = index;
+    oldest->LastUse = Clock;
+    return *oldest;
+}
+
+void TZ3dsReader::TState::CheckInnerMagic(TZ3dsReader& reader, std::uint32_t underlying) {
+    std::array<std::uint8_t, ImageOffMagic + 4> start{};
+    if (Info.UncompressedSize < start.size())
+        Fail("the image inside is too short to be a " + std::string(KindName(Info.Kind)));
+    reader.Read(0, start);
+    const TByteReader image(start);
+    if (image.U32(0) == Z3dsMagic)
+        Fail("it holds another compressed image");
+    const bool fits = underlying == CiaMagic ? image.U32(0) == CiaHeaderSize
+                                             : image.U32(ImageOffMagic) == underlying;
+    if (!fits)
+        Fail("the image inside is not the " + std::string(KindName(Info.Kind)) +
+             " its header says");
+}
+
+TZ3dsReader::TZ3dsReader(const fs::path& path) : m_state(std::make_unique<TState>(path)) {
+    TState& state = *m_state;
+    state.ReadHeader();
+    state.ReadSeekTable();
+    const std::uint64_t largest = std::max<std::uint64_t>(state.Info.LargestFrame, 1);
+    const std::size_t slots = static_cast<std::size_t>(
+        std::clamp<std::uint64_t>(CacheBudget / largest, MinCachedFrames, MaxCachedFrames));
+    state.Cache.resize(slots);
+    state.CheckInnerMagic(*this, UnderlyingMagic(state.Info.Kind));
+}
+
+TZ3dsReader::~TZ3dsReader() = default;
+
+const TZ3dsInfo& TZ3dsReader::Info() const {
+    return m_state->Info;
+}
+
+void TZ3dsReader::Read(std::uint64_t offset, std::span<std::uint8_t> out) {
+    TState& state = *m_state;
+    if (offset > state.Info.UncompressedSize || out.size() > state.Info.UncompressedSize - offset)
+        throw TCtrError("read past the end of the image in " + PathText(state.File.Path()));
+    std::size_t done = 0;
+    // The last frame that starts at or before the offset; empty frames share their start
+    // with the next and are passed over.
+    auto next = std::upper_bound(
+        state.Frames.begin(), state.Frames.end(), offset,
+        [](std::uint64_t value, const TFrame& frame) { return value < frame.Image; });
+    std::size_t index = static_cast<std::size_t>(next - state.Frames.begin()) - 1;
+    while (done < out.size()) {
+        const std::uint64_t at = offset + done;
+        while (state.Frames[index].Image + state.Frames[index].Size <= at)
+            ++index;
+        const TFrame& frame = state.Frames[index];
+        const TCachedFrame& cached = state.Load(index);
+        const std::size_t from = static_cast<std::size_t>(at - frame.Image);
+        const std::size_t part = std::min<std::size_t>(out.size() - done, frame.Size - from);
+        std::copy_n(cached.Bytes.get() + from, part, out.data() + done);
+        done += part;
+    }
+}
+
+bool IsZ3dsFile(const fs::path& path) {
+    try {
+        TInFile file(path);
+        std::array<std::uint8_t, 4> magic{};
+        if (file.Size() < magic.size())
+            return false;
+        file.ReadAt(0, magic, "magic");
+        return TByteReader(magic).U32(0) == Z3dsMagic;
+    } catch (const TCtrError&) {
+        return false;
+    }
+}
+
+std::unique_ptr<TInFile> OpenImageFile(const fs::path& path) {
+    auto file = std::make_unique<TInFile>(path);
+    std::array<std::uint8_t, 4> magic{};
+    if (file->Size() < magic.size())
+        return file;
+    file->ReadAt(0, magic, "magic");
+    if (TByteReader(magic).U32(0) != Z3dsMagic)
+        return file;
+    auto reader = std::make_shared<TZ3dsReader>(path);
+    const std::uint64_t size = reader->Size();
+    file->ReadThrough(
+        [reader](std::uint64_t offset, std::span<std::uint8_t> out) { reader->Read(offset, out); },
+        size);
+    return file;
+}
+
+std::optional<TImageKind> DetectImageKind(TInFile& image) {
+    std::array<std::uint8_t, 4> magic{};
+    if (image.Contains(ImageOffMagic, magic.size())) {
+        image.ReadAt(ImageOffMagic, magic, "magic");
+        const std::uint32_t value = *TByteReader(magic).U32(0);
+        if (value == NcchMagic)
+            return TImageKind::Cxi;
+        if (value == NcsdMagic)
+            return TImageKind::Cci;
+    }
+    if (image.Contains(0, magic.size())) {
+        image.ReadAt(0, magic, "header");
+        if (TByteReader(magic).U32(0) == CiaHeaderSize)
+            return TImageKind::Cia;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+void AddMetadataItem(std::vector<std::uint8_t>& metadata, const std::string& name,
+                     std::span<const std::uint8_t> value) {
+    std::array<std::uint8_t, MetadataItemHeader> item{};
+    item[0] = MetadataBinary;
+    item[1] = static_cast<std::uint8_t>(name.size());
+    PutLE<std::uint16_t>(&item[2], static_cast<std::uint16_t>(value.size()));
+    metadata.insert(metadata.end(), item.begin(), item.end());
+    metadata.insert(metadata.end(), name.begin(), name.end());
+    metadata.insert(metadata.end(), value.begin(), value.end());
+}
+
+void AddMetadataText(std::vector<std::uint8_t>& metadata, const std::string& name,
+                     const std::string& value) {
+    AddMetadataItem(metadata, name,
+                    std::span(reinterpret_cast<const std::uint8_t*>(value.data()), value.size()));
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    char text[32] = {};
+    // gmtime's static result is read at once; nothing else here calls it.
+    if (const std::tm* utc = std::gmtime(&now))
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
+    return text;
+}
+
+std::vector<std::uint8_t> BuildMetadata(TInFile& in, TImageKind kind, std::uint32_t frame_size) {
+    std::vector<std::uint8_t> metadata{MetadataVersion};
+    AddMetadataText(metadata, "compressor", std::string("QVT Patch Tool ") + QVT_VERSION);
+    AddMetadataText(metadata, "date", UtcNow());
+    AddMetadataText(metadata, "maxframesize", std::to_string(frame_size));
+    std::array<std::uint8_t, TitleInfoSize> title{};
+    PutLE<std::uint64_t>(&title[0x00], ImageProgramId(in, kind));
+    PutLE<std::uint64_t>(&title[0x08], in.Size());
+    AddMetadataItem(metadata, "titleinfo", title);
+    metadata.resize(metadata.size() + MetadataItemHeader, 0); // the end item
+    metadata.resize(AlignUp(metadata.size(), MetadataAlignment), 0);
+    return metadata;
+}
+
+// Bytes whose pages are taken only as they are written (no zero fill), so a buffer sized for
+// the worst case costs what is used.
+struct TBuffer {
+    std::unique_ptr<std::uint8_t[]> Data;
+    std::size_t Capacity = 0;
+    std::size_t Size = 0;
+
+    void Reserve(std::size_t size) {
+        if (Capacity < size) {
+            Data.reset();
+            Data = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+            Capacity = size;
+        }
+    }
+    std::span<std::uint8_t> Bytes() { return {Data.get(), Size}; }
+};
+
+// Frames compressed together: read on the caller's thread, compressed on the workers',
+// written in order on the caller's.
+struct TBatch {
+    std::vector<TBuffer> Plain;
+    std::vector<TBuffer> Packed;
+    std::vector<std::uint32_t> Checksums;
+    std::size_t Count = 0;
+    std::vector<std::thread> Workers;
+    std::vector<std::exception_ptr> Failures;
+
+    ~TBatch() { Join(); }
+    void Join() {
+        for (std::thread& worker : Workers)
+            worker.join();
+        Workers.clear();
+    }
+};
+
+void CompressFrame(ZSTD_CCtx* context, TBuffer& plain, TBuffer& packed, std::uint32_t& checksum) {
+    packed.Reserve(ZSTD_compressBound(plain.Size));
+    const std::size_t size =
+        ZSTD_compress2(context, packed.Data.get(), packed.Capacity, plain.Data.get(), plain.Size);
+    if (ZSTD_isError(size))
+        throw TCtrError(std::string("cannot compress: ") + ZSTD_getErrorName(size));
+    packed.Size = size;
+    checksum = static_cast<std::uint32_t>(TXxh64::Of(plain.Bytes()));
+}
+
+} // namespace
+
+void CompressImage(const fs::path& input, TImageKind kind, const fs::path& output,
+                   TProgress* progress, unsigned threads, bool scratch) {
+    EnsureNotAnInput(output, {&input});
+    const std::unique_ptr<TInFile> in = OpenImageFile(input);
+    if (DetectImageKind(*in) != kind)
+        throw TCtrError(PathText(input) + " is not a " + KindName(kind));
+    const std::uint32_t frame_size = kind == TImageKind::Cia ? CiaFrameSize : CardFrameSize;
+    const std::vector<std::uint8_t> metadata = BuildMetadata(*in, kind, frame_size);
+    const std::uint64_t size = in->Size();
+    const std::uint64_t frame_count = (size + frame_size - 1) / frame_size;
+    if (frame_count > UINT32_MAX)
+        throw TCtrError(PathText(input) + " is too large to compress");
+
+    threads = std::max(threads, 1u);
+    std::vector<std::unique_ptr<ZSTD_CCtx, TCCtxDeleter>> contexts;
+    for (unsigned i = 0; i < threads; ++i) {
+        contexts.emplace_back(ZSTD_createCCtx());
+        if (!contexts.back() ||
+            ZSTD_isError(ZSTD_CCtx_setParameter(contexts.back().get(), ZSTD_c_compressionLevel,
+                                                CompressionLevel)))
+            throw TCtrError("out of memory for compression");
+    }
+    // A batch gives each worker a few frames. Two batches alternate: the workers compress
+    // one while this thread reads the next and then writes the one before; the contexts pass
+    // from one batch to the next only after the earlier batch's workers are joined.
+    const std::size_t per_batch =
+        threads * std::max<std::size_t>(1, (8u << 20) / frame_size / threads);
+    TBatch batches[2];
+
+    std::array<std::uint8_t, HeaderSize> header{};
+    PutLE<std::uint32_t>(&header[OffMagic], Z3dsMagic);
+    PutLE<std::uint32_t>(&header[OffUnderlyingMagic], UnderlyingMagic(kind));
+    header[OffVersion] = Z3dsVersion;
+    PutLE<std::uint16_t>(&header[OffHeaderSize], HeaderSize);
+    PutLE<std::uint32_t>(&header[OffMetadataSize], static_cast<std::uint32_t>(metadata.size()));
+    PutLE<std::uint64_t>(&header[OffUncompressedSize], size);
+
+    if (progress)
+        progress->Total += size;
+    TOutFile out(output);
+    if (scratch)
+        out.MarkScratch();
+    out.Write(header);
+    out.Write(metadata);
+    std::vector<std::uint8_t> table(SkippableHeaderSize);
+    std::uint64_t packed_total = 0;
+
+    auto write = [&](TBatch& batch) {
+        batch.Join();
+        for (const std::exception_ptr& failure : batch.Failures)
+            if (failure)
+                std::rethrow_exception(failure);
+        for (std::size_t i = 0; i < batch.Count; ++i) {
+            out.Write(batch.Packed[i].Bytes());
+            packed_total += batch.Packed[i].Size;
+            std::array<std::uint8_t, 12> entry{};
+            PutLE<std::uint32_t>(&entry[0], static_cast<std::uint32_t>(batch.Packed[i].Size));
+            PutLE<std::uint32_t>(&entry[4], static_cast<std::uint32_t>(batch.Plain[i].Size));
+            PutLE<std::uint32_t>(&entry[8], batch.Checksums[i]);
+            table.insert(table.end(), entry.begin(), entry.end());
+        }
+        batch.Count = 0;
+    };
+
+    TBatch* previous = nullptr;
+    for (std::uint64_t offset = 0, round = 0; offset < size; ++round) {
+        TBatch& batch = batches[round % 2];
+        batch.Plain.resize(per_batch);
+        batch.Packed.resize(per_batch);
+        batch.Checksums.resize(per_batch);
+        while (batch.Count < per_batch && offset < size) {
+            TBuffer& plain = batch.Plain[batch.Count++];
+            plain.Size =
+                static_cast<std::size_t>(std::min<std::uint64_t>(frame_size, size - offset));
+            plain.Reserve(plain.Size);
+            in->ReadAt(offset, plain.Bytes(), "image data");
+            offset += plain.Size;
+            if (progress)
+                progress->Advance(plain.Size);
+        }
+        if (previous)
+            write(*previous);
+        batch.Failures.assign(threads, nullptr);
+        for (unsigned worker = 0; worker < threads; ++worker)
+            batch.Workers.emplace_back([&batch, &contexts, worker, threads] {
+                try {
+                    for (std::size_t i = worker; i < batch.Count; i += threads)
+                        CompressFrame(contexts[worker].get(), batch.Plain[i], batch.Packed[i],
+                                      batch.Checksums[i]);
+                } catch (...) {
+                    batch.Failures[worker] = std::current_exception();
+                }
+            });
+        previous = &batch;
+    }
+    if (previous)
+        write(*previous);
+
+    std::array<std::uint8_t, FooterSize> footer{};
+    PutLE<std::uint32_t>(&footer[FooterOffFrameCount], static_cast<std::uint32_t>(frame_count));
+    footer[FooterOffDescriptor] = DescriptorChecksumBit;
+    PutLE<std::uint32_t>(&footer[FooterOffMagic], SeekTableMagic);
+    table.insert(table.end(), footer.begin(), footer.end());
+    PutLE<std::uint32_t>(&table[0], SkippableMagic);
+    PutLE<std::uint32_t>(&table[4], static_cast<std::uint32_t>(table.size() - SkippableHeaderSize));
+    out.Write(table);
+    packed_total += table.size();
+
+    const std::uint64_t planned = HeaderSize + metadata.size() + packed_total;
+    if (out.End() != planned)
+        throw TCtrError("internal error: the compressed image's size is not as planned");
+    std::array<std::uint8_t, 8> compressed_size{};
+    PutLE<std::uint64_t>(compressed_size.data(), packed_total);
+    out.Seek(OffCompressedSize);
+    out.Write(compressed_size);
+    out.Commit();
+}
+
+void DecompressImage(const fs::path& input, const fs::path& output, TProgress* progress,
+                     bool scratch) {
+    EnsureNotAnInput(output, {&input});
+    TZ3dsReader reader(input);
+    const std::uint64_t size = reader.Size();
+    if (progress)
+        progress->Total += size;
+    TOutFile out(output);
+    if (scratch)
+        out.MarkScratch();
+    std::vector<std::uint8_t> block(
+        static_cast<std::size_t>(std::min<std::uint64_t>(size, CopyChunkSize)));
+    for (std::uint64_t offset = 0; offset < size;) {
+        const std::size_t part =
+            static_cast<std::size_t>(std::min<std::uint64_t>(size - offset, block.size()));
+        reader.Read(offset, std::span(block.data(), part));
+        out.Write(std::span(block.data(), part));
+        offset += part;
+        if (progress)
+            progress->Advance(part);
+    }
+    out.Commit();
+}
+
+} // namespace ctr
