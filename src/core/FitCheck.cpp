@@ -5,6 +5,7 @@
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -69,7 +70,8 @@ TSourceView::~TSourceView() = default;
 
 TSourceView OpenSourceForReading(const QString& path, const QString& kind) {
     TSourceView view;
-    view.File = std::make_unique<ctr::TInFile>(FsPath(path));
+    // A compressed image is read as the image it holds.
+    view.File = ctr::OpenImageFile(FsPath(path));
     if (ctr::ImageIsEncrypted(FsPath(path), LibraryImageKind(kind))) {
         view.Decrypting = OpenDecryptingSource(path, kind, KeySearch());
         view.Decrypting->Serve(*view.File);

@@ -19,8 +19,9 @@ class TDecryptingReader;
 class TInFile;
 } // namespace ctr
 
-/// An image opened so that its reads give the image's bytes: through its decryption when it
-/// is encrypted. `File` is the view; the rest keeps it working and goes with it.
+/// An image opened so that its reads give the image's bytes: decompressed when it is a
+/// compressed image, through its decryption when it is encrypted. `File` is the view; the rest
+/// keeps it working and goes with it.
 struct TSourceView {
     std::unique_ptr<ctr::TDecryptingReader> Decrypting;
     std::unique_ptr<ctr::TInFile> File;

@@ -1,8 +1,9 @@
 // The fit check: digests of pack.dat and pack.inc taken from sample images of every kind (an
-// encrypted one through its decryption), remembered while the file is unchanged, and the
-// judgement of a patch's digests against them.
+// encrypted one through its decryption, a compressed one decompressed), remembered while the file
+// is unchanged, and the judgement of a patch's digests against them.
 #include "core/FitCheck.h"
 #include "core/PatchCatalogue.h"
+#include "ctr/Z3ds.h"
 #include "sample/SampleCrypt.h"
 #include "tests/core/RealProgramFolder.h"
 
@@ -51,20 +52,24 @@ TEST_F(FitCheckTest, DigestsOfEveryKindAreThoseThePatchWasMadeFor) {
     }
 }
 
-TEST_F(FitCheckTest, EncryptedImageIsReadThroughItsDecryption) {
-    // Fixed zero keys: no key file is needed.
+TEST_F(FitCheckTest, EncryptedAndCompressedImagesGiveThePlainImagesDigests) {
     const QString plain = Path("plain.cxi");
     ASSERT_EQ(WriteSampleImage(Tools(), ".cxi", plain, QString()), QString());
+    const TPackDigests expected = Take(plain, ".cxi");
+    // Fixed zero keys: no key file is needed.
     const QString encrypted = Path("encrypted.cxi");
     ctr::TCryptoKeys keys;
     sample::TEncryption encryption;
     encryption.FixedKey = true;
     sample::EncryptImage(plain.toStdU16String(), ctr::TImageKind::Cxi, encrypted.toStdU16String(),
                          encryption, keys);
-    const TPackDigests expected = Take(plain, ".cxi");
-    const TPackDigests found = Take(encrypted, ".cxi");
-    EXPECT_EQ(found.PackDatMD5, expected.PackDatMD5);
-    EXPECT_EQ(found.PackIncMD5, expected.PackIncMD5);
+    const QString compressed = Path("compressed.zcxi");
+    ctr::CompressImage(plain.toStdU16String(), ctr::TImageKind::Cxi, compressed.toStdU16String());
+    for (const QString& image : {encrypted, compressed}) {
+        const TPackDigests found = Take(image, ".cxi");
+        EXPECT_EQ(found.PackDatMD5, expected.PackDatMD5) << image.toStdString();
+        EXPECT_EQ(found.PackIncMD5, expected.PackIncMD5) << image.toStdString();
+    }
 }
 
 TEST_F(FitCheckTest, DigestsAreRememberedWhileTheFileIsUnchanged) {
