@@ -11,7 +11,14 @@
 
 #include "ui_Main.h"
 
+#include <QElapsedTimer>
 #include <QStyle>
+
+namespace {
+
+constexpr qint64 kProgressIntervalMs = 250; // between two updates of the status line
+
+} // namespace
 
 TForm1::TFitRun::~TFitRun() {
     Cancel.store(true);
@@ -37,12 +44,17 @@ void TForm1::StartFitCheck() {
     m_ui->LFitStatus->setText(checking.arg(0));
     run->Thread = std::thread([this, &cancel, generation, checking, path = m_state.SourcePath,
                                kind = m_state.SourceKind] {
+        // A few updates a second: each one is a repaint the check's own threads wait on
+        // when the machine has no core to spare.
         int shown = 0;
+        QElapsedTimer since_shown;
+        since_shown.start();
         const auto progress = [&](std::uint64_t done, std::uint64_t total) {
             const int percent = total == 0 ? 100 : int(done * 100 / total);
-            if (percent == shown)
+            if (percent == shown || since_shown.elapsed() < kProgressIntervalMs)
                 return;
             shown = percent;
+            since_shown.restart();
             // Queued with the window as context: dropped should the window be gone.
             QMetaObject::invokeMethod(
                 this,
