@@ -148,17 +148,4 @@ TEST(PatchFit, ResultDigestsAreWrittenOnlyWhenKnown) {
     EXPECT_EQ(read->PatchedPackIncMD5, "DDDD");
 }
 
-TEST(PatchFit, ExplanationNamesTheRegionAndBothDigests) {
-    TLanguageTable texts;
-    ASSERT_TRUE(texts.LoadFile(qEnvironmentVariable("QVT_APP_DIR") + "/lang/English.lng"));
-    TPatchDescription patch;
-    patch.OriginalPackDatMD5 = "CCCC";
-    const QString text =
-        PatchFitExplanation(TPatchFit::Differs, patch, {"AAAA", "BBBB"}, "EUR", texts);
-    EXPECT_TRUE(text.contains("region EUR")) << text.toStdString();
-    EXPECT_TRUE(text.contains("AAAA") && text.contains("CCCC")) << text.toStdString();
-    EXPECT_FALSE(text.contains("BBBB")) << "pack.inc is named by no digest of the patch";
-    EXPECT_TRUE(PatchFitExplanation(TPatchFit::Fits, patch, {}, "EUR", texts).isEmpty());
-}
-
 } // namespace

@@ -543,7 +543,8 @@ private slots:
         QVERIFY(form.Worker() == nullptr);
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].contains(sample->OriginalPackDatMD5) &&
-                     messages[0].contains(other.OriginalPackDatMD5),
+                     messages[0].contains(other.OriginalPackDatMD5) &&
+                     messages[0].contains("region EUR"),
                  qPrintable(messages[0]));
 
         // The fitting patch installs; its run takes pack.dat's digest from the check.
