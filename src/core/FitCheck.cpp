@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 
@@ -41,10 +42,43 @@ struct TRemembered {
     TPackDigests Digests;
 };
 std::mutex g_remembered_mutex;
+std::condition_variable g_check_ended;
 QHash<QString, TRemembered> g_remembered;
+QHash<QString, int> g_running; // checks under way, by the same key
 
 QString RememberKey(const QString& path) {
     return QFileInfo(path).absoluteFilePath();
+}
+
+// Counts a check as under way from its start to its end, so that AwaitPackDigests can wait
+// for it instead of reading the same bytes beside it.
+class TRunningCheck {
+public:
+    explicit TRunningCheck(const QString& key) : m_key(key) {
+        const std::lock_guard lock(g_remembered_mutex);
+        ++g_running[m_key];
+    }
+    ~TRunningCheck() {
+        {
+            const std::lock_guard lock(g_remembered_mutex);
+            if (--g_running[m_key] == 0)
+                g_running.remove(m_key);
+        }
+        g_check_ended.notify_all();
+    }
+    TRunningCheck(const TRunningCheck&) = delete;
+    TRunningCheck& operator=(const TRunningCheck&) = delete;
+
+private:
+    QString m_key;
+};
+
+// The remembered digests of `key` while the file still has `stamp`; the lock is held.
+std::optional<TPackDigests> RememberedLocked(const QString& key, const TFileStamp& stamp) {
+    const auto found = g_remembered.constFind(key);
+    if (found == g_remembered.constEnd() || !(found->Stamp == stamp))
+        return std::nullopt;
+    return found->Digests;
 }
 
 bool SameDigest(const QString& a, const QString& b) {
@@ -83,6 +117,7 @@ TPackDigestResult
 TakePackDigests(const QString& path, const QString& kind, const std::atomic<bool>& cancel,
                 const std::function<void(std::uint64_t, std::uint64_t)>& progress) {
     TPackDigestResult result;
+    const TRunningCheck running(RememberKey(path));
     const std::optional<TFileStamp> before = StampOf(path);
     try {
         TSourceView view = OpenSourceForReading(path, kind);
@@ -149,10 +184,15 @@ std::optional<TPackDigests> RememberedPackDigests(const QString& path) {
     if (!now)
         return std::nullopt;
     const std::lock_guard lock(g_remembered_mutex);
-    const auto found = g_remembered.constFind(RememberKey(path));
-    if (found == g_remembered.constEnd() || !(found->Stamp == *now))
-        return std::nullopt;
-    return found->Digests;
+    return RememberedLocked(RememberKey(path), *now);
+}
+
+std::optional<TPackDigests> AwaitPackDigests(const QString& path) {
+    const QString key = RememberKey(path);
+    std::unique_lock lock(g_remembered_mutex);
+    g_check_ended.wait(lock, [&] { return !g_running.contains(key); });
+    lock.unlock();
+    return RememberedPackDigests(path);
 }
 
 void ForgetPackDigests() {

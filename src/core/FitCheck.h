@@ -62,6 +62,9 @@ TakePackDigests(const QString& path, const QString& kind, const std::atomic<bool
 /// The digests last taken of the file at `path`, when the file still has the size and
 /// modification time it had then.
 std::optional<TPackDigests> RememberedPackDigests(const QString& path);
+/// As RememberedPackDigests, but first waits for a check of the same file that is under way
+/// (the window's check when an install starts at once).
+std::optional<TPackDigests> AwaitPackDigests(const QString& path);
 /// Forgets every digest taken (tests).
 void ForgetPackDigests();
 

@@ -441,7 +441,8 @@ void TInstallWorker::CheckDigest(const QString& expected, const QString& relativ
 }
 
 QString TInstallWorker::RememberedDigest(bool pack_dat) const {
-    const std::optional<TPackDigests> digests = RememberedPackDigests(m_chosen_source);
+    // A check still reading the source is waited for: it reads the bytes the run would.
+    const std::optional<TPackDigests> digests = AwaitPackDigests(m_chosen_source);
     if (!digests)
         return QString();
     return pack_dat ? digests->PackDatMD5 : digests->PackIncMD5;

@@ -131,8 +131,8 @@ private:
     void CheckDigest(const QString& expected, const QString& relative_path, bool pack_dat);
     /// The entries of a digest test whose digest is known, and the end of the run on a mismatch.
     void JudgeDigest(const QString& expected, const QString& digest);
-    /// The digest of pack.dat or pack.inc taken when the source was chosen, while the source
-    /// is unchanged since; empty when there is none.
+    /// The digest of pack.dat or pack.inc taken when the source was chosen (waiting for that
+    /// check if it still runs), while the source is unchanged since; empty when there is none.
     QString RememberedDigest(bool pack_dat) const;
     void CopyReplacementFolders();
     void ApplySoundArchive();
