@@ -37,6 +37,14 @@ void TForm1::StopFitCheck() {
 
 void TForm1::StartFitCheck() {
     StopFitCheck();
+    // The same image chosen again, unchanged since: its digests are known.
+    if (const auto known = RememberedPackDigests(m_state.SourcePath)) {
+        TPackDigestResult result;
+        result.Outcome = TPackDigestResult::TOutcome::Done;
+        result.Digests = *known;
+        FitCheckEnded(result);
+        return;
+    }
     const std::uint64_t generation = m_fit_generation;
     auto run = std::make_unique<TFitRun>();
     const std::atomic<bool>& cancel = run->Cancel;
