@@ -153,6 +153,8 @@ bool TForm1::ChosenPatchFits() {
     if (!fit || *fit == TPatchFit::Fits)
         return true; // not known yet: the run checks the digests itself
     const auto description = ReadPatchDescription(m_state.PatchList.at(index));
+    if (!description)
+        return true; // gone since it was marked: the run says what it finds
     ShowMessage(this, TMessageKind::Error,
                 PatchFitExplanation(*fit, *description, *m_source_digests, m_state.SourceRegion,
                                     m_state.LanguageTable));
