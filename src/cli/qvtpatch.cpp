@@ -7,6 +7,7 @@
 
 #include "core/Decryption.h"
 #include "core/FileTools.h"
+#include "core/FitCheck.h"
 #include "core/Identify.h"
 #include "core/Language.h"
 #include "core/MakePatch.h"
@@ -48,12 +49,27 @@ QString ProductCodeText(const QByteArray& code) {
     return QString::fromLatin1(end < 0 ? code : code.left(end));
 }
 
-// The lines of the older `--identify` form; `identify` adds the title ID.
+// The digests of the image's pack.dat and pack.inc, as the window takes them when the image is
+// chosen; nothing, after saying why on standard error, when they cannot be read.
+std::optional<TPackDigests> SourcePackDigests(const QString& image, const QString& kind) {
+    const std::atomic<bool> never{false};
+    const TPackDigestResult result = TakePackDigests(image, kind, never, {});
+    if (result.Outcome == TPackDigestResult::TOutcome::Done)
+        return result.Digests;
+    WriteLines(stderr,
+               QStringLiteral("The game data of the image cannot be read: ") + result.Problem);
+    return std::nullopt;
+}
+
+// The lines of the older `--identify` form; `identify` adds the title ID and the digests.
 int Identify(const QString& image, bool with_title_id, bool json) {
     TLanguageTable texts;
     if (!LoadTexts(QStringLiteral("English"), texts))
         return kExitFailed;
     const TIdentifyResult result = IdentifySourceImage(image, texts);
+    std::optional<TPackDigests> digests;
+    if (with_title_id && result.Usable())
+        digests = SourcePackDigests(image, result.Kind);
     if (json) {
         QJsonObject object;
         object.insert(QStringLiteral("kind"),
@@ -69,6 +85,11 @@ int Identify(const QString& image, bool with_title_id, bool json) {
         object.insert(QStringLiteral("infoPosition"),
                       result.HasInfoPosition ? QJsonValue(static_cast<qint64>(result.InfoPosition))
                                              : QJsonValue());
+        object.insert(QStringLiteral("packDatMD5"),
+                      digests ? QJsonValue(digests->PackDatMD5) : QJsonValue());
+        object.insert(QStringLiteral("packIncMD5"), digests && !digests->PackIncMD5.isEmpty()
+                                                        ? QJsonValue(digests->PackIncMD5)
+                                                        : QJsonValue());
         object.insert(QStringLiteral("encrypted"), result.Encrypted);
         object.insert(QStringLiteral("keysFound"), result.KeysFound);
         object.insert(QStringLiteral("usable"), result.Usable());
@@ -95,6 +116,11 @@ int Identify(const QString& image, bool with_title_id, bool json) {
     if (result.HasInfoPosition)
         WriteLines(stdout, QStringLiteral("InfoPosition: 0x") +
                                QString::number(result.InfoPosition, 16).toUpper());
+    if (digests) {
+        WriteLines(stdout, QStringLiteral("PackDatMD5: ") + digests->PackDatMD5);
+        if (!digests->PackIncMD5.isEmpty())
+            WriteLines(stdout, QStringLiteral("PackIncMD5: ") + digests->PackIncMD5);
+    }
     if (!result.ErrorKey.isEmpty())
         WriteLines(stderr, texts.Lookup(result.ErrorKey));
     return result.Usable() ? 0 : kExitFailed;
@@ -113,8 +139,16 @@ int ListPatches(const QString& image, const QString& language, bool json) {
     const std::vector<TPatchEntry> entries =
         ScanPatchFolders(FindEntryNoCase(ProgramFolder(), QStringLiteral("patch")), true,
                          QStringLiteral(".dsc"), language, identity.Region);
+    const std::optional<TPackDigests> digests = SourcePackDigests(image, identity.Kind);
     QJsonArray array;
-    const auto add = [&](const QString& title, const QString& folder) {
+    const auto add = [&](const QString& title, const QString& folder,
+                         const std::optional<TPatchDescription>& description) {
+        // "None" changes no game data and fits every image.
+        QString fit;
+        if (!description)
+            fit = PatchFitName(TPatchFit::Fits);
+        else if (digests)
+            fit = PatchFitName(JudgePatchFit(*description, *digests));
         const bool xdelta = !folder.isEmpty() && PatchHasXdelta(folder);
         const bool voices = !folder.isEmpty() && PatchHasVoiceFolder(folder);
         const bool tracks =
@@ -127,6 +161,7 @@ int ListPatches(const QString& image, const QString& language, bool json) {
             object.insert(QStringLiteral("difference"), xdelta);
             object.insert(QStringLiteral("voices"), voices);
             object.insert(QStringLiteral("trackList"), tracks);
+            object.insert(QStringLiteral("fit"), fit.isEmpty() ? QJsonValue() : QJsonValue(fit));
             array.append(object);
             return;
         }
@@ -135,11 +170,13 @@ int ListPatches(const QString& image, const QString& language, bool json) {
         };
         WriteLines(stdout, title + QLatin1Char('\t') + folder + QLatin1Char('\t') +
                                flag(xdelta, "difference") + QLatin1Char('\t') +
-                               flag(voices, "voices") + QLatin1Char('\t') + flag(tracks, "tracks"));
+                               flag(voices, "voices") + QLatin1Char('\t') + flag(tracks, "tracks") +
+                               QLatin1Char('\t') + (fit.isEmpty() ? QStringLiteral("-") : fit));
     };
-    add(texts.Lookup(QStringLiteral("None")), QString());
+    add(texts.Lookup(QStringLiteral("None")), QString(), std::nullopt);
     for (const TPatchEntry& entry : entries)
-        add(entry.Title, PatchFolderOf(entry.DescriptionPath));
+        add(entry.Title, PatchFolderOf(entry.DescriptionPath),
+            ReadPatchDescription(entry.DescriptionPath));
     if (json)
         WriteLines(stdout, QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)));
     return 0;

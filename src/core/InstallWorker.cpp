@@ -2,6 +2,7 @@
 
 #include "core/Decryption.h"
 #include "core/FileTools.h"
+#include "core/FitCheck.h"
 #include "core/InstallHost.h"
 #include "core/Language.h"
 #include "core/ModFolder.h"
@@ -48,6 +49,7 @@ TInstallWorker::TInstallWorker(const QString& ProgramFolder, const QString& Sour
     : QThread(parent), m_host(host) {
     m_job.ProgramFolder = WithTrailingSeparator(ProgramFolder);
     m_job.SourcePath = SourcePath;
+    m_chosen_source = SourcePath;
     m_job.OutputPath = OutputPath;
     m_job.OutputKind = OutputKind;
     m_job.OriginalPackDatMD5 = OriginalPackDatMD5;
@@ -479,9 +481,12 @@ QString TInstallWorker::PatchFolder() {
 void TInstallWorker::CheckDigest(const QString& expected, const QString& relative_path,
                                  bool pack_dat) {
     m_host->AppendLog(Text(pack_dat ? "CheckingMD5PackDat" : "CheckingMD5PackInc"));
-    QString digest;
+    // The digests taken when the image was chosen serve while the image is unchanged: the
+    // file unpacked from it holds the same bytes, which need not be read once more.
+    QString digest = RememberedDigest(pack_dat);
     try {
-        digest = FileMD5Hex(m_job.ProgramFolder + relative_path);
+        if (digest.isEmpty())
+            digest = FileMD5Hex(m_job.ProgramFolder + relative_path);
     } catch (const TSystemError&) {
         if (pack_dat)
             m_host->AppendLog(kCrLf + kCrLf + Text("ErrorCheckingMD5PackDat") + kCrLf);
@@ -490,6 +495,14 @@ void TInstallWorker::CheckDigest(const QString& expected, const QString& relativ
         EndRun();
     }
     JudgeDigest(expected, digest);
+}
+
+QString TInstallWorker::RememberedDigest(bool pack_dat) const {
+    // A check still reading the source is waited for: it reads the bytes the run would.
+    const std::optional<TPackDigests> digests = AwaitPackDigests(m_chosen_source);
+    if (!digests)
+        return QString();
+    return pack_dat ? digests->PackDatMD5 : digests->PackIncMD5;
 }
 
 void TInstallWorker::JudgeDigest(const QString& expected, const QString& digest) {

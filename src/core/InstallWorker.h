@@ -134,6 +134,9 @@ private:
     void CheckDigest(const QString& expected, const QString& relative_path, bool pack_dat);
     /// The entries of a digest test whose digest is known, and the end of the run on a mismatch.
     void JudgeDigest(const QString& expected, const QString& digest);
+    /// The digest of pack.dat or pack.inc taken when the source was chosen (waiting for that
+    /// check if it still runs), while the source is unchanged since; empty when there is none.
+    QString RememberedDigest(bool pack_dat) const;
     void CopyReplacementFolders();
     void ApplySoundArchive();
     void RebuildImage();
@@ -158,6 +161,7 @@ private:
     int m_progress_value = 0; // the bar's value as last set
     QString m_patch_folder;
     bool m_patch_folder_known = false;
+    QString m_chosen_source; // the source as chosen, also once a decrypted copy stands in
 
     // Mod folder runs read the source in place, through its decryption when it is encrypted.
     std::unique_ptr<ctr::TDecryptingReader> m_decrypting;

@@ -301,6 +301,7 @@ void TPatchMaker::CompareRomFs() {
     ctr::TInFile& image = *m_image;
     QHash<QString, QString> claimed; // game path in upper case to the changed file naming it
     QString changed_pack_dat;
+    QString changed_pack_inc;
     const QStringList files = QFileInfo(romfs).isDir() ? FilesBelow(romfs) : QStringList();
     for (const QString& path : files) {
         const QString from = romfs + QLatin1Char('/') + path;
@@ -312,6 +313,8 @@ void TPatchMaker::CompareRomFs() {
                        .arg(claimed.value(key), from));
         claimed.insert(key, from);
         const auto found = m_game_index.constFind(key);
+        if (key == QLatin1String("PACK.INC"))
+            changed_pack_inc = from; // its digest is the patched game's, unless it is the same
         if (found == m_game_index.constEnd()) {
             m_report.NewFiles << path;
             AddReplaced(QStringLiteral("romfs/") + path, from, QStringLiteral("romfs/") + path);
@@ -337,6 +340,11 @@ void TPatchMaker::CompareRomFs() {
         m_report.Description.OriginalPackIncMD5 =
             RangeMD5Hex(image, place.Offset, place.Size, nullptr);
     }
+    // The digests of the game the patch leaves, by which an image that already carries it is
+    // told from the untouched game.
+    m_report.Description.PatchedPackIncMD5 = m_report.Description.OriginalPackIncMD5;
+    if (!changed_pack_inc.isEmpty())
+        m_report.Description.PatchedPackIncMD5 = FileMD5Hex(changed_pack_inc);
     ComparePackDat(changed_pack_dat);
 }
 
@@ -354,6 +362,8 @@ void TPatchMaker::ComparePackDat(const QString& changed) {
         Refuse(QStringLiteral("Cannot write %1: %2").arg(original, copy.errorString()));
     m_report.Description.OriginalPackDatMD5 =
         RangeMD5Hex(image, game.Location.Offset, game.Location.Size, differs ? &copy : nullptr);
+    m_report.Description.PatchedPackDatMD5 =
+        differs ? FileMD5Hex(changed) : m_report.Description.OriginalPackDatMD5;
     if (!differs)
         return;
     if (!copy.flush())

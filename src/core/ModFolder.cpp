@@ -191,7 +191,10 @@ void TInstallWorker::StopDigestThread() {
 }
 
 void TInstallWorker::CopyOutPackDat(std::uint64_t offset, std::uint64_t size) {
-    if (m_xdelta_beside_digest && !m_job.OriginalPackDatMD5.isEmpty()) {
+    // A digest taken when the image was chosen spares the copy its digest.
+    m_pack_dat_digest = RememberedDigest(true);
+    const bool digest_known = !m_pack_dat_digest.isEmpty();
+    if (m_xdelta_beside_digest && !m_job.OriginalPackDatMD5.isEmpty() && !digest_known) {
         // The digest is read straight from the image on a thread of its own while the copy
         // goes on here and xdelta3 runs after it; both reads meet in the system's cache. An
         // encrypted image is opened there through a decryption of its own.
@@ -228,7 +231,7 @@ void TInstallWorker::CopyOutPackDat(std::uint64_t offset, std::uint64_t size) {
     }
     ctr::TOutFile out(ToPath(m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat")));
     out.MarkScratch();
-    if (m_job.OriginalPackDatMD5.isEmpty() || m_xdelta_beside_digest) {
+    if (m_job.OriginalPackDatMD5.isEmpty() || m_xdelta_beside_digest || digest_known) {
         ctr::CopyRange(*m_image, offset, size, out);
     } else {
         const TToolRun::TReport report = StageReport(20);

@@ -20,6 +20,8 @@ std::optional<TPatchDescription> ReadPatchDescription(const QString& path) {
     description.Description = ValueOfKey(tokens, QStringLiteral("Description"));
     description.OriginalPackDatMD5 = ValueOfKey(tokens, QStringLiteral("OriginalPackDatMD5"));
     description.OriginalPackIncMD5 = ValueOfKey(tokens, QStringLiteral("OriginalPackIncMD5"));
+    description.PatchedPackDatMD5 = ValueOfKey(tokens, QStringLiteral("PatchedPackDatMD5"));
+    description.PatchedPackIncMD5 = ValueOfKey(tokens, QStringLiteral("PatchedPackIncMD5"));
     return description;
 }
 
@@ -32,11 +34,18 @@ QString PatchDescriptionText(const TPatchDescription& description) {
         text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
         return QLatin1Char('"') + text + QLatin1Char('"');
     };
+    // An empty value would read as the key after it: an unknown digest is left out.
+    const auto optional = [&](const char* key, const QString& value) {
+        return value.isEmpty() ? QString()
+                               : QLatin1String(key) + QStringLiteral(" = ") + value + crlf;
+    };
     return QStringLiteral("Region = ") + description.Region + crlf + QStringLiteral("Title = ") +
            quoted(description.Title) + crlf + QStringLiteral("Description = ") +
            quoted(description.Description) + crlf + QStringLiteral("OriginalPackDatMD5 = ") +
            description.OriginalPackDatMD5 + crlf + QStringLiteral("OriginalPackIncMD5 = ") +
-           description.OriginalPackIncMD5 + crlf;
+           description.OriginalPackIncMD5 + crlf +
+           optional("PatchedPackDatMD5", description.PatchedPackDatMD5) +
+           optional("PatchedPackIncMD5", description.PatchedPackIncMD5);
 }
 
 bool WritePatchDescription(const QString& path, const TPatchDescription& description) {

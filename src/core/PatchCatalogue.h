@@ -23,6 +23,9 @@ struct TPatchDescription {
     QString Description;
     QString OriginalPackDatMD5;
     QString OriginalPackIncMD5;
+    // The digests of the game the patch leaves behind; optional, written only when known.
+    QString PatchedPackDatMD5;
+    QString PatchedPackIncMD5;
 };
 
 /// Reads a description file; nothing when it cannot be read.

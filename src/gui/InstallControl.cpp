@@ -108,6 +108,8 @@ void TForm1::RequestFinish(TInstallWorker* worker) {
 void TForm1::BTNInstallPatchClick() {
     if (m_worker)
         return; // one run at a time; the last one is still being finished
+    if (!ChosenPatchFits())
+        return;
 
     const bool three_ds = m_state.SourceKind == QLatin1String(".3ds");
     const QString output_file = OutputBase(m_state.OutputPath, three_ds) + m_state.OutputKind;

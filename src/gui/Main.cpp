@@ -108,6 +108,7 @@ void TForm1::ConnectWidgetEvents() {
     connect(m_ui->btNewRomPath, &QPushButton::clicked, this,
             [this] { btNewRomPathClick(m_ui->btNewRomPath); });
     connect(m_ui->CBPatch, &QComboBox::currentIndexChanged, this, [this] { CBPatchChange(); });
+    connect(m_ui->CBPatch, &QComboBox::currentIndexChanged, this, [this] { ShowChosenPatchFit(); });
     connect(m_ui->BTNMusicChange, &QPushButton::clicked, this, [this] { BTNMusicChangeClick(); });
     connect(m_ui->BTNInstallPatch, &QPushButton::clicked, this, [this] { BTNInstallPatchClick(); });
     connect(m_ui->BTNCancel, &QPushButton::clicked, this, [this] { BTNCancelClick(); });
@@ -260,6 +261,7 @@ void TForm1::OpenSourceImage(const QString& path) {
     }
     m_state.SourcePath = path;
     m_ui->ebOldRom->setText(path);
+    StopFitCheck();
 
     const TIdentifyResult result = IdentifySourceImage(path, m_state.LanguageTable);
     if (!result.Opened) {
@@ -311,6 +313,7 @@ void TForm1::OpenSourceImage(const QString& path) {
     }
     m_ui->ebNewRom->setEnabled(true);
     m_ui->btNewRomPath->setEnabled(true);
+    StartFitCheck();
     if (key_files_chosen && result.Encrypted)
         OfferKeyFileCopy();
 }
@@ -402,6 +405,7 @@ void TForm1::PopulatePatchComboBox(QComboBox* box, const QString& folder, bool r
         box->addItem(entry.Title);
         m_state.PatchList.append(entry.DescriptionPath);
     }
+    MarkPatchEntries();
 }
 
 void TForm1::CBPatchChange() {

@@ -1,14 +1,19 @@
 #pragma once
 // The main window: start-up checks, source, output and patch choice, install control.
 
+#include "core/FitCheck.h"
 #include "core/InstallHost.h"
 #include "gui/WindowState.h"
 
 #include <QPointer>
 #include <QWidget>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <thread>
 
 namespace Ui {
 class TForm1;
@@ -75,6 +80,12 @@ public:
     /// The running or last worker, if any; for tests.
     TInstallWorker* Worker() const { return m_worker.get(); }
 
+    /// The digests of the source's pack.dat and pack.inc once its fit check is done.
+    const std::optional<TPackDigests>& SourceDigests() const { return m_source_digests; }
+    /// The fit of patch entry `index` (1 and up) with the source; nothing while the digests
+    /// are not known or the entry's description cannot be read.
+    std::optional<TPatchFit> PatchFitOf(int index) const;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -101,6 +112,17 @@ private:
     void OfferKeyFileCopy();
     void SetUpWindow();
 
+    // The fit check (FitMarks.cpp): the source's digests taken on a thread of their own when
+    // it is chosen, progress in LFitStatus, marks on the patch entries.
+    void StartFitCheck();
+    void StopFitCheck();
+    void FitCheckEnded(const TPackDigestResult& result);
+    void MarkPatchEntries();
+    /// The status line names the fit of the chosen patch once the digests are known.
+    void ShowChosenPatchFit();
+    /// False, after telling the user why, when the chosen patch does not fit the source.
+    bool ChosenPatchFits();
+
     std::unique_ptr<Ui::TForm1> m_ui;
     TWindowState m_state;
     QString m_given_program_folder;
@@ -112,4 +134,12 @@ private:
     int m_shown_patch = 0;
     // One worker at a time; the window keeps it until its thread has stopped.
     std::unique_ptr<TInstallWorker> m_worker;
+    struct TFitRun {
+        std::atomic<bool> Cancel{false};
+        std::thread Thread;
+        ~TFitRun(); // stops and joins the check
+    };
+    std::unique_ptr<TFitRun> m_fit_run;
+    std::optional<TPackDigests> m_source_digests;
+    std::uint64_t m_fit_generation = 0; // counts checks started and stopped
 };

@@ -116,7 +116,8 @@ QString RegionText(const TSampleOptions& options) {
 
 // ---- The patch's texts -----------------------------------------------------------------
 
-QString EnglishDescription(const TSampleOptions& options, const TTreeDigests& digests) {
+QString EnglishDescription(const TSampleOptions& options, const TTreeDigests& digests,
+                           const TTreeDigests& patched) {
     return QStringLiteral("Region = %1\n"
                           "Title = \"Veridane: English translation (demo)\"\n"
                           "Description = \"A fan translation of Veridane into English.\n"
@@ -125,11 +126,15 @@ QString EnglishDescription(const TSampleOptions& options, const TTreeDigests& di
                           "\n"
                           "Project page: https://example.org/veridane/en\"\n"
                           "OriginalPackDatMD5 = %2\n"
-                          "OriginalPackIncMD5 = %3\n")
-        .arg(RegionText(options), digests.PackDatMD5, digests.PackIncMD5);
+                          "OriginalPackIncMD5 = %3\n"
+                          "PatchedPackDatMD5 = %4\n"
+                          "PatchedPackIncMD5 = %5\n")
+        .arg(RegionText(options), digests.PackDatMD5, digests.PackIncMD5, patched.PackDatMD5,
+             patched.PackIncMD5);
 }
 
-QString RussianDescription(const TSampleOptions& options, const TTreeDigests& digests) {
+QString RussianDescription(const TSampleOptions& options, const TTreeDigests& digests,
+                           const TTreeDigests& patched) {
     return QStringLiteral("Region = %1\n"
                           "Title = \"Veridane: русский перевод (демо)\"\n"
                           "Description = \"Любительский перевод игры Veridane на русский язык.\n"
@@ -138,8 +143,11 @@ QString RussianDescription(const TSampleOptions& options, const TTreeDigests& di
                           "\n"
                           "Страница проекта: https://example.org/veridane/ru\"\n"
                           "OriginalPackDatMD5 = %2\n"
-                          "OriginalPackIncMD5 = %3\n")
-        .arg(RegionText(options), digests.PackDatMD5, digests.PackIncMD5);
+                          "OriginalPackIncMD5 = %3\n"
+                          "PatchedPackDatMD5 = %4\n"
+                          "PatchedPackIncMD5 = %5\n")
+        .arg(RegionText(options), digests.PackDatMD5, digests.PackIncMD5, patched.PackDatMD5,
+             patched.PackIncMD5);
 }
 
 /// The patch's track list: every id of the default list with the translation's titles.
@@ -295,13 +303,16 @@ void WriteSamplePatch(const QString& patch_folder, const QString& original_pack_
         RemoveAll(folder + QLatin1Char('/') + QLatin1String(name));
     RemoveAll(folder + QString::fromUtf8("/Русский.dsc"));
 
-    // The difference file, made from a changed data archive written beside the patch.
+    // The difference file, made from a changed data archive written beside the patch. The
+    // digests of the game the patch leaves go into the descriptions.
+    TTreeDigests patched;
+    patched.PackIncMD5 = Md5Hex(MakePackInc(options.Seed, options.PackSize, true));
     {
         QTemporaryDir work(QFileInfo(folder).absolutePath() + QStringLiteral("/.qvtpatch-XXXXXX"));
         if (!work.isValid())
             throw TSampleError(QStringLiteral("Cannot create a work folder beside %1").arg(folder));
         const QString changed = work.filePath(QStringLiteral("pack.dat"));
-        WriteChangedPackDat(changed, options);
+        patched.PackDatMD5 = WritePackDat(changed, options, true, true);
         const QString delta = folder + QStringLiteral("/patch.xdelta");
         QFile::remove(delta);
         RunOrThrow(Xdelta3Path(options.ToolsFolder),
@@ -310,8 +321,10 @@ void WriteSamplePatch(const QString& patch_folder, const QString& original_pack_
                    work.path());
     }
 
-    WriteText(folder + QStringLiteral("/English.dsc"), EnglishDescription(options, digests));
-    WriteText(folder + QString::fromUtf8("/Русский.dsc"), RussianDescription(options, digests));
+    WriteText(folder + QStringLiteral("/English.dsc"),
+              EnglishDescription(options, digests, patched));
+    WriteText(folder + QString::fromUtf8("/Русский.dsc"),
+              RussianDescription(options, digests, patched));
     WriteText(folder + QStringLiteral("/Tracklist.tls"), PatchTrackList());
 
     // Replacement files. The RomFS ones must leave the sound archive's file entry where the

@@ -8,6 +8,7 @@
 #include "core/Identify.h"
 #include "core/InstallJob.h"
 #include "core/Language.h"
+#include "core/PatchCatalogue.h"
 #include "core/Places.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
@@ -398,6 +399,11 @@ private slots:
         QCOMPARE(object.value("encrypted").toBool(), false);
         QVERIFY(object.value("infoPosition").toInteger() > 0);
         QVERIFY(object.value("errorKey").isNull());
+        const auto patch = ReadPatchDescription(m_patch + "/English.dsc");
+        QVERIFY(patch.has_value());
+        QCOMPARE(object.value("packDatMD5").toString(), patch->OriginalPackDatMD5);
+        QCOMPARE(object.value("packIncMD5").toString(), patch->OriginalPackIncMD5);
+        QVERIFY(text.Out.contains("\nPackDatMD5: " + patch->OriginalPackDatMD5 + "\n"));
         const TResult bad = Run({"identify", m_program + "/lang/English.lng", "--json"});
         QCOMPARE(bad.ExitCode, 1);
         QCOMPARE(
@@ -426,6 +432,29 @@ private slots:
         QVERIFY2(run.ExitCode == 0, qPrintable(run.Out + run.Err));
         QVERIFY(run.Out.contains(m_texts.Lookup("ApplyingXdelta")));
         QVERIFY(!run.Err.contains('\x1b') && !run.Err.contains('\r'));
+
+        // The fit of each entry: the untouched game, the output that carries the patch, and a
+        // game whose pack.dat holds other bytes. "None" fits every image.
+        const QString other = m_dir.path() + "/other data.cia";
+        QVERIFY(QFile::copy(m_cia, other));
+        const auto files = ctr::ListRomFsFiles(other.toStdU16String(), ctr::TImageKind::Cia);
+        const auto pack_dat = std::find_if(
+            files.begin(), files.end(), [](const auto& file) { return file.Path == "pack.dat"; });
+        QVERIFY(pack_dat != files.end());
+        QFile changed(other);
+        QVERIFY(changed.open(QIODevice::ReadWrite) &&
+                changed.seek(qint64(pack_dat->Location.Offset) + 100) && changed.write("x") == 1);
+        changed.close();
+        for (const auto& [image, fit] : {std::pair{m_cia, "fits"},
+                                         {m_dir.path() + "/titled.cia", "installed"},
+                                         {other, "differs"}}) {
+            const TResult listed = Run({"patches", image, "--json"});
+            const QJsonArray fits = QJsonDocument::fromJson(listed.Out.toUtf8()).array();
+            QCOMPARE(fits.size(), 3);
+            QCOMPARE(fits.at(0).toObject().value("fit").toString(), "fits");
+            QCOMPARE(fits.at(1).toObject().value("fit").toString(), fit);
+            QCOMPARE(fits.at(2).toObject().value("fit").toString(), fit);
+        }
     }
 
     void progressLineOnlyOnATerminal() {

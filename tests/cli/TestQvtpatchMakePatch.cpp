@@ -156,6 +156,9 @@ private slots:
             QCOMPARE(dsc->Title, "Veridane \"EN\"");
             QCOMPARE(dsc->OriginalPackDatMD5, sample_dsc->OriginalPackDatMD5);
             QCOMPARE(dsc->OriginalPackIncMD5, sample_dsc->OriginalPackIncMD5);
+            // The changed tree is the sample patch installed: the game it leaves is the same.
+            QCOMPARE(dsc->PatchedPackDatMD5, sample_dsc->PatchedPackDatMD5);
+            QCOMPARE(dsc->PatchedPackIncMD5, sample_dsc->PatchedPackIncMD5);
         }
         QCOMPARE(ReadPatchDescription(out + "/English.dsc")->Description,
                  "First line with \"quotes\".\r\nSecond line: https://example.org");

@@ -11,6 +11,7 @@
 #include "core/FileTools.h"
 #include "core/Identify.h"
 #include "core/InstallJob.h"
+#include "core/PatchCatalogue.h"
 #include "core/TrackList.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
@@ -25,6 +26,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMutex>
 #include <QPlainTextEdit>
@@ -32,6 +34,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -530,6 +533,70 @@ private slots:
         for (const QString& path : files)
             QVERIFY2(ReadWholeFile(installed + "/" + path) == ReadWholeFile(changed + "/" + path),
                      qPrintable(path));
+        form.close();
+    }
+
+    // The fit check marks each patch once the chosen image's digests are known: the sample
+    // patch fits its game; a patch made for other data does not fit and its install explains
+    // why; the patched output carries the sample patch already.
+    void fitMarksExplainWhatCannotBeInstalled() {
+        const QString base = m_dir.path() + "/fit";
+        const QString source = base + "/game.cia";
+        QCOMPARE(WriteSampleImage(m_program + "/tools", ".cia", source, m_patch), QString());
+        const auto sample = ReadPatchDescription(m_patch + "/English.dsc");
+        QVERIFY(sample && !sample->PatchedPackDatMD5.isEmpty());
+        TPatchDescription other = *sample;
+        other.Title = "Other data";
+        other.OriginalPackDatMD5 = "00112233445566778899AABBCCDDEEFF";
+        const QString other_folder = m_program + "/patch/Other";
+        QVERIFY(QDir().mkpath(other_folder));
+        QVERIFY(WritePatchDescription(other_folder + "/English.dsc", other));
+        const auto remove_other = qScopeGuard([&] { DeleteFolder(other_folder); });
+        QStringList messages;
+        SetMessageHook([&](TMessageKind, const QString& text) { messages << text; });
+        const auto fail_on_messages = qScopeGuard([] {
+            SetMessageHook([](TMessageKind, const QString& text) { QFAIL(qPrintable(text)); });
+        });
+
+        TRecordingForm form(m_program);
+        form.show();
+        auto* patches = form.findChild<QComboBox*>("CBPatch");
+        auto* status = form.findChild<QLabel*>("LFitStatus");
+        const auto choose = [&](const QString& image, const QString& output) {
+            QueueFileDialogAnswer({true, image, 1});
+            form.findChild<QPushButton*>("btOldRomPath")->click();
+            QueueFileDialogAnswer({true, output, 1});
+            form.findChild<QPushButton*>("btNewRomPath")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(form.SourceDigests().has_value(), 60000);
+        };
+        const auto mark = [&](const QString& title) {
+            return patches->itemData(patches->findText(title), Qt::ToolTipRole).toString();
+        };
+        choose(source, base + "/out.cia");
+        QCOMPARE(mark(sample->Title), m_texts.Lookup("FitMarkFits"));
+        QCOMPARE(mark("Other data"), m_texts.Lookup("FitMarkDiffers"));
+        patches->setCurrentIndex(patches->findText("Other data"));
+        QCOMPARE(status->text(), m_texts.Lookup("FitMarkDiffers"));
+        form.findChild<QPushButton*>("BTNInstallPatch")->click();
+        QVERIFY(form.Worker() == nullptr);
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].contains(sample->OriginalPackDatMD5) &&
+                     messages[0].contains(other.OriginalPackDatMD5) &&
+                     messages[0].contains("region EUR"),
+                 qPrintable(messages[0]));
+
+        // The fitting patch installs; its run takes pack.dat's digest from the check.
+        const QString log = RunWindow(form, source, base + "/out.cia", 1, 0, sample->Title);
+        QVERIFY2(log.contains(m_texts.Lookup("PatchingSuccessful")), qPrintable(log));
+        QVERIFY(log.contains("This MD5: " + sample->OriginalPackDatMD5));
+
+        messages.clear();
+        choose(base + "/out.cia", base + "/again.cia");
+        QCOMPARE(mark(sample->Title), m_texts.Lookup("FitMarkInstalled"));
+        patches->setCurrentIndex(patches->findText(sample->Title));
+        form.findChild<QPushButton*>("BTNInstallPatch")->click();
+        QVERIFY(form.Worker() == nullptr);
+        QCOMPARE(messages, QStringList{m_texts.Lookup("PatchAlreadyInstalled")});
         form.close();
     }
 

@@ -1,0 +1,254 @@
+#include "core/FitCheck.h"
+
+#include "core/Decryption.h"
+#include "core/FileTools.h"
+#include "ctr/Decrypt.h"
+#include "ctr/FileIo.h"
+#include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHash>
+
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+namespace {
+
+std::filesystem::path FsPath(const QString& path) {
+    return std::filesystem::path(path.toStdU16String());
+}
+
+// What tells a file changed since its digests were taken: its size and modification time.
+struct TFileStamp {
+    qint64 Size = -1;
+    qint64 Modified = 0; // ms since the epoch
+    bool operator==(const TFileStamp&) const = default;
+};
+
+std::optional<TFileStamp> StampOf(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return std::nullopt;
+    return TFileStamp{info.size(), info.lastModified().toMSecsSinceEpoch()};
+}
+
+// The digests taken in this run of the program, by the image's absolute path. The window's
+// check and the install worker run on different threads.
+struct TRemembered {
+    TFileStamp Stamp;
+    TPackDigests Digests;
+};
+std::mutex g_remembered_mutex;
+std::condition_variable g_check_ended;
+QHash<QString, TRemembered> g_remembered;
+QHash<QString, int> g_running; // checks under way, by the same key
+
+QString RememberKey(const QString& path) {
+    return QFileInfo(path).absoluteFilePath();
+}
+
+// Counts a check as under way from its start to its end, so that AwaitPackDigests can wait
+// for it instead of reading the same bytes beside it.
+class TRunningCheck {
+public:
+    explicit TRunningCheck(const QString& key) : m_key(key) {
+        const std::lock_guard lock(g_remembered_mutex);
+        ++g_running[m_key];
+    }
+    ~TRunningCheck() {
+        {
+            const std::lock_guard lock(g_remembered_mutex);
+            if (--g_running[m_key] == 0)
+                g_running.remove(m_key);
+        }
+        g_check_ended.notify_all();
+    }
+    TRunningCheck(const TRunningCheck&) = delete;
+    TRunningCheck& operator=(const TRunningCheck&) = delete;
+
+private:
+    QString m_key;
+};
+
+// The remembered digests of `key` while the file still has `stamp`; the lock is held.
+std::optional<TPackDigests> RememberedLocked(const QString& key, const TFileStamp& stamp) {
+    const auto found = g_remembered.constFind(key);
+    if (found == g_remembered.constEnd() || !(found->Stamp == stamp))
+        return std::nullopt;
+    return found->Digests;
+}
+
+bool SameDigest(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// True when every digest `named` names (an empty one names nothing) equals the image's, and at
+// least one is named when `need_one`.
+bool NamedDigestsEqual(const QString& pack_dat, const QString& pack_inc, const TPackDigests& image,
+                       bool need_one) {
+    if (need_one && pack_dat.isEmpty() && pack_inc.isEmpty())
+        return false;
+    return (pack_dat.isEmpty() || SameDigest(pack_dat, image.PackDatMD5)) &&
+           (pack_inc.isEmpty() || SameDigest(pack_inc, image.PackIncMD5));
+}
+
+} // namespace
+
+TSourceView::TSourceView() = default;
+TSourceView::TSourceView(TSourceView&&) noexcept = default;
+TSourceView& TSourceView::operator=(TSourceView&&) noexcept = default;
+TSourceView::~TSourceView() = default;
+
+TSourceView OpenSourceForReading(const QString& path, const QString& kind) {
+    TSourceView view;
+    // A compressed image is read as the image it holds.
+    view.File = ctr::OpenImageFile(FsPath(path));
+    if (ctr::ImageIsEncrypted(FsPath(path), LibraryImageKind(kind))) {
+        view.Decrypting = OpenDecryptingSource(path, kind, KeySearch());
+        view.Decrypting->Serve(*view.File);
+    }
+    return view;
+}
+
+TPackDigestResult
+TakePackDigests(const QString& path, const QString& kind, const std::atomic<bool>& cancel,
+                const std::function<void(std::uint64_t, std::uint64_t)>& progress) {
+    TPackDigestResult result;
+    const TRunningCheck running(RememberKey(path));
+    const std::optional<TFileStamp> before = StampOf(path);
+    try {
+        TSourceView view = OpenSourceForReading(path, kind);
+        const std::vector<ctr::TImageRomFsFile> files =
+            ctr::ListRomFsFiles(*view.File, LibraryImageKind(kind));
+        const ctr::TImageRomFsFile* pack_dat = nullptr;
+        const ctr::TImageRomFsFile* pack_inc = nullptr;
+        for (const ctr::TImageRomFsFile& file : files) {
+            const QString name = QString::fromStdString(file.Path);
+            if (!pack_dat && name.compare(QLatin1String("pack.dat"), Qt::CaseInsensitive) == 0)
+                pack_dat = &file;
+            else if (!pack_inc && name.compare(QLatin1String("pack.inc"), Qt::CaseInsensitive) == 0)
+                pack_inc = &file;
+        }
+        if (pack_dat == nullptr) {
+            result.Problem = QStringLiteral("pack.dat is not in the RomFS");
+            return result;
+        }
+        // One pass over the file: this thread reads (and decrypts) the next block while the
+        // lane's thread hashes the one before.
+        TMd5 pack_dat_md5;
+        TMd5 pack_inc_md5;
+        ctr::TFilePass pass(*view.File);
+        pass.Add(
+            pack_dat->Location.Offset, pack_dat->Location.Size,
+            [&](std::span<const std::uint8_t> bytes) {
+                pack_dat_md5.Update(bytes.data(), bytes.size());
+            },
+            true);
+        if (pack_inc)
+            pass.Add(
+                pack_inc->Location.Offset, pack_inc->Location.Size,
+                [&](std::span<const std::uint8_t> bytes) {
+                    pack_inc_md5.Update(bytes.data(), bytes.size());
+                },
+                true);
+        ctr::TProgress reading{[&](std::uint64_t done, std::uint64_t total) {
+                                   if (progress)
+                                       progress(done, total);
+                                   return !cancel.load();
+                               },
+                               0, 0};
+        pass.Run(&reading);
+        result.Digests.PackDatMD5 = pack_dat_md5.Hex();
+        if (pack_inc)
+            result.Digests.PackIncMD5 = pack_inc_md5.Hex();
+    } catch (const std::exception& error) {
+        result.Outcome = cancel.load() ? TPackDigestResult::TOutcome::Cancelled
+                                       : TPackDigestResult::TOutcome::Failed;
+        result.Problem = QString::fromStdString(error.what());
+        return result;
+    }
+    result.Outcome = TPackDigestResult::TOutcome::Done;
+    // Digests of a file that changed while it was read are kept for nothing.
+    if (before && StampOf(path) == before) {
+        const std::lock_guard lock(g_remembered_mutex);
+        g_remembered.insert(RememberKey(path), {*before, result.Digests});
+    }
+    return result;
+}
+
+std::optional<TPackDigests> RememberedPackDigests(const QString& path) {
+    const std::optional<TFileStamp> now = StampOf(path);
+    if (!now)
+        return std::nullopt;
+    const std::lock_guard lock(g_remembered_mutex);
+    return RememberedLocked(RememberKey(path), *now);
+}
+
+std::optional<TPackDigests> AwaitPackDigests(const QString& path) {
+    const QString key = RememberKey(path);
+    std::unique_lock lock(g_remembered_mutex);
+    g_check_ended.wait(lock, [&] { return !g_running.contains(key); });
+    lock.unlock();
+    return RememberedPackDigests(path);
+}
+
+void ForgetPackDigests() {
+    const std::lock_guard lock(g_remembered_mutex);
+    g_remembered.clear();
+}
+
+TPatchFit JudgePatchFit(const TPatchDescription& patch, const TPackDigests& image) {
+    if (NamedDigestsEqual(patch.OriginalPackDatMD5, patch.OriginalPackIncMD5, image, false))
+        return TPatchFit::Fits;
+    if (NamedDigestsEqual(patch.PatchedPackDatMD5, patch.PatchedPackIncMD5, image, true))
+        return TPatchFit::Installed;
+    return TPatchFit::Differs;
+}
+
+QString PatchFitName(TPatchFit fit) {
+    switch (fit) {
+    case TPatchFit::Fits:
+        return QStringLiteral("fits");
+    case TPatchFit::Differs:
+        return QStringLiteral("differs");
+    case TPatchFit::Installed:
+        return QStringLiteral("installed");
+    }
+    return QString();
+}
+
+QString PatchFitMark(TPatchFit fit, const TLanguageTable& texts) {
+    switch (fit) {
+    case TPatchFit::Fits:
+        return texts.Lookup(QStringLiteral("FitMarkFits"));
+    case TPatchFit::Differs:
+        return texts.Lookup(QStringLiteral("FitMarkDiffers"));
+    case TPatchFit::Installed:
+        return texts.Lookup(QStringLiteral("FitMarkInstalled"));
+    }
+    return QString();
+}
+
+QString PatchFitExplanation(TPatchFit fit, const TPatchDescription& patch,
+                            const TPackDigests& image, const QString& image_region,
+                            const TLanguageTable& texts) {
+    if (fit == TPatchFit::Installed)
+        return texts.Lookup(QStringLiteral("PatchAlreadyInstalled"));
+    if (fit != TPatchFit::Differs)
+        return QString();
+    const QString region = patch.Region.isEmpty() ? image_region : patch.Region;
+    QString text = texts.Lookup(QStringLiteral("PatchDoesNotFit")).arg(region);
+    const QString line = texts.Lookup(QStringLiteral("PatchDigestLine"));
+    const auto add = [&](const char* file, const QString& wanted, const QString& found) {
+        if (!wanted.isEmpty())
+            text += QStringLiteral("\r\n") + line.arg(QLatin1String(file),
+                                                      found.isEmpty() ? QStringLiteral("-") : found,
+                                                      wanted.toUpper());
+    };
+    add("pack.dat", patch.OriginalPackDatMD5, image.PackDatMD5);
+    add("pack.inc", patch.OriginalPackIncMD5, image.PackIncMD5);
+    return text;
+}
