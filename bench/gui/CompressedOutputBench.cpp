@@ -31,39 +31,19 @@ constexpr int kCompressedCardEntry = 8; // .zcci
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const auto [size, work] = ReadBenchArguments(app.arguments());
-    QTemporaryDir dir(work + "/bench_compressed_output-XXXXXX");
-    const QString program = dir.path() + "/program";
-    if (!dir.isValid() || !CopyTools(program)) {
-        std::fprintf(stderr, "cannot lay out a program folder under %s\n", qPrintable(work));
+    const auto bench = SetUpSampleBench(app, "bench_compressed_output", sample::TImageKind::Cci,
+                                        QStringLiteral("source.3ds"));
+    if (!bench)
         return 1;
-    }
-    SetMessageHook([](TMessageKind, const QString& text) {
-        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
-    });
-    const QString source = dir.path() + "/source.3ds";
-    sample::TSampleOptions options;
-    options.Kind = sample::TImageKind::Cci;
-    options.PackSize = size;
-    options.OutPath = source;
-    options.PatchFolder = program + "/patch/Demo";
-    options.ToolsFolder = program + "/tools";
-    std::printf("writing a sample 3DS image with a %llu-byte data archive...\n",
-                static_cast<unsigned long long>(size));
-    std::fflush(stdout);
-    try {
-        sample::GenerateSample(options);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        return 1;
-    }
+    const QString& program = bench->Program;
+    const QString& source = bench->Source;
 
     TRun best_plain, best_compressed;
     qint64 plain_size = 0;
     qint64 compressed_size = 0;
     for (int round = 0; round < 3; ++round) {
-        const QString plain_output = dir.path() + "/output.3ds";
-        const QString compressed_output = dir.path() + "/output.zcci";
+        const QString plain_output = bench->Path(QStringLiteral("output.3ds"));
+        const QString compressed_output = bench->Path(QStringLiteral("output.zcci"));
         const TRun plain = RunOnce(app, program, source, plain_output, kPlainCardEntry);
         plain_size = QFileInfo(plain_output).size();
         QFile::remove(plain_output);

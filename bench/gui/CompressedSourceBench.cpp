@@ -60,29 +60,14 @@ double BestIdentify(const QString& image, const TLanguageTable& texts) {
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const auto [size, work] = ReadBenchArguments(app.arguments());
-    QTemporaryDir dir(work + "/bench_compressed_source-XXXXXX");
-    const QString program = dir.path() + "/program";
-    if (!dir.isValid() || !CopyTools(program)) {
-        std::fprintf(stderr, "cannot lay out a program folder under %s\n", qPrintable(work));
+    const auto bench = SetUpSampleBench(app, "bench_compressed_source", sample::TImageKind::Cia,
+                                        QStringLiteral("source.cia"));
+    if (!bench)
         return 1;
-    }
-    SetMessageHook([](TMessageKind, const QString& text) {
-        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
-    });
-    const QString plain = dir.path() + "/source.cia";
-    const QString compressed = dir.path() + "/source.zcia";
-    sample::TSampleOptions options;
-    options.Kind = sample::TImageKind::Cia;
-    options.PackSize = size;
-    options.OutPath = plain;
-    options.PatchFolder = program + "/patch/Demo";
-    options.ToolsFolder = program + "/tools";
-    std::printf("writing a sample CIA with a %llu-byte data archive and its .zcia...\n",
-                static_cast<unsigned long long>(size));
-    std::fflush(stdout);
+    const QString program = bench->Program;
+    const QString plain = bench->Source;
+    const QString compressed = bench->Path(QStringLiteral("source.zcia"));
     try {
-        sample::GenerateSample(options);
         ctr::CompressImage(ToPath(plain), ctr::TImageKind::Cia, ToPath(compressed));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
@@ -101,7 +86,7 @@ int main(int argc, char* argv[]) {
     TRun best_plain, best_compressed;
     double memory_before = PeakMemoryMiB();
     for (int round = 0; round < 3; ++round) {
-        const QString mods = dir.path() + "/mods";
+        const QString mods = bench->Path(QStringLiteral("mods"));
         QDir(mods).removeRecursively();
         const TRun from_plain = RunOnce(app, program, plain, mods, 3);
         QDir(mods).removeRecursively();

@@ -162,29 +162,14 @@ double InstallAfterMarks(const QString& program, const QString& source, const QS
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const auto [size, work] = bench::ReadBenchArguments(app.arguments());
-    QTemporaryDir dir(work + "/bench_fit_check-XXXXXX");
-    const QString program = dir.path() + "/program";
-    if (!dir.isValid() || !bench::CopyTools(program)) {
-        std::fprintf(stderr, "cannot lay out a program folder under %s\n", qPrintable(work));
+    const auto setup = bench::SetUpSampleBench(app, "bench_fit_check", sample::TImageKind::Cia,
+                                               QStringLiteral("source.cia"));
+    if (!setup)
         return 1;
-    }
-    SetMessageHook([](TMessageKind, const QString& text) {
-        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
-    });
-    const QString source = dir.path() + "/source.cia";
-    sample::TSampleOptions options;
-    options.Kind = sample::TImageKind::Cia;
-    options.PackSize = size;
-    options.OutPath = source;
-    options.PatchFolder = program + "/patch/Demo";
-    options.ToolsFolder = program + "/tools";
-    std::printf("writing a sample CIA with a %llu-byte data archive...\n",
-                static_cast<unsigned long long>(size));
-    std::fflush(stdout);
-    const QString bytes = dir.path() + "/pack.dat";
+    const QString& program = setup->Program;
+    const QString& source = setup->Source;
+    const QString bytes = setup->Path(QStringLiteral("pack.dat"));
     try {
-        sample::GenerateSample(options);
         // The baseline's input: pack.dat's bytes in a file of their own.
         ctr::TInFile image(source.toStdU16String());
         for (const auto& file : ctr::ListRomFsFiles(image, ctr::TImageKind::Cia)) {
@@ -220,7 +205,8 @@ int main(int argc, char* argv[]) {
         best_core = std::min(best_core, core);
         core_digest = result.Digests.PackDatMD5;
 
-        const TWindowRun window = ChooseInWindow(app, program, source, dir.path() + "/output.cia");
+        const TWindowRun window =
+            ChooseInWindow(app, program, source, setup->Path(QStringLiteral("output.cia")));
         if (!window.Marked) {
             std::fprintf(stderr, "the window did not mark the patch as fitting\n");
             return 1;
@@ -236,7 +222,7 @@ int main(int argc, char* argv[]) {
     // What the run saves: the same install with and without the check's digests, alternating.
     double best_kept = 1e9, best_forgotten = 1e9;
     for (int round = 0; round < 3; ++round) {
-        const QString output = dir.path() + "/installed.cxi";
+        const QString output = setup->Path(QStringLiteral("installed.cxi"));
         const double kept = InstallAfterMarks(program, source, output, false);
         const double forgotten = InstallAfterMarks(program, source, output, true);
         if (kept < 0 || forgotten < 0) {
@@ -250,7 +236,7 @@ int main(int argc, char* argv[]) {
         std::fflush(stdout);
     }
 
-    const double mib = double(size) / double(1 << 20);
+    const double mib = double(setup->Size) / double(1 << 20);
     std::printf("md5sum of pack.dat's %.0f MiB: %.3f s (%.0f MiB/s)\n", mib, best_md5sum,
                 mib / best_md5sum);
     std::printf("fit check alone: %.3f s, ratio to md5sum %.2f; digests %s\n", best_core,

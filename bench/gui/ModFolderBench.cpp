@@ -33,37 +33,17 @@ using namespace bench;
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const auto [size, work] = bench::ReadBenchArguments(app.arguments());
-    QTemporaryDir dir(work + "/bench_mod_folder-XXXXXX");
-    const QString program = dir.path() + "/program";
-    if (!dir.isValid() || !CopyTools(program)) {
-        std::fprintf(stderr, "cannot lay out a program folder under %s\n", qPrintable(work));
+    const auto bench = SetUpSampleBench(app, "bench_mod_folder", sample::TImageKind::Cia,
+                                        QStringLiteral("source.cia"));
+    if (!bench)
         return 1;
-    }
-    SetMessageHook([](TMessageKind, const QString& text) {
-        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
-    });
-    const QString source = dir.path() + "/source.cia";
-    sample::TSampleOptions options;
-    options.Kind = sample::TImageKind::Cia;
-    options.PackSize = size;
-    options.OutPath = source;
-    options.PatchFolder = program + "/patch/Demo";
-    options.ToolsFolder = program + "/tools";
-    std::printf("writing a sample CIA with a %llu-byte data archive...\n",
-                static_cast<unsigned long long>(size));
-    std::fflush(stdout);
-    try {
-        sample::GenerateSample(options);
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        return 1;
-    }
+    const QString& program = bench->Program;
+    const QString& source = bench->Source;
 
     TRun best_image, best_mods;
     for (int round = 0; round < 3; ++round) {
-        const QString image_output = dir.path() + "/output.cia";
-        const QString mods_output = dir.path() + "/mods";
+        const QString image_output = bench->Path(QStringLiteral("output.cia"));
+        const QString mods_output = bench->Path(QStringLiteral("mods"));
         QFile::remove(image_output);
         QDir(mods_output).removeRecursively();
         const TRun image = RunOnce(app, program, source, image_output, 1);

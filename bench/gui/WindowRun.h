@@ -6,6 +6,8 @@
 #include "core/TrackList.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
+#include "gui/MessageBoxes.h"
+#include "sample/SampleImage.h"
 
 #include "bench/gui/TimedForm.h"
 
@@ -16,10 +18,13 @@
 #include <QFileInfo>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <vector>
 
 namespace bench {
@@ -57,6 +62,54 @@ inline bool CopyTools(const QString& program) {
     for (const QString& name : QDir(app + "/lang").entryList(QDir::Files))
         QFile::copy(app + "/lang/" + name, program + "/lang/" + name);
     return true;
+}
+
+/// The start every sample-image benchmark shares: its arguments read, a scratch folder under
+/// --work named after the benchmark, a program folder there beside the build's tools, message
+/// boxes printed instead of shown, and a sample image of `kind` named `source_name` whose patch
+/// is the program folder's patch/Demo.
+struct TSampleBench {
+    std::unique_ptr<QTemporaryDir> Dir;
+    QString Program;
+    QString Source;
+    std::uint64_t Size = 0;
+    QString Path(const QString& name) const { return Dir->path() + QLatin1Char('/') + name; }
+};
+
+/// Nothing, with the reason printed, when any of it fails.
+inline std::optional<TSampleBench> SetUpSampleBench(const QApplication& app, const char* name,
+                                                    sample::TImageKind kind,
+                                                    const QString& source_name) {
+    const TBenchArguments arguments = ReadBenchArguments(app.arguments());
+    TSampleBench bench;
+    bench.Size = arguments.Size;
+    bench.Dir = std::make_unique<QTemporaryDir>(arguments.Work + "/" + name + "-XXXXXX");
+    bench.Program = bench.Dir->path() + "/program";
+    if (!bench.Dir->isValid() || !CopyTools(bench.Program)) {
+        std::fprintf(stderr, "cannot lay out a program folder under %s\n",
+                     qPrintable(arguments.Work));
+        return std::nullopt;
+    }
+    SetMessageHook([](TMessageKind, const QString& text) {
+        std::fprintf(stderr, "message box: %s\n", qPrintable(text));
+    });
+    bench.Source = bench.Path(source_name);
+    sample::TSampleOptions options;
+    options.Kind = kind;
+    options.PackSize = bench.Size;
+    options.OutPath = bench.Source;
+    options.PatchFolder = bench.Program + "/patch/Demo";
+    options.ToolsFolder = bench.Program + "/tools";
+    std::printf("writing a sample image with a %llu-byte data archive...\n",
+                static_cast<unsigned long long>(bench.Size));
+    std::fflush(stdout);
+    try {
+        sample::GenerateSample(options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return std::nullopt;
+    }
+    return bench;
 }
 
 struct TRun {
