@@ -1,7 +1,6 @@
 // qvtpatch --identify, run as a real program on images built field by field.
 #include "ConsoleOutput.h"
 #include "core/Language.h"
-#include "ctr/Z3ds.h"
 #include "tests/core/SampleImages.h"
 
 #include <QFile>
@@ -114,11 +113,10 @@ QByteArray BytesAt(const QString& path, qint64 position, qint64 length) {
 // holds no image, is refused with its reason.
 TEST(QvtpatchIdentify, CompressedImagesByContent) {
     QTemporaryDir dir;
-    sample::TImageSpec shape;
-    sample::WriteImage(shape, dir.filePath("plain.cia"));
-    ctr::CompressImage(dir.filePath("plain.cia").toStdU16String(), ctr::TImageKind::Cia,
-                       dir.filePath("game.zcia").toStdU16String());
-    QFile compressed(dir.filePath("game.zcia"));
+    const TRun made = Sample(
+        {"--kind", "cxi", "--region", "EUR", "--out", dir.filePath("game.zcxi"), "--compress"});
+    ASSERT_EQ(made.ExitCode, 0) << made.Err.toStdString();
+    QFile compressed(dir.filePath("game.zcxi"));
     ASSERT_TRUE(compressed.open(QIODevice::ReadOnly));
     const QByteArray whole = compressed.readAll();
     const auto write = [&](const char* name, const QByteArray& bytes) {
@@ -127,11 +125,11 @@ TEST(QvtpatchIdentify, CompressedImagesByContent) {
         return dir.filePath(name);
     };
 
-    for (const char* name : {"game.zcia", "renamed.cia", "renamed.3ds"}) {
+    for (const char* name : {"game.zcxi", "renamed.cxi", "renamed.3ds"}) {
         const TRun run = Identify(write(name, whole));
         EXPECT_EQ(run.ExitCode, 0) << name << run.Err.toStdString();
-        EXPECT_TRUE(run.Out.contains("Kind: .cia (compressed)")) << name;
-        EXPECT_EQ(run.Out.contains(English("LogKindByContent")), QString(name) != "game.zcia");
+        EXPECT_TRUE(run.Out.contains("Kind: .cxi (compressed)")) << name;
+        EXPECT_EQ(run.Out.contains(English("LogKindByContent")), QString(name) != "game.zcxi");
     }
     QByteArray bigger = whole;
     bigger[0x18] = char(0xFF); // the image's size in the header, now beyond what the frames hold
@@ -139,10 +137,10 @@ TEST(QvtpatchIdentify, CompressedImagesByContent) {
     const struct {
         const char* Name;
         QByteArray Bytes;
-    } damaged[] = {{"cut.zcia", whole.left(whole.size() / 2)},
-                   {"header.zcia", whole.left(0x10)},
-                   {"sizes.zcia", bigger},
-                   {"nothing.zcia", no_image}};
+    } damaged[] = {{"cut.zcxi", whole.left(whole.size() / 2)},
+                   {"header.zcxi", whole.left(0x10)},
+                   {"sizes.zcxi", bigger},
+                   {"nothing.zcxi", no_image}};
     for (const auto& row : damaged) {
         const TRun run = Identify(write(row.Name, row.Bytes));
         EXPECT_EQ(run.ExitCode, 1) << row.Name;
