@@ -209,7 +209,9 @@ TEST_P(SampleCryptTest, DecryptionRestoresTheImageAndWrongKeysAreRefused) {
         } flips[] = {{base + header.ExeFs.Offset + 0x30, false},
                      {base + header.RomFs.Offset + 0x30, true}};
         for (const auto& flip : flips) {
-            fs::copy_file(encrypted, Temp("damaged"), fs::copy_options::overwrite_existing);
+            // Removed first: MinGW's copy_file refuses to overwrite even when told to.
+            fs::remove(Temp("damaged"));
+            fs::copy_file(encrypted, Temp("damaged"));
             {
                 std::fstream file(Temp("damaged"), std::ios::in | std::ios::out | std::ios::binary);
                 file.seekg(static_cast<std::streamoff>(flip.At));
