@@ -118,14 +118,30 @@ USA 3ds cia
 JAP cia mods
 EOF
 
+# One start of the window under Xvfb. Under Wine a start now and then spins at full load and
+# never shows the window (seen here in about one start of ten, each time in another of the
+# starts below, and not yet explained): such a start is ended after three minutes, reported
+# with a note on the test's standard error, and made again.
+exec 3>&2
+window_run() {
+    local attempt status
+    for attempt in 1 2 3; do
+        status=0
+        timeout 180 xvfb-run -a -s "-screen 0 1024x768x24" "$@" || status=$?
+        [ "$status" -ne 124 ] && return "$status"
+        echo "note: a start of the window did not end within three minutes (attempt $attempt)" >&3
+        WINEPREFIX=$WINEPREFIX wineserver -k 2>/dev/null || true
+    done
+    return 124
+}
+
 # The window in both languages, under Xvfb with Windows' own platform plugin.
 for lang in English:C.UTF-8 Russian:ru_RU.UTF-8; do
     name=${lang%%:*}
     locale=${lang#*:}
     png="$work/main-$name.png"
     started=$(cd "$app" && LC_ALL=$locale LANG=$locale QVT_QUIT_AFTER_START=1 \
-        timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$app/qvtpatch-gui.exe" 2>/dev/null |
-        tr -d '\r') || true
+        window_run wine "$app/qvtpatch-gui.exe" 2>/dev/null | tr -d '\r') || true
     if [ "$name" = Russian ]; then expected='Свободное место'; else expected='Free space'; fi
     grep -q "window started" <<<"$started" && grep -q "$expected" <<<"$started" &&
         pass "the window starts in $name" || fail "the window in $name printed: $started"
@@ -135,7 +151,7 @@ for lang in English:C.UTF-8 Russian:ru_RU.UTF-8; do
     (cd "$app" && LC_ALL=$locale LANG=$locale QVT_SCREENSHOT="Z:$png" \
         QVT_SCREENSHOT_SOURCE="C:\\Образы игр\\Игра (EUR).cia" \
         QVT_SCREENSHOT_OUTPUT="C:\\Готовые образы\\Снимок.cia" \
-        timeout 300 xvfb-run -a -s "-screen 0 1024x768x24" wine "$app/qvtpatch-gui.exe" \
+        window_run wine "$app/qvtpatch-gui.exe" \
         >/dev/null 2>&1) || true
     if [ -s "$png" ]; then
         pass "screenshot in $name"
