@@ -11,6 +11,7 @@
 #include "core/Startup.h"
 #include "gui/ChangeMusic.h"
 #include "gui/FileDialogs.h"
+#include "gui/Fonts.h"
 #include "gui/LanguageUi.h"
 #include "gui/MessageBoxes.h"
 #include "gui/OpenLink.h"
@@ -79,10 +80,10 @@ void TForm1::SetUpWindow() {
 
     // The fonts the layout was drawn for do not exist here: the system's sans-serif and
     // monospace fonts take their places at the same pixel sizes.
-    QFont dialog_font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    QFont dialog_font = UsableSystemFont(QFontDatabase::GeneralFont);
     dialog_font.setPixelSize(kDialogFontPixels);
     setFont(dialog_font);
-    QFont log_font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    QFont log_font = UsableSystemFont(QFontDatabase::FixedFont);
     log_font.setPixelSize(kLogFontPixels);
     m_ui->MemoLog->setFont(log_font);
 

@@ -1,6 +1,7 @@
 // qvtpatch-gui: the main window.
 #include "gui/ChangeMusic.h"
 #include "gui/FileDialogs.h"
+#include "gui/Fonts.h"
 #include "gui/Main.h"
 
 #include <QApplication>
@@ -84,6 +85,10 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     QApplication app(argc, argv);
+    // The music window and the message boxes take the application's font.
+    if (const QFont font = UsableSystemFont(QFontDatabase::GeneralFont);
+        font != QApplication::font())
+        QApplication::setFont(font);
     parser.process(app);
     if (parser.positionalArguments().size() > 1)
         parser.showHelp(2);
