@@ -43,39 +43,10 @@ if ! locale -a 2>/dev/null | grep -ix 'ru_RU.utf8' >/dev/null; then
     "${as_root[@]}" locale-gen >&2
 fi
 
-# The source package and version behind an installed binary package: the Windows builds use
-# exactly the host's versions (the host's moc, rcc and uic must match the Windows Qt).
-source_of() { dpkg-query -W -f='${source:Package} ${source:Version}\n' "$1"; }
-
-# Source entries for the machine's own Debian binary entries, so that `apt-get source` works.
-enable_sources() {
-    local targets
-    targets=$(apt-get indextargets 2>/dev/null)
-    if grep -q '^Created-By: Sources' <<<"$targets"; then return; fi
-    local list=/etc/apt/sources.list.d/qvtpatch-deb-src.sources
-    local tmp
-    tmp=$(mktemp)
-    local f
-    for f in /etc/apt/sources.list.d/*.sources; do
-        [ -e "$f" ] && [ "$f" != "$list" ] || continue
-        grep -q 'debian-archive-keyring' "$f" || continue
-        sed -e 's/^Types:.*/Types: deb-src/' "$f" >>"$tmp"
-        echo >>"$tmp"
-    done
-    if [ -f /etc/apt/sources.list ]; then
-        grep -E '^deb +' /etc/apt/sources.list | sed -e 's/^deb /deb-src /' \
-            >"${tmp}.list" || true
-    fi
-    if [ ! -s "$tmp" ] && [ ! -s "${tmp}.list" ]; then
-        echo "setup-windows: no Debian package source configured on this machine" >&2
-        exit 1
-    fi
-    [ -s "$tmp" ] && "${as_root[@]}" install -m 644 "$tmp" "$list"
-    [ -s "${tmp}.list" ] && "${as_root[@]}" install -m 644 "${tmp}.list" \
-        /etc/apt/sources.list.d/qvtpatch-deb-src.list
-    rm -f "$tmp" "${tmp}.list"
-    "${as_root[@]}" apt-get update >&2
-}
+# Debian source packages (source_of, library_version, fetch), kept in the cache's src folder.
+source_cache="$cache/src"
+# shellcheck source=scripts/debian-source.sh
+source "$here/scripts/debian-source.sh"
 
 # built_version NAME RECIPE: the version of a finished build of NAME with that recipe in the
 # cache, if there is one (a static library is reused without asking the sources again).
@@ -87,41 +58,6 @@ built_version() {
         echo "${done#"$cache/$1"-}"
         return
     done
-}
-
-# library_version SOURCE VERSION: the host's version when the machine's sources offer it, else
-# the newest offered whose files can be fetched (a static library need not match the host's;
-# security updates replace older sources).
-library_version() {
-    enable_sources
-    local version
-    for version in "$2" $(apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -rV); do
-        if grep -qx "Version: $version" <<<"$(apt-cache showsrc "$1")" &&
-           (cd "$cache/src" && apt-get source --download-only "$1=$version" >&2); then
-            echo "$version"
-            return
-        fi
-    done
-    echo "setup-windows: no source of $1 could be fetched" >&2
-    exit 1
-}
-
-# fetch SOURCE VERSION: unpacks Debian's source (patches applied) and prints its folder.
-fetch() {
-    local name=$1 version=$2 dir="$cache/src"
-    mkdir -p "$dir"
-    local upstream=${version#*:}
-    upstream=${upstream%-*}
-    if [ ! -d "$dir/$name-$version" ]; then
-        enable_sources
-        (cd "$dir" && apt-get source --download-only "$name=$version" >&2)
-        local dsc
-        dsc=$(ls "$dir/${name}_${version#*:}.dsc")
-        rm -rf "$dir/$name-$version.tmp"
-        dpkg-source --no-check -x "$dsc" "$dir/$name-$version.tmp" >&2
-        mv "$dir/$name-$version.tmp" "$dir/$name-$version"
-    fi
-    echo "$dir/$name-$version"
 }
 
 toolchain="$cache/mingw-w64-x86_64.cmake"
@@ -251,5 +187,6 @@ QVT_WINDOWS_QT=$qt_prefix
 QVT_WINDOWS_OPENSSL=$ssl_prefix
 QVT_WINDOWS_XDELTA=$xd_prefix/xdelta.exe
 QVT_WINDOWS_ZSTD=$zstd_prefix
+QVT_WINDOWS_XZ=$xz_prefix
 EOF
 echo "$cache"
