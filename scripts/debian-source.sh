@@ -1,5 +1,6 @@
 # Functions to source (bash) for building from Debian's own source packages: the caller sets
-# source_cache (the folder the sources are unpacked into) and as_root (sudo, or empty for root).
+# source_cache (the folder the sources are unpacked into), as_root (sudo, or empty for root)
+# and, for built_version, cache (the folder of the finished builds).
 
 # The source package and version behind an installed binary package: builds from source use
 # exactly the host's versions (the host's moc, rcc and uic must match the Windows Qt).
@@ -71,3 +72,14 @@ fetch() {
     echo "$dir/$name-$version"
 }
 
+# built_version NAME RECIPE: the version of a finished build of NAME with that recipe in the
+# cache, if there is one (a static library is reused without asking the sources again).
+built_version() {
+    local done
+    for done in "$cache/$1"-*-r"$2"/.complete; do
+        [ -f "$done" ] || continue
+        done=${done%-r"$2"/.complete}
+        echo "${done#"$cache/$1"-}"
+        return
+    done
+}

@@ -43,22 +43,11 @@ if ! locale -a 2>/dev/null | grep -ix 'ru_RU.utf8' >/dev/null; then
     "${as_root[@]}" locale-gen >&2
 fi
 
-# Debian source packages (source_of, library_version, fetch), kept in the cache's src folder.
+# Debian source packages (source_of, library_version, fetch), kept in the cache's src folder,
+# and the finished builds in the cache (built_version).
 source_cache="$cache/src"
 # shellcheck source=scripts/debian-source.sh
 source "$here/scripts/debian-source.sh"
-
-# built_version NAME RECIPE: the version of a finished build of NAME with that recipe in the
-# cache, if there is one (a static library is reused without asking the sources again).
-built_version() {
-    local done
-    for done in "$cache/$1"-*-r"$2"/.complete; do
-        [ -f "$done" ] || continue
-        done=${done%-r"$2"/.complete}
-        echo "${done#"$cache/$1"-}"
-        return
-    done
-}
 
 toolchain="$cache/mingw-w64-x86_64.cmake"
 mkdir -p "$cache/src"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds and runs every test: the Linux program, the same suite
-# with the sanitizers, and the Windows program under Wine.
+# with the sanitizers, the engine compiled for WebAssembly, and the Windows program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -23,6 +23,9 @@ cmake --build build-asan -j"$(nproc)"
 ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1} \
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1} \
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)" --timeout 1500
+
+# The engine compiled for WebAssembly with emscripten, so that it stays standard C++.
+scripts/build-web.sh
 
 if ! wait "$windows_setup"; then
     tail -n 40 "$windows_log" >&2

@@ -80,7 +80,6 @@ constexpr std::size_t StreamPiece = 1u << 20;
 
 // titleinfo: title ID u64, content size u64, version u16, unused u16, type u32.
 constexpr std::size_t TitleInfoSize = 0x18;
-constexpr std::size_t NcchOffProgramId = 0x118;
 
 std::uint32_t UnderlyingMagic(TImageKind kind) {
     switch (kind) {
@@ -399,7 +398,7 @@ const TCachedFrame& TZ3dsReader::TState::Load(std::size_t index) {
     if (oldest->Capacity < size) {
         // Left uninitialised: only the pages zstd writes take memory.
         oldest->Bytes.reset();
-        oldest->Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        oldest->Bytes = std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]);
         oldest->Capacity = size;
     }
     Source.Decompress(StreamOffset, Frames[index], index, oldest->Bytes.get());
@@ -565,7 +564,7 @@ struct TBuffer {
     void Reserve(std::size_t size) {
         if (Capacity < size) {
             Data.reset();
-            Data = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+            Data = std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]);
             Capacity = size;
         }
     }
