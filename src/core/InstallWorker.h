@@ -5,6 +5,7 @@
 
 #include "core/FileTools.h"
 #include "core/InstallJob.h"
+#include "core/RunContext.h"
 
 #include <QThread>
 
@@ -40,13 +41,13 @@ public:
 
     const TInstallJob& Job() const { return m_job; }
     /// True once the run has written its success entry.
-    bool Succeeded() const { return m_succeeded.load(); }
+    bool Succeeded() const { return m_run.Succeeded(); }
     /// The file the run writes: OutputBase + the extension of the output kind; for a mod
     /// folder the folder that receives it.
     QString OutputFile() const;
 
     /// Stops the tool that is running now, if any (the window is closing). Any thread.
-    void KillRunningTool() { m_kill_tool.store(true); }
+    void KillRunningTool() { m_run.KillTool.store(true); }
     /// Tells the worker that the window is going away: host requests become no-ops.
     void SetHostClosing() { m_host_closing.store(true); }
     bool HostClosing() const { return m_host_closing.load(); }
@@ -56,9 +57,6 @@ public:
 
 protected:
     void run() override;
-
-    /// Which tool a stage runs; gives the tool's file and its unknown-exit-code key.
-    enum class TTool { Ctrtool, Tool3ds, Makerom, Xdelta };
 
     /// The stages that take the source image apart into tools/temp/exefs.bin and romfs.bin
     /// with their progress values.
@@ -71,26 +69,22 @@ protected:
     /// True when a final ".3ds" is taken off the output path too.
     virtual bool StripsThreeDsSuffix() const { return false; }
 
-    /// A tool stage: start entry, the tool, then the exit code judged. Exit 1 writes
-    /// `error_key` (separated unless `error_plain`) and ends the run. While the tool runs, the
-    /// progress bar follows the tool's own report between today's value and `until`.
+    // The stages' helpers, which live in the run context.
     void ToolStage(const char* start_key, int until, TTool tool, const QStringList& arguments,
-                   const char* error_key, bool error_plain = false, bool break_cancels = false);
-    /// A cancel checkpoint, then the progress bar moved to `value`.
-    void Progress(int value);
-    /// The progress bar moved to `value`, without a checkpoint.
-    void ShowProgress(int value);
-    /// Ends the run here when the window asked to cancel.
-    void Checkpoint();
-
-    void LogPlain(const QString& key);
-    void LogSeparated(const QString& text);
-    QString Text(const char* key) const;
-    /// Requests the finish routine and leaves the pipeline (throws TRunEnded).
-    [[noreturn]] void EndRun();
+                   const char* error_key, bool error_plain = false, bool break_cancels = false) {
+        m_run.ToolStage(start_key, until, tool, arguments, error_key, error_plain, break_cancels);
+    }
+    void Progress(int value) { m_run.Progress(value); }
+    void ShowProgress(int value) { m_run.ShowProgress(value); }
+    void Checkpoint() { m_run.Checkpoint(); }
+    void LogPlain(const QString& key) { m_run.Log(m_run.Texts.Lookup(key)); }
+    void LogSeparated(const QString& text) { m_run.LogSeparated(text); }
+    QString Text(const char* key) const { return m_run.Text(key); }
+    [[noreturn]] void EndRun() { m_run.EndRun(); }
 
     TInstallJob m_job;
     TInstallHost* m_host;
+    TRunContext m_run;
     /// The decryption of a CIA or 3DS source wrote what the first source stage takes out of
     /// the image, where that stage puts it.
     bool m_game_content_decrypted = false;
@@ -144,24 +138,15 @@ private:
     /// an image of the kind `plain`, written compressed as the output file.
     void CompressOutput(const QString& image, const QString& plain);
     void VerifyOutput();
-    QString ToolPath(TTool tool) const;
-    /// Judges a tool's exit code as a tool stage does (`code` from RunTool, or the failure
-    /// to start it in `start_failure`).
+    QString ToolPath(TTool tool) const { return m_run.ToolPath(tool); }
     void JudgeTool(TTool tool, std::uint32_t code, const QString& start_failure,
-                   const char* error_key, bool error_plain, bool break_cancels);
-    /// Moves the bar between today's value and `until` by the fraction a tool reported:
-    /// never backwards, never onto `until` itself.
-    TToolRun::TReport StageReport(int until);
-    QString PatchFolder();
+                   const char* error_key, bool error_plain, bool break_cancels) {
+        m_run.JudgeTool(tool, code, start_failure, error_key, error_plain, break_cancels);
+    }
+    TToolRun::TReport StageReport(int until) { return m_run.StageReport(until); }
+    QString PatchFolder() { return m_run.PatchFolder(); }
 
-    std::atomic<bool> m_succeeded{false};
-    std::atomic<bool> m_kill_tool{false};
     std::atomic<bool> m_host_closing{false};
-    bool m_finish_requested = false;
-    int m_progress_value = 0; // the bar's value as last set
-    QString m_patch_folder;
-    bool m_patch_folder_known = false;
-    QString m_chosen_source; // the source as chosen, also once a decrypted copy stands in
 
     // Mod folder runs read the source in place, through its decryption when it is encrypted.
     std::unique_ptr<ctr::TDecryptingReader> m_decrypting;

@@ -342,7 +342,7 @@ void TInstallWorker::PatchDataArchiveInto(const QString& title_id, const QString
     std::uint32_t code = 0;
     if (xdelta) {
         report = StageReport(65);
-        code = xdelta->Wait(&m_kill_tool);
+        code = xdelta->Wait(&m_run.KillTool);
         xdelta.reset();
     }
     JudgeTool(TTool::Xdelta, code, start_failure, "ErrorApplyingXdelta", false, false);
@@ -492,6 +492,6 @@ void TInstallWorker::WriteModFolder(const QString& title_id,
     ShowProgress(100);
     m_host->AppendLog(kCrLf + Text("ModFolderSuccessful") + kCrLf + QLatin1Char('[') +
                       QDir::toNativeSeparators(final_path) + QLatin1Char(']'));
-    m_succeeded.store(true);
+    m_run.Succeed();
     EndRun();
 }
