@@ -1,12 +1,14 @@
 #include "core/InstallWorker.h"
 
 #include "core/Decryption.h"
+#include "core/DigestStage.h"
 #include "core/FileTools.h"
 #include "core/FitCheck.h"
 #include "core/InstallHost.h"
 #include "core/Language.h"
 #include "core/ModFolder.h"
 #include "core/OutputForms.h"
+#include "core/PackDatStage.h"
 #include "core/PatchCatalogue.h"
 #include "core/Startup.h"
 #include "core/VoiceAndMusic.h"
@@ -80,7 +82,7 @@ TInstallWorker::~TInstallWorker() {
     KillRunningTool();
     requestInterruption();
     wait();
-    StopDigestThread();
+    m_background_digest.reset();
 }
 
 void TInstallWorker::run() {
@@ -168,7 +170,7 @@ void TInstallWorker::RunPipeline() {
     Progress(45);
 
     if (!m_job.NoXdelta)
-        PatchDataArchive(); // digests, then the difference for pack.dat
+        PatchPackDatInTemp(m_run); // digests, then the difference for pack.dat
     if (!m_job.NoPatch)
         CopyReplacementFolders(); // the patch's exefs and romfs files
     ApplySoundArchive();          // voices and music
@@ -355,135 +357,6 @@ void TInstallWorker::DeleteIntermediates() {
             LogSeparated(Text("ErrorDeleteTempFile"));
             EndRun();
         }
-    }
-}
-
-void TInstallWorker::CheckDigest(const QString& expected, const QString& relative_path,
-                                 bool pack_dat) {
-    m_host->AppendLog(Text(pack_dat ? "CheckingMD5PackDat" : "CheckingMD5PackInc"));
-    // The digests taken when the image was chosen serve while the image is unchanged: the
-    // file unpacked from it holds the same bytes, which need not be read once more.
-    QString digest = RememberedDigest(pack_dat);
-    try {
-        if (digest.isEmpty())
-            digest = FileMD5Hex(m_job.ProgramFolder + relative_path);
-    } catch (const TSystemError&) {
-        if (pack_dat)
-            m_host->AppendLog(kCrLf + kCrLf + Text("ErrorCheckingMD5PackDat") + kCrLf);
-        else
-            m_host->AppendLog(kCrLf + Text("ErrorCheckingMD5PackInc") + kCrLf);
-        EndRun();
-    }
-    JudgeDigest(expected, digest);
-}
-
-QString TInstallWorker::RememberedDigest(bool pack_dat) const {
-    // A check still reading the source is waited for: it reads the bytes the run would.
-    const std::optional<TPackDigests> digests = AwaitPackDigests(m_run.ChosenSource);
-    if (!digests)
-        return QString();
-    return pack_dat ? digests->PackDatMD5 : digests->PackIncMD5;
-}
-
-void TInstallWorker::JudgeDigest(const QString& expected, const QString& digest) {
-    m_host->AppendLog(QStringLiteral("Orig MD5: ") + expected);
-    m_host->AppendLog(QStringLiteral("This MD5: ") + digest);
-    // Description files write digests in either case; a digest is the same in both.
-    if (expected.compare(digest, Qt::CaseInsensitive) == 0) {
-        m_host->AppendLog(Text("MD5Matched"));
-    } else {
-        LogSeparated(Text("MD5NotMatched"));
-        EndRun();
-    }
-}
-
-QString TInstallWorker::DifferenceArgument() {
-    // xdelta3 takes its file names in the system's code page on Windows, which cannot spell
-    // every folder name; a difference in such a folder is read from a copy in tools/temp.
-    const QString difference = FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta"));
-    const QString copied = QStringLiteral("tools/temp/patch.xdelta");
-    if (!PlainAsciiText(difference) && QFile::copy(difference, m_job.ProgramFolder + copied))
-        return copied;
-    return difference;
-}
-
-std::unique_ptr<TToolRun> TInstallWorker::StartXdelta(const QString& source,
-                                                      const QString& written_argument,
-                                                      const QString& written,
-                                                      const TToolRun::TReport& report,
-                                                      QString& start_failure) {
-    const QStringList arguments = {QStringLiteral("-d"), QStringLiteral("-s"), source,
-                                   DifferenceArgument(), written_argument};
-    try {
-        return std::make_unique<TToolRun>(
-            ToolPath(TTool::Xdelta), arguments, m_job.ProgramFolder,
-            TToolRun::TOptions{[&report](double fraction) {
-                                   if (report)
-                                       report(fraction);
-                               },
-                               written, QFileInfo(m_job.ProgramFolder + source).size(), false});
-    } catch (const TSystemError& error) {
-        start_failure = error.Reason();
-    }
-    return nullptr;
-}
-
-void TInstallWorker::PatchDataArchive() {
-    const QString pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/romfs/pack.dat");
-    const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
-
-    // xdelta3 decodes from the data archive while the digests are taken: both read the same
-    // bytes at once. Everything the run shows stays in the order of one stage after the
-    // other: the digest entries, the checkpoint, then the difference stage; a mismatch or a
-    // cancel stops xdelta3 and removes what it wrote. Should the archive not move aside,
-    // the stages run one after the other and the move's failure is reported where it
-    // always was.
-    TToolRun::TReport report; // the bar's mapping, known once the difference stage begins
-    std::unique_ptr<TToolRun> xdelta;
-    QString start_failure;
-    const bool moved = QFile::rename(pack_dat, old_pack_dat);
-    const auto stop_xdelta = [&] {
-        if (!xdelta)
-            return;
-        xdelta.reset();
-        QFile::remove(pack_dat);
-        QFile::rename(old_pack_dat, pack_dat);
-    };
-    if (moved)
-        xdelta = StartXdelta(QStringLiteral("tools/temp/old_pack.dat"),
-                             QStringLiteral("tools/temp/romfs/pack.dat"), pack_dat, report,
-                             start_failure);
-    const QString digest_path = moved ? QStringLiteral("tools/temp/old_pack.dat")
-                                      : QStringLiteral("tools/temp/romfs/pack.dat");
-    try {
-        if (!m_job.OriginalPackDatMD5.isEmpty())
-            CheckDigest(m_job.OriginalPackDatMD5, digest_path, true);
-        if (!m_job.OriginalPackIncMD5.isEmpty())
-            CheckDigest(m_job.OriginalPackIncMD5, QStringLiteral("tools/temp/romfs/pack.inc"),
-                        false);
-        if (!moved) {
-            LogSeparated(Text("ErrorMovingPackDat"));
-            EndRun();
-        }
-        Progress(50);
-    } catch (const TRunEnded&) {
-        stop_xdelta();
-        throw;
-    }
-
-    m_host->AppendLog(Text("ApplyingXdelta"));
-    std::uint32_t code = 0;
-    if (xdelta) {
-        report = StageReport(65);
-        code = xdelta->Wait(&m_run.KillTool);
-        xdelta.reset();
-    }
-    JudgeTool(TTool::Xdelta, code, start_failure, "ErrorApplyingXdelta", false, false);
-    Progress(65);
-
-    if (!QFile::remove(old_pack_dat)) {
-        LogSeparated(Text("ErrorDeleteTempFile"));
-        EndRun();
     }
 }
 

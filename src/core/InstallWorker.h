@@ -3,6 +3,7 @@
 // patched image of the chosen kind. TInstallCIA, TInstall3DS and TInstallCXI add only the
 // stages that take their kind of image apart; everything else lives here once.
 
+#include "core/DigestStage.h"
 #include "core/FileTools.h"
 #include "core/InstallJob.h"
 #include "core/RunContext.h"
@@ -12,7 +13,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace ctr {
@@ -115,22 +115,6 @@ private:
     void DecryptSource();
     void CheckDiskSpace();
     void DeleteIntermediates();
-    void PatchDataArchive();
-    /// The patch's difference file as xdelta's argument.
-    QString DifferenceArgument();
-    /// Starts xdelta3 decoding `source` (relative to the program folder, as are the other
-    /// arguments) into `written`; its progress goes through `report` once the difference
-    /// stage sets it. Null, with the reason in `start_failure`, when it cannot start.
-    std::unique_ptr<TToolRun> StartXdelta(const QString& source, const QString& written_argument,
-                                          const QString& written, const TToolRun::TReport& report,
-                                          QString& start_failure);
-    /// The digest test of pack.dat or pack.inc; `pack_dat` chooses the keys and entry forms.
-    void CheckDigest(const QString& expected, const QString& relative_path, bool pack_dat);
-    /// The entries of a digest test whose digest is known, and the end of the run on a mismatch.
-    void JudgeDigest(const QString& expected, const QString& digest);
-    /// The digest of pack.dat or pack.inc taken when the source was chosen (waiting for that
-    /// check if it still runs), while the source is unchanged since; empty when there is none.
-    QString RememberedDigest(bool pack_dat) const;
     void CopyReplacementFolders();
     void ApplySoundArchive();
     void RebuildImage();
@@ -154,14 +138,7 @@ private:
     QString m_pack_dat_digest;           // of the game's pack.dat, taken as it was copied out
     bool m_xdelta_beside_digest = false; // xdelta3 runs while pack.dat's digest is taken
     // pack.dat's digest taken straight from the image while it is copied out and xdelta3 runs.
-    struct TDigestJob {
-        std::atomic<bool> Stop{false};
-        QString Digest; // empty when the bytes could not be read
-    };
-    std::shared_ptr<TDigestJob> m_digest_job;
-    std::thread m_digest_thread;
-    /// Stops and joins the digest thread, if one runs.
-    void StopDigestThread();
+    std::unique_ptr<TBackgroundDigest> m_background_digest;
     QString m_staging; // the mod folder being written; removed unless moved into place
     bool m_staging_kept = false;
     QString m_patched_pack; // the new pack.dat already in the staging folder, relative to it

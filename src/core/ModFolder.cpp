@@ -1,11 +1,13 @@
 #include "core/ModFolder.h"
 
 #include "core/Decryption.h"
+#include "core/DigestStage.h"
 #include "core/FileTools.h"
 #include "core/InstallHost.h"
 #include "core/InstallJob.h"
 #include "core/InstallWorker.h"
 #include "core/Language.h"
+#include "core/PackDatStage.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
@@ -73,9 +75,9 @@ void TInstallWorker::RunModFolderPipeline() {
         }
     } cleanup{m_staging, m_staging_kept};
     struct TDigestStop {
-        TInstallWorker& Worker;
-        ~TDigestStop() { Worker.StopDigestThread(); }
-    } digest_stop{*this};
+        std::unique_ptr<TBackgroundDigest>& Digest;
+        ~TDigestStop() { Digest.reset(); }
+    } digest_stop{m_background_digest};
 
     // A destination on the volume of tools/temp takes the new pack.dat by a rename: xdelta3
     // can then run while pack.dat's digest is taken (see PatchDataArchiveInto).
@@ -183,51 +185,16 @@ void TInstallWorker::RunModFolderPipeline() {
     WriteModFolder(title_id, game_files, patch_has_code ? source_code : QString());
 }
 
-void TInstallWorker::StopDigestThread() {
-    if (!m_digest_thread.joinable())
-        return;
-    m_digest_job->Stop.store(true);
-    m_digest_thread.join();
-}
-
 void TInstallWorker::CopyOutPackDat(std::uint64_t offset, std::uint64_t size) {
     // A digest taken when the image was chosen spares the copy its digest.
-    m_pack_dat_digest = RememberedDigest(true);
+    m_pack_dat_digest = RememberedDigest(m_run, true);
     const bool digest_known = !m_pack_dat_digest.isEmpty();
     if (m_xdelta_beside_digest && !m_job.OriginalPackDatMD5.isEmpty() && !digest_known) {
         // The digest is read straight from the image on a thread of its own while the copy
-        // goes on here and xdelta3 runs after it; both reads meet in the system's cache. An
-        // encrypted image is opened there through a decryption of its own.
-        TKeySearch search = KeySearch();
-        if (search.ProgramFolder.isEmpty())
-            search.ProgramFolder = m_job.ProgramFolder;
-        m_digest_job = std::make_shared<TDigestJob>();
-        m_digest_thread =
-            std::thread([job = m_digest_job, path = m_job.SourcePath, kind = SourceKind(),
-                         encrypted = bool(m_decrypting), search, offset, size] {
-                try {
-                    const std::unique_ptr<ctr::TInFile> opened = ctr::OpenImageFile(ToPath(path));
-                    ctr::TInFile& image = *opened;
-                    std::unique_ptr<ctr::TDecryptingReader> decrypting;
-                    if (encrypted) {
-                        decrypting = OpenDecryptingSource(path, kind, search);
-                        decrypting->Serve(image);
-                    }
-                    TMd5 md5;
-                    std::vector<std::uint8_t> block(
-                        std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
-                    for (std::uint64_t done = 0; done < size && !job->Stop.load();) {
-                        const std::size_t part =
-                            std::size_t(std::min<std::uint64_t>(block.size(), size - done));
-                        image.ReadAt(offset + done, std::span(block.data(), part), "pack.dat");
-                        md5.Update(block.data(), part);
-                        done += part;
-                    }
-                    if (!job->Stop.load())
-                        job->Digest = md5.Hex();
-                } catch (const std::exception&) {
-                }
-            });
+        // goes on here and xdelta3 runs after it; both reads meet in the system's cache.
+        m_background_digest = std::make_unique<TBackgroundDigest>(
+            m_job.SourcePath, SourceKind(), m_decrypting != nullptr, m_run.KeySearchForRun(),
+            offset, size);
     }
     ctr::TOutFile out(ToPath(m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat")));
     out.MarkScratch();
@@ -268,98 +235,50 @@ void TInstallWorker::OpenStagingFolder(const QString& title_id) {
 }
 
 void TInstallWorker::PatchDataArchiveInto(const QString& title_id, const QString& game_name) {
-    const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
     const QString relative = QStringLiteral("romfs/") + game_name;
     // Nothing reaches the destination before the digests matched. Beside the digest, xdelta3
     // writes into tools/temp (the volume of the destination: a rename moves the file in);
     // otherwise it starts once they matched and writes straight into the folder being
     // written, under a name of its own until it is whole.
-    QString written;
-    QString written_argument;
-    const auto into_temp = [&] {
-        written_argument = QStringLiteral("tools/temp/new_pack.dat");
-        written = m_job.ProgramFolder + written_argument;
-    };
-    TToolRun::TReport report; // the bar's mapping, known once the difference stage begins
-    std::unique_ptr<TToolRun> xdelta;
-    QString start_failure;
-    const auto start_xdelta = [&] {
-        xdelta = StartXdelta(QStringLiteral("tools/temp/old_pack.dat"), written_argument, written,
-                             report, start_failure);
-    };
-    if (m_xdelta_beside_digest) {
-        into_temp();
-        start_xdelta();
-    }
+    const TXdeltaOutput in_temp = {QStringLiteral("tools/temp/new_pack.dat"),
+                                   m_job.ProgramFolder + QStringLiteral("tools/temp/new_pack.dat")};
     QString target;
-    try {
-        if (!m_job.OriginalPackDatMD5.isEmpty()) {
-            if (m_digest_thread.joinable()) {
-                m_host->AppendLog(Text("CheckingMD5PackDat"));
-                m_digest_thread.join();
-                if (m_digest_job->Digest.isEmpty()) {
-                    m_host->AppendLog(kCrLf + kCrLf + Text("ErrorCheckingMD5PackDat") + kCrLf);
-                    EndRun();
-                }
-                JudgeDigest(m_job.OriginalPackDatMD5, m_digest_job->Digest);
-            } else if (m_xdelta_beside_digest) {
-                CheckDigest(m_job.OriginalPackDatMD5, QStringLiteral("tools/temp/old_pack.dat"),
-                            true);
-            } else {
-                // Taken as pack.dat came out of the image.
-                m_host->AppendLog(Text("CheckingMD5PackDat"));
-                JudgeDigest(m_job.OriginalPackDatMD5, m_pack_dat_digest);
-            }
-        }
-        if (!m_job.OriginalPackIncMD5.isEmpty())
-            CheckDigest(m_job.OriginalPackIncMD5, QStringLiteral("tools/temp/romfs/pack.inc"),
-                        false);
-        Progress(50);
+    TPackDatPlan plan;
+    if (m_background_digest)
+        plan.PackDatDigest = TDigestSource::Pending(*m_background_digest);
+    else if (m_xdelta_beside_digest)
+        plan.PackDatDigest = TDigestSource::File(QStringLiteral("tools/temp/old_pack.dat"));
+    else
+        plan.PackDatDigest = TDigestSource::Known(m_pack_dat_digest); // taken as it came out
+    if (m_xdelta_beside_digest)
+        plan.Early = in_temp;
+    plan.AfterMark = [&] {
         OpenStagingFolder(title_id);
         target = m_staging + QLatin1Char('/') + relative;
-        if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
-            LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(target));
-            EndRun();
-        }
-    } catch (...) {
-        // A mismatch, a cancel: xdelta3 is ended and what it wrote removed.
-        xdelta.reset();
-        if (!written.isEmpty())
-            QFile::remove(written);
-        throw;
-    }
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()))
+            m_run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
+    };
+    plan.Abandon = [](bool, const TXdeltaOutput& output) {
+        if (!output.File.isEmpty())
+            QFile::remove(output.File);
+    };
     if (!m_xdelta_beside_digest) {
-        // A folder xdelta3 cannot be given by name (see DifferenceArgument) gets the archive
-        // from tools/temp.
-        written = target + QStringLiteral(".part");
-        written_argument = written;
-        if (!PlainAsciiText(written))
-            into_temp();
-        start_xdelta();
+        // A folder xdelta3 cannot be given by name (see the difference's argument) gets the
+        // archive from tools/temp.
+        plan.Late = [&] {
+            const QString written = target + QStringLiteral(".part");
+            return PlainAsciiText(written) ? TXdeltaOutput{written, written} : in_temp;
+        };
     }
-
-    m_host->AppendLog(Text("ApplyingXdelta"));
-    std::uint32_t code = 0;
-    if (xdelta) {
-        report = StageReport(65);
-        code = xdelta->Wait(&m_run.KillTool);
-        xdelta.reset();
-    }
-    JudgeTool(TTool::Xdelta, code, start_failure, "ErrorApplyingXdelta", false, false);
-    if (QFileInfo::exists(written)) {
-        m_patched_pack_size = QFileInfo(written).size();
-        if (!QFile::rename(written, target)) {
-            LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(target));
-            EndRun();
-        }
+    plan.Place = [&](const TXdeltaOutput& output) {
+        if (!QFileInfo::exists(output.File))
+            return;
+        m_patched_pack_size = QFileInfo(output.File).size();
+        if (!QFile::rename(output.File, target))
+            m_run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
         m_patched_pack = relative;
-    }
-    Progress(65);
-
-    if (!QFile::remove(old_pack_dat)) {
-        LogSeparated(Text("ErrorDeleteTempFile"));
-        EndRun();
-    }
+    };
+    PatchPackDat(m_run, plan);
 }
 
 void TInstallWorker::WriteModFolder(const QString& title_id,
