@@ -1,7 +1,6 @@
 #include "core/InstallWorker.h"
 
 #include "core/Decryption.h"
-#include "core/DigestStage.h"
 #include "core/FileTools.h"
 #include "core/FitCheck.h"
 #include "core/InstallHost.h"
@@ -10,6 +9,7 @@
 #include "core/OutputForms.h"
 #include "core/PackDatStage.h"
 #include "core/PatchCatalogue.h"
+#include "core/PatchStages.h"
 #include "core/Startup.h"
 #include "core/VoiceAndMusic.h"
 #include "ctr/Decrypt.h"
@@ -74,7 +74,9 @@ TInstallWorker::TInstallWorker(const QString& ProgramFolder, const QString& Sour
                           [this](const QString& text) { m_host->ShowErrorMessage(text); },
                           [this] { m_host->RequestFinish(this); },
                           [this] { return isInterruptionRequested(); },
-                          [this] { return m_host->SelectedPatch(); }}) {}
+                          [this] { return m_host->SelectedPatch(); }}) {
+    m_run.Host = host;
+}
 
 TInstallWorker::~TInstallWorker() {
     // The window joins the thread before releasing the worker; this only guards a worker
@@ -82,7 +84,6 @@ TInstallWorker::~TInstallWorker() {
     KillRunningTool();
     requestInterruption();
     wait();
-    m_background_digest.reset();
 }
 
 void TInstallWorker::run() {
@@ -135,8 +136,7 @@ void TInstallWorker::RunPipeline() {
     DecompressSource();
     DecryptSource();
     if (IsModFolderKind(m_job.OutputKind)) {
-        RunModFolderPipeline();
-        return;
+        RunModFolderPipeline(m_run, SourceKind(), std::move(m_decrypting));
     }
     RunSourceStages(); // the image taken apart into exefs.bin and romfs.bin
 
@@ -172,8 +172,8 @@ void TInstallWorker::RunPipeline() {
     if (!m_job.NoXdelta)
         PatchPackDatInTemp(m_run); // digests, then the difference for pack.dat
     if (!m_job.NoPatch)
-        CopyReplacementFolders(); // the patch's exefs and romfs files
-    ApplySoundArchive();          // voices and music
+        CopyReplacementFolders(m_run); // the patch's exefs and romfs files
+    ApplySoundArchive(m_run);          // voices and music
     Progress(80);
     RebuildImage(); // ExeFS, RomFS, CXI, then the CIA or 3DS image
 }
@@ -358,41 +358,6 @@ void TInstallWorker::DeleteIntermediates() {
             EndRun();
         }
     }
-}
-
-void TInstallWorker::CopyReplacementFolders() {
-    const QString patch_folder = PatchFolder();
-    if (patch_folder.isEmpty())
-        return;
-    const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
-    const struct {
-        const char* Name;
-        const char* ErrorKey;
-    } folders[] = {{"exefs", "ErrorCopyingExeFsFolder"}, {"romfs", "ErrorCopyingRomFsFolder"}};
-    for (const auto& folder : folders) {
-        const QString name = QString::fromLatin1(folder.Name);
-        const QString source = FindEntryNoCase(patch_folder, name);
-        if (!QFileInfo(source).isDir())
-            continue;
-        // The copy puts the folder itself into tools/temp; a patch's "ROMFS" must merge into
-        // the unpacked "romfs", which CopyFolder finds by name without regard to case. The
-        // unpacked folder exists after the unpacking stages; create it should a tool have left
-        // none.
-        QDir().mkpath(temp + QLatin1Char('/') + name);
-        if (!CopyFolder(source, temp)) {
-            LogSeparated(Text(folder.ErrorKey));
-            EndRun();
-        }
-        Progress(75);
-    }
-}
-
-void TInstallWorker::ApplySoundArchive() {
-    const int voice = m_host->SelectedVoice();
-    const int result = ApplyVoiceAndMusic(m_job.ProgramFolder, voice, *m_host, *m_job.LanguageTable,
-                                          m_job.NoPatch ? QString() : PatchFolder());
-    if (result == 1)
-        m_host->AppendLog(kCrLf + Text("WarningApplyingVoice") + kCrLf);
 }
 
 void TInstallWorker::RebuildImage() {

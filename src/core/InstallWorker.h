@@ -3,7 +3,6 @@
 // patched image of the chosen kind. TInstallCIA, TInstall3DS and TInstallCXI add only the
 // stages that take their kind of image apart; everything else lives here once.
 
-#include "core/DigestStage.h"
 #include "core/FileTools.h"
 #include "core/InstallJob.h"
 #include "core/RunContext.h"
@@ -13,11 +12,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 namespace ctr {
-struct TImageRomFsFile;
-class TInFile;
 class TDecryptingReader;
 } // namespace ctr
 class TInstallHost;
@@ -91,20 +87,6 @@ protected:
 
 private:
     void RunPipeline();
-    /// The run for a mod folder: the files it needs read from the image, the shared stages,
-    /// then WriteModFolder instead of the rebuild (in ModFolder.cpp).
-    void RunModFolderPipeline();
-    void WriteModFolder(const QString& title_id,
-                        const std::vector<ctr::TImageRomFsFile>& game_files,
-                        const QString& source_code);
-    /// Copies the game's pack.dat out of the image into tools/temp/old_pack.dat, its digest
-    /// taken from the same read unless it is taken beside xdelta3.
-    void CopyOutPackDat(std::uint64_t offset, std::uint64_t size);
-    /// The data archive stage of a mod folder: the digests, then the new pack.dat by xdelta
-    /// into the folder being written, as `game_name` below its romfs.
-    void PatchDataArchiveInto(const QString& title_id, const QString& game_name);
-    /// Creates the folder the mod folder is written into (once), beside the final folder.
-    void OpenStagingFolder(const QString& title_id);
     void FreshTempFolder();
     /// A compressed source is written out whole into tools/temp first, and the job's source
     /// becomes that copy; a mod folder run and an encrypted image read through the frames.
@@ -115,8 +97,6 @@ private:
     void DecryptSource();
     void CheckDiskSpace();
     void DeleteIntermediates();
-    void CopyReplacementFolders();
-    void ApplySoundArchive();
     void RebuildImage();
     /// The compression stage of a compressed output: `image` (relative to the program folder),
     /// an image of the kind `plain`, written compressed as the output file.
@@ -132,15 +112,6 @@ private:
 
     std::atomic<bool> m_host_closing{false};
 
-    // Mod folder runs read the source in place, through its decryption when it is encrypted.
+    // A mod folder run reads an encrypted source in place through its decryption.
     std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
-    std::unique_ptr<ctr::TInFile> m_image;
-    QString m_pack_dat_digest;           // of the game's pack.dat, taken as it was copied out
-    bool m_xdelta_beside_digest = false; // xdelta3 runs while pack.dat's digest is taken
-    // pack.dat's digest taken straight from the image while it is copied out and xdelta3 runs.
-    std::unique_ptr<TBackgroundDigest> m_background_digest;
-    QString m_staging; // the mod folder being written; removed unless moved into place
-    bool m_staging_kept = false;
-    QString m_patched_pack; // the new pack.dat already in the staging folder, relative to it
-    qint64 m_patched_pack_size = -1;
 };

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 
+class TInstallHost;
 struct TKeySearch;
 
 /// Thrown by TRunContext::EndRun after the finish request: unwinds the stages to the one
@@ -55,6 +56,8 @@ public:
     const QString ChosenSource;
     /// The file (or for a mod folder the folder) the run writes; set before the first stage.
     QString OutputFile;
+    /// The voice and music step still reads the window's choices and track list through it.
+    TInstallHost* Host = nullptr;
     /// Set by anyone to stop the tool that runs now (the window is closing).
     std::atomic<bool> KillTool{false};
 
