@@ -38,13 +38,18 @@ QString GigaBytes(std::int64_t bytes) {
     return FormatGibibytes(bytes, QLocale::system().decimalPoint());
 }
 
+TInstallJob WithFolderSeparator(TInstallJob job) {
+    job.ProgramFolder = WithTrailingSeparator(job.ProgramFolder);
+    return job;
+}
+
 TInstallJob MakeJob(const QString& ProgramFolder, const QString& SourcePath,
                     const QString& OutputPath, const QString& OutputKind,
                     const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
                     const TLanguageTable& LanguageTable, const QStringList& PatchList,
                     bool NoXdelta, bool NoPatch) {
     TInstallJob job;
-    job.ProgramFolder = WithTrailingSeparator(ProgramFolder);
+    job.ProgramFolder = ProgramFolder;
     job.SourcePath = SourcePath;
     job.OutputPath = OutputPath;
     job.OutputKind = OutputKind;
@@ -64,11 +69,13 @@ TInstallWorker::TInstallWorker(const QString& ProgramFolder, const QString& Sour
                                const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
                                const TLanguageTable& LanguageTable, const QStringList& PatchList,
                                bool NoXdelta, bool NoPatch, TInstallHost* host, QObject* parent)
-    : QThread(parent),
-      m_job(MakeJob(ProgramFolder, SourcePath, OutputPath, OutputKind, OriginalPackDatMD5,
-                    OriginalPackIncMD5, LanguageTable, PatchList, NoXdelta, NoPatch)),
-      m_host(host),
-      m_run(m_job, LanguageTable,
+    : TInstallWorker(MakeJob(ProgramFolder, SourcePath, OutputPath, OutputKind, OriginalPackDatMD5,
+                             OriginalPackIncMD5, LanguageTable, PatchList, NoXdelta, NoPatch),
+                     host, parent) {}
+
+TInstallWorker::TInstallWorker(const TInstallJob& job, TInstallHost* host, QObject* parent)
+    : QThread(parent), m_job(WithFolderSeparator(job)), m_host(host),
+      m_run(m_job, *job.LanguageTable,
             TRunCallbacks{[this](const QString& entry) { m_host->AppendLog(entry); },
                           [this](int value) { m_host->SetProgress(value); },
                           [this](const QString& text) { m_host->ShowErrorMessage(text); },

@@ -23,8 +23,11 @@ class TInstallWorker : public QThread {
     Q_OBJECT
 
 public:
-    /// Takes the job (texts copied, the two lists by reference: the window keeps them alive and
-    /// unchanged while the worker runs) and the host it reports to. start() begins the run.
+    /// Takes the job (its language table and patch list by reference: the caller keeps them
+    /// alive and unchanged while the worker runs; the texts are copied) and the host it reports
+    /// to. start() begins the run. MakeInstallWorker chooses the worker for a source.
+    TInstallWorker(const TInstallJob& job, TInstallHost* host, QObject* parent = nullptr);
+    /// The same job given value by value, in the order of TInstallJob's fields.
     TInstallWorker(const QString& ProgramFolder, const QString& SourcePath,
                    const QString& OutputPath, const QString& OutputKind,
                    const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
