@@ -17,11 +17,9 @@
 
 #include "core/FileTools.h"
 #include "core/Identify.h"
-#include "core/Install3DS.h"
-#include "core/InstallCIA.h"
-#include "core/InstallCXI.h"
 #include "core/InstallHost.h"
 #include "core/InstallJob.h"
+#include "core/InstallRun.h"
 #include "core/InstallWorker.h"
 #include "core/Language.h"
 #include "core/ModFolder.h"
@@ -252,19 +250,20 @@ int RunInstall(const TInstallOptions& options) {
 
     TProgressLine progress(!options.Quiet && StreamIsTerminal(stderr));
     TConsoleHost host(patch_index, options.Voice, no_voice_choice, tracks.get(), progress);
-    std::unique_ptr<TInstallWorker> worker;
-    const auto make = [&](auto* tag) {
-        using TWorker = std::remove_pointer_t<decltype(tag)>;
-        worker =
-            std::make_unique<TWorker>(program_folder, source, output, extension, pack_dat_md5,
-                                      pack_inc_md5, texts, patch_list, no_xdelta, no_patch, &host);
-    };
-    if (identity.Kind == QLatin1String(".cia"))
-        make(static_cast<TInstallCIA*>(nullptr));
-    else if (three_ds)
-        make(static_cast<TInstall3DS*>(nullptr));
-    else
-        make(static_cast<TInstallCXI*>(nullptr));
+    TInstallJob job;
+    job.ProgramFolder = program_folder;
+    job.SourcePath = source;
+    job.OutputPath = output;
+    job.OutputKind = extension;
+    job.OriginalPackDatMD5 = pack_dat_md5;
+    job.OriginalPackIncMD5 = pack_inc_md5;
+    job.LanguageTable = &texts;
+    job.PatchList = &patch_list;
+    job.NoXdelta = no_xdelta;
+    job.NoPatch = no_patch;
+    std::unique_ptr<TInstallWorker> worker = MakeInstallWorker(identity.Kind, job, &host);
+    if (!worker)
+        return Refuse(UnusableReason(identity, texts));
 
     WriteLines(stdout, QStringLiteral("\r\n") + texts.Lookup(QStringLiteral("StartPatching")) +
                            QStringLiteral("\r\n"));

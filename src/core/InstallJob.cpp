@@ -2,7 +2,6 @@
 
 #include "core/Identify.h"
 #include "core/Language.h"
-#include "core/ModFolder.h"
 #include "core/OutputForms.h"
 #include "ctr/FileIo.h"
 #include "ctr/Ncsd.h"

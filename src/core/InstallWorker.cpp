@@ -7,7 +7,9 @@
 #include "core/Language.h"
 #include "core/ModFolder.h"
 #include "core/OutputForms.h"
+#include "core/PackDatStage.h"
 #include "core/PatchCatalogue.h"
+#include "core/PatchStages.h"
 #include "core/Startup.h"
 #include "core/VoiceAndMusic.h"
 #include "ctr/Decrypt.h"
@@ -31,12 +33,33 @@ namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-// Thrown by EndRun after the finish request: unwinds the pipeline to Execute.
-struct TRunEnded {};
-
 // Sizes in the warning are written as the free space of the start-up log is.
 QString GigaBytes(std::int64_t bytes) {
     return FormatGibibytes(bytes, QLocale::system().decimalPoint());
+}
+
+TInstallJob WithFolderSeparator(TInstallJob job) {
+    job.ProgramFolder = WithTrailingSeparator(job.ProgramFolder);
+    return job;
+}
+
+TInstallJob MakeJob(const QString& ProgramFolder, const QString& SourcePath,
+                    const QString& OutputPath, const QString& OutputKind,
+                    const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
+                    const TLanguageTable& LanguageTable, const QStringList& PatchList,
+                    bool NoXdelta, bool NoPatch) {
+    TInstallJob job;
+    job.ProgramFolder = ProgramFolder;
+    job.SourcePath = SourcePath;
+    job.OutputPath = OutputPath;
+    job.OutputKind = OutputKind;
+    job.OriginalPackDatMD5 = OriginalPackDatMD5;
+    job.OriginalPackIncMD5 = OriginalPackIncMD5;
+    job.LanguageTable = &LanguageTable;
+    job.PatchList = &PatchList;
+    job.NoXdelta = NoXdelta;
+    job.NoPatch = NoPatch;
+    return job;
 }
 
 } // namespace
@@ -46,18 +69,20 @@ TInstallWorker::TInstallWorker(const QString& ProgramFolder, const QString& Sour
                                const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
                                const TLanguageTable& LanguageTable, const QStringList& PatchList,
                                bool NoXdelta, bool NoPatch, TInstallHost* host, QObject* parent)
-    : QThread(parent), m_host(host) {
-    m_job.ProgramFolder = WithTrailingSeparator(ProgramFolder);
-    m_job.SourcePath = SourcePath;
-    m_chosen_source = SourcePath;
-    m_job.OutputPath = OutputPath;
-    m_job.OutputKind = OutputKind;
-    m_job.OriginalPackDatMD5 = OriginalPackDatMD5;
-    m_job.OriginalPackIncMD5 = OriginalPackIncMD5;
-    m_job.LanguageTable = &LanguageTable;
-    m_job.PatchList = &PatchList;
-    m_job.NoXdelta = NoXdelta;
-    m_job.NoPatch = NoPatch;
+    : TInstallWorker(MakeJob(ProgramFolder, SourcePath, OutputPath, OutputKind, OriginalPackDatMD5,
+                             OriginalPackIncMD5, LanguageTable, PatchList, NoXdelta, NoPatch),
+                     host, parent) {}
+
+TInstallWorker::TInstallWorker(const TInstallJob& job, TInstallHost* host, QObject* parent)
+    : QThread(parent), m_job(WithFolderSeparator(job)), m_host(host),
+      m_run(m_job, *job.LanguageTable,
+            TRunCallbacks{[this](const QString& entry) { m_host->AppendLog(entry); },
+                          [this](int value) { m_host->SetProgress(value); },
+                          [this](const QString& text) { m_host->ShowErrorMessage(text); },
+                          [this] { m_host->RequestFinish(this); },
+                          [this] { return isInterruptionRequested(); },
+                          [this] { return m_host->SelectedPatch(); }}) {
+    m_run.Host = host;
 }
 
 TInstallWorker::~TInstallWorker() {
@@ -66,7 +91,6 @@ TInstallWorker::~TInstallWorker() {
     KillRunningTool();
     requestInterruption();
     wait();
-    StopDigestThread();
 }
 
 void TInstallWorker::run() {
@@ -79,135 +103,11 @@ QString TInstallWorker::OutputFile() const {
     return OutputBase(m_job.OutputPath, StripsThreeDsSuffix()) + m_job.OutputKind;
 }
 
-QString TInstallWorker::Text(const char* key) const {
-    return m_job.LanguageTable->Lookup(QString::fromLatin1(key));
-}
-
-void TInstallWorker::LogPlain(const QString& key) {
-    m_host->AppendLog(m_job.LanguageTable->Lookup(key));
-}
-
-void TInstallWorker::LogSeparated(const QString& text) {
-    m_host->AppendLog(kCrLf + text);
-}
-
-void TInstallWorker::EndRun() {
-    if (!m_finish_requested) {
-        m_finish_requested = true;
-        m_host->RequestFinish(this);
-    }
-    throw TRunEnded{};
-}
-
-void TInstallWorker::Checkpoint() {
-    if (isInterruptionRequested())
-        EndRun();
-}
-
-void TInstallWorker::Progress(int value) {
-    Checkpoint();
-    ShowProgress(value);
-}
-
-void TInstallWorker::ShowProgress(int value) {
-    m_progress_value = value;
-    m_host->SetProgress(value);
-}
-
-TToolRun::TReport TInstallWorker::StageReport(int until) {
-    const int from = m_progress_value;
-    return [this, from, until](double fraction) {
-        const int value = std::min(until - 1, from + static_cast<int>((until - from) * fraction));
-        if (value > m_progress_value)
-            ShowProgress(value);
-    };
-}
-
-QString TInstallWorker::ToolPath(TTool tool) const {
-    QString name = QStringLiteral("xdelta");
-    switch (tool) {
-    case TTool::Ctrtool:
-        name = QStringLiteral("ctrtool");
-        break;
-    case TTool::Tool3ds:
-        name = QStringLiteral("3dstool");
-        break;
-    case TTool::Makerom:
-        name = QStringLiteral("makerom");
-        break;
-    case TTool::Xdelta:
-        break;
-    }
-    return m_job.ProgramFolder + QStringLiteral("tools/") + ToolFileName(name);
-}
-
-void TInstallWorker::ToolStage(const char* start_key, int until, TTool tool,
-                               const QStringList& arguments, const char* error_key,
-                               bool error_plain, bool break_cancels) {
-    m_host->AppendLog(Text(start_key));
-    std::uint32_t code = 0;
-    QString start_failure;
-    // Only the stage that writes the output file itself needs its bytes forced to the disk;
-    // every other stage writes scratch files into tools/temp, deleted at the end of the run.
-    const bool scratch = !arguments.contains(OutputFile());
-    try {
-        TToolRun run(ToolPath(tool), arguments, m_job.ProgramFolder,
-                     TToolRun::TOptions{StageReport(until), QString(), 0, scratch});
-        code = run.Wait(&m_kill_tool);
-    } catch (const TSystemError& error) {
-        start_failure = error.Reason();
-    }
-    JudgeTool(tool, code, start_failure, error_key, error_plain, break_cancels);
-}
-
-void TInstallWorker::JudgeTool(TTool tool, std::uint32_t code, const QString& start_failure,
-                               const char* error_key, bool error_plain, bool break_cancels) {
-    if (!start_failure.isNull()) {
-        // The tool cannot be started at all (missing, not executable): the run cannot go on.
-        const QString file =
-            QDir::toNativeSeparators(ToolPath(tool).mid(m_job.ProgramFolder.size()));
-        LogSeparated(Text("ErrorToolCannotStart") + QLatin1Char(' ') + file + kCrLf +
-                     start_failure);
-        EndRun();
-    }
-    // A tool ended at the run's own request (a cancel from the console, the window closing)
-    // failed for no reason worth an entry: the run stops here.
-    if (code != 0 && m_kill_tool.load())
-        EndRun();
-    const char* unknown_key = "UnkXdeltaError";
-    switch (tool) {
-    case TTool::Ctrtool:
-        unknown_key = "UnkctrtoolError";
-        break;
-    case TTool::Tool3ds:
-        unknown_key = "Unk3dstoolError";
-        break;
-    case TTool::Makerom:
-        unknown_key = "UnkMakeromError";
-        break;
-    case TTool::Xdelta:
-        break;
-    }
-    if (code == 0) {
-        m_host->AppendLog(Text("Done"));
-    } else if (code == 1) {
-        if (error_plain)
-            m_host->AppendLog(Text(error_key));
-        else
-            LogSeparated(Text(error_key));
-        EndRun();
-    } else if (break_cancels && code == kExitCodeBreak) {
-        LogSeparated(Text("InstallCanceled"));
-        EndRun();
-    } else {
-        LogSeparated(Text(unknown_key));
-    }
-}
-
 void TInstallWorker::Execute() {
     // Message boxes of the sound archive code appear on the window's thread, and the run
     // waits for their OK.
-    SetBcsarMessageHandler([this](const QString& text) { m_host->ShowErrorMessage(text); });
+    m_run.OutputFile = OutputFile();
+    SetBcsarMessageHandler([this](const QString& text) { m_run.Message(text); });
     try {
         RunPipeline();
     } catch (const TRunEnded&) {
@@ -243,8 +143,7 @@ void TInstallWorker::RunPipeline() {
     DecompressSource();
     DecryptSource();
     if (IsModFolderKind(m_job.OutputKind)) {
-        RunModFolderPipeline();
-        return;
+        RunModFolderPipeline(m_run, SourceKind(), std::move(m_decrypting));
     }
     RunSourceStages(); // the image taken apart into exefs.bin and romfs.bin
 
@@ -278,10 +177,10 @@ void TInstallWorker::RunPipeline() {
     Progress(45);
 
     if (!m_job.NoXdelta)
-        PatchDataArchive(); // digests, then the difference for pack.dat
+        PatchPackDatInTemp(m_run); // digests, then the difference for pack.dat
     if (!m_job.NoPatch)
-        CopyReplacementFolders(); // the patch's exefs and romfs files
-    ApplySoundArchive();          // voices and music
+        CopyReplacementFolders(m_run); // the patch's exefs and romfs files
+    ApplySoundArchive(m_run);          // voices and music
     Progress(80);
     RebuildImage(); // ExeFS, RomFS, CXI, then the CIA or 3DS image
 }
@@ -468,180 +367,6 @@ void TInstallWorker::DeleteIntermediates() {
     }
 }
 
-QString TInstallWorker::PatchFolder() {
-    if (!m_patch_folder_known) {
-        const int index = m_host->SelectedPatch();
-        if (index > 0 && index < m_job.PatchList->size() && !m_job.PatchList->at(index).isEmpty())
-            m_patch_folder = WithTrailingSeparator(PatchFolderOf(m_job.PatchList->at(index)));
-        m_patch_folder_known = true;
-    }
-    return m_patch_folder;
-}
-
-void TInstallWorker::CheckDigest(const QString& expected, const QString& relative_path,
-                                 bool pack_dat) {
-    m_host->AppendLog(Text(pack_dat ? "CheckingMD5PackDat" : "CheckingMD5PackInc"));
-    // The digests taken when the image was chosen serve while the image is unchanged: the
-    // file unpacked from it holds the same bytes, which need not be read once more.
-    QString digest = RememberedDigest(pack_dat);
-    try {
-        if (digest.isEmpty())
-            digest = FileMD5Hex(m_job.ProgramFolder + relative_path);
-    } catch (const TSystemError&) {
-        if (pack_dat)
-            m_host->AppendLog(kCrLf + kCrLf + Text("ErrorCheckingMD5PackDat") + kCrLf);
-        else
-            m_host->AppendLog(kCrLf + Text("ErrorCheckingMD5PackInc") + kCrLf);
-        EndRun();
-    }
-    JudgeDigest(expected, digest);
-}
-
-QString TInstallWorker::RememberedDigest(bool pack_dat) const {
-    // A check still reading the source is waited for: it reads the bytes the run would.
-    const std::optional<TPackDigests> digests = AwaitPackDigests(m_chosen_source);
-    if (!digests)
-        return QString();
-    return pack_dat ? digests->PackDatMD5 : digests->PackIncMD5;
-}
-
-void TInstallWorker::JudgeDigest(const QString& expected, const QString& digest) {
-    m_host->AppendLog(QStringLiteral("Orig MD5: ") + expected);
-    m_host->AppendLog(QStringLiteral("This MD5: ") + digest);
-    // Description files write digests in either case; a digest is the same in both.
-    if (expected.compare(digest, Qt::CaseInsensitive) == 0) {
-        m_host->AppendLog(Text("MD5Matched"));
-    } else {
-        LogSeparated(Text("MD5NotMatched"));
-        EndRun();
-    }
-}
-
-QString TInstallWorker::DifferenceArgument() {
-    // xdelta3 takes its file names in the system's code page on Windows, which cannot spell
-    // every folder name; a difference in such a folder is read from a copy in tools/temp.
-    const QString difference = FindEntryNoCase(PatchFolder(), QStringLiteral("patch.xdelta"));
-    const QString copied = QStringLiteral("tools/temp/patch.xdelta");
-    if (!PlainAsciiText(difference) && QFile::copy(difference, m_job.ProgramFolder + copied))
-        return copied;
-    return difference;
-}
-
-std::unique_ptr<TToolRun> TInstallWorker::StartXdelta(const QString& source,
-                                                      const QString& written_argument,
-                                                      const QString& written,
-                                                      const TToolRun::TReport& report,
-                                                      QString& start_failure) {
-    const QStringList arguments = {QStringLiteral("-d"), QStringLiteral("-s"), source,
-                                   DifferenceArgument(), written_argument};
-    try {
-        return std::make_unique<TToolRun>(
-            ToolPath(TTool::Xdelta), arguments, m_job.ProgramFolder,
-            TToolRun::TOptions{[&report](double fraction) {
-                                   if (report)
-                                       report(fraction);
-                               },
-                               written, QFileInfo(m_job.ProgramFolder + source).size(), false});
-    } catch (const TSystemError& error) {
-        start_failure = error.Reason();
-    }
-    return nullptr;
-}
-
-void TInstallWorker::PatchDataArchive() {
-    const QString pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/romfs/pack.dat");
-    const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
-
-    // xdelta3 decodes from the data archive while the digests are taken: both read the same
-    // bytes at once. Everything the run shows stays in the order of one stage after the
-    // other: the digest entries, the checkpoint, then the difference stage; a mismatch or a
-    // cancel stops xdelta3 and removes what it wrote. Should the archive not move aside,
-    // the stages run one after the other and the move's failure is reported where it
-    // always was.
-    TToolRun::TReport report; // the bar's mapping, known once the difference stage begins
-    std::unique_ptr<TToolRun> xdelta;
-    QString start_failure;
-    const bool moved = QFile::rename(pack_dat, old_pack_dat);
-    const auto stop_xdelta = [&] {
-        if (!xdelta)
-            return;
-        xdelta.reset();
-        QFile::remove(pack_dat);
-        QFile::rename(old_pack_dat, pack_dat);
-    };
-    if (moved)
-        xdelta = StartXdelta(QStringLiteral("tools/temp/old_pack.dat"),
-                             QStringLiteral("tools/temp/romfs/pack.dat"), pack_dat, report,
-                             start_failure);
-    const QString digest_path = moved ? QStringLiteral("tools/temp/old_pack.dat")
-                                      : QStringLiteral("tools/temp/romfs/pack.dat");
-    try {
-        if (!m_job.OriginalPackDatMD5.isEmpty())
-            CheckDigest(m_job.OriginalPackDatMD5, digest_path, true);
-        if (!m_job.OriginalPackIncMD5.isEmpty())
-            CheckDigest(m_job.OriginalPackIncMD5, QStringLiteral("tools/temp/romfs/pack.inc"),
-                        false);
-        if (!moved) {
-            LogSeparated(Text("ErrorMovingPackDat"));
-            EndRun();
-        }
-        Progress(50);
-    } catch (const TRunEnded&) {
-        stop_xdelta();
-        throw;
-    }
-
-    m_host->AppendLog(Text("ApplyingXdelta"));
-    std::uint32_t code = 0;
-    if (xdelta) {
-        report = StageReport(65);
-        code = xdelta->Wait(&m_kill_tool);
-        xdelta.reset();
-    }
-    JudgeTool(TTool::Xdelta, code, start_failure, "ErrorApplyingXdelta", false, false);
-    Progress(65);
-
-    if (!QFile::remove(old_pack_dat)) {
-        LogSeparated(Text("ErrorDeleteTempFile"));
-        EndRun();
-    }
-}
-
-void TInstallWorker::CopyReplacementFolders() {
-    const QString patch_folder = PatchFolder();
-    if (patch_folder.isEmpty())
-        return;
-    const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
-    const struct {
-        const char* Name;
-        const char* ErrorKey;
-    } folders[] = {{"exefs", "ErrorCopyingExeFsFolder"}, {"romfs", "ErrorCopyingRomFsFolder"}};
-    for (const auto& folder : folders) {
-        const QString name = QString::fromLatin1(folder.Name);
-        const QString source = FindEntryNoCase(patch_folder, name);
-        if (!QFileInfo(source).isDir())
-            continue;
-        // The copy puts the folder itself into tools/temp; a patch's "ROMFS" must merge into
-        // the unpacked "romfs", which CopyFolder finds by name without regard to case. The
-        // unpacked folder exists after the unpacking stages; create it should a tool have left
-        // none.
-        QDir().mkpath(temp + QLatin1Char('/') + name);
-        if (!CopyFolder(source, temp)) {
-            LogSeparated(Text(folder.ErrorKey));
-            EndRun();
-        }
-        Progress(75);
-    }
-}
-
-void TInstallWorker::ApplySoundArchive() {
-    const int voice = m_host->SelectedVoice();
-    const int result = ApplyVoiceAndMusic(m_job.ProgramFolder, voice, *m_host, *m_job.LanguageTable,
-                                          m_job.NoPatch ? QString() : PatchFolder());
-    if (result == 1)
-        m_host->AppendLog(kCrLf + Text("WarningApplyingVoice") + kCrLf);
-}
-
 void TInstallWorker::RebuildImage() {
     ToolStage("RebuildingExeFS", 85, TTool::Tool3ds,
               {QStringLiteral("-cztf"), QStringLiteral("exefs"),
@@ -701,7 +426,7 @@ void TInstallWorker::RebuildImage() {
     ShowProgress(100);
     m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') +
                       QDir::toNativeSeparators(OutputFile()) + QLatin1Char(']'));
-    m_succeeded.store(true);
+    m_run.Succeed();
     EndRun();
 }
 
@@ -713,7 +438,7 @@ void TInstallWorker::CompressOutput(const QString& image, const QString& plain) 
     progress.Callback = [this, &report](std::uint64_t done, std::uint64_t total) {
         if (total > 0)
             report(static_cast<double>(done) / static_cast<double>(total));
-        return !isInterruptionRequested() && !m_kill_tool.load();
+        return !isInterruptionRequested() && !m_run.KillTool.load();
     };
     // The frames are compressed on every core; the output appears whole or not at all.
     const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
@@ -723,7 +448,7 @@ void TInstallWorker::CompressOutput(const QString& image, const QString& plain) 
                            &progress, threads);
     } catch (const std::exception& error) {
         // A cancel ends the run here, like at any other checkpoint.
-        if (m_kill_tool.load())
+        if (m_run.KillTool.load())
             EndRun();
         Checkpoint();
         LogSeparated(Text("ErrorCompressingOutput") + kCrLf + QString::fromUtf8(error.what()));
@@ -738,7 +463,7 @@ void TInstallWorker::VerifyOutput() {
     // back before calling the run a success. The output file stays in either case.
     m_host->AppendLog(Text("VerifyingOutput"));
     const QString problem = CheckOutputImage(OutputFile(), m_job.OutputKind, *m_job.LanguageTable,
-                                             &m_kill_tool, StageReport(100));
+                                             &m_run.KillTool, StageReport(100));
     if (!problem.isEmpty()) {
         LogSeparated(Text("ErrorVerifyingOutput") + kCrLf + problem);
         EndRun();

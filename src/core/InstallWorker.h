@@ -5,18 +5,15 @@
 
 #include "core/FileTools.h"
 #include "core/InstallJob.h"
+#include "core/RunContext.h"
 
 #include <QThread>
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <thread>
-#include <vector>
 
 namespace ctr {
-struct TImageRomFsFile;
-class TInFile;
 class TDecryptingReader;
 } // namespace ctr
 class TInstallHost;
@@ -26,8 +23,11 @@ class TInstallWorker : public QThread {
     Q_OBJECT
 
 public:
-    /// Takes the job (texts copied, the two lists by reference: the window keeps them alive and
-    /// unchanged while the worker runs) and the host it reports to. start() begins the run.
+    /// Takes the job (its language table and patch list by reference: the caller keeps them
+    /// alive and unchanged while the worker runs; the texts are copied) and the host it reports
+    /// to. start() begins the run. MakeInstallWorker chooses the worker for a source.
+    TInstallWorker(const TInstallJob& job, TInstallHost* host, QObject* parent = nullptr);
+    /// The same job given value by value, in the order of TInstallJob's fields.
     TInstallWorker(const QString& ProgramFolder, const QString& SourcePath,
                    const QString& OutputPath, const QString& OutputKind,
                    const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
@@ -40,13 +40,13 @@ public:
 
     const TInstallJob& Job() const { return m_job; }
     /// True once the run has written its success entry.
-    bool Succeeded() const { return m_succeeded.load(); }
+    bool Succeeded() const { return m_run.Succeeded(); }
     /// The file the run writes: OutputBase + the extension of the output kind; for a mod
     /// folder the folder that receives it.
     QString OutputFile() const;
 
     /// Stops the tool that is running now, if any (the window is closing). Any thread.
-    void KillRunningTool() { m_kill_tool.store(true); }
+    void KillRunningTool() { m_run.KillTool.store(true); }
     /// Tells the worker that the window is going away: host requests become no-ops.
     void SetHostClosing() { m_host_closing.store(true); }
     bool HostClosing() const { return m_host_closing.load(); }
@@ -56,9 +56,6 @@ public:
 
 protected:
     void run() override;
-
-    /// Which tool a stage runs; gives the tool's file and its unknown-exit-code key.
-    enum class TTool { Ctrtool, Tool3ds, Makerom, Xdelta };
 
     /// The stages that take the source image apart into tools/temp/exefs.bin and romfs.bin
     /// with their progress values.
@@ -71,46 +68,28 @@ protected:
     /// True when a final ".3ds" is taken off the output path too.
     virtual bool StripsThreeDsSuffix() const { return false; }
 
-    /// A tool stage: start entry, the tool, then the exit code judged. Exit 1 writes
-    /// `error_key` (separated unless `error_plain`) and ends the run. While the tool runs, the
-    /// progress bar follows the tool's own report between today's value and `until`.
+    // The stages' helpers, which live in the run context.
     void ToolStage(const char* start_key, int until, TTool tool, const QStringList& arguments,
-                   const char* error_key, bool error_plain = false, bool break_cancels = false);
-    /// A cancel checkpoint, then the progress bar moved to `value`.
-    void Progress(int value);
-    /// The progress bar moved to `value`, without a checkpoint.
-    void ShowProgress(int value);
-    /// Ends the run here when the window asked to cancel.
-    void Checkpoint();
-
-    void LogPlain(const QString& key);
-    void LogSeparated(const QString& text);
-    QString Text(const char* key) const;
-    /// Requests the finish routine and leaves the pipeline (throws TRunEnded).
-    [[noreturn]] void EndRun();
+                   const char* error_key, bool error_plain = false, bool break_cancels = false) {
+        m_run.ToolStage(start_key, until, tool, arguments, error_key, error_plain, break_cancels);
+    }
+    void Progress(int value) { m_run.Progress(value); }
+    void ShowProgress(int value) { m_run.ShowProgress(value); }
+    void Checkpoint() { m_run.Checkpoint(); }
+    void LogPlain(const QString& key) { m_run.Log(m_run.Texts.Lookup(key)); }
+    void LogSeparated(const QString& text) { m_run.LogSeparated(text); }
+    QString Text(const char* key) const { return m_run.Text(key); }
+    [[noreturn]] void EndRun() { m_run.EndRun(); }
 
     TInstallJob m_job;
     TInstallHost* m_host;
+    TRunContext m_run;
     /// The decryption of a CIA or 3DS source wrote what the first source stage takes out of
     /// the image, where that stage puts it.
     bool m_game_content_decrypted = false;
 
 private:
     void RunPipeline();
-    /// The run for a mod folder: the files it needs read from the image, the shared stages,
-    /// then WriteModFolder instead of the rebuild (in ModFolder.cpp).
-    void RunModFolderPipeline();
-    void WriteModFolder(const QString& title_id,
-                        const std::vector<ctr::TImageRomFsFile>& game_files,
-                        const QString& source_code);
-    /// Copies the game's pack.dat out of the image into tools/temp/old_pack.dat, its digest
-    /// taken from the same read unless it is taken beside xdelta3.
-    void CopyOutPackDat(std::uint64_t offset, std::uint64_t size);
-    /// The data archive stage of a mod folder: the digests, then the new pack.dat by xdelta
-    /// into the folder being written, as `game_name` below its romfs.
-    void PatchDataArchiveInto(const QString& title_id, const QString& game_name);
-    /// Creates the folder the mod folder is written into (once), beside the final folder.
-    void OpenStagingFolder(const QString& title_id);
     void FreshTempFolder();
     /// A compressed source is written out whole into tools/temp first, and the job's source
     /// becomes that copy; a mod folder run and an encrypted image read through the frames.
@@ -121,64 +100,21 @@ private:
     void DecryptSource();
     void CheckDiskSpace();
     void DeleteIntermediates();
-    void PatchDataArchive();
-    /// The patch's difference file as xdelta's argument.
-    QString DifferenceArgument();
-    /// Starts xdelta3 decoding `source` (relative to the program folder, as are the other
-    /// arguments) into `written`; its progress goes through `report` once the difference
-    /// stage sets it. Null, with the reason in `start_failure`, when it cannot start.
-    std::unique_ptr<TToolRun> StartXdelta(const QString& source, const QString& written_argument,
-                                          const QString& written, const TToolRun::TReport& report,
-                                          QString& start_failure);
-    /// The digest test of pack.dat or pack.inc; `pack_dat` chooses the keys and entry forms.
-    void CheckDigest(const QString& expected, const QString& relative_path, bool pack_dat);
-    /// The entries of a digest test whose digest is known, and the end of the run on a mismatch.
-    void JudgeDigest(const QString& expected, const QString& digest);
-    /// The digest of pack.dat or pack.inc taken when the source was chosen (waiting for that
-    /// check if it still runs), while the source is unchanged since; empty when there is none.
-    QString RememberedDigest(bool pack_dat) const;
-    void CopyReplacementFolders();
-    void ApplySoundArchive();
     void RebuildImage();
     /// The compression stage of a compressed output: `image` (relative to the program folder),
     /// an image of the kind `plain`, written compressed as the output file.
     void CompressOutput(const QString& image, const QString& plain);
     void VerifyOutput();
-    QString ToolPath(TTool tool) const;
-    /// Judges a tool's exit code as a tool stage does (`code` from RunTool, or the failure
-    /// to start it in `start_failure`).
+    QString ToolPath(TTool tool) const { return m_run.ToolPath(tool); }
     void JudgeTool(TTool tool, std::uint32_t code, const QString& start_failure,
-                   const char* error_key, bool error_plain, bool break_cancels);
-    /// Moves the bar between today's value and `until` by the fraction a tool reported:
-    /// never backwards, never onto `until` itself.
-    TToolRun::TReport StageReport(int until);
-    QString PatchFolder();
+                   const char* error_key, bool error_plain, bool break_cancels) {
+        m_run.JudgeTool(tool, code, start_failure, error_key, error_plain, break_cancels);
+    }
+    TToolRun::TReport StageReport(int until) { return m_run.StageReport(until); }
+    QString PatchFolder() { return m_run.PatchFolder(); }
 
-    std::atomic<bool> m_succeeded{false};
-    std::atomic<bool> m_kill_tool{false};
     std::atomic<bool> m_host_closing{false};
-    bool m_finish_requested = false;
-    int m_progress_value = 0; // the bar's value as last set
-    QString m_patch_folder;
-    bool m_patch_folder_known = false;
-    QString m_chosen_source; // the source as chosen, also once a decrypted copy stands in
 
-    // Mod folder runs read the source in place, through its decryption when it is encrypted.
+    // A mod folder run reads an encrypted source in place through its decryption.
     std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
-    std::unique_ptr<ctr::TInFile> m_image;
-    QString m_pack_dat_digest;           // of the game's pack.dat, taken as it was copied out
-    bool m_xdelta_beside_digest = false; // xdelta3 runs while pack.dat's digest is taken
-    // pack.dat's digest taken straight from the image while it is copied out and xdelta3 runs.
-    struct TDigestJob {
-        std::atomic<bool> Stop{false};
-        QString Digest; // empty when the bytes could not be read
-    };
-    std::shared_ptr<TDigestJob> m_digest_job;
-    std::thread m_digest_thread;
-    /// Stops and joins the digest thread, if one runs.
-    void StopDigestThread();
-    QString m_staging; // the mod folder being written; removed unless moved into place
-    bool m_staging_kept = false;
-    QString m_patched_pack; // the new pack.dat already in the staging folder, relative to it
-    qint64 m_patched_pack_size = -1;
 };

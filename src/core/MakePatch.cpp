@@ -3,10 +3,9 @@
 #include "core/Decryption.h"
 #include "core/FileTools.h"
 #include "core/Identify.h"
-#include "core/Install3DS.h"
-#include "core/InstallCIA.h"
-#include "core/InstallCXI.h"
 #include "core/InstallHost.h"
+#include "core/InstallRun.h"
+#include "core/InstallWorker.h"
 #include "core/Language.h"
 #include "core/ModFolder.h"
 #include "core/TrackList.h"
@@ -511,20 +510,20 @@ void TPatchMaker::CheckByInstalling() {
     QDir().mkpath(mods);
     const QStringList patch_list = {QString(), m_staging->filePath(QStringLiteral("English.dsc"))};
     TCheckHost host;
-    std::unique_ptr<TInstallWorker> worker;
-    const auto make = [&](auto* tag) {
-        using TWorker = std::remove_pointer_t<decltype(tag)>;
-        worker = std::make_unique<TWorker>(
-            m_in.ProgramFolder, m_source, mods, QLatin1String(kModFolderKind),
-            m_report.Description.OriginalPackDatMD5, m_report.Description.OriginalPackIncMD5,
-            *m_in.Texts, patch_list, m_report.DifferenceBytes < 0, false, &host);
-    };
-    if (m_identity.Kind == QLatin1String(".cia"))
-        make(static_cast<TInstallCIA*>(nullptr));
-    else if (m_identity.Kind == QLatin1String(".3ds"))
-        make(static_cast<TInstall3DS*>(nullptr));
-    else
-        make(static_cast<TInstallCXI*>(nullptr));
+    TInstallJob job;
+    job.ProgramFolder = m_in.ProgramFolder;
+    job.SourcePath = m_source;
+    job.OutputPath = mods;
+    job.OutputKind = QLatin1String(kModFolderKind);
+    job.OriginalPackDatMD5 = m_report.Description.OriginalPackDatMD5;
+    job.OriginalPackIncMD5 = m_report.Description.OriginalPackIncMD5;
+    job.LanguageTable = m_in.Texts;
+    job.PatchList = &patch_list;
+    job.NoXdelta = m_report.DifferenceBytes < 0;
+    job.NoPatch = false;
+    const std::unique_ptr<TInstallWorker> worker = MakeInstallWorker(m_identity.Kind, job, &host);
+    if (!worker)
+        Refuse(QStringLiteral("Cannot read the image: its kind is not known"));
     worker->Execute(); // on this thread: the host answers without a window
     DeleteFolder(WithTrailingSeparator(m_in.ProgramFolder) + QStringLiteral("tools/temp"));
     if (!worker->Succeeded())

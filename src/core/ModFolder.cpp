@@ -1,11 +1,12 @@
 #include "core/ModFolder.h"
 
 #include "core/Decryption.h"
+#include "core/DigestStage.h"
 #include "core/FileTools.h"
-#include "core/InstallHost.h"
 #include "core/InstallJob.h"
-#include "core/InstallWorker.h"
-#include "core/Language.h"
+#include "core/PackDatStage.h"
+#include "core/PatchStages.h"
+#include "core/RunContext.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
@@ -14,10 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
-#include <QSet>
 
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -30,17 +28,361 @@ constexpr const char* kPackDat = "pack.dat";
 constexpr const char* kPackInc = "pack.inc";
 constexpr const char* kSoundArchive = "sound/QK123.bcsar";
 
-// One file of the mod folder: where its bytes are now and its path inside the folder.
-struct TModFile {
-    QString From;
-    QString To;
+// What the stages of one mod folder run share.
+struct TModFolderRun {
+    TRunContext& Run;
+    QString SourceKind;
+    ctr::TImageKind ImageKind = ctr::TImageKind::Cia;
+    // The source is read in place, through its decryption when it is encrypted.
+    std::unique_ptr<ctr::TDecryptingReader> Decrypting;
+    std::unique_ptr<ctr::TInFile> Image;
+    QString TitleId;
+    std::vector<ctr::TImageRomFsFile> GameFiles;
+    QHash<QString, QString> Spellings;      // upper case to the game's spelling
+    QHash<QString, std::size_t> GameByPath; // the game's spelling to its entry
+    QString PatchFolder;                    // empty without a patch's own files
+    QString SourceCode;    // the image's code, decompressed, when the patch brings its own
+    QString PackDatDigest; // of the game's pack.dat, taken as it was copied out
+    bool XdeltaBesideDigest = false;               // xdelta3 runs while pack.dat's digest is taken
+    std::unique_ptr<TBackgroundDigest> Background; // pack.dat's digest taken beside the copy
+    QString Staging; // the folder being written; removed unless moved into place
+    bool StagingKept = false;
+    QString PatchedPack; // the new pack.dat already in the staging folder, relative to it
+    qint64 PatchedPackSize = -1;
+
+    explicit TModFolderRun(TRunContext& run) : Run(run) {}
+    // A failure, a cancel or a tool ended leave nothing behind in the destination.
+    ~TModFolderRun() {
+        Background.reset();
+        if (!StagingKept && !Staging.isEmpty()) {
+            try {
+                DeleteFolder(Staging);
+            } catch (...) {
+            }
+        }
+    }
+
+    // The game's file at `path` in any letter case; null when the game has none.
+    const ctr::TImageRomFsFile* GameFile(const QString& path) const {
+        const auto spelling = Spellings.constFind(path.toUpper());
+        if (spelling == Spellings.constEnd())
+            return nullptr;
+        return &GameFiles[GameByPath.value(*spelling)];
+    }
 };
 
-} // namespace
-
-bool IsModFolderKind(const QString& output_kind) {
-    return output_kind == QLatin1String(kModFolderKind);
+QString PatchSubfolder(const TModFolderRun& mod, const char* name) {
+    return mod.PatchFolder.isEmpty() ? QString()
+                                     : FindEntryNoCase(mod.PatchFolder, QString::fromLatin1(name));
 }
+
+// Copies the game's pack.dat out of the image into tools/temp/old_pack.dat, its digest
+// taken from the same read unless it is taken beside xdelta3.
+void CopyOutPackDat(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_dat) {
+    TRunContext& run = mod.Run;
+    const std::uint64_t offset = pack_dat.Location.Offset;
+    const std::uint64_t size = pack_dat.Location.Size;
+    // A digest taken when the image was chosen spares the copy its digest.
+    mod.PackDatDigest = RememberedDigest(run, true);
+    const bool digest_known = !mod.PackDatDigest.isEmpty();
+    const bool expected = !run.Job.OriginalPackDatMD5.isEmpty();
+    if (mod.XdeltaBesideDigest && expected && !digest_known) {
+        // The digest is read straight from the image on a thread of its own while the copy
+        // goes on here and xdelta3 runs after it; both reads meet in the system's cache.
+        mod.Background = std::make_unique<TBackgroundDigest>(run.Job.SourcePath, mod.SourceKind,
+                                                             mod.Decrypting != nullptr,
+                                                             run.KeySearchForRun(), offset, size);
+    }
+    ctr::TOutFile out(ToPath(run.Paths.OldPackDat));
+    out.MarkScratch();
+    if (!expected || mod.XdeltaBesideDigest || digest_known) {
+        ctr::CopyRange(*mod.Image, offset, size, out);
+    } else {
+        const TToolRun::TReport report = run.StageReport(20);
+        ctr::TProgress progress{[&](std::uint64_t done, std::uint64_t total) {
+                                    report(total == 0 ? 1.0 : double(done) / double(total));
+                                    return !run.StopRequested();
+                                },
+                                0, 0};
+        TMd5 md5;
+        ctr::CopyRangeObserved(
+            *mod.Image, offset, size, out,
+            [&md5](std::span<const std::uint8_t> chunk) { md5.Update(chunk.data(), chunk.size()); },
+            &progress);
+        mod.PackDatDigest = md5.Hex();
+    }
+    out.Commit();
+}
+
+// Read: only the files the run works on come out of the image; no tool unpacks it. An
+// encrypted image is read through its decryption. Progress 5, 20 and 45.
+void ReadModFiles(TModFolderRun& mod) {
+    TRunContext& run = mod.Run;
+    run.LogKey("ExtractingModFiles");
+    try {
+        mod.Image = ctr::OpenImageFile(ToPath(run.Job.SourcePath)); // a compressed one by frames
+        if (mod.Decrypting)
+            mod.Decrypting->Serve(*mod.Image);
+        mod.GameFiles = ctr::ListRomFsFiles(*mod.Image, mod.ImageKind);
+        mod.TitleId = QStringLiteral("%1")
+                          .arg(qulonglong(ctr::ImageProgramId(*mod.Image, mod.ImageKind)), 16, 16,
+                               QLatin1Char('0'))
+                          .toUpper();
+    } catch (const ctr::TCtrError& error) {
+        run.Fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
+    }
+    QStringList game_paths;
+    for (std::size_t i = 0; i < mod.GameFiles.size(); ++i) {
+        const QString path = QString::fromStdString(mod.GameFiles[i].Path);
+        game_paths << path;
+        mod.GameByPath.insert(path, i);
+    }
+    mod.Spellings = GameSpellings(game_paths);
+    run.Progress(5);
+
+    mod.PatchFolder = run.Job.NoPatch ? QString() : run.PatchFolder();
+
+    QStringList wanted = {QLatin1String(kPackInc), QLatin1String(kSoundArchive)};
+    const QString patch_romfs = PatchSubfolder(mod, "romfs");
+    if (!patch_romfs.isEmpty() && QFileInfo(patch_romfs).isDir())
+        wanted << FilesBelow(patch_romfs);
+    for (const char* needed : {kPackDat, kSoundArchive}) {
+        if (mod.GameFile(QLatin1String(needed)) == nullptr)
+            run.Fail("ErrorExtractingRomFS",
+                     QLatin1String(needed) + QStringLiteral(" is not in the RomFS"));
+    }
+    // pack.dat is the one large file: it comes out only as the source of the difference, and
+    // a patch's own pack.dat replaces it whole.
+    const ctr::TImageRomFsFile* pack_dat = mod.GameFile(QLatin1String(kPackDat));
+    try {
+        for (const QString& path : wanted) {
+            const ctr::TImageRomFsFile* file = mod.GameFile(path);
+            if (file == nullptr || file == pack_dat)
+                continue; // a new file of the patch, or the data archive
+            const QString target =
+                run.Paths.RomFs + QLatin1Char('/') + QString::fromStdString(file->Path);
+            if (QFileInfo::exists(target))
+                continue;
+            QDir().mkpath(QFileInfo(target).absolutePath());
+            ctr::TOutFile out(ToPath(target));
+            out.MarkScratch();
+            ctr::CopyRange(*mod.Image, file->Location.Offset, file->Location.Size, out);
+            out.Commit();
+            run.Checkpoint();
+        }
+        if (!run.Job.NoXdelta)
+            CopyOutPackDat(mod, *pack_dat);
+    } catch (const ctr::TCtrError& error) {
+        run.Checkpoint(); // a cancel during the copy ends the run here
+        run.Fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
+    }
+    run.Progress(20);
+
+    // The code, decompressed, only when the patch brings its own.
+    const QString patch_exefs = PatchSubfolder(mod, "exefs");
+    const bool patch_has_code =
+        !patch_exefs.isEmpty() &&
+        QFileInfo(FindEntryNoCase(patch_exefs, QStringLiteral("code.bin"))).isFile();
+    if (patch_has_code) {
+        mod.SourceCode = run.Paths.Temp + QStringLiteral("/source_code.bin");
+        run.LogKey("ExtractingExeFS");
+        try {
+            const std::vector<std::uint8_t> code = ctr::ReadImageCode(*mod.Image, mod.ImageKind);
+            QFile out(mod.SourceCode);
+            if (!out.open(QIODevice::WriteOnly) ||
+                out.write(reinterpret_cast<const char*>(code.data()), qint64(code.size())) !=
+                    qint64(code.size()) ||
+                !out.flush())
+                run.Fail("ErrorExtractingExeFs", out.errorString());
+        } catch (const ctr::TCtrError& error) {
+            run.Fail("ErrorExtractingExeFs", QString::fromStdString(error.what()));
+        }
+        run.LogKey("Done");
+    }
+    run.Progress(45);
+}
+
+// Creates the folder the mod folder is written into (once), beside the final folder.
+void OpenStagingFolder(TModFolderRun& mod) {
+    if (!mod.Staging.isEmpty())
+        return;
+    TRunContext& run = mod.Run;
+    const QString output = QDir::cleanPath(QFileInfo(run.Job.OutputPath).absoluteFilePath());
+    if (!QDir().mkpath(output))
+        run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(output));
+    // Written under a name of its own beside the final folder, moved into place when whole.
+    const QString staging = UnusedFolderPath(output, mod.TitleId + QStringLiteral(".part"));
+    if (!QDir().mkpath(staging))
+        run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(staging));
+    mod.Staging = staging;
+}
+
+// The pack.dat stage of a mod folder: the new pack.dat goes straight into the folder being
+// written, as the game names it below its romfs. Nothing reaches the destination before the
+// digests matched. Beside the digest, xdelta3 writes into tools/temp (the volume of the
+// destination: a rename moves the file in); otherwise it starts once they matched and writes
+// straight into the folder being written, under a name of its own until it is whole.
+void PatchPackDatInto(TModFolderRun& mod) {
+    TRunContext& run = mod.Run;
+    const QString relative = QStringLiteral("romfs/") +
+                             QString::fromStdString(mod.GameFile(QLatin1String(kPackDat))->Path);
+    const TXdeltaOutput in_temp = {QStringLiteral("tools/temp/new_pack.dat"),
+                                   run.Job.ProgramFolder +
+                                       QStringLiteral("tools/temp/new_pack.dat")};
+    QString target;
+    TPackDatPlan plan;
+    if (mod.Background)
+        plan.PackDatDigest = TDigestSource::Pending(*mod.Background);
+    else if (mod.XdeltaBesideDigest)
+        plan.PackDatDigest = TDigestSource::File(QStringLiteral("tools/temp/old_pack.dat"));
+    else
+        plan.PackDatDigest = TDigestSource::Known(mod.PackDatDigest); // taken as it came out
+    if (mod.XdeltaBesideDigest)
+        plan.Early = in_temp;
+    plan.AfterMark = [&] {
+        OpenStagingFolder(mod);
+        target = mod.Staging + QLatin1Char('/') + relative;
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()))
+            run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
+    };
+    plan.Abandon = [](bool, const TXdeltaOutput& output) {
+        if (!output.File.isEmpty())
+            QFile::remove(output.File);
+    };
+    if (!mod.XdeltaBesideDigest) {
+        // A folder xdelta3 cannot be given by name (see the difference's argument) gets the
+        // archive from tools/temp.
+        plan.Late = [&] {
+            const QString written = target + QStringLiteral(".part");
+            return PlainAsciiText(written) ? TXdeltaOutput{written, written} : in_temp;
+        };
+    }
+    plan.Place = [&](const TXdeltaOutput& output) {
+        if (!QFileInfo::exists(output.File))
+            return;
+        mod.PatchedPackSize = QFileInfo(output.File).size();
+        if (!QFile::rename(output.File, target))
+            run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
+        mod.PatchedPack = relative;
+    };
+    PatchPackDat(run, plan);
+}
+
+// The facts the plan is made from; each RomFS file compared with the game's bytes, with a
+// checkpoint before each.
+TModPlanInput PlanInput(TModFolderRun& mod) {
+    TRunContext& run = mod.Run;
+    TModPlanInput input;
+    input.RomFs = run.Paths.RomFs;
+    input.RomFsFiles = FilesBelow(run.Paths.RomFs);
+    for (const ctr::TImageRomFsFile& file : mod.GameFiles)
+        input.GameFiles << QString::fromStdString(file.Path);
+    for (const QString& path : input.RomFsFiles) {
+        run.Checkpoint();
+        const ctr::TImageRomFsFile* game = mod.GameFile(path);
+        if (game != nullptr && SameBytes(*mod.Image, game->Location.Offset, game->Location.Size,
+                                         run.Paths.RomFs + QLatin1Char('/') + path))
+            input.Unchanged.insert(path);
+    }
+    if (!mod.SourceCode.isEmpty()) {
+        const QString code = FindEntryNoCase(run.Paths.ExeFs, QStringLiteral("code.bin"));
+        if (!SameFiles(code, mod.SourceCode))
+            input.ChangedCode = code;
+    }
+    const struct {
+        const char* Ours;
+        const char* Theirs;
+    } exefs_names[] = {{"banner.bnr", "exefs/banner.bnr"}, {"icon.icn", "exefs/icon.bin"}};
+    const QString patch_exefs = PatchSubfolder(mod, "exefs");
+    for (const auto& name : exefs_names) {
+        // Only what the patch brings: the game's own banner and icon change nothing.
+        if (patch_exefs.isEmpty() ||
+            !QFileInfo(FindEntryNoCase(patch_exefs, QLatin1String(name.Ours))).isFile())
+            continue;
+        input.ExeFsFiles.push_back({FindEntryNoCase(run.Paths.ExeFs, QLatin1String(name.Ours)),
+                                    QLatin1String(name.Theirs)});
+    }
+    return input;
+}
+
+// Write: the planned files into the folder being written. Progress 90.
+void WriteModFolder(TModFolderRun& mod, const TModPlan& plan) {
+    TRunContext& run = mod.Run;
+    OpenStagingFolder(mod);
+    for (const TModFile& file : plan.Files) {
+        run.Checkpoint();
+        const QString target = mod.Staging + QLatin1Char('/') + file.To;
+        // A pack.dat of the patch's own replaces the one the difference made.
+        if (file.To == mod.PatchedPack) {
+            if (!QFile::remove(target))
+                run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
+            mod.PatchedPack.clear();
+        }
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file.From, target))
+            run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
+    }
+    run.Progress(90);
+}
+
+// Verify: read back exactly the planned files, each with the bytes meant for it, and the new
+// pack.dat with the size xdelta3 gave it. Progress 95.
+void VerifyModFolder(TModFolderRun& mod, const TModPlan& plan) {
+    TRunContext& run = mod.Run;
+    run.LogKey("VerifyingModFolder");
+    QSet<QString> planned;
+    for (const TModFile& file : plan.Files) {
+        planned.insert(file.To);
+        run.Checkpoint();
+        if (!SameFiles(file.From, mod.Staging + QLatin1Char('/') + file.To))
+            run.Fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(file.To));
+    }
+    if (!mod.PatchedPack.isEmpty()) {
+        planned.insert(mod.PatchedPack);
+        const QFileInfo written(mod.Staging + QLatin1Char('/') + mod.PatchedPack);
+        if (!written.isFile() || written.size() != mod.PatchedPackSize)
+            run.Fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(mod.PatchedPack));
+    }
+    const QSet<QString> announced(plan.NewFiles.begin(), plan.NewFiles.end());
+    for (const QString& path : FilesBelow(mod.Staging)) {
+        const bool romfs_file = path.startsWith(QLatin1String("romfs/"));
+        const QString inside = path.mid(6);
+        if (!planned.contains(path) ||
+            (romfs_file && !mod.GameByPath.contains(inside) && !announced.contains(inside)))
+            run.Fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(path));
+    }
+    run.LogKey("Done");
+    run.Progress(95);
+}
+
+// Move: the folder into place. An earlier folder of the same game is kept under a new name,
+// never merged into. Ends the run with its success entry.
+[[noreturn]] void MoveModFolder(TModFolderRun& mod) {
+    TRunContext& run = mod.Run;
+    run.Checkpoint();
+    const QString output = QDir::cleanPath(QFileInfo(run.Job.OutputPath).absoluteFilePath());
+    const QString final_path = output + QLatin1Char('/') + mod.TitleId;
+    QString previous;
+    if (QFileInfo::exists(final_path) || QFileInfo(final_path).isSymLink()) {
+        previous = UnusedFolderPath(output, mod.TitleId + QStringLiteral(" (previous)"));
+        if (!QDir().rename(final_path, previous))
+            run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(final_path));
+        run.Log(run.Text("ModPreviousRenamed") + kCrLf + QLatin1Char('[') +
+                QDir::toNativeSeparators(previous) + QLatin1Char(']'));
+    }
+    if (!QDir().rename(mod.Staging, final_path)) {
+        if (!previous.isEmpty() && QDir().rename(previous, final_path))
+            previous.clear();
+        run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(final_path));
+    }
+    mod.StagingKept = true;
+    run.ShowProgress(100);
+    run.LogSeparated(run.Text("ModFolderSuccessful") + kCrLf + QLatin1Char('[') +
+                     QDir::toNativeSeparators(final_path) + QLatin1Char(']'));
+    run.Succeed();
+    run.EndRun();
+}
+
+} // namespace
 
 QString UnusedFolderPath(const QString& parent, const QString& name) {
     const QString first = parent + QLatin1Char('/') + name;
@@ -50,448 +392,67 @@ QString UnusedFolderPath(const QString& parent, const QString& name) {
     return path;
 }
 
-void TInstallWorker::RunModFolderPipeline() {
-    const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
-    const QString romfs = temp + QStringLiteral("/romfs");
-    const auto image_kind = ctr::ImageKindFromText(SourceKind().toStdString());
-    const auto fail = [this](const char* key, const QString& detail) {
-        LogSeparated(Text(key) + kCrLf + detail);
-        EndRun();
-    };
-    // The folder being written is removed unless the run got as far as moving it into place:
-    // a failure, a cancel or a tool ended leave nothing behind in the destination.
-    struct TStagingCleanup {
-        const QString& Path;
-        const bool& Kept;
-        ~TStagingCleanup() {
-            if (!Kept && !Path.isEmpty()) {
-                try {
-                    DeleteFolder(Path);
-                } catch (...) {
-                }
-            }
-        }
-    } cleanup{m_staging, m_staging_kept};
-    struct TDigestStop {
-        TInstallWorker& Worker;
-        ~TDigestStop() { Worker.StopDigestThread(); }
-    } digest_stop{*this};
+QHash<QString, QString> GameSpellings(const QStringList& game_files) {
+    QHash<QString, QString> spellings;
+    for (const QString& path : game_files)
+        spellings.insert(path.toUpper(), path);
+    return spellings;
+}
 
+TModPlan PlanModFolder(const TModPlanInput& input) {
+    // The new pack.dat is in the folder already: a difference that changed nothing is not
+    // worth a patch, and it is not among the RomFS files here.
+    const QHash<QString, QString> spellings = GameSpellings(input.GameFiles);
+    TModPlan plan;
+    for (const QString& path : input.RomFsFiles) {
+        const QString from = input.RomFs + QLatin1Char('/') + path;
+        const auto known = spellings.constFind(path.toUpper());
+        if (known == spellings.constEnd()) {
+            plan.NewFiles << path;
+            plan.Files.push_back({from, QStringLiteral("romfs/") + path});
+        } else if (!input.Unchanged.contains(path)) {
+            plan.Files.push_back({from, QStringLiteral("romfs/") + *known});
+        }
+    }
+    if (!input.ChangedCode.isEmpty())
+        plan.Files.push_back({input.ChangedCode, QStringLiteral("code.bin")});
+    for (const TModFile& file : input.ExeFsFiles)
+        plan.Files.push_back(file);
+    plan.BannerOrIcon = !input.ExeFsFiles.empty();
+    return plan;
+}
+
+void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
+                          std::unique_ptr<ctr::TDecryptingReader> decrypting) {
+    TModFolderRun mod(run);
+    mod.SourceKind = source_kind;
+    mod.ImageKind = *ctr::ImageKindFromText(source_kind.toStdString());
+    mod.Decrypting = std::move(decrypting);
     // A destination on the volume of tools/temp takes the new pack.dat by a rename: xdelta3
-    // can then run while pack.dat's digest is taken (see PatchDataArchiveInto).
-    m_xdelta_beside_digest =
-        !m_job.NoXdelta &&
-        FileSystemRootOf(temp) == FileSystemRootOf(QFileInfo(m_job.OutputPath).absoluteFilePath());
+    // can then run while pack.dat's digest is taken.
+    mod.XdeltaBesideDigest =
+        !run.Job.NoXdelta && FileSystemRootOf(run.Paths.Temp) ==
+                                 FileSystemRootOf(QFileInfo(run.Job.OutputPath).absoluteFilePath());
 
-    // Only the files the run works on come out of the image; no tool unpacks it. An
-    // encrypted image is read through its decryption.
-    m_host->AppendLog(Text("ExtractingModFiles"));
-    QString title_id;
-    std::vector<ctr::TImageRomFsFile> game_files;
-    try {
-        m_image = ctr::OpenImageFile(ToPath(m_job.SourcePath)); // a compressed one by frames
-        if (m_decrypting)
-            m_decrypting->Serve(*m_image);
-        game_files = ctr::ListRomFsFiles(*m_image, *image_kind);
-        title_id = QStringLiteral("%1")
-                       .arg(qulonglong(ctr::ImageProgramId(*m_image, *image_kind)), 16, 16,
-                            QLatin1Char('0'))
-                       .toUpper();
-    } catch (const ctr::TCtrError& error) {
-        fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
-    }
-    // The game's files by their path in upper case: names in patch folders match regardless
-    // of letter case, and the mod folder takes the game's spelling.
-    QHash<QString, qsizetype> game_index;
-    for (qsizetype i = 0; i < qsizetype(game_files.size()); ++i)
-        game_index.insert(QString::fromStdString(game_files[i].Path).toUpper(), i);
-    const auto game_file = [&](const QString& path) -> const ctr::TImageRomFsFile* {
-        const auto found = game_index.constFind(path.toUpper());
-        return found == game_index.constEnd() ? nullptr : &game_files[std::size_t(*found)];
-    };
-    Progress(5);
-
-    const QString patch_folder = m_job.NoPatch ? QString() : PatchFolder();
-    QStringList wanted = {QLatin1String(kPackInc), QLatin1String(kSoundArchive)};
-    const QString patch_romfs =
-        patch_folder.isEmpty() ? QString() : FindEntryNoCase(patch_folder, QStringLiteral("romfs"));
-    if (!patch_romfs.isEmpty() && QFileInfo(patch_romfs).isDir())
-        wanted << FilesBelow(patch_romfs);
-    for (const char* needed : {kPackDat, kSoundArchive}) {
-        if (game_file(QLatin1String(needed)) == nullptr)
-            fail("ErrorExtractingRomFS",
-                 QLatin1String(needed) + QStringLiteral(" is not in the RomFS"));
-    }
-    // pack.dat is the one large file: it comes out only as the source of the difference, and
-    // a patch's own pack.dat replaces it whole.
-    const ctr::TImageRomFsFile* pack_dat = game_file(QLatin1String(kPackDat));
-    try {
-        for (const QString& path : wanted) {
-            const ctr::TImageRomFsFile* file = game_file(path);
-            if (file == nullptr || file == pack_dat)
-                continue; // a new file of the patch, or the data archive
-            const QString target = romfs + QLatin1Char('/') + QString::fromStdString(file->Path);
-            if (QFileInfo::exists(target))
-                continue;
-            QDir().mkpath(QFileInfo(target).absolutePath());
-            ctr::TOutFile out(ToPath(target));
-            out.MarkScratch();
-            ctr::CopyRange(*m_image, file->Location.Offset, file->Location.Size, out);
-            out.Commit();
-            Checkpoint();
-        }
-        if (!m_job.NoXdelta)
-            CopyOutPackDat(pack_dat->Location.Offset, pack_dat->Location.Size);
-    } catch (const ctr::TCtrError& error) {
-        Checkpoint(); // a cancel during the copy ends the run here
-        fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
-    }
-    Progress(20);
-
-    // The code, decompressed, only when the patch brings its own.
-    const QString patch_exefs =
-        patch_folder.isEmpty() ? QString() : FindEntryNoCase(patch_folder, QStringLiteral("exefs"));
-    const bool patch_has_code =
-        !patch_exefs.isEmpty() &&
-        QFileInfo(FindEntryNoCase(patch_exefs, QStringLiteral("code.bin"))).isFile();
-    const QString source_code = temp + QStringLiteral("/source_code.bin");
-    if (patch_has_code) {
-        m_host->AppendLog(Text("ExtractingExeFS"));
-        try {
-            const std::vector<std::uint8_t> code = ctr::ReadImageCode(*m_image, *image_kind);
-            QFile out(source_code);
-            if (!out.open(QIODevice::WriteOnly) ||
-                out.write(reinterpret_cast<const char*>(code.data()), qint64(code.size())) !=
-                    qint64(code.size()) ||
-                !out.flush())
-                fail("ErrorExtractingExeFs", out.errorString());
-        } catch (const ctr::TCtrError& error) {
-            fail("ErrorExtractingExeFs", QString::fromStdString(error.what()));
-        }
-        m_host->AppendLog(Text("Done"));
-    }
-    Progress(45);
-
+    ReadModFiles(mod);
     // The same stages as for an image, but the new pack.dat goes straight into the folder.
-    if (!m_job.NoXdelta)
-        PatchDataArchiveInto(title_id, QString::fromStdString(pack_dat->Path));
-    if (!m_job.NoPatch)
-        CopyReplacementFolders();
-    ApplySoundArchive();
-    Progress(80);
-
-    WriteModFolder(title_id, game_files, patch_has_code ? source_code : QString());
-}
-
-void TInstallWorker::StopDigestThread() {
-    if (!m_digest_thread.joinable())
-        return;
-    m_digest_job->Stop.store(true);
-    m_digest_thread.join();
-}
-
-void TInstallWorker::CopyOutPackDat(std::uint64_t offset, std::uint64_t size) {
-    // A digest taken when the image was chosen spares the copy its digest.
-    m_pack_dat_digest = RememberedDigest(true);
-    const bool digest_known = !m_pack_dat_digest.isEmpty();
-    if (m_xdelta_beside_digest && !m_job.OriginalPackDatMD5.isEmpty() && !digest_known) {
-        // The digest is read straight from the image on a thread of its own while the copy
-        // goes on here and xdelta3 runs after it; both reads meet in the system's cache. An
-        // encrypted image is opened there through a decryption of its own.
-        TKeySearch search = KeySearch();
-        if (search.ProgramFolder.isEmpty())
-            search.ProgramFolder = m_job.ProgramFolder;
-        m_digest_job = std::make_shared<TDigestJob>();
-        m_digest_thread =
-            std::thread([job = m_digest_job, path = m_job.SourcePath, kind = SourceKind(),
-                         encrypted = bool(m_decrypting), search, offset, size] {
-                try {
-                    const std::unique_ptr<ctr::TInFile> opened = ctr::OpenImageFile(ToPath(path));
-                    ctr::TInFile& image = *opened;
-                    std::unique_ptr<ctr::TDecryptingReader> decrypting;
-                    if (encrypted) {
-                        decrypting = OpenDecryptingSource(path, kind, search);
-                        decrypting->Serve(image);
-                    }
-                    TMd5 md5;
-                    std::vector<std::uint8_t> block(
-                        std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
-                    for (std::uint64_t done = 0; done < size && !job->Stop.load();) {
-                        const std::size_t part =
-                            std::size_t(std::min<std::uint64_t>(block.size(), size - done));
-                        image.ReadAt(offset + done, std::span(block.data(), part), "pack.dat");
-                        md5.Update(block.data(), part);
-                        done += part;
-                    }
-                    if (!job->Stop.load())
-                        job->Digest = md5.Hex();
-                } catch (const std::exception&) {
-                }
-            });
-    }
-    ctr::TOutFile out(ToPath(m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat")));
-    out.MarkScratch();
-    if (m_job.OriginalPackDatMD5.isEmpty() || m_xdelta_beside_digest || digest_known) {
-        ctr::CopyRange(*m_image, offset, size, out);
-    } else {
-        const TToolRun::TReport report = StageReport(20);
-        ctr::TProgress progress{[&](std::uint64_t done, std::uint64_t total) {
-                                    report(total == 0 ? 1.0 : double(done) / double(total));
-                                    return !isInterruptionRequested();
-                                },
-                                0, 0};
-        TMd5 md5;
-        ctr::CopyRangeObserved(
-            *m_image, offset, size, out,
-            [&md5](std::span<const std::uint8_t> chunk) { md5.Update(chunk.data(), chunk.size()); },
-            &progress);
-        m_pack_dat_digest = md5.Hex();
-    }
-    out.Commit();
-}
-
-void TInstallWorker::OpenStagingFolder(const QString& title_id) {
-    if (!m_staging.isEmpty())
-        return;
-    const QString output = QDir::cleanPath(QFileInfo(m_job.OutputPath).absoluteFilePath());
-    if (!QDir().mkpath(output)) {
-        LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(output));
-        EndRun();
-    }
-    // Written under a name of its own beside the final folder, moved into place when whole.
-    const QString staging = UnusedFolderPath(output, title_id + QStringLiteral(".part"));
-    if (!QDir().mkpath(staging)) {
-        LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(staging));
-        EndRun();
-    }
-    m_staging = staging;
-}
-
-void TInstallWorker::PatchDataArchiveInto(const QString& title_id, const QString& game_name) {
-    const QString old_pack_dat = m_job.ProgramFolder + QStringLiteral("tools/temp/old_pack.dat");
-    const QString relative = QStringLiteral("romfs/") + game_name;
-    // Nothing reaches the destination before the digests matched. Beside the digest, xdelta3
-    // writes into tools/temp (the volume of the destination: a rename moves the file in);
-    // otherwise it starts once they matched and writes straight into the folder being
-    // written, under a name of its own until it is whole.
-    QString written;
-    QString written_argument;
-    const auto into_temp = [&] {
-        written_argument = QStringLiteral("tools/temp/new_pack.dat");
-        written = m_job.ProgramFolder + written_argument;
-    };
-    TToolRun::TReport report; // the bar's mapping, known once the difference stage begins
-    std::unique_ptr<TToolRun> xdelta;
-    QString start_failure;
-    const auto start_xdelta = [&] {
-        xdelta = StartXdelta(QStringLiteral("tools/temp/old_pack.dat"), written_argument, written,
-                             report, start_failure);
-    };
-    if (m_xdelta_beside_digest) {
-        into_temp();
-        start_xdelta();
-    }
-    QString target;
-    try {
-        if (!m_job.OriginalPackDatMD5.isEmpty()) {
-            if (m_digest_thread.joinable()) {
-                m_host->AppendLog(Text("CheckingMD5PackDat"));
-                m_digest_thread.join();
-                if (m_digest_job->Digest.isEmpty()) {
-                    m_host->AppendLog(kCrLf + kCrLf + Text("ErrorCheckingMD5PackDat") + kCrLf);
-                    EndRun();
-                }
-                JudgeDigest(m_job.OriginalPackDatMD5, m_digest_job->Digest);
-            } else if (m_xdelta_beside_digest) {
-                CheckDigest(m_job.OriginalPackDatMD5, QStringLiteral("tools/temp/old_pack.dat"),
-                            true);
-            } else {
-                // Taken as pack.dat came out of the image.
-                m_host->AppendLog(Text("CheckingMD5PackDat"));
-                JudgeDigest(m_job.OriginalPackDatMD5, m_pack_dat_digest);
-            }
-        }
-        if (!m_job.OriginalPackIncMD5.isEmpty())
-            CheckDigest(m_job.OriginalPackIncMD5, QStringLiteral("tools/temp/romfs/pack.inc"),
-                        false);
-        Progress(50);
-        OpenStagingFolder(title_id);
-        target = m_staging + QLatin1Char('/') + relative;
-        if (!QDir().mkpath(QFileInfo(target).absolutePath())) {
-            LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(target));
-            EndRun();
-        }
-    } catch (...) {
-        // A mismatch, a cancel: xdelta3 is ended and what it wrote removed.
-        xdelta.reset();
-        if (!written.isEmpty())
-            QFile::remove(written);
-        throw;
-    }
-    if (!m_xdelta_beside_digest) {
-        // A folder xdelta3 cannot be given by name (see DifferenceArgument) gets the archive
-        // from tools/temp.
-        written = target + QStringLiteral(".part");
-        written_argument = written;
-        if (!PlainAsciiText(written))
-            into_temp();
-        start_xdelta();
-    }
-
-    m_host->AppendLog(Text("ApplyingXdelta"));
-    std::uint32_t code = 0;
-    if (xdelta) {
-        report = StageReport(65);
-        code = xdelta->Wait(&m_kill_tool);
-        xdelta.reset();
-    }
-    JudgeTool(TTool::Xdelta, code, start_failure, "ErrorApplyingXdelta", false, false);
-    if (QFileInfo::exists(written)) {
-        m_patched_pack_size = QFileInfo(written).size();
-        if (!QFile::rename(written, target)) {
-            LogSeparated(Text("ErrorWritingModFolder") + kCrLf + QDir::toNativeSeparators(target));
-            EndRun();
-        }
-        m_patched_pack = relative;
-    }
-    Progress(65);
-
-    if (!QFile::remove(old_pack_dat)) {
-        LogSeparated(Text("ErrorDeleteTempFile"));
-        EndRun();
-    }
-}
-
-void TInstallWorker::WriteModFolder(const QString& title_id,
-                                    const std::vector<ctr::TImageRomFsFile>& game_files,
-                                    const QString& source_code) {
-    const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
-    const QString romfs = temp + QStringLiteral("/romfs");
-    const QString exefs = temp + QStringLiteral("/exefs");
-    const auto fail = [this](const char* key, const QString& detail) {
-        LogSeparated(Text(key) + kCrLf + detail);
-        EndRun();
-    };
-    QHash<QString, QString> game_paths; // upper case to the game's spelling
-    QHash<QString, ctr::TImageFileLocation> locations;
-    for (const ctr::TImageRomFsFile& file : game_files) {
-        const QString path = QString::fromStdString(file.Path);
-        game_paths.insert(path.toUpper(), path);
-        locations.insert(path, file.Location);
-    }
+    if (!run.Job.NoXdelta)
+        PatchPackDatInto(mod);
+    if (!run.Job.NoPatch)
+        CopyReplacementFolders(run);
+    ApplySoundArchive(run);
+    run.Progress(80);
 
     // What goes in: each RomFS file whose bytes differ from the game's, files the game lacks,
     // the code when the patch changed it, and the banner and icon under the names the
-    // emulator looks for. The new pack.dat is in the folder already: a difference that
-    // changed nothing is not worth a patch.
-    m_host->AppendLog(Text("WritingModFolder"));
-    std::vector<TModFile> plan;
-    QStringList new_files;
-    for (const QString& path : FilesBelow(romfs)) {
-        Checkpoint();
-        const QString from = romfs + QLatin1Char('/') + path;
-        const auto known = game_paths.constFind(path.toUpper());
-        if (known == game_paths.constEnd()) {
-            new_files << path;
-            plan.push_back({from, QStringLiteral("romfs/") + path});
-            continue;
-        }
-        const ctr::TImageFileLocation place = locations.value(*known);
-        if (!SameBytes(*m_image, place.Offset, place.Size, from))
-            plan.push_back({from, QStringLiteral("romfs/") + *known});
-    }
-    if (!source_code.isEmpty()) {
-        const QString code = FindEntryNoCase(exefs, QStringLiteral("code.bin"));
-        if (!SameFiles(code, source_code))
-            plan.push_back({code, QStringLiteral("code.bin")});
-    }
-    bool banner_or_icon = false;
-    const struct {
-        const char* Ours;
-        const char* Theirs;
-    } exefs_names[] = {{"banner.bnr", "exefs/banner.bnr"}, {"icon.icn", "exefs/icon.bin"}};
-    const QString patch_folder = m_job.NoPatch ? QString() : PatchFolder();
-    const QString patch_exefs =
-        patch_folder.isEmpty() ? QString() : FindEntryNoCase(patch_folder, QStringLiteral("exefs"));
-    for (const auto& name : exefs_names) {
-        // Only what the patch brings: the game's own banner and icon change nothing.
-        if (patch_exefs.isEmpty() ||
-            !QFileInfo(FindEntryNoCase(patch_exefs, QLatin1String(name.Ours))).isFile())
-            continue;
-        plan.push_back(
-            {FindEntryNoCase(exefs, QLatin1String(name.Ours)), QLatin1String(name.Theirs)});
-        banner_or_icon = true;
-    }
-
-    OpenStagingFolder(title_id);
-    for (const TModFile& file : plan) {
-        Checkpoint();
-        const QString target = m_staging + QLatin1Char('/') + file.To;
-        // A pack.dat of the patch's own replaces the one the difference made.
-        if (file.To == m_patched_pack) {
-            if (!QFile::remove(target))
-                fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
-            m_patched_pack.clear();
-        }
-        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file.From, target))
-            fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
-    }
-    Progress(90);
-
-    // Read back: exactly the planned files, each with the bytes meant for it; the new pack.dat
-    // with the size xdelta3 gave it.
-    m_host->AppendLog(Text("VerifyingModFolder"));
-    QSet<QString> planned;
-    for (const TModFile& file : plan) {
-        planned.insert(file.To);
-        Checkpoint();
-        if (!SameFiles(file.From, m_staging + QLatin1Char('/') + file.To))
-            fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(file.To));
-    }
-    if (!m_patched_pack.isEmpty()) {
-        planned.insert(m_patched_pack);
-        const QFileInfo written(m_staging + QLatin1Char('/') + m_patched_pack);
-        if (!written.isFile() || written.size() != m_patched_pack_size)
-            fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(m_patched_pack));
-    }
-    const QSet<QString> announced(new_files.begin(), new_files.end());
-    for (const QString& path : FilesBelow(m_staging)) {
-        const bool romfs_file = path.startsWith(QLatin1String("romfs/"));
-        const QString inside = path.mid(6);
-        if (!planned.contains(path) ||
-            (romfs_file && !locations.contains(inside) && !announced.contains(inside)))
-            fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(path));
-    }
-    m_host->AppendLog(Text("Done"));
-    Progress(95);
-
-    if (!new_files.isEmpty())
-        m_host->AppendLog(kCrLf + Text("WarningModNewFiles") + kCrLf + new_files.join(kCrLf) +
-                          kCrLf);
-    if (banner_or_icon)
-        m_host->AppendLog(Text("ModBannerIcon"));
-
-    // An earlier folder of the same game is kept under a new name, never merged into.
-    Checkpoint();
-    const QString output = QDir::cleanPath(QFileInfo(m_job.OutputPath).absoluteFilePath());
-    const QString final_path = output + QLatin1Char('/') + title_id;
-    QString previous;
-    if (QFileInfo::exists(final_path) || QFileInfo(final_path).isSymLink()) {
-        previous = UnusedFolderPath(output, title_id + QStringLiteral(" (previous)"));
-        if (!QDir().rename(final_path, previous))
-            fail("ErrorWritingModFolder", QDir::toNativeSeparators(final_path));
-        m_host->AppendLog(Text("ModPreviousRenamed") + kCrLf + QLatin1Char('[') +
-                          QDir::toNativeSeparators(previous) + QLatin1Char(']'));
-    }
-    if (!QDir().rename(m_staging, final_path)) {
-        if (!previous.isEmpty() && QDir().rename(previous, final_path))
-            previous.clear();
-        fail("ErrorWritingModFolder", QDir::toNativeSeparators(final_path));
-    }
-    m_staging_kept = true;
-    ShowProgress(100);
-    m_host->AppendLog(kCrLf + Text("ModFolderSuccessful") + kCrLf + QLatin1Char('[') +
-                      QDir::toNativeSeparators(final_path) + QLatin1Char(']'));
-    m_succeeded.store(true);
-    EndRun();
+    // emulator looks for.
+    run.LogKey("WritingModFolder");
+    const TModPlan plan = PlanModFolder(PlanInput(mod));
+    WriteModFolder(mod, plan);
+    VerifyModFolder(mod, plan);
+    if (!plan.NewFiles.isEmpty())
+        run.LogFramed(run.Text("WarningModNewFiles") + kCrLf + plan.NewFiles.join(kCrLf));
+    if (plan.BannerOrIcon)
+        run.LogKey("ModBannerIcon");
+    MoveModFolder(mod);
 }

@@ -1,7 +1,6 @@
 #include "core/OutputForms.h"
 
 #include "core/Language.h"
-#include "core/ModFolder.h"
 
 #include <array>
 
@@ -22,6 +21,10 @@ constexpr std::array kForms = {
 };
 
 } // namespace
+
+bool IsModFolderKind(const QString& output_kind) {
+    return output_kind == QLatin1String(kModFolderKind);
+}
 
 std::span<const TOutputForm> OutputForms() {
     return kForms;

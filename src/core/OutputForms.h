@@ -11,6 +11,12 @@
 
 class TLanguageTable;
 
+/// The output kind of a mod folder run (the image kinds are ".cia", ".cxi" and ".3ds").
+inline constexpr char kModFolderKind[] = "mods";
+
+/// True for the mod folder output kind.
+bool IsModFolderKind(const QString& output_kind);
+
 /// One output form; the table lists them in the order of the save dialog's filter.
 struct TOutputForm {
     const char* Name;    // the word of qvtpatch's --kind

@@ -1,7 +1,6 @@
 #include "core/PatchCatalogue.h"
 
 #include "core/FileTools.h"
-#include "core/ModFolder.h"
 #include "core/OutputForms.h"
 
 #include <QDir>

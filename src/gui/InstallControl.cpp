@@ -4,10 +4,8 @@
 #include "gui/Main.h"
 
 #include "core/FileTools.h"
-#include "core/Install3DS.h"
-#include "core/InstallCIA.h"
-#include "core/InstallCXI.h"
 #include "core/InstallJob.h"
+#include "core/InstallRun.h"
 #include "core/InstallWorker.h"
 #include "core/ModFolder.h"
 #include "core/Places.h"
@@ -118,21 +116,19 @@ void TForm1::BTNInstallPatchClick() {
         return;
     }
 
-    std::unique_ptr<TInstallWorker> worker;
-    const auto make = [&](auto* tag) {
-        using TWorker = std::remove_pointer_t<decltype(tag)>;
-        worker = std::make_unique<TWorker>(
-            m_state.ProgramFolder, m_state.SourcePath, m_state.OutputPath, m_state.OutputKind,
-            m_state.OriginalPackDatMD5, m_state.OriginalPackIncMD5, m_state.LanguageTable,
-            m_state.PatchList, m_state.NoXdelta, m_state.NoPatch, this);
-    };
-    if (m_state.SourceKind == QLatin1String(".cia"))
-        make(static_cast<TInstallCIA*>(nullptr));
-    else if (three_ds)
-        make(static_cast<TInstall3DS*>(nullptr));
-    else if (m_state.SourceKind == QLatin1String(".cxi"))
-        make(static_cast<TInstallCXI*>(nullptr));
-    else
+    TInstallJob job;
+    job.ProgramFolder = m_state.ProgramFolder;
+    job.SourcePath = m_state.SourcePath;
+    job.OutputPath = m_state.OutputPath;
+    job.OutputKind = m_state.OutputKind;
+    job.OriginalPackDatMD5 = m_state.OriginalPackDatMD5;
+    job.OriginalPackIncMD5 = m_state.OriginalPackIncMD5;
+    job.LanguageTable = &m_state.LanguageTable;
+    job.PatchList = &m_state.PatchList;
+    job.NoXdelta = m_state.NoXdelta;
+    job.NoPatch = m_state.NoPatch;
+    std::unique_ptr<TInstallWorker> worker = MakeInstallWorker(m_state.SourceKind, job, this);
+    if (!worker)
         return;
 
     // The start entry comes before every entry of the worker.

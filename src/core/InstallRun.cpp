@@ -1,0 +1,16 @@
+#include "core/InstallRun.h"
+
+#include "core/Install3DS.h"
+#include "core/InstallCIA.h"
+#include "core/InstallCXI.h"
+
+std::unique_ptr<TInstallWorker> MakeInstallWorker(const QString& source_kind,
+                                                  const TInstallJob& job, TInstallHost* host) {
+    if (source_kind == QLatin1String(".cia"))
+        return std::make_unique<TInstallCIA>(job, host);
+    if (source_kind == QLatin1String(".3ds"))
+        return std::make_unique<TInstall3DS>(job, host);
+    if (source_kind == QLatin1String(".cxi"))
+        return std::make_unique<TInstallCXI>(job, host);
+    return nullptr;
+}

@@ -1,0 +1,17 @@
+#pragma once
+// The one way a run is made: the window, qvtpatch and make-patch each hand over a complete job
+// and the source's kind, and get the worker that takes that kind of image apart.
+
+#include "core/InstallJob.h"
+
+#include <QString>
+
+#include <memory>
+
+class TInstallHost;
+class TInstallWorker;
+
+/// The worker for a source of `source_kind` (".cia", ".3ds" or ".cxi") over `job`, reporting to
+/// `host`; null for any other kind. start() runs it on its own thread, Execute() on this one.
+std::unique_ptr<TInstallWorker> MakeInstallWorker(const QString& source_kind,
+                                                  const TInstallJob& job, TInstallHost* host);

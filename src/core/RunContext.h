@@ -1,0 +1,122 @@
+#pragma once
+// The run context: what every stage of a run works with. The job, a copy of the language
+// texts, the temporary paths, the host's outputs as callbacks, the cancel and kill flags,
+// and the small helpers each stage needs: the log's entry forms, progress, checkpoints,
+// running a tool and ending the run. Stages are plain functions over it.
+
+#include "core/FileTools.h"
+#include "core/InstallJob.h"
+#include "core/Language.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+class TInstallHost;
+struct TKeySearch;
+
+/// Thrown by TRunContext::EndRun after the finish request: unwinds the stages to the one
+/// place that runs the pipeline.
+struct TRunEnded {};
+
+/// Which tool a stage runs; gives the tool's file and its unknown-exit-code key.
+enum class TTool { Ctrtool, Tool3ds, Makerom, Xdelta };
+
+/// What a run hands back to the one who started it, and what it asks of it.
+struct TRunCallbacks {
+    std::function<void(const QString& entry)> Log;    // one log entry (may hold CR LF)
+    std::function<void(int value)> Progress;          // the bar, 0 to 100
+    std::function<void(const QString& text)> Message; // an error box, waited for
+    std::function<void()> Finish;                     // the finish request, asked once
+    std::function<bool()> StopRequested;              // true once a cancel was asked for
+    std::function<int()> SelectedPatch;               // the patch entry, read on first use
+};
+
+/// The temporary paths of a run, all below the program folder's tools/temp.
+struct TRunPaths {
+    QString Temp;       // tools/temp, absolute, no trailing separator
+    QString RomFs;      // tools/temp/romfs: the game's RomFS files and the patch's
+    QString ExeFs;      // tools/temp/exefs
+    QString OldPackDat; // tools/temp/old_pack.dat: the game's pack.dat, xdelta3's source
+};
+
+class TRunContext {
+public:
+    /// `job` stays the caller's (a stage may replace its source by a decrypted copy); the
+    /// texts are copied.
+    TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCallbacks callbacks);
+
+    TInstallJob& Job;
+    const TLanguageTable Texts;
+    const TRunPaths Paths;
+    /// The source as chosen, also once a decrypted or decompressed copy stands in.
+    const QString ChosenSource;
+    /// The file (or for a mod folder the folder) the run writes; set before the first stage.
+    QString OutputFile;
+    /// The voice and music step still reads the window's choices and track list through it.
+    TInstallHost* Host = nullptr;
+    /// Set by anyone to stop the tool that runs now (the window is closing).
+    std::atomic<bool> KillTool{false};
+
+    QString Text(const char* key) const;
+    /// An entry as it is: `text`.
+    void Log(const QString& text);
+    /// An entry with the text of `key`.
+    void LogKey(const char* key) { Log(Text(key)); }
+    /// An entry on a line of its own after the previous one: CR LF, then `text`.
+    void LogSeparated(const QString& text);
+    /// An entry framed by line breaks: CR LF, `text`, CR LF.
+    void LogFramed(const QString& text);
+    /// Shows an error box and waits for its OK.
+    void Message(const QString& text);
+
+    /// True once the window asked to cancel.
+    bool StopRequested() const;
+    /// Ends the run here when the window asked to cancel.
+    void Checkpoint();
+    /// A checkpoint, then the bar moved to `value`.
+    void Progress(int value);
+    /// The bar moved to `value`, without a checkpoint.
+    void ShowProgress(int value);
+    int ProgressValue() const { return m_progress_value; }
+    /// Moves the bar between today's value and `until` by the fraction a stage reported:
+    /// never backwards, never onto `until` itself.
+    TToolRun::TReport StageReport(int until);
+
+    /// Asks for the finish (once per run) and leaves the stages (throws TRunEnded).
+    [[noreturn]] void EndRun();
+    /// A separated entry of `key`'s text and, on a line of its own, `detail`; then the end.
+    [[noreturn]] void Fail(const char* key, const QString& detail);
+    /// A separated entry of `key`'s text; then the end.
+    [[noreturn]] void Fail(const char* key);
+    /// Marks the run a success (before its last EndRun).
+    void Succeed() { m_succeeded.store(true); }
+    bool Succeeded() const { return m_succeeded.load(); }
+
+    /// The selected patch's folder with a trailing separator; empty for "None".
+    QString PatchFolder();
+    /// The key search of the run: the process-wide one, in the program folder by default.
+    TKeySearch KeySearchForRun() const;
+
+    QString ToolPath(TTool tool) const;
+    /// A tool stage: start entry, the tool, then the exit code judged. Exit 1 writes
+    /// `error_key` (separated unless `error_plain`) and ends the run. While the tool runs, the
+    /// bar follows the tool's own report between today's value and `until`.
+    void ToolStage(const char* start_key, int until, TTool tool, const QStringList& arguments,
+                   const char* error_key, bool error_plain = false, bool break_cancels = false);
+    /// Judges a tool's exit code as a tool stage does (`code` from the run, or the failure
+    /// to start it in `start_failure`).
+    void JudgeTool(TTool tool, std::uint32_t code, const QString& start_failure,
+                   const char* error_key, bool error_plain, bool break_cancels);
+
+private:
+    TRunCallbacks m_callbacks;
+    std::atomic<bool> m_succeeded{false};
+    bool m_finish_requested = false;
+    int m_progress_value = 0; // the bar's value as last set
+    QString m_patch_folder;
+    bool m_patch_folder_known = false;
+};
