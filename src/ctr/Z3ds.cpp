@@ -12,7 +12,6 @@
 #include <exception>
 #include <mutex>
 #include <thread>
-#include <utility>
 
 #ifndef QVT_VERSION
 #define QVT_VERSION "0"
@@ -74,11 +73,6 @@ constexpr std::uint32_t CiaFrameSize = 32u << 20;
 constexpr std::uint64_t CacheBudget = 64u << 20;
 constexpr std::size_t MinCachedFrames = 2;
 constexpr std::size_t MaxCachedFrames = 16;
-// Frames read one after the other have the next decompressed ahead on a thread of its own
-// while the caller copies out of the current one (a CIA's contents copied out whole). Smaller
-// frames are not worth a thread each; larger ones would take the cache past its budget.
-constexpr std::uint64_t ReadAheadFrom = 4u << 20;
-constexpr std::uint64_t ReadAheadUpTo = CiaFrameSize;
 // zstd's level for writing; level 1 keeps a compressed output about as quick to write as a
 // plain one on two cores (bench/ctr/Z3dsBench.cpp) and still shrinks images well.
 constexpr int CompressionLevel = 1;
@@ -180,8 +174,7 @@ struct TFrameBuffer {
 // in pages the process has touched before instead of fresh ones, which cost far more than the
 // decompression on some systems (a virtual machine that hands freed memory back to its
 // host). Readers come and go often: identifying an image, listing its files and copying them
-// each open one. At most the frames of one reader wait here (its cache and the frame read
-// ahead).
+// each open one. At most CacheBudget bytes wait here.
 class TFramePool {
 public:
     TFrameBuffer Take(std::size_t size) {
@@ -205,7 +198,7 @@ public:
         if (!buffer.Bytes)
             return;
         const std::lock_guard lock(m_mutex);
-        if (buffer.Capacity <= PoolBudget - m_bytes) {
+        if (buffer.Capacity <= CacheBudget - m_bytes) {
             m_bytes += buffer.Capacity;
             m_free.push_back(std::move(buffer));
         }
@@ -214,8 +207,7 @@ public:
 private:
     std::mutex m_mutex;
     std::vector<TFrameBuffer> m_free;
-    static constexpr std::uint64_t PoolBudget = CacheBudget + CiaFrameSize;
-    std::uint64_t m_bytes = 0; // at most PoolBudget
+    std::uint64_t m_bytes = 0; // at most CacheBudget
 };
 
 // Never destroyed: a reader that ends while the program exits still hands its buffers back.
@@ -317,25 +309,9 @@ struct TZ3dsReader::TState {
     std::vector<TFrame> Frames;
     std::vector<TCachedFrame> Cache;
     std::uint64_t Clock = 0;
-    // The frame decompressed last when the caller's read wanted it, to see reads go on in
-    // order.
-    std::optional<std::size_t> LastLoaded;
-    // The next frame, decompressing on Worker into Buffer with a handle and a context of its
-    // own. Nothing else touches these while Worker runs; the caller joins it before it takes
-    // the frame, reads elsewhere, or ends.
-    struct TAhead {
-        std::thread Worker;
-        std::size_t Index = 0;
-        TFrameBuffer Buffer;
-        std::exception_ptr Failure;
-        std::unique_ptr<TFrameSource> Source;
-    } Ahead;
 
     explicit TState(const fs::path& path) : Source(path) {}
     ~TState() {
-        if (Ahead.Worker.joinable())
-            Ahead.Worker.join();
-        FramePool().Give(std::move(Ahead.Buffer));
         for (TCachedFrame& slot : Cache)
             FramePool().Give(std::move(slot.Buffer));
     }
@@ -346,8 +322,6 @@ struct TZ3dsReader::TState {
     void ReadSeekTable();
     void CheckInnerMagic(TZ3dsReader& reader, std::uint32_t underlying);
     const TCachedFrame& Load(std::size_t index);
-    bool TakeAhead(std::size_t index, TFrameBuffer& buffer);
-    void StartAhead(std::size_t index);
 };
 
 void TZ3dsReader::TState::ReadHeader() {
@@ -478,65 +452,14 @@ const TCachedFrame& TZ3dsReader::TState::Load(std::size_t index) {
     }
     const std::uint32_t size = Frames[index].Size;
     oldest->LastUse = 0;
-    if (!TakeAhead(index, oldest->Buffer)) {
-        if (oldest->Buffer.Capacity < size) {
-            FramePool().Give(std::move(oldest->Buffer));
-            oldest->Buffer = FramePool().Take(size);
-        }
-        Source.Decompress(StreamOffset, Frames[index], index, oldest->Buffer.Bytes.get());
+    if (oldest->Buffer.Capacity < size) {
+        FramePool().Give(std::move(oldest->Buffer));
+        oldest->Buffer = FramePool().Take(size);
     }
+    Source.Decompress(StreamOffset, Frames[index], index, oldest->Buffer.Bytes.get());
     oldest->Index = index;
     oldest->LastUse = Clock;
-    const bool in_order = LastLoaded && *LastLoaded + 1 == index;
-    LastLoaded = index;
-    if (in_order && index + 1 < Frames.size())
-        StartAhead(index + 1);
     return *oldest;
-}
-
-// True when frame `index` was read ahead: its bytes are swapped into `buffer`. A frame read
-// ahead that failed throws here, as its decompression on this thread would have; one that
-// is not wanted is dropped, its failure too.
-bool TZ3dsReader::TState::TakeAhead(std::size_t index, TFrameBuffer& buffer) {
-    if (!Ahead.Worker.joinable())
-        return false;
-    Ahead.Worker.join();
-    if (const std::exception_ptr failure = std::exchange(Ahead.Failure, nullptr)) {
-        if (Ahead.Index == index)
-            std::rethrow_exception(failure);
-        return false;
-    }
-    if (Ahead.Index != index)
-        return false;
-    std::swap(buffer, Ahead.Buffer);
-    return true;
-}
-
-void TZ3dsReader::TState::StartAhead(std::size_t index) {
-    const TFrame& frame = Frames[index];
-    if (Ahead.Worker.joinable() || frame.Size < ReadAheadFrom || frame.Size > ReadAheadUpTo)
-        return;
-    for (const TCachedFrame& slot : Cache)
-        if (slot.LastUse != 0 && slot.Index == index)
-            return;
-    try {
-        if (!Ahead.Source)
-            Ahead.Source = std::make_unique<TFrameSource>(File.Path());
-        if (Ahead.Buffer.Capacity < frame.Size) {
-            FramePool().Give(std::move(Ahead.Buffer));
-            Ahead.Buffer = FramePool().Take(frame.Size);
-        }
-        Ahead.Index = index;
-        Ahead.Worker = std::thread([this, &frame, index] {
-            try {
-                Ahead.Source->Decompress(StreamOffset, frame, index, Ahead.Buffer.Bytes.get());
-            } catch (...) {
-                Ahead.Failure = std::current_exception();
-            }
-        });
-    } catch (const std::exception&) {
-        // No handle, memory or thread to spare: the frame is decompressed when it is read.
-    }
 }
 
 void TZ3dsReader::TState::CheckInnerMagic(TZ3dsReader& reader, std::uint32_t underlying) {

@@ -170,47 +170,6 @@ TEST_F(Z3ds, ReadsFramesOfOtherSizesWithChecksumsAtAnyOffset) {
     EXPECT_THROW(reader.Read(image.size() - 1, past), ctr::TCtrError);
 }
 
-TEST_F(Z3ds, FramesReadAheadGiveTheirBytesOrTheirFailure) {
-    // Frames large enough for the next to be decompressed ahead while the reads go in order;
-    // the copy whose frame 3 fails its checksum gives every byte before it and then the error.
-    constexpr std::size_t frame = 4u << 20;
-    const std::vector<std::uint8_t> image = NcchLikeImage(5 * frame);
-    std::vector<std::uint8_t> file =
-        HandMadeZ3ds(image, std::vector<std::size_t>(5, frame), "NCCH");
-    WriteBytes(m_dir / "good.zcxi", file);
-    file[file.size() - 9 - 2 * 12 + 8] ^= 1;
-    WriteBytes(m_dir / "bad.zcxi", file);
-    std::vector<std::uint8_t> out(1u << 20);
-    const auto read = [&](ctr::TZ3dsReader& reader, std::uint64_t at) {
-        reader.Read(at, out);
-        return std::equal(out.begin(), out.end(), image.begin() + static_cast<std::ptrdiff_t>(at));
-    };
-    for (const bool damaged : {false, true}) {
-        const fs::path path = m_dir / (damaged ? "bad.zcxi" : "good.zcxi");
-        SCOPED_TRACE(path.filename().string());
-        ctr::TZ3dsReader reader(path);
-        std::uint64_t at = 0;
-        try {
-            for (; at < image.size(); at += out.size())
-                ASSERT_TRUE(read(reader, at)) << at;
-        } catch (const ctr::TCtrError& error) {
-            EXPECT_NE(std::string(error.what()).find("frame 3 fails its checksum"),
-                      std::string::npos)
-                << error.what();
-        }
-        EXPECT_EQ(at, damaged ? 3 * frame : image.size());
-        // A read elsewhere drops the frame read ahead, and its failure; read itself, frame 3
-        // is decompressed again.
-        ctr::TZ3dsReader again(path);
-        for (const std::size_t index : {1, 2, 4})
-            EXPECT_TRUE(read(again, index * frame)) << index;
-        if (damaged)
-            EXPECT_THROW(read(again, 3 * frame), ctr::TCtrError);
-        else
-            EXPECT_TRUE(read(again, 3 * frame));
-    }
-}
-
 TEST_F(Z3ds, DamagedFilesAreRefusedWithTheirReason) {
     const std::vector<std::uint8_t> image = NcchLikeImage(200000);
     const std::vector<std::uint8_t> good = HandMadeZ3ds(image, {150000, 50000}, "NCCH");
