@@ -10,6 +10,7 @@
 #include <ctime>
 #include <deque>
 #include <exception>
+#include <mutex>
 #include <thread>
 
 #ifndef QVT_VERSION
@@ -162,11 +163,62 @@ struct TFrame {
     std::optional<std::uint32_t> Checksum;
 };
 
+// Room for one decompressed frame, left uninitialised: only the pages written take memory.
+struct TFrameBuffer {
+    std::unique_ptr<std::uint8_t[]> Bytes;
+    std::size_t Capacity = 0;
+};
+
+// Frame buffers outlive their reader: the next reader takes them up again, so its frames land
+// in pages the process has touched before instead of fresh ones, which cost far more than the
+// decompression on some systems (a virtual machine that hands freed memory back to its
+// host). Readers come and go often: identifying an image, listing its files and copying them
+// each open one. At most CacheBudget bytes wait here.
+class TFramePool {
+public:
+    TFrameBuffer Take(std::size_t size) {
+        {
+            const std::lock_guard lock(m_mutex);
+            // The smallest that fits: a large buffer stays for a large frame.
+            auto best = m_free.end();
+            for (auto it = m_free.begin(); it != m_free.end(); ++it)
+                if (it->Capacity >= size && (best == m_free.end() || it->Capacity < best->Capacity))
+                    best = it;
+            if (best != m_free.end()) {
+                TFrameBuffer taken = std::move(*best);
+                m_free.erase(best);
+                m_bytes -= taken.Capacity;
+                return taken;
+            }
+        }
+        return {std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]), size};
+    }
+    void Give(TFrameBuffer buffer) {
+        if (!buffer.Bytes)
+            return;
+        const std::lock_guard lock(m_mutex);
+        if (buffer.Capacity <= CacheBudget - m_bytes) {
+            m_bytes += buffer.Capacity;
+            m_free.push_back(std::move(buffer));
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<TFrameBuffer> m_free;
+    std::uint64_t m_bytes = 0; // at most CacheBudget
+};
+
+// Never destroyed: a reader that ends while the program exits still hands its buffers back.
+TFramePool& FramePool() {
+    static TFramePool* const pool = new TFramePool;
+    return *pool;
+}
+
 struct TCachedFrame {
     std::size_t Index = 0;
     std::uint64_t LastUse = 0; // 0: empty
-    std::unique_ptr<std::uint8_t[]> Bytes;
-    std::size_t Capacity = 0;
+    TFrameBuffer Buffer;
 };
 
 struct TDCtxDeleter {
@@ -258,6 +310,10 @@ struct TZ3dsReader::TState {
     std::uint64_t Clock = 0;
 
     explicit TState(const fs::path& path) : Source(path) {}
+    ~TState() {
+        for (TCachedFrame& slot : Cache)
+            FramePool().Give(std::move(slot.Buffer));
+    }
 
     [[noreturn]] void Fail(const std::string& reason) const { Damaged(File.Path(), reason); }
     void ReadHeader();
@@ -395,13 +451,11 @@ const TCachedFrame& TZ3dsReader::TState::Load(std::size_t index) {
     }
     const std::uint32_t size = Frames[index].Size;
     oldest->LastUse = 0;
-    if (oldest->Capacity < size) {
-        // Left uninitialised: only the pages zstd writes take memory.
-        oldest->Bytes.reset();
-        oldest->Bytes = std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]);
-        oldest->Capacity = size;
+    if (oldest->Buffer.Capacity < size) {
+        FramePool().Give(std::move(oldest->Buffer));
+        oldest->Buffer = FramePool().Take(size);
     }
-    Source.Decompress(StreamOffset, Frames[index], index, oldest->Bytes.get());
+    Source.Decompress(StreamOffset, Frames[index], index, oldest->Buffer.Bytes.get());
     oldest->Index = index;
     oldest->LastUse = Clock;
     return *oldest;
@@ -458,7 +512,7 @@ void TZ3dsReader::Read(std::uint64_t offset, std::span<std::uint8_t> out) {
         const TCachedFrame& cached = state.Load(index);
         const std::size_t from = static_cast<std::size_t>(at - frame.Image);
         const std::size_t part = std::min<std::size_t>(out.size() - done, frame.Size - from);
-        std::copy_n(cached.Bytes.get() + from, part, out.data() + done);
+        std::copy_n(cached.Buffer.Bytes.get() + from, part, out.data() + done);
         done += part;
     }
 }

@@ -2,7 +2,8 @@
 // The emulator's compressed images (Z3DS: .zcci, .zcia, .zcxi): a 0x20-byte header, a small
 // metadata block, then a zstd seekable stream of independent frames with a seek table at its
 // end. Reading is random access through the seek table with a few decompressed frames cached;
-// the image is never held whole in memory.
+// the image is never held whole in memory. A reader that closes leaves its frame buffers (at
+// most 64 MiB in all) to the next one.
 
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
