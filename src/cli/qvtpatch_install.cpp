@@ -227,6 +227,11 @@ int RunInstall(const TInstallOptions& options) {
                           QStringLiteral(", the source image is ") + identity.Region +
                           QLatin1Char('.'));
         }
+        const QString refused = ProgramVersionProblem(*description, texts);
+        if (!refused.isEmpty()) {
+            WriteLines(stderr, refused);
+            return kExitFailed;
+        }
         patch_list.append(description_path);
         patch_index = 1;
         no_patch = false;
