@@ -152,7 +152,8 @@ void TForm1::BTNInstallPatchClick() {
          {static_cast<QWidget*>(m_ui->TntRadioGroup2), static_cast<QWidget*>(m_ui->BTNMusicChange),
           static_cast<QWidget*>(m_ui->CBPatch), static_cast<QWidget*>(m_ui->btOldRomPath),
           static_cast<QWidget*>(m_ui->btNewRomPath), static_cast<QWidget*>(m_ui->BTNInstallPatch),
-          static_cast<QWidget*>(m_ui->ebOldRom), static_cast<QWidget*>(m_ui->ebNewRom)})
+          static_cast<QWidget*>(m_ui->ebOldRom), static_cast<QWidget*>(m_ui->ebNewRom),
+          static_cast<QWidget*>(m_ui->BTNAddPatch)})
         control->setEnabled(false);
     m_worker = std::move(worker);
     m_worker->start();
@@ -198,6 +199,7 @@ void TForm1::ThreadCancel(TInstallWorker* worker) {
         m_ui->btNewRomPath->setEnabled(true);
         m_ui->ebOldRom->setEnabled(true);
         m_ui->ebNewRom->setEnabled(true);
+        m_ui->BTNAddPatch->setEnabled(true);
         if (m_worker.get() == worker)
             m_worker.reset(); // its thread has ended: the cleaner waited for it
     });
