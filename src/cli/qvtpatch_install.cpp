@@ -271,10 +271,24 @@ int RunInstall(const TInstallOptions& options) {
     else
         make(static_cast<TInstallCXI*>(nullptr));
 
+    // An installed update of the game hides a mod folder from the console's game patching: a
+    // warning. A destination whose titles cannot be looked at is refused before anything runs.
+    QString update_warning;
+    if (IsModFolderKind(extension) && place) {
+        const TUpdateSearch search = FindInstalledUpdate(*place, identity.TitleId);
+        if (!search.Unreadable.isEmpty()) {
+            WriteLines(stderr, InstalledUpdateText(*place, search, texts));
+            return kExitFailed;
+        }
+        update_warning = InstalledUpdateText(*place, search, texts);
+    }
+
     WriteLines(stdout, QStringLiteral("\r\n") + texts.Lookup(QStringLiteral("StartPatching")) +
                            QStringLiteral("\r\n"));
     if (IsModFolderKind(extension)) {
         WriteLines(stdout, ModDestinationEntry(place ? &*place : nullptr, output, texts));
+        if (!update_warning.isEmpty())
+            WriteLines(stderr, update_warning);
         // Luma loads a card's mod folders only with game patching turned on.
         if (place && place->Kind == TPlaceKind::SdCard)
             host.SetSuccessNote(texts.Lookup(QStringLiteral("ModSdCardReminder")));

@@ -118,6 +118,23 @@ void TForm1::BTNInstallPatchClick() {
         return;
     }
 
+    // An installed update of the game hides a mod folder from the console's game patching: a
+    // warning. A destination whose titles cannot be looked at is refused before anything runs.
+    QString update_warning;
+    if (IsModFolderKind(m_state.OutputKind)) {
+        const QString folder = QFileInfo(m_state.OutputPath).absoluteFilePath();
+        const std::vector<TPlace> places = FindPlaces(SystemPlaceInputs());
+        if (const TPlace* place = PlaceOf(places, folder)) {
+            const TUpdateSearch search = FindInstalledUpdate(*place, m_state.SourceTitleId);
+            if (!search.Unreadable.isEmpty()) {
+                ShowMessage(this, TMessageKind::Error,
+                            InstalledUpdateText(*place, search, m_state.LanguageTable));
+                return;
+            }
+            update_warning = InstalledUpdateText(*place, search, m_state.LanguageTable);
+        }
+    }
+
     std::unique_ptr<TInstallWorker> worker;
     const auto make = [&](auto* tag) {
         using TWorker = std::remove_pointer_t<decltype(tag)>;
@@ -143,6 +160,8 @@ void TForm1::BTNInstallPatchClick() {
         const QString folder = QFileInfo(m_state.OutputPath).absoluteFilePath();
         const std::vector<TPlace> places = FindPlaces(SystemPlaceInputs());
         AddLogEntry(ModDestinationEntry(PlaceOf(places, folder), folder, m_state.LanguageTable));
+        if (!update_warning.isEmpty())
+            AddLogEntry(update_warning);
     }
     m_ui->BTNCancel->setEnabled(true);
     // The worker's first stage disables the language box as well; doing it here already

@@ -293,6 +293,7 @@ void TForm1::OpenSourceImage(const QString& path) {
         m_state.InfoPosition = result.InfoPosition;
     if (!result.Region.isEmpty())
         m_state.SourceRegion = result.Region;
+    m_state.SourceTitleId = result.TitleId;
 
     const bool key_files_chosen = std::exchange(m_key_files_chosen, false);
     if (!result.Usable()) {
