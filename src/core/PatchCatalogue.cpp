@@ -38,6 +38,23 @@ QString PatchEntryText(const TPatchEntry& entry) {
     return entry.Title + QStringLiteral(" (") + entry.Version + QLatin1Char(')');
 }
 
+QString PatchPaneText(const TPatchDescription& description, const TLanguageTable& texts) {
+    const std::pair<const char*, const QString*> release[] = {
+        {"PaneVersion", &description.Version},
+        {"PaneAuthors", &description.Authors},
+        {"PaneHomepage", &description.Homepage},
+        {"PaneReleaseDate", &description.ReleaseDate},
+    };
+    QString lines;
+    for (const auto& [key, value] : release) {
+        if (!value->isEmpty())
+            lines +=
+                QStringLiteral("\n") + texts.Lookup(QLatin1String(key)) + QLatin1Char(' ') + *value;
+    }
+    return lines.isEmpty() ? description.Description
+                           : description.Description + QLatin1Char('\n') + lines;
+}
+
 QString ProgramVersion() {
     return QStringLiteral(QVT_VERSION);
 }

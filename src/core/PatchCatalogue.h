@@ -51,6 +51,10 @@ QString PatchDescriptionText(const TPatchDescription& description);
 /// Writes PatchDescriptionText as UTF-8 with a byte-order mark; false when it cannot be written.
 bool WritePatchDescription(const QString& path, const TPatchDescription& description);
 
+/// The text of the description pane for a patch: its Description, then a line for each of
+/// Version, Authors, Homepage and ReleaseDate that the description gives, each after its label.
+QString PatchPaneText(const TPatchDescription& description, const TLanguageTable& texts);
+
 /// The program's own version ("0.7.1").
 QString ProgramVersion();
 

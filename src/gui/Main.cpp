@@ -463,7 +463,7 @@ void TForm1::CBPatchChange() {
         ShowMessage(this, TMessageKind::Error, refused);
         return;
     }
-    ShowPlainDescription(m_ui->RichDesc, description->Description);
+    ShowPlainDescription(m_ui->RichDesc, PatchPaneText(*description, m_state.LanguageTable));
     m_state.OriginalPackDatMD5 = description->OriginalPackDatMD5;
     m_state.OriginalPackIncMD5 = description->OriginalPackIncMD5;
     const QString folder = PatchFolderOf(path);

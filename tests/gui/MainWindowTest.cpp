@@ -546,6 +546,8 @@ private slots:
         QCOMPARE(PatchItems(), QStringList({EnglishText("None"), "Needs new", "Packed (1.1)"}));
         QCOMPARE(box->currentIndex(), 2);
         QVERIFY(m_messages.isEmpty());
+        QCOMPARE(Control<QTextBrowser>("RichDesc")->toPlainText(),
+                 "About Packed\n\n" + EnglishText("PaneVersion") + " 1.1");
 
         // A package that is no zip: an error, and the list stays as it was.
         Touch(Folder() + "/bad.qvtpatch", "not a zip");
