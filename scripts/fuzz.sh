@@ -24,6 +24,7 @@ targets=(
     "identify fuzz/core/corpus/identify fuzz/ctr/ctr.dict"
     "text fuzz/core/corpus/text fuzz/core/text.dict"
     "track_list fuzz/core/corpus/track_list fuzz/core/text.dict"
+    "package fuzz/core/corpus/package -"
     "sound_archive fuzz/sound_archive/corpus fuzz/sound_archive/sound_archive.dict"
 )
 selected=("$@")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the Windows program needs on Debian 12 (the MinGW-w64 cross compiler, Wine, Xvfb)
-# and builds, once per machine, the Windows Qt, OpenSSL's libcrypto, liblzma, xdelta.exe and libzstd
-# from Debian's own source packages, at the versions the host has, into a cache folder outside the
+# and builds, once per machine, the Windows Qt, OpenSSL's libcrypto, liblzma, xdelta.exe, libzstd,
+# zlib and libzip from Debian's own source packages, at the versions the host has, into a cache folder outside the
 # work tree. A later run finds them there and takes seconds.
 #
 # Prints, as its last line, the cache folder; scripts/build-windows.sh reads the prefixes from it.
@@ -19,6 +19,8 @@ ssl_recipe=2
 xz_recipe=1
 xdelta_recipe=1
 zstd_recipe=1
+zlib_recipe=1
+libzip_recipe=1
 
 as_root=()
 [ "$(id -u)" -ne 0 ] && as_root=(sudo)
@@ -171,11 +173,51 @@ if [ ! -f "$zstd_prefix/.complete" ]; then
     rm -rf "$cache/build-zstd"
 fi
 
+# ---- zlib, static, for libzip's deflate ----
+read -r zlib_src zlib_version < <(source_of zlib1g-dev)
+zlib_built=$(built_version zlib "$zlib_recipe")
+zlib_version=${zlib_built:-$(library_version "$zlib_src" "$zlib_version")}
+zlib_prefix="$cache/zlib-$zlib_version-r$zlib_recipe"
+if [ ! -f "$zlib_prefix/.complete" ]; then
+    src=$(fetch "$zlib_src" "$zlib_version")
+    rm -rf "$cache/build-zlib" "$zlib_prefix"
+    cp -a "$src" "$cache/build-zlib"
+    # Debian's source has no win32 makefiles; the configure script knows MinGW by CHOST.
+    (cd "$cache/build-zlib" &&
+        CHOST=$triple CC=$triple-gcc-posix AR=$triple-ar RANLIB=$triple-ranlib \
+            ./configure --static --prefix="$zlib_prefix" >&2 &&
+        make -j"$jobs" libz.a >&2 && make install >&2)
+    touch "$zlib_prefix/.complete"
+    rm -rf "$cache/build-zlib"
+fi
+
+# ---- libzip, static, for the patch packages (stored and deflated entries; no encryption) ----
+read -r libzip_src libzip_version < <(source_of libzip-dev)
+libzip_built=$(built_version libzip "$libzip_recipe")
+libzip_version=${libzip_built:-$(library_version "$libzip_src" "$libzip_version")}
+libzip_prefix="$cache/libzip-$libzip_version-r$libzip_recipe"
+if [ ! -f "$libzip_prefix/.complete" ]; then
+    src=$(fetch "$libzip_src" "$libzip_version")
+    rm -rf "$cache/build-libzip" "$libzip_prefix"
+    cmake -S "$src" -B "$cache/build-libzip" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$libzip_prefix" \
+        -DBUILD_SHARED_LIBS=OFF -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF \
+        -DBUILD_DOC=OFF -DENABLE_COMMONCRYPTO=OFF -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF \
+        -DENABLE_OPENSSL=OFF -DENABLE_WINDOWS_CRYPTO=OFF -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF \
+        -DZLIB_INCLUDE_DIR="$zlib_prefix/include" -DZLIB_LIBRARY="$zlib_prefix/lib/libz.a" >&2
+    cmake --build "$cache/build-libzip" --parallel "$jobs" >&2
+    cmake --install "$cache/build-libzip" >&2
+    touch "$libzip_prefix/.complete"
+    rm -rf "$cache/build-libzip"
+fi
+
 cat >"$cache/prefixes.env" <<EOF
 QVT_WINDOWS_QT=$qt_prefix
 QVT_WINDOWS_OPENSSL=$ssl_prefix
 QVT_WINDOWS_XDELTA=$xd_prefix/xdelta.exe
 QVT_WINDOWS_ZSTD=$zstd_prefix
 QVT_WINDOWS_XZ=$xz_prefix
+QVT_WINDOWS_ZLIB=$zlib_prefix
+QVT_WINDOWS_LIBZIP=$libzip_prefix
 EOF
 echo "$cache"

@@ -1,6 +1,6 @@
 // qvtpatch: the command-line side of the patch tool. Commands `identify`, `install`,
-// `patches`, `music`, `places` and `make-patch`; the older forms `--identify IMAGE` and the
-// install options without a command still work as before.
+// `patches`, `music`, `places`, `make-patch` and `add-patch`; the older forms `--identify IMAGE`
+// and the install options without a command still work as before.
 #include "cli/ConsoleText.h"
 #include "cli/ParserText.h"
 #include "cli/qvtpatch_modes.h"
@@ -12,6 +12,7 @@
 #include "core/Language.h"
 #include "core/MakePatch.h"
 #include "core/PatchCatalogue.h"
+#include "core/PatchPackage.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -34,7 +35,8 @@ const char kUsage[] =
     "       qvtpatch places [--emulator PATH] [--json]\n"
     "       qvtpatch make-patch --source IMAGE --changed DIR --out FOLDER --title TEXT "
     "[--region EUR|USA|JAP] [--description FILE] [--description-ru FILE] [--voices DIR] "
-    "[--tracklist FILE]\n"
+    "[--tracklist FILE] [--patch-version TEXT] [--package]\n"
+    "       qvtpatch add-patch FILE.qvtpatch [--replace] [--lang NAME]\n"
     "       qvtpatch --identify IMAGE\n"
     "KEYS: [--keys aes_keys.txt] [--seeddb seeddb.bin] for an encrypted image\n"
     "Try 'qvtpatch --help' for more information.";
@@ -154,9 +156,29 @@ int ListPatches(const QString& image, const QString& language, bool json) {
         const bool tracks =
             !folder.isEmpty() &&
             QFileInfo(FindEntryNoCase(folder, QStringLiteral("Tracklist.tls"))).isFile();
+        const QString version = description ? description->Version : QString();
         if (json) {
             QJsonObject object;
             object.insert(QStringLiteral("title"), title);
+            // Every key of the description; null for one it does not give.
+            const auto key = [&](const char* name, QString TPatchDescription::*field) {
+                const QString value = description ? (*description).*field : QString();
+                object.insert(QLatin1String(name), value.isEmpty() ? QJsonValue() : value);
+            };
+            key("version", &TPatchDescription::Version);
+            key("authors", &TPatchDescription::Authors);
+            key("homepage", &TPatchDescription::Homepage);
+            key("releaseDate", &TPatchDescription::ReleaseDate);
+            key("minimumProgramVersion", &TPatchDescription::MinimumProgramVersion);
+            key("region", &TPatchDescription::Region);
+            key("description", &TPatchDescription::Description);
+            key("originalPackDatMD5", &TPatchDescription::OriginalPackDatMD5);
+            key("originalPackIncMD5", &TPatchDescription::OriginalPackIncMD5);
+            key("patchedPackDatMD5", &TPatchDescription::PatchedPackDatMD5);
+            key("patchedPackIncMD5", &TPatchDescription::PatchedPackIncMD5);
+            const QString needs =
+                description ? ProgramVersionProblem(*description, texts) : QString();
+            object.insert(QStringLiteral("refused"), needs.isEmpty() ? QJsonValue() : needs);
             object.insert(QStringLiteral("folder"), folder.isEmpty() ? QJsonValue() : folder);
             object.insert(QStringLiteral("difference"), xdelta);
             object.insert(QStringLiteral("voices"), voices);
@@ -168,7 +190,9 @@ int ListPatches(const QString& image, const QString& language, bool json) {
         const auto flag = [](bool on, const char* name) {
             return on ? QString::fromLatin1(name) : QStringLiteral("-");
         };
-        WriteLines(stdout, title + QLatin1Char('\t') + folder + QLatin1Char('\t') +
+        WriteLines(stdout, title + QLatin1Char('\t') +
+                               (version.isEmpty() ? QStringLiteral("-") : version) +
+                               QLatin1Char('\t') + folder + QLatin1Char('\t') +
                                flag(xdelta, "difference") + QLatin1Char('\t') +
                                flag(voices, "voices") + QLatin1Char('\t') + flag(tracks, "tracks") +
                                QLatin1Char('\t') + (fit.isEmpty() ? QStringLiteral("-") : fit));
@@ -227,7 +251,8 @@ int main(int argc, char* argv[]) {
                        "  places                list where a mod folder can go (emulators, SD "
                        "cards)\n"
                        "  make-patch            make a patch folder from changed files (--source,\n"
-                       "                        --changed, --out, --title)"));
+                       "                        --changed, --out, --title)\n"
+                       "  add-patch FILE        add a patch package (.qvtpatch) to the patches"));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption identify_option(QStringLiteral("identify"),
@@ -303,6 +328,17 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption tracklist_option(QStringLiteral("tracklist"),
                                               QStringLiteral("make-patch: the patch's track list."),
                                               QStringLiteral("FILE"));
+    const QCommandLineOption patch_version_option(
+        QStringLiteral("patch-version"),
+        QStringLiteral("make-patch: the patch's version, shown beside its title (\"1.2\")."),
+        QStringLiteral("TEXT"));
+    const QCommandLineOption package_option(
+        QStringLiteral("package"),
+        QStringLiteral("make-patch: also write the package FOLDER.qvtpatch beside the folder."));
+    const QCommandLineOption replace_option(
+        QStringLiteral("replace"),
+        QStringLiteral("add-patch: replace a patch of the same title at the same or a newer "
+                       "version."));
     const QCommandLineOption keys_option(
         QStringLiteral("keys"),
         QStringLiteral("Key file (aes_keys.txt, or an emulator's keys.txt) for an encrypted "
@@ -313,17 +349,18 @@ int main(int argc, char* argv[]) {
         QStringLiteral("seeddb"), QStringLiteral("Seed database (seeddb.bin) for newer titles."),
         QStringLiteral("FILE"));
     parser.addOptions(
-        {identify_option,    source_option,         output_option, kind_option,      patch_option,
-         voice_option,       music_option,          lang_option,   quiet_option,     json_option,
-         emulator_option,    changed_option,        out_option,    title_option,     region_option,
-         description_option, description_ru_option, voices_option, tracklist_option, keys_option,
-         seeddb_option});
+        {identify_option,    source_option,         output_option,  kind_option,      patch_option,
+         voice_option,       music_option,          lang_option,    quiet_option,     json_option,
+         emulator_option,    changed_option,        out_option,     title_option,     region_option,
+         description_option, description_ru_option, voices_option,  tracklist_option, keys_option,
+         seeddb_option,      patch_version_option,  package_option, replace_option});
     parser.addPositionalArgument(
         QStringLiteral("command"),
-        QStringLiteral("identify, install, patches, music, places or make-patch."),
+        QStringLiteral("identify, install, patches, music, places, make-patch or add-patch."),
         QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
-                                 QStringLiteral("The image, for identify and patches."),
+                                 QStringLiteral("The image, for identify and patches; the "
+                                                "package, for add-patch."),
                                  QStringLiteral("[IMAGE]"));
 
     if (!parser.parse(QCoreApplication::arguments()))
@@ -362,11 +399,15 @@ int main(int argc, char* argv[]) {
     } else if (command == QLatin1String("make-patch")) {
         allowed = {&source_option,         &changed_option, &out_option,
                    &title_option,          &region_option,  &description_option,
-                   &description_ru_option, &voices_option,  &tracklist_option};
+                   &description_ru_option, &voices_option,  &tracklist_option,
+                   &patch_version_option,  &package_option};
+    } else if (command == QLatin1String("add-patch")) {
+        allowed = {&replace_option, &lang_option};
+        positional_count = 2;
     } else {
         return UsageError(QStringLiteral("unknown command '%1'").arg(command));
     }
-    if (!command.isEmpty() || install)
+    if ((!command.isEmpty() || install) && command != QLatin1String("add-patch"))
         allowed << &keys_option << &seeddb_option;
     for (const QString& name : parser.optionNames()) {
         const bool ok = std::any_of(allowed.begin(), allowed.end(), [&](const auto* option) {
@@ -381,6 +422,8 @@ int main(int argc, char* argv[]) {
     if (positional.size() != positional_count) {
         return UsageError(positional.size() > positional_count
                               ? QStringLiteral("unexpected argument '%1'").arg(positional.last())
+                          : command == QLatin1String("add-patch")
+                              ? QStringLiteral("add-patch needs a FILE")
                               : QStringLiteral("%1 needs an IMAGE").arg(command));
     }
 
@@ -397,6 +440,9 @@ int main(int argc, char* argv[]) {
         return Identify(positional.at(1), true, parser.isSet(json_option));
     if (command == QLatin1String("patches"))
         return ListPatches(positional.at(1), parser.value(lang_option), parser.isSet(json_option));
+    if (command == QLatin1String("add-patch"))
+        return RunAddPatch(positional.at(1), parser.value(lang_option),
+                           parser.isSet(replace_option));
     if (command == QLatin1String("places"))
         return ListPlaces(parser.values(emulator_option), parser.isSet(json_option));
     if (command == QLatin1String("music"))
@@ -409,6 +455,7 @@ int main(int argc, char* argv[]) {
         input.ChangedFolder = parser.value(changed_option);
         input.OutputFolder = parser.value(out_option);
         input.Title = parser.value(title_option);
+        input.Version = parser.value(patch_version_option);
         input.Region = parser.value(region_option);
         input.DescriptionFile = parser.value(description_option);
         input.RussianDescriptionFile = parser.value(description_ru_option);
@@ -423,7 +470,20 @@ int main(int argc, char* argv[]) {
                  .contains(input.Region))
             return UsageError(QStringLiteral("--region must be EUR, USA or JAP, not '") +
                               input.Region + QLatin1Char('\''));
-        return RunMakePatch(input);
+        const bool package = parser.isSet(package_option);
+        if (package) {
+            // Refused before the folder is made: an earlier package is never overwritten.
+            const QFileInfo out(input.OutputFolder);
+            const QString path = out.absolutePath() + QLatin1Char('/') +
+                                 PatchPackageFileName(out.absoluteFilePath());
+            if (QFileInfo::exists(path)) {
+                WriteLines(stderr,
+                           QStringLiteral("qvtpatch make-patch: the package is there already: ") +
+                               path);
+                return kExitFailed;
+            }
+        }
+        return RunMakePatch(input, package);
     }
 
     TInstallOptions options;

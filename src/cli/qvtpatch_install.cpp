@@ -225,6 +225,11 @@ int RunInstall(const TInstallOptions& options) {
                           QStringLiteral(", the source image is ") + identity.Region +
                           QLatin1Char('.'));
         }
+        const QString refused = ProgramVersionProblem(*description, texts);
+        if (!refused.isEmpty()) {
+            WriteLines(stderr, refused);
+            return kExitFailed;
+        }
         patch_list.append(description_path);
         patch_index = 1;
         no_patch = false;
@@ -265,10 +270,24 @@ int RunInstall(const TInstallOptions& options) {
     if (!worker)
         return Refuse(UnusableReason(identity, texts));
 
+    // An installed update of the game hides a mod folder from the console's game patching: a
+    // warning. A destination whose titles cannot be looked at is refused before anything runs.
+    QString update_warning;
+    if (IsModFolderKind(extension) && place) {
+        const TUpdateSearch search = FindInstalledUpdate(*place, identity.TitleId);
+        if (!search.Unreadable.isEmpty()) {
+            WriteLines(stderr, InstalledUpdateText(*place, search, texts));
+            return kExitFailed;
+        }
+        update_warning = InstalledUpdateText(*place, search, texts);
+    }
+
     WriteLines(stdout, QStringLiteral("\r\n") + texts.Lookup(QStringLiteral("StartPatching")) +
                            QStringLiteral("\r\n"));
     if (IsModFolderKind(extension)) {
         WriteLines(stdout, ModDestinationEntry(place ? &*place : nullptr, output, texts));
+        if (!update_warning.isEmpty())
+            WriteLines(stderr, update_warning);
         // Luma loads a card's mod folders only with game patching turned on.
         if (place && place->Kind == TPlaceKind::SdCard)
             host.SetSuccessNote(texts.Lookup(QStringLiteral("ModSdCardReminder")));

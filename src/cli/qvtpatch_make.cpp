@@ -6,12 +6,15 @@
 
 #include "core/Language.h"
 #include "core/MakePatch.h"
+#include "core/PatchPackage.h"
+
+#include <QFileInfo>
 
 #include <QLocale>
 
 #include <cstdio>
 
-int RunMakePatch(TMakePatchInput input) {
+int RunMakePatch(TMakePatchInput input, bool package) {
     TLanguageTable texts;
     if (!LoadTexts(QStringLiteral("English"), texts))
         return kExitFailed;
@@ -50,5 +53,17 @@ int RunMakePatch(TMakePatchInput input) {
                  report.TrackList ? QStringLiteral("Tracklist.tls") : QStringLiteral("none"));
     summary += QStringLiteral("Release note: ") + report.ReleaseNote;
     WriteLines(stdout, summary);
+    if (!package)
+        return 0;
+    const QFileInfo folder(input.OutputFolder);
+    const QString path =
+        folder.absolutePath() + QLatin1Char('/') + PatchPackageFileName(folder.absoluteFilePath());
+    QString problem;
+    if (!WritePatchPackage(folder.absoluteFilePath(), path, problem)) {
+        WriteLines(stderr, QStringLiteral("qvtpatch make-patch: the package cannot be written: ") +
+                               problem);
+        return kExitFailed;
+    }
+    WriteLines(stdout, QStringLiteral("Package: ") + path);
     return 0;
 }

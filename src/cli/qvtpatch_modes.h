@@ -75,6 +75,11 @@ int ListPlaces(const QStringList& emulators, bool json);
 std::optional<TPlace> ResolveModOutput(QString& output, const QStringList& emulators,
                                        const TLanguageTable& texts, QString& problem);
 
+/// `add-patch`: adds the package `package` to the patch folders; `replace` lets it take the
+/// place of a patch of the same title at the same or a newer version. Returns the exit status.
+int RunAddPatch(const QString& package, const QString& language, bool replace);
+
 /// `make-patch`: makes, checks and sums up a patch folder (the program folder and texts are
-/// filled in here). Returns the exit status.
-int RunMakePatch(TMakePatchInput input);
+/// filled in here), and with `package` writes it as FOLDER.qvtpatch beside it. Returns the exit
+/// status.
+int RunMakePatch(TMakePatchInput input, bool package);

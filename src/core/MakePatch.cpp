@@ -490,6 +490,7 @@ void TPatchMaker::CopyTrackList() {
 
 void TPatchMaker::WriteDescriptions() {
     m_report.Description.Title = m_in.Title;
+    m_report.Description.Version = m_in.Version;
     const auto text_of = [](const QString& path) {
         return path.isEmpty() ? QString() : DecodeTextFile(ReadAll(path), LocaleIsRussian());
     };

@@ -19,6 +19,7 @@ struct TMakePatchInput {
     QString ChangedFolder; // mod folder layout: romfs/..., code.bin, exefs/banner.bnr, icon.bin
     QString OutputFolder;  // the patch folder to create; must not exist
     QString Title;
+    QString Version;                       // the patch's version; empty: none written
     QString Region;                        // "EUR", "USA" or "JAP"; empty: the image's
     QString DescriptionFile;               // text file for English.dsc; empty: no description
     QString RussianDescriptionFile;        // empty: no Русский.dsc

@@ -5,7 +5,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QVersionNumber>
 
 #include <algorithm>
 
@@ -21,7 +23,129 @@ std::optional<TPatchDescription> ReadPatchDescription(const QString& path) {
     description.OriginalPackIncMD5 = ValueOfKey(tokens, QStringLiteral("OriginalPackIncMD5"));
     description.PatchedPackDatMD5 = ValueOfKey(tokens, QStringLiteral("PatchedPackDatMD5"));
     description.PatchedPackIncMD5 = ValueOfKey(tokens, QStringLiteral("PatchedPackIncMD5"));
+    description.Version = ValueOfKey(tokens, QStringLiteral("Version"));
+    description.Authors = ValueOfKey(tokens, QStringLiteral("Authors"));
+    description.Homepage = ValueOfKey(tokens, QStringLiteral("Homepage"));
+    description.ReleaseDate = ValueOfKey(tokens, QStringLiteral("ReleaseDate"));
+    description.MinimumProgramVersion = ValueOfKey(tokens, QStringLiteral("MinimumProgramVersion"));
     return description;
+}
+
+QString PatchEntryText(const TPatchEntry& entry) {
+    if (entry.Version.isEmpty())
+        return entry.Title;
+    return entry.Title + QStringLiteral(" (") + entry.Version + QLatin1Char(')');
+}
+
+QString PatchPaneText(const TPatchDescription& description, const TLanguageTable& texts) {
+    const std::pair<const char*, const QString*> release[] = {
+        {"PaneVersion", &description.Version},
+        {"PaneAuthors", &description.Authors},
+        {"PaneHomepage", &description.Homepage},
+        {"PaneReleaseDate", &description.ReleaseDate},
+    };
+    QString lines;
+    for (const auto& [key, value] : release) {
+        if (!value->isEmpty())
+            lines +=
+                QStringLiteral("\n") + texts.Lookup(QLatin1String(key)) + QLatin1Char(' ') + *value;
+    }
+    return lines.isEmpty() ? description.Description
+                           : description.Description + QLatin1Char('\n') + lines;
+}
+
+QString ProgramVersion() {
+    return QStringLiteral(QVT_VERSION);
+}
+
+bool IsProgramVersion(const QString& text) {
+    // Nine digits a part at most, so that every part is a number QVersionNumber holds.
+    static const QRegularExpression version(QStringLiteral("^[0-9]{1,9}(\\.[0-9]{1,9})*$"));
+    return version.match(text).hasMatch();
+}
+
+namespace {
+
+// A version cut into its runs of digits (leading zeros dropped) and runs of letters.
+struct TVersionPart {
+    bool Number;
+    QString Text;
+};
+
+std::vector<TVersionPart> VersionParts(const QString& version) {
+    std::vector<TVersionPart> parts;
+    qsizetype at = 0;
+    while (at < version.size()) {
+        const bool digit = version.at(at).isDigit();
+        if (!digit && !version.at(at).isLetter()) {
+            ++at;
+            continue;
+        }
+        qsizetype end = at;
+        while (end < version.size() &&
+               (digit ? version.at(end).isDigit() : version.at(end).isLetter()))
+            ++end;
+        QString text = version.mid(at, end - at);
+        if (digit) {
+            while (text.size() > 1 && text.front() == QLatin1Char('0'))
+                text.remove(0, 1);
+        }
+        parts.push_back({digit, text});
+        at = end;
+    }
+    return parts;
+}
+
+} // namespace
+
+int CompareVersions(const QString& a, const QString& b) {
+    const std::vector<TVersionPart> left = VersionParts(a);
+    const std::vector<TVersionPart> right = VersionParts(b);
+    if (left.empty() || right.empty())
+        return int(!left.empty()) - int(!right.empty());
+    const std::size_t common = std::min(left.size(), right.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const TVersionPart& l = left[i];
+        const TVersionPart& r = right[i];
+        if (l.Number != r.Number)
+            return l.Number ? 1 : -1; // "1.0.1" is newer than "1.0.beta"
+        // Numbers of any length without overflow: the longer is the greater, then by digits.
+        const int order =
+            l.Number ? (l.Text.size() != r.Text.size() ? (l.Text.size() < r.Text.size() ? -1 : 1)
+                                                       : l.Text.compare(r.Text))
+                     : l.Text.compare(r.Text, Qt::CaseInsensitive);
+        if (order != 0)
+            return order < 0 ? -1 : 1;
+    }
+    if (left.size() == right.size())
+        return 0;
+    // The longer one goes on: a number makes it newer, letters (a pre-release) older.
+    const bool left_longer = left.size() > right.size();
+    const bool goes_on_with_number = (left_longer ? left : right)[common].Number;
+    return (left_longer == goes_on_with_number) ? 1 : -1;
+}
+
+QString ProgramVersionProblemKey(const TPatchDescription& description) {
+    const QString minimum = description.MinimumProgramVersion.trimmed();
+    if (minimum.isEmpty())
+        return QString();
+    if (!IsProgramVersion(minimum))
+        return QStringLiteral("PatchBadProgramVersion");
+    // 1.0 and 1.0.0 name the same program.
+    const QVersionNumber wanted = QVersionNumber::fromString(minimum).normalized();
+    const QVersionNumber have = QVersionNumber::fromString(ProgramVersion()).normalized();
+    return QVersionNumber::compare(have, wanted) < 0 ? QStringLiteral("PatchNeedsNewerProgram")
+                                                     : QString();
+}
+
+QString ProgramVersionProblem(const TPatchDescription& description, const TLanguageTable& texts) {
+    const QString key = ProgramVersionProblemKey(description);
+    if (key.isEmpty())
+        return QString();
+    const QString minimum = description.MinimumProgramVersion.trimmed();
+    if (key == QLatin1String("PatchBadProgramVersion"))
+        return texts.Lookup(key).arg(minimum);
+    return texts.Lookup(key).arg(minimum, ProgramVersion());
 }
 
 QString PatchDescriptionText(const TPatchDescription& description) {
@@ -38,13 +162,22 @@ QString PatchDescriptionText(const TPatchDescription& description) {
         return value.isEmpty() ? QString()
                                : QLatin1String(key) + QStringLiteral(" = ") + value + crlf;
     };
+    // A homepage may hold "=" and an author's name spaces: the release's texts are quoted.
+    const auto optional_quoted = [&](const char* key, const QString& value) {
+        return value.isEmpty() ? QString() : optional(key, quoted(value));
+    };
     return QStringLiteral("Region = ") + description.Region + crlf + QStringLiteral("Title = ") +
            quoted(description.Title) + crlf + QStringLiteral("Description = ") +
            quoted(description.Description) + crlf + QStringLiteral("OriginalPackDatMD5 = ") +
            description.OriginalPackDatMD5 + crlf + QStringLiteral("OriginalPackIncMD5 = ") +
            description.OriginalPackIncMD5 + crlf +
            optional("PatchedPackDatMD5", description.PatchedPackDatMD5) +
-           optional("PatchedPackIncMD5", description.PatchedPackIncMD5);
+           optional("PatchedPackIncMD5", description.PatchedPackIncMD5) +
+           optional_quoted("Version", description.Version) +
+           optional_quoted("Authors", description.Authors) +
+           optional_quoted("Homepage", description.Homepage) +
+           optional_quoted("ReleaseDate", description.ReleaseDate) +
+           optional_quoted("MinimumProgramVersion", description.MinimumProgramVersion);
 }
 
 bool WritePatchDescription(const QString& path, const TPatchDescription& description) {
@@ -104,7 +237,7 @@ std::vector<TPatchEntry> ScanPatchFolders(const QString& folder, bool recurse,
     // A description that cannot be read cannot be offered: it adds no entry.
     const auto description = ReadPatchDescription(path);
     if (description && (description->Region.isEmpty() || description->Region == region))
-        entries.push_back({description->Title, path});
+        entries.push_back({description->Title, path, description->Version});
     return entries;
 }
 

@@ -10,11 +10,17 @@
 #include <optional>
 #include <vector>
 
-/// One entry of the patch list: its title and the description file it was read from.
+/// One entry of the patch list: its title and version and the description file they were
+/// read from.
 struct TPatchEntry {
     QString Title;
     QString DescriptionPath;
+    QString Version;
 };
+
+/// The text of an entry in the patch box: the title, and the version beside it when the
+/// description names one ("Title (1.2)").
+QString PatchEntryText(const TPatchEntry& entry);
 
 /// The values of a description file that the window uses; a missing key gives "".
 struct TPatchDescription {
@@ -26,6 +32,12 @@ struct TPatchDescription {
     // The digests of the game the patch leaves behind; optional, written only when known.
     QString PatchedPackDatMD5;
     QString PatchedPackIncMD5;
+    // What a group says of its release; all optional.
+    QString Version; // free text, "1.2" or "1.0 beta"
+    QString Authors;
+    QString Homepage;
+    QString ReleaseDate;           // an ISO date, 2024-05-01
+    QString MinimumProgramVersion; // the oldest program that installs the patch, "0.7.0"
 };
 
 /// Reads a description file; nothing when it cannot be read.
@@ -38,6 +50,31 @@ QString PatchDescriptionText(const TPatchDescription& description);
 
 /// Writes PatchDescriptionText as UTF-8 with a byte-order mark; false when it cannot be written.
 bool WritePatchDescription(const QString& path, const TPatchDescription& description);
+
+/// The text of the description pane for a patch: its Description, then a line for each of
+/// Version, Authors, Homepage and ReleaseDate that the description gives, each after its label.
+QString PatchPaneText(const TPatchDescription& description, const TLanguageTable& texts);
+
+/// The program's own version ("0.7.1").
+QString ProgramVersion();
+
+/// True for a version as MinimumProgramVersion takes it: numbers with dots between, "1",
+/// "0.7.1".
+bool IsProgramVersion(const QString& text);
+
+/// Orders two patch versions (free text): runs of digits compare as numbers, runs of letters
+/// without regard to case, other characters only separate. Where one runs out, it is the newer
+/// when the other goes on with letters ("1.0" is newer than "1.0 beta") and the older when the
+/// other goes on with a number ("1.0.1" is newer). An empty version is older than any other.
+/// Negative, zero or positive as `a` is older, the same or newer than `b`.
+int CompareVersions(const QString& a, const QString& b);
+
+/// Whether this program may install a patch: empty when it may, else the language key of the
+/// reason, "PatchNeedsNewerProgram" (a newer program is needed) or "PatchBadProgramVersion"
+/// (its MinimumProgramVersion is not a version).
+QString ProgramVersionProblemKey(const TPatchDescription& description);
+/// The text of that reason with both versions filled in; empty when the patch may be installed.
+QString ProgramVersionProblem(const TPatchDescription& description, const TLanguageTable& texts);
 
 /// Names of the visible entries of `folder` that are folders (`folders` true) or files
 /// ending in `extension` (letter case ignored), sorted without regard to case.

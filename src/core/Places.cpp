@@ -154,3 +154,50 @@ QString ModDestinationEntry(const TPlace* place, const QString& folder,
            (place ? place->Name + QStringLiteral(": ") : QString()) +
            QDir::toNativeSeparators(folder) + QLatin1Char(']');
 }
+
+TUpdateSearch FindInstalledUpdate(const TPlace& place, const QString& title_id) {
+    TUpdateSearch search;
+    // Updates are titles of the high half 0004000E with the game's low half.
+    if (title_id.size() != 16)
+        return search;
+    const QString low = title_id.right(8).toLower();
+    // The card's root holds luma/titles, the user folder load/mods: both two levels up.
+    const QString base = QDir::cleanPath(place.Path + QStringLiteral("/../.."));
+    const QString root =
+        place.Kind == TPlaceKind::SdCard ? base : FindEntryNoCase(base, QStringLiteral("sdmc"));
+    const QString nintendo = FindEntryNoCase(root, QStringLiteral("Nintendo 3DS"));
+    const QFileInfo info(nintendo);
+    if (!info.exists())
+        return search;
+    if (!info.isDir() || !info.isReadable()) {
+        search.Unreadable = nintendo;
+        return search;
+    }
+    const QDir::Filters folders = QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden;
+    for (const QString& id0 : QDir(nintendo).entryList(folders, QDir::Name)) {
+        const QString first = nintendo + QLatin1Char('/') + id0;
+        for (const QString& id1 : QDir(first).entryList(folders, QDir::Name)) {
+            QString folder = first + QLatin1Char('/') + id1;
+            for (const QString& name : {QStringLiteral("title"), QStringLiteral("0004000e"), low})
+                folder = FindEntryNoCase(folder, name);
+            if (QFileInfo(folder).isDir()) {
+                search.Folder = folder;
+                return search;
+            }
+        }
+    }
+    return search;
+}
+
+QString InstalledUpdateText(const TPlace& place, const TUpdateSearch& search,
+                            const TLanguageTable& texts) {
+    if (!search.Unreadable.isEmpty())
+        return texts.Lookup(QStringLiteral("ErrorUpdateSearch")) + QStringLiteral("\r\n") +
+               QDir::toNativeSeparators(search.Unreadable);
+    if (search.Folder.isEmpty())
+        return QString();
+    const char* key = place.Kind == TPlaceKind::SdCard ? "WarningInstalledUpdateCard"
+                                                       : "WarningInstalledUpdateEmulator";
+    return texts.Lookup(QLatin1String(key)) + QStringLiteral("\r\n") +
+           QDir::toNativeSeparators(search.Folder);
+}

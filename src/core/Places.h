@@ -56,3 +56,21 @@ const TPlace* PlaceOf(const std::vector<TPlace>& places, const QString& path);
 /// place's name (if it is one) and the folder.
 QString ModDestinationEntry(const TPlace* place, const QString& folder,
                             const TLanguageTable& texts);
+
+/// What the search for the game's installed update beside a place found.
+struct TUpdateSearch {
+    QString Folder;     // the update's title folder; empty when none was found
+    QString Unreadable; // a "Nintendo 3DS" entry that cannot be read as a folder, if any
+};
+
+/// Looks for the installed update of the game `title_id` (16 hexadecimal digits) where the
+/// place's console or emulator keeps installed titles: `Nintendo 3DS/<id0>/<id1>/title/
+/// 0004000e/<the title ID's low half>` at the SD card's root, or below the emulator user
+/// folder's `sdmc`. Names are matched without regard to letter case.
+TUpdateSearch FindInstalledUpdate(const TPlace& place, const QString& title_id);
+
+/// The warning for a found update (the console's game patching applies the mod folder to the
+/// game only, so the update may hide it; what to do), or the refusal for an unreadable
+/// "Nintendo 3DS" folder; empty when the search found neither.
+QString InstalledUpdateText(const TPlace& place, const TUpdateSearch& search,
+                            const TLanguageTable& texts);

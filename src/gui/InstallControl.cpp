@@ -116,6 +116,23 @@ void TForm1::BTNInstallPatchClick() {
         return;
     }
 
+    // An installed update of the game hides a mod folder from the console's game patching: a
+    // warning. A destination whose titles cannot be looked at is refused before anything runs.
+    QString update_warning;
+    if (IsModFolderKind(m_state.OutputKind)) {
+        const QString folder = QFileInfo(m_state.OutputPath).absoluteFilePath();
+        const std::vector<TPlace> places = FindPlaces(SystemPlaceInputs());
+        if (const TPlace* place = PlaceOf(places, folder)) {
+            const TUpdateSearch search = FindInstalledUpdate(*place, m_state.SourceTitleId);
+            if (!search.Unreadable.isEmpty()) {
+                ShowMessage(this, TMessageKind::Error,
+                            InstalledUpdateText(*place, search, m_state.LanguageTable));
+                return;
+            }
+            update_warning = InstalledUpdateText(*place, search, m_state.LanguageTable);
+        }
+    }
+
     TInstallJob job;
     job.ProgramFolder = m_state.ProgramFolder;
     job.SourcePath = m_state.SourcePath;
@@ -139,6 +156,8 @@ void TForm1::BTNInstallPatchClick() {
         const QString folder = QFileInfo(m_state.OutputPath).absoluteFilePath();
         const std::vector<TPlace> places = FindPlaces(SystemPlaceInputs());
         AddLogEntry(ModDestinationEntry(PlaceOf(places, folder), folder, m_state.LanguageTable));
+        if (!update_warning.isEmpty())
+            AddLogEntry(update_warning);
     }
     m_ui->BTNCancel->setEnabled(true);
     // The worker's first stage disables the language box as well; doing it here already
@@ -148,7 +167,8 @@ void TForm1::BTNInstallPatchClick() {
          {static_cast<QWidget*>(m_ui->TntRadioGroup2), static_cast<QWidget*>(m_ui->BTNMusicChange),
           static_cast<QWidget*>(m_ui->CBPatch), static_cast<QWidget*>(m_ui->btOldRomPath),
           static_cast<QWidget*>(m_ui->btNewRomPath), static_cast<QWidget*>(m_ui->BTNInstallPatch),
-          static_cast<QWidget*>(m_ui->ebOldRom), static_cast<QWidget*>(m_ui->ebNewRom)})
+          static_cast<QWidget*>(m_ui->ebOldRom), static_cast<QWidget*>(m_ui->ebNewRom),
+          static_cast<QWidget*>(m_ui->BTNAddPatch)})
         control->setEnabled(false);
     m_worker = std::move(worker);
     m_worker->start();
@@ -194,6 +214,7 @@ void TForm1::ThreadCancel(TInstallWorker* worker) {
         m_ui->btNewRomPath->setEnabled(true);
         m_ui->ebOldRom->setEnabled(true);
         m_ui->ebNewRom->setEnabled(true);
+        m_ui->BTNAddPatch->setEnabled(true);
         if (m_worker.get() == worker)
             m_worker.reset(); // its thread has ended: the cleaner waited for it
     });

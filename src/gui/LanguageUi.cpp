@@ -20,7 +20,7 @@ struct TCaption {
 constexpr TCaption kCaptions[] = {
     {"TntGroupBox1", "GroupBox1"},          {"TntGroupBox2", "GroupBox2"},
     {"BTNInstallPatch", "BTNInstallPatch"}, {"BTNCancel", "BTNCancel"},
-    {"BTNMusicChange", "BTNMusicChange"},
+    {"BTNMusicChange", "BTNMusicChange"},   {"BTNAddPatch", "BTNAddPatch"},
 };
 constexpr TCaption kLabels[] = {
     {"TntLabel0", "Label0"},

@@ -7,6 +7,7 @@
 #include "core/Language.h"
 #include "core/OutputForms.h"
 #include "core/PatchCatalogue.h"
+#include "core/PatchPackage.h"
 #include "core/Places.h"
 #include "core/Startup.h"
 #include "gui/ChangeMusic.h"
@@ -111,6 +112,7 @@ void TForm1::ConnectWidgetEvents() {
     connect(m_ui->CBPatch, &QComboBox::currentIndexChanged, this, [this] { CBPatchChange(); });
     connect(m_ui->CBPatch, &QComboBox::currentIndexChanged, this, [this] { ShowChosenPatchFit(); });
     connect(m_ui->BTNMusicChange, &QPushButton::clicked, this, [this] { BTNMusicChangeClick(); });
+    connect(m_ui->BTNAddPatch, &QPushButton::clicked, this, [this] { BTNAddPatchClick(); });
     connect(m_ui->BTNInstallPatch, &QPushButton::clicked, this, [this] { BTNInstallPatchClick(); });
     connect(m_ui->BTNCancel, &QPushButton::clicked, this, [this] { BTNCancelClick(); });
     connect(m_ui->RichDesc, &QTextBrowser::anchorClicked, this,
@@ -291,6 +293,7 @@ void TForm1::OpenSourceImage(const QString& path) {
         m_state.InfoPosition = result.InfoPosition;
     if (!result.Region.isEmpty())
         m_state.SourceRegion = result.Region;
+    m_state.SourceTitleId = result.TitleId;
 
     const bool key_files_chosen = std::exchange(m_key_files_chosen, false);
     if (!result.Usable()) {
@@ -346,8 +349,16 @@ void TForm1::OfferKeyFileCopy() {
                         problem);
 }
 
+bool TForm1::TakesDroppedFile(const QString& path) const {
+    // A patch package is added, anything else is taken for a source image.
+    if (path.isEmpty())
+        return false;
+    return IsPatchPackageName(path) ? m_ui->BTNAddPatch->isEnabled()
+                                    : m_ui->btOldRomPath->isEnabled();
+}
+
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
-    if (m_ui->btOldRomPath->isEnabled() && !SingleDroppedFile(event->mimeData()).isEmpty())
+    if (TakesDroppedFile(SingleDroppedFile(event->mimeData())))
         event->acceptProposedAction();
     else
         event->ignore();
@@ -355,12 +366,15 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event) {
 
 void TForm1::dropEvent(QDropEvent* event) {
     const QString path = SingleDroppedFile(event->mimeData());
-    if (!m_ui->btOldRomPath->isEnabled() || path.isEmpty()) {
+    if (!TakesDroppedFile(path)) {
         event->ignore();
         return;
     }
     event->acceptProposedAction();
-    OpenSourceImage(path);
+    if (IsPatchPackageName(path))
+        AddPatchPackageFile(path);
+    else
+        OpenSourceImage(path);
 }
 
 // ---- Steps 2 and 3: output and patch ----
@@ -403,7 +417,7 @@ void TForm1::PopulatePatchComboBox(QComboBox* box, const QString& folder, bool r
     const auto entries = ScanPatchFolders(folder, recurse, extension, m_ui->CBLang->currentText(),
                                           m_state.SourceRegion);
     for (const TPatchEntry& entry : entries) {
-        box->addItem(entry.Title);
+        box->addItem(PatchEntryText(entry));
         m_state.PatchList.append(entry.DescriptionPath);
     }
     MarkPatchEntries();
@@ -439,7 +453,17 @@ void TForm1::CBPatchChange() {
         ShowErrorKey(QStringLiteral("LoadDescError"));
         return;
     }
-    ShowPlainDescription(m_ui->RichDesc, description->Description);
+    const QString refused = ProgramVersionProblem(*description, m_state.LanguageTable);
+    if (!refused.isEmpty()) {
+        // Refused like a description that cannot be read: the entry shown before stays.
+        {
+            const QSignalBlocker blocker(m_ui->CBPatch);
+            m_ui->CBPatch->setCurrentIndex(m_shown_patch);
+        }
+        ShowMessage(this, TMessageKind::Error, refused);
+        return;
+    }
+    ShowPlainDescription(m_ui->RichDesc, PatchPaneText(*description, m_state.LanguageTable));
     m_state.OriginalPackDatMD5 = description->OriginalPackDatMD5;
     m_state.OriginalPackIncMD5 = description->OriginalPackIncMD5;
     const QString folder = PatchFolderOf(path);
@@ -479,6 +503,64 @@ void TForm1::BTNMusicChangeClick() {
         *m_state.TrackList, m_state.LanguageTable, m_state.ProgramFolder,
         m_ui->CBLang->currentText(), [this](const QString& entry) { AddLogEntry(entry); }, this);
     form.exec();
+}
+
+void TForm1::BTNAddPatchClick() {
+    const auto path = SelectOpenFile(this, m_state.ProgramFolder, PatchPackageFilter());
+    if (!path)
+        return;
+    AddPatchPackageFile(*path);
+}
+
+void TForm1::AddPatchPackageFile(const QString& path) {
+    const TLanguageTable& texts = m_state.LanguageTable;
+    const auto shown = [](const QString& version) {
+        return version.isEmpty() ? QStringLiteral("-") : version;
+    };
+    const TReplaceQuestion question = [&](const TInstalledPatch& installed,
+                                          const TPatchDescription& package, bool newer) {
+        const QString text =
+            texts
+                .Lookup(newer ? QStringLiteral("PackageUpgradeQuestion")
+                              : QStringLiteral("PackageDowngradeQuestion"))
+                .arg(package.Title, shown(installed.Version), shown(package.Version));
+        return ShowMessageWithChoice(this,
+                                     newer ? TMessageKind::Information : TMessageKind::Warning,
+                                     text, texts.Lookup(QStringLiteral("PackageReplace")));
+    };
+    const TAddPatchResult result =
+        AddPatchPackage(path, FindEntryNoCase(m_state.ProgramFolder, QStringLiteral("patch")),
+                        m_ui->CBLang->currentText(), texts, question);
+    switch (result.Outcome) {
+    case TAddPatchResult::TOutcome::Refused:
+        ShowMessage(this, TMessageKind::Error, result.Problem);
+        return;
+    case TAddPatchResult::TOutcome::Kept:
+        AddLogEntry(texts.Lookup(QStringLiteral("PackageKept")).arg(shown(result.PreviousVersion)));
+        return;
+    case TAddPatchResult::TOutcome::Replaced:
+        AddLogEntry(
+            texts.Lookup(QStringLiteral("PackageReplaced")).arg(shown(result.PreviousVersion)));
+        break;
+    case TAddPatchResult::TOutcome::Added:
+        AddLogEntry(texts.Lookup(QStringLiteral("PackageAdded")));
+        break;
+    }
+    AddLogEntry(PatchEntryText({result.Patch.Title, result.DescriptionPath, result.Patch.Version}) +
+                QStringLiteral("\r\n") + QDir::toNativeSeparators(result.Folder));
+
+    // Once an output is chosen the list is shown: it is rebuilt with the new patch selected
+    // (when it is offered for the source's region).
+    if (!m_ui->btNewRomPath->isEnabled() || m_ui->ebNewRom->text().isEmpty())
+        return;
+    btNewRomPathClick(m_ui->CBLang);
+    const QFileInfo added(result.DescriptionPath);
+    for (int index = 1; index < m_state.PatchList.size(); ++index) {
+        if (QFileInfo(m_state.PatchList.at(index)) == added) {
+            m_ui->CBPatch->setCurrentIndex(index);
+            break;
+        }
+    }
 }
 
 void TForm1::ApplyLanguageTexts() {

@@ -61,6 +61,11 @@ public:
                                const QString& extension);
     void CBPatchChange();
     void BTNMusicChangeClick();
+    void BTNAddPatchClick();
+    /// Adds a patch package (the add button's choice, or a package dropped on the window): its
+    /// questions go through the message boxes; the added patch is selected when the list
+    /// offers it.
+    void AddPatchPackageFile(const QString& path);
     void BTNInstallPatchClick();
     void BTNCancelClick();
     void ThreadCancel(TInstallWorker* worker);
@@ -93,6 +98,9 @@ protected:
 
 private:
     void ConnectWidgetEvents();
+    /// Whether a file dropped on the window is taken now: a patch package while patches can be
+    /// added, another file while a source image can be chosen.
+    bool TakesDroppedFile(const QString& path) const;
     void ApplyLanguageTexts();
     void RebuildTrackList(const QString& patch_folder);
     /// Runs `operation` on the window's thread and waits for it (directly when already there).

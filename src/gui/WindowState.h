@@ -15,6 +15,7 @@ struct TWindowState {
     QString SourcePath;            // chosen source image
     QString SourceKind;            // ".cia", ".3ds" or ".cxi"
     QString SourceRegion;          // "JAP", "USA" or "EUR"
+    QString SourceTitleId;         // 16 hexadecimal digits; empty when unknown
     std::int64_t InfoPosition = 0; // absolute position of the sound archive's INFO partition
     QString OutputPath;            // as the save dialog returned it
     QString OutputKind;            // ".cia", ".cxi" or ".3ds"

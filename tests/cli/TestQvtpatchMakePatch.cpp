@@ -69,6 +69,24 @@ private:
         return titles.size() == 1 ? output + "/" + titles.first() : QString();
     }
 
+    // The package make-patch wrote beside `out` goes into the program's patches by add-patch, the
+    // same version again only with --replace; `patches` then shows it with its version.
+    void AddMadePackage(const QString& image, const QString& out) {
+        const TRun added = Run({"add-patch", out + ".qvtpatch"});
+        QVERIFY2(added.ExitCode == 0, qPrintable(added.Out + added.Err));
+        const QString folder = m_program + "/patch/Veridane _EN_";
+        QVERIFY(Tree(folder) == Tree(out));
+        const TRun again = Run({"add-patch", out + ".qvtpatch"});
+        QCOMPARE(again.ExitCode, 1);
+        QVERIFY2(again.Err.contains("--replace"), qPrintable(again.Err));
+        QCOMPARE(Run({"add-patch", out + ".qvtpatch", "--replace"}).ExitCode, 0);
+        QCOMPARE(Run({"add-patch", m_program + "/lang/English.lng"}).ExitCode, 1);
+        QCOMPARE(Run({"add-patch"}).ExitCode, 2);
+        const TRun listed = Run({"patches", image});
+        QVERIFY2(listed.Out.contains("Veridane \"EN\"\t1.1\t"), qPrintable(listed.Out));
+        QVERIFY(DeleteFolder(folder));
+    }
+
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
@@ -130,10 +148,26 @@ private slots:
         Write(base + "/ru.txt", QString::fromUtf8("Описание.\nВторая строка.").toUtf8());
 
         const QString out = base + "/made/" + QString::fromUtf8("Перевод");
-        const TRun made = Run({"make-patch", "--source", image, "--changed", changed, "--out", out,
-                               "--title", "Veridane \"EN\"", "--description", base + "/en.txt",
-                               "--description-ru", base + "/ru.txt", "--voices", sample + "/voice",
-                               "--tracklist", sample + "/Tracklist.tls"});
+        const TRun made = Run({"make-patch",
+                               "--source",
+                               image,
+                               "--changed",
+                               changed,
+                               "--out",
+                               out,
+                               "--title",
+                               "Veridane \"EN\"",
+                               "--description",
+                               base + "/en.txt",
+                               "--description-ru",
+                               base + "/ru.txt",
+                               "--voices",
+                               sample + "/voice",
+                               "--tracklist",
+                               sample + "/Tracklist.tls",
+                               "--patch-version",
+                               "1.1",
+                               "--package"});
         QVERIFY2(made.ExitCode == 0, qPrintable(made.Out + made.Err));
         QVERIFY2(made.Err.contains("Warning") && made.Err.contains("text/notes.msg"),
                  qPrintable(made.Err));
@@ -141,7 +175,7 @@ private slots:
         QVERIFY(made.Out.contains("Release note: Veridane \"EN\" (" + region + ")"));
         QCOMPARE(
             QDir(base + "/made").entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-            QStringList{QString::fromUtf8("Перевод")});
+            QStringList({QString::fromUtf8("Перевод"), QString::fromUtf8("Перевод.qvtpatch")}));
 
         // Pack.dat only as a difference; the game's case; the installer's reader.
         QVERIFY(QFileInfo(out + "/patch.xdelta").isFile());
@@ -163,6 +197,9 @@ private slots:
         QCOMPARE(ReadPatchDescription(out + "/English.dsc")->Description,
                  "First line with \"quotes\".\r\nSecond line: https://example.org");
         QVERIFY(ReadWholeFile(out + "/English.dsc").startsWith("\xEF\xBB\xBFRegion = "));
+        QCOMPARE(ReadPatchDescription(out + "/English.dsc")->Version, "1.1");
+        if (kind == ".cia")
+            AddMadePackage(image, out);
 
         // Installed again by the command line, it gives the changed tree and the English
         // voices in the sound archive.

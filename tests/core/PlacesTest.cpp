@@ -2,6 +2,7 @@
 // are found among the same emulators' folders.
 #include "core/Places.h"
 #include "core/Decryption.h"
+#include "core/Language.h"
 
 #include <QDir>
 #include <QFile>
@@ -169,4 +170,62 @@ TEST(KeyFiles, CopyingReplacesTheOldFileOnlyWhenWhole) {
     EXPECT_EQ(read(kept), QByteArray(":AES\n# chosen\n"));
     EXPECT_EQ(QDir(dir.filePath("program/keys")).entryList(QDir::Files),
               QStringList{QStringLiteral("aes_keys.txt")});
+}
+
+TEST(InstalledUpdate, FoundOnTheCardAndInTheEmulator) {
+    const QString ids = "Nintendo 3DS/0123456789abcdef0123456789abcdef/fedcba9876543210fedcba98";
+    const QString update = ids + "/title/0004000e/00133300";
+    const struct {
+        const char* Name;
+        TPlaceKind Kind;
+        QStringList Folders; // below the place's root (the card, or the user folder)
+        QString File;        // a file made there, if any
+        QString Found;
+        bool Unreadable;
+    } rows[] = {
+        {"card with the update", TPlaceKind::SdCard, {update + "/content"}, {}, update, false},
+        {"card with another game's update",
+         TPlaceKind::SdCard,
+         {ids + "/title/0004000e/00099900"},
+         {},
+         {},
+         false},
+        {"card with the game only",
+         TPlaceKind::SdCard,
+         {ids + "/title/00040000/00133300"},
+         {},
+         {},
+         false},
+        {"emulator, names in capitals",
+         TPlaceKind::Emulator,
+         {"sdmc/NINTENDO 3DS/00000000000000000000000000000000/00000000000000000000000000000000/"
+          "TITLE/0004000E/00133300"},
+         {},
+         "sdmc/NINTENDO 3DS/00000000000000000000000000000000/00000000000000000000000000000000/"
+         "TITLE/0004000E/00133300",
+         false},
+        {"emulator without an sdmc", TPlaceKind::Emulator, {update}, {}, {}, false},
+        {"Nintendo 3DS not a folder", TPlaceKind::SdCard, {}, "Nintendo 3DS", {}, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.Name);
+        QTemporaryDir dir;
+        const QString mods = row.Kind == TPlaceKind::SdCard ? "/luma/titles" : "/load/mods";
+        ASSERT_TRUE(QDir().mkpath(dir.path() + mods));
+        for (const QString& folder : row.Folders)
+            ASSERT_TRUE(QDir().mkpath(dir.filePath(folder)));
+        if (!row.File.isEmpty()) {
+            QFile file(dir.filePath(row.File));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+        const TPlace place{row.Kind, "place", dir.path() + mods, -1};
+        const TUpdateSearch search = FindInstalledUpdate(place, "0004000000133300");
+        EXPECT_EQ(search.Folder.isEmpty() ? QString()
+                                          : QDir(dir.path()).relativeFilePath(search.Folder),
+                  row.Found);
+        EXPECT_EQ(!search.Unreadable.isEmpty(), row.Unreadable);
+        const TLanguageTable texts;
+        EXPECT_EQ(InstalledUpdateText(place, search, texts).isEmpty(),
+                  row.Found.isEmpty() && !row.Unreadable);
+    }
 }

@@ -1,6 +1,7 @@
 // The main window under the offscreen platform: start-up, identification, drag and drop,
-// the patch catalogue, the language choice and the description links.
+// the patch catalogue, patch packages, the language choice and the description links.
 #include "core/FileTools.h"
+#include "core/PatchPackage.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
@@ -501,6 +502,72 @@ private slots:
         QVERIFY(Enabled("BTNMusicChange"));
         QVERIFY(window.State().TrackList != nullptr);
         QVERIFY(m_messages.isEmpty());
+    }
+
+    void patchPackagesByDropAndButton() {
+        MakeProgramFolder();
+        const auto package = [&](const QString& version) {
+            const QString folder = Folder() + "/made/Packed " + version;
+            Touch(folder + "/English.dsc",
+                  Dsc("Packed", "EUR") + "Version=\"" + version.toUtf8() + "\"\r\n");
+            QString problem;
+            const bool written = WritePatchPackage(folder, folder + ".qvtpatch", problem);
+            return written ? folder + ".qvtpatch" : problem;
+        };
+        const QString first = package("1.0");
+        const QString second = package("1.1");
+        Touch(Folder() + "/patch/New/English.dsc",
+              Dsc("Needs new", "EUR") + "MinimumProgramVersion=999\r\n");
+        Open();
+        ChooseSource(Image({}, "eur.cia"));
+        ChooseOutput(Folder() + "/out.cia");
+        auto* box = Control<QComboBox>("CBPatch");
+
+        Drop({QUrl::fromLocalFile(first)});
+        QVERIFY2(m_messages.isEmpty(), qPrintable(MessageTexts().join('\n')));
+        QCOMPARE(box->currentText(), "Packed (1.0)");
+        QVERIFY(QFileInfo(Folder() + "/patch/Packed/English.dsc").isFile());
+        QVERIFY(Log().contains(EnglishText("PackageAdded")));
+
+        // The newer version through the button: replaced after the question, and chosen.
+        QList<TMessage> questions;
+        SetChoiceHook([&](TMessageKind kind, const QString& text, const QString& choice) {
+            questions.append({kind, text + '|' + choice});
+            return true;
+        });
+        QueueFileDialogAnswer({true, second, 1});
+        Control<QPushButton>("BTNAddPatch")->click();
+        SetChoiceHook({});
+        QCOMPARE(LastFileDialogFilter(), PatchPackageFilter());
+        QCOMPARE(questions.size(), 1);
+        QCOMPARE(questions.first().Text,
+                 EnglishText("PackageUpgradeQuestion").arg("Packed", "1.0", "1.1") + '|' +
+                     EnglishText("PackageReplace"));
+        QCOMPARE(PatchItems(), QStringList({EnglishText("None"), "Needs new", "Packed (1.1)"}));
+        QCOMPARE(box->currentIndex(), 2);
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(Control<QTextBrowser>("RichDesc")->toPlainText(),
+                 "About Packed\n\n" + EnglishText("PaneVersion") + " 1.1");
+
+        // A package that is no zip: an error, and the list stays as it was.
+        Touch(Folder() + "/bad.qvtpatch", "not a zip");
+        Drop({QUrl::fromLocalFile(Folder() + "/bad.qvtpatch")});
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY(m_messages.first().Text.startsWith(EnglishText("PackageNotZip")));
+        QCOMPARE(box->currentIndex(), 2);
+
+        // A patch that needs a newer program cannot be chosen.
+        m_messages.clear();
+        box->setCurrentIndex(1);
+        QCOMPARE(box->currentIndex(), 2);
+        QCOMPARE(MessageTexts(),
+                 QStringList({EnglishText("PatchNeedsNewerProgram").arg("999", ProgramVersion())}));
+
+        // While a run is active the button is off, and a dropped package is not taken.
+        Control<QPushButton>("BTNAddPatch")->setEnabled(false);
+        QVERIFY(QFile::remove(Folder() + "/patch/Packed/English.dsc"));
+        Drop({QUrl::fromLocalFile(first)});
+        QVERIFY(!QFileInfo::exists(Folder() + "/patch/Packed/English.dsc"));
     }
 
     void outputChoice() {
