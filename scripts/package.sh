@@ -38,10 +38,13 @@ qt_plugins=$(qtpaths6 --query QT_INSTALL_PLUGINS)
 mkdir -p "$folder/plugins/platforms"
 for plugin in xcb wayland-generic wayland-egl offscreen; do
     cp "$qt_plugins/platforms/libq$plugin.so" "$folder/plugins/platforms/"
+    echo "$qt_plugins/platforms/libq$plugin.so" >>"$stage/bundled"
 done
 for dir in xcbglintegrations wayland-shell-integration wayland-decoration-client \
     wayland-graphics-integration-client platforminputcontexts imageformats; do
-    [ -d "$qt_plugins/$dir" ] && cp -r "$qt_plugins/$dir" "$folder/plugins/"
+    [ -d "$qt_plugins/$dir" ] || continue
+    cp -r "$qt_plugins/$dir" "$folder/plugins/"
+    find "$qt_plugins/$dir" -type f >>"$stage/bundled"
 done
 
 # Libraries every desktop system has and that must come from it (the C library, the graphics
@@ -62,12 +65,15 @@ mkdir -p "$folder/lib/compat"
 resolved < <(elves) | while read -r soname path; do
     if [[ $soname =~ ^(libstdc\+\+|libgcc_s)\.so ]]; then
         cp -L "$path" "$folder/lib/compat/$(basename "$(readlink -f "$path")")"
+        echo "$path" >>"$stage/bundled"
         [ -e "$folder/lib/compat/$soname" ] || ln -s "$(basename "$(readlink -f "$path")")" "$folder/lib/compat/$soname"
         continue
     fi
     [[ $soname =~ $never ]] && continue
     grep -qxF "$soname" <<<"$keep_out" && ! [[ $soname =~ $always ]] && continue
-    [ -e "$folder/lib/$soname" ] || cp -L "$path" "$folder/lib/$soname"
+    [ -e "$folder/lib/$soname" ] && continue
+    cp -L "$path" "$folder/lib/$soname"
+    echo "$path" >>"$stage/bundled"
 done
 # libOpenGL.so.0 stays the system's, but a stock desktop may not have it: a copy waits in
 # lib/fallback, which the launcher uses only when the system has none.
@@ -75,10 +81,29 @@ opengl=$(resolved < <(elves) | sed -n 's/^libOpenGL\.so\.0 //p' | head -1)
 if [ -n "$opengl" ]; then
     mkdir -p "$folder/lib/fallback"
     cp -L "$opengl" "$folder/lib/fallback/libOpenGL.so.0"
+    echo "$opengl" >>"$stage/bundled"
 fi
 chmod -R u+w "$folder/lib" "$folder/plugins"
 for lib in "$folder"/lib/*.so*; do patchelf --set-rpath '$ORIGIN' "$lib"; done
 for plugin in "$folder"/plugins/*/*.so; do patchelf --set-rpath '$ORIGIN/../../lib' "$plugin"; done
+
+# The licence notices of every Debian package a bundled file comes from, and of xdelta3, whose
+# decoder is also built into the programs.
+mkdir -p "$folder/licenses"
+owner() { # the package a file comes from; merged /usr files may be registered under /lib
+    local path
+    for path in "$1" "$(readlink -f "$1")"; do
+        dpkg -S "$path" 2>/dev/null && return
+        dpkg -S "${path#/usr}" 2>/dev/null && return
+    done
+    return 0
+}
+command -v xdelta3 >>"$stage/bundled"
+sort -u "$stage/bundled" | while read -r path; do owner "$path"; done |
+    sed -n 's/^\([^:,]*\)[:,].*/\1/p' | sort -u | while read -r package; do
+    copyright=/usr/share/doc/$package/copyright
+    if [ -f "$copyright" ]; then cp "$copyright" "$folder/licenses/$package.txt"; fi
+done
 
 mkdir -p "$root/dist"
 archive=$root/dist/$name-linux-x86_64.tar.xz
