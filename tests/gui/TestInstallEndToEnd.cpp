@@ -558,8 +558,10 @@ private slots:
         const QString installed = base + "/out/0004000000133300";
         QStringList files = FilesBelow(installed);
         QVERIFY(files.removeAll("romfs/sound/QK123.bcsar") == 1);
+        QVERIFY(files.removeAll(kModMarkerName) == 1);
         QStringList expected = FilesBelow(changed);
         expected.removeAll("romfs/sound/QK123.bcsar");
+        expected.removeAll(kModMarkerName); // the changed files came from a run's folder
         QCOMPARE(files, expected);
         QVERIFY(files.contains("code.bin") && files.contains("romfs/pack.dat"));
         for (const QString& path : files)
