@@ -522,6 +522,7 @@ QByteArray ModMarkerText(const TModMarker& marker) {
 }
 
 std::optional<TModMarker> ParseModMarker(const QByteArray& text) {
+    constexpr double kLargestExactSize = 9007199254740992.0; // 2^53
     const QJsonDocument document = QJsonDocument::fromJson(text);
     const QJsonObject object = document.object();
     if (!document.isObject() ||
@@ -541,9 +542,11 @@ std::optional<TModMarker> ParseModMarker(const QByteArray& text) {
         const double size = entry.value(QStringLiteral("size")).toDouble(-1);
         const QString digest = entry.value(QStringLiteral("md5")).toString();
         // A path leading out of the folder names nothing the program wrote.
+        // Sizes are whole numbers a double holds exactly (below 2^53), tested before the cast.
         if (path.isEmpty() || QDir::isAbsolutePath(path) || path.contains(QLatin1Char('\\')) ||
-            path.split(QLatin1Char('/')).contains(QStringLiteral("..")) || size < 0 ||
-            size != double(qint64(size)) || !md5.match(digest).hasMatch())
+            path.split(QLatin1Char('/')).contains(QStringLiteral("..")) || !(size >= 0) ||
+            size > kLargestExactSize || size != double(qint64(size)) ||
+            !md5.match(digest).hasMatch())
             return std::nullopt;
         marker.Files.push_back({path, qint64(size), digest});
     }

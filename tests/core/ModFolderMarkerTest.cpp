@@ -66,6 +66,7 @@ TEST(ModMarker, RefusesWhatIsNotOne) {
                    {"\"path\": \"a\"", "\"path\": \"../a\""},
                    {"\"path\": \"a\"", "\"path\": \"/a\""},
                    {"\"size\": 1", "\"size\": -1"},
+                   {"\"size\": 1", "\"size\": 1e300"},
                    {"BBBB", "bbbb"},
                    {"{", "["}};
     ASSERT_TRUE(ParseModMarker(good));
