@@ -388,14 +388,12 @@ void CheckForeignFiles(TModFolderRun& mod) {
     if (foreign.isEmpty())
         return;
     const QString native = QDir::toNativeSeparators(folder);
-    for (QString& file : foreign)
-        file = QDir::toNativeSeparators(file);
     if (run.Host != nullptr && run.Host->ReplaceForeignModFiles(native, foreign)) {
         run.Checkpoint();
         return;
     }
     run.Fail("ModForeignFiles", QLatin1Char('[') + native + QLatin1Char(']') + kCrLf +
-                                    foreign.join(kCrLf) + kCrLf +
+                                    FileListText(foreign, 0, run.Texts) + kCrLf +
                                     run.Text("ModForeignFilesRefused").arg(mod.TitleId));
 }
 
@@ -702,7 +700,20 @@ TModRemoval RemoveModFolder(const QString& output, const QString& title_id) {
     return removal;
 }
 
-QString ModRemovalText(const TModRemoval& removal, const TLanguageTable& texts) {
+QString FileListText(const QStringList& files, int limit, const TLanguageTable& texts) {
+    QStringList lines;
+    for (const QString& file : files) {
+        if (limit > 0 && lines.size() == limit) {
+            lines << texts.Lookup(QStringLiteral("ModForeignFilesMore"))
+                         .arg(files.size() - qsizetype(limit));
+            break;
+        }
+        lines << QDir::toNativeSeparators(file);
+    }
+    return lines.join(kCrLf);
+}
+
+QString ModRemovalText(const TModRemoval& removal, const TLanguageTable& texts, int file_limit) {
     const auto text = [&](const char* key) { return texts.Lookup(QLatin1String(key)); };
     const auto framed = [](const QString& path) {
         return QLatin1Char('[') + QDir::toNativeSeparators(path) + QLatin1Char(']');
@@ -733,9 +744,8 @@ QString ModRemovalText(const TModRemoval& removal, const TLanguageTable& texts) 
         lines << text("ModRemoveSeveral") << framed(removal.Folder) << removal.Candidates;
         break;
     case TModRemoval::TOutcome::Foreign:
-        lines << text("ModRemoveForeign") << framed(removal.Folder);
-        for (const QString& file : removal.Files)
-            lines << QDir::toNativeSeparators(file);
+        lines << text("ModRemoveForeign") << framed(removal.Folder)
+              << FileListText(removal.Files, file_limit, texts);
         break;
     case TModRemoval::TOutcome::Failed:
         lines << text("ModRemoveFailed") << framed(removal.Problem);

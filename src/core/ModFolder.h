@@ -119,8 +119,13 @@ TModRemoval CheckModRemoval(const QString& output, const QString& title_id);
 /// "<TitleID> (previous)" folder under the game's name. Anything else changes nothing.
 TModRemoval RemoveModFolder(const QString& output, const QString& title_id);
 
-/// The log or console text for a removal's outcome (the question's text for Ready).
-QString ModRemovalText(const TModRemoval& removal, const TLanguageTable& texts);
+/// The log or console text for a removal's outcome (the question's text for Ready); a list of
+/// files is cut after `file_limit` of them (0: never), for a message box.
+QString ModRemovalText(const TModRemoval& removal, const TLanguageTable& texts, int file_limit = 0);
+
+/// `files` in native form, one a line; after `limit` of them (0: no limit) a line saying how
+/// many more there are.
+QString FileListText(const QStringList& files, int limit, const TLanguageTable& texts);
 
 /// The run for a mod folder, from the image's few files to the folder moved into place.
 /// `decrypting` reads an encrypted source (null for a plain one). Ends the run

@@ -27,6 +27,9 @@ namespace {
 // its tool was stopped. A worker still busy after that cannot be waited for any longer.
 constexpr int kCloseWaitMs = 5000;
 
+// How many files a message box names at most; the rest are counted.
+constexpr int kShownFiles = 20;
+
 // Marks the helper threads that delete tools/temp, so closing can wait for them.
 constexpr char kCleanerName[] = "qvt-temp-cleaner";
 
@@ -103,7 +106,7 @@ bool TForm1::ReplaceForeignModFiles(const QString& folder, const QStringList& fi
         const TLanguageTable& texts = m_state.LanguageTable;
         const QString text = texts.Lookup(QStringLiteral("ModForeignFiles")) +
                              QStringLiteral("\r\n[") + folder + QStringLiteral("]\r\n") +
-                             files.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n\r\n") +
+                             FileListText(files, kShownFiles, texts) + QStringLiteral("\r\n\r\n") +
                              texts.Lookup(QStringLiteral("ModForeignFilesQuestion"))
                                  .arg(QFileInfo(folder).fileName());
         go_on = ShowMessageWithChoice(this, TMessageKind::Warning, text,
@@ -198,7 +201,7 @@ void TForm1::BTNRemoveModsClick() {
     const QString folder = QFileInfo(m_state.OutputPath).absoluteFilePath();
     const TModRemoval check = CheckModRemoval(folder, m_state.SourceTitleId);
     if (check.Outcome != TModRemoval::TOutcome::Ready) {
-        ShowMessage(this, TMessageKind::Error, ModRemovalText(check, texts));
+        ShowMessage(this, TMessageKind::Error, ModRemovalText(check, texts, kShownFiles));
         return;
     }
     if (!ShowMessageWithChoice(this, TMessageKind::Warning, ModRemovalText(check, texts),

@@ -2,6 +2,7 @@
 // wrote goes, the earlier folder comes back, anything else is left exactly as it was.
 
 #include "core/FileTools.h"
+#include "core/Language.h"
 #include "core/ModFolder.h"
 
 #include <QDir>
@@ -172,6 +173,16 @@ TEST(ModRemoveChoice, NamedOrTheOnlyOne) {
     EXPECT_EQ(named.Outcome, TModRemoval::TOutcome::Removed);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
               QStringList({"0004000000138F00"}));
+}
+
+// A message box names the first files and counts the rest; the log names every one.
+TEST(ModFileList, CutAfterTheLimit) {
+    TLanguageTable texts;
+    texts.SetTokens({"ModForeignFilesMore", "and %1 more"});
+    const QStringList files = {"a", "b", "c"};
+    EXPECT_EQ(FileListText(files, 2, texts), "a\r\nb\r\nand 1 more");
+    EXPECT_EQ(FileListText(files, 3, texts), "a\r\nb\r\nc");
+    EXPECT_EQ(FileListText(files, 0, texts), "a\r\nb\r\nc");
 }
 
 } // namespace
