@@ -23,7 +23,6 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 
-#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -539,8 +538,8 @@ std::optional<TModMarker> ParseModMarker(const QByteArray& text) {
         const QString path = entry.value(QStringLiteral("path")).toString();
         const double size = entry.value(QStringLiteral("size")).toDouble(-1);
         const QString digest = entry.value(QStringLiteral("md5")).toString();
-        // A path leading out of the folder names nothing the program wrote.
-        // Sizes are whole numbers a double holds exactly (below 2^53), tested before the cast.
+        // A path leading out of the folder names nothing the program wrote; a size is a whole
+        // number a double holds exactly (below 2^53), tested so before the cast.
         if (path.isEmpty() || QDir::isAbsolutePath(path) || path.contains(QLatin1Char('\\')) ||
             path.split(QLatin1Char('/')).contains(QStringLiteral("..")) || !(size >= 0) ||
             size > kLargestExactSize || size != double(qint64(size)) ||
