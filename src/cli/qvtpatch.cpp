@@ -271,8 +271,8 @@ int main(int argc, char* argv[]) {
         QStringLiteral("IMAGE"));
     const QCommandLineOption output_option(
         QStringLiteral("output"),
-        QStringLiteral("The output image; for --kind mods the folder that takes the game's "
-                       "folder, or 'emulator' or 'sdcard' (see 'qvtpatch places')."),
+        QStringLiteral("The output image; for --kind mods and remove-mods the folder that takes "
+                       "the game's folder, or 'emulator' or 'sdcard' (see 'qvtpatch places')."),
         QStringLiteral("PATH"));
     const QCommandLineOption kind_option(QStringLiteral("kind"),
                                          QStringLiteral("The output kind: ") +
