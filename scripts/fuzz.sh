@@ -25,6 +25,7 @@ targets=(
     "text fuzz/core/corpus/text fuzz/core/text.dict"
     "track_list fuzz/core/corpus/track_list fuzz/core/text.dict"
     "package fuzz/core/corpus/package -"
+    "mod_marker fuzz/core/corpus/mod_marker -"
     "sound_archive fuzz/sound_archive/corpus fuzz/sound_archive/sound_archive.dict"
 )
 selected=("$@")

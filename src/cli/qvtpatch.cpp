@@ -1,6 +1,6 @@
 // qvtpatch: the command-line side of the patch tool. Commands `identify`, `install`,
-// `patches`, `music`, `places`, `make-patch` and `add-patch`; the older forms `--identify IMAGE`
-// and the install options without a command still work as before.
+// `patches`, `music`, `places`, `remove-mods`, `make-patch` and `add-patch`; the older forms
+// `--identify IMAGE` and the install options without a command still work as before.
 #include "cli/ConsoleText.h"
 #include "cli/ParserText.h"
 #include "cli/qvtpatch_modes.h"
@@ -20,6 +20,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <cstdio>
@@ -29,10 +30,13 @@ namespace {
 const char kUsage[] =
     "usage: qvtpatch identify IMAGE [--json] [KEYS]\n"
     "       qvtpatch install --source IMAGE --output PATH --kind KIND "
-    "[--patch FOLDER|TITLE] [--voice 0|1|2] [--music FILE] [--lang NAME] [--quiet] [KEYS]\n"
+    "[--patch FOLDER|TITLE] [--voice 0|1|2] [--music FILE] [--lang NAME] [--quiet] [--replace] "
+    "[KEYS]\n"
     "       qvtpatch patches IMAGE [--lang NAME] [--json] [KEYS]\n"
     "       qvtpatch music IMAGE [--patch FOLDER|TITLE] [--json] [KEYS]\n"
     "       qvtpatch places [--emulator PATH] [--json]\n"
+    "       qvtpatch remove-mods --output emulator|sdcard|FOLDER [--title TITLEID] "
+    "[--emulator PATH] [--lang NAME]\n"
     "       qvtpatch make-patch --source IMAGE --changed DIR --out FOLDER --title TEXT "
     "[--region EUR|USA|JAP] [--description FILE] [--description-ru FILE] [--voices DIR] "
     "[--tracklist FILE] [--patch-version TEXT] [--package]\n"
@@ -250,6 +254,8 @@ int main(int argc, char* argv[]) {
                        "  music IMAGE           print an image's music, as a file for --music\n"
                        "  places                list where a mod folder can go (emulators, SD "
                        "cards)\n"
+                       "  remove-mods           remove the game's mod folder this program wrote\n"
+                       "                        (--output) and bring back the earlier one\n"
                        "  make-patch            make a patch folder from changed files (--source,\n"
                        "                        --changed, --out, --title)\n"
                        "  add-patch FILE        add a patch package (.qvtpatch) to the patches"));
@@ -265,8 +271,8 @@ int main(int argc, char* argv[]) {
         QStringLiteral("IMAGE"));
     const QCommandLineOption output_option(
         QStringLiteral("output"),
-        QStringLiteral("The output image; for --kind mods the folder that takes the game's "
-                       "folder, or 'emulator' or 'sdcard' (see 'qvtpatch places')."),
+        QStringLiteral("The output image; for --kind mods and remove-mods the folder that takes "
+                       "the game's folder, or 'emulator' or 'sdcard' (see 'qvtpatch places')."),
         QStringLiteral("PATH"));
     const QCommandLineOption kind_option(QStringLiteral("kind"),
                                          QStringLiteral("The output kind: ") +
@@ -306,9 +312,11 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption out_option(QStringLiteral("out"),
                                         QStringLiteral("make-patch: the patch folder to create."),
                                         QStringLiteral("FOLDER"));
-    const QCommandLineOption title_option(QStringLiteral("title"),
-                                          QStringLiteral("make-patch: the patch's title."),
-                                          QStringLiteral("TEXT"));
+    const QCommandLineOption title_option(
+        QStringLiteral("title"),
+        QStringLiteral("make-patch: the patch's title; remove-mods: the game's title ID, when "
+                       "the destination holds folders of several games."),
+        QStringLiteral("TEXT"));
     const QCommandLineOption region_option(
         QStringLiteral("region"),
         QStringLiteral("make-patch: the patch's region (default: the image's)."),
@@ -338,7 +346,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption replace_option(
         QStringLiteral("replace"),
         QStringLiteral("add-patch: replace a patch of the same title at the same or a newer "
-                       "version."));
+                       "version; install --kind mods: go on when the game's folder holds files "
+                       "this program did not write (the folder is kept as \"(previous)\")."));
     const QCommandLineOption keys_option(
         QStringLiteral("keys"),
         QStringLiteral("Key file (aes_keys.txt, or an emulator's keys.txt) for an encrypted "
@@ -356,7 +365,8 @@ int main(int argc, char* argv[]) {
          seeddb_option,      patch_version_option,  package_option, replace_option});
     parser.addPositionalArgument(
         QStringLiteral("command"),
-        QStringLiteral("identify, install, patches, music, places, make-patch or add-patch."),
+        QStringLiteral("identify, install, patches, music, places, remove-mods, make-patch or "
+                       "add-patch."),
         QStringLiteral("[command]"));
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
                                  QStringLiteral("The image, for identify and patches; the "
@@ -382,8 +392,9 @@ int main(int argc, char* argv[]) {
         allowed = {&identify_option};
         positional_count = 0;
     } else if (install) {
-        allowed = {&source_option, &output_option, &kind_option,  &patch_option,   &voice_option,
-                   &music_option,  &lang_option,   &quiet_option, &emulator_option};
+        allowed = {&source_option,   &output_option, &kind_option, &patch_option,
+                   &voice_option,    &music_option,  &lang_option, &quiet_option,
+                   &emulator_option, &replace_option};
         positional_count = command.isEmpty() ? 0 : 1;
     } else if (command == QLatin1String("identify")) {
         allowed = {&json_option};
@@ -396,6 +407,8 @@ int main(int argc, char* argv[]) {
         positional_count = 2;
     } else if (command == QLatin1String("places")) {
         allowed = {&emulator_option, &json_option};
+    } else if (command == QLatin1String("remove-mods")) {
+        allowed = {&output_option, &title_option, &emulator_option, &lang_option};
     } else if (command == QLatin1String("make-patch")) {
         allowed = {&source_option,         &changed_option, &out_option,
                    &title_option,          &region_option,  &description_option,
@@ -407,7 +420,8 @@ int main(int argc, char* argv[]) {
     } else {
         return UsageError(QStringLiteral("unknown command '%1'").arg(command));
     }
-    if ((!command.isEmpty() || install) && command != QLatin1String("add-patch"))
+    if ((!command.isEmpty() || install) && command != QLatin1String("add-patch") &&
+        command != QLatin1String("remove-mods"))
         allowed << &keys_option << &seeddb_option;
     for (const QString& name : parser.optionNames()) {
         const bool ok = std::any_of(allowed.begin(), allowed.end(), [&](const auto* option) {
@@ -445,6 +459,18 @@ int main(int argc, char* argv[]) {
                            parser.isSet(replace_option));
     if (command == QLatin1String("places"))
         return ListPlaces(parser.values(emulator_option), parser.isSet(json_option));
+    if (command == QLatin1String("remove-mods")) {
+        const QString title_id = parser.value(title_option);
+        if (parser.value(output_option).isEmpty())
+            return UsageError(QStringLiteral("remove-mods needs --output"));
+        if (parser.isSet(title_option) &&
+            !QRegularExpression(QStringLiteral("^[0-9A-Fa-f]{16}$")).match(title_id).hasMatch())
+            return UsageError(QStringLiteral("--title must be a title ID of 16 hexadecimal "
+                                             "digits, not '") +
+                              title_id + QLatin1Char('\''));
+        return RemoveMods(parser.value(output_option), title_id, parser.values(emulator_option),
+                          parser.value(lang_option));
+    }
     if (command == QLatin1String("music"))
         return ShowMusic(positional.at(1), parser.value(patch_option), parser.value(lang_option),
                          parser.isSet(json_option));
@@ -495,6 +521,7 @@ int main(int argc, char* argv[]) {
     options.Language = parser.value(lang_option);
     options.Quiet = parser.isSet(quiet_option);
     options.Emulators = parser.values(emulator_option);
+    options.Replace = parser.isSet(replace_option);
     if (parser.isSet(kind_option) && !OutputKindNames().contains(options.Kind))
         return UsageError(QStringLiteral("--kind must be ") +
                           OutputKindNames().join(QStringLiteral(", ")) + QStringLiteral(", not '") +

@@ -42,9 +42,9 @@ namespace {
 class TConsoleHost : public TInstallHost {
 public:
     TConsoleHost(int patch, int voice, bool no_voice_choice, TTrackList* tracks,
-                 TProgressLine& progress)
+                 TProgressLine& progress, bool replace)
         : m_patch(patch), m_voice(voice), m_no_voice_choice(no_voice_choice), m_tracks(tracks),
-          m_progress(progress) {}
+          m_progress(progress), m_replace(replace) {}
 
     void AppendLog(const QString& entry) override {
         QMutexLocker lock(&m_mutex);
@@ -62,6 +62,8 @@ public:
     int SelectedVoice() override { return m_voice; }
     bool NoVoiceChoice() override { return m_no_voice_choice; }
     TTrackList* TrackList() override { return m_tracks; }
+    // Nobody to ask: --replace is the answer given beforehand.
+    bool ReplaceForeignModFiles(const QString&, const QStringList&) override { return m_replace; }
     void ShowErrorMessage(const QString& text) override {
         QMutexLocker lock(&m_mutex);
         m_progress.Clear();
@@ -112,6 +114,7 @@ private:
     bool m_no_voice_choice;
     TTrackList* m_tracks;
     TProgressLine& m_progress;
+    bool m_replace;
     QString m_cancel_entry;
     QString m_success_note;
     bool m_cancelled = false; // main thread only
@@ -254,7 +257,8 @@ int RunInstall(const TInstallOptions& options) {
         return Refuse(texts.Lookup(QStringLiteral("ErrorOutputIsSource")));
 
     TProgressLine progress(!options.Quiet && StreamIsTerminal(stderr));
-    TConsoleHost host(patch_index, options.Voice, no_voice_choice, tracks.get(), progress);
+    TConsoleHost host(patch_index, options.Voice, no_voice_choice, tracks.get(), progress,
+                      options.Replace);
     TInstallJob job;
     job.ProgramFolder = program_folder;
     job.SourcePath = source;

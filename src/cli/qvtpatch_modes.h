@@ -27,6 +27,7 @@ struct TInstallOptions {
     QString Language = QStringLiteral("English");
     bool Quiet = false;
     QStringList Emulators; // emulators whose portable user/ folder counts as a place
+    bool Replace = false;  // a mod folder holding files the program did not write goes aside
 };
 
 /// Writes `message` to standard error and returns the usage exit status.
@@ -74,6 +75,12 @@ int ListPlaces(const QStringList& emulators, bool json);
 /// the place the folder belongs to, if any; when no place fits a word, `problem` says why.
 std::optional<TPlace> ResolveModOutput(QString& output, const QStringList& emulators,
                                        const TLanguageTable& texts, QString& problem);
+
+/// `remove-mods`: removes the game's mod folder the program wrote in `output` (a folder, or
+/// "emulator" or "sdcard") and brings back the earlier one; `title_id` names the game when
+/// the destination holds several. Returns the exit status.
+int RemoveMods(QString output, const QString& title_id, const QStringList& emulators,
+               const QString& language);
 
 /// `add-patch`: adds the package `package` to the patch folders; `replace` lets it take the
 /// place of a patch of the same title at the same or a newer version. Returns the exit status.

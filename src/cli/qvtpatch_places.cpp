@@ -3,6 +3,7 @@
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
+#include "core/ModFolder.h"
 #include "core/Places.h"
 
 #include <QFileInfo>
@@ -78,4 +79,25 @@ std::optional<TPlace> ResolveModOutput(QString& output, const QStringList& emula
     }
     output = found.front().Path;
     return found.front();
+}
+
+int RemoveMods(QString output, const QString& title_id, const QStringList& emulators,
+               const QString& language) {
+    TLanguageTable texts;
+    if (!LoadTexts(language, texts))
+        return kExitUsage;
+    QString problem;
+    ResolveModOutput(output, emulators, texts, problem);
+    if (!problem.isEmpty()) {
+        WriteLines(stderr, QStringLiteral("qvtpatch remove-mods: ") + problem);
+        return kExitFailed;
+    }
+    const TModRemoval removal = RemoveModFolder(output, title_id);
+    const QString text = ModRemovalText(removal, texts);
+    if (removal.Outcome != TModRemoval::TOutcome::Removed) {
+        WriteLines(stderr, text);
+        return kExitFailed;
+    }
+    WriteLines(stdout, text);
+    return 0;
 }

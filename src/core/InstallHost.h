@@ -3,6 +3,7 @@
 // on its own thread, in the order issued; the worker waits for each but RequestFinish.
 
 #include <QString>
+#include <QStringList>
 
 class TTrackList;
 class TInstallWorker;
@@ -28,6 +29,15 @@ public:
     virtual TTrackList* TrackList() = 0;
     /// Shows an error message box with one OK button and waits until it is closed.
     virtual void ShowErrorMessage(const QString& text) = 0;
+    /// The mod folder run found files it did not write in the game's folder `folder` (`files`
+    /// relative to it): true to go on, the folder then kept beside the new one under another
+    /// name; false to end the run with nothing changed. Without an answer of the host's own,
+    /// the run ends.
+    virtual bool ReplaceForeignModFiles(const QString& folder, const QStringList& files) {
+        (void)folder;
+        (void)files;
+        return false;
+    }
     /// Asks for the finish routine for `worker`; does not wait. The worker stops after it.
     virtual void RequestFinish(TInstallWorker* worker) = 0;
 };

@@ -533,7 +533,9 @@ void TPatchMaker::CheckByInstalling() {
 
     // The installed mod folder must hold exactly the changed files, byte for byte.
     const QString installed = mods + QLatin1Char('/') + m_identity.TitleId;
-    const QStringList files = FilesBelow(installed);
+    QStringList files = FilesBelow(installed);
+    // The marker the run leaves beside romfs/ is the program's own, not the patch's.
+    files.removeOne(QLatin1String(kModMarkerName));
     for (const QString& path : files) {
         const auto expected = m_expected.find(path);
         if (expected == m_expected.end())

@@ -3,8 +3,11 @@
 #include "core/Decryption.h"
 #include "core/DigestStage.h"
 #include "core/FileTools.h"
+#include "core/InstallHost.h"
 #include "core/InstallJob.h"
+#include "core/Language.h"
 #include "core/PackDatStage.h"
+#include "core/PatchCatalogue.h"
 #include "core/PatchStages.h"
 #include "core/RunContext.h"
 #include "ctr/Decrypt.h"
@@ -15,6 +18,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 
 #include <optional>
 #include <vector>
@@ -27,6 +34,11 @@ const QString kCrLf = QStringLiteral("\r\n");
 constexpr const char* kPackDat = "pack.dat";
 constexpr const char* kPackInc = "pack.inc";
 constexpr const char* kSoundArchive = "sound/QK123.bcsar";
+
+// The marker's "writtenBy" member: a JSON file of another program is no marker of ours.
+constexpr const char* kMarkerWriter = "QVT Patch Tool";
+// The marker's layout; a later program raises it only for a layout this one cannot read.
+constexpr int kMarkerFormat = 1;
 
 // What the stages of one mod folder run share.
 struct TModFolderRun {
@@ -354,13 +366,77 @@ void VerifyModFolder(TModFolderRun& mod, const TModPlan& plan) {
     run.Progress(95);
 }
 
+// The game's folder in the destination.
+QString GameFolderPath(const TRunContext& run, const QString& title_id) {
+    return QDir::cleanPath(QFileInfo(run.Job.OutputPath).absoluteFilePath()) + QLatin1Char('/') +
+           title_id;
+}
+
+// Before anything is written: a game folder in the destination holding files the program did
+// not write is moved aside only with the host's agreement (the window asks, the command line
+// answers with --replace); without it the run ends and the folder stays as it is.
+void CheckForeignFiles(TModFolderRun& mod) {
+    TRunContext& run = mod.Run;
+    const QString folder = GameFolderPath(run, mod.TitleId);
+    const QFileInfo info(folder);
+    QStringList foreign;
+    if (info.isSymLink() || (info.exists() && !info.isDir()))
+        foreign << info.fileName(); // not a folder of ours in any case
+    else if (info.isDir())
+        foreign = ForeignModFiles(folder);
+    if (foreign.isEmpty())
+        return;
+    const QString native = QDir::toNativeSeparators(folder);
+    if (run.Host != nullptr && run.Host->ReplaceForeignModFiles(native, foreign)) {
+        run.Checkpoint();
+        return;
+    }
+    run.Fail("ModForeignFiles", QLatin1Char('[') + native + QLatin1Char(']') + kCrLf +
+                                    FileListText(foreign, 0, run.Texts) + kCrLf +
+                                    run.Text("ModForeignFilesRefused").arg(mod.TitleId));
+}
+
+// The description of the run's patch: the entry of the patch list in the run's patch folder.
+std::optional<TPatchDescription> RunPatchDescription(TRunContext& run) {
+    const QString folder = run.PatchFolder();
+    if (folder.isEmpty() || run.Job.PatchList == nullptr)
+        return std::nullopt;
+    for (const QString& path : *run.Job.PatchList) {
+        if (!path.isEmpty() && QFileInfo(PatchFolderOf(path)) == QFileInfo(folder))
+            return ReadPatchDescription(path);
+    }
+    return std::nullopt;
+}
+
+// The marker beside romfs/: the patch and the files written, each with its size and digest.
+void WriteModMarker(TModFolderRun& mod) {
+    TRunContext& run = mod.Run;
+    TModMarker marker;
+    marker.TitleId = mod.TitleId;
+    marker.ProgramVersion = ProgramVersion();
+    if (const auto description = RunPatchDescription(run)) {
+        marker.Patch = description->Title;
+        marker.PatchVersion = description->Version;
+    }
+    for (const QString& path : FilesBelow(mod.Staging)) {
+        run.Checkpoint();
+        const QString file = mod.Staging + QLatin1Char('/') + path;
+        marker.Files.push_back({path, QFileInfo(file).size(), FileMD5Hex(file)});
+    }
+    const QString path = mod.Staging + QLatin1Char('/') + QLatin1String(kModMarkerName);
+    const QByteArray text = ModMarkerText(marker);
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.flush())
+        run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(path));
+}
+
 // Move: the folder into place. An earlier folder of the same game is kept under a new name,
 // never merged into. Ends the run with its success entry.
 [[noreturn]] void MoveModFolder(TModFolderRun& mod) {
     TRunContext& run = mod.Run;
     run.Checkpoint();
     const QString output = QDir::cleanPath(QFileInfo(run.Job.OutputPath).absoluteFilePath());
-    const QString final_path = output + QLatin1Char('/') + mod.TitleId;
+    const QString final_path = GameFolderPath(run, mod.TitleId);
     QString previous;
     if (QFileInfo::exists(final_path) || QFileInfo(final_path).isSymLink()) {
         previous = UnusedFolderPath(output, mod.TitleId + QStringLiteral(" (previous)"));
@@ -422,6 +498,261 @@ TModPlan PlanModFolder(const TModPlanInput& input) {
     return plan;
 }
 
+QByteArray ModMarkerText(const TModMarker& marker) {
+    QJsonObject object;
+    object.insert(QStringLiteral("writtenBy"), QLatin1String(kMarkerWriter));
+    object.insert(QStringLiteral("format"), kMarkerFormat);
+    object.insert(QStringLiteral("programVersion"), marker.ProgramVersion);
+    object.insert(QStringLiteral("titleId"), marker.TitleId);
+    object.insert(QStringLiteral("patch"), marker.Patch);
+    object.insert(QStringLiteral("patchVersion"), marker.PatchVersion);
+    QJsonArray files;
+    for (const TModMarkerFile& file : marker.Files) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("path"), file.Path);
+        entry.insert(QStringLiteral("size"), file.Size);
+        entry.insert(QStringLiteral("md5"), file.MD5);
+        files.append(entry);
+    }
+    object.insert(QStringLiteral("files"), files);
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+std::optional<TModMarker> ParseModMarker(const QByteArray& text) {
+    constexpr double kLargestExactSize = 9007199254740992.0; // 2^53
+    const QJsonDocument document = QJsonDocument::fromJson(text);
+    const QJsonObject object = document.object();
+    if (!document.isObject() ||
+        object.value(QStringLiteral("writtenBy")).toString() != QLatin1String(kMarkerWriter) ||
+        object.value(QStringLiteral("format")).toInt(0) != kMarkerFormat ||
+        !object.value(QStringLiteral("files")).isArray())
+        return std::nullopt;
+    TModMarker marker;
+    marker.ProgramVersion = object.value(QStringLiteral("programVersion")).toString();
+    marker.TitleId = object.value(QStringLiteral("titleId")).toString();
+    marker.Patch = object.value(QStringLiteral("patch")).toString();
+    marker.PatchVersion = object.value(QStringLiteral("patchVersion")).toString();
+    static const QRegularExpression md5(QStringLiteral("^[0-9A-F]{32}$"));
+    for (const QJsonValue& value : object.value(QStringLiteral("files")).toArray()) {
+        const QJsonObject entry = value.toObject();
+        const QString path = entry.value(QStringLiteral("path")).toString();
+        const double size = entry.value(QStringLiteral("size")).toDouble(-1);
+        const QString digest = entry.value(QStringLiteral("md5")).toString();
+        // A path leading out of the folder names nothing the program wrote; a size is a whole
+        // number a double holds exactly (below 2^53), tested so before the cast.
+        if (path.isEmpty() || QDir::isAbsolutePath(path) || path.contains(QLatin1Char('\\')) ||
+            path.split(QLatin1Char('/')).contains(QStringLiteral("..")) || !(size >= 0) ||
+            size > kLargestExactSize || size != double(qint64(size)) ||
+            !md5.match(digest).hasMatch())
+            return std::nullopt;
+        marker.Files.push_back({path, qint64(size), digest});
+    }
+    return marker;
+}
+
+std::optional<TModMarker> ReadModMarker(const QString& folder) {
+    QFile file(folder + QLatin1Char('/') + QLatin1String(kModMarkerName));
+    // A marker is a few kilobytes; anything far larger is not one.
+    constexpr qint64 kMarkerLimit = 16 * 1024 * 1024;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMarkerLimit)
+        return std::nullopt;
+    return ParseModMarker(file.readAll());
+}
+
+QStringList ForeignModFiles(const QString& folder) {
+    const std::optional<TModMarker> marker = ReadModMarker(folder);
+    QHash<QString, const TModMarkerFile*> named;
+    if (marker) {
+        for (const TModMarkerFile& file : marker->Files)
+            named.insert(file.Path, &file);
+    }
+    QStringList foreign;
+    for (const QString& path : FilesBelow(folder)) {
+        if (marker && path == QLatin1String(kModMarkerName))
+            continue;
+        const TModMarkerFile* file = named.value(path);
+        const QString full = folder + QLatin1Char('/') + path;
+        bool same = false;
+        if (file != nullptr && !QFileInfo(full).isSymLink() &&
+            QFileInfo(full).size() == file->Size) {
+            try {
+                same = FileMD5Hex(full) == file->MD5;
+            } catch (const TSystemError&) {
+                same = false; // unreadable: the program cannot tell it is its own
+            }
+        }
+        if (!same)
+            foreign << path;
+    }
+    return foreign;
+}
+
+namespace {
+
+const QRegularExpression& TitleIdPattern() {
+    static const QRegularExpression pattern(QStringLiteral("^[0-9A-Fa-f]{16}$"));
+    return pattern;
+}
+
+// The latest "<TitleID> (previous)" folder beside the game's: the one with the highest number
+// (the first one has none), as the mod folder run names them.
+QString LatestPreviousFolder(const QString& output, const QString& title_id) {
+    const QString base = title_id + QStringLiteral(" (previous)");
+    QString latest;
+    int latest_number = 0;
+    for (const QString& name : QDir(output).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        int number = 0;
+        if (name == base) {
+            number = 1;
+        } else if (name.startsWith(base + QLatin1Char(' '))) {
+            bool ok = false;
+            number = name.mid(base.size() + 1).toInt(&ok);
+            if (!ok || number < 2)
+                continue;
+        } else {
+            continue;
+        }
+        if (number > latest_number && !QFileInfo(output + QLatin1Char('/') + name).isSymLink()) {
+            latest_number = number;
+            latest = output + QLatin1Char('/') + name;
+        }
+    }
+    return latest;
+}
+
+} // namespace
+
+TModRemoval CheckModRemoval(const QString& output, const QString& title_id) {
+    TModRemoval removal;
+    const QString root = QDir::cleanPath(QFileInfo(output).absoluteFilePath());
+    QString name = title_id.toUpper();
+    if (name.isEmpty()) {
+        // The one game folder there; of several, the one the program wrote.
+        QStringList games;
+        QStringList ours;
+        for (const QString& entry : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            if (!TitleIdPattern().match(entry).hasMatch())
+                continue;
+            games << entry;
+            if (ReadModMarker(root + QLatin1Char('/') + entry))
+                ours << entry;
+        }
+        if (games.size() == 1 || ours.size() == 1) {
+            name = games.size() == 1 ? games.front() : ours.front();
+        } else if (games.size() > 1) {
+            removal.Outcome = TModRemoval::TOutcome::Several;
+            removal.Folder = root;
+            removal.Candidates = games;
+            return removal;
+        }
+    }
+    removal.Folder = name.isEmpty() ? root : root + QLatin1Char('/') + name;
+    const QFileInfo folder(removal.Folder);
+    if (name.isEmpty() || !TitleIdPattern().match(name).hasMatch() ||
+        !(folder.exists() || folder.isSymLink())) {
+        removal.Outcome = TModRemoval::TOutcome::NotFound;
+        return removal;
+    }
+    if (folder.isSymLink() || !folder.isDir()) {
+        removal.Outcome = TModRemoval::TOutcome::Foreign;
+        removal.Files << folder.fileName();
+        return removal;
+    }
+    removal.Marker = ReadModMarker(removal.Folder);
+    removal.Files = ForeignModFiles(removal.Folder);
+    if (!removal.Marker) {
+        // Without a marker nothing in it is known to be the program's, an empty folder too.
+        removal.Outcome = TModRemoval::TOutcome::Foreign;
+        if (removal.Files.isEmpty())
+            removal.Files << folder.fileName();
+        return removal;
+    }
+    removal.Outcome =
+        removal.Files.isEmpty() ? TModRemoval::TOutcome::Ready : TModRemoval::TOutcome::Foreign;
+    removal.Previous = LatestPreviousFolder(root, folder.fileName());
+    return removal;
+}
+
+TModRemoval RemoveModFolder(const QString& output, const QString& title_id) {
+    TModRemoval removal = CheckModRemoval(output, title_id);
+    if (removal.Outcome != TModRemoval::TOutcome::Ready)
+        return removal;
+    const QString root = QFileInfo(removal.Folder).absolutePath();
+    const QString name = QFileInfo(removal.Folder).fileName();
+    const auto failed = [&](const QString& where) {
+        removal.Outcome = TModRemoval::TOutcome::Failed;
+        removal.Problem = QDir::toNativeSeparators(where);
+        return removal;
+    };
+    // First out of the game's place under a name of its own, so that a failure on the way
+    // leaves either the folder or the earlier one under the game's name, never half of one.
+    const QString leaving = UnusedFolderPath(root, name + QStringLiteral(".removing"));
+    if (!QDir().rename(removal.Folder, leaving))
+        return failed(removal.Folder);
+    if (!removal.Previous.isEmpty() && !QDir().rename(removal.Previous, removal.Folder)) {
+        QDir().rename(leaving, removal.Folder);
+        return failed(removal.Previous);
+    }
+    if (!DeleteFolder(leaving) || QFileInfo::exists(leaving))
+        return failed(leaving);
+    removal.Outcome = TModRemoval::TOutcome::Removed;
+    return removal;
+}
+
+QString FileListText(const QStringList& files, int limit, const TLanguageTable& texts) {
+    QStringList lines;
+    for (const QString& file : files) {
+        if (limit > 0 && lines.size() == limit) {
+            lines << texts.Lookup(QStringLiteral("ModForeignFilesMore"))
+                         .arg(files.size() - qsizetype(limit));
+            break;
+        }
+        lines << QDir::toNativeSeparators(file);
+    }
+    return lines.join(kCrLf);
+}
+
+QString ModRemovalText(const TModRemoval& removal, const TLanguageTable& texts, int file_limit) {
+    const auto text = [&](const char* key) { return texts.Lookup(QLatin1String(key)); };
+    const auto framed = [](const QString& path) {
+        return QLatin1Char('[') + QDir::toNativeSeparators(path) + QLatin1Char(']');
+    };
+    const auto shown = [](const QString& value) {
+        return value.isEmpty() ? QStringLiteral("-") : value;
+    };
+    QStringList lines;
+    switch (removal.Outcome) {
+    case TModRemoval::TOutcome::Ready:
+        lines << text("ModRemoveQuestion")
+                     .arg(shown(removal.Marker ? removal.Marker->Patch : QString()),
+                          shown(removal.Marker ? removal.Marker->PatchVersion : QString()))
+              << framed(removal.Folder);
+        if (!removal.Previous.isEmpty())
+            lines << text("ModRemoveBringsBack") << framed(removal.Previous);
+        break;
+    case TModRemoval::TOutcome::Removed:
+        lines << text("ModRemoved") << framed(removal.Folder);
+        if (!removal.Previous.isEmpty())
+            lines << text("ModRemoveRestored")
+                  << framed(removal.Previous) + QStringLiteral(" -> ") + framed(removal.Folder);
+        break;
+    case TModRemoval::TOutcome::NotFound:
+        lines << text("ModRemoveNotFound") << framed(removal.Folder);
+        break;
+    case TModRemoval::TOutcome::Several:
+        lines << text("ModRemoveSeveral") << framed(removal.Folder) << removal.Candidates;
+        break;
+    case TModRemoval::TOutcome::Foreign:
+        lines << text("ModRemoveForeign") << framed(removal.Folder)
+              << FileListText(removal.Files, file_limit, texts);
+        break;
+    case TModRemoval::TOutcome::Failed:
+        lines << text("ModRemoveFailed") << framed(removal.Problem);
+        break;
+    }
+    return lines.join(kCrLf);
+}
+
 void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
                           std::unique_ptr<ctr::TDecryptingReader> decrypting) {
     TModFolderRun mod(run);
@@ -435,6 +766,7 @@ void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
                                  FileSystemRootOf(QFileInfo(run.Job.OutputPath).absoluteFilePath());
 
     ReadModFiles(mod);
+    CheckForeignFiles(mod);
     // The same stages as for an image, but the new pack.dat goes straight into the folder.
     if (!run.Job.NoXdelta)
         PatchPackDatInto(mod);
@@ -450,6 +782,7 @@ void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
     const TModPlan plan = PlanModFolder(PlanInput(mod));
     WriteModFolder(mod, plan);
     VerifyModFolder(mod, plan);
+    WriteModMarker(mod);
     if (!plan.NewFiles.isEmpty())
         run.LogFramed(run.Text("WarningModNewFiles") + kCrLf + plan.NewFiles.join(kCrLf));
     if (plan.BannerOrIcon)

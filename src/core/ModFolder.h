@@ -12,12 +12,14 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace ctr {
 class TDecryptingReader;
 }
 class TRunContext;
+class TLanguageTable;
 
 /// `parent`/`name` when nothing lies there yet, else `parent`/`name` 2, 3, ... with the first
 /// free number (a space before the number).
@@ -54,6 +56,76 @@ struct TModPlan {
 /// The plan: each RomFS file whose bytes differ from the game's under the game's spelling,
 /// each file the game lacks under the patch's, the changed code, then the banner and icon.
 TModPlan PlanModFolder(const TModPlanInput& input);
+
+/// The file the mod folder run leaves beside romfs/, naming what it wrote: the folder is
+/// recognised by it and can be removed again.
+inline constexpr char kModMarkerName[] = "qvtpatch-mod.json";
+
+/// One file of a written mod folder as its marker names it.
+struct TModMarkerFile {
+    QString Path; // '/'-separated, relative to the folder
+    qint64 Size = 0;
+    QString MD5; // 32 upper-case hexadecimal digits
+    bool operator==(const TModMarkerFile&) const = default;
+};
+
+/// What the marker of a mod folder holds.
+struct TModMarker {
+    QString TitleId;
+    QString Patch;        // the patch's title; empty for "None"
+    QString PatchVersion; // as its description gives it; may be empty
+    QString ProgramVersion;
+    std::vector<TModMarkerFile> Files;
+    bool operator==(const TModMarker&) const = default;
+};
+
+/// The marker as a UTF-8 JSON object. Later versions may add members; readers ignore those
+/// they do not know.
+QByteArray ModMarkerText(const TModMarker& marker);
+/// The marker read back; nothing for a text that is not a marker of this program.
+std::optional<TModMarker> ParseModMarker(const QByteArray& text);
+/// The marker of `folder` as its file holds it; nothing when there is none or it is unreadable.
+std::optional<TModMarker> ReadModMarker(const QString& folder);
+
+/// The files below `folder` that the program did not write, in name order: every file when
+/// the folder has no marker, else the files the marker does not name and those whose size or
+/// digest changed since. The marker itself and files it names that are gone do not count.
+QStringList ForeignModFiles(const QString& folder);
+
+/// What removing a mod folder found or did.
+struct TModRemoval {
+    enum class TOutcome {
+        Ready,    // the check found a folder the program wrote (nothing done yet)
+        Removed,  // it was removed and the earlier folder, if any, brought back
+        NotFound, // no game folder in the destination (or not the one asked for)
+        Several,  // several game folders and none named: Candidates lists them
+        Foreign,  // the folder holds files the program did not write: Files lists them
+        Failed,   // the folder could not be moved or removed: Problem says where
+    };
+    TOutcome Outcome = TOutcome::NotFound;
+    QString Folder;   // the game's folder
+    QString Previous; // the earlier folder that comes back (or came back); empty when none
+    std::optional<TModMarker> Marker;
+    QStringList Files;      // the files the program did not write
+    QStringList Candidates; // folder names, for Several
+    QString Problem;
+};
+
+/// Looks at the folder of the game `title_id` (16 hexadecimal digits; empty: the one game
+/// folder in `output`) and says whether it can be removed. Changes nothing.
+TModRemoval CheckModRemoval(const QString& output, const QString& title_id);
+
+/// Removes the folder CheckModRemoval finds ready and brings back the latest
+/// "<TitleID> (previous)" folder under the game's name. Anything else changes nothing.
+TModRemoval RemoveModFolder(const QString& output, const QString& title_id);
+
+/// The log or console text for a removal's outcome (the question's text for Ready); a list of
+/// files is cut after `file_limit` of them (0: never), for a message box.
+QString ModRemovalText(const TModRemoval& removal, const TLanguageTable& texts, int file_limit = 0);
+
+/// `files` in native form, one a line; after `limit` of them (0: no limit) a line saying how
+/// many more there are.
+QString FileListText(const QStringList& files, int limit, const TLanguageTable& texts);
 
 /// The run for a mod folder, from the image's few files to the folder moved into place.
 /// `decrypting` reads an encrypted source (null for a plain one). Ends the run

@@ -27,6 +27,9 @@ namespace {
 // its tool was stopped. A worker still busy after that cannot be waited for any longer.
 constexpr int kCloseWaitMs = 5000;
 
+// How many files a message box names at most; the rest are counted.
+constexpr int kShownFiles = 20;
+
 // Marks the helper threads that delete tools/temp, so closing can wait for them.
 constexpr char kCleanerName[] = "qvt-temp-cleaner";
 
@@ -93,6 +96,23 @@ void TForm1::ShowErrorMessage(const QString& text) {
         if (!m_worker || !m_worker->HostClosing())
             ShowMessage(this, TMessageKind::Error, text);
     });
+}
+
+bool TForm1::ReplaceForeignModFiles(const QString& folder, const QStringList& files) {
+    bool go_on = false;
+    RunOnWindowThread([&] {
+        if (m_worker && m_worker->HostClosing())
+            return;
+        const TLanguageTable& texts = m_state.LanguageTable;
+        const QString text = texts.Lookup(QStringLiteral("ModForeignFiles")) +
+                             QStringLiteral("\r\n[") + folder + QStringLiteral("]\r\n") +
+                             FileListText(files, kShownFiles, texts) + QStringLiteral("\r\n\r\n") +
+                             texts.Lookup(QStringLiteral("ModForeignFilesQuestion"))
+                                 .arg(QFileInfo(folder).fileName());
+        go_on = ShowMessageWithChoice(this, TMessageKind::Warning, text,
+                                      texts.Lookup(QStringLiteral("ModForeignFilesGoOn")));
+    });
+    return go_on;
 }
 
 void TForm1::RequestFinish(TInstallWorker* worker) {
@@ -168,10 +188,31 @@ void TForm1::BTNInstallPatchClick() {
           static_cast<QWidget*>(m_ui->CBPatch), static_cast<QWidget*>(m_ui->btOldRomPath),
           static_cast<QWidget*>(m_ui->btNewRomPath), static_cast<QWidget*>(m_ui->BTNInstallPatch),
           static_cast<QWidget*>(m_ui->ebOldRom), static_cast<QWidget*>(m_ui->ebNewRom),
-          static_cast<QWidget*>(m_ui->BTNAddPatch)})
+          static_cast<QWidget*>(m_ui->BTNAddPatch), static_cast<QWidget*>(m_ui->BTNRemoveMods)})
         control->setEnabled(false);
     m_worker = std::move(worker);
     m_worker->start();
+}
+
+void TForm1::BTNRemoveModsClick() {
+    if (m_worker || !IsModFolderKind(m_state.OutputKind) || m_state.SourceTitleId.isEmpty())
+        return;
+    const TLanguageTable& texts = m_state.LanguageTable;
+    const QString folder = QFileInfo(m_state.OutputPath).absoluteFilePath();
+    const TModRemoval check = CheckModRemoval(folder, m_state.SourceTitleId);
+    if (check.Outcome != TModRemoval::TOutcome::Ready) {
+        ShowMessage(this, TMessageKind::Error, ModRemovalText(check, texts, kShownFiles));
+        return;
+    }
+    if (!ShowMessageWithChoice(this, TMessageKind::Warning, ModRemovalText(check, texts),
+                               texts.Lookup(QStringLiteral("ModRemoveChoice"))))
+        return;
+    const TModRemoval removal = RemoveModFolder(folder, m_state.SourceTitleId);
+    if (removal.Outcome != TModRemoval::TOutcome::Removed) {
+        ShowMessage(this, TMessageKind::Error, ModRemovalText(removal, texts));
+        return;
+    }
+    AddLogEntry(QStringLiteral("\r\n") + ModRemovalText(removal, texts));
 }
 
 void TForm1::BTNCancelClick() {
@@ -217,6 +258,7 @@ void TForm1::ThreadCancel(TInstallWorker* worker) {
         m_ui->BTNAddPatch->setEnabled(true);
         if (m_worker.get() == worker)
             m_worker.reset(); // its thread has ended: the cleaner waited for it
+        UpdateRemoveModsButton();
     });
     cleaner->start();
 }

@@ -59,6 +59,8 @@ void ApplyMainWindowTexts(const TLanguageTable& table, QWidget* window) {
     for (const TCaption& label : kLabels)
         SetCaption(window, label.Control, table.Lookup(QLatin1String(label.Key)));
     SetCaption(window, "TntRadioGroup2", table.Lookup(QStringLiteral("RadioGroup2")));
+    if (auto* remove = window->findChild<QWidget*>(QStringLiteral("BTNRemoveMods")))
+        remove->setToolTip(table.Lookup(QStringLiteral("BTNRemoveModsHint")));
     for (int i = 0; i < 3; ++i) {
         const QString name = QStringLiteral("TntRadioGroup2Item%1").arg(i);
         if (auto* item = window->findChild<QAbstractButton*>(name))

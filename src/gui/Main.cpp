@@ -115,6 +115,7 @@ void TForm1::ConnectWidgetEvents() {
     connect(m_ui->BTNAddPatch, &QPushButton::clicked, this, [this] { BTNAddPatchClick(); });
     connect(m_ui->BTNInstallPatch, &QPushButton::clicked, this, [this] { BTNInstallPatchClick(); });
     connect(m_ui->BTNCancel, &QPushButton::clicked, this, [this] { BTNCancelClick(); });
+    connect(m_ui->BTNRemoveMods, &QPushButton::clicked, this, [this] { BTNRemoveModsClick(); });
     connect(m_ui->RichDesc, &QTextBrowser::anchorClicked, this,
             [](const QUrl& url) { OpenDescriptionLink(url); });
 }
@@ -248,6 +249,13 @@ void TForm1::DisableStepsAfterSource() {
     m_ui->BTNInstallPatch->setEnabled(false);
     m_ui->BTNMusicChange->setEnabled(false);
     m_ui->TntRadioGroup2->setEnabled(false);
+    m_ui->BTNRemoveMods->setEnabled(false);
+}
+
+void TForm1::UpdateRemoveModsButton() {
+    m_ui->BTNRemoveMods->setEnabled(
+        !m_worker && m_ui->btNewRomPath->isEnabled() && !m_ui->ebNewRom->text().isEmpty() &&
+        IsModFolderKind(m_state.OutputKind) && !m_state.SourceTitleId.isEmpty());
 }
 
 void TForm1::OpenSourceImage(const QString& path) {
@@ -317,6 +325,7 @@ void TForm1::OpenSourceImage(const QString& path) {
     }
     m_ui->ebNewRom->setEnabled(true);
     m_ui->btNewRomPath->setEnabled(true);
+    UpdateRemoveModsButton();
     StartFitCheck();
     if (key_files_chosen && result.Encrypted)
         OfferKeyFileCopy();
@@ -388,6 +397,7 @@ void TForm1::btNewRomPathClick(QObject* sender) {
         SelectSaveFile(this, m_state.ProgramFolder, m_state.SaveFilter, m_state.OutputPath,
                        m_state.OutputKind, places);
         m_ui->ebNewRom->setText(OutputDisplayText(m_state.OutputPath, m_state.OutputKind));
+        UpdateRemoveModsButton();
     } else if (!m_ui->btNewRomPath->isEnabled()) {
         // The output step is closed (the last source image could not be used): a language
         // change must not reopen the patch list and the install button behind its back.

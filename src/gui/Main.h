@@ -67,6 +67,9 @@ public:
     /// offers it.
     void AddPatchPackageFile(const QString& path);
     void BTNInstallPatchClick();
+    /// Removes the source game's mod folder the program wrote in the chosen output folder,
+    /// after asking, and brings back the earlier one.
+    void BTNRemoveModsClick();
     void BTNCancelClick();
     void ThreadCancel(TInstallWorker* worker);
 
@@ -80,6 +83,7 @@ public:
     bool NoVoiceChoice() override;
     TTrackList* TrackList() override;
     void ShowErrorMessage(const QString& text) override;
+    bool ReplaceForeignModFiles(const QString& folder, const QStringList& files) override;
     void RequestFinish(TInstallWorker* worker) override;
 
     /// The running or last worker, if any; for tests.
@@ -112,6 +116,8 @@ private:
     void ShowErrorKey(const QString& key);
     /// Disables the steps after the source image (a source that cannot be used).
     void DisableStepsAfterSource();
+    /// The remove button serves a chosen mod folder output of a known game while no run is on.
+    void UpdateRemoveModsButton();
     void AddFreeSpaceLines();
     /// For an encrypted image no key file opens: offers to choose the user's key file or seed
     /// database, used from then on in this session, and identifies the image again with it.

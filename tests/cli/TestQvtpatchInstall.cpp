@@ -8,6 +8,7 @@
 #include "core/Identify.h"
 #include "core/InstallJob.h"
 #include "core/Language.h"
+#include "core/ModFolder.h"
 #include "core/PatchCatalogue.h"
 #include "core/Places.h"
 #include "ctr/Verify.h"
@@ -823,6 +824,64 @@ private slots:
         for (const QString& file : files)
             QVERIFY2(ReadWholeFile(other.path() + "/" + file) == ReadWholeFile(here + "/" + file),
                      qPrintable(file));
+    }
+
+    // A game folder holding files the program did not write stops the run with nothing changed
+    // unless --replace is given; remove-mods takes away only a folder the program wrote (its
+    // marker names the patch and every file) and brings the earlier one back.
+    void modFolderForeignFilesAndRemoval() {
+        const QString output = m_dir.path() + "/mods to remove";
+        const QString title_id = IdentifySourceImage(m_cia, m_texts).TitleId;
+        const QString game = output + "/" + title_id;
+        QVERIFY(QDir().mkpath(game + "/romfs"));
+        QFile mine(game + "/romfs/mine.bin");
+        QVERIFY(mine.open(QIODevice::WriteOnly) && mine.write("mine") == 4);
+        mine.close();
+        const QStringList foreign = {title_id + "/romfs/mine.bin"};
+        const QStringList install = {"install", "--source", m_cia,     "--output", output,
+                                     "--kind",  "mods",     "--patch", m_patch,    "--quiet"};
+        const QStringList remove = {"remove-mods", "--output", output};
+        const struct {
+            QStringList Arguments;
+            int Exit;
+            const char* Key; // in what the program writes
+            bool Written;    // the folder written by the program is there afterwards
+        } steps[] = {
+            {install, 1, "ModForeignFiles", false},
+            {remove, 1, "ModRemoveForeign", false},
+            {install + QStringList{"--replace"}, 0, "ModPreviousRenamed", true},
+            {remove + QStringList{"--title", title_id.toLower()}, 0, "ModRemoveRestored", false},
+            {remove, 1, "ModRemoveForeign", false},
+            {remove + QStringList{"--title", "0004"}, 2, "", false},
+        };
+        for (const auto& step : steps) {
+            const TResult run = Run(step.Arguments);
+            const QString what = step.Arguments.join(' ') + "\n" + run.Out + run.Err;
+            QVERIFY2(run.ExitCode == step.Exit, qPrintable(what));
+            QVERIFY2(!*step.Key || (run.Out + run.Err).contains(m_texts.Lookup(step.Key)),
+                     qPrintable(what));
+            QVERIFY(!QFileInfo::exists(m_program + "/tools/temp"));
+            // A refusal names the file that is not the program's.
+            const QString mine_name = QDir::toNativeSeparators("romfs/mine.bin");
+            QVERIFY2(step.Exit != 1 || (run.Out + run.Err).contains(mine_name), qPrintable(what));
+            const QStringList files = FilesBelow(output);
+            if (!step.Written) {
+                QCOMPARE(files, foreign);
+                QCOMPARE(ReadWholeFile(game + "/romfs/mine.bin"), QByteArray("mine"));
+                continue;
+            }
+            QVERIFY(files.contains(title_id + " (previous)/romfs/mine.bin"));
+            const std::optional<TModMarker> marker = ReadModMarker(game);
+            QVERIFY(marker);
+            QCOMPARE(marker->TitleId, title_id);
+            QCOMPARE(marker->Patch, ReadPatchDescription(m_patch + "/English.dsc")->Title);
+            QStringList named;
+            for (const TModMarkerFile& file : marker->Files)
+                named << title_id + "/" + file.Path;
+            named << title_id + "/" + kModMarkerName << title_id + " (previous)/romfs/mine.bin";
+            named.sort();
+            QCOMPARE(files, named);
+        }
     }
 
     // Ctrl+C or SIGTERM while a tool runs: the run ends as the window's Cancel ends it, the

@@ -160,7 +160,7 @@ private slots:
         for (const char* name : {"CBLang", "ebOldRom", "btOldRomPath"})
             QVERIFY2(Enabled(name), name);
         for (const char* name : {"ebNewRom", "btNewRomPath", "CBPatch", "TntRadioGroup2",
-                                 "BTNMusicChange", "BTNInstallPatch", "BTNCancel"})
+                                 "BTNMusicChange", "BTNInstallPatch", "BTNCancel", "BTNRemoveMods"})
             QVERIFY2(!Enabled(name), name);
         QVERIFY(Control<QLineEdit>("ebOldRom")->isReadOnly());
         QVERIFY(Control<QLineEdit>("ebNewRom")->isReadOnly());

@@ -11,6 +11,7 @@
 #include "core/FileTools.h"
 #include "core/Identify.h"
 #include "core/InstallJob.h"
+#include "core/ModFolder.h"
 #include "core/PatchCatalogue.h"
 #include "core/TrackList.h"
 #include "ctr/Verify.h"
@@ -327,7 +328,17 @@ private slots:
         QVERIFY(QDir().mkpath(output + "/" + titleId));
         QVERIFY(QFile(source).copy(output + "/" + titleId + "/kept.bin"));
         TRecordingForm form(m_program);
+        // The earlier folder was not written by the program: the window names its file and
+        // goes on only when told to.
+        QStringList questions;
+        SetChoiceHook([&](TMessageKind, const QString& text, const QString& choice) {
+            questions << text;
+            return choice == m_texts.Lookup("ModForeignFilesGoOn");
+        });
         const QString log = RunWindow(form, source, output, kind == ".3ds" ? 4 : 3, voice);
+        SetChoiceHook({});
+        QCOMPARE(questions.size(), 1);
+        QVERIFY2(questions.front().contains("\r\nkept.bin\r\n"), qPrintable(questions.front()));
         const QString folder = output + "/" + titleId;
         QVERIFY2(log.endsWith(m_texts.Lookup("ModFolderSuccessful") + "\n[" +
                               QDir::toNativeSeparators(folder) + "]"),
@@ -352,12 +363,33 @@ private slots:
         QVERIFY(expected.contains("romfs/sound/QK123.bcsar"));
         expected << "exefs/banner.bnr";
         expected.sort();
-        QCOMPARE(FilesBelow(folder), expected);
+        QStringList written = FilesBelow(folder);
+        QVERIFY(written.removeOne(kModMarkerName));
+        QCOMPARE(written, expected);
         for (const QString& path : expected) {
             const QString in_cia = path == "exefs/banner.bnr" ? base + " cia parts/exefs/banner.bnr"
                                                               : cia_romfs + path.mid(6);
             QVERIFY2(ReadWholeFile(folder + "/" + path) == ReadWholeFile(in_cia), qPrintable(path));
         }
+
+        // The remove button, once agreed to, takes the folder away and brings back the
+        // earlier one.
+        auto* remove = form.findChild<QPushButton*>("BTNRemoveMods");
+        QVERIFY(remove->isEnabled());
+        questions.clear();
+        SetChoiceHook([&](TMessageKind, const QString& text, const QString& choice) {
+            questions << text;
+            return choice == m_texts.Lookup("ModRemoveChoice");
+        });
+        QTest::mouseClick(remove, Qt::LeftButton);
+        SetChoiceHook({});
+        QCOMPARE(questions.size(), 1);
+        QVERIFY2(questions.front().contains(m_texts.Lookup("ModRemoveBringsBack")),
+                 qPrintable(questions.front()));
+        QCOMPARE(QDir(output).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{titleId});
+        QCOMPARE(FilesBelow(folder), QStringList{"kept.bin"});
+        QVERIFY(form.findChild<QPlainTextEdit*>("MemoLog")->toPlainText().contains(
+            m_texts.Lookup("ModRemoveRestored")));
         form.close();
     }
 
@@ -526,8 +558,10 @@ private slots:
         const QString installed = base + "/out/0004000000133300";
         QStringList files = FilesBelow(installed);
         QVERIFY(files.removeAll("romfs/sound/QK123.bcsar") == 1);
+        QVERIFY(files.removeAll(kModMarkerName) == 1);
         QStringList expected = FilesBelow(changed);
         expected.removeAll("romfs/sound/QK123.bcsar");
+        expected.removeAll(kModMarkerName); // the changed files came from a run's folder
         QCOMPARE(files, expected);
         QVERIFY(files.contains("code.bin") && files.contains("romfs/pack.dat"));
         for (const QString& path : files)
