@@ -83,3 +83,25 @@ built_version() {
         return
     done
 }
+
+# cached_build NAME RECIPE PACKAGE BUILDER: builds NAME once per recipe from the Debian source
+# behind the binary package PACKAGE, at library_version's version, and prints its prefix in the
+# cache. BUILDER is a function called as `BUILDER SOURCE PREFIX BUILD_FOLDER` (the build folder
+# does not exist yet); its output goes to standard error. Call it as `prefix=$(cached_build ...)`
+# under `set -e` and `shopt -s inherit_errexit`, so that a failed step ends the script.
+cached_build() {
+    local name=$1 recipe=$2 package=$3 builder=$4
+    local src_name version built prefix src
+    read -r src_name version < <(source_of "$package")
+    built=$(built_version "$name" "$recipe")
+    version=${built:-$(library_version "$src_name" "$version")}
+    prefix="$cache/$name-$version-r$recipe"
+    if [ ! -f "$prefix/.complete" ]; then
+        src=$(fetch "$src_name" "$version")
+        rm -rf "$cache/build-$name" "$prefix"
+        "$builder" "$src" "$prefix" "$cache/build-$name" >&2
+        touch "$prefix/.complete"
+        rm -rf "$cache/build-$name"
+    fi
+    echo "$prefix"
+}

@@ -87,129 +87,87 @@ if [ ! -f "$qt_prefix/.complete" ]; then
 fi
 
 # ---- OpenSSL's libcrypto, static: only what the programs use (EVP with AES, SHA-256, MD5) ----
-read -r ssl_src ssl_version < <(source_of libssl-dev)
-ssl_built=$(built_version openssl "$ssl_recipe")
-ssl_version=${ssl_built:-$(library_version "$ssl_src" "$ssl_version")}
-ssl_prefix="$cache/openssl-$ssl_version-r$ssl_recipe"
-if [ ! -f "$ssl_prefix/.complete" ]; then
-    src=$(fetch "$ssl_src" "$ssl_version")
-    rm -rf "$cache/build-openssl" "$ssl_prefix"
-    cp -a "$src" "$cache/build-openssl"
-    (cd "$cache/build-openssl" &&
-        ./Configure mingw64 --cross-compile-prefix=$triple- --prefix="$ssl_prefix" \
-            --libdir=lib no-shared no-tests no-module no-engine no-dso no-bulk \
-            no-ssl no-tls no-dtls no-sock no-ui-console >&2 &&
-        make -j"$jobs" build_libs >&2 && make install_dev >&2)
-    touch "$ssl_prefix/.complete"
-    rm -rf "$cache/build-openssl"
-fi
+build_openssl() {
+    cp -a "$1" "$3"
+    cd "$3"
+    ./Configure mingw64 --cross-compile-prefix=$triple- --prefix="$2" --libdir=lib no-shared \
+        no-tests no-module no-engine no-dso no-bulk no-ssl no-tls no-dtls no-sock no-ui-console
+    make -j"$jobs" build_libs
+    make install_dev
+}
+ssl_prefix=$(cached_build openssl "$ssl_recipe" libssl-dev build_openssl)
 
 # ---- liblzma, static, for xdelta.exe to decode LZMA-compressed differences ----
-read -r xz_src xz_version < <(source_of liblzma5)
-xz_built=$(built_version xz "$xz_recipe")
-xz_version=${xz_built:-$(library_version "$xz_src" "$xz_version")}
-xz_prefix="$cache/xz-$xz_version-r$xz_recipe"
-if [ ! -f "$xz_prefix/.complete" ]; then
-    src=$(fetch "$xz_src" "$xz_version")
-    rm -rf "$cache/build-xz" "$xz_prefix"
-    mkdir -p "$cache/build-xz"
-    (cd "$cache/build-xz" &&
-        "$src/configure" --host=$triple --prefix="$xz_prefix" --enable-static --disable-shared \
-            --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-scripts \
-            --disable-doc --disable-nls --disable-lzma-links >&2 &&
-        make -j"$jobs" -C src/liblzma >&2 && make -C src/liblzma install >&2)
-    touch "$xz_prefix/.complete"
-    rm -rf "$cache/build-xz"
-fi
+build_xz() {
+    mkdir -p "$3"
+    cd "$3"
+    "$1/configure" --host=$triple --prefix="$2" --enable-static --disable-shared \
+        --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-scripts \
+        --disable-doc --disable-nls --disable-lzma-links
+    make -j"$jobs" -C src/liblzma
+    make -C src/liblzma install
+}
+xz_prefix=$(cached_build xz "$xz_recipe" liblzma5 build_xz)
 
 # ---- xdelta.exe ----
-read -r xd_src xd_version < <(source_of xdelta3)
-xd_built=$(built_version xdelta3 "$xdelta_recipe")
-xd_version=${xd_built:-$(library_version "$xd_src" "$xd_version")}
-xd_prefix="$cache/xdelta3-$xd_version-r$xdelta_recipe"
-if [ ! -f "$xd_prefix/.complete" ]; then
-    src=$(fetch "$xd_src" "$xd_version")
-    rm -rf "$cache/build-xdelta3" "$xd_prefix"
-    cp -a "$src" "$cache/build-xdelta3"
-    (cd "$cache/build-xdelta3" &&
-        { [ -x configure ] || autoreconf -fi >&2; } &&
-        ./configure --host=$triple --with-liblzma \
-            CPPFLAGS="-I$xz_prefix/include -DLZMA_API_STATIC" LDFLAGS="-L$xz_prefix/lib -static" \
-            CFLAGS="-O2 -DXD3_WIN32=1 -DEXTERNAL_COMPRESSION=0 -DSHELL_TESTS=0" \
-            CXXFLAGS="-O2 -DXD3_WIN32=1 -DEXTERNAL_COMPRESSION=0 -DSHELL_TESTS=0" >&2 &&
-        make -j"$jobs" xdelta3.exe >&2)
-    exe="$cache/build-xdelta3/.libs/xdelta3.exe"
-    [ -f "$exe" ] || exe="$cache/build-xdelta3/xdelta3.exe"
-    mkdir -p "$xd_prefix"
-    $triple-strip -o "$xd_prefix/xdelta.exe" "$exe"
-    if ! $triple-objdump -s -j .rdata "$xd_prefix/xdelta.exe" >/dev/null 2>&1 ||
-       ! grep -aq 'lzma' "$xd_prefix/xdelta.exe"; then
-        echo "setup-windows: xdelta.exe was built without LZMA" >&2
+build_xdelta() {
+    cp -a "$1" "$3"
+    cd "$3"
+    [ -x configure ] || autoreconf -fi
+    ./configure --host=$triple --with-liblzma \
+        CPPFLAGS="-I$xz_prefix/include -DLZMA_API_STATIC" LDFLAGS="-L$xz_prefix/lib -static" \
+        CFLAGS="-O2 -DXD3_WIN32=1 -DEXTERNAL_COMPRESSION=0 -DSHELL_TESTS=0" \
+        CXXFLAGS="-O2 -DXD3_WIN32=1 -DEXTERNAL_COMPRESSION=0 -DSHELL_TESTS=0"
+    make -j"$jobs" xdelta3.exe
+    local exe="$3/.libs/xdelta3.exe"
+    [ -f "$exe" ] || exe="$3/xdelta3.exe"
+    mkdir -p "$2"
+    $triple-strip -o "$2/xdelta.exe" "$exe"
+    if ! $triple-objdump -s -j .rdata "$2/xdelta.exe" >/dev/null 2>&1 ||
+       ! grep -aq 'lzma' "$2/xdelta.exe"; then
+        echo "setup-windows: xdelta.exe was built without LZMA"
         exit 1
     fi
-    touch "$xd_prefix/.complete"
-    rm -rf "$cache/build-xdelta3"
-fi
+}
+xd_prefix=$(cached_build xdelta3 "$xdelta_recipe" xdelta3 build_xdelta)
 
 # ---- libzstd, static, for the compressed images (decoding and encoding only, no threads) ----
-read -r zstd_src zstd_version < <(source_of libzstd-dev)
-zstd_built=$(built_version zstd "$zstd_recipe")
-zstd_version=${zstd_built:-$(library_version "$zstd_src" "$zstd_version")}
-zstd_prefix="$cache/zstd-$zstd_version-r$zstd_recipe"
-if [ ! -f "$zstd_prefix/.complete" ]; then
-    src=$(fetch "$zstd_src" "$zstd_version")
-    rm -rf "$cache/build-zstd" "$zstd_prefix"
-    cp -a "$src" "$cache/build-zstd"
-    # The x86-64 assembly decoder is written for the System V calling convention; the C one
-    # serves Windows. Legacy formats and the dictionary builder are not needed.
-    (cd "$cache/build-zstd/lib" &&
-        make -j"$jobs" libzstd.a CC=$triple-gcc-posix AR=$triple-ar \
-            ZSTD_NO_ASM=1 ZSTD_LEGACY_SUPPORT=0 ZSTD_LIB_DICTBUILDER=0 \
-            ZSTD_LIB_DEPRECATED=0 >&2 &&
-        mkdir -p "$zstd_prefix/lib" "$zstd_prefix/include" &&
-        cp libzstd.a "$zstd_prefix/lib/" &&
-        cp zstd.h zstd_errors.h zdict.h "$zstd_prefix/include/")
-    touch "$zstd_prefix/.complete"
-    rm -rf "$cache/build-zstd"
-fi
+# The x86-64 assembly decoder is written for the System V calling convention; the C one serves
+# Windows. Legacy formats and the dictionary builder are not needed.
+build_zstd() {
+    cp -a "$1" "$3"
+    make -C "$3/lib" -j"$jobs" libzstd.a CC=$triple-gcc-posix AR=$triple-ar ZSTD_NO_ASM=1 \
+        ZSTD_LEGACY_SUPPORT=0 ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0
+    mkdir -p "$2/lib" "$2/include"
+    cp "$3/lib/libzstd.a" "$2/lib/"
+    cp "$3/lib/zstd.h" "$3/lib/zstd_errors.h" "$3/lib/zdict.h" "$2/include/"
+}
+zstd_prefix=$(cached_build zstd "$zstd_recipe" libzstd-dev build_zstd)
 
 # ---- zlib, static, for libzip's deflate ----
-read -r zlib_src zlib_version < <(source_of zlib1g-dev)
-zlib_built=$(built_version zlib "$zlib_recipe")
-zlib_version=${zlib_built:-$(library_version "$zlib_src" "$zlib_version")}
-zlib_prefix="$cache/zlib-$zlib_version-r$zlib_recipe"
-if [ ! -f "$zlib_prefix/.complete" ]; then
-    src=$(fetch "$zlib_src" "$zlib_version")
-    rm -rf "$cache/build-zlib" "$zlib_prefix"
-    cp -a "$src" "$cache/build-zlib"
-    # Debian's source has no win32 makefiles; the configure script knows MinGW by CHOST.
-    (cd "$cache/build-zlib" &&
-        CHOST=$triple CC=$triple-gcc-posix AR=$triple-ar RANLIB=$triple-ranlib \
-            ./configure --static --prefix="$zlib_prefix" >&2 &&
-        make -j"$jobs" libz.a >&2 && make install >&2)
-    touch "$zlib_prefix/.complete"
-    rm -rf "$cache/build-zlib"
-fi
+# Debian's source has no win32 makefiles; the configure script knows MinGW by CHOST.
+build_zlib() {
+    cp -a "$1" "$3"
+    cd "$3"
+    CHOST=$triple CC=$triple-gcc-posix AR=$triple-ar RANLIB=$triple-ranlib \
+        ./configure --static --prefix="$2"
+    make -j"$jobs" libz.a
+    make install
+}
+zlib_prefix=$(cached_build zlib "$zlib_recipe" zlib1g-dev build_zlib)
 
 # ---- libzip, static, for the patch packages (stored and deflated entries; no encryption) ----
-read -r libzip_src libzip_version < <(source_of libzip-dev)
-libzip_built=$(built_version libzip "$libzip_recipe")
-libzip_version=${libzip_built:-$(library_version "$libzip_src" "$libzip_version")}
-libzip_prefix="$cache/libzip-$libzip_version-r$libzip_recipe"
-if [ ! -f "$libzip_prefix/.complete" ]; then
-    src=$(fetch "$libzip_src" "$libzip_version")
-    rm -rf "$cache/build-libzip" "$libzip_prefix"
-    cmake -S "$src" -B "$cache/build-libzip" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$libzip_prefix" \
+build_libzip() {
+    cmake -S "$1" -B "$3" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_INSTALL_PREFIX="$2" \
         -DBUILD_SHARED_LIBS=OFF -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF \
         -DBUILD_DOC=OFF -DENABLE_COMMONCRYPTO=OFF -DENABLE_GNUTLS=OFF -DENABLE_MBEDTLS=OFF \
         -DENABLE_OPENSSL=OFF -DENABLE_WINDOWS_CRYPTO=OFF -DENABLE_BZIP2=OFF -DENABLE_LZMA=OFF \
-        -DZLIB_INCLUDE_DIR="$zlib_prefix/include" -DZLIB_LIBRARY="$zlib_prefix/lib/libz.a" >&2
-    cmake --build "$cache/build-libzip" --parallel "$jobs" >&2
-    cmake --install "$cache/build-libzip" >&2
-    touch "$libzip_prefix/.complete"
-    rm -rf "$cache/build-libzip"
-fi
+        -DZLIB_INCLUDE_DIR="$zlib_prefix/include" -DZLIB_LIBRARY="$zlib_prefix/lib/libz.a"
+    cmake --build "$3" --parallel "$jobs"
+    cmake --install "$3"
+}
+libzip_prefix=$(cached_build libzip "$libzip_recipe" libzip-dev build_libzip)
 
 cat >"$cache/prefixes.env" <<EOF
 QVT_WINDOWS_QT=$qt_prefix

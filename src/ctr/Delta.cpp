@@ -83,7 +83,8 @@ struct TDecoder {
 
 } // namespace
 
-void ApplyDelta(TInFile& source, TInFile& delta, TOutFile& output, TProgress* progress) {
+void ApplyDelta(TInFile& source, TInFile& delta, TOutFile& output, TProgress* progress,
+                const std::function<void(std::span<const std::uint8_t>)>& observe) {
     TDecoder decoder;
     xd3_config config;
     xd3_init_config(&config, 0);
@@ -131,11 +132,15 @@ void ApplyDelta(TInFile& source, TInFile& delta, TOutFile& output, TProgress* pr
             }
             supply_input();
             break;
-        case XD3_OUTPUT:
-            output.Write(
-                std::span<const std::uint8_t>(decoder.Stream.next_out, decoder.Stream.avail_out));
+        case XD3_OUTPUT: {
+            const std::span<const std::uint8_t> written(decoder.Stream.next_out,
+                                                        decoder.Stream.avail_out);
+            output.Write(written);
+            if (observe)
+                observe(written);
             xd3_consume_output(&decoder.Stream);
             break;
+        }
         case XD3_GETSRCBLK: {
             const auto block = blocks.Block(decoder.Source.getblkno);
             decoder.Source.curblkno = decoder.Source.getblkno;

@@ -4,6 +4,10 @@
 
 #include "ctr/FileIo.h"
 
+#include <cstdint>
+#include <functional>
+#include <span>
+
 namespace ctr {
 
 /// Applies the difference `delta` (as xdelta3 writes it, any secondary compression) to
@@ -12,6 +16,8 @@ namespace ctr {
 /// wrong bytes. Memory stays bounded: the source is read in blocks, a few of them cached.
 /// Throws TCtrError naming what is wrong; `progress` counts the difference's bytes and may
 /// cancel.
-void ApplyDelta(TInFile& source, TInFile& delta, TOutFile& output, TProgress* progress = nullptr);
+/// `observe`, when given, sees every byte written, in order (a digest taken as it is written).
+void ApplyDelta(TInFile& source, TInFile& delta, TOutFile& output, TProgress* progress = nullptr,
+                const std::function<void(std::span<const std::uint8_t>)>& observe = {});
 
 } // namespace ctr

@@ -348,6 +348,18 @@ void ReadHashed(TInFile& in, std::uint64_t offset, std::uint64_t length, TSha256
 
 } // namespace
 
+std::unique_ptr<TInFile> OpenRange(TInFile& base, std::uint64_t offset, std::uint64_t size) {
+    if (!base.Contains(offset, size))
+        throw TCtrError(PathText(base.Path()) + " is too short: the file inside lies outside it");
+    auto range = std::make_unique<TInFile>(base.Path());
+    range->ReadThrough(
+        [&base, offset](std::uint64_t at, std::span<std::uint8_t> out) {
+            base.ReadAt(offset + at, out);
+        },
+        size);
+    return range;
+}
+
 void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
                TSha256* hash) {
     if (!in.Contains(offset, length))

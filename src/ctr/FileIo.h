@@ -160,6 +160,11 @@ private:
     std::unique_ptr<TState> m_state;
 };
 
+/// The `size` bytes of `base` from `offset` on, as a file of their own (a file inside an image,
+/// read through the image's layers). `base` must outlive it. Throws TCtrError when the range
+/// does not lie inside `base`.
+std::unique_ptr<TInFile> OpenRange(TInFile& base, std::uint64_t offset, std::uint64_t size);
+
 /// Copies `length` bytes from `in` at `offset` to the output's current position, feeding
 /// them to `hash` when given.
 void CopyRange(TInFile& in, std::uint64_t offset, std::uint64_t length, TOutFile& out,
