@@ -1,0 +1,218 @@
+#include "ctr/SourceImage.h"
+
+#include "ctr/ByteReader.h"
+#include "ctr/Cia.h"
+#include "ctr/Ncch.h"
+#include "ctr/Ncsd.h"
+#include "ctr/Z3ds.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+namespace ctr {
+
+namespace {
+
+// NCCH header fields, from its start, and the extended header's copy of the program ID
+// (its ARM11 local capabilities), which only a decrypted image shows in plain.
+constexpr std::uint64_t NcchOffProgramId = 0x118;
+constexpr std::uint64_t NcchOffProductCode = 0x150;
+constexpr std::uint64_t NcchOffExheaderProgramId = 0x400;
+constexpr std::size_t ProductCodeLength = 10;
+
+constexpr std::uint32_t Z3dsMagic = MakeMagic('Z', '3', 'D', 'S');
+
+struct TRegion {
+    std::uint32_t ProgramIdLow;
+    const char* Name;
+};
+constexpr std::array<TRegion, 3> Regions = {{
+    {0x00108800, "JAP"},
+    {0x00138F00, "USA"},
+    {0x00133300, "EUR"},
+}};
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+// Eight bytes at `offset`, or nothing when they lie outside the file or cannot be read.
+std::optional<std::uint64_t> ReadU64(TInFile& file, std::uint64_t offset) {
+    std::array<std::uint8_t, 8> bytes{};
+    if (!file.Contains(offset, bytes.size()))
+        return std::nullopt;
+    try {
+        file.ReadAt(offset, bytes, "a header field");
+    } catch (const TCtrError&) {
+        return std::nullopt;
+    }
+    return TByteReader(bytes).U64(0);
+}
+
+bool StartsWithZ3ds(const std::filesystem::path& path) {
+    TInFile raw(path);
+    std::array<std::uint8_t, 4> magic{};
+    if (raw.Size() < magic.size())
+        return false;
+    raw.ReadAt(0, magic, "magic");
+    return TByteReader(magic).U32(0) == Z3dsMagic;
+}
+
+const char* RefusalOfName(std::optional<TImageKind> named) {
+    if (!named)
+        return "ErrorNotAnImage";
+    switch (*named) {
+    case TImageKind::Cia:
+        return "ErrorNOTCIAROM";
+    case TImageKind::Cci:
+        return "ErrorNOT3DSROM";
+    case TImageKind::Cxi:
+        break;
+    }
+    return "ErrorNOTCXIROM";
+}
+
+} // namespace
+
+std::optional<TImageKind> ImageKindOfName(const std::string& name, bool* compressed) {
+    const std::size_t dot = name.rfind('.');
+    std::string extension = dot == std::string::npos ? std::string() : Lower(name.substr(dot));
+    const bool z = extension.size() > 2 && extension[1] == 'z';
+    if (z)
+        extension.erase(1, 1);
+    std::optional<TImageKind> kind;
+    if (extension == ".cia")
+        kind = TImageKind::Cia;
+    else if (extension == ".cxi")
+        kind = TImageKind::Cxi;
+    else if (extension == ".cci" || (!z && extension == ".3ds"))
+        kind = TImageKind::Cci;
+    if (compressed)
+        *compressed = kind && z;
+    return kind;
+}
+
+std::string SourceFormName(TImageKind kind, bool compressed) {
+    std::string name = kind == TImageKind::Cia ? "CIA" : kind == TImageKind::Cci ? "3DS/CCI" : "CXI";
+    if (compressed)
+        name += ", compressed";
+    return name;
+}
+
+TSourceIdentity IdentifySource(const std::filesystem::path& path, const std::string& name) {
+    TSourceIdentity result;
+    std::unique_ptr<TInFile> image;
+    try {
+        result.Compressed = StartsWithZ3ds(path);
+        image = OpenImageFile(path);
+    } catch (const TCtrError& error) {
+        result.ErrorKey = result.Compressed ? "ErrorCompressedImage" : "ErrorLoadingROM";
+        result.Problem = error.what();
+        return result;
+    }
+    bool named_compressed = false;
+    const std::optional<TImageKind> named = ImageKindOfName(name, &named_compressed);
+    try {
+        result.Kind = DetectImageKind(*image);
+    } catch (const TCtrError& error) {
+        result.Problem = error.what();
+    }
+    if (!result.Kind) {
+        result.ErrorKey = result.Compressed ? "ErrorCompressedImage" : RefusalOfName(named);
+        return result;
+    }
+    result.KindByContent = named != result.Kind || named_compressed != result.Compressed;
+
+    // Where the game's NCCH starts; a CIA names its title in the TMD, which is never encrypted.
+    std::uint64_t base = 0;
+    try {
+        if (*result.Kind == TImageKind::Cia) {
+            const TCiaLayout layout = ReadCia(*image);
+            result.TitleId = layout.TitleId;
+            if (layout.Contents.empty() || !layout.Contents.front().Present)
+                throw TCtrError("the CIA lacks content 0");
+            base = layout.Contents.front().Offset;
+        } else if (*result.Kind == TImageKind::Cci) {
+            base = ReadNcsdPartition0(*image).Offset;
+        }
+    } catch (const TCtrError& error) {
+        result.ErrorKey = result.Compressed ? "ErrorCompressedImage" : RefusalOfName(result.Kind);
+        result.Problem = error.what();
+        return result;
+    }
+
+    // Encryption test as the desktop makes it: a decrypted image repeats the program ID in its
+    // extended header. A CIA whose content layer is encrypted hides even the NCCH header.
+    const std::optional<std::uint64_t> program_id = ReadU64(*image, base + NcchOffProgramId);
+    const std::optional<std::uint64_t> repeated = ReadU64(*image, base + NcchOffExheaderProgramId);
+    std::array<std::uint8_t, 4> magic{};
+    const bool has_ncch = image->Contains(base + 0x100, magic.size()) &&
+                          (image->ReadAt(base + 0x100, magic, "NCCH magic"),
+                           TByteReader(magic).U32(0) == MakeMagic('N', 'C', 'C', 'H'));
+    if (has_ncch && program_id && !result.TitleId)
+        result.TitleId = program_id;
+    if (!has_ncch || !program_id || program_id != repeated) {
+        result.Encrypted = true;
+        return result;
+    }
+    std::array<std::uint8_t, ProductCodeLength> code{};
+    if (image->Contains(base + NcchOffProductCode, code.size())) {
+        image->ReadAt(base + NcchOffProductCode, code, "product code");
+        for (const std::uint8_t c : code) {
+            if (c == 0)
+                break;
+            result.ProductCode += static_cast<char>(c);
+        }
+    }
+    const auto low = static_cast<std::uint32_t>(*program_id);
+    for (const TRegion& region : Regions)
+        if (region.ProgramIdLow == low)
+            result.Region = region.Name;
+    if (result.Region.empty())
+        result.ErrorKey = "ErrorWrongROM";
+    return result;
+}
+
+TPackDigestText TakePackDigestText(const std::filesystem::path& path, TImageKind kind,
+                                   TProgress* progress) {
+    const std::unique_ptr<TInFile> image = OpenImageFile(path);
+    const std::vector<TImageRomFsFile> files = ListRomFsFiles(*image, kind);
+    const auto find = [&](const char* wanted) -> const TImageRomFsFile* {
+        for (const TImageRomFsFile& file : files)
+            if (Lower(file.Path) == wanted)
+                return &file;
+        return nullptr;
+    };
+    const TImageRomFsFile* pack_dat = find("pack.dat");
+    const TImageRomFsFile* pack_inc = find("pack.inc");
+    if (!pack_dat)
+        throw TCtrError("pack.dat is not in the RomFS");
+    if (progress)
+        progress->Total += pack_dat->Location.Size + (pack_inc ? pack_inc->Location.Size : 0);
+    std::vector<std::uint8_t> chunk;
+    const auto digest = [&](const TImageRomFsFile& file) {
+        TMd5 md5;
+        for (std::uint64_t done = 0; done < file.Location.Size;) {
+            const auto part = static_cast<std::size_t>(
+                std::min<std::uint64_t>(file.Location.Size - done, CopyChunkSize));
+            chunk.resize(part);
+            image->ReadAt(file.Location.Offset + done, chunk, file.Path.c_str());
+            md5.Update(chunk);
+            done += part;
+            if (progress)
+                progress->Advance(part);
+        }
+        const TMd5Digest value = md5.Final();
+        return HexUpper(value);
+    };
+    TPackDigestText result;
+    result.PackDat = digest(*pack_dat);
+    if (pack_inc)
+        result.PackInc = digest(*pack_inc);
+    return result;
+}
+
+} // namespace ctr
