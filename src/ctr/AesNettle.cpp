@@ -79,11 +79,11 @@ void TAesCbc::Apply(std::span<std::uint8_t> data) {
         return;
     // Nettle keeps the chain in the block it is given, so the next call carries on from it.
     if (m_state->Encrypt)
-        cbc_encrypt(&m_state->Context, Encrypt, 16, m_state->Chain.data(), data.size(),
-                    data.data(), data.data());
+        cbc_encrypt(&m_state->Context, Encrypt, 16, m_state->Chain.data(), data.size(), data.data(),
+                    data.data());
     else
-        cbc_decrypt(&m_state->Context, Decrypt, 16, m_state->Chain.data(), data.size(),
-                    data.data(), data.data());
+        cbc_decrypt(&m_state->Context, Decrypt, 16, m_state->Chain.data(), data.size(), data.data(),
+                    data.data());
 }
 
 } // namespace ctr

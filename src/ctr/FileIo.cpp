@@ -61,8 +61,7 @@ std::optional<TServedFile> FindServedFile(const std::filesystem::path& path) {
 
 } // namespace
 
-void ServeFile(const std::filesystem::path& path, std::uint64_t size,
-               TInFile::TReadSource source) {
+void ServeFile(const std::filesystem::path& path, std::uint64_t size, TInFile::TReadSource source) {
     StopServingFile(path);
     const std::lock_guard lock(ServedLock());
     ServedFiles().emplace_back(path, TServedFile{size, std::move(source)});

@@ -96,7 +96,9 @@ std::optional<TImageKind> ImageKindOfName(const std::string& name, bool* compres
 }
 
 std::string SourceFormName(TImageKind kind, bool compressed) {
-    std::string name = kind == TImageKind::Cia ? "CIA" : kind == TImageKind::Cci ? "3DS/CCI" : "CXI";
+    std::string name = kind == TImageKind::Cia   ? "CIA"
+                       : kind == TImageKind::Cci ? "3DS/CCI"
+                                                 : "CXI";
     if (compressed)
         name += ", compressed";
     return name;

@@ -57,14 +57,11 @@ const char* KindText(ctr::TImageKind kind) {
 
 // The worker's reader: copies `length` bytes of the chosen file from `offset` (a double, as
 // JavaScript numbers reach 2^53 exactly) to `out`; returns false when the browser refuses.
-EM_JS(bool, ReadSlice, (double offset, double length, std::uint8_t* out), {
-    return self.qvtReadSlice(offset, length, out);
-});
+EM_JS(bool, ReadSlice, (double offset, double length, std::uint8_t* out),
+      { return self.qvtReadSlice(offset, length, out); });
 
 // Progress of a long step, and whether the user has asked to stop it.
-EM_JS(bool, ReportProgress, (double done, double total), {
-    return self.qvtProgress(done, total);
-});
+EM_JS(bool, ReportProgress, (double done, double total), { return self.qvtProgress(done, total); });
 
 extern "C" {
 
@@ -72,8 +69,8 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE void QvtOpenSource(double size) {
     ctr::ServeFile(SourcePath, static_cast<std::uint64_t>(size),
                    [](std::uint64_t offset, std::span<std::uint8_t> out) {
-                       if (!ReadSlice(static_cast<double>(offset),
-                                      static_cast<double>(out.size()), out.data()))
+                       if (!ReadSlice(static_cast<double>(offset), static_cast<double>(out.size()),
+                                      out.data()))
                            throw ctr::TCtrError("the browser could not read the chosen file");
                    });
 }
@@ -88,7 +85,8 @@ EMSCRIPTEN_KEEPALIVE const char* QvtIdentify(const char* name) {
     std::string json = "{";
     if (identity.Kind) {
         json += "\"kind\":" + Quoted(KindText(*identity.Kind)) + ",";
-        json += "\"form\":" + Quoted(ctr::SourceFormName(*identity.Kind, identity.Compressed)) + ",";
+        json +=
+            "\"form\":" + Quoted(ctr::SourceFormName(*identity.Kind, identity.Compressed)) + ",";
     }
     json += "\"compressed\":" + std::string(identity.Compressed ? "true" : "false");
     json += ",\"kindByContent\":" + std::string(identity.KindByContent ? "true" : "false");

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# The browser page's test: packages the page (scripts/package-web.sh) with a sample patch, makes
+# sample images with qvtsample (build/app, or QVT_SAMPLE), and runs tests/web/test_page.py in
+# Debian's headless Chromium against the page served from 127.0.0.1. The narrow viewport's
+# screenshot goes to docs/screenshots/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+qvtsample=$(readlink -f "${QVT_SAMPLE:-build/app/qvtsample}")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+samples=$work/samples
+mkdir -p "$samples"
+sample() { "$qvtsample" --region EUR --pack-size 1M "$@" >/dev/null; }
+sample --kind cia --out "$samples/game.cia" --patch "$work/Veridane"
+sample --kind 3ds --compress --out "$samples/game.zcci"
+sample --kind cxi --out "$samples/game-named.bin"
+sample --kind cxi --seed 2 --out "$samples/other-data.cxi"
+sample --kind cia --title-low 00012300 --out "$samples/other-game.cia"
+sample --kind 3ds --encrypted --out "$samples/encrypted.3ds"
+head -c 65536 /dev/zero >"$samples/not-an-image.cia"
+
+archive=$(scripts/package-web.sh --patch "$work/Veridane" | tail -n 1)
+python3 -m zipfile -e "$archive" "$work/page"
+python3 tests/web/test_page.py "$(echo "$work"/page/qvtpatch-*-web)" "$samples" docs/screenshots

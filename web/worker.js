@@ -1,0 +1,66 @@
+"use strict";
+// The engine's worker: loads the WebAssembly engine and answers the page. The chosen File is
+// read only in slices, synchronously (FileReaderSync), when the engine asks for bytes; the
+// page stops a check by ending this worker.
+
+let chosen = null;
+let readFailed = false;
+const reader = new FileReaderSync();
+const pending = [];
+let ready = false;
+
+// Called by the engine (ReadSlice): `length` bytes of the chosen file at `offset` into the
+// engine's memory at `pointer`.
+self.qvtReadSlice = (offset, length, pointer) => {
+  try {
+    const bytes = reader.readAsArrayBuffer(chosen.slice(offset, offset + length));
+    if (bytes.byteLength !== length) throw new Error("short read");
+    HEAPU8.set(new Uint8Array(bytes), pointer);
+    return true;
+  } catch (error) {
+    readFailed = true;
+    return false;
+  }
+};
+
+self.qvtProgress = (done, total) => {
+  postMessage({ type: "progress", done, total });
+  return true;
+};
+
+function call(name, types, values) {
+  return JSON.parse(Module.ccall(name, "string", types, values));
+}
+
+function check(file) {
+  chosen = file;
+  readFailed = false;
+  Module.ccall("QvtOpenSource", null, ["number"], [file.size]);
+  try {
+    const identity = call("QvtIdentify", ["string"], [file.name]);
+    identity.readFailed = readFailed;
+    postMessage({ type: "identity", identity });
+    if (!identity.usable || readFailed) return;
+    const digests = call("QvtPackDigests", ["string"], [identity.kind]);
+    digests.readFailed = readFailed;
+    postMessage({ type: "digests", digests });
+  } finally {
+    Module.ccall("QvtCloseSource", null, [], []);
+    chosen = null;
+  }
+}
+
+function handle(message) {
+  if (message.type === "check") check(message.file);
+}
+
+self.onmessage = (event) => (ready ? handle(event.data) : pending.push(event.data));
+
+var Module = {
+  onRuntimeInitialized() {
+    ready = true;
+    postMessage({ type: "ready" });
+    while (pending.length) handle(pending.shift());
+  },
+};
+importScripts("engine.js");
