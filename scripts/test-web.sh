@@ -21,4 +21,5 @@ head -c 65536 /dev/zero >"$samples/not-an-image.cia"
 
 archive=$(scripts/package-web.sh --patch "$work/Veridane" | tail -n 1)
 python3 -m zipfile -e "$archive" "$work/page"
-python3 tests/web/test_page.py "$(echo "$work"/page/qvtpatch-*-web)" "$samples" docs/screenshots
+# Debian's Python, which has Debian's Selenium (another python3 may come first on the PATH).
+/usr/bin/python3 tests/web/test_page.py "$(echo "$work"/page/qvtpatch-*-web)" "$samples" docs/screenshots

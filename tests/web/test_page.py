@@ -37,7 +37,7 @@ def texts(language):
 EN, RU = texts("English"), texts("Русский")
 
 # file, form shown, region shown, fit mark of the page's patch (None: no check is run),
-# key whose text the log must hold
+# key whose text the log or the patch's entry must hold
 CASES = [
     ("game.cia", "CIA", "EUR", "fits", "FitChecked"),
     ("game.zcci", "3DS/CCI, compressed", "EUR", "fits", "FitChecked"),
@@ -94,7 +94,7 @@ class PageTest(unittest.TestCase):
                 self.open_page()
                 self.choose(name)
                 memo = self.text_of("MemoLog")
-                self.assertIn(EN[key].split("%")[0], memo)
+                self.assertIn(EN[key].split("%")[0], memo + self.text_of("patchList"))
                 if form:
                     self.assertEqual(self.text_of("imageKind"), form)
                     self.assertRegex(self.text_of("titleId"), r"^[0-9A-F]{16}$")
