@@ -10,13 +10,15 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 samples=$work/samples
 mkdir -p "$samples"
-sample() { "$qvtsample" --region EUR --pack-size 1M "$@" >/dev/null; }
-sample --kind cia --out "$samples/game.cia" --patch "$work/Veridane"
-sample --kind 3ds --compress --out "$samples/game.zcci"
-sample --kind cxi --out "$samples/game-named.bin"
-sample --kind cxi --seed 2 --out "$samples/other-data.cxi"
-sample --kind cia --title-low 00012300 --out "$samples/other-game.cia"
-sample --kind 3ds --encrypted --out "$samples/encrypted.3ds"
+sample() { "$qvtsample" --region EUR "$@" >/dev/null; }
+sample --pack-size 1M --kind cia --out "$samples/game.cia" --patch "$work/Veridane"
+sample --pack-size 1M --kind 3ds --compress --out "$samples/game.zcci"
+sample --pack-size 1M --kind cxi --out "$samples/game-named.bin"
+sample --pack-size 1M --kind cxi --seed 2 --out "$samples/other-data.cxi"
+sample --pack-size 1M --kind cia --title-low 00012300 --out "$samples/other-game.cia"
+sample --pack-size 1M --kind 3ds --encrypted --out "$samples/encrypted.3ds"
+# Large enough that Cancel comes while its data is read.
+sample --pack-size 256M --kind cxi --out "$samples/big.cxi"
 head -c 65536 /dev/zero >"$samples/not-an-image.cia"
 
 archive=$(scripts/package-web.sh --patch "$work/Veridane" | tail -n 1)

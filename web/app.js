@@ -13,6 +13,7 @@ const page = {
   identity: null,
   digests: null,
   worker: null,
+  engine: null, // { worker, script: blob: addresses, wasm: the engine's code }
   busy: false,
 };
 
@@ -154,8 +155,18 @@ function applyTexts() {
 
 // ---- the check ----
 
+// The worker, its engine script and the engine's code are fetched once, when the page loads;
+// a worker started again after Cancel is made from memory.
+async function loadEngine() {
+  const blob = async (path) =>
+    URL.createObjectURL(new Blob([await fetchBytes(path)], { type: "text/javascript" }));
+  page.engine = { worker: await blob("worker.js"), script: await blob("engine.js"),
+    wasm: await fetchBytes("engine.wasm") };
+}
+
 function startWorker() {
-  page.worker = new Worker("worker.js");
+  page.worker = new Worker(page.engine.worker);
+  page.worker.postMessage({ type: "engine", script: page.engine.script, wasm: page.engine.wasm });
   page.worker.onmessage = (event) => onWorker(event.data);
   page.worker.onerror = (event) => {
     finish();
@@ -285,6 +296,7 @@ async function start() {
     applyTexts();
   };
   applyTexts();
+  await loadEngine();
   startWorker();
   $("sourceFile").onchange = (event) => choose(event.target.files[0]);
   const drop = $("drop");

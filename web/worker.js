@@ -1,7 +1,9 @@
 "use strict";
-// The engine's worker: loads the WebAssembly engine and answers the page. The chosen File is
-// read only in slices, synchronously (FileReaderSync), when the engine asks for bytes; the
-// page stops a check by ending this worker.
+// The engine's worker: runs the WebAssembly engine and answers the page. The page hands it the
+// engine (its script as a blob: address and its code, both fetched once when the page loaded,
+// so a new worker after Cancel asks the network for nothing). The chosen File is read only in
+// slices, synchronously (FileReaderSync), when the engine asks for bytes; the page stops a
+// check by ending this worker.
 
 let chosen = null;
 let readFailed = false;
@@ -54,13 +56,20 @@ function handle(message) {
   if (message.type === "check") check(message.file);
 }
 
-self.onmessage = (event) => (ready ? handle(event.data) : pending.push(event.data));
+function load(engine) {
+  self.Module = {
+    wasmBinary: engine.wasm,
+    onRuntimeInitialized() {
+      ready = true;
+      postMessage({ type: "ready" });
+      while (pending.length) handle(pending.shift());
+    },
+  };
+  importScripts(engine.script);
+}
 
-var Module = {
-  onRuntimeInitialized() {
-    ready = true;
-    postMessage({ type: "ready" });
-    while (pending.length) handle(pending.shift());
-  },
+self.onmessage = (event) => {
+  if (event.data.type === "engine") load(event.data);
+  else if (ready) handle(event.data);
+  else pending.push(event.data);
 };
-importScripts("engine.js");

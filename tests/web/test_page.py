@@ -78,12 +78,18 @@ class PageTest(unittest.TestCase):
         WebDriverWait(self.driver, WAIT).until(
             lambda d: d.execute_script("return document.body.dataset.ready === '1'"))
 
-    def choose(self, name):
+    def choose(self, name, wait=True):
+        before = len(self.text_of("MemoLog"))
         self.driver.find_element(By.ID, "sourceFile").send_keys(os.path.join(SAMPLES, name))
-        # Done when the file input is given back.
+        # Done when the log has grown and the file input is given back (it is taken in the
+        # same step that starts the log entry).
         WebDriverWait(self.driver, WAIT).until(
-            lambda d: "\n" in d.find_element(By.ID, "MemoLog").text and
-            d.find_element(By.ID, "sourceFile").is_enabled())
+            lambda d: len(self.text_of("MemoLog")) > before and
+            (not wait or d.find_element(By.ID, "sourceFile").is_enabled()))
+
+    def resources(self):
+        return self.driver.execute_script(
+            "return performance.getEntriesByType('resource').map(e => e.name)")
 
     def text_of(self, element_id):
         return self.driver.find_element(By.ID, element_id).get_attribute("textContent")
@@ -104,6 +110,20 @@ class PageTest(unittest.TestCase):
                 self.assertEqual(marks, [fit] if fit else [None])
                 if fit is None:
                     self.assertNotIn("pack.dat MD5", memo)
+
+    def test_cancel_stops_a_check_and_a_new_check_needs_no_download(self):
+        self.open_page()
+        loaded = self.resources()
+        self.choose("big.cxi", wait=False)
+        WebDriverWait(self.driver, WAIT, poll_frequency=0.02).until(
+            lambda d: int(d.find_element(By.ID, "ProgressBar1").get_attribute("value")) > 0)
+        self.driver.find_element(By.ID, "BTNCancel").click()
+        memo = self.text_of("MemoLog")
+        self.assertIn(EN["WebCancelled"], memo)
+        self.assertNotIn("pack.dat MD5", memo)
+        self.choose("game.cia")
+        self.assertIn(EN["FitChecked"], self.text_of("MemoLog"))
+        self.assertEqual(self.resources(), loaded)
 
     def test_russian_interface_on_a_phone(self):
         self.open_page()
