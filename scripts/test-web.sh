@@ -20,6 +20,7 @@ sample --pack-size 1M --kind 3ds --encrypted --out "$samples/encrypted.3ds"
 # Large enough that Cancel comes while its data is read.
 sample --pack-size 256M --kind cxi --out "$samples/big.cxi"
 head -c 65536 /dev/zero >"$samples/not-an-image.cia"
+head -c 300000 "$samples/game.zcci" >"$samples/damaged.zcci"
 
 archive=$(scripts/package-web.sh --patch "$work/Veridane" | tail -n 1)
 python3 -m zipfile -e "$archive" "$work/page"

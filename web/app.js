@@ -237,6 +237,7 @@ function onWorker(message) {
       setStatus(text("FitCheckFailed") + " " + digests.problem, true);
     } else {
       page.digests = digests;
+      page.heapBytes = digests.heapBytes; // the engine's memory at the end of the check
       log("pack.dat MD5: " + digests.packDat);
       if (digests.packInc) log("pack.inc MD5: " + digests.packInc);
       log(text("FitChecked"));

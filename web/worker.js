@@ -45,6 +45,7 @@ function check(file) {
     if (!identity.usable || readFailed) return;
     const digests = call("QvtPackDigests", ["string"], [identity.kind]);
     digests.readFailed = readFailed;
+    digests.heapBytes = HEAPU8.length;
     postMessage({ type: "digests", digests });
   } finally {
     Module.ccall("QvtCloseSource", null, [], []);

@@ -46,6 +46,7 @@ CASES = [
     ("other-game.cia", "CIA", "", None, "ErrorWrongROM"),
     ("encrypted.3ds", "3DS/CCI", "", None, "WebEncryptedKeyFile"),
     ("not-an-image.cia", None, "", None, "ErrorNOTCIAROM"),
+    ("damaged.zcci", None, "", None, "ErrorCompressedImage"),
 ]
 
 
