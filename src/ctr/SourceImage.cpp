@@ -16,11 +16,13 @@ namespace {
 
 // NCCH header fields, from its start, and the extended header's copy of the program ID
 // (its ARM11 local capabilities), which only a decrypted image shows in plain.
+constexpr std::uint64_t NcchOffMagic = 0x100;
 constexpr std::uint64_t NcchOffProgramId = 0x118;
 constexpr std::uint64_t NcchOffProductCode = 0x150;
 constexpr std::uint64_t NcchOffExheaderProgramId = 0x400;
 constexpr std::size_t ProductCodeLength = 10;
 
+constexpr std::uint32_t NcchMagic = MakeMagic('N', 'C', 'C', 'H');
 constexpr std::uint32_t Z3dsMagic = MakeMagic('Z', '3', 'D', 'S');
 
 struct TRegion {
@@ -39,17 +41,18 @@ std::string Lower(std::string text) {
     return text;
 }
 
-// Eight bytes at `offset`, or nothing when they lie outside the file or cannot be read.
+// `length` bytes at `offset`, or nothing when they do not all lie inside the file. A read that
+// fails throws.
+std::optional<std::vector<std::uint8_t>> ReadField(TInFile& file, std::uint64_t offset,
+                                                   std::size_t length) {
+    if (!file.Contains(offset, length))
+        return std::nullopt;
+    return file.ReadVector(offset, length, "a header field");
+}
+
 std::optional<std::uint64_t> ReadU64(TInFile& file, std::uint64_t offset) {
-    std::array<std::uint8_t, 8> bytes{};
-    if (!file.Contains(offset, bytes.size()))
-        return std::nullopt;
-    try {
-        file.ReadAt(offset, bytes, "a header field");
-    } catch (const TCtrError&) {
-        return std::nullopt;
-    }
-    return TByteReader(bytes).U64(0);
+    const auto bytes = ReadField(file, offset, 8);
+    return bytes ? TByteReader(*bytes).U64(0) : std::nullopt;
 }
 
 bool StartsWithZ3ds(const std::filesystem::path& path) {
@@ -59,6 +62,35 @@ bool StartsWithZ3ds(const std::filesystem::path& path) {
         return false;
     raw.ReadAt(0, magic, "magic");
     return TByteReader(magic).U32(0) == Z3dsMagic;
+}
+
+// The fields of the game's NCCH at `base`: the encryption test as the desktop makes it (a
+// decrypted image repeats the program ID in its extended header; a CIA whose content layer is
+// encrypted hides even the NCCH header), then the product code and the region.
+void ReadNcchFields(TInFile& image, std::uint64_t base, TSourceIdentity& result) {
+    const auto magic = ReadField(image, base + NcchOffMagic, 4);
+    const bool has_ncch = magic && TByteReader(*magic).U32(0) == NcchMagic;
+    const std::optional<std::uint64_t> program_id = ReadU64(image, base + NcchOffProgramId);
+    const std::optional<std::uint64_t> repeated = ReadU64(image, base + NcchOffExheaderProgramId);
+    if (has_ncch && program_id && !result.TitleId)
+        result.TitleId = program_id;
+    if (!has_ncch || !program_id || program_id != repeated) {
+        result.Encrypted = true;
+        return;
+    }
+    if (const auto code = ReadField(image, base + NcchOffProductCode, ProductCodeLength)) {
+        for (const std::uint8_t c : *code) {
+            if (c == 0)
+                break;
+            result.ProductCode += static_cast<char>(c);
+        }
+    }
+    const auto low = static_cast<std::uint32_t>(*program_id);
+    for (const TRegion& region : Regions)
+        if (region.ProgramIdLow == low)
+            result.Region = region.Name;
+    if (result.Region.empty())
+        result.ErrorKey = "ErrorWrongROM";
 }
 
 const char* RefusalOfName(std::optional<TImageKind> named) {
@@ -120,7 +152,11 @@ TSourceIdentity IdentifySource(const std::filesystem::path& path, const std::str
     try {
         result.Kind = DetectImageKind(*image);
     } catch (const TCtrError& error) {
+        // A plain file's magic lies inside it, so only the reading failed; a compressed one's
+        // frames may be damaged.
+        result.ErrorKey = result.Compressed ? "ErrorCompressedImage" : "ErrorLoadingROM";
         result.Problem = error.what();
+        return result;
     }
     if (!result.Kind) {
         result.ErrorKey = result.Compressed ? "ErrorCompressedImage" : RefusalOfName(named);
@@ -146,35 +182,13 @@ TSourceIdentity IdentifySource(const std::filesystem::path& path, const std::str
         return result;
     }
 
-    // Encryption test as the desktop makes it: a decrypted image repeats the program ID in its
-    // extended header. A CIA whose content layer is encrypted hides even the NCCH header.
-    const std::optional<std::uint64_t> program_id = ReadU64(*image, base + NcchOffProgramId);
-    const std::optional<std::uint64_t> repeated = ReadU64(*image, base + NcchOffExheaderProgramId);
-    std::array<std::uint8_t, 4> magic{};
-    const bool has_ncch = image->Contains(base + 0x100, magic.size()) &&
-                          (image->ReadAt(base + 0x100, magic, "NCCH magic"),
-                           TByteReader(magic).U32(0) == MakeMagic('N', 'C', 'C', 'H'));
-    if (has_ncch && program_id && !result.TitleId)
-        result.TitleId = program_id;
-    if (!has_ncch || !program_id || program_id != repeated) {
-        result.Encrypted = true;
-        return result;
+    try {
+        ReadNcchFields(*image, base, result);
+    } catch (const TCtrError& error) {
+        // The file could be opened but no longer read (a browser's file withdrawn or changed).
+        result.ErrorKey = "ErrorLoadingROM";
+        result.Problem = error.what();
     }
-    std::array<std::uint8_t, ProductCodeLength> code{};
-    if (image->Contains(base + NcchOffProductCode, code.size())) {
-        image->ReadAt(base + NcchOffProductCode, code, "product code");
-        for (const std::uint8_t c : code) {
-            if (c == 0)
-                break;
-            result.ProductCode += static_cast<char>(c);
-        }
-    }
-    const auto low = static_cast<std::uint32_t>(*program_id);
-    for (const TRegion& region : Regions)
-        if (region.ProgramIdLow == low)
-            result.Region = region.Name;
-    if (result.Region.empty())
-        result.ErrorKey = "ErrorWrongROM";
     return result;
 }
 
