@@ -17,6 +17,9 @@ sample --pack-size 1M --kind cxi --out "$samples/game-named.bin"
 sample --pack-size 1M --kind cxi --seed 2 --out "$samples/other-data.cxi"
 sample --pack-size 1M --kind cia --title-low 00012300 --out "$samples/other-game.cia"
 sample --pack-size 1M --kind 3ds --encrypted --out "$samples/encrypted.3ds"
+# Encrypted with keys qvtsample makes up on the spot, and a key file without them.
+sample --pack-size 1M --kind cia --encrypt keys --keys "$samples/keys.txt" --out "$samples/locked.cia"
+printf '# no keys here\n' >"$samples/no-keys.txt"
 # Large enough that Cancel comes while its data is read.
 sample --pack-size 256M --kind cxi --out "$samples/big.cxi"
 head -c 65536 /dev/zero >"$samples/not-an-image.cia"

@@ -10,6 +10,7 @@ const page = {
   languages: new Map(), // name -> table
   language: "English",
   patches: [], // { folder, descriptions: Map(file name -> tokens) }
+  source: null, // the chosen dump
   identity: null,
   digests: null,
   worker: null,
@@ -19,7 +20,7 @@ const page = {
 
 // Elements whose text is the language key of their id.
 const textKeys = ["WebHeading", "Label0", "WebPrivacy", "Label1", "WebChooseDump", "WebImageKind",
-  "WebTitleId", "WebPatches", "WebInstallLater", "WebLog", "BTNCancel"];
+  "WebTitleId", "EncryptedChooseKeys", "WebPatches", "WebInstallLater", "WebLog", "BTNCancel"];
 
 function text(key) {
   const table = page.languages.get(page.language);
@@ -204,12 +205,14 @@ function onIdentity(identity) {
     return finish();
   }
   if (identity.encrypted) {
-    log(text("LogEncrypted"));
+    if (identity.keyProblem) log(text("LogEncryptedKeyProblem") + " " + identity.keyProblem);
     log(text("WebEncryptedKeyFile"));
     log(text("LogEncryptedGodMode9"));
     setStatus(text("WebEncryptedKeyFile"), true);
+    $("keys").hidden = false;
     return finish();
   }
+  if (identity.decrypted) log(text("LogEncryptedWillDecrypt"));
   log((identity.kind === "cia" ? "Product Code: " : "ProductCode: ") + identity.productCode);
   if (!identity.usable) {
     log(text(identity.errorKey || "ErrorWrongROM"));
@@ -223,6 +226,12 @@ function onIdentity(identity) {
 
 function onWorker(message) {
   if (message.type === "identity") onIdentity(message.identity);
+  else if (message.type === "keys") {
+    log(text("LogEncryptedKeyProblem") + " " + message.problem);
+    setStatus(text("LogEncryptedKeyProblem") + " " + message.problem, true);
+    $("keys").hidden = false;
+    finish();
+  }
   else if (message.type === "progress") {
     const percent = message.total ? Math.floor((message.done * 100) / message.total) : 0;
     $("ProgressBar1").value = percent;
@@ -248,18 +257,34 @@ function onWorker(message) {
   }
 }
 
-function choose(file) {
+function choose(file, keys) {
   if (!file || page.busy) return;
+  page.source = file;
   page.identity = null;
   page.digests = null;
   page.busy = true;
   $("identity").hidden = true;
+  $("keys").hidden = true;
   $("BTNCancel").disabled = false;
   $("sourceFile").disabled = true;
   setStatus("");
   renderPatches();
   log(text("Label1") + " " + file.name);
-  page.worker.postMessage({ type: "check", file });
+  page.worker.postMessage({ type: "check", file, keys });
+}
+
+// The user's key file and seed database, read whole (they are small) and handed to the
+// worker with the dump again; the page keeps them nowhere.
+async function chooseKeys(files) {
+  const keys = { keyFile: new ArrayBuffer(0), seedDb: new ArrayBuffer(0) };
+  for (const file of files) {
+    if (file.size > 1 << 20) continue; // neither is ever this large
+    const bytes = await file.arrayBuffer();
+    if (file.name.toLowerCase().endsWith(".bin")) keys.seedDb = bytes;
+    else keys.keyFile = bytes;
+  }
+  $("keyFiles").value = "";
+  choose(page.source, keys);
 }
 
 function cancel() {
@@ -300,6 +325,7 @@ async function start() {
   await loadEngine();
   startWorker();
   $("sourceFile").onchange = (event) => choose(event.target.files[0]);
+  $("keyFiles").onchange = (event) => chooseKeys([...event.target.files]);
   const drop = $("drop");
   drop.ondragover = (event) => {
     event.preventDefault();

@@ -34,7 +34,34 @@ function call(name, types, values) {
   return JSON.parse(Module.ccall(name, "string", types, values));
 }
 
-function check(file) {
+// Hands the engine the user's key file and seed database (small files the page read whole);
+// answers the engine's {} or {problem}.
+function setKeys(keys, seeds) {
+  const copy = (bytes) => {
+    const pointer = Module._malloc(Math.max(bytes.byteLength, 1));
+    HEAPU8.set(new Uint8Array(bytes), pointer);
+    return pointer;
+  };
+  const keyPointer = copy(keys);
+  const seedPointer = copy(seeds);
+  try {
+    return call("QvtSetKeys", ["number", "number", "number", "number"],
+      [keyPointer, keys.byteLength, seedPointer, seeds.byteLength]);
+  } finally {
+    HEAPU8.fill(0, keyPointer, keyPointer + keys.byteLength);
+    Module._free(keyPointer);
+    Module._free(seedPointer);
+  }
+}
+
+function check(file, keys) {
+  if (keys) {
+    const answer = setKeys(keys.keyFile, keys.seedDb);
+    if (answer.problem) {
+      postMessage({ type: "keys", problem: answer.problem });
+      return;
+    }
+  }
   chosen = file;
   readFailed = false;
   Module.ccall("QvtOpenSource", null, ["number"], [file.size]);
@@ -43,7 +70,8 @@ function check(file) {
     identity.readFailed = readFailed;
     postMessage({ type: "identity", identity });
     if (!identity.usable || readFailed) return;
-    const digests = call("QvtPackDigests", ["string"], [identity.kind]);
+    const digests = call("QvtPackDigests", ["string", "number"],
+      [identity.kind, identity.decrypted ? 1 : 0]);
     digests.readFailed = readFailed;
     digests.heapBytes = HEAPU8.length;
     postMessage({ type: "digests", digests });
@@ -54,7 +82,7 @@ function check(file) {
 }
 
 function handle(message) {
-  if (message.type === "check") check(message.file);
+  if (message.type === "check") check(message.file, message.keys);
 }
 
 function load(engine) {

@@ -2,6 +2,7 @@
 
 #include "ctr/ByteReader.h"
 #include "ctr/Cia.h"
+#include "ctr/Decrypt.h"
 #include "ctr/Ncch.h"
 #include "ctr/Ncsd.h"
 #include "ctr/Z3ds.h"
@@ -93,6 +94,36 @@ void ReadNcchFields(TInFile& image, std::uint64_t base, TSourceIdentity& result)
         result.ErrorKey = "ErrorWrongROM";
 }
 
+// Where the game's NCCH starts in the image; a CIA's title ID (from its TMD) goes to `title_id`.
+std::uint64_t GameNcchBase(TInFile& image, TImageKind kind,
+                           std::optional<std::uint64_t>& title_id) {
+    if (kind == TImageKind::Cci)
+        return ReadNcsdPartition0(image).Offset;
+    if (kind != TImageKind::Cia)
+        return 0;
+    const TCiaLayout layout = ReadCia(image);
+    title_id = layout.TitleId;
+    if (layout.Contents.empty() || !layout.Contents.front().Present)
+        throw TCtrError("the CIA lacks content 0");
+    return layout.Contents.front().Offset;
+}
+
+// The image at `path` read as its bytes: decompressed, and decrypted with `keys` when given.
+struct TImageView {
+    std::unique_ptr<TDecryptingReader> Decrypting;
+    std::unique_ptr<TInFile> File;
+};
+
+TImageView OpenView(const std::filesystem::path& path, TImageKind kind, const TCryptoKeys* keys) {
+    TImageView view;
+    view.File = OpenImageFile(path);
+    if (keys) {
+        view.Decrypting = std::make_unique<TDecryptingReader>(path, kind, *keys);
+        view.Decrypting->Serve(*view.File);
+    }
+    return view;
+}
+
 const char* RefusalOfName(std::optional<TImageKind> named) {
     if (!named)
         return "ErrorNotAnImage";
@@ -167,15 +198,7 @@ TSourceIdentity IdentifySource(const std::filesystem::path& path, const std::str
     // Where the game's NCCH starts; a CIA names its title in the TMD, which is never encrypted.
     std::uint64_t base = 0;
     try {
-        if (*result.Kind == TImageKind::Cia) {
-            const TCiaLayout layout = ReadCia(*image);
-            result.TitleId = layout.TitleId;
-            if (layout.Contents.empty() || !layout.Contents.front().Present)
-                throw TCtrError("the CIA lacks content 0");
-            base = layout.Contents.front().Offset;
-        } else if (*result.Kind == TImageKind::Cci) {
-            base = ReadNcsdPartition0(*image).Offset;
-        }
+        base = GameNcchBase(*image, *result.Kind, result.TitleId);
     } catch (const TCtrError& error) {
         result.ErrorKey = result.Compressed ? "ErrorCompressedImage" : RefusalOfName(result.Kind);
         result.Problem = error.what();
@@ -192,9 +215,31 @@ TSourceIdentity IdentifySource(const std::filesystem::path& path, const std::str
     return result;
 }
 
+TSourceIdentity IdentifySource(const std::filesystem::path& path, const std::string& name,
+                               const TCryptoKeys& keys) {
+    TSourceIdentity result = IdentifySource(path, name);
+    if (!result.Encrypted || !result.Kind)
+        return result;
+    try {
+        const TImageView view = OpenView(path, *result.Kind, &keys);
+        const std::uint64_t base = GameNcchBase(*view.File, *result.Kind, result.TitleId);
+        TSourceIdentity decrypted = result;
+        decrypted.Encrypted = false;
+        ReadNcchFields(*view.File, base, decrypted);
+        if (decrypted.Encrypted)
+            throw TCtrError(KeysDoNotFitText);
+        decrypted.Decrypted = true;
+        return decrypted;
+    } catch (const TCtrError& error) {
+        result.KeyProblem = error.what();
+        return result;
+    }
+}
+
 TPackDigestText TakePackDigestText(const std::filesystem::path& path, TImageKind kind,
-                                   TProgress* progress) {
-    const std::unique_ptr<TInFile> image = OpenImageFile(path);
+                                   TProgress* progress, const TCryptoKeys* keys) {
+    const TImageView view = OpenView(path, kind, keys);
+    TInFile* const image = view.File.get();
     const std::vector<TImageRomFsFile> files = ListRomFsFiles(*image, kind);
     const auto find = [&](const char* wanted) -> const TImageRomFsFile* {
         for (const TImageRomFsFile& file : files)

@@ -5,6 +5,7 @@
 // named by the language key the desktop shows for it.
 
 #include "ctr/FileIo.h"
+#include "ctr/Keys.h"
 #include "ctr/Verify.h"
 
 #include <cstdint>
@@ -26,6 +27,8 @@ struct TSourceIdentity {
     bool Compressed = false;
     bool KindByContent = false; // the name claims another kind (or none)
     bool Encrypted = false;     // the program ID is not repeated in the extended header
+    bool Decrypted = false;     // it was, and the keys given open it: read through them
+    std::string KeyProblem;     // why the keys given do not open it (a key by name, no value)
     std::optional<std::uint64_t> TitleId;
     std::string ProductCode;
     std::string Region;   // "JAP", "USA" or "EUR"; empty when the title is not the game
@@ -38,6 +41,11 @@ struct TSourceIdentity {
 /// Identifies the image at `path` (any readable or served file), reading its headers only.
 /// `name` is the file's name as the user sees it, which only chooses the words of a refusal.
 TSourceIdentity IdentifySource(const std::filesystem::path& path, const std::string& name);
+/// The same for an encrypted image read through its decryption with the user's `keys`: when
+/// they open it, `Decrypted` is set and the fields are the decrypted image's; when not,
+/// `KeyProblem` says why and the image stays refused as encrypted.
+TSourceIdentity IdentifySource(const std::filesystem::path& path, const std::string& name,
+                               const TCryptoKeys& keys);
 
 /// MD5 digests of the game's data archive (pack.dat) and its index (pack.inc, absent from
 /// some releases), as upper-case hexadecimal digits.
@@ -46,11 +54,12 @@ struct TPackDigestText {
     std::string PackInc; // empty when the RomFS has no pack.inc
 };
 
-/// Reads pack.dat and pack.inc from the RomFS of the decrypted image at `path` (a compressed
-/// one through its frames) in CopyChunkSize pieces, never the whole file. `progress` counts
-/// the bytes hashed and may cancel. Throws TCtrError when the image cannot be read or has no
-/// pack.dat.
+/// Reads pack.dat and pack.inc from the RomFS of the image at `path` (a compressed one through
+/// its frames, an encrypted one through its decryption with `keys`) in CopyChunkSize pieces,
+/// never the whole file. `progress` counts the bytes hashed and may cancel. Throws TCtrError
+/// when the image cannot be read or has no pack.dat.
 TPackDigestText TakePackDigestText(const std::filesystem::path& path, TImageKind kind,
-                                   TProgress* progress = nullptr);
+                                   TProgress* progress = nullptr,
+                                   const TCryptoKeys* keys = nullptr);
 
 } // namespace ctr

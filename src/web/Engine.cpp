@@ -4,6 +4,7 @@
 // by the worker's ReadSlice (an import acting like pread). Answers go back as JSON text.
 
 #include "ctr/FileIo.h"
+#include "ctr/Keys.h"
 #include "ctr/SourceImage.h"
 
 #include <emscripten.h>
@@ -18,6 +19,9 @@ namespace {
 const std::filesystem::path SourcePath = "/chosen/source";
 
 std::string g_answer;
+// The user's keys for an encrypted image, kept only in this worker's memory until the page
+// ends it or sets others; never written anywhere or shown.
+std::optional<ctr::TCryptoKeys> g_keys;
 
 std::string Quoted(const std::string& text) {
     std::string out = "\"";
@@ -79,9 +83,29 @@ EMSCRIPTEN_KEEPALIVE void QvtCloseSource() {
     ctr::StopServingFile(SourcePath);
 }
 
-/// Identifies the chosen file, named `name` as the user sees it.
+/// Takes the user's key file and seed database (either may be empty) for the next checks;
+/// answers {} or {"problem": ...} when they cannot be read (the reason names no key value).
+EMSCRIPTEN_KEEPALIVE const char* QvtSetKeys(const std::uint8_t* key_file, double key_size,
+                                            const std::uint8_t* seed_db, double seed_size) {
+    g_keys.reset();
+    try {
+        ctr::TCryptoKeys keys;
+        keys.Keys =
+            ctr::ParseKeyFile(std::string(key_file, key_file + static_cast<std::size_t>(key_size)));
+        if (seed_size > 0)
+            keys.Seeds = ctr::ParseSeedDb(std::span(seed_db, static_cast<std::size_t>(seed_size)));
+        g_keys = std::move(keys);
+        return Answer("{}");
+    } catch (const std::exception& error) {
+        return Answer("{\"problem\":" + Quoted(error.what()) + "}");
+    }
+}
+
+/// Identifies the chosen file, named `name` as the user sees it; an encrypted one through the
+/// keys given, if any.
 EMSCRIPTEN_KEEPALIVE const char* QvtIdentify(const char* name) {
-    const ctr::TSourceIdentity identity = ctr::IdentifySource(SourcePath, name);
+    const ctr::TSourceIdentity identity = g_keys ? ctr::IdentifySource(SourcePath, name, *g_keys)
+                                                 : ctr::IdentifySource(SourcePath, name);
     std::string json = "{";
     if (identity.Kind) {
         json += "\"kind\":" + Quoted(KindText(*identity.Kind)) + ",";
@@ -91,6 +115,8 @@ EMSCRIPTEN_KEEPALIVE const char* QvtIdentify(const char* name) {
     json += "\"compressed\":" + std::string(identity.Compressed ? "true" : "false");
     json += ",\"kindByContent\":" + std::string(identity.KindByContent ? "true" : "false");
     json += ",\"encrypted\":" + std::string(identity.Encrypted ? "true" : "false");
+    json += ",\"decrypted\":" + std::string(identity.Decrypted ? "true" : "false");
+    json += ",\"keyProblem\":" + Quoted(identity.KeyProblem);
     if (identity.TitleId) {
         char id[17];
         std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(*identity.TitleId));
@@ -105,8 +131,9 @@ EMSCRIPTEN_KEEPALIVE const char* QvtIdentify(const char* name) {
 }
 
 /// The MD5 digests of pack.dat and pack.inc of the chosen image of `kind` ("cia", "cxi",
-/// "3ds"), with progress; {"problem": ...} when they cannot be taken or the user cancelled.
-EMSCRIPTEN_KEEPALIVE const char* QvtPackDigests(const char* kind) {
+/// "3ds"), read through the keys given when `decrypt` is set, with progress; {"problem": ...} when
+/// they cannot be taken or the user cancelled.
+EMSCRIPTEN_KEEPALIVE const char* QvtPackDigests(const char* kind, int decrypt) {
     try {
         const std::optional<ctr::TImageKind> image_kind = ctr::ImageKindFromText(kind);
         if (!image_kind)
@@ -115,8 +142,8 @@ EMSCRIPTEN_KEEPALIVE const char* QvtPackDigests(const char* kind) {
         progress.Callback = [](std::uint64_t done, std::uint64_t total) {
             return ReportProgress(static_cast<double>(done), static_cast<double>(total));
         };
-        const ctr::TPackDigestText digests =
-            ctr::TakePackDigestText(SourcePath, *image_kind, &progress);
+        const ctr::TPackDigestText digests = ctr::TakePackDigestText(
+            SourcePath, *image_kind, &progress, decrypt && g_keys ? &*g_keys : nullptr);
         return Answer("{\"packDat\":" + Quoted(digests.PackDat) +
                       ",\"packInc\":" + Quoted(digests.PackInc) + "}");
     } catch (const std::exception& error) {

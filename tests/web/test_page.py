@@ -79,9 +79,9 @@ class PageTest(unittest.TestCase):
         WebDriverWait(self.driver, WAIT).until(
             lambda d: d.execute_script("return document.body.dataset.ready === '1'"))
 
-    def choose(self, name, wait=True):
+    def choose(self, name, wait=True, field="sourceFile"):
         before = len(self.text_of("MemoLog"))
-        self.driver.find_element(By.ID, "sourceFile").send_keys(os.path.join(SAMPLES, name))
+        self.driver.find_element(By.ID, field).send_keys(os.path.join(SAMPLES, name))
         # Done when the log has grown and the file input is given back (it is taken in the
         # same step that starts the log entry).
         WebDriverWait(self.driver, WAIT).until(
@@ -125,6 +125,26 @@ class PageTest(unittest.TestCase):
         self.choose("game.cia")
         self.assertIn(EN["FitChecked"], self.text_of("MemoLog"))
         self.assertEqual(self.resources(), loaded)
+
+    def test_an_encrypted_dump_opens_with_the_users_key_file(self):
+        self.open_page()
+        self.choose("locked.cia")
+        self.assertTrue(self.driver.find_element(By.ID, "keys").is_displayed())
+        self.choose("no-keys.txt", field="keyFiles")
+        self.assertIn(EN["LogEncryptedKeyProblem"], self.text_of("MemoLog"))
+        self.choose("keys.txt", field="keyFiles")
+        memo = self.text_of("MemoLog")
+        self.assertIn(EN["LogEncryptedWillDecrypt"], memo)
+        self.assertIn(EN["FitChecked"], memo)
+        fit = self.driver.find_element(By.CSS_SELECTOR, "#patchList li")
+        self.assertEqual(fit.get_attribute("data-fit"), "fits")
+        # No key value reaches the page.
+        page_text = self.driver.find_element(By.TAG_NAME, "body").get_attribute("textContent")
+        with open(os.path.join(SAMPLES, "keys.txt"), encoding="utf-8") as f:
+            values = [line.split("=", 1)[1].strip() for line in f if "=" in line]
+        self.assertTrue(values)
+        for value in values:
+            self.assertNotIn(value.upper(), page_text.upper())
 
     def test_russian_interface_on_a_phone(self):
         self.open_page()
