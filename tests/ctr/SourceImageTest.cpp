@@ -57,6 +57,8 @@ TEST(SourceImage, IdentifiesEveryFormAndRefusesOthers) {
     sample("game.bin", {"--kind", "cxi"});
     sample("other.cia", {"--kind", "cia", "--title-low", "00012300"});
     sample("scrambled.cxi", {"--kind", "cxi", "--encrypted"});
+    sample("locked.zcia",
+           {"--kind", "cia", "--encrypt", "keys", "--keys", "keys.txt", "--compress"});
     ctr_test::WriteBytes(dir / "zero.3ds", std::vector<std::uint8_t>(0x4000));
 
     struct TCase {
@@ -89,6 +91,24 @@ TEST(SourceImage, IdentifiesEveryFormAndRefusesOthers) {
         if (found.Usable())
             EXPECT_EQ(ctr::TakePackDigestText(dir / c.Name, *found.Kind).PackDat, wanted);
     }
+
+    // An encrypted image opens through the user's keys, and stays refused without them.
+    ctr::TCryptoKeys keys;
+    keys.Keys = ctr::ReadKeyFile(dir / "keys.txt");
+    const ctr::TSourceIdentity locked = ctr::IdentifySource(dir / "locked.zcia", "locked.zcia");
+    EXPECT_TRUE(locked.Encrypted);
+    EXPECT_FALSE(locked.Usable());
+    const ctr::TSourceIdentity opened =
+        ctr::IdentifySource(dir / "locked.zcia", "locked.zcia", keys);
+    ASSERT_TRUE(opened.Usable()) << opened.KeyProblem;
+    EXPECT_TRUE(opened.Decrypted);
+    EXPECT_EQ(opened.TitleId, locked.TitleId);
+    EXPECT_EQ(ctr::TakePackDigestText(dir / "locked.zcia", TImageKind::Cia, nullptr, &keys).PackDat,
+              wanted);
+    const ctr::TSourceIdentity without =
+        ctr::IdentifySource(dir / "locked.zcia", "locked.zcia", ctr::TCryptoKeys{});
+    EXPECT_FALSE(without.Usable());
+    EXPECT_FALSE(without.KeyProblem.empty());
 }
 
 TEST(SourceImage, AServedFileReadsAsTheFileAndAFailingReadIsReported) {
