@@ -55,7 +55,7 @@ struct TPackDigestText {
 };
 
 /// Reads pack.dat and pack.inc from the RomFS of the image at `path` (a compressed one through
-/// its frames, an encrypted one through its decryption with `keys`) in CopyChunkSize pieces,
+/// its frames, an encrypted one through its decryption with `keys`) in 16 MiB pieces,
 /// never the whole file. `progress` counts the bytes hashed and may cancel. Throws TCtrError
 /// when the image cannot be read or has no pack.dat.
 TPackDigestText TakePackDigestText(const std::filesystem::path& path, TImageKind kind,
