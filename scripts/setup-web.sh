@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the browser build needs on Debian 12 (Debian's emscripten) and builds, once per
 # machine, the libraries the engine needs for WebAssembly from Debian's own source packages:
-# libzstd and liblzma, static, into a cache folder outside the work tree (xdelta3's decoder is
-# compiled with the engine from the source scripts/setup.sh fetches). A later run takes seconds.
+# libzstd, liblzma and Nettle, static, into a cache folder outside the work tree (xdelta3's
+# decoder is compiled with the engine from the source scripts/setup.sh fetches); and Debian's
+# Chromium with its driver and Selenium for the page's test. A later run takes seconds.
 #
 # Prints, as its last line, the cache folder; scripts/build-web.sh reads the prefixes from it.
 # QVT_WEB_CACHE overrides the cache folder (default: ~/.cache/qvtpatch-web).
@@ -14,12 +15,13 @@ jobs=$(nproc)
 # Raised whenever a recipe below changes, so that an older build is not reused.
 zstd_recipe=1
 xz_recipe=1
+nettle_recipe=1
 
 as_root=()
 [ "$(id -u)" -ne 0 ] && as_root=(sudo)
 
 "$here/scripts/setup.sh"
-packages=(emscripten dpkg-dev make)
+packages=(emscripten dpkg-dev make m4 chromium chromium-driver python3-selenium)
 missing=()
 for p in "${packages[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -75,8 +77,33 @@ if [ ! -f "$xz_prefix/.complete" ]; then
     rm -rf "$cache/build-xz"
 fi
 
+# ---- Nettle, static, for MD5, SHA-256 and AES in the page ----
+# Nettle rather than OpenSSL: the engine needs three primitives and Nettle is a few hundred KiB
+# of portable C with a plain configure (no assembler, no GMP once the public-key half is left
+# out), where OpenSSL's linux-generic32 build compiles a whole TLS library to link a fraction.
+read -r nettle_src nettle_version < <(source_of nettle-dev)
+nettle_built=$(built_version nettle "$nettle_recipe")
+nettle_version=${nettle_built:-$(library_version "$nettle_src" "$nettle_version")}
+nettle_prefix="$cache/nettle-$nettle_version-r$nettle_recipe"
+if [ ! -f "$nettle_prefix/.complete" ]; then
+    src=$(fetch "$nettle_src" "$nettle_version")
+    rm -rf "$cache/build-nettle" "$nettle_prefix"
+    mkdir -p "$cache/build-nettle"
+    (cd "$cache/build-nettle" &&
+        emconfigure "$src/configure" --host=wasm32-unknown-emscripten --prefix="$nettle_prefix" \
+            --disable-shared --disable-assembler --disable-public-key --disable-openssl \
+            --disable-documentation --disable-fat --disable-x86-aesni --disable-x86-sha-ni >&2 &&
+        emmake make -j"$jobs" libnettle.a >&2 &&
+        mkdir -p "$nettle_prefix/lib" "$nettle_prefix/include/nettle" &&
+        cp libnettle.a "$nettle_prefix/lib/" &&
+        cp "$src"/*.h ./*.h "$nettle_prefix/include/nettle/")
+    touch "$nettle_prefix/.complete"
+    rm -rf "$cache/build-nettle"
+fi
+
 cat >"$cache/prefixes.env" <<ENV
 QVT_WEB_ZSTD=$zstd_prefix
 QVT_WEB_XZ=$xz_prefix
+QVT_WEB_NETTLE=$nettle_prefix
 ENV
 echo "$cache"

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(build-essential cmake qt6-base-dev qt6-base-dev-tools libgl-dev libssl-dev
           libgtest-dev libbenchmark-dev clang-format xdelta3 xvfb xauth fonts-dejavu-core
           qt6-wayland patchelf file xz-utils debootstrap desktop-file-utils appstream
-          libzstd-dev zstd liblzma-dev libzip-dev dpkg-dev)
+          libzstd-dev zstd liblzma-dev libzip-dev dpkg-dev nettle-dev)
 as_root=()
 [ "$(id -u)" -ne 0 ] && as_root=(sudo)
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds and runs every test: the Linux program, the same suite
-# with the sanitizers, the engine compiled for WebAssembly, and the Windows program under Wine.
+# with the sanitizers, the engine compiled for WebAssembly with the browser page, and the Windows
+# program under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -24,8 +25,10 @@ ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:strict_string_checks=1} \
 UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1} \
     ctest --test-dir build-asan --output-on-failure -j"$(nproc)" --timeout 1500
 
-# The engine compiled for WebAssembly with emscripten, so that it stays standard C++.
+# The engine compiled for WebAssembly with emscripten, so that it stays standard C++, and the
+# browser page built on it, tested in Debian's headless Chromium.
 scripts/build-web.sh
+scripts/test-web.sh
 
 if ! wait "$windows_setup"; then
     tail -n 40 "$windows_log" >&2

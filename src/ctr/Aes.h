@@ -1,6 +1,7 @@
 #pragma once
-// AES-128 in counter and cipher-block-chaining mode through OpenSSL's EVP interface, and the
-// console's key scrambler that turns a key X and a key Y into the normal key.
+// AES-128 in counter and cipher-block-chaining mode (OpenSSL's EVP interface on the desktop,
+// Nettle in the browser's build), and the console's key scrambler that turns a key X and a
+// key Y into the normal key.
 
 #include <array>
 #include <cstdint>

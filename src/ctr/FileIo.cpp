@@ -33,7 +33,51 @@ static std::string Reason() {
     return std::strerror(errno);
 }
 
+namespace {
+
+struct TServedFile {
+    std::uint64_t Size = 0;
+    TInFile::TReadSource Source;
+};
+
+// The files served without a file system, by path; guarded, as readers on other threads open
+// files by path too.
+std::mutex& ServedLock() {
+    static std::mutex lock;
+    return lock;
+}
+std::vector<std::pair<std::filesystem::path, TServedFile>>& ServedFiles() {
+    static std::vector<std::pair<std::filesystem::path, TServedFile>> files;
+    return files;
+}
+
+std::optional<TServedFile> FindServedFile(const std::filesystem::path& path) {
+    const std::lock_guard lock(ServedLock());
+    for (const auto& [served, file] : ServedFiles())
+        if (served == path)
+            return file;
+    return std::nullopt;
+}
+
+} // namespace
+
+void ServeFile(const std::filesystem::path& path, std::uint64_t size, TInFile::TReadSource source) {
+    StopServingFile(path);
+    const std::lock_guard lock(ServedLock());
+    ServedFiles().emplace_back(path, TServedFile{size, std::move(source)});
+}
+
+void StopServingFile(const std::filesystem::path& path) {
+    const std::lock_guard lock(ServedLock());
+    std::erase_if(ServedFiles(), [&](const auto& entry) { return entry.first == path; });
+}
+
 TInFile::TInFile(const std::filesystem::path& path) : m_path(path) {
+    if (std::optional<TServedFile> served = FindServedFile(path)) {
+        m_size = served->Size;
+        m_source = std::move(served->Source);
+        return;
+    }
     std::error_code error;
     if (std::filesystem::is_directory(path, error))
         throw TCtrError("cannot open " + PathText(path) + ": it is a folder");
@@ -49,7 +93,7 @@ TInFile::TInFile(const std::filesystem::path& path) : m_path(path) {
 }
 
 int TInFile::Descriptor() const {
-    return fileno(m_file);
+    return m_file ? fileno(m_file) : -1;
 }
 
 TInFile::~TInFile() {

@@ -69,6 +69,7 @@ public:
     bool Contains(std::uint64_t offset, std::uint64_t length) const {
         return offset <= m_size && length <= m_size - offset;
     }
+    /// The system's descriptor; -1 for a served file (ServeFile).
     int Descriptor() const;
 
     /// Where reads of a file seen through a layer (its decryption) take their bytes from:
@@ -92,6 +93,12 @@ private:
     std::uint64_t m_size = 0;
     TReadSource m_source;
 };
+
+/// Serves the file at `path` without the file system: until StopServingFile, every TInFile
+/// opened by that path is `size` bytes long and reads through `source` (the browser's build
+/// reads the user's chosen file in slices so, and every reader by path works unchanged).
+void ServeFile(const std::filesystem::path& path, std::uint64_t size, TInFile::TReadSource source);
+void StopServingFile(const std::filesystem::path& path);
 
 /// A file created for writing. The bytes go to a temporary name in the same folder; Commit()
 /// flushes them to the disk and only then renames the file into place, replacing an earlier

@@ -15,6 +15,7 @@ declare -A may_use=(
     [core]="ctr sound_archive"
     [gui]="ctr sound_archive core"
     [cli]="ctr sound_archive core sample"
+    [web]="ctr"
 )
 
 is_window_header() { # header name as written between < and >

@@ -1,0 +1,154 @@
+// The engine's entry for the browser: compiled to WebAssembly and run in a Web Worker
+// (web/worker.js). The user's file is never read whole: the worker registers it here with its
+// size, and every read of the engine becomes one File.slice read through FileReaderSync, made
+// by the worker's ReadSlice (an import acting like pread). Answers go back as JSON text.
+
+#include "ctr/FileIo.h"
+#include "ctr/Keys.h"
+#include "ctr/SourceImage.h"
+
+#include <emscripten.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// Where the chosen file is served: a path no file system holds.
+const std::filesystem::path SourcePath = "/chosen/source";
+
+std::string g_answer;
+// The user's keys for an encrypted image, kept only in this worker's memory until the page
+// ends it or sets others; never written anywhere or shown.
+std::optional<ctr::TCryptoKeys> g_keys;
+
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + '"';
+}
+
+const char* Answer(std::string text) {
+    g_answer = std::move(text);
+    return g_answer.c_str();
+}
+
+const char* KindText(ctr::TImageKind kind) {
+    switch (kind) {
+    case ctr::TImageKind::Cia:
+        return "cia";
+    case ctr::TImageKind::Cci:
+        return "3ds";
+    case ctr::TImageKind::Cxi:
+        break;
+    }
+    return "cxi";
+}
+
+} // namespace
+
+// The worker's reader: copies `length` bytes of the chosen file from `offset` (a double, as
+// JavaScript numbers reach 2^53 exactly) to `out`; returns false when the browser refuses.
+EM_JS(bool, ReadSlice, (double offset, double length, std::uint8_t* out),
+      { return self.qvtReadSlice(offset, length, out); });
+
+// Progress of a long step, and whether the user has asked to stop it.
+EM_JS(bool, ReportProgress, (double done, double total), { return self.qvtProgress(done, total); });
+
+extern "C" {
+
+/// Serves the chosen file of `size` bytes to the engine.
+EMSCRIPTEN_KEEPALIVE void QvtOpenSource(double size) {
+    ctr::ServeFile(SourcePath, static_cast<std::uint64_t>(size),
+                   [](std::uint64_t offset, std::span<std::uint8_t> out) {
+                       if (!ReadSlice(static_cast<double>(offset), static_cast<double>(out.size()),
+                                      out.data()))
+                           throw ctr::TCtrError("the browser could not read the chosen file");
+                   });
+}
+
+EMSCRIPTEN_KEEPALIVE void QvtCloseSource() {
+    ctr::StopServingFile(SourcePath);
+}
+
+/// Takes the user's key file and seed database (either may be empty) for the next checks;
+/// answers {} or {"problem": ...} when they cannot be read (the reason names no key value).
+EMSCRIPTEN_KEEPALIVE const char* QvtSetKeys(const std::uint8_t* key_file, double key_size,
+                                            const std::uint8_t* seed_db, double seed_size) {
+    g_keys.reset();
+    try {
+        ctr::TCryptoKeys keys;
+        keys.Keys =
+            ctr::ParseKeyFile(std::string(key_file, key_file + static_cast<std::size_t>(key_size)));
+        if (seed_size > 0)
+            keys.Seeds = ctr::ParseSeedDb(std::span(seed_db, static_cast<std::size_t>(seed_size)));
+        g_keys = std::move(keys);
+        return Answer("{}");
+    } catch (const std::exception& error) {
+        return Answer("{\"problem\":" + Quoted(error.what()) + "}");
+    }
+}
+
+/// Identifies the chosen file, named `name` as the user sees it; an encrypted one through the
+/// keys given, if any.
+EMSCRIPTEN_KEEPALIVE const char* QvtIdentify(const char* name) {
+    const ctr::TSourceIdentity identity = g_keys ? ctr::IdentifySource(SourcePath, name, *g_keys)
+                                                 : ctr::IdentifySource(SourcePath, name);
+    std::string json = "{";
+    if (identity.Kind) {
+        json += "\"kind\":" + Quoted(KindText(*identity.Kind)) + ",";
+        json +=
+            "\"form\":" + Quoted(ctr::SourceFormName(*identity.Kind, identity.Compressed)) + ",";
+    }
+    json += "\"compressed\":" + std::string(identity.Compressed ? "true" : "false");
+    json += ",\"kindByContent\":" + std::string(identity.KindByContent ? "true" : "false");
+    json += ",\"encrypted\":" + std::string(identity.Encrypted ? "true" : "false");
+    json += ",\"decrypted\":" + std::string(identity.Decrypted ? "true" : "false");
+    json += ",\"keyProblem\":" + Quoted(identity.KeyProblem);
+    if (identity.TitleId) {
+        char id[17];
+        std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(*identity.TitleId));
+        json += ",\"titleId\":" + Quoted(id);
+    }
+    json += ",\"productCode\":" + Quoted(identity.ProductCode);
+    json += ",\"region\":" + Quoted(identity.Region);
+    json += ",\"errorKey\":" + Quoted(identity.ErrorKey);
+    json += ",\"problem\":" + Quoted(identity.Problem);
+    json += ",\"usable\":" + std::string(identity.Usable() ? "true" : "false");
+    return Answer(json + "}");
+}
+
+/// The MD5 digests of pack.dat and pack.inc of the chosen image of `kind` ("cia", "cxi",
+/// "3ds"), read through the keys given when `decrypt` is set, with progress; {"problem": ...} when
+/// they cannot be taken or the user cancelled.
+EMSCRIPTEN_KEEPALIVE const char* QvtPackDigests(const char* kind, int decrypt) {
+    try {
+        const std::optional<ctr::TImageKind> image_kind = ctr::ImageKindFromText(kind);
+        if (!image_kind)
+            throw ctr::TCtrError("unknown image kind");
+        ctr::TProgress progress;
+        progress.Callback = [](std::uint64_t done, std::uint64_t total) {
+            return ReportProgress(static_cast<double>(done), static_cast<double>(total));
+        };
+        const ctr::TPackDigestText digests = ctr::TakePackDigestText(
+            SourcePath, *image_kind, &progress, decrypt && g_keys ? &*g_keys : nullptr);
+        return Answer("{\"packDat\":" + Quoted(digests.PackDat) +
+                      ",\"packInc\":" + Quoted(digests.PackInc) + "}");
+    } catch (const std::exception& error) {
+        return Answer("{\"problem\":" + Quoted(error.what()) + "}");
+    }
+}
+
+} // extern "C"

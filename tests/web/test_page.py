@@ -1,0 +1,168 @@
+#!/usr/bin/env python3
+"""The browser page in Debian's Chromium, headless, driven by Selenium: the packaged page
+served from 127.0.0.1, sample images chosen through the file input, identification and fit
+marks checked against the program's own texts, the Russian interface, and a narrow
+(phone) viewport screenshot.
+
+usage: test_page.py PAGE_FOLDER SAMPLES_FOLDER SCREENSHOT_FOLDER
+SAMPLES_FOLDER holds the images named in CASES (scripts/test-web.sh makes them)."""
+
+import functools
+import http.server
+import os
+import re
+import sys
+import threading
+import unittest
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select, WebDriverWait
+
+PAGE, SAMPLES, SCREENSHOTS = sys.argv[1:4]
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+# Waits are generous: the machine may be loaded; no test measures time.
+WAIT = 180
+
+
+def texts(language):
+    """Key -> text of a language file (single-line entries are all the test needs)."""
+    path = os.path.join(REPO, "lang", language + ".lng")
+    with open(path, encoding="utf-8-sig") as f:
+        return {m.group(1): (m.group(2) or "").replace('""', '"') or m.group(3)
+                for m in re.finditer(r'^(\w+)=(?:"(.*)"|(\S*))\r?$', f.read(), re.M)}
+
+
+EN, RU = texts("English"), texts("Русский")
+
+# file, form shown, region shown, fit mark of the page's patch (None: no check is run),
+# key whose text the log or the patch's entry must hold
+CASES = [
+    ("game.cia", "CIA", "EUR", "fits", "FitChecked"),
+    ("game.zcci", "3DS/CCI, compressed", "EUR", "fits", "FitChecked"),
+    ("game-named.bin", "CXI", "EUR", "fits", "LogKindByContent"),
+    ("other-data.cxi", "CXI", "EUR", "differs", "PatchDoesNotFit"),
+    ("other-game.cia", "CIA", "", None, "ErrorWrongROM"),
+    ("encrypted.3ds", "3DS/CCI", "", None, "WebEncryptedKeyFile"),
+    ("not-an-image.cia", None, "", None, "ErrorNOTCIAROM"),
+    ("damaged.zcci", None, "", None, "ErrorCompressedImage"),
+]
+
+
+class Quiet(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+class PageTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        handler = functools.partial(Quiet, directory=PAGE)
+        cls.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+        threading.Thread(target=cls.server.serve_forever, daemon=True).start()
+        cls.url = "http://127.0.0.1:%d/index.html" % cls.server.server_address[1]
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for argument in ("--headless", "--no-sandbox", "--disable-gpu", "--lang=en-US"):
+            options.add_argument(argument)
+        cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        cls.driver.set_window_size(1100, 900)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        cls.server.shutdown()
+
+    def open_page(self):
+        self.driver.get(self.url)
+        WebDriverWait(self.driver, WAIT).until(
+            lambda d: d.execute_script("return document.body.dataset.ready === '1'"))
+
+    def choose(self, name, wait=True, field="sourceFile"):
+        before = len(self.text_of("MemoLog"))
+        self.driver.find_element(By.ID, field).send_keys(os.path.join(SAMPLES, name))
+        # Done when the log has grown and the file input is given back (it is taken in the
+        # same step that starts the log entry).
+        WebDriverWait(self.driver, WAIT).until(
+            lambda d: len(self.text_of("MemoLog")) > before and
+            (not wait or d.find_element(By.ID, "sourceFile").is_enabled()))
+
+    def resources(self):
+        return self.driver.execute_script(
+            "return performance.getEntriesByType('resource').map(e => e.name)")
+
+    def text_of(self, element_id):
+        return self.driver.find_element(By.ID, element_id).get_attribute("textContent")
+
+    def test_samples(self):
+        for name, form, region, fit, key in CASES:
+            with self.subTest(name=name):
+                self.open_page()
+                self.choose(name)
+                memo = self.text_of("MemoLog")
+                self.assertIn(EN[key].split("%")[0], memo + self.text_of("patchList"))
+                if form:
+                    self.assertEqual(self.text_of("imageKind"), form)
+                    self.assertRegex(self.text_of("titleId"), r"^[0-9A-F]{16}$")
+                self.assertEqual(self.text_of("region"), region)
+                marks = [e.get_attribute("data-fit")
+                         for e in self.driver.find_elements(By.CSS_SELECTOR, "#patchList li")]
+                self.assertEqual(marks, [fit] if fit else [None])
+                if fit is None:
+                    self.assertNotIn("pack.dat MD5", memo)
+
+    def test_cancel_stops_a_check_and_a_new_check_needs_no_download(self):
+        self.open_page()
+        loaded = self.resources()
+        self.choose("big.cxi", wait=False)
+        WebDriverWait(self.driver, WAIT, poll_frequency=0.02).until(
+            lambda d: int(d.find_element(By.ID, "ProgressBar1").get_attribute("value")) > 0)
+        self.driver.find_element(By.ID, "BTNCancel").click()
+        memo = self.text_of("MemoLog")
+        self.assertIn(EN["WebCancelled"], memo)
+        self.assertNotIn("pack.dat MD5", memo)
+        self.choose("game.cia")
+        self.assertIn(EN["FitChecked"], self.text_of("MemoLog"))
+        self.assertEqual(self.resources(), loaded)
+
+    def test_an_encrypted_dump_opens_with_the_users_key_file(self):
+        self.open_page()
+        self.choose("locked.cia")
+        self.assertTrue(self.driver.find_element(By.ID, "keys").is_displayed())
+        self.choose("no-keys.txt", field="keyFiles")
+        self.assertIn(EN["LogEncryptedKeyProblem"], self.text_of("MemoLog"))
+        self.choose("keys.txt", field="keyFiles")
+        memo = self.text_of("MemoLog")
+        self.assertIn(EN["LogEncryptedWillDecrypt"], memo)
+        self.assertIn(EN["FitChecked"], memo)
+        fit = self.driver.find_element(By.CSS_SELECTOR, "#patchList li")
+        self.assertEqual(fit.get_attribute("data-fit"), "fits")
+        # No key value reaches the page.
+        page_text = self.driver.find_element(By.TAG_NAME, "body").get_attribute("textContent")
+        with open(os.path.join(SAMPLES, "keys.txt"), encoding="utf-8") as f:
+            values = [line.split("=", 1)[1].strip() for line in f if "=" in line]
+        self.assertTrue(values)
+        for value in values:
+            self.assertNotIn(value.upper(), page_text.upper())
+
+    def test_russian_interface_on_a_phone(self):
+        self.open_page()
+        Select(self.driver.find_element(By.ID, "CBLang")).select_by_value("Русский")
+        self.choose("game.cia")
+        self.assertEqual(self.text_of("WebHeading"), RU["WebHeading"])
+        self.assertEqual(self.text_of("BTNCancel"), RU["Cancel"])
+        self.assertIn(RU["FitChecked"], self.text_of("MemoLog"))
+        mark = self.driver.find_element(By.CSS_SELECTOR, "#patchList li .mark")
+        self.assertEqual(mark.get_attribute("textContent"), RU["FitMarkFits"])
+        self.driver.set_window_size(390, 1200)
+        width = self.driver.execute_script("return document.documentElement.scrollWidth")
+        viewport = self.driver.execute_script("return window.innerWidth")
+        self.assertLessEqual(width, viewport)  # nothing wider than a phone's screen
+        os.makedirs(SCREENSHOTS, exist_ok=True)
+        self.driver.save_screenshot(os.path.join(SCREENSHOTS, "web-narrow-ru.png"))
+        self.driver.set_window_size(1100, 900)
+
+
+if __name__ == "__main__":
+    unittest.main(argv=sys.argv[:1], verbosity=2)
