@@ -40,66 +40,45 @@ source "$here/scripts/debian-source.sh"
 mkdir -p "$source_cache"
 
 # ---- libzstd, static: decoding and encoding, no threads, no assembly ----
-read -r zstd_src zstd_version < <(source_of libzstd-dev)
-zstd_built=$(built_version zstd "$zstd_recipe")
-zstd_version=${zstd_built:-$(library_version "$zstd_src" "$zstd_version")}
-zstd_prefix="$cache/zstd-$zstd_version-r$zstd_recipe"
-if [ ! -f "$zstd_prefix/.complete" ]; then
-    src=$(fetch "$zstd_src" "$zstd_version")
-    rm -rf "$cache/build-zstd" "$zstd_prefix"
-    cp -a "$src" "$cache/build-zstd"
-    (cd "$cache/build-zstd/lib" &&
-        emmake make -j"$jobs" libzstd.a CC=emcc AR=emar ZSTD_NO_ASM=1 ZSTD_LEGACY_SUPPORT=0 \
-            ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 >&2 &&
-        mkdir -p "$zstd_prefix/lib" "$zstd_prefix/include" &&
-        cp libzstd.a "$zstd_prefix/lib/" &&
-        cp zstd.h zstd_errors.h zdict.h "$zstd_prefix/include/")
-    touch "$zstd_prefix/.complete"
-    rm -rf "$cache/build-zstd"
-fi
+build_zstd() {
+    cp -a "$1" "$3"
+    emmake make -C "$3/lib" -j"$jobs" libzstd.a CC=emcc AR=emar ZSTD_NO_ASM=1 \
+        ZSTD_LEGACY_SUPPORT=0 ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0
+    mkdir -p "$2/lib" "$2/include"
+    cp "$3/lib/libzstd.a" "$2/lib/"
+    cp "$3/lib/zstd.h" "$3/lib/zstd_errors.h" "$3/lib/zdict.h" "$2/include/"
+}
+zstd_prefix=$(cached_build zstd "$zstd_recipe" libzstd-dev build_zstd)
 
 # ---- liblzma, static, for xdelta3's LZMA-compressed differences ----
-read -r xz_src xz_version < <(source_of liblzma5)
-xz_built=$(built_version xz "$xz_recipe")
-xz_version=${xz_built:-$(library_version "$xz_src" "$xz_version")}
-xz_prefix="$cache/xz-$xz_version-r$xz_recipe"
-if [ ! -f "$xz_prefix/.complete" ]; then
-    src=$(fetch "$xz_src" "$xz_version")
-    rm -rf "$cache/build-xz" "$xz_prefix"
-    mkdir -p "$cache/build-xz"
-    (cd "$cache/build-xz" &&
-        emconfigure "$src/configure" --host=wasm32-unknown-emscripten --prefix="$xz_prefix" \
-            --enable-static --disable-shared --disable-threads --disable-assembler \
-            --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-scripts \
-            --disable-doc --disable-nls --disable-lzma-links >&2 &&
-        emmake make -j"$jobs" -C src/liblzma >&2 && emmake make -C src/liblzma install >&2)
-    touch "$xz_prefix/.complete"
-    rm -rf "$cache/build-xz"
-fi
+build_xz() {
+    mkdir -p "$3"
+    cd "$3"
+    emconfigure "$1/configure" --host=wasm32-unknown-emscripten --prefix="$2" \
+        --enable-static --disable-shared --disable-threads --disable-assembler \
+        --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo --disable-scripts \
+        --disable-doc --disable-nls --disable-lzma-links
+    emmake make -j"$jobs" -C src/liblzma
+    emmake make -C src/liblzma install
+}
+xz_prefix=$(cached_build xz "$xz_recipe" liblzma5 build_xz)
 
 # ---- Nettle, static, for MD5, SHA-256 and AES in the page ----
 # Nettle rather than OpenSSL: the engine needs three primitives and Nettle is a few hundred KiB
 # of portable C with a plain configure (no assembler, no GMP once the public-key half is left
 # out), where OpenSSL's linux-generic32 build compiles a whole TLS library to link a fraction.
-read -r nettle_src nettle_version < <(source_of nettle-dev)
-nettle_built=$(built_version nettle "$nettle_recipe")
-nettle_version=${nettle_built:-$(library_version "$nettle_src" "$nettle_version")}
-nettle_prefix="$cache/nettle-$nettle_version-r$nettle_recipe"
-if [ ! -f "$nettle_prefix/.complete" ]; then
-    src=$(fetch "$nettle_src" "$nettle_version")
-    rm -rf "$cache/build-nettle" "$nettle_prefix"
-    mkdir -p "$cache/build-nettle"
-    (cd "$cache/build-nettle" &&
-        emconfigure "$src/configure" --host=wasm32-unknown-emscripten --prefix="$nettle_prefix" \
-            --disable-shared --disable-assembler --disable-public-key --disable-openssl \
-            --disable-documentation --disable-fat --disable-x86-aesni --disable-x86-sha-ni >&2 &&
-        emmake make -j"$jobs" libnettle.a >&2 &&
-        mkdir -p "$nettle_prefix/lib" "$nettle_prefix/include/nettle" &&
-        cp libnettle.a "$nettle_prefix/lib/" &&
-        cp "$src"/*.h ./*.h "$nettle_prefix/include/nettle/")
-    touch "$nettle_prefix/.complete"
-    rm -rf "$cache/build-nettle"
-fi
+build_nettle() {
+    mkdir -p "$3"
+    cd "$3"
+    emconfigure "$1/configure" --host=wasm32-unknown-emscripten --prefix="$2" \
+        --disable-shared --disable-assembler --disable-public-key --disable-openssl \
+        --disable-documentation --disable-fat --disable-x86-aesni --disable-x86-sha-ni
+    emmake make -j"$jobs" libnettle.a
+    mkdir -p "$2/lib" "$2/include/nettle"
+    cp libnettle.a "$2/lib/"
+    cp "$1"/*.h ./*.h "$2/include/nettle/"
+}
+nettle_prefix=$(cached_build nettle "$nettle_recipe" nettle-dev build_nettle)
 
 cat >"$cache/prefixes.env" <<ENV
 QVT_WEB_ZSTD=$zstd_prefix
