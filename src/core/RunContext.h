@@ -7,6 +7,7 @@
 #include "core/FileTools.h"
 #include "core/InstallJob.h"
 #include "core/Language.h"
+#include "core/Tools.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class TInstallHost;
 struct TKeySearch;
@@ -21,9 +23,6 @@ struct TKeySearch;
 /// Thrown by TRunContext::EndRun after the finish request: unwinds the stages to the one
 /// place that runs the pipeline.
 struct TRunEnded {};
-
-/// Which tool a stage runs; gives the tool's file and its unknown-exit-code key.
-enum class TTool { Ctrtool, Tool3ds, Makerom, Xdelta };
 
 /// What a run hands back to the one who started it, and what it asks of it.
 struct TRunCallbacks {
@@ -46,8 +45,10 @@ struct TRunPaths {
 class TRunContext {
 public:
     /// `job` stays the caller's (a stage may replace its source by a decrypted copy); the
-    /// texts are copied.
-    TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCallbacks callbacks);
+    /// texts are copied. The tools are the programs in the program folder's tools unless
+    /// `tools` (the caller's, outliving the context) is given.
+    TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCallbacks callbacks,
+                TTools* tools = nullptr);
 
     TInstallJob& Job;
     const TLanguageTable Texts;
@@ -101,6 +102,8 @@ public:
     /// The key search of the run: the process-wide one, in the program folder by default.
     TKeySearch KeySearchForRun() const;
 
+    /// The tools the stages ask for.
+    TTools& Tools() { return *m_tools; }
     QString ToolPath(TTool tool) const;
     /// A tool stage: start entry, the tool, then the exit code judged. Exit 1 writes
     /// `error_key` (separated unless `error_plain`) and ends the run. While the tool runs, the
@@ -114,6 +117,8 @@ public:
 
 private:
     TRunCallbacks m_callbacks;
+    std::unique_ptr<TTools> m_own_tools;
+    TTools* m_tools = nullptr;
     std::atomic<bool> m_succeeded{false};
     bool m_finish_requested = false;
     int m_progress_value = 0; // the bar's value as last set
