@@ -1,7 +1,6 @@
 #include "core/RunContext.h"
 
 #include "core/Decryption.h"
-#include "core/PatchCatalogue.h"
 
 #include <QDir>
 
@@ -93,16 +92,6 @@ TToolRun::TReport TRunContext::StageReport(int until) {
         if (value > m_progress_value)
             ShowProgress(value);
     };
-}
-
-QString TRunContext::PatchFolder() {
-    if (!m_patch_folder_known) {
-        const int index = m_callbacks.SelectedPatch ? m_callbacks.SelectedPatch() : 0;
-        if (index > 0 && index < Job.PatchList->size() && !Job.PatchList->at(index).isEmpty())
-            m_patch_folder = WithTrailingSeparator(PatchFolderOf(Job.PatchList->at(index)));
-        m_patch_folder_known = true;
-    }
-    return m_patch_folder;
 }
 
 TKeySearch TRunContext::KeySearchForRun() const {

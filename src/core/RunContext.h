@@ -17,7 +17,6 @@
 #include <functional>
 #include <memory>
 
-class TInstallHost;
 struct TKeySearch;
 
 /// Thrown by TRunContext::EndRun after the finish request: unwinds the stages to the one
@@ -31,7 +30,6 @@ struct TRunCallbacks {
     std::function<void(const QString& text)> Message; // an error box, waited for
     std::function<void()> Finish;                     // the finish request, asked once
     std::function<bool()> StopRequested;              // true once a cancel was asked for
-    std::function<int()> SelectedPatch;               // the patch entry, read on first use
 };
 
 /// The temporary paths of a run, all below the program folder's tools/temp.
@@ -57,8 +55,6 @@ public:
     const QString ChosenSource;
     /// The file (or for a mod folder the folder) the run writes; set before the first stage.
     QString OutputFile;
-    /// The voice and music step still reads the window's choices and track list through it.
-    TInstallHost* Host = nullptr;
     /// Set by anyone to stop the tool that runs now (the window is closing).
     std::atomic<bool> KillTool{false};
 
@@ -98,7 +94,7 @@ public:
     bool Succeeded() const { return m_succeeded.load(); }
 
     /// The selected patch's folder with a trailing separator; empty for "None".
-    QString PatchFolder();
+    QString PatchFolder() const { return Job.PatchFolder; }
     /// The key search of the run: the process-wide one, in the program folder by default.
     TKeySearch KeySearchForRun() const;
 
@@ -122,6 +118,4 @@ private:
     std::atomic<bool> m_succeeded{false};
     bool m_finish_requested = false;
     int m_progress_value = 0; // the bar's value as last set
-    QString m_patch_folder;
-    bool m_patch_folder_known = false;
 };

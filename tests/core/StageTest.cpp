@@ -57,7 +57,6 @@ protected:
         ASSERT_TRUE(WriteFile(m_folder + "tools/temp/romfs/pack.inc", "inc"));
         ASSERT_TRUE(WriteFile(m_folder + "work/target", m_patched));
         QDir().mkpath(m_folder + "patch/Test");
-        m_patch_list = {QString(), m_folder + "patch/Test/description.txt"};
         const QString app = qEnvironmentVariable("QVT_APP_DIR") + QLatin1Char('/');
         ASSERT_TRUE(m_texts.LoadFile(LanguageFilePath(app, "English")));
         const QString encoder = ToolProgramPath(app, TTool::Xdelta);
@@ -68,7 +67,7 @@ protected:
                   0u);
         m_tools = MakeInProcessTools(m_folder);
         m_job.ProgramFolder = m_folder;
-        m_job.PatchList = &m_patch_list;
+        m_job.PatchFolder = m_folder + "patch/Test/";
     }
 
     // Runs `stage` as the pipeline does: until it returns or the run ends.
@@ -76,9 +75,7 @@ protected:
         TRunCallbacks callbacks{[this](const QString& entry) { m_log << entry.trimmed(); },
                                 [this](int value) { m_progress << value; },
                                 [this](const QString& text) { m_log << "message: " + text; },
-                                [this] { ++m_finishes; },
-                                [stop] { return stop; },
-                                [] { return 1; }};
+                                [this] { ++m_finishes; }, [stop] { return stop; }};
         TRunContext run(m_job, m_texts, callbacks, m_tools.get());
         try {
             stage(run);
@@ -92,7 +89,6 @@ protected:
     QTemporaryDir m_dir;
     QString m_folder;
     QByteArray m_game, m_patched;
-    QStringList m_patch_list;
     std::unique_ptr<TTools> m_tools;
     TLanguageTable m_texts;
     TInstallJob m_job;
