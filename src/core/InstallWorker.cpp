@@ -45,14 +45,16 @@ TInstallJob WithFolderSeparator(TInstallJob job) {
 
 } // namespace
 
-TInstallWorker::TInstallWorker(const TInstallJob& job, TInstallHost* host, QObject* parent)
+TInstallWorker::TInstallWorker(const TInstallJob& job, TInstallHost* host, TTools* tools,
+                               QObject* parent)
     : QThread(parent), m_job(WithFolderSeparator(job)), m_host(host),
       m_run(m_job, *job.LanguageTable,
             TRunCallbacks{[this](const QString& entry) { m_host->AppendLog(entry); },
                           [this](int value) { m_host->SetProgress(value); },
                           [this](const QString& text) { m_host->ShowErrorMessage(text); },
                           [this] { m_host->RequestFinish(this); },
-                          [this] { return isInterruptionRequested(); }}) {}
+                          [this] { return isInterruptionRequested(); }},
+            tools) {}
 
 TInstallWorker::~TInstallWorker() {
     // The window joins the thread before releasing the worker; this only guards a worker
