@@ -38,13 +38,11 @@
 namespace {
 
 // The console's install host: log entries go to standard output as the worker writes them,
-// progress to the progress line; the selections are those of the command line.
+// progress to the progress line.
 class TConsoleHost : public TInstallHost {
 public:
-    TConsoleHost(int patch, int voice, bool no_voice_choice, TTrackList* tracks,
-                 TProgressLine& progress, bool replace)
-        : m_patch(patch), m_voice(voice), m_no_voice_choice(no_voice_choice), m_tracks(tracks),
-          m_progress(progress), m_replace(replace) {}
+    TConsoleHost(TProgressLine& progress, bool replace)
+        : m_progress(progress), m_replace(replace) {}
 
     void AppendLog(const QString& entry) override {
         QMutexLocker lock(&m_mutex);
@@ -58,10 +56,6 @@ public:
     }
     void SetProgressDoubleBuffered() override {}
     void DisableLanguageChoice() override {}
-    int SelectedPatch() override { return m_patch; }
-    int SelectedVoice() override { return m_voice; }
-    bool NoVoiceChoice() override { return m_no_voice_choice; }
-    TTrackList* TrackList() override { return m_tracks; }
     // Nobody to ask: --replace is the answer given beforehand.
     bool ReplaceForeignModFiles(const QString&, const QStringList&) override { return m_replace; }
     void ShowErrorMessage(const QString& text) override {
@@ -109,10 +103,6 @@ public:
 
 private:
     QMutex m_mutex;
-    int m_patch;
-    int m_voice;
-    bool m_no_voice_choice;
-    TTrackList* m_tracks;
     TProgressLine& m_progress;
     bool m_replace;
     QString m_cancel_entry;
@@ -257,8 +247,7 @@ int RunInstall(const TInstallOptions& options) {
         return Refuse(texts.Lookup(QStringLiteral("ErrorOutputIsSource")));
 
     TProgressLine progress(!options.Quiet && StreamIsTerminal(stderr));
-    TConsoleHost host(patch_index, options.Voice, no_voice_choice, tracks.get(), progress,
-                      options.Replace);
+    TConsoleHost host(progress, options.Replace);
     TInstallJob job;
     job.ProgramFolder = program_folder;
     job.SourcePath = source;
@@ -267,9 +256,14 @@ int RunInstall(const TInstallOptions& options) {
     job.OriginalPackDatMD5 = pack_dat_md5;
     job.OriginalPackIncMD5 = pack_inc_md5;
     job.LanguageTable = &texts;
-    job.PatchList = &patch_list;
+    job.PatchFolder = SelectedPatchFolder(patch_list, patch_index);
+    if (!job.PatchFolder.isEmpty())
+        job.PatchDescription = patch_list.value(patch_index);
     job.NoXdelta = no_xdelta;
     job.NoPatch = no_patch;
+    job.Voice = options.Voice;
+    job.NoVoiceChoice = no_voice_choice;
+    job.Tracks = std::move(tracks);
     std::unique_ptr<TInstallWorker> worker = MakeInstallWorker(identity.Kind, job, &host);
     if (!worker)
         return Refuse(UnusableReason(identity, texts));

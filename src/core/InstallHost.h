@@ -1,11 +1,11 @@
 #pragma once
-// What a running install worker may ask of the window. The window carries out each request
-// on its own thread, in the order issued; the worker waits for each but RequestFinish.
+// What a running install worker tells the one who started it: its log, progress, error
+// messages and the finish. The window carries out each request on its own thread, in the order
+// issued; the worker waits for each but RequestFinish. The run's inputs all come in its job.
 
 #include <QString>
 #include <QStringList>
 
-class TTrackList;
 class TInstallWorker;
 
 class TInstallHost {
@@ -19,14 +19,6 @@ public:
     virtual void SetProgressDoubleBuffered() = 0;
     /// Disables the language box for the run.
     virtual void DisableLanguageChoice() = 0;
-    /// Index of the selected patch entry (0 is "None").
-    virtual int SelectedPatch() = 0;
-    /// Index of the selected voice (0 English, 1 Japanese modified, 2 Japanese original).
-    virtual int SelectedVoice() = 0;
-    /// True when the selected entry offers no voice choice.
-    virtual bool NoVoiceChoice() = 0;
-    /// The current track list; may be null.
-    virtual TTrackList* TrackList() = 0;
     /// Shows an error message box with one OK button and waits until it is closed.
     virtual void ShowErrorMessage(const QString& text) = 0;
     /// The mod folder run found files it did not write in the game's folder `folder` (`files`

@@ -1,8 +1,10 @@
 #include "core/InstallJob.h"
 
+#include "core/FileTools.h"
 #include "core/Identify.h"
 #include "core/Language.h"
 #include "core/OutputForms.h"
+#include "core/PatchCatalogue.h"
 #include "ctr/FileIo.h"
 #include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
@@ -147,6 +149,12 @@ QString ExistingAncestor(const QString& path) {
 }
 
 } // namespace
+
+QString SelectedPatchFolder(const QStringList& patch_list, int index) {
+    if (index <= 0 || index >= patch_list.size() || patch_list.at(index).isEmpty())
+        return QString();
+    return WithTrailingSeparator(PatchFolderOf(patch_list.at(index)));
+}
 
 QString OutputBase(const QString& output_path, bool strip_3ds) {
     // A compressed form's extension first: "name.zcci" and "name.cia.zcci" both give "name".

@@ -7,10 +7,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 class TLanguageTable;
+class TTrackList;
 
-/// The ten values a run needs, in the order the workers' constructors take them.
+/// Everything a run needs, complete before it starts: the run reads nothing back from the one
+/// who started it.
 struct TInstallJob {
     QString ProgramFolder;      // with a trailing '/'; tools run here, relative paths resolve here
     QString SourcePath;         // the source image; its decrypted copy once a run decrypted it
@@ -18,11 +21,20 @@ struct TInstallJob {
     QString OutputKind;         // an output form's kind: ".cia", ".cxi", ".3ds", ".zcci", ...
     QString OriginalPackDatMD5; // expected digests; empty when the patch names none
     QString OriginalPackIncMD5;
-    const TLanguageTable* LanguageTable = nullptr; // the window's, not owned
-    const QStringList* PatchList = nullptr;        // the window's, not owned
-    bool NoXdelta = false; // no patch.xdelta in the patch folder, or "None" selected
-    bool NoPatch = false;  // "None" selected
+    const TLanguageTable* LanguageTable = nullptr; // the caller's; copied as the run starts
+    QString PatchFolder;       // the selected patch's folder with a trailing '/'; empty for "None"
+    QString PatchDescription;  // the selected patch's description file; empty for "None"
+    bool NoXdelta = false;     // no patch.xdelta in the patch folder, or "None" selected
+    bool NoPatch = false;      // "None" selected
+    int Voice = 0;             // the voice: 0 English, 1 Japanese modified, 2 Japanese original
+    bool NoVoiceChoice = true; // the selected patch offers no voice choice
+    /// The music assignment as chosen (a copy); null for none.
+    std::shared_ptr<const TTrackList> Tracks;
 };
+
+/// The folder of the patch entry `index` of `patch_list` (description files, entry 0 "None")
+/// with a trailing '/', as a job carries it; empty for "None" or an index out of the list.
+QString SelectedPatchFolder(const QStringList& patch_list, int index);
 
 /// `output_path` with a final compressed form's extension (".zcia", ".zcxi", ".zcci"), then a
 /// final ".cxi" and then a final ".cia" removed from its file name (letter case ignored), and

@@ -5,12 +5,13 @@
 #include "core/InstallCXI.h"
 
 std::unique_ptr<TInstallWorker> MakeInstallWorker(const QString& source_kind,
-                                                  const TInstallJob& job, TInstallHost* host) {
+                                                  const TInstallJob& job, TInstallHost* host,
+                                                  TTools* tools) {
     if (source_kind == QLatin1String(".cia"))
-        return std::make_unique<TInstallCIA>(job, host);
+        return std::make_unique<TInstallCIA>(job, host, tools);
     if (source_kind == QLatin1String(".3ds"))
-        return std::make_unique<TInstall3DS>(job, host);
+        return std::make_unique<TInstall3DS>(job, host, tools);
     if (source_kind == QLatin1String(".cxi"))
-        return std::make_unique<TInstallCXI>(job, host);
+        return std::make_unique<TInstallCXI>(job, host, tools);
     return nullptr;
 }

@@ -10,8 +10,12 @@
 
 class TInstallHost;
 class TInstallWorker;
+class TTools;
 
 /// The worker for a source of `source_kind` (".cia", ".3ds" or ".cxi") over `job`, reporting to
 /// `host`; null for any other kind. start() runs it on its own thread, Execute() on this one.
+/// The run asks `tools` (the caller's, outliving the worker) for its tools, by default the
+/// programs in the program folder's tools.
 std::unique_ptr<TInstallWorker> MakeInstallWorker(const QString& source_kind,
-                                                  const TInstallJob& job, TInstallHost* host);
+                                                  const TInstallJob& job, TInstallHost* host,
+                                                  TTools* tools = nullptr);

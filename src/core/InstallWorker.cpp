@@ -43,37 +43,10 @@ TInstallJob WithFolderSeparator(TInstallJob job) {
     return job;
 }
 
-TInstallJob MakeJob(const QString& ProgramFolder, const QString& SourcePath,
-                    const QString& OutputPath, const QString& OutputKind,
-                    const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
-                    const TLanguageTable& LanguageTable, const QStringList& PatchList,
-                    bool NoXdelta, bool NoPatch) {
-    TInstallJob job;
-    job.ProgramFolder = ProgramFolder;
-    job.SourcePath = SourcePath;
-    job.OutputPath = OutputPath;
-    job.OutputKind = OutputKind;
-    job.OriginalPackDatMD5 = OriginalPackDatMD5;
-    job.OriginalPackIncMD5 = OriginalPackIncMD5;
-    job.LanguageTable = &LanguageTable;
-    job.PatchList = &PatchList;
-    job.NoXdelta = NoXdelta;
-    job.NoPatch = NoPatch;
-    return job;
-}
-
 } // namespace
 
-TInstallWorker::TInstallWorker(const QString& ProgramFolder, const QString& SourcePath,
-                               const QString& OutputPath, const QString& OutputKind,
-                               const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
-                               const TLanguageTable& LanguageTable, const QStringList& PatchList,
-                               bool NoXdelta, bool NoPatch, TInstallHost* host, QObject* parent)
-    : TInstallWorker(MakeJob(ProgramFolder, SourcePath, OutputPath, OutputKind, OriginalPackDatMD5,
-                             OriginalPackIncMD5, LanguageTable, PatchList, NoXdelta, NoPatch),
-                     host, parent) {}
-
-TInstallWorker::TInstallWorker(const TInstallJob& job, TInstallHost* host, QObject* parent)
+TInstallWorker::TInstallWorker(const TInstallJob& job, TInstallHost* host, TTools* tools,
+                               QObject* parent)
     : QThread(parent), m_job(WithFolderSeparator(job)), m_host(host),
       m_run(m_job, *job.LanguageTable,
             TRunCallbacks{[this](const QString& entry) { m_host->AppendLog(entry); },
@@ -81,9 +54,10 @@ TInstallWorker::TInstallWorker(const TInstallJob& job, TInstallHost* host, QObje
                           [this](const QString& text) { m_host->ShowErrorMessage(text); },
                           [this] { m_host->RequestFinish(this); },
                           [this] { return isInterruptionRequested(); },
-                          [this] { return m_host->SelectedPatch(); }}) {
-    m_run.Host = host;
-}
+                          [this](const QString& folder, const QStringList& files) {
+                              return m_host->ReplaceForeignModFiles(folder, files);
+                          }},
+            tools) {}
 
 TInstallWorker::~TInstallWorker() {
     // The window joins the thread before releasing the worker; this only guards a worker

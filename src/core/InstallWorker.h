@@ -23,16 +23,11 @@ class TInstallWorker : public QThread {
     Q_OBJECT
 
 public:
-    /// Takes the job (its language table and patch list by reference: the caller keeps them
-    /// alive and unchanged while the worker runs; the texts are copied) and the host it reports
-    /// to. start() begins the run. MakeInstallWorker chooses the worker for a source.
-    TInstallWorker(const TInstallJob& job, TInstallHost* host, QObject* parent = nullptr);
-    /// The same job given value by value, in the order of TInstallJob's fields.
-    TInstallWorker(const QString& ProgramFolder, const QString& SourcePath,
-                   const QString& OutputPath, const QString& OutputKind,
-                   const QString& OriginalPackDatMD5, const QString& OriginalPackIncMD5,
-                   const TLanguageTable& LanguageTable, const QStringList& PatchList, bool NoXdelta,
-                   bool NoPatch, TInstallHost* host, QObject* parent = nullptr);
+    /// Takes the job (its texts are copied), the host it reports to and the tools it asks for
+    /// (null: the programs in the program folder's tools). start() begins the run.
+    /// MakeInstallWorker chooses the worker for a source.
+    TInstallWorker(const TInstallJob& job, TInstallHost* host, TTools* tools = nullptr,
+                   QObject* parent = nullptr);
     ~TInstallWorker() override;
 
     /// The whole run; ends with exactly one RequestFinish on the host.

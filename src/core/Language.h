@@ -1,5 +1,6 @@
 #pragma once
-// Language, description and track list files: decoding, tokens and the key lookup.
+// Language, description and track list files: decoding, tokens and the key lookup, over
+// engine/Text.h, which does the work without Qt; here the files, the locale and QString.
 
 #include <QByteArray>
 #include <QChar>

@@ -110,18 +110,13 @@ QString RangeMD5Hex(ctr::TInFile& image, std::uint64_t offset, std::uint64_t siz
         QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex().toUpper());
 }
 
-// The self-check's install host: no window, no voice and no music; the log is kept for a
-// failure's reason.
+// The self-check's install host: no window; the log is kept for a failure's reason.
 class TCheckHost : public TInstallHost {
 public:
     void AppendLog(const QString& entry) override { Log.append(entry.trimmed()); }
     void SetProgress(int) override {}
     void SetProgressDoubleBuffered() override {}
     void DisableLanguageChoice() override {}
-    int SelectedPatch() override { return 1; }
-    int SelectedVoice() override { return 0; }
-    bool NoVoiceChoice() override { return true; }
-    TTrackList* TrackList() override { return nullptr; }
     void ShowErrorMessage(const QString& text) override { Log.append(text); }
     void RequestFinish(TInstallWorker*) override {}
     QStringList Log;
@@ -509,7 +504,6 @@ void TPatchMaker::WriteDescriptions() {
 void TPatchMaker::CheckByInstalling() {
     const QString mods = m_work->filePath(QStringLiteral("mods"));
     QDir().mkpath(mods);
-    const QStringList patch_list = {QString(), m_staging->filePath(QStringLiteral("English.dsc"))};
     TCheckHost host;
     TInstallJob job;
     job.ProgramFolder = m_in.ProgramFolder;
@@ -519,7 +513,7 @@ void TPatchMaker::CheckByInstalling() {
     job.OriginalPackDatMD5 = m_report.Description.OriginalPackDatMD5;
     job.OriginalPackIncMD5 = m_report.Description.OriginalPackIncMD5;
     job.LanguageTable = m_in.Texts;
-    job.PatchList = &patch_list;
+    job.PatchFolder = WithTrailingSeparator(m_staging->path());
     job.NoXdelta = m_report.DifferenceBytes < 0;
     job.NoPatch = false;
     const std::unique_ptr<TInstallWorker> worker = MakeInstallWorker(m_identity.Kind, job, &host);

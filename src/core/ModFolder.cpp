@@ -387,7 +387,7 @@ void CheckForeignFiles(TModFolderRun& mod) {
     if (foreign.isEmpty())
         return;
     const QString native = QDir::toNativeSeparators(folder);
-    if (run.Host != nullptr && run.Host->ReplaceForeignModFiles(native, foreign)) {
+    if (run.ReplaceForeignModFiles(native, foreign)) {
         run.Checkpoint();
         return;
     }
@@ -396,16 +396,11 @@ void CheckForeignFiles(TModFolderRun& mod) {
                                     run.Text("ModForeignFilesRefused").arg(mod.TitleId));
 }
 
-// The description of the run's patch: the entry of the patch list in the run's patch folder.
+// The description of the run's patch, when one was chosen.
 std::optional<TPatchDescription> RunPatchDescription(TRunContext& run) {
-    const QString folder = run.PatchFolder();
-    if (folder.isEmpty() || run.Job.PatchList == nullptr)
+    if (run.PatchFolder().isEmpty() || run.Job.PatchDescription.isEmpty())
         return std::nullopt;
-    for (const QString& path : *run.Job.PatchList) {
-        if (!path.isEmpty() && QFileInfo(PatchFolderOf(path)) == QFileInfo(folder))
-            return ReadPatchDescription(path);
-    }
-    return std::nullopt;
+    return ReadPatchDescription(run.Job.PatchDescription);
 }
 
 // The marker beside romfs/: the patch and the files written, each with its size and digest.

@@ -4,7 +4,6 @@
 #include "core/RunContext.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 #include <memory>
 
@@ -25,18 +24,14 @@ QString DifferenceArgument(TRunContext& run) {
 
 // Starts xdelta3 decoding old_pack.dat into `output`; its progress goes through `report` once
 // the difference stage sets it. Null, with the reason in `start_failure`, when it cannot start.
-std::unique_ptr<TToolRun> StartXdelta(TRunContext& run, const TXdeltaOutput& output,
-                                      const TToolRun::TReport& report, QString& start_failure) {
-    const QStringList arguments = {QStringLiteral("-d"), QStringLiteral("-s"), kOldPackDat,
-                                   DifferenceArgument(run), output.Argument};
+std::unique_ptr<TToolTask> StartXdelta(TRunContext& run, const TXdeltaOutput& output,
+                                       const TTools::TReport& report, QString& start_failure) {
     try {
-        return std::make_unique<TToolRun>(
-            run.ToolPath(TTool::Xdelta), arguments, run.Job.ProgramFolder,
-            TToolRun::TOptions{[&report](double fraction) {
-                                   if (report)
-                                       report(fraction);
-                               },
-                               output.File, QFileInfo(run.Paths.OldPackDat).size(), false});
+        return run.Tools().StartDifference(kOldPackDat, DifferenceArgument(run), output.Argument,
+                                           [&report](double fraction) {
+                                               if (report)
+                                                   report(fraction);
+                                           });
     } catch (const TSystemError& error) {
         start_failure = error.Reason();
     }
@@ -46,8 +41,8 @@ std::unique_ptr<TToolRun> StartXdelta(TRunContext& run, const TXdeltaOutput& out
 } // namespace
 
 void PatchPackDat(TRunContext& run, const TPackDatPlan& plan) {
-    TToolRun::TReport report; // the bar's mapping, known once the difference stage begins
-    std::unique_ptr<TToolRun> xdelta;
+    TTools::TReport report; // the bar's mapping, known once the difference stage begins
+    std::unique_ptr<TToolTask> xdelta;
     QString start_failure;
     TXdeltaOutput output = plan.Early;
     if (!output.Argument.isEmpty())

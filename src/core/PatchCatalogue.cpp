@@ -2,6 +2,7 @@
 
 #include "core/FileTools.h"
 #include "core/OutputForms.h"
+#include "engine/PatchDescription.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -10,24 +11,42 @@
 #include <QVersionNumber>
 
 #include <algorithm>
+#include <utility>
+
+namespace {
+
+// The fields of a description as the engine and as the window hold them.
+constexpr std::pair<QString TPatchDescription::*, engine::TText engine::TDescriptionFields::*>
+    kDescriptionFields[] = {
+        {&TPatchDescription::Region, &engine::TDescriptionFields::Region},
+        {&TPatchDescription::Title, &engine::TDescriptionFields::Title},
+        {&TPatchDescription::Description, &engine::TDescriptionFields::Description},
+        {&TPatchDescription::OriginalPackDatMD5, &engine::TDescriptionFields::OriginalPackDatMD5},
+        {&TPatchDescription::OriginalPackIncMD5, &engine::TDescriptionFields::OriginalPackIncMD5},
+        {&TPatchDescription::PatchedPackDatMD5, &engine::TDescriptionFields::PatchedPackDatMD5},
+        {&TPatchDescription::PatchedPackIncMD5, &engine::TDescriptionFields::PatchedPackIncMD5},
+        {&TPatchDescription::Version, &engine::TDescriptionFields::Version},
+        {&TPatchDescription::Authors, &engine::TDescriptionFields::Authors},
+        {&TPatchDescription::Homepage, &engine::TDescriptionFields::Homepage},
+        {&TPatchDescription::ReleaseDate, &engine::TDescriptionFields::ReleaseDate},
+        {&TPatchDescription::MinimumProgramVersion,
+         &engine::TDescriptionFields::MinimumProgramVersion},
+};
+
+} // namespace
 
 std::optional<TPatchDescription> ReadPatchDescription(const QString& path) {
     QStringList tokens;
     if (!ReadTokenFile(path, u'=', tokens))
         return std::nullopt;
+    engine::TTokens texts;
+    texts.reserve(std::size_t(tokens.size()));
+    for (const QString& token : tokens)
+        texts.push_back(token.toStdU16String());
+    const engine::TDescriptionFields fields = engine::DescriptionFromTokens(texts);
     TPatchDescription description;
-    description.Region = ValueOfKey(tokens, QStringLiteral("Region"));
-    description.Title = ValueOfKey(tokens, QStringLiteral("Title"));
-    description.Description = ValueOfKey(tokens, QStringLiteral("Description"));
-    description.OriginalPackDatMD5 = ValueOfKey(tokens, QStringLiteral("OriginalPackDatMD5"));
-    description.OriginalPackIncMD5 = ValueOfKey(tokens, QStringLiteral("OriginalPackIncMD5"));
-    description.PatchedPackDatMD5 = ValueOfKey(tokens, QStringLiteral("PatchedPackDatMD5"));
-    description.PatchedPackIncMD5 = ValueOfKey(tokens, QStringLiteral("PatchedPackIncMD5"));
-    description.Version = ValueOfKey(tokens, QStringLiteral("Version"));
-    description.Authors = ValueOfKey(tokens, QStringLiteral("Authors"));
-    description.Homepage = ValueOfKey(tokens, QStringLiteral("Homepage"));
-    description.ReleaseDate = ValueOfKey(tokens, QStringLiteral("ReleaseDate"));
-    description.MinimumProgramVersion = ValueOfKey(tokens, QStringLiteral("MinimumProgramVersion"));
+    for (const auto& [ours, engines] : kDescriptionFields)
+        description.*ours = QString::fromStdU16String(fields.*engines);
     return description;
 }
 
@@ -149,35 +168,10 @@ QString ProgramVersionProblem(const TPatchDescription& description, const TLangu
 }
 
 QString PatchDescriptionText(const TPatchDescription& description) {
-    const QString crlf = QStringLiteral("\r\n");
-    const auto quoted = [&](const QString& value) {
-        QString text = NormaliseLineEnds(value);
-        if (text.endsWith(crlf))
-            text.chop(2); // the value's own last line end: the closing quote ends it
-        text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-        return QLatin1Char('"') + text + QLatin1Char('"');
-    };
-    // An empty value would read as the key after it: an unknown digest is left out.
-    const auto optional = [&](const char* key, const QString& value) {
-        return value.isEmpty() ? QString()
-                               : QLatin1String(key) + QStringLiteral(" = ") + value + crlf;
-    };
-    // A homepage may hold "=" and an author's name spaces: the release's texts are quoted.
-    const auto optional_quoted = [&](const char* key, const QString& value) {
-        return value.isEmpty() ? QString() : optional(key, quoted(value));
-    };
-    return QStringLiteral("Region = ") + description.Region + crlf + QStringLiteral("Title = ") +
-           quoted(description.Title) + crlf + QStringLiteral("Description = ") +
-           quoted(description.Description) + crlf + QStringLiteral("OriginalPackDatMD5 = ") +
-           description.OriginalPackDatMD5 + crlf + QStringLiteral("OriginalPackIncMD5 = ") +
-           description.OriginalPackIncMD5 + crlf +
-           optional("PatchedPackDatMD5", description.PatchedPackDatMD5) +
-           optional("PatchedPackIncMD5", description.PatchedPackIncMD5) +
-           optional_quoted("Version", description.Version) +
-           optional_quoted("Authors", description.Authors) +
-           optional_quoted("Homepage", description.Homepage) +
-           optional_quoted("ReleaseDate", description.ReleaseDate) +
-           optional_quoted("MinimumProgramVersion", description.MinimumProgramVersion);
+    engine::TDescriptionFields fields;
+    for (const auto& [ours, engines] : kDescriptionFields)
+        fields.*engines = (description.*ours).toStdU16String();
+    return QString::fromStdU16String(engine::DescriptionFileText(fields));
 }
 
 bool WritePatchDescription(const QString& path, const TPatchDescription& description) {

@@ -1,7 +1,6 @@
 #include "core/PatchStages.h"
 
 #include "core/FileTools.h"
-#include "core/InstallHost.h"
 #include "core/RunContext.h"
 #include "core/VoiceAndMusic.h"
 
@@ -33,10 +32,10 @@ void CopyReplacementFolders(TRunContext& run) {
 }
 
 void ApplySoundArchive(TRunContext& run) {
-    TInstallHost& host = *run.Host;
-    const int voice = host.SelectedVoice();
-    const int result = ApplyVoiceAndMusic(run.Job.ProgramFolder, voice, host, run.Texts,
-                                          run.Job.NoPatch ? QString() : run.PatchFolder());
+    const TVoiceAndMusicChoice choice{run.Job.Voice, run.Job.NoVoiceChoice, run.Job.Tracks.get()};
+    const int result = ApplyVoiceAndMusic(
+        run.Job.ProgramFolder, choice, [&run](const QString& entry) { run.Log(entry); }, run.Texts,
+        run.Job.NoPatch ? QString() : run.PatchFolder());
     if (result == 1)
         run.LogFramed(run.Text("WarningApplyingVoice"));
 }

@@ -1,7 +1,6 @@
 #include "core/RunContext.h"
 
 #include "core/Decryption.h"
-#include "core/PatchCatalogue.h"
 
 #include <QDir>
 
@@ -22,9 +21,12 @@ TRunPaths PathsBelow(const QString& program_folder) {
 
 } // namespace
 
-TRunContext::TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCallbacks callbacks)
+TRunContext::TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCallbacks callbacks,
+                         TTools* tools)
     : Job(job), Texts(texts), Paths(PathsBelow(job.ProgramFolder)), ChosenSource(job.SourcePath),
-      m_callbacks(std::move(callbacks)) {}
+      m_callbacks(std::move(callbacks)),
+      m_own_tools(tools == nullptr ? MakeDesktopTools(job.ProgramFolder) : nullptr),
+      m_tools(tools == nullptr ? m_own_tools.get() : tools) {}
 
 QString TRunContext::Text(const char* key) const {
     return Texts.Lookup(QString::fromLatin1(key));
@@ -92,16 +94,6 @@ TToolRun::TReport TRunContext::StageReport(int until) {
     };
 }
 
-QString TRunContext::PatchFolder() {
-    if (!m_patch_folder_known) {
-        const int index = m_callbacks.SelectedPatch ? m_callbacks.SelectedPatch() : 0;
-        if (index > 0 && index < Job.PatchList->size() && !Job.PatchList->at(index).isEmpty())
-            m_patch_folder = WithTrailingSeparator(PatchFolderOf(Job.PatchList->at(index)));
-        m_patch_folder_known = true;
-    }
-    return m_patch_folder;
-}
-
 TKeySearch TRunContext::KeySearchForRun() const {
     TKeySearch search = KeySearch();
     if (search.ProgramFolder.isEmpty())
@@ -110,21 +102,7 @@ TKeySearch TRunContext::KeySearchForRun() const {
 }
 
 QString TRunContext::ToolPath(TTool tool) const {
-    QString name = QStringLiteral("xdelta");
-    switch (tool) {
-    case TTool::Ctrtool:
-        name = QStringLiteral("ctrtool");
-        break;
-    case TTool::Tool3ds:
-        name = QStringLiteral("3dstool");
-        break;
-    case TTool::Makerom:
-        name = QStringLiteral("makerom");
-        break;
-    case TTool::Xdelta:
-        break;
-    }
-    return Job.ProgramFolder + QStringLiteral("tools/") + ToolFileName(name);
+    return ToolProgramPath(Job.ProgramFolder, tool);
 }
 
 void TRunContext::ToolStage(const char* start_key, int until, TTool tool,
@@ -137,9 +115,7 @@ void TRunContext::ToolStage(const char* start_key, int until, TTool tool,
     // every other stage writes scratch files into tools/temp, deleted at the end of the run.
     const bool scratch = !arguments.contains(OutputFile);
     try {
-        TToolRun run(ToolPath(tool), arguments, Job.ProgramFolder,
-                     TToolRun::TOptions{StageReport(until), QString(), 0, scratch});
-        code = run.Wait(&KillTool);
+        code = Tools().Start(tool, arguments, StageReport(until), scratch)->Wait(&KillTool);
     } catch (const TSystemError& error) {
         start_failure = error.Reason();
     }

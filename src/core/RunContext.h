@@ -7,6 +7,7 @@
 #include "core/FileTools.h"
 #include "core/InstallJob.h"
 #include "core/Language.h"
+#include "core/Tools.h"
 
 #include <QString>
 #include <QStringList>
@@ -14,16 +15,13 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
-class TInstallHost;
 struct TKeySearch;
 
 /// Thrown by TRunContext::EndRun after the finish request: unwinds the stages to the one
 /// place that runs the pipeline.
 struct TRunEnded {};
-
-/// Which tool a stage runs; gives the tool's file and its unknown-exit-code key.
-enum class TTool { Ctrtool, Tool3ds, Makerom, Xdelta };
 
 /// What a run hands back to the one who started it, and what it asks of it.
 struct TRunCallbacks {
@@ -32,7 +30,9 @@ struct TRunCallbacks {
     std::function<void(const QString& text)> Message; // an error box, waited for
     std::function<void()> Finish;                     // the finish request, asked once
     std::function<bool()> StopRequested;              // true once a cancel was asked for
-    std::function<int()> SelectedPatch;               // the patch entry, read on first use
+    /// Whether files the program did not write in a mod folder may be moved aside (folder,
+    /// the files); empty: they may not.
+    std::function<bool(const QString& folder, const QStringList& files)> ReplaceForeignModFiles;
 };
 
 /// The temporary paths of a run, all below the program folder's tools/temp.
@@ -46,8 +46,10 @@ struct TRunPaths {
 class TRunContext {
 public:
     /// `job` stays the caller's (a stage may replace its source by a decrypted copy); the
-    /// texts are copied.
-    TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCallbacks callbacks);
+    /// texts are copied. The tools are the programs in the program folder's tools unless
+    /// `tools` (the caller's, outliving the context) is given.
+    TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCallbacks callbacks,
+                TTools* tools = nullptr);
 
     TInstallJob& Job;
     const TLanguageTable Texts;
@@ -56,8 +58,6 @@ public:
     const QString ChosenSource;
     /// The file (or for a mod folder the folder) the run writes; set before the first stage.
     QString OutputFile;
-    /// The voice and music step still reads the window's choices and track list through it.
-    TInstallHost* Host = nullptr;
     /// Set by anyone to stop the tool that runs now (the window is closing).
     std::atomic<bool> KillTool{false};
 
@@ -72,6 +72,12 @@ public:
     void LogFramed(const QString& text);
     /// Shows an error box and waits for its OK.
     void Message(const QString& text);
+    /// Asks whether `files` in the mod folder `folder`, which the program did not write, may
+    /// be moved aside; no one to ask means no.
+    bool ReplaceForeignModFiles(const QString& folder, const QStringList& files) const {
+        return m_callbacks.ReplaceForeignModFiles &&
+               m_callbacks.ReplaceForeignModFiles(folder, files);
+    }
 
     /// True once the window asked to cancel.
     bool StopRequested() const;
@@ -97,10 +103,12 @@ public:
     bool Succeeded() const { return m_succeeded.load(); }
 
     /// The selected patch's folder with a trailing separator; empty for "None".
-    QString PatchFolder();
+    QString PatchFolder() const { return Job.PatchFolder; }
     /// The key search of the run: the process-wide one, in the program folder by default.
     TKeySearch KeySearchForRun() const;
 
+    /// The tools the stages ask for.
+    TTools& Tools() { return *m_tools; }
     QString ToolPath(TTool tool) const;
     /// A tool stage: start entry, the tool, then the exit code judged. Exit 1 writes
     /// `error_key` (separated unless `error_plain`) and ends the run. While the tool runs, the
@@ -114,9 +122,9 @@ public:
 
 private:
     TRunCallbacks m_callbacks;
+    std::unique_ptr<TTools> m_own_tools;
+    TTools* m_tools = nullptr;
     std::atomic<bool> m_succeeded{false};
     bool m_finish_requested = false;
     int m_progress_value = 0; // the bar's value as last set
-    QString m_patch_folder;
-    bool m_patch_folder_known = false;
 };

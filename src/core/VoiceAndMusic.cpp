@@ -1,7 +1,6 @@
 #include "core/VoiceAndMusic.h"
 
 #include "core/FileTools.h"
-#include "core/InstallHost.h"
 #include "core/Language.h"
 #include "core/TrackList.h"
 #include "sound_archive/N3DSbcsar.h"
@@ -40,11 +39,10 @@ void WriteWholeFile(const QString& path, const QByteArray& bytes) {
 
 } // namespace
 
-int ApplyVoiceAndMusic(const QString& program_folder, int voice, TInstallHost& host,
+int ApplyVoiceAndMusic(const QString& program_folder, const TVoiceAndMusicChoice& choice,
+                       const std::function<void(const QString& entry)>& log_entry,
                        const TLanguageTable& language, const QString& patch_folder) {
-    const auto log = [&](const char* key) {
-        host.AppendLog(language.Lookup(QString::fromLatin1(key)));
-    };
+    const auto log = [&](const char* key) { log_entry(language.Lookup(QString::fromLatin1(key))); };
     const QString root = WithTrailingSeparator(program_folder);
     const QString archive = root + QStringLiteral("tools/temp/romfs/sound/QK123.bcsar");
     const QString work = root + QStringLiteral("tools/temp/romfs/sound/QK123_temp");
@@ -77,11 +75,11 @@ int ApplyVoiceAndMusic(const QString& program_folder, int voice, TInstallHost& h
     stream.clear();
 
     // 5. Voice clips: the chosen folder merges into the unpacked clips, replacing same names.
-    if (!host.NoVoiceChoice() && !patch_folder.isEmpty()) {
+    if (!choice.NoVoiceChoice && !patch_folder.isEmpty()) {
         log("ApplyingVoice");
-        const int choice = voice >= 0 && voice < 3 ? voice : 0;
+        const int voice = choice.Voice >= 0 && choice.Voice < 3 ? choice.Voice : 0;
         QString source = FindEntryNoCase(patch_folder, QStringLiteral("voice"));
-        source = FindEntryNoCase(source, QString::fromLatin1(kVoiceFolders[choice]));
+        source = FindEntryNoCase(source, QString::fromLatin1(kVoiceFolders[voice]));
         source = FindEntryNoCase(source, QStringLiteral("3_BCWAV"));
         if (!QFileInfo(source).isDir() || !CopyFolder(source, clip_target))
             return fail("WarningCopyingSoundFiles");
@@ -89,7 +87,7 @@ int ApplyVoiceAndMusic(const QString& program_folder, int voice, TInstallHost& h
     }
 
     // 6. Music slots, written into the INFO piece at their offsets.
-    const TTrackList* tracks = host.TrackList();
+    const TTrackList* tracks = choice.Tracks;
     if (tracks != nullptr && tracks->GetChanged()) {
         QByteArray info = ReadWholeFile(info_piece);
         const std::int64_t needed = kMusicSlotOffsets[kMusicSlotCount - 1] + kTrackIdLength;
@@ -98,7 +96,7 @@ int ApplyVoiceAndMusic(const QString& program_folder, int voice, TInstallHost& h
         log("ChangingMusic");
         const TSlotPlan plan = PlanSlotWrites(*tracks);
         for (const QString& text : plan.UnknownTexts)
-            host.AppendLog(language.Lookup(QStringLiteral("WarningUnknownTrack")) + kCrLf + text);
+            log_entry(language.Lookup(QStringLiteral("WarningUnknownTrack")) + kCrLf + text);
         for (const TSlotWrite& write : plan.Writes)
             info.replace(static_cast<qsizetype>(write.Offset), write.Id.size(), write.Id);
         log("Done");

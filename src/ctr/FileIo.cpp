@@ -130,7 +130,7 @@ std::vector<std::uint8_t> TInFile::ReadVector(std::uint64_t offset, std::uint64_
 // QVT_SCRATCH_OUTPUTS: they are renamed into place whole as always, but not forced to the disk.
 static bool SyncToDisk(std::FILE* file) {
     static const bool scratch = std::getenv("QVT_SCRATCH_OUTPUTS") != nullptr;
-    if (scratch)
+    if (scratch || TThreadOutputMeter::ScratchOnThisThread())
         return true;
     return SyncFile(file);
 }
@@ -263,11 +263,38 @@ TOutputMeter& Meter() {
 
 } // namespace
 
+namespace {
+thread_local TThreadOutputMeter* t_thread_meter = nullptr;
+} // namespace
+
+TThreadOutputMeter::TThreadOutputMeter(TReport report, bool scratch)
+    : m_report(std::move(report)), m_scratch(scratch), m_outer(t_thread_meter) {
+    t_thread_meter = this;
+}
+
+bool TThreadOutputMeter::ScratchOnThisThread() {
+    return t_thread_meter != nullptr && t_thread_meter->m_scratch;
+}
+
+TThreadOutputMeter::~TThreadOutputMeter() {
+    t_thread_meter = m_outer;
+}
+
 void ExpectOutputBytes(std::uint64_t bytes) {
+    if (TThreadOutputMeter* own = t_thread_meter) {
+        own->m_expected += bytes;
+        return;
+    }
     Meter().Expected += bytes;
 }
 
 void CountOutputBytes(std::uint64_t bytes) {
+    if (TThreadOutputMeter* own = t_thread_meter) {
+        own->m_written += bytes;
+        if (own->m_report && !own->m_report(own->m_written, own->m_expected))
+            throw TCtrError("stopped");
+        return;
+    }
     TOutputMeter& meter = Meter();
     if (!meter.Reporting || bytes == 0)
         return;

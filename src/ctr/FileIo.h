@@ -148,6 +148,32 @@ private:
 void ExpectOutputBytes(std::uint64_t bytes);
 void CountOutputBytes(std::uint64_t bytes);
 
+/// The meter of a tool run inside another program, on a thread of its own: while it lives,
+/// ExpectOutputBytes and CountOutputBytes on its thread count here instead, and print nothing.
+/// `report` hears the bytes written and expected after each write; once it returns false,
+/// the write fails ("stopped"), which ends the tool as a kill ends its program. With
+/// `scratch`, the files committed on its thread are not forced to the disk, as with
+/// QVT_SCRATCH_OUTPUTS.
+class TThreadOutputMeter {
+public:
+    using TReport = std::function<bool(std::uint64_t written, std::uint64_t expected)>;
+    explicit TThreadOutputMeter(TReport report, bool scratch = false);
+    /// True when the thread's files are scratch files.
+    static bool ScratchOnThisThread();
+    ~TThreadOutputMeter();
+    TThreadOutputMeter(const TThreadOutputMeter&) = delete;
+    TThreadOutputMeter& operator=(const TThreadOutputMeter&) = delete;
+
+private:
+    friend void ExpectOutputBytes(std::uint64_t bytes);
+    friend void CountOutputBytes(std::uint64_t bytes);
+    TReport m_report;
+    std::uint64_t m_expected = 0;
+    std::uint64_t m_written = 0;
+    bool m_scratch = false;
+    TThreadOutputMeter* m_outer = nullptr;
+};
+
 /// One helper thread that runs posted jobs in order, at most `depth` of them pending, so the
 /// caller's thread can read and write while the helper hashes the blocks it handed over.
 /// A job's exception comes back from Drain(); the destructor waits for the jobs.

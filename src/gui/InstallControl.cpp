@@ -67,30 +67,6 @@ void TForm1::DisableLanguageChoice() {
     RunOnWindowThread([&] { m_ui->CBLang->setEnabled(false); });
 }
 
-int TForm1::SelectedPatch() {
-    int index = 0;
-    RunOnWindowThread([&] { index = m_ui->CBPatch->currentIndex(); });
-    return index;
-}
-
-int TForm1::SelectedVoice() {
-    int index = 0;
-    RunOnWindowThread([&] { index = CheckedVoiceIndex(); });
-    return index;
-}
-
-bool TForm1::NoVoiceChoice() {
-    bool no_voice = true;
-    RunOnWindowThread([&] { no_voice = m_state.NoVoiceChoice; });
-    return no_voice;
-}
-
-TTrackList* TForm1::TrackList() {
-    TTrackList* list = nullptr;
-    RunOnWindowThread([&] { list = m_state.TrackList.get(); });
-    return list;
-}
-
 void TForm1::ShowErrorMessage(const QString& text) {
     RunOnWindowThread([&] {
         if (!m_worker || !m_worker->HostClosing())
@@ -161,9 +137,15 @@ void TForm1::BTNInstallPatchClick() {
     job.OriginalPackDatMD5 = m_state.OriginalPackDatMD5;
     job.OriginalPackIncMD5 = m_state.OriginalPackIncMD5;
     job.LanguageTable = &m_state.LanguageTable;
-    job.PatchList = &m_state.PatchList;
+    job.PatchFolder = SelectedPatchFolder(m_state.PatchList, m_ui->CBPatch->currentIndex());
+    if (!job.PatchFolder.isEmpty())
+        job.PatchDescription = m_state.PatchList.value(m_ui->CBPatch->currentIndex());
     job.NoXdelta = m_state.NoXdelta;
     job.NoPatch = m_state.NoPatch;
+    job.Voice = CheckedVoiceIndex();
+    job.NoVoiceChoice = m_state.NoVoiceChoice;
+    if (m_state.TrackList)
+        job.Tracks = std::make_shared<const TTrackList>(*m_state.TrackList);
     std::unique_ptr<TInstallWorker> worker = MakeInstallWorker(m_state.SourceKind, job, this);
     if (!worker)
         return;

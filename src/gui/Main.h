@@ -78,10 +78,6 @@ public:
     void SetProgress(int value) override;
     void SetProgressDoubleBuffered() override;
     void DisableLanguageChoice() override;
-    int SelectedPatch() override;
-    int SelectedVoice() override;
-    bool NoVoiceChoice() override;
-    TTrackList* TrackList() override;
     void ShowErrorMessage(const QString& text) override;
     bool ReplaceForeignModFiles(const QString& folder, const QStringList& files) override;
     void RequestFinish(TInstallWorker* worker) override;

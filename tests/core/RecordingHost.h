@@ -10,6 +10,8 @@
 #include <functional>
 #include <vector>
 
+class TTrackList;
+
 class TRecordingHost : public TInstallHost {
 public:
     void AppendLog(const QString& entry) override {
@@ -26,10 +28,6 @@ public:
     }
     void SetProgressDoubleBuffered() override { ++DoubleBufferedCalls; }
     void DisableLanguageChoice() override { ++DisableLanguageCalls; }
-    int SelectedPatch() override { return Patch; }
-    int SelectedVoice() override { return Voice; }
-    bool NoVoiceChoice() override { return NoVoice; }
-    TTrackList* TrackList() override { return Tracks; }
     void ShowErrorMessage(const QString& text) override {
         QMutexLocker lock(&m_mutex);
         Messages.append(text);
@@ -39,6 +37,7 @@ public:
         FinishedWorkers.push_back(worker);
     }
 
+    // The choices a test's job takes.
     int Patch = 0;
     int Voice = 0;
     bool NoVoice = true;

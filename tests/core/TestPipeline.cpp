@@ -11,6 +11,7 @@
 #include "core/InstallCIA.h"
 #include "core/InstallCXI.h"
 #include "core/InstallJob.h"
+#include "core/InstallRun.h"
 
 #include <QDir>
 #include <QFile>
@@ -149,17 +150,22 @@ private:
     std::unique_ptr<TInstallWorker> MakeWorker(const TRun& run, TRecordingHost& host,
                                                const QString& source) {
         host.Patch = run.Patch;
-        const auto make = [&](auto* tag) {
-            using T = std::remove_pointer_t<decltype(tag)>;
-            return std::unique_ptr<TInstallWorker>(
-                new T(m_program, source, run.Output, run.OutputKind, run.PackDatMD5, run.PackIncMD5,
-                      m_table, m_patch_list, run.NoXdelta, run.NoPatch, &host));
-        };
-        if (run.Kind == QLatin1String(".3ds"))
-            return make(static_cast<TInstall3DS*>(nullptr));
-        if (run.Kind == QLatin1String(".cxi"))
-            return make(static_cast<TInstallCXI*>(nullptr));
-        return make(static_cast<TInstallCIA*>(nullptr));
+        TInstallJob job;
+        job.ProgramFolder = m_program;
+        job.SourcePath = source;
+        job.OutputPath = run.Output;
+        job.OutputKind = run.OutputKind;
+        job.OriginalPackDatMD5 = run.PackDatMD5;
+        job.OriginalPackIncMD5 = run.PackIncMD5;
+        job.LanguageTable = &m_table;
+        job.PatchFolder = SelectedPatchFolder(m_patch_list, run.Patch);
+        if (!job.PatchFolder.isEmpty())
+            job.PatchDescription = m_patch_list.value(run.Patch);
+        job.NoXdelta = run.NoXdelta;
+        job.NoPatch = run.NoPatch;
+        job.Voice = host.Voice;
+        job.NoVoiceChoice = host.NoVoice;
+        return MakeInstallWorker(run.Kind, job, &host);
     }
 
     // Runs a whole install and checks what every run must: one finish request naming the

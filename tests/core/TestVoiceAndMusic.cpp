@@ -70,7 +70,11 @@ private:
         WriteFile(m_archive, m_original.Bytes);
     }
 
-    int Apply(int voice) { return ApplyVoiceAndMusic(m_program, voice, Host(), m_table, m_patch); }
+    int Apply(int voice) {
+        return ApplyVoiceAndMusic(
+            m_program, {voice, Host().NoVoice, Host().Tracks},
+            [this](const QString& entry) { Host().AppendLog(entry); }, m_table, m_patch);
+    }
 
     // The clips of the archive now on disk, in order.
     std::vector<QByteArray> ClipsOnDisk() {

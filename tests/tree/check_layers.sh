@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fails when a file under SRC includes a header of a layer it must not use, or when a file
-# outside gui includes a Qt Widgets or Qt Gui header (ctr includes no Qt at all).
+# outside gui includes a Qt Widgets or Qt Gui header (ctr and engine include no Qt at all).
 #   check_layers.sh SRC QT_WIDGETS_INCLUDE_DIR QT_GUI_INCLUDE_DIR
 set -uo pipefail
 src=$1
@@ -10,11 +10,12 @@ gui_dir=${3:-}
 # What each layer may include besides itself.
 declare -A may_use=(
     [ctr]=""
+    [engine]="ctr"
     [sound_archive]="ctr"
     [sample]="ctr sound_archive"
-    [core]="ctr sound_archive"
-    [gui]="ctr sound_archive core"
-    [cli]="ctr sound_archive core sample"
+    [core]="ctr engine sound_archive"
+    [gui]="ctr engine sound_archive core"
+    [cli]="ctr engine sound_archive core sample"
     [web]="ctr"
 )
 
@@ -51,8 +52,8 @@ while IFS= read -r -d '' file; do
                 fault "$relative" "includes \"$header\", but $layer may use only: ${may_use[$layer]:-nothing}"
             fi
         else
-            if [ "$layer" = ctr ] && [[ $header == Q* ]]; then
-                fault "$relative" "includes <$header>, but ctr uses no Qt"
+            if { [ "$layer" = ctr ] || [ "$layer" = engine ]; } && [[ $header == Q* ]]; then
+                fault "$relative" "includes <$header>, but $layer uses no Qt"
             elif [ "$layer" != gui ] && is_window_header "$header"; then
                 fault "$relative" "includes <$header>, a Qt Widgets or Qt Gui header outside gui"
             fi
