@@ -54,13 +54,15 @@ struct TModFolderRun {
     QHash<QString, std::size_t> GameByPath; // the game's spelling to its entry
     QString PatchFolder;                    // empty without a patch's own files
     QString SourceCode;    // the image's code, decompressed, when the patch brings its own
-    QString PackDatDigest; // of the game's pack.dat, taken as it was copied out
-    bool XdeltaBesideDigest = false;               // xdelta3 runs while pack.dat's digest is taken
-    std::unique_ptr<TBackgroundDigest> Background; // pack.dat's digest taken beside the copy
+    QString PackDatDigest; // of the game's pack.dat: remembered, or taken as it was copied out
+    const ctr::TImageRomFsFile* PackDat = nullptr; // the game's pack.dat in the image
+    bool XdeltaBesideDigest = false; // the difference is applied while pack.dat's digest is taken
+    std::unique_ptr<TBackgroundDigest> Background; // pack.dat's digest, taken on its own thread
     QString Staging; // the folder being written; removed unless moved into place
     bool StagingKept = false;
     QString PatchedPack; // the new pack.dat already in the staging folder, relative to it
     qint64 PatchedPackSize = -1;
+    QString PatchedPackDigest; // of the new pack.dat, taken as it was written
 
     explicit TModFolderRun(TRunContext& run) : Run(run) {}
     // A failure, a cancel or a tool ended leave nothing behind in the destination.
@@ -126,6 +128,20 @@ void CopyOutPackDat(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_dat) {
     out.Commit();
 }
 
+// A compressed or encrypted image's pack.dat stays in the image: the difference reads it in
+// place, through the image's decompression or decryption (which no program can be given), so
+// no copy of the largest file is made. Its digest, unless remembered from the source's check,
+// is read on a thread of its own meanwhile.
+void PreparePackDatSource(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_dat) {
+    TRunContext& run = mod.Run;
+    mod.PackDat = &pack_dat;
+    mod.PackDatDigest = RememberedDigest(run, true);
+    if (!run.Job.OriginalPackDatMD5.isEmpty() && mod.PackDatDigest.isEmpty())
+        mod.Background = std::make_unique<TBackgroundDigest>(
+            run.Job.SourcePath, mod.SourceKind, mod.Decrypting != nullptr, run.KeySearchForRun(),
+            pack_dat.Location.Offset, pack_dat.Location.Size);
+}
+
 // Read: only the files the run works on come out of the image; no tool unpacks it. An
 // encrypted image is read through its decryption. Progress 5, 20 and 45.
 void ReadModFiles(TModFolderRun& mod) {
@@ -182,8 +198,10 @@ void ReadModFiles(TModFolderRun& mod) {
             out.Commit();
             run.Checkpoint();
         }
-        if (!run.Job.NoXdelta)
+        if (!run.Job.NoXdelta && mod.Image->Direct())
             CopyOutPackDat(mod, *pack_dat);
+        else if (!run.Job.NoXdelta)
+            PreparePackDatSource(mod, *pack_dat);
     } catch (const ctr::TCtrError& error) {
         run.Checkpoint(); // a cancel during the copy ends the run here
         run.Fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
@@ -231,9 +249,12 @@ void OpenStagingFolder(TModFolderRun& mod) {
 
 // The pack.dat stage of a mod folder: the new pack.dat goes straight into the folder being
 // written, as the game names it below its romfs. Nothing reaches the destination before the
-// digests matched. Beside the digest, xdelta3 writes into tools/temp (the volume of the
-// destination: a rename moves the file in); otherwise it starts once they matched and writes
-// straight into the folder being written, under a name of its own until it is whole.
+// digests matched. From a compressed or encrypted image the difference is applied in the
+// process, reading the game's pack.dat in place, and the new file's digest is taken as it is
+// written; otherwise xdelta3 reads tools/temp/old_pack.dat. Beside the digest it writes into
+// tools/temp (the volume of the destination: a rename moves the file in); otherwise it starts
+// once they matched and writes straight into the folder being written, under a name of its
+// own until it is whole.
 void PatchPackDatInto(TModFolderRun& mod) {
     TRunContext& run = mod.Run;
     const QString relative = QStringLiteral("romfs/") +
@@ -243,9 +264,10 @@ void PatchPackDatInto(TModFolderRun& mod) {
                                        QStringLiteral("tools/temp/new_pack.dat")};
     QString target;
     TPackDatPlan plan;
+    const bool in_place = mod.PackDat != nullptr; // read through the image, in the process
     if (mod.Background)
         plan.PackDatDigest = TDigestSource::Pending(*mod.Background);
-    else if (mod.XdeltaBesideDigest)
+    else if (mod.XdeltaBesideDigest && !in_place)
         plan.PackDatDigest = TDigestSource::File(QStringLiteral("tools/temp/old_pack.dat"));
     else
         plan.PackDatDigest = TDigestSource::Known(mod.PackDatDigest); // taken as it came out
@@ -264,15 +286,34 @@ void PatchPackDatInto(TModFolderRun& mod) {
     if (!mod.XdeltaBesideDigest) {
         // A folder xdelta3 cannot be given by name (see the difference's argument) gets the
         // archive from tools/temp.
-        plan.Late = [&] {
+        plan.Late = [&, in_place] {
             const QString written = target + QStringLiteral(".part");
-            return PlainAsciiText(written) ? TXdeltaOutput{written, written} : in_temp;
+            return in_place || PlainAsciiText(written) ? TXdeltaOutput{written, written} : in_temp;
         };
     }
+    TMd5 written_digest;
+    if (in_place)
+        plan.Start = [&](const TXdeltaOutput& output, const TTools::TReport& report) {
+            std::unique_ptr<ctr::TInFile> source;
+            try {
+                source = ctr::OpenRange(*mod.Image, mod.PackDat->Location.Offset,
+                                        mod.PackDat->Location.Size);
+            } catch (const ctr::TCtrError& error) {
+                throw TSystemError(0, QString::fromStdString(error.what()));
+            }
+            return StartDifferenceInProcess(
+                std::move(source),
+                FindEntryNoCase(run.PatchFolder(), QStringLiteral("patch.xdelta")), output.File,
+                report, [&written_digest](std::span<const std::uint8_t> bytes) {
+                    written_digest.Update(bytes.data(), bytes.size());
+                });
+        };
     plan.Place = [&](const TXdeltaOutput& output) {
         if (!QFileInfo::exists(output.File))
             return;
         mod.PatchedPackSize = QFileInfo(output.File).size();
+        if (in_place)
+            mod.PatchedPackDigest = written_digest.Hex();
         if (!QFile::rename(output.File, target))
             run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
         mod.PatchedPack = relative;
@@ -416,7 +457,11 @@ void WriteModMarker(TModFolderRun& mod) {
     for (const QString& path : FilesBelow(mod.Staging)) {
         run.Checkpoint();
         const QString file = mod.Staging + QLatin1Char('/') + path;
-        marker.Files.push_back({path, QFileInfo(file).size(), FileMD5Hex(file)});
+        // The new pack.dat's digest was taken as it was written.
+        const QString digest = path == mod.PatchedPack && !mod.PatchedPackDigest.isEmpty()
+                                   ? mod.PatchedPackDigest
+                                   : FileMD5Hex(file);
+        marker.Files.push_back({path, QFileInfo(file).size(), digest});
     }
     const QString path = mod.Staging + QLatin1Char('/') + QLatin1String(kModMarkerName);
     const QByteArray text = ModMarkerText(marker);
@@ -754,8 +799,8 @@ void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
     mod.SourceKind = source_kind;
     mod.ImageKind = *ctr::ImageKindFromText(source_kind.toStdString());
     mod.Decrypting = std::move(decrypting);
-    // A destination on the volume of tools/temp takes the new pack.dat by a rename: xdelta3
-    // can then run while pack.dat's digest is taken.
+    // A destination on the volume of tools/temp takes the new pack.dat by a rename: the
+    // difference can then be applied while pack.dat's digest is taken.
     mod.XdeltaBesideDigest =
         !run.Job.NoXdelta && FileSystemRootOf(run.Paths.Temp) ==
                                  FileSystemRootOf(QFileInfo(run.Job.OutputPath).absoluteFilePath());

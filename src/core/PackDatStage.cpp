@@ -24,9 +24,15 @@ QString DifferenceArgument(TRunContext& run) {
 
 // Starts xdelta3 decoding old_pack.dat into `output`; its progress goes through `report` once
 // the difference stage sets it. Null, with the reason in `start_failure`, when it cannot start.
-std::unique_ptr<TToolTask> StartXdelta(TRunContext& run, const TXdeltaOutput& output,
-                                       const TTools::TReport& report, QString& start_failure) {
+std::unique_ptr<TToolTask> StartXdelta(TRunContext& run, const TPackDatPlan& plan,
+                                       const TXdeltaOutput& output, const TTools::TReport& report,
+                                       QString& start_failure) {
     try {
+        if (plan.Start)
+            return plan.Start(output, [&report](double fraction) {
+                if (report)
+                    report(fraction);
+            });
         return run.Tools().StartDifference(kOldPackDat, DifferenceArgument(run), output.Argument,
                                            [&report](double fraction) {
                                                if (report)
@@ -46,7 +52,7 @@ void PatchPackDat(TRunContext& run, const TPackDatPlan& plan) {
     QString start_failure;
     TXdeltaOutput output = plan.Early;
     if (!output.Argument.isEmpty())
-        xdelta = StartXdelta(run, output, report, start_failure);
+        xdelta = StartXdelta(run, plan, output, report, start_failure);
     try {
         if (!run.Job.OriginalPackDatMD5.isEmpty())
             CheckDigest(run, run.Job.OriginalPackDatMD5, true, plan.PackDatDigest);
@@ -68,7 +74,7 @@ void PatchPackDat(TRunContext& run, const TPackDatPlan& plan) {
     }
     if (plan.Late) {
         output = plan.Late();
-        xdelta = StartXdelta(run, output, report, start_failure);
+        xdelta = StartXdelta(run, plan, output, report, start_failure);
     }
 
     run.LogKey("ApplyingXdelta");
@@ -83,7 +89,7 @@ void PatchPackDat(TRunContext& run, const TPackDatPlan& plan) {
         plan.Place(output);
     run.Progress(65);
 
-    if (!QFile::remove(run.Paths.OldPackDat))
+    if (!plan.Start && !QFile::remove(run.Paths.OldPackDat))
         run.Fail("ErrorDeleteTempFile");
 }
 

@@ -5,10 +5,12 @@
 // and nothing it wrote is kept unless the digests matched.
 
 #include "core/DigestStage.h"
+#include "core/Tools.h"
 
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 class TRunContext;
 
@@ -35,6 +37,11 @@ struct TPackDatPlan {
     /// The stage ended early (a mismatch, a cancel): `started` tells whether xdelta3 ran;
     /// it is stopped already.
     std::function<void(bool started, const TXdeltaOutput& output)> Abandon;
+    /// Starts the difference into `output` instead of xdelta3 on tools/temp/old_pack.dat
+    /// (a source read in place); may throw TSystemError as a tool that cannot start.
+    std::function<std::unique_ptr<TToolTask>(const TXdeltaOutput& output,
+                                             const TTools::TReport& report)>
+        Start;
     /// xdelta3 succeeded: its output is put where it belongs (may end the run).
     std::function<void(const TXdeltaOutput& output)> Place;
 };

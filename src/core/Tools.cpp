@@ -187,6 +187,23 @@ private:
 
 } // namespace
 
+std::unique_ptr<TToolTask>
+StartDifferenceInProcess(std::unique_ptr<ctr::TInFile> source, const QString& difference,
+                         const QString& output, const TTools::TReport& report,
+                         std::function<void(std::span<const std::uint8_t>)> observe) {
+    return std::make_unique<TThreadTask>(
+        [source = std::shared_ptr<ctr::TInFile>(std::move(source)), difference = ToPath(difference),
+         output = ToPath(output), observe = std::move(observe)](const auto& progress) {
+            ctr::TInFile difference_file(difference);
+            ctr::TOutFile output_file(output);
+            output_file.MarkScratch();
+            ctr::TProgress meter{progress};
+            ctr::ApplyDelta(*source, difference_file, output_file, &meter, observe);
+            output_file.Commit();
+        },
+        report);
+}
+
 QString ToolProgramPath(const QString& program_folder, TTool tool) {
     QString name = QStringLiteral("xdelta");
     switch (tool) {

@@ -4,6 +4,8 @@
 // TTools and never start a program themselves: the desktop starts the programs in the
 // program folder's tools, the browser and the stage tests run the same work in the process.
 
+#include "ctr/FileIo.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -11,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 
 /// Which tool a stage runs; gives the tool's file and its unknown-exit-code key.
 enum class TTool { Ctrtool, Tool3ds, Makerom, Xdelta };
@@ -43,6 +46,15 @@ public:
                                                        const QString& output,
                                                        const TReport& report) = 0;
 };
+
+/// Applies the difference file `difference` (an absolute path) to `source` in the process, on
+/// a thread of its own, writing `output` (absolute) as StartDifference does. For a source no
+/// program can be given by name: a file inside an image, read through its decryption or
+/// decompression. `observe`, when given, sees every byte written, in order, on that thread.
+std::unique_ptr<TToolTask>
+StartDifferenceInProcess(std::unique_ptr<ctr::TInFile> source, const QString& difference,
+                         const QString& output, const TTools::TReport& report,
+                         std::function<void(std::span<const std::uint8_t>)> observe = {});
 
 /// The tool's program in `program_folder` (with a trailing separator)'s tools.
 QString ToolProgramPath(const QString& program_folder, TTool tool);
