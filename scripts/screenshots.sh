@@ -5,8 +5,15 @@
 # the program folder (placeholder tools stand in for missing ones).
 # --windows: the Windows program's main window in both languages instead, under Wine, from the
 # zip that scripts/package-windows.sh writes (its end-to-end test takes them).
+# --web: the browser page on a phone-wide screen in Russian, from its test in headless Chromium
+# (run scripts/build.sh and scripts/build-web.sh first).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = --web ]; then
+    QVT_SCREENSHOTS=docs/screenshots scripts/test-web.sh
+    ls docs/screenshots/web-*.png
+    exit 0
+fi
 if [ "${1:-}" = --windows ]; then
     zip=$(scripts/package-windows.sh | tail -n 1)
     mkdir -p docs/screenshots

@@ -2,7 +2,8 @@
 # The browser page's test: packages the page (scripts/package-web.sh) with a sample patch, makes
 # sample images with qvtsample (build/app, or QVT_SAMPLE), and runs tests/web/test_page.py in
 # Debian's headless Chromium against the page served from 127.0.0.1. The narrow viewport's
-# screenshot goes to docs/screenshots/.
+# screenshot goes to QVT_SCREENSHOTS (default build-web/screenshots; scripts/screenshots.sh --web
+# puts it into docs/screenshots).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 qvtsample=$(readlink -f "${QVT_SAMPLE:-build/app/qvtsample}")
@@ -28,4 +29,6 @@ head -c 300000 "$samples/game.zcci" >"$samples/damaged.zcci"
 archive=$(scripts/package-web.sh --patch "$work/Veridane" | tail -n 1)
 python3 -m zipfile -e "$archive" "$work/page"
 # Debian's Python, which has Debian's Selenium (another python3 may come first on the PATH).
-/usr/bin/python3 tests/web/test_page.py "$(echo "$work"/page/qvtpatch-*-web)" "$samples" docs/screenshots
+screenshots=${QVT_SCREENSHOTS:-build-web/screenshots}
+mkdir -p "$screenshots"
+/usr/bin/python3 tests/web/test_page.py "$(echo "$work"/page/qvtpatch-*-web)" "$samples" "$screenshots"
