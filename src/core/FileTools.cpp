@@ -1,17 +1,15 @@
 #include "core/FileTools.h"
 
 #include "ctr/FileIo.h"
+#include "ctr/Hash.h"
 #include "ctr/Platform.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
-
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <csignal>
@@ -224,31 +222,28 @@ bool PlainAsciiText(const QString& text) {
                        [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; });
 }
 
+// The container library's MD5, its digest written as the patch descriptions write it.
 struct TMd5::TState {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> Context{EVP_MD_CTX_new(),
-                                                                    EVP_MD_CTX_free};
+    ctr::TMd5 Digest;
 };
 
-TMd5::TMd5() : m_state(std::make_unique<TState>()) {
-    if (!m_state->Context || EVP_DigestInit_ex(m_state->Context.get(), EVP_md5(), nullptr) != 1)
+TMd5::TMd5() {
+    try {
+        m_state = std::make_unique<TState>();
+    } catch (const std::exception&) {
         throw TSystemError(0, QStringLiteral("MD5 is not available"));
+    }
 }
 
 TMd5::~TMd5() = default;
 
 void TMd5::Update(const void* bytes, std::size_t size) {
     if (size != 0)
-        EVP_DigestUpdate(m_state->Context.get(), bytes, size);
+        m_state->Digest.Update(std::span(static_cast<const std::uint8_t*>(bytes), size));
 }
 
 QString TMd5::Hex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(m_state->Context.get(), digest, &length);
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(digest), static_cast<int>(length))
-            .toHex()
-            .toUpper());
+    return QString::fromStdString(ctr::HexUpper(m_state->Digest.Final()));
 }
 
 QString FileMD5Hex(const QString& path) {
