@@ -294,9 +294,13 @@ void TInstallWorker::CheckDiskSpace() {
                                         SourceContentSize(m_job.SourcePath, SourceKind()),
                                         PackDatSize(m_job.SourcePath, SourceKind()), encrypted);
     // A compressed source is first written out whole beside the rest, unless it is encrypted:
-    // that is decrypted straight from its frames.
-    if (!IsModFolderKind(m_job.OutputKind) && !encrypted &&
-        ctr::IsZ3dsFile(ToPath(m_job.SourcePath)))
+    // that is decrypted straight from its frames. A mod folder reads a compressed or encrypted
+    // image's pack.dat in place: only the new one is written, on the destination's volume or
+    // straight into it.
+    const bool compressed = ctr::IsZ3dsFile(ToPath(m_job.SourcePath));
+    if (IsModFolderKind(m_job.OutputKind) && (compressed || encrypted))
+        need.TempBytes = 0;
+    else if (!IsModFolderKind(m_job.OutputKind) && !encrypted && compressed)
         need.TempBytes += SourceImageSize(m_job.SourcePath);
     const QString temp_place = m_job.ProgramFolder + QStringLiteral("tools/temp");
     const QString output_place = QFileInfo(OutputFile()).absolutePath();
