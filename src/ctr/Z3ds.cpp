@@ -68,10 +68,12 @@ constexpr std::uint32_t CiaMagic = MakeMagic('C', 'I', 'A', '\0');
 // CIA, whose contents are read whole anyway.
 constexpr std::uint32_t CardFrameSize = 256u << 10;
 constexpr std::uint32_t CiaFrameSize = 32u << 20;
-// The decompressed frames a reader keeps: at least two (a read across a boundary), more when
-// they are small, within this many bytes.
-constexpr std::uint64_t CacheBudget = 64u << 20;
-constexpr std::size_t MinCachedFrames = 2;
+// The decompressed frames a reader keeps: more when they are small, within this many bytes.
+// A read across a boundary copies its part of one frame before the next is loaded, so one
+// slot is enough; large frames get one only, as a mod folder run holds two readers at once
+// (the difference and the digest) next to the difference's own source window.
+constexpr std::uint64_t CacheBudget = 32u << 20;
+constexpr std::size_t MinCachedFrames = 1;
 constexpr std::size_t MaxCachedFrames = 16;
 // zstd's level for writing; level 1 keeps a compressed output about as quick to write as a
 // plain one on two cores (bench/ctr/Z3dsBench.cpp) and still shrinks images well.
