@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <array>
 #include <filesystem>
@@ -244,10 +245,17 @@ void RunOrThrow(const QString& program, const QStringList& arguments,
     process.setWorkingDirectory(working_folder);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
-    process.start();
-    if (!process.waitForStarted(-1))
-        throw TSampleError(
-            QStringLiteral("Cannot start %1: %2").arg(program, process.errorString()));
+    // A start the system fails although the program is there (Wine, under load, now and then
+    // reports an internal error) is tried twice more.
+    for (int attempt = 1;; ++attempt) {
+        process.start();
+        if (process.waitForStarted(-1))
+            break;
+        if (attempt == 3 || !QFileInfo(program).isFile())
+            throw TSampleError(
+                QStringLiteral("Cannot start %1: %2").arg(program, process.errorString()));
+        QThread::msleep(200);
+    }
     process.waitForFinished(-1);
     const QString output = QString::fromLocal8Bit(process.readAll()).right(4000);
     if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
