@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QThread>
 
 #include <algorithm>
 #include <csignal>
@@ -144,9 +145,17 @@ TToolRun::TToolRun(const QString& tool, const QStringList& arguments, const QStr
         environment.insert(QStringLiteral("QVT_SCRATCH_OUTPUTS"), QStringLiteral("1"));
     if (m_watch.ScratchOutputs || mode != QIODevice::NotOpen)
         process.setProcessEnvironment(environment);
-    process.start(mode);
-    if (!process.waitForStarted(-1))
-        throw TSystemError(0, process.errorString());
+    // A start the system fails although the program is there (Wine under load now and then
+    // reports an internal error) is tried twice more before the run gives up on the tool.
+    for (int attempt = 1;; ++attempt) {
+        process.start(mode);
+        if (process.waitForStarted(-1))
+            break;
+        if (attempt == 3 || process.error() != QProcess::FailedToStart ||
+            !QFileInfo(tool).isFile())
+            throw TSystemError(0, process.errorString());
+        QThread::msleep(200);
+    }
 }
 
 TToolRun::~TToolRun() {
