@@ -151,8 +151,7 @@ TToolRun::TToolRun(const QString& tool, const QStringList& arguments, const QStr
         process.start(mode);
         if (process.waitForStarted(-1))
             break;
-        if (attempt == 3 || process.error() != QProcess::FailedToStart ||
-            !QFileInfo(tool).isFile())
+        if (attempt == 3 || process.error() != QProcess::FailedToStart || !QFileInfo(tool).isFile())
             throw TSystemError(0, process.errorString());
         QThread::msleep(200);
     }
