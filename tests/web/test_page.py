@@ -161,38 +161,41 @@ class PageTest(unittest.TestCase):
             lambda d: len(self.text_of("MemoLog")) > before and
             d.find_element(By.ID, "sourceFile").is_enabled())
 
+    def assert_installs_the_desktops_folder(self, desktop_name):
+        """Installs the chosen patch and compares the archive with the desktop's mod folder."""
+        self.install()
+        self.assertIn(EN["ModFolderSuccessful"].split(".")[0], self.text_of("MemoLog"))
+        desktop = os.path.join(SAMPLES, "desktop", desktop_name)
+        expected = {}
+        for root, _, files in os.walk(desktop):
+            for file in files:
+                path = os.path.join(root, file)
+                with open(path, "rb") as f:
+                    expected[os.path.relpath(path, desktop).replace(os.sep, "/")] = f.read()
+        title_id = self.text_of("titleId")
+        names, data = self.stored()
+        self.assertEqual(names, [title_id + ".zip"])
+        with zipfile.ZipFile(io.BytesIO(data)) as archive:
+            self.assertIsNone(archive.testzip())
+            got = {n: archive.read(n) for n in archive.namelist()}
+        self.assertIn(title_id + "/qvtpatch-mod.json", got)
+        self.assertEqual(sorted(got), sorted(expected))
+        for path, content in expected.items():
+            self.assertEqual(got[path], content, path)
+        link = self.driver.find_element(By.ID, "download")
+        self.assertTrue(link.is_displayed())
+        self.assertEqual(link.get_attribute("download"), title_id + ".zip")
+        self.assertTrue(link.get_attribute("href").startswith("blob:"))
+        unpack = self.text_of("unpackList")
+        self.assertIn("load/mods/" + title_id, unpack)
+        self.assertIn("luma/titles/" + title_id, unpack)
+
     def test_install_writes_the_desktops_mod_folder_as_a_zip(self):
         for name in ("game.cia", "game.zcci"):
             with self.subTest(name=name):
                 self.open_page()
                 self.choose(name)
-                self.install()
-                memo = self.text_of("MemoLog")
-                self.assertIn(EN["ModFolderSuccessful"].split(".")[0], memo)
-                desktop = os.path.join(SAMPLES, "desktop", name)
-                expected = {}
-                for root, _, files in os.walk(desktop):
-                    for file in files:
-                        path = os.path.join(root, file)
-                        with open(path, "rb") as f:
-                            expected[os.path.relpath(path, desktop).replace(os.sep, "/")] = f.read()
-                title_id = self.text_of("titleId")
-                names, data = self.stored()
-                self.assertEqual(names, [title_id + ".zip"])
-                with zipfile.ZipFile(io.BytesIO(data)) as archive:
-                    self.assertIsNone(archive.testzip())
-                    got = {n: archive.read(n) for n in archive.namelist()}
-                self.assertIn(title_id + "/qvtpatch-mod.json", got)
-                self.assertEqual(sorted(got), sorted(expected))
-                for path, content in expected.items():
-                    self.assertEqual(got[path], content, path)
-                link = self.driver.find_element(By.ID, "download")
-                self.assertTrue(link.is_displayed())
-                self.assertEqual(link.get_attribute("download"), title_id + ".zip")
-                self.assertTrue(link.get_attribute("href").startswith("blob:"))
-                unpack = self.text_of("unpackList")
-                self.assertIn("load/mods/" + title_id, unpack)
-                self.assertIn("luma/titles/" + title_id, unpack)
+                self.assert_installs_the_desktops_folder(name)
 
     def test_a_large_install_stays_small_and_cancel_leaves_no_file(self):
         self.open_page()
@@ -225,6 +228,8 @@ class PageTest(unittest.TestCase):
         self.assertIn(EN["FitChecked"], memo)
         fit = self.driver.find_element(By.CSS_SELECTOR, PATCH)
         self.assertEqual(fit.get_attribute("data-fit"), "fits")
+        # The same game as game.cia under its encryption: the same mod folder.
+        self.assert_installs_the_desktops_folder("game.cia")
         # No key value reaches the page.
         page_text = self.driver.find_element(By.TAG_NAME, "body").get_attribute("textContent")
         with open(os.path.join(SAMPLES, "keys.txt"), encoding="utf-8") as f:
