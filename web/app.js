@@ -497,6 +497,13 @@ async function start() {
   };
   $("BTNCancel").onclick = cancel;
   $("BTNInstallPatch").onclick = install;
+  // Leaving the page ends an install: the browser asks first; the file left is removed when the
+  // page is opened again.
+  window.addEventListener("beforeunload", (event) => {
+    if (!page.installing) return;
+    event.preventDefault();
+    event.returnValue = "";
+  });
   document.body.dataset.ready = "1";
 }
 
