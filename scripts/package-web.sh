@@ -3,8 +3,8 @@
 #   dist/qvtpatch-VERSION-web.zip holding qvtpatch-VERSION-web/
 # with index.html at its top, the scripts, the style, the engine, lang/ (the program's own
 # language files), patch/ (the given patch folders) and index.json, the list of languages and
-# patches the page reads. The folder is published as it is on any static host. Prints the
-# archive's path as its last line.
+# patches (with each patch's files) the page reads. The folder is published as it is on any
+# static host. Prints the archive's path as its last line.
 # --patch FOLDER (repeatable) copies a patch folder into the page's patch/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,9 +51,15 @@ for patch in sorted(os.listdir(os.path.join(folder, "patch")), key=lambda n: (n.
     if not os.path.isdir(os.path.join(folder, "patch", patch)):
         continue
     descriptions = files(os.path.join("patch", patch), ".dsc")
+    # Every file of the patch, '/'-separated inside its folder: the page hands them to the
+    # engine when it installs.
+    base = os.path.join(folder, "patch", patch)
+    every = sorted(os.path.relpath(os.path.join(r, n), base).replace(os.sep, "/")
+                   for r, _, names in os.walk(base) for n in names)
     if descriptions:
         index["patches"].append({"folder": patch, "descriptions":
-                                 ["patch/%s/%s" % (patch, n) for n in descriptions]})
+                                 ["patch/%s/%s" % (patch, n) for n in descriptions],
+                                 "files": every})
 with open(os.path.join(folder, "index.json"), "w", encoding="utf-8") as out:
     json.dump(index, out, ensure_ascii=False, indent=1)
 top = os.path.dirname(folder)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The browser page's test: packages the page (scripts/package-web.sh) with a sample patch, makes
-# sample images with qvtsample (build/app, or QVT_SAMPLE), and runs tests/web/test_page.py in
+# The browser page's test: packages the page (scripts/package-web.sh) with sample patches, makes
+# sample images with qvtsample (build/app, or QVT_SAMPLE) and the desktop's mod folders for
+# two of them with qvtpatch (build/app, or QVT_PATCH), and runs tests/web/test_page.py in
 # Debian's headless Chromium against the page served from 127.0.0.1. The narrow viewport's
 # screenshot goes to QVT_SCREENSHOTS (default build-web/screenshots; scripts/screenshots.sh --web
 # puts it into docs/screenshots).
@@ -21,12 +22,25 @@ sample --pack-size 1M --kind 3ds --encrypted --out "$samples/encrypted.3ds"
 # Encrypted with keys qvtsample makes up on the spot, and a key file without them.
 sample --pack-size 1M --kind cia --encrypt keys --keys "$samples/keys.txt" --out "$samples/locked.cia"
 printf '# no keys here\n' >"$samples/no-keys.txt"
-# Large enough that Cancel comes while its data is read.
-sample --pack-size 256M --kind cxi --out "$samples/big.cxi"
+# Large enough that Cancel comes while its data is read or its archive written, with a patch
+# of its own (the page's other patch does not fit it), listed after the other one.
+sample --pack-size 256M --kind cxi --out "$samples/big.cxi" --patch "$work/Veridane 256M"
+sed -i 's/^Title = "Veridane: /Title = "Veridane (256 MiB): /' "$work/Veridane 256M/"*.dsc
 head -c 65536 /dev/zero >"$samples/not-an-image.cia"
 head -c 300000 "$samples/game.zcci" >"$samples/damaged.zcci"
 
-archive=$(scripts/package-web.sh --patch "$work/Veridane" | tail -n 1)
+# The page installs no voices yet and refuses a patch that offers them: its patches go
+# without. The desktop's mod folders for the same images and patch are what the page's
+# archives must hold.
+rm -rf "$work/Veridane/voice" "$work/Veridane 256M/voice"
+qvtpatch=$(readlink -f "${QVT_PATCH:-build/app/qvtpatch}")
+for name in game.cia game.zcci; do
+    "$qvtpatch" --source "$samples/$name" --output "$samples/desktop/$name" --kind mods \
+        --patch "$work/Veridane" --quiet >/dev/null
+done
+
+archive=$(scripts/package-web.sh --patch "$work/Veridane" --patch "$work/Veridane 256M" |
+    tail -n 1)
 python3 -m zipfile -e "$archive" "$work/page"
 # Debian's Python, which has Debian's Selenium (another python3 may come first on the PATH).
 screenshots=${QVT_SCREENSHOTS:-build-web/screenshots}

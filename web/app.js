@@ -1,7 +1,9 @@
 "use strict";
 // The page: interface texts from the program's language files, the patches the page offers
-// (index.json, written by scripts/package-web.sh), and the check of a chosen dump in the
-// engine's worker. Nothing leaves the device: the dump is read in slices inside the worker.
+// (index.json, written by scripts/package-web.sh), the check of a chosen dump and the install
+// of a mod folder in the engine's worker. Nothing leaves the device: the dump is read in slices
+// inside the worker, and the archive it writes stays in the browser's own storage (the origin
+// private file system) until the user downloads it from there.
 
 const $ = (id) => document.getElementById(id);
 
@@ -16,11 +18,17 @@ const page = {
   worker: null,
   engine: null, // { worker, script: blob: addresses, wasm: the engine's code }
   busy: false,
+  installing: false,
+  selected: null, // the folder of the patch to install
+  keys: null, // the user's key file and seed database while the page is open
+  patchFiles: new Map(), // folder -> [{ path, blob }], fetched at the first install
+  download: null, // the object address of the finished archive
 };
 
 // Elements whose text is the language key of their id.
 const textKeys = ["WebHeading", "Label0", "WebPrivacy", "Label1", "WebChooseDump", "WebImageKind",
-  "WebTitleId", "EncryptedChooseKeys", "WebPatches", "WebInstallLater", "WebLog", "BTNCancel"];
+  "WebTitleId", "EncryptedChooseKeys", "WebPatches", "WebOutput", "WebOutputModZip",
+  "WebImageOutputsLater", "WebUnpackHeading", "BTNInstallPatch", "WebLog", "BTNCancel"];
 
 function text(key) {
   const table = page.languages.get(page.language);
@@ -46,13 +54,9 @@ async function fetchBytes(path) {
 
 // ---- patches ----
 
-// The description in the interface's language, else the first by name, as the program chooses.
+// The fields of the patch's description the page shows.
 function describe(patch) {
-  const names = [...patch.descriptions.keys()].sort((a, b) =>
-    a.toLowerCase() < b.toLowerCase() ? -1 : a.toLowerCase() > b.toLowerCase() ? 1 : 0);
-  const wanted = (page.language + ".dsc").toLowerCase();
-  const name = names.find((n) => n.toLowerCase() === wanted) || names[0];
-  const tokens = patch.descriptions.get(name);
+  const tokens = patch.descriptions.get(describedFile(patch));
   const value = (key) => QvtTokens.valueOf(tokens, key) || "";
   return {
     Region: value("Region"), Title: value("Title"), Description: value("Description"),
@@ -95,6 +99,8 @@ function fitExplanation(fit, d, image) {
 function renderPatches() {
   const list = $("patchList");
   list.textContent = "";
+  let firstFitting = null;
+  let selectedShown = false;
   const region = page.identity && page.identity.usable ? page.identity.region : "";
   let shown = 0;
   for (const patch of page.patches) {
@@ -110,6 +116,15 @@ function renderPatches() {
       const fit = judgeFit(d, page.digests);
       item.classList.add(fit);
       item.dataset.fit = fit;
+      if (fit === "fits") {
+        item.classList.add("selectable");
+        item.onclick = () => {
+          page.selected = patch.folder;
+          renderPatches();
+        };
+        if (!firstFitting) firstFitting = patch.folder;
+        if (page.selected === patch.folder) selectedShown = true;
+      }
       const mark = document.createElement("span");
       mark.className = "mark";
       mark.textContent = text({ fits: "FitMarkFits", differs: "FitMarkDiffers",
@@ -143,6 +158,27 @@ function renderPatches() {
     item.textContent = text("WebNoPatches");
     list.append(item);
   }
+  // The first fitting patch is chosen unless the user chose another that fits.
+  if (!selectedShown) page.selected = firstFitting;
+  for (const item of list.children)
+    item.classList.toggle("selected", !!page.selected && item.dataset.folder === page.selected);
+  updateInstall();
+}
+
+// Where the archive goes, per device, with the game's title ID when it is known.
+function renderUnpack() {
+  const list = $("unpackList");
+  list.textContent = "";
+  const id = (page.identity && page.identity.titleId) || "<TitleID>";
+  for (const key of ["WebUnpackAndroid", "WebUnpackDesktop", "WebUnpackConsole"]) {
+    const item = document.createElement("li");
+    item.textContent = text(key).replace(/%1/g, id);
+    list.append(item);
+  }
+}
+
+function updateInstall() {
+  $("BTNInstallPatch").disabled = page.busy || !page.digests || !page.selected;
 }
 
 // ---- language ----
@@ -152,6 +188,7 @@ function applyTexts() {
   document.title = text("WebHeading");
   document.documentElement.lang = page.language === "Русский" ? "ru" : "en";
   renderPatches();
+  renderUnpack();
 }
 
 // ---- the check ----
@@ -177,9 +214,11 @@ function startWorker() {
 
 function finish() {
   page.busy = false;
+  page.installing = false;
   $("BTNCancel").disabled = true;
   $("sourceFile").disabled = false;
   $("ProgressBar1").value = 0;
+  updateInstall();
 }
 
 function onIdentity(identity) {
@@ -222,10 +261,18 @@ function onIdentity(identity) {
   }
   log("ROM Region: " + identity.region);
   renderPatches();
+  renderUnpack();
 }
 
 function onWorker(message) {
   if (message.type === "identity") onIdentity(message.identity);
+  else if (message.type === "log") {
+    if (!message.key) log(message.detail);
+    else log(message.detail ? text(message.key) + "\r\n" + message.detail : text(message.key));
+  } else if (message.type === "stage") {
+    $("ProgressBar1").value = Math.floor(message.fraction * 100);
+    setStatus(text(message.stage));
+  } else if (message.type === "installed") onInstalled(message.result);
   else if (message.type === "keys") {
     log(text("LogEncryptedKeyProblem") + " " + message.problem);
     setStatus(text("LogEncryptedKeyProblem") + " " + message.problem, true);
@@ -259,6 +306,7 @@ function onWorker(message) {
 
 function choose(file, keys) {
   if (!file || page.busy) return;
+  if (file !== page.source) page.keys = keys || null;
   page.source = file;
   page.identity = null;
   page.digests = null;
@@ -284,16 +332,125 @@ async function chooseKeys(files) {
     else keys.keyFile = bytes;
   }
   $("keyFiles").value = "";
+  page.keys = keys;
   choose(page.source, keys);
 }
 
 function cancel() {
   if (!page.busy) return;
   // The engine runs without a break in the worker: ending the worker is the way to stop it.
+  const installing = page.installing;
   page.worker.terminate();
   startWorker();
-  log(text("WebCancelled"));
-  setStatus(text("WebCancelled"), true);
+  const key = installing ? "InstallCanceled" : "WebCancelled";
+  log(text(key));
+  setStatus(text(key), true);
+  finish();
+  // The archive it was writing is no archive: gone as soon as the ended worker lets it go.
+  if (installing) removeOutputs(20);
+}
+
+// ---- install ----
+
+// Removes every file this page left in its private storage: an archive downloaded or
+// abandoned earlier, or one a run that was ended was writing. An ended worker may hold its
+// file a moment longer; then it is tried again, `tries` times in all.
+async function removeOutputs(tries = 1) {
+  const root = await navigator.storage.getDirectory();
+  for (let attempt = 0; attempt < tries; ++attempt) {
+    let left = 0;
+    for await (const name of root.keys()) {
+      try {
+        await root.removeEntry(name, { recursive: true });
+      } catch (error) {
+        ++left;
+      }
+    }
+    if (!left) return;
+    await new Promise((resolve) => setTimeout(resolve, 250));
+  }
+}
+
+// The patch's files as Blobs of the page's own folder, fetched once: the worker reads them in
+// slices as it reads the dump.
+async function patchFiles(folder) {
+  if (page.patchFiles.has(folder)) return page.patchFiles.get(folder);
+  const entry = page.index.patches.find((patch) => patch.folder === folder);
+  const files = [];
+  for (const path of entry.files) {
+    const address = ["patch", folder, ...path.split("/")].map(encodeURIComponent).join("/");
+    const response = await fetch(address);
+    if (!response.ok) throw new Error(path + ": " + response.status);
+    files.push({ path, blob: await response.blob() });
+  }
+  page.patchFiles.set(folder, files);
+  return files;
+}
+
+async function install() {
+  if (page.busy || !page.digests || !page.selected) return;
+  const patch = page.patches.find((p) => p.folder === page.selected);
+  const name = page.identity.titleId + ".zip";
+  page.busy = true;
+  page.installing = true;
+  updateInstall();
+  $("BTNCancel").disabled = false;
+  $("sourceFile").disabled = true;
+  $("downloadLine").hidden = true;
+  if (page.download) URL.revokeObjectURL(page.download);
+  page.download = null;
+  setStatus("");
+  log(text("StartPatching"));
+  let files;
+  try {
+    await removeOutputs(4);
+    files = await patchFiles(patch.folder);
+  } catch (error) {
+    log(text("WebPatchUnreadable") + "\r\n" + String(error.message || error));
+    setStatus(text("WebPatchUnreadable"), true);
+    return finish();
+  }
+  if (!page.installing) return; // cancelled meanwhile
+  page.worker.postMessage({
+    type: "install", file: page.source, keys: page.identity.decrypted ? page.keys : null, name,
+    kind: page.identity.kind, decrypt: page.identity.decrypted, patch: files,
+    description: describedFile(patch), russian: (navigator.language || "").toLowerCase().startsWith("ru"),
+    packDat: page.digests.packDat, packInc: page.digests.packInc,
+  });
+}
+
+// The description file the page shows for `patch`, by its name in the patch's folder: the one
+// in the interface's language, else the first by name, as the program chooses.
+function describedFile(patch) {
+  const names = [...patch.descriptions.keys()].sort((a, b) =>
+    a.toLowerCase() < b.toLowerCase() ? -1 : a.toLowerCase() > b.toLowerCase() ? 1 : 0);
+  const wanted = (page.language + ".dsc").toLowerCase();
+  return names.find((n) => n.toLowerCase() === wanted) || names[0];
+}
+
+async function onInstalled(result) {
+  page.heapBytes = result.heapBytes; // the engine's memory at the end of the install
+  if (result.readFailed) {
+    log(text("WebReadFailed"));
+    setStatus(text("WebReadFailed"), true);
+  } else if (!result.succeeded) {
+    const message = text(result.errorKey || "ErrorWritingModFolder");
+    log("\r\n" + (result.detail ? message + "\r\n" + result.detail : message));
+    setStatus(message, true);
+  } else {
+    const name = result.titleId + ".zip";
+    const root = await navigator.storage.getDirectory();
+    const file = await (await root.getFileHandle(name)).getFile();
+    page.download = URL.createObjectURL(file);
+    const link = $("download");
+    link.href = page.download;
+    link.download = name;
+    link.textContent = text("WebDownload").replace("%1", name);
+    $("downloadLine").hidden = false;
+    $("unpack").open = true;
+    log("\r\n" + text("ModFolderSuccessful") + "\r\n[" + name + "]");
+    setStatus(text("ModFolderSuccessful"));
+  }
   finish();
 }
 
@@ -322,6 +479,7 @@ async function start() {
     applyTexts();
   };
   applyTexts();
+  await removeOutputs();
   await loadEngine();
   startWorker();
   $("sourceFile").onchange = (event) => choose(event.target.files[0]);
@@ -338,6 +496,14 @@ async function start() {
     choose(event.dataTransfer.files[0]);
   };
   $("BTNCancel").onclick = cancel;
+  $("BTNInstallPatch").onclick = install;
+  // Leaving the page ends an install: the browser asks first; the file left is removed when the
+  // page is opened again.
+  window.addEventListener("beforeunload", (event) => {
+    if (!page.installing) return;
+    event.preventDefault();
+    event.returnValue = "";
+  });
   document.body.dataset.ready = "1";
 }
 

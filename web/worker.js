@@ -1,11 +1,17 @@
 "use strict";
 // The engine's worker: runs the WebAssembly engine and answers the page. The page hands it the
 // engine (its script as a blob: address and its code, both fetched once when the page loaded,
-// so a new worker after Cancel asks the network for nothing). The chosen File is read only in
-// slices, synchronously (FileReaderSync), when the engine asks for bytes; the page stops a
-// check by ending this worker.
+// so a new worker after Cancel asks the network for nothing). The chosen File and the patch's
+// files (Blobs the page fetched from its own folder) are read only in slices, synchronously
+// (FileReaderSync), when the engine asks for bytes: a difference of hundreds of MiB is never
+// copied whole into the engine's memory, which stays bounded whatever the sizes. The archive
+// an install writes goes into the origin private file system through a synchronous access
+// handle, at the positions the engine gives. The page stops a check or an install by ending
+// this worker.
 
 let chosen = null;
+let patchBlobs = [];
+let output = null; // the archive being written: a FileSystemSyncAccessHandle
 let readFailed = false;
 const reader = new FileReaderSync();
 const pending = [];
@@ -24,6 +30,30 @@ self.qvtReadSlice = (offset, length, pointer) => {
     return false;
   }
 };
+
+self.qvtReadPatchSlice = (index, offset, length, pointer) => {
+  try {
+    const bytes = reader.readAsArrayBuffer(patchBlobs[index].slice(offset, offset + length));
+    if (bytes.byteLength !== length) throw new Error("short read");
+    HEAPU8.set(new Uint8Array(bytes), pointer);
+    return true;
+  } catch (error) {
+    return false;
+  }
+};
+
+// Called by the engine (WriteOutput): `length` bytes of its memory at `pointer` into the
+// archive at `offset`.
+self.qvtWriteOutput = (offset, pointer, length) => {
+  try {
+    return output.write(HEAPU8.subarray(pointer, pointer + length), { at: offset }) === length;
+  } catch (error) {
+    return false;
+  }
+};
+
+self.qvtLog = (key, detail) => postMessage({ type: "log", key, detail });
+self.qvtStage = (fraction, stage) => postMessage({ type: "stage", fraction, stage });
 
 self.qvtProgress = (done, total) => {
   postMessage({ type: "progress", done, total });
@@ -81,8 +111,64 @@ function check(file, keys) {
   }
 }
 
+// The date and time of an archive's entries as MS-DOS writes them, in local time.
+function dosDateTime(now) {
+  return {
+    date: ((now.getFullYear() - 1980) << 9) | ((now.getMonth() + 1) << 5) | now.getDate(),
+    time: (now.getHours() << 11) | (now.getMinutes() << 5) | (now.getSeconds() >> 1),
+  };
+}
+
+// Writes the mod folder archive `message.name` into the origin private file system. A run
+// that does not succeed leaves no file behind; one the page ends is removed by the page.
+async function install(message) {
+  const root = await navigator.storage.getDirectory();
+  let result;
+  try {
+    if (message.keys) {
+      const answer = setKeys(message.keys.keyFile, message.keys.seedDb);
+      if (answer.problem) throw new Error(answer.problem);
+    }
+    const handle = await root.getFileHandle(message.name, { create: true });
+    output = await handle.createSyncAccessHandle();
+    output.truncate(0);
+    chosen = message.file;
+    readFailed = false;
+    Module.ccall("QvtOpenSource", null, ["number"], [chosen.size]);
+    patchBlobs = message.patch.map((file) => file.blob);
+    for (const file of message.patch)
+      Module.ccall("QvtAddPatchFile", null, ["string", "number"], [file.path, file.blob.size]);
+    const stamp = dosDateTime(new Date());
+    result = call("QvtInstallModFolder",
+      ["string", "number", "string", "number", "string", "string", "number", "number"],
+      [message.kind, message.decrypt ? 1 : 0, message.description, message.russian ? 1 : 0,
+        message.packDat || "", message.packInc || "", stamp.date, stamp.time]);
+    output.flush();
+  } catch (error) {
+    result = { succeeded: false, errorKey: "WebStorageFailed", detail: String(error.message || error) };
+  } finally {
+    if (output) output.close();
+    output = null;
+    Module.ccall("QvtClearPatch", null, [], []);
+    Module.ccall("QvtCloseSource", null, [], []);
+    chosen = null;
+    patchBlobs = [];
+  }
+  result.readFailed = readFailed;
+  result.heapBytes = HEAPU8.length;
+  if (!result.succeeded) {
+    try {
+      await root.removeEntry(message.name);
+    } catch (error) {
+      // none was made
+    }
+  }
+  postMessage({ type: "installed", result });
+}
+
 function handle(message) {
   if (message.type === "check") check(message.file, message.keys);
+  else if (message.type === "install") install(message);
 }
 
 function load(engine) {

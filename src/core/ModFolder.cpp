@@ -35,10 +35,8 @@ constexpr const char* kPackDat = "pack.dat";
 constexpr const char* kPackInc = "pack.inc";
 constexpr const char* kSoundArchive = "sound/QK123.bcsar";
 
-// The marker's "writtenBy" member: a JSON file of another program is no marker of ours.
-constexpr const char* kMarkerWriter = "QVT Patch Tool";
-// The marker's layout; a later program raises it only for a layout this one cannot read.
-constexpr int kMarkerFormat = 1;
+constexpr const char* kMarkerWriter = engine::kModMarkerWriter;
+constexpr int kMarkerFormat = engine::kModMarkerFormat;
 
 // What the stages of one mod folder run share.
 struct TModFolderRun {
@@ -50,7 +48,7 @@ struct TModFolderRun {
     std::unique_ptr<ctr::TInFile> Image;
     QString TitleId;
     std::vector<ctr::TImageRomFsFile> GameFiles;
-    QHash<QString, QString> Spellings;      // upper case to the game's spelling
+    engine::TSpellings Spellings;           // the game's spelling by its key
     QHash<QString, std::size_t> GameByPath; // the game's spelling to its entry
     QString PatchFolder;                    // empty without a patch's own files
     QString SourceCode;    // the image's code, decompressed, when the patch brings its own
@@ -78,10 +76,10 @@ struct TModFolderRun {
 
     // The game's file at `path` in any letter case; null when the game has none.
     const ctr::TImageRomFsFile* GameFile(const QString& path) const {
-        const auto spelling = Spellings.constFind(path.toUpper());
-        if (spelling == Spellings.constEnd())
+        const auto spelling = Spellings.find(engine::SpellingKey(path.toStdString()));
+        if (spelling == Spellings.end())
             return nullptr;
-        return &GameFiles[GameByPath.value(*spelling)];
+        return &GameFiles[GameByPath.value(QString::fromStdString(spelling->second))];
     }
 };
 
@@ -159,13 +157,12 @@ void ReadModFiles(TModFolderRun& mod) {
     } catch (const ctr::TCtrError& error) {
         run.Fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
     }
-    QStringList game_paths;
+    std::vector<std::string> game_paths;
     for (std::size_t i = 0; i < mod.GameFiles.size(); ++i) {
-        const QString path = QString::fromStdString(mod.GameFiles[i].Path);
-        game_paths << path;
-        mod.GameByPath.insert(path, i);
+        game_paths.push_back(mod.GameFiles[i].Path);
+        mod.GameByPath.insert(QString::fromStdString(mod.GameFiles[i].Path), i);
     }
-    mod.Spellings = GameSpellings(game_paths);
+    mod.Spellings = engine::GameSpellings(game_paths);
     run.Progress(5);
 
     mod.PatchFolder = run.Job.NoPatch ? QString() : run.PatchFolder();
@@ -508,54 +505,39 @@ QString UnusedFolderPath(const QString& parent, const QString& name) {
     return path;
 }
 
-QHash<QString, QString> GameSpellings(const QStringList& game_files) {
-    QHash<QString, QString> spellings;
-    for (const QString& path : game_files)
-        spellings.insert(path.toUpper(), path);
-    return spellings;
-}
-
 TModPlan PlanModFolder(const TModPlanInput& input) {
-    // The new pack.dat is in the folder already: a difference that changed nothing is not
-    // worth a patch, and it is not among the RomFS files here.
-    const QHash<QString, QString> spellings = GameSpellings(input.GameFiles);
-    TModPlan plan;
-    for (const QString& path : input.RomFsFiles) {
-        const QString from = input.RomFs + QLatin1Char('/') + path;
-        const auto known = spellings.constFind(path.toUpper());
-        if (known == spellings.constEnd()) {
-            plan.NewFiles << path;
-            plan.Files.push_back({from, QStringLiteral("romfs/") + path});
-        } else if (!input.Unchanged.contains(path)) {
-            plan.Files.push_back({from, QStringLiteral("romfs/") + *known});
-        }
-    }
-    if (!input.ChangedCode.isEmpty())
-        plan.Files.push_back({input.ChangedCode, QStringLiteral("code.bin")});
+    const auto text = [](const QString& value) { return value.toStdString(); };
+    engine::TModPlanInput plain;
+    plain.RomFs = text(input.RomFs);
+    for (const QString& path : input.RomFsFiles)
+        plain.RomFsFiles.push_back(text(path));
+    for (const QString& path : input.GameFiles)
+        plain.GameFiles.push_back(text(path));
+    for (const QString& path : input.Unchanged)
+        plain.Unchanged.insert(text(path));
+    plain.ChangedCode = text(input.ChangedCode);
     for (const TModFile& file : input.ExeFsFiles)
-        plan.Files.push_back(file);
-    plan.BannerOrIcon = !input.ExeFsFiles.empty();
+        plain.ExeFsFiles.push_back({text(file.From), text(file.To)});
+    const engine::TModPlan planned = engine::PlanModFolder(plain);
+    TModPlan plan;
+    for (const engine::TModFile& file : planned.Files)
+        plan.Files.push_back({QString::fromStdString(file.From), QString::fromStdString(file.To)});
+    for (const std::string& path : planned.NewFiles)
+        plan.NewFiles << QString::fromStdString(path);
+    plan.BannerOrIcon = planned.BannerOrIcon;
     return plan;
 }
 
 QByteArray ModMarkerText(const TModMarker& marker) {
-    QJsonObject object;
-    object.insert(QStringLiteral("writtenBy"), QLatin1String(kMarkerWriter));
-    object.insert(QStringLiteral("format"), kMarkerFormat);
-    object.insert(QStringLiteral("programVersion"), marker.ProgramVersion);
-    object.insert(QStringLiteral("titleId"), marker.TitleId);
-    object.insert(QStringLiteral("patch"), marker.Patch);
-    object.insert(QStringLiteral("patchVersion"), marker.PatchVersion);
-    QJsonArray files;
-    for (const TModMarkerFile& file : marker.Files) {
-        QJsonObject entry;
-        entry.insert(QStringLiteral("path"), file.Path);
-        entry.insert(QStringLiteral("size"), file.Size);
-        entry.insert(QStringLiteral("md5"), file.MD5);
-        files.append(entry);
-    }
-    object.insert(QStringLiteral("files"), files);
-    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+    const auto text = [](const QString& value) { return value.toStdString(); };
+    engine::TModMarker plain{text(marker.TitleId),
+                             text(marker.Patch),
+                             text(marker.PatchVersion),
+                             text(marker.ProgramVersion),
+                             {}};
+    for (const TModMarkerFile& file : marker.Files)
+        plain.Files.push_back({text(file.Path), file.Size, text(file.MD5)});
+    return QByteArray::fromStdString(engine::ModMarkerText(plain));
 }
 
 std::optional<TModMarker> ParseModMarker(const QByteArray& text) {

@@ -5,6 +5,7 @@
 // verify, move.
 
 #include "core/OutputForms.h" // the mod folder kind
+#include "engine/ModFolderPlan.h"
 
 #include <QHash>
 #include <QSet>
@@ -24,10 +25,6 @@ class TLanguageTable;
 /// `parent`/`name` when nothing lies there yet, else `parent`/`name` 2, 3, ... with the first
 /// free number (a space before the number).
 QString UnusedFolderPath(const QString& parent, const QString& name);
-
-/// The game's RomFS paths by their upper-case form: names in patch folders match regardless
-/// of letter case, and the mod folder takes the game's spelling.
-QHash<QString, QString> GameSpellings(const QStringList& game_files);
 
 /// One file of the mod folder: where its bytes are now and its path inside the folder.
 struct TModFile {
@@ -53,13 +50,10 @@ struct TModPlan {
     bool BannerOrIcon = false;
 };
 
-/// The plan: each RomFS file whose bytes differ from the game's under the game's spelling,
-/// each file the game lacks under the patch's, the changed code, then the banner and icon.
+/// The plan of engine::PlanModFolder, in the window's text.
 TModPlan PlanModFolder(const TModPlanInput& input);
 
-/// The file the mod folder run leaves beside romfs/, naming what it wrote: the folder is
-/// recognised by it and can be removed again.
-inline constexpr char kModMarkerName[] = "qvtpatch-mod.json";
+using engine::kModMarkerName;
 
 /// One file of a written mod folder as its marker names it.
 struct TModMarkerFile {
@@ -79,8 +73,7 @@ struct TModMarker {
     bool operator==(const TModMarker&) const = default;
 };
 
-/// The marker as a UTF-8 JSON object. Later versions may add members; readers ignore those
-/// they do not know.
+/// The marker as a UTF-8 JSON object (engine::ModMarkerText).
 QByteArray ModMarkerText(const TModMarker& marker);
 /// The marker read back; nothing for a text that is not a marker of this program.
 std::optional<TModMarker> ParseModMarker(const QByteArray& text);

@@ -85,6 +85,19 @@ struct TDecoder {
 
 void ApplyDelta(TInFile& source, TInFile& delta, TOutFile& output, TProgress* progress,
                 const std::function<void(std::span<const std::uint8_t>)>& observe) {
+    ApplyDelta(
+        source, delta,
+        [&](std::span<const std::uint8_t> written) {
+            output.Write(written);
+            if (observe)
+                observe(written);
+        },
+        progress);
+}
+
+void ApplyDelta(TInFile& source, TInFile& delta,
+                const std::function<void(std::span<const std::uint8_t>)>& write,
+                TProgress* progress) {
     TDecoder decoder;
     xd3_config config;
     xd3_init_config(&config, 0);
@@ -135,9 +148,7 @@ void ApplyDelta(TInFile& source, TInFile& delta, TOutFile& output, TProgress* pr
         case XD3_OUTPUT: {
             const std::span<const std::uint8_t> written(decoder.Stream.next_out,
                                                         decoder.Stream.avail_out);
-            output.Write(written);
-            if (observe)
-                observe(written);
+            write(written);
             xd3_consume_output(&decoder.Stream);
             break;
         }

@@ -19,5 +19,9 @@ namespace ctr {
 /// `observe`, when given, sees every byte written, in order (a digest taken as it is written).
 void ApplyDelta(TInFile& source, TInFile& delta, TOutFile& output, TProgress* progress = nullptr,
                 const std::function<void(std::span<const std::uint8_t>)>& observe = {});
+/// The same, handing the result to `write` in order instead of a file (an archive's entry).
+void ApplyDelta(TInFile& source, TInFile& delta,
+                const std::function<void(std::span<const std::uint8_t>)>& write,
+                TProgress* progress = nullptr);
 
 } // namespace ctr

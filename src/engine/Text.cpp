@@ -262,6 +262,13 @@ bool EqualNoCase(std::u16string_view a, std::u16string_view b) {
                       [](char16_t x, char16_t y) { return x == y || Lower(x) == Lower(y); });
 }
 
+TText CaseKey(std::u16string_view text) {
+    TText key(text);
+    for (char16_t& c : key)
+        c = Lower(c);
+    return key;
+}
+
 TText LookupToken(const TTokens& tokens, std::u16string_view key) {
     if (const std::optional<std::size_t> at = FindKey(tokens, key))
         return *at + 1 < tokens.size() ? tokens[*at + 1] : TText();

@@ -31,6 +31,10 @@ TTokens Tokenize(std::u16string_view text, char16_t separator);
 /// True when `a` and `b` are equal but for letter case (Latin, Latin-1 and Cyrillic letters).
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
 
+/// `text` with the Latin, Latin-1 and Cyrillic capitals made small: two texts EqualNoCase
+/// holds equal give the same key.
+TText CaseKey(std::u16string_view text);
+
 /// The token after the first token equal to `key` (letter case ignored); the first token
 /// when none is equal; an empty text when nothing follows.
 TText LookupToken(const TTokens& tokens, std::u16string_view key);

@@ -6,12 +6,15 @@
 #include "ctr/FileIo.h"
 #include "ctr/Keys.h"
 #include "ctr/SourceImage.h"
+#include "engine/ModFolderRun.h"
+#include "engine/ZipWriter.h"
 
 #include <emscripten.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -149,6 +152,99 @@ EMSCRIPTEN_KEEPALIVE const char* QvtPackDigests(const char* kind, int decrypt) {
     } catch (const std::exception& error) {
         return Answer("{\"problem\":" + Quoted(error.what()) + "}");
     }
+}
+
+} // extern "C"
+
+// ---- Installing a mod folder ----
+//
+// The patch's files are served like the chosen file: the page fetched them as Blobs, and the
+// worker reads each by slices (ReadPatchSlice) when the engine asks, so a large difference is
+// never held whole in this module's memory. The archive goes out through WriteOutput, a
+// positioned write into the worker's file in the origin private file system.
+
+namespace {
+
+std::vector<engine::TPatchFile> g_patch;
+
+} // namespace
+
+EM_JS(bool, ReadPatchSlice, (int index, double offset, double length, std::uint8_t* out),
+      { return self.qvtReadPatchSlice(index, offset, length, out); });
+
+EM_JS(bool, WriteOutput, (double offset, const std::uint8_t* bytes, double length),
+      { return self.qvtWriteOutput(offset, bytes, length); });
+
+EM_JS(void, PostLog, (const char* key, const char* detail),
+      { self.qvtLog(UTF8ToString(key), UTF8ToString(detail)); });
+
+EM_JS(void, PostStage, (double fraction, const char* stage),
+      { self.qvtStage(fraction, UTF8ToString(stage)); });
+
+extern "C" {
+
+/// Adds the patch's file at `path` (inside its folder, '/'-separated) of `size` bytes, read
+/// through the worker's Blob number `index`.
+EMSCRIPTEN_KEEPALIVE void QvtAddPatchFile(const char* path, double size) {
+    const int index = static_cast<int>(g_patch.size());
+    const std::filesystem::path served = "/patch/" + std::to_string(index);
+    ctr::ServeFile(served, static_cast<std::uint64_t>(size),
+                   [index](std::uint64_t offset, std::span<std::uint8_t> out) {
+                       if (!ReadPatchSlice(index, static_cast<double>(offset),
+                                           static_cast<double>(out.size()), out.data()))
+                           throw ctr::TCtrError("the browser could not read the patch's files");
+                   });
+    g_patch.push_back({path, served});
+}
+
+EMSCRIPTEN_KEEPALIVE void QvtClearPatch() {
+    for (const engine::TPatchFile& file : g_patch)
+        ctr::StopServingFile(file.Where);
+    g_patch.clear();
+}
+
+/// Writes the mod folder of the chosen image of `kind` with the patch given into a ZIP archive
+/// through WriteOutput; the digests the check took spare their reads. Log entries and stages
+/// go to the worker as they come. Answers {"succeeded", "cancelled", "errorKey", "detail",
+/// "titleId", "size"}.
+EMSCRIPTEN_KEEPALIVE const char* QvtInstallModFolder(const char* kind, int decrypt,
+                                                     const char* description, int russian,
+                                                     const char* pack_dat_md5,
+                                                     const char* pack_inc_md5, int dos_date,
+                                                     int dos_time) {
+    engine::TModFolderJob job;
+    job.Source = SourcePath;
+    const std::optional<ctr::TImageKind> image_kind = ctr::ImageKindFromText(kind);
+    if (!image_kind)
+        return Answer("{\"succeeded\":false,\"errorKey\":\"ErrorWrongROM\"}");
+    job.Kind = *image_kind;
+    job.Keys = decrypt && g_keys ? &*g_keys : nullptr;
+    job.Patch = g_patch;
+    job.Description = description;
+    job.RussianLocale = russian != 0;
+    job.KnownPackDatMD5 = pack_dat_md5;
+    job.KnownPackIncMD5 = pack_inc_md5;
+    job.ProgramVersion = QVT_VERSION;
+    engine::TZipWriter zip(
+        [](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+            if (!WriteOutput(static_cast<double>(offset), bytes.data(),
+                             static_cast<double>(bytes.size())))
+                throw ctr::TCtrError("the browser's storage took no more bytes");
+        },
+        static_cast<std::uint16_t>(dos_date), static_cast<std::uint16_t>(dos_time));
+    const engine::TModFolderHost host{[](const std::string& key, const std::string& detail) {
+                                          PostLog(key.c_str(), detail.c_str());
+                                      },
+                                      [](double fraction, const std::string& stage) {
+                                          PostStage(fraction, stage.c_str());
+                                          return true; // the page stops a run by ending the worker
+                                      }};
+    const engine::TModFolderResult result = engine::RunModFolder(job, zip, host);
+    return Answer(
+        "{\"succeeded\":" + std::string(result.Succeeded ? "true" : "false") +
+        ",\"cancelled\":" + std::string(result.Cancelled ? "true" : "false") +
+        ",\"errorKey\":" + Quoted(result.ErrorKey) + ",\"detail\":" + Quoted(result.Detail) +
+        ",\"titleId\":" + Quoted(result.TitleId) + ",\"size\":" + std::to_string(zip.Size()) + "}");
 }
 
 } // extern "C"

@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -54,6 +57,31 @@ TEST(ModMarker, ReadsBackWhatWasWritten) {
         "0.7.1",
         {{"romfs/pack.dat", 5000000000, QString(32, 'A')}, {"code.bin", 0, QString(32, '0')}}};
     EXPECT_EQ(ParseModMarker(ModMarkerText(marker)), marker);
+}
+
+// The marker's text is written without Qt; Qt's indented JSON, which the first markers were,
+// is the measure, for texts that need escapes and for a folder without files.
+TEST(ModMarker, IsWrittenAsQtsIndentedJson) {
+    const TModMarker markers[] = {
+        {kTitle,
+         "Перевод \"x\" \\ /",
+         "1.0\tbeta\n\x01\x1f\x7f",
+         "0.7.1",
+         {{"romfs/данные/a b.bin", 5000000000, QString(32, 'A')}, {"code.bin", 0, "0"}}},
+        {kTitle, "", "", "0.7.1", {}}};
+    for (const TModMarker& marker : markers) {
+        QJsonObject object{{"writtenBy", "QVT Patch Tool"},
+                           {"format", 1},
+                           {"programVersion", marker.ProgramVersion},
+                           {"titleId", marker.TitleId},
+                           {"patch", marker.Patch},
+                           {"patchVersion", marker.PatchVersion}};
+        QJsonArray files;
+        for (const TModMarkerFile& file : marker.Files)
+            files.append(QJsonObject{{"path", file.Path}, {"size", file.Size}, {"md5", file.MD5}});
+        object.insert("files", files);
+        EXPECT_EQ(ModMarkerText(marker), QJsonDocument(object).toJson(QJsonDocument::Indented));
+    }
 }
 
 TEST(ModMarker, RefusesWhatIsNotOne) {

@@ -1,19 +1,24 @@
 #!/usr/bin/env python3
 """The browser page in Debian's Chromium, headless, driven by Selenium: the packaged page
 served from 127.0.0.1, sample images chosen through the file input, identification and fit
-marks checked against the program's own texts, the Russian interface, and a narrow
-(phone) viewport screenshot.
+marks checked against the program's own texts, mod folder archives compared with the desktop's
+mod folders, Cancel during an install, the Russian interface, and a narrow (phone) viewport
+screenshot.
 
 usage: test_page.py PAGE_FOLDER SAMPLES_FOLDER SCREENSHOT_FOLDER
-SAMPLES_FOLDER holds the images named in CASES (scripts/test-web.sh makes them)."""
+SAMPLES_FOLDER holds the images named in CASES and the tests below, and desktop/NAME, the
+desktop's mod folder for the image NAME and the page's patch (scripts/test-web.sh makes them)."""
 
+import base64
 import functools
 import http.server
+import io
 import os
 import re
 import sys
 import threading
 import unittest
+import zipfile
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
@@ -35,6 +40,9 @@ def texts(language):
 
 
 EN, RU = texts("English"), texts("Русский")
+
+# The page's patch the samples are made for; the other one, "Veridane 256M", fits big.cxi only.
+PATCH = "#patchList li[data-folder='Veridane']"
 
 # file, form shown, region shown, fit mark of the page's patch (None: no check is run),
 # key whose text the log or the patch's entry must hold
@@ -107,7 +115,7 @@ class PageTest(unittest.TestCase):
                     self.assertRegex(self.text_of("titleId"), r"^[0-9A-F]{16}$")
                 self.assertEqual(self.text_of("region"), region)
                 marks = [e.get_attribute("data-fit")
-                         for e in self.driver.find_elements(By.CSS_SELECTOR, "#patchList li")]
+                         for e in self.driver.find_elements(By.CSS_SELECTOR, PATCH)]
                 self.assertEqual(marks, [fit] if fit else [None])
                 if fit is None:
                     self.assertNotIn("pack.dat MD5", memo)
@@ -126,6 +134,88 @@ class PageTest(unittest.TestCase):
         self.assertIn(EN["FitChecked"], self.text_of("MemoLog"))
         self.assertEqual(self.resources(), loaded)
 
+    def stored(self):
+        """The files in the page's private storage, with the bytes of the one archive."""
+        answer = self.driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            (async () => {
+              const root = await navigator.storage.getDirectory();
+              const names = [];
+              for await (const name of root.keys()) names.push(name);
+              if (names.length !== 1) return done({ names });
+              const file = await (await root.getFileHandle(names[0])).getFile();
+              const bytes = new Uint8Array(await file.arrayBuffer());
+              let text = "";
+              for (let i = 0; i < bytes.length; i += 0x8000)
+                text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+              done({ names, data: btoa(text) });
+            })().catch((error) => done({ error: String(error) }));""")
+        self.assertNotIn("error", answer)
+        return answer["names"], base64.b64decode(answer["data"]) if "data" in answer else None
+
+    def install(self):
+        """Installs the chosen patch; done when the run ended, well or not."""
+        before = len(self.text_of("MemoLog"))
+        self.driver.find_element(By.ID, "BTNInstallPatch").click()
+        WebDriverWait(self.driver, WAIT).until(
+            lambda d: len(self.text_of("MemoLog")) > before and
+            d.find_element(By.ID, "sourceFile").is_enabled())
+
+    def assert_installs_the_desktops_folder(self, desktop_name):
+        """Installs the chosen patch and compares the archive with the desktop's mod folder."""
+        self.install()
+        self.assertIn(EN["ModFolderSuccessful"].split(".")[0], self.text_of("MemoLog"))
+        desktop = os.path.join(SAMPLES, "desktop", desktop_name)
+        expected = {}
+        for root, _, files in os.walk(desktop):
+            for file in files:
+                path = os.path.join(root, file)
+                with open(path, "rb") as f:
+                    expected[os.path.relpath(path, desktop).replace(os.sep, "/")] = f.read()
+        title_id = self.text_of("titleId")
+        names, data = self.stored()
+        self.assertEqual(names, [title_id + ".zip"])
+        with zipfile.ZipFile(io.BytesIO(data)) as archive:
+            self.assertIsNone(archive.testzip())
+            got = {n: archive.read(n) for n in archive.namelist()}
+        self.assertIn(title_id + "/qvtpatch-mod.json", got)
+        self.assertEqual(sorted(got), sorted(expected))
+        for path, content in expected.items():
+            self.assertEqual(got[path], content, path)
+        link = self.driver.find_element(By.ID, "download")
+        self.assertTrue(link.is_displayed())
+        self.assertEqual(link.get_attribute("download"), title_id + ".zip")
+        self.assertTrue(link.get_attribute("href").startswith("blob:"))
+        unpack = self.text_of("unpackList")
+        self.assertIn("load/mods/" + title_id, unpack)
+        self.assertIn("luma/titles/" + title_id, unpack)
+
+    def test_install_writes_the_desktops_mod_folder_as_a_zip(self):
+        for name in ("game.cia", "game.zcci"):
+            with self.subTest(name=name):
+                self.open_page()
+                self.choose(name)
+                self.assert_installs_the_desktops_folder(name)
+
+    def test_a_large_install_stays_small_and_cancel_leaves_no_file(self):
+        self.open_page()
+        self.choose("big.cxi")
+        self.assertEqual(self.driver.find_element(
+            By.CSS_SELECTOR, "#patchList li.selected").get_attribute("data-folder"), "Veridane 256M")
+        self.install()
+        self.assertIn(EN["ModFolderSuccessful"].split(".")[0], self.text_of("MemoLog"))
+        heap = self.driver.execute_script("return page.heapBytes")
+        print("engine memory after a 256 MiB install: %.1f MiB" % (heap / 2**20), file=sys.stderr)
+        self.assertLess(heap, 512 * 2**20)
+        # Again, ended while the difference is applied: no archive is offered or kept.
+        self.driver.find_element(By.ID, "BTNInstallPatch").click()
+        WebDriverWait(self.driver, WAIT, poll_frequency=0.02).until(
+            lambda d: int(d.find_element(By.ID, "ProgressBar1").get_attribute("value")) >= 50)
+        self.driver.find_element(By.ID, "BTNCancel").click()
+        self.assertIn(EN["InstallCanceled"], self.text_of("MemoLog"))
+        self.assertFalse(self.driver.find_element(By.ID, "download").is_displayed())
+        WebDriverWait(self.driver, WAIT).until(lambda d: self.stored()[0] == [])
+
     def test_an_encrypted_dump_opens_with_the_users_key_file(self):
         self.open_page()
         self.choose("locked.cia")
@@ -136,8 +226,10 @@ class PageTest(unittest.TestCase):
         memo = self.text_of("MemoLog")
         self.assertIn(EN["LogEncryptedWillDecrypt"], memo)
         self.assertIn(EN["FitChecked"], memo)
-        fit = self.driver.find_element(By.CSS_SELECTOR, "#patchList li")
+        fit = self.driver.find_element(By.CSS_SELECTOR, PATCH)
         self.assertEqual(fit.get_attribute("data-fit"), "fits")
+        # The same game as game.cia under its encryption: the same mod folder.
+        self.assert_installs_the_desktops_folder("game.cia")
         # No key value reaches the page.
         page_text = self.driver.find_element(By.TAG_NAME, "body").get_attribute("textContent")
         with open(os.path.join(SAMPLES, "keys.txt"), encoding="utf-8") as f:
@@ -153,7 +245,7 @@ class PageTest(unittest.TestCase):
         self.assertEqual(self.text_of("WebHeading"), RU["WebHeading"])
         self.assertEqual(self.text_of("BTNCancel"), RU["Cancel"])
         self.assertIn(RU["FitChecked"], self.text_of("MemoLog"))
-        mark = self.driver.find_element(By.CSS_SELECTOR, "#patchList li .mark")
+        mark = self.driver.find_element(By.CSS_SELECTOR, PATCH + " .mark")
         self.assertEqual(mark.get_attribute("textContent"), RU["FitMarkFits"])
         self.driver.set_window_size(390, 1200)
         width = self.driver.execute_script("return document.documentElement.scrollWidth")

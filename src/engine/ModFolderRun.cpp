@@ -1,0 +1,546 @@
+#include "engine/ModFolderRun.h"
+
+#include "ctr/Decrypt.h"
+#include "ctr/Delta.h"
+#include "ctr/FileIo.h"
+#include "ctr/Hash.h"
+#include "ctr/Z3ds.h"
+#include "engine/ModFolderPlan.h"
+#include "engine/PatchDescription.h"
+#include "engine/Text.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace engine {
+
+namespace {
+
+std::filesystem::path PathOfUtf8(const std::string& text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string Utf8OfPath(const std::filesystem::path& path) {
+    const std::u8string text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
+} // namespace
+
+struct TFolderSink::TState {
+    std::unique_ptr<ctr::TOutFile> File;
+};
+
+TFolderSink::TFolderSink(std::filesystem::path root)
+    : m_root(std::move(root)), m_state(std::make_unique<TState>()) {}
+
+TFolderSink::~TFolderSink() = default;
+
+void TFolderSink::Begin(const std::string& path, std::optional<std::uint64_t>) {
+    const std::filesystem::path target = m_root / PathOfUtf8(path);
+    std::filesystem::create_directories(target.parent_path());
+    m_state->File = std::make_unique<ctr::TOutFile>(target);
+}
+
+void TFolderSink::Write(std::span<const std::uint8_t> bytes) {
+    m_state->File->Write(bytes);
+}
+
+void TFolderSink::End() {
+    m_state->File->Commit();
+    m_state->File.reset();
+}
+
+std::vector<TPatchFile> PatchFilesBelow(const std::filesystem::path& folder) {
+    std::vector<TPatchFile> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            files.push_back({Utf8OfPath(entry.path().lexically_relative(folder)), entry.path()});
+    }
+    std::sort(files.begin(), files.end(), [](const TPatchFile& a, const TPatchFile& b) {
+        return ModFileOrderLess(a.Path, b.Path);
+    });
+    return files;
+}
+
+namespace {
+
+// Files every run reads from the RomFS: the data archive, its index and the sound archive.
+constexpr char kPackDat[] = "pack.dat";
+constexpr char kPackInc[] = "pack.inc";
+constexpr char kSoundArchive[] = "sound/QK123.bcsar";
+// The block in which files are copied and compared.
+constexpr std::size_t kChunk = 1u << 20;
+
+// The end of a run before its success: the failure's key, or a cancel.
+struct TRunEnd {
+    std::string Key;
+    std::string Detail;
+    bool Cancelled = false;
+};
+
+// Where a file of the run's RomFS takes its bytes from: the game or the patch.
+struct TRomFsSource {
+    const ctr::TImageRomFsFile* Game = nullptr;
+    const TPatchFile* Patch = nullptr;
+};
+
+std::string Md5Hex(ctr::TMd5& md5) {
+    const ctr::TMd5Digest digest = md5.Final();
+    return ctr::HexUpper(digest);
+}
+
+class TRun {
+public:
+    TRun(const TModFolderJob& job, TModSink& sink, const TModFolderHost& host)
+        : m_job(job), m_sink(sink), m_host(host) {}
+
+    void Run();
+    const std::string& TitleId() const { return m_title_id; }
+
+private:
+    void Log(const std::string& key, const std::string& detail = {}) {
+        if (m_host.Log)
+            m_host.Log(key, detail);
+    }
+    [[noreturn]] void Fail(const std::string& key, const std::string& detail = {}) {
+        throw TRunEnd{key, detail, false};
+    }
+    // Progress in percent, as the desktop's bar takes it; the host may stop the run here.
+    void Progress(double percent, const char* stage) {
+        if (m_host.Progress && !m_host.Progress(percent / 100, stage))
+            throw TRunEnd{{}, {}, true};
+    }
+    // A progress meter for a long read or the difference, from `from` to `to` percent.
+    ctr::TProgress Meter(double from, double to, const char* stage) {
+        return ctr::TProgress{[this, from, to, stage](std::uint64_t done, std::uint64_t total) {
+                                  const double part = total == 0 ? 1 : double(done) / double(total);
+                                  return !m_host.Progress ||
+                                         m_host.Progress((from + (to - from) * part) / 100, stage);
+                              },
+                              0, 0};
+    }
+
+    const ctr::TImageRomFsFile* GameFile(const std::string& path) const {
+        const auto spelling = m_spellings.find(SpellingKey(path));
+        return spelling == m_spellings.end() ? nullptr
+                                             : &m_game_files[m_game_by_path.at(spelling->second)];
+    }
+    // The patch's file at `path` in any letter case; null when it has none.
+    const TPatchFile* PatchFile(const std::string& path) const {
+        const std::u16string key = SpellingKey(path);
+        for (const TPatchFile& file : m_job.Patch) {
+            if (SpellingKey(file.Path) == key)
+                return &file;
+        }
+        return nullptr;
+    }
+    // The patch's files below its folder `name` ("romfs"), by their paths inside it.
+    std::vector<std::pair<std::string, const TPatchFile*>> PatchFilesIn(const char* name) const {
+        std::vector<std::pair<std::string, const TPatchFile*>> files;
+        const std::u16string key = SpellingKey(std::string(name) + '/');
+        for (const TPatchFile& file : m_job.Patch) {
+            if (file.Path.size() > key.size() &&
+                SpellingKey(file.Path.substr(0, key.size())) == key)
+                files.emplace_back(file.Path.substr(key.size()), &file);
+        }
+        return files;
+    }
+
+    void ReadDescription();
+    void ReadGame();
+    void CheckDigest(const std::string& expected, const ctr::TImageRomFsFile& file,
+                     const std::string& known, bool pack_dat);
+    void PatchPackDat();
+    void CollectRomFs();
+    std::string DigestOf(ctr::TInFile& in, std::uint64_t offset, std::uint64_t size, double from,
+                         double to);
+    bool SameBytes(const ctr::TImageRomFsFile& game, const TPatchFile& patch);
+    void WriteFile(const std::string& to, ctr::TInFile& in, std::uint64_t offset,
+                   std::uint64_t size);
+    void WriteFile(const std::string& to, const TRomFsSource& source);
+    void WriteMarker();
+
+    const TModFolderJob& m_job;
+    TModSink& m_sink;
+    const TModFolderHost& m_host;
+    TDescriptionFields m_description;
+    std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
+    std::unique_ptr<ctr::TInFile> m_image;
+    std::vector<ctr::TImageRomFsFile> m_game_files;
+    TSpellings m_spellings;
+    std::map<std::string, std::size_t> m_game_by_path;
+    std::string m_title_id;
+    // The run's RomFS as the desktop's work folder holds it before the plan, by path.
+    std::map<std::string, TRomFsSource> m_romfs;
+    std::vector<TModMarkerFile> m_written;
+    bool m_patch_brings_pack_dat = false; // its own pack.dat replaces the difference's
+};
+
+void TRun::ReadDescription() {
+    if (m_job.Description.empty())
+        return;
+    const TPatchFile* file = PatchFile(m_job.Description);
+    if (file == nullptr)
+        Fail("WebPatchUnreadable", m_job.Description);
+    try {
+        const std::vector<std::uint8_t> bytes =
+            ctr::ReadSmallFile(file->Where, 16u << 20, "the patch's description");
+        m_description = DescriptionFromTokens(
+            Tokenize(NormaliseLineEnds(DecodeTextFile(bytes, m_job.RussianLocale)), u'='));
+    } catch (const ctr::TCtrError& error) {
+        Fail("WebPatchUnreadable", error.what());
+    }
+}
+
+// Read: the image's list of RomFS files and its title; the code only when the patch brings
+// its own. Progress 5 and 45.
+void TRun::ReadGame() {
+    Log("ExtractingModFiles");
+    try {
+        m_image = ctr::OpenImageFile(m_job.Source);
+        if (m_job.Keys != nullptr) {
+            m_decrypting =
+                std::make_unique<ctr::TDecryptingReader>(m_job.Source, m_job.Kind, *m_job.Keys);
+            m_decrypting->Serve(*m_image);
+        }
+        m_game_files = ctr::ListRomFsFiles(*m_image, m_job.Kind);
+        char id[17];
+        std::snprintf(id, sizeof id, "%016llX",
+                      static_cast<unsigned long long>(ctr::ImageProgramId(*m_image, m_job.Kind)));
+        m_title_id = id;
+    } catch (const std::exception& error) {
+        Fail("ErrorExtractingRomFS", error.what());
+    }
+    std::vector<std::string> game_paths;
+    for (std::size_t i = 0; i < m_game_files.size(); ++i) {
+        game_paths.push_back(m_game_files[i].Path);
+        m_game_by_path[m_game_files[i].Path] = i;
+    }
+    m_spellings = GameSpellings(game_paths);
+    for (const char* needed : {kPackDat, kSoundArchive}) {
+        if (GameFile(needed) == nullptr)
+            Fail("ErrorExtractingRomFS", std::string(needed) + " is not in the RomFS");
+    }
+    Progress(5, "ExtractingModFiles");
+    Progress(20, "ExtractingModFiles");
+}
+
+std::string TRun::DigestOf(ctr::TInFile& in, std::uint64_t offset, std::uint64_t size, double from,
+                           double to) {
+    ctr::TMd5 md5;
+    ctr::TProgress meter = Meter(from, to, "CheckingMD5PackDat");
+    meter.Total = size;
+    std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(size, kChunk)));
+    for (std::uint64_t done = 0; done < size;) {
+        const std::size_t part = std::size_t(std::min<std::uint64_t>(block.size(), size - done));
+        in.ReadAt(offset + done, std::span(block.data(), part), "pack.dat");
+        md5.Update(std::span(block.data(), part));
+        done += part;
+        meter.Advance(part);
+    }
+    return Md5Hex(md5);
+}
+
+void TRun::CheckDigest(const std::string& expected, const ctr::TImageRomFsFile& file,
+                       const std::string& known, bool pack_dat) {
+    Log(pack_dat ? "CheckingMD5PackDat" : "CheckingMD5PackInc");
+    std::string digest = known;
+    if (digest.empty()) {
+        try {
+            digest = DigestOf(*m_image, file.Location.Offset, file.Location.Size, 20, 45);
+        } catch (const ctr::TCtrError&) {
+            if (!m_host.Progress || m_host.Progress(0.45, "CheckingMD5PackDat"))
+                Fail(pack_dat ? "ErrorCheckingMD5PackDat" : "ErrorCheckingMD5PackInc");
+            throw TRunEnd{{}, {}, true};
+        }
+    }
+    Log({}, "Orig MD5: " + expected);
+    Log({}, "This MD5: " + digest);
+    // Description files write digests in either case; a digest is the same in both.
+    if (!EqualNoCase(FromUtf8(expected), FromUtf8(digest)))
+        Fail("MD5NotMatched");
+    Log("MD5Matched");
+}
+
+// The digests, then the difference applied to the game's pack.dat as the image is read, the
+// new pack.dat going straight into the sink. Progress 50 and 65.
+void TRun::PatchPackDat() {
+    const TPatchFile* difference = PatchFile("patch.xdelta");
+    if (difference == nullptr)
+        return;
+    const ctr::TImageRomFsFile& pack_dat = *GameFile(kPackDat);
+    const std::string pack_dat_md5 = ToUtf8(m_description.OriginalPackDatMD5);
+    const std::string pack_inc_md5 = ToUtf8(m_description.OriginalPackIncMD5);
+    if (!pack_dat_md5.empty())
+        CheckDigest(pack_dat_md5, pack_dat, m_job.KnownPackDatMD5, true);
+    if (!pack_inc_md5.empty()) {
+        const ctr::TImageRomFsFile* pack_inc = GameFile(kPackInc);
+        if (pack_inc == nullptr) {
+            Log("CheckingMD5PackInc");
+            Fail("ErrorCheckingMD5PackInc");
+        }
+        CheckDigest(pack_inc_md5, *pack_inc, m_job.KnownPackIncMD5, false);
+    }
+    Progress(50, "ApplyingXdelta");
+
+    Log("ApplyingXdelta");
+    const std::string to = "romfs/" + pack_dat.Path;
+    ctr::TProgress meter = Meter(50, 65, "ApplyingXdelta");
+    ctr::TMd5 md5;
+    std::uint64_t size = 0;
+    try {
+        const std::unique_ptr<ctr::TInFile> source =
+            ctr::OpenRange(*m_image, pack_dat.Location.Offset, pack_dat.Location.Size);
+        ctr::TInFile delta(difference->Where);
+        if (!m_patch_brings_pack_dat)
+            m_sink.Begin(m_title_id + '/' + to, std::nullopt);
+        ctr::ApplyDelta(
+            *source, delta,
+            [&](std::span<const std::uint8_t> bytes) {
+                if (m_patch_brings_pack_dat)
+                    return; // applied for its checks only: the patch's own file goes in
+                m_sink.Write(bytes);
+                md5.Update(bytes);
+                size += bytes.size();
+            },
+            &meter);
+        if (!m_patch_brings_pack_dat)
+            m_sink.End();
+    } catch (const ctr::TCtrError& error) {
+        if (m_host.Progress && !m_host.Progress(0.65, "ApplyingXdelta"))
+            throw TRunEnd{{}, {}, true};
+        Fail("ErrorApplyingXdelta", error.what());
+    }
+    if (!m_patch_brings_pack_dat)
+        m_written.push_back({to, std::int64_t(size), Md5Hex(md5)});
+    Progress(65, "ApplyingXdelta");
+}
+
+// The RomFS files the desktop's work folder holds after the patch's folders were copied over
+// it: the game's index and sound archive and the game's files the patch replaces, under the
+// game's spelling, then the patch's files, each merged into a file or folder of the same name
+// in any letter case (the first by name where several match).
+void TRun::CollectRomFs() {
+    const auto patch_romfs = PatchFilesIn("romfs");
+    std::vector<std::string> wanted = {kPackInc, kSoundArchive};
+    for (const auto& [path, file] : patch_romfs)
+        wanted.push_back(path);
+    const ctr::TImageRomFsFile* pack_dat = GameFile(kPackDat);
+    for (const std::string& path : wanted) {
+        const ctr::TImageRomFsFile* game = GameFile(path);
+        if (game != nullptr && game != pack_dat)
+            m_romfs[game->Path].Game = game;
+    }
+    // Each folder's entries by their key, for the merge.
+    const auto entry_in = [this](const std::string& folder, const std::string& name) {
+        std::string best;
+        const std::u16string key = SpellingKey(name);
+        for (const auto& [path, source] : m_romfs) {
+            if (folder.empty() ? false : path.compare(0, folder.size() + 1, folder + '/') != 0)
+                continue;
+            const std::string rest = folder.empty() ? path : path.substr(folder.size() + 1);
+            const std::string first = rest.substr(0, rest.find('/'));
+            if (first == name)
+                return name;
+            if (SpellingKey(first) == key && (best.empty() || FromUtf8(first) < FromUtf8(best)))
+                best = first;
+        }
+        return best.empty() ? name : best;
+    };
+    for (const auto& [path, file] : patch_romfs) {
+        std::string placed;
+        for (std::size_t start = 0; start <= path.size();) {
+            const std::size_t end = std::min(path.find('/', start), path.size());
+            const std::string name = entry_in(placed, path.substr(start, end - start));
+            placed += (placed.empty() ? "" : "/") + name;
+            start = end + 1;
+        }
+        m_romfs[placed] = {nullptr, file};
+    }
+    // The voice and music step would change the sound archive here; it has not come to
+    // this run yet, and a patch that needs it was refused before anything was read.
+    Progress(75, "WritingModFolder");
+    Progress(80, "WritingModFolder");
+}
+
+bool TRun::SameBytes(const ctr::TImageRomFsFile& game, const TPatchFile& patch) {
+    ctr::TInFile other(patch.Where);
+    if (other.Size() != game.Location.Size)
+        return false;
+    std::vector<std::uint8_t> a(std::size_t(std::min<std::uint64_t>(kChunk, other.Size())));
+    std::vector<std::uint8_t> b(a.size());
+    for (std::uint64_t done = 0; done < other.Size();) {
+        const std::size_t part =
+            std::size_t(std::min<std::uint64_t>(a.size(), other.Size() - done));
+        m_image->ReadAt(game.Location.Offset + done, std::span(a.data(), part));
+        other.ReadAt(done, std::span(b.data(), part));
+        if (std::memcmp(a.data(), b.data(), part) != 0)
+            return false;
+        done += part;
+    }
+    return true;
+}
+
+void TRun::WriteFile(const std::string& to, ctr::TInFile& in, std::uint64_t offset,
+                     std::uint64_t size) {
+    m_sink.Begin(m_title_id + '/' + to, size);
+    ctr::TMd5 md5;
+    std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(size, kChunk)));
+    for (std::uint64_t done = 0; done < size;) {
+        const std::size_t part = std::size_t(std::min<std::uint64_t>(block.size(), size - done));
+        in.ReadAt(offset + done, std::span(block.data(), part));
+        md5.Update(std::span(block.data(), part));
+        m_sink.Write(std::span(block.data(), part));
+        done += part;
+    }
+    m_sink.End();
+    m_written.push_back({to, std::int64_t(size), Md5Hex(md5)});
+}
+
+void TRun::WriteFile(const std::string& to, const TRomFsSource& source) {
+    if (source.Patch != nullptr) {
+        ctr::TInFile in(source.Patch->Where);
+        WriteFile(to, in, 0, in.Size());
+    } else {
+        WriteFile(to, *m_image, source.Game->Location.Offset, source.Game->Location.Size);
+    }
+}
+
+void TRun::WriteMarker() {
+    TModMarker marker;
+    marker.TitleId = m_title_id;
+    marker.ProgramVersion = m_job.ProgramVersion;
+    if (!m_job.Description.empty()) {
+        marker.Patch = ToUtf8(m_description.Title);
+        marker.PatchVersion = ToUtf8(m_description.Version);
+    }
+    marker.Files = m_written;
+    std::sort(marker.Files.begin(), marker.Files.end(),
+              [](const TModMarkerFile& a, const TModMarkerFile& b) {
+                  return ModFileOrderLess(a.Path, b.Path);
+              });
+    const std::string text = ModMarkerText(marker);
+    m_sink.Begin(m_title_id + '/' + kModMarkerName, text.size());
+    m_sink.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+    m_sink.End();
+}
+
+void TRun::Run() {
+    // A voice choice is the sound step's, which this run does not have yet: refused before
+    // anything is read, so no folder differs from the desktop's for the same patch.
+    for (const TPatchFile& file : m_job.Patch) {
+        if (SpellingKey(file.Path.substr(0, file.Path.find('/'))) == u"voice" &&
+            file.Path.find('/') != std::string::npos)
+            Fail(kVoiceChoiceRefused);
+    }
+    ReadDescription();
+    ReadGame();
+
+    // The code, decompressed, only when the patch brings its own.
+    const auto patch_exefs = PatchFilesIn("exefs");
+    const auto exefs_file = [&](const char* name) -> const TPatchFile* {
+        for (const auto& [path, file] : patch_exefs) {
+            if (SpellingKey(path) == SpellingKey(name))
+                return file;
+        }
+        return nullptr;
+    };
+    bool code_changed = false;
+    if (const TPatchFile* code = exefs_file("code.bin")) {
+        Log("ExtractingExeFS");
+        try {
+            const std::vector<std::uint8_t> game_code = ctr::ReadImageCode(*m_image, m_job.Kind);
+            ctr::TInFile patch_code(code->Where);
+            code_changed = patch_code.Size() != game_code.size() ||
+                           patch_code.ReadVector(0, patch_code.Size()) != game_code;
+        } catch (const std::exception& error) {
+            Fail("ErrorExtractingExeFs", error.what());
+        }
+        Log("Done");
+    }
+    Progress(45, "ExtractingModFiles");
+
+    // A pack.dat of the patch's own replaces the difference's when its bytes are not the game's.
+    for (const auto& [path, file] : PatchFilesIn("romfs")) {
+        if (SpellingKey(path) == SpellingKey(kPackDat))
+            m_patch_brings_pack_dat = !SameBytes(*GameFile(kPackDat), *file);
+    }
+    PatchPackDat();
+    CollectRomFs();
+
+    // What goes in: each RomFS file whose bytes differ from the game's, files the game lacks,
+    // the code when the patch changed it, and the banner and icon under the names the
+    // emulator looks for.
+    Log("WritingModFolder");
+    TModPlanInput input;
+    input.RomFs = "romfs";
+    for (const auto& [path, source] : m_romfs)
+        input.RomFsFiles.push_back(path);
+    std::sort(input.RomFsFiles.begin(), input.RomFsFiles.end(), ModFileOrderLess);
+    for (const ctr::TImageRomFsFile& file : m_game_files)
+        input.GameFiles.push_back(file.Path);
+    for (const auto& [path, source] : m_romfs) {
+        const ctr::TImageRomFsFile* game = GameFile(path);
+        if (source.Patch == nullptr || (game != nullptr && SameBytes(*game, *source.Patch)))
+            input.Unchanged.insert(path);
+    }
+    if (code_changed)
+        input.ChangedCode = "exefs/code.bin";
+    const struct {
+        const char* Ours;
+        const char* Theirs;
+    } exefs_names[] = {{"banner.bnr", "exefs/banner.bnr"}, {"icon.icn", "exefs/icon.bin"}};
+    for (const auto& name : exefs_names) {
+        if (exefs_file(name.Ours) != nullptr)
+            input.ExeFsFiles.push_back({std::string("exefs/") + name.Ours, name.Theirs});
+    }
+    const TModPlan plan = PlanModFolder(input);
+    for (const TModFile& file : plan.Files) {
+        Progress(80, "WritingModFolder");
+        if (file.From.starts_with("romfs/"))
+            WriteFile(file.To, m_romfs.at(file.From.substr(6)));
+        else
+            WriteFile(file.To, {nullptr, exefs_file(file.From.substr(6).c_str())});
+    }
+    Progress(90, "WritingModFolder");
+    WriteMarker();
+    Progress(95, "WritingModFolder");
+    if (!plan.NewFiles.empty()) {
+        std::string list;
+        for (const std::string& path : plan.NewFiles)
+            list += (list.empty() ? "" : "\r\n") + path;
+        Log("WarningModNewFiles", list);
+    }
+    if (plan.BannerOrIcon)
+        Log("ModBannerIcon");
+    m_sink.Finish();
+    Progress(100, "ModFolderSuccessful");
+}
+
+} // namespace
+
+TModFolderResult RunModFolder(const TModFolderJob& job, TModSink& sink,
+                              const TModFolderHost& host) {
+    TRun run(job, sink, host);
+    TModFolderResult result;
+    try {
+        run.Run();
+        result.Succeeded = true;
+    } catch (const TRunEnd& end) {
+        result.Cancelled = end.Cancelled;
+        result.ErrorKey = end.Key;
+        result.Detail = end.Detail;
+    } catch (const std::exception& error) {
+        // A read or a write that failed outside a stage's own checks.
+        result.ErrorKey = "ErrorWritingModFolder";
+        result.Detail = error.what();
+    }
+    result.TitleId = run.TitleId();
+    return result;
+}
+
+} // namespace engine

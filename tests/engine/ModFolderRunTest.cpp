@@ -1,0 +1,100 @@
+// The engine's mod folder run gives, file for file and byte for byte, the folder the command
+// line's mod folder run writes for the same image and patch, from a plain and a compressed
+// image; a patch with a voice choice is refused before anything is written.
+
+#include "engine/ModFolderRun.h"
+#include "core/FileTools.h"
+#include "core/PatchCatalogue.h"
+#include "ctr/Z3ds.h"
+#include "tests/core/RealProgramFolder.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TFormCase {
+    const char* Kind; // the sample's kind
+    bool Compressed;
+};
+
+class EngineModFolder : public testing::TestWithParam<TFormCase> {};
+
+std::filesystem::path PathOf(const QString& path) {
+    return std::filesystem::path(path.toStdU16String());
+}
+
+TEST_P(EngineModFolder, WritesWhatTheCommandLineWrites) {
+    const TFormCase& form = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.path() + "/program";
+    ASSERT_TRUE(MakeRealProgramFolder(program, true));
+    const QString image = dir.path() + "/game" + form.Kind;
+    const QString patch = dir.path() + "/patch";
+    ASSERT_EQ(WriteSampleImage(program + "/tools", form.Kind, image, patch), QString());
+    const ctr::TImageKind kind = *ctr::ImageKindFromText(form.Kind);
+    QString source = image;
+    if (form.Compressed) {
+        source = dir.path() + "/game.z" + QString(form.Kind).mid(1);
+        ctr::CompressImage(PathOf(image), kind, PathOf(source));
+    }
+    engine::TModFolderJob job;
+    job.Source = PathOf(source);
+    job.Kind = kind;
+    job.Description = "English.dsc";
+    job.ProgramVersion = ProgramVersion().toStdString();
+
+    // The sample patch offers voices, which this run leaves to the desktop for now.
+    job.Patch = engine::PatchFilesBelow(PathOf(patch));
+    const QString refused = dir.path() + "/refused";
+    engine::TFolderSink refused_sink(PathOf(refused));
+    const engine::TModFolderResult refusal = engine::RunModFolder(job, refused_sink, {});
+    EXPECT_EQ(refusal.ErrorKey, engine::kVoiceChoiceRefused);
+    EXPECT_FALSE(QFileInfo::exists(refused));
+
+    ASSERT_TRUE(QDir(patch + "/voice").removeRecursively());
+    const QString desktop = dir.path() + "/desktop";
+    QProcess qvtpatch;
+    qvtpatch.start(program + "/qvtpatch", {"--source", source, "--output", desktop, "--kind",
+                                           "mods", "--patch", patch, "--quiet"});
+    ASSERT_TRUE(qvtpatch.waitForFinished(600000));
+    ASSERT_EQ(qvtpatch.exitCode(), 0) << qvtpatch.readAllStandardError().toStdString();
+
+    job.Patch = engine::PatchFilesBelow(PathOf(patch));
+    const QString ours = dir.path() + "/engine";
+    engine::TFolderSink sink(PathOf(ours));
+    std::vector<std::string> stages;
+    double last = 0;
+    const engine::TModFolderHost host{
+        [&](const std::string& key, const std::string&) { stages.push_back(key); },
+        [&](double fraction, const std::string&) {
+            EXPECT_GE(fraction, last);
+            last = fraction;
+            return true;
+        }};
+    const engine::TModFolderResult result = engine::RunModFolder(job, sink, host);
+    ASSERT_TRUE(result.Succeeded) << result.ErrorKey << " " << result.Detail;
+    EXPECT_EQ(last, 1.0);
+    EXPECT_NE(std::find(stages.begin(), stages.end(), "MD5Matched"), stages.end());
+
+    const QStringList files = FilesBelow(desktop);
+    ASSERT_TRUE(files.contains(QString::fromStdString(result.TitleId) + "/qvtpatch-mod.json"));
+    ASSERT_TRUE(files.contains(QString::fromStdString(result.TitleId) + "/romfs/pack.dat"));
+    EXPECT_EQ(FilesBelow(ours), files);
+    for (const QString& file : files)
+        EXPECT_EQ(FileMD5Hex(ours + "/" + file), FileMD5Hex(desktop + "/" + file))
+            << file.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, EngineModFolder,
+                         testing::Values(TFormCase{".cia", false}, TFormCase{".3ds", true}),
+                         [](const testing::TestParamInfo<TFormCase>& info) {
+                             return std::string(info.param.Kind + 1) +
+                                    (info.param.Compressed ? "_compressed" : "");
+                         });
+
+} // namespace
