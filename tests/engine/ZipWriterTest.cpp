@@ -119,6 +119,13 @@ TEST_P(ZipWriter, PythonAndUnzipReadEveryEntry) {
     if (QStandardPaths::findExecutable("python3").isEmpty() ||
         QStandardPaths::findExecutable("unzip").isEmpty())
         GTEST_SKIP() << "python3 and unzip judge the archives";
+#ifdef __SANITIZE_ADDRESS__
+    // The plain build checks the ZIP64 fields past 4 GiB: under the sanitizers the three
+    // readings of 4 GiB would take minutes.
+    for (const TEntryCase& entry : GetParam())
+        if (entry.Size > 0xFFFFFFFFu)
+            GTEST_SKIP() << "past 4 GiB only without the sanitizers";
+#endif
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString archive = dir.path() + "/mods.zip";
