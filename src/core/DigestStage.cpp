@@ -49,8 +49,10 @@ TBackgroundDigest::TBackgroundDigest(const QString& image_path, const QString& i
                 md5.Update(block.data(), part);
                 done += part;
             }
-            if (!state->Stop.load())
+            if (!state->Stop.load()) {
+                image.ConfirmReads(); // damage found only at a frame's end leaves no digest
                 state->Digest = md5.Hex();
+            }
         } catch (const std::exception&) {
         }
     });
