@@ -79,9 +79,9 @@ constexpr std::size_t MaxCachedFrames = 16;
 // latest StreamWindow bytes: a mod folder run holds two readers at once (the difference and
 // the digest) next to the difference's own source window, and reads mostly forward. A read
 // behind the window starts its frame again.
-constexpr std::uint64_t StreamWindow = 4u << 20;
+constexpr std::uint64_t StreamWindow = 2u << 20;
 // What a read that needs only a few bytes decompresses at least, so small reads in a row do
-// not each call zstd.
+// not each call zstd; and the compressed bytes read at a time for such a frame.
 constexpr std::size_t StreamStep = 256u << 10;
 // Freed frame buffers and windows kept for the next reader, within this many bytes.
 constexpr std::uint64_t PoolBudget = 16u << 20;
@@ -397,7 +397,7 @@ void TFrameCursor::Start(std::size_t index) {
             throw TCtrError("out of memory for decompression");
     }
     ZSTD_DCtx_reset(m_source.Context.get(), ZSTD_reset_session_only);
-    m_source.Piece.resize(StreamPiece);
+    m_source.Piece.resize(StreamStep);
     const TFrame& frame = m_frames[index];
     m_index = index;
     m_started = true;
@@ -413,7 +413,7 @@ void TFrameCursor::Step(std::uint64_t wanted) {
     TFrame& frame = m_frames[m_index];
     if (m_input.pos == m_input.size && m_input_left > 0) {
         const std::size_t part =
-            static_cast<std::size_t>(std::min<std::uint64_t>(m_input_left, StreamPiece));
+            static_cast<std::size_t>(std::min<std::uint64_t>(m_input_left, StreamStep));
         m_source.File.ReadAt(m_input_at, std::span(m_source.Piece.data(), part),
                              "compressed frame");
         m_input = {m_source.Piece.data(), part, 0};

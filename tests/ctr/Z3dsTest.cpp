@@ -171,7 +171,7 @@ TEST_F(Z3ds, ReadsFramesOfOtherSizesWithChecksumsAtAnyOffset) {
 }
 
 TEST_F(Z3ds, LargeFramesReadAtAnyOffsetAndAreConfirmedAtTheirEnd) {
-    // Frames above 1 MiB are decompressed as they are read, through a window of 4 MiB.
+    // Frames above 1 MiB are decompressed as they are read, through a window of 2 MiB.
     const std::size_t big = (6u << 20) + 7;
     const std::vector<std::uint8_t> image = NcchLikeImage(big + (1u << 20) + 2);
     const std::vector<std::uint8_t> file = HandMadeZ3ds(image, {big, 0, 1, (1u << 20) + 1}, "NCCH");
