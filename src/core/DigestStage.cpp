@@ -22,6 +22,7 @@ const QString kCrLf = QStringLiteral("\r\n");
 struct TBackgroundDigest::TState {
     std::atomic<bool> Stop{false};
     QString Digest; // empty when the bytes could not be read
+    QString Failure;
     std::thread Thread;
 };
 
@@ -49,9 +50,12 @@ TBackgroundDigest::TBackgroundDigest(const QString& image_path, const QString& i
                 md5.Update(block.data(), part);
                 done += part;
             }
-            if (!state->Stop.load())
+            if (!state->Stop.load()) {
+                image.ConfirmReads(); // damage found only at a frame's end leaves no digest
                 state->Digest = md5.Hex();
-        } catch (const std::exception&) {
+            }
+        } catch (const std::exception& error) {
+            state->Failure = QString::fromUtf8(error.what());
         }
     });
 }
@@ -66,6 +70,10 @@ QString TBackgroundDigest::Wait() {
     if (m_state->Thread.joinable())
         m_state->Thread.join();
     return m_state->Digest;
+}
+
+QString TBackgroundDigest::Failure() const {
+    return m_state->Failure;
 }
 
 QString RememberedDigest(const TRunContext& run, bool pack_dat) {
@@ -107,9 +115,14 @@ void CheckDigest(TRunContext& run, const QString& expected, bool pack_dat,
     run.LogKey(pack_dat ? "CheckingMD5PackDat" : "CheckingMD5PackInc");
     const std::optional<QString> digest = TakeDigest(run, source, pack_dat);
     if (!digest) {
+        // What kept the bytes from being read, when known, on a line of its own.
+        const QString reason = source.From == TDigestSource::TFrom::Background
+                                   ? source.Background->Failure()
+                                   : QString();
         // pack.dat's failure stands a line further down than pack.inc's.
         if (pack_dat)
-            run.LogFramed(kCrLf + run.Text("ErrorCheckingMD5PackDat"));
+            run.LogFramed(kCrLf + run.Text("ErrorCheckingMD5PackDat") +
+                          (reason.isEmpty() ? QString() : kCrLf + reason));
         else
             run.LogFramed(run.Text("ErrorCheckingMD5PackInc"));
         run.EndRun();

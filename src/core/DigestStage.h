@@ -24,6 +24,8 @@ public:
     TBackgroundDigest& operator=(const TBackgroundDigest&) = delete;
     /// Waits for the digest; empty when the bytes could not be read.
     QString Wait();
+    /// After Wait: why the bytes could not be read (a damaged compressed image), or empty.
+    QString Failure() const;
 
 private:
     struct TState;

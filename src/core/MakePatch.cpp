@@ -203,6 +203,13 @@ void TPatchMaker::Run() {
     Stage(QStringLiteral("Checking the patch: installing it into a scratch mod folder..."));
     CheckByInstalling();
 
+    // The bytes compared and taken from a compressed image are right only once every frame
+    // read in part has been checked to its end.
+    try {
+        m_image->ConfirmReads();
+    } catch (const std::exception& error) {
+        Refuse(QStringLiteral("Cannot read the image: ") + QString::fromUtf8(error.what()));
+    }
     // Only a patch that passed its check gets its name.
     if (!QDir().rename(m_staging->path(), m_output))
         Refuse(QStringLiteral("Cannot create %1").arg(m_output));

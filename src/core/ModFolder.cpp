@@ -392,6 +392,13 @@ void VerifyModFolder(TModFolderRun& mod, const TModPlan& plan) {
         if (!written.isFile() || written.size() != mod.PatchedPackSize)
             run.Fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(mod.PatchedPack));
     }
+    // The files taken from a compressed image are right only once every frame read in part
+    // has been checked to its end.
+    try {
+        mod.Image->ConfirmReads();
+    } catch (const ctr::TCtrError& error) {
+        run.Fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
+    }
     const QSet<QString> announced(plan.NewFiles.begin(), plan.NewFiles.end());
     for (const QString& path : FilesBelow(mod.Staging)) {
         const bool romfs_file = path.startsWith(QLatin1String("romfs/"));

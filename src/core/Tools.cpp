@@ -199,6 +199,8 @@ StartDifferenceInProcess(std::unique_ptr<ctr::TInFile> source, const QString& di
             output_file.MarkScratch();
             ctr::TProgress meter{progress};
             ctr::ApplyDelta(*source, difference_file, output_file, &meter, observe);
+            // A compressed image's frames read in part are checked before the file is kept.
+            source->ConfirmReads();
             output_file.Commit();
         },
         report);

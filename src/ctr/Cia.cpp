@@ -209,6 +209,7 @@ void ExtractCiaContents(const fs::path& cia, const fs::path& prefix) {
         EnsureNotAnInput(target, {&cia});
         TOutFile out(target);
         CopyRange(in, content.Offset, content.Size, out);
+        in.ConfirmReads(); // a compressed CIA's frames read in part
         out.Commit();
         any = true;
     }

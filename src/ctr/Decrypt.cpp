@@ -502,6 +502,7 @@ void DecryptImage(const fs::path& input, TImageKind kind, const fs::path& output
         out.Write(tmd);
         out.Seek(size);
     }
+    reader.ConfirmReads(); // a compressed image's frames read in part
     out.Commit();
 }
 
@@ -541,6 +542,7 @@ void DecryptCiaGameContent(const fs::path& input, const fs::path& output, const 
     if (scratch)
         out.MarkScratch();
     CopyDecrypted(reader, content->Offset, content->Size, out, progress);
+    reader.ConfirmReads();
     out.Commit();
 }
 
@@ -561,6 +563,7 @@ void DecryptCardParts(const fs::path& input, const fs::path& header_output,
     }
     CopyDecrypted(reader, 0, NcsdHeaderAreaSize, header, progress);
     CopyDecrypted(reader, partition.Offset, partition.Size, game, progress);
+    reader.ConfirmReads();
     header.Commit();
     game.Commit();
 }

@@ -101,8 +101,11 @@ public:
     /// The reader must outlive the view's reads; both are used from one thread.
     void Serve(TInFile& view) {
         view.ReadThrough(
-            [this](std::uint64_t offset, std::span<std::uint8_t> out) { Read(offset, out); });
+            [this](std::uint64_t offset, std::span<std::uint8_t> out) { Read(offset, out); },
+            [this] { ConfirmReads(); });
     }
+    /// Checks the frames of a compressed image read in part (TInFile::ConfirmReads).
+    void ConfirmReads() { m_file.ConfirmReads(); }
 
 private:
     struct TZone;

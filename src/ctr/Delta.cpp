@@ -130,6 +130,14 @@ void ApplyDelta(TInFile& source, TInFile& delta,
             progress->Advance(length);
     };
 
+    // The difference is read a chunk at a time, but one chunk may stand for windows of many
+    // MiB of output, each reading its source blocks: a stop is asked for after each window
+    // written and each source block read as well.
+    auto ask_stop = [&] {
+        if (progress != nullptr)
+            progress->Advance(0);
+    };
+
     supply_input();
     for (;;) {
         const int code = xd3_decode_input(&decoder.Stream);
@@ -150,9 +158,11 @@ void ApplyDelta(TInFile& source, TInFile& delta,
                                                         decoder.Stream.avail_out);
             write(written);
             xd3_consume_output(&decoder.Stream);
+            ask_stop();
             break;
         }
         case XD3_GETSRCBLK: {
+            ask_stop();
             const auto block = blocks.Block(decoder.Source.getblkno);
             decoder.Source.curblkno = decoder.Source.getblkno;
             decoder.Source.onblk = static_cast<usize_t>(block.size());

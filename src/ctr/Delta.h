@@ -15,7 +15,7 @@ namespace ctr {
 /// Adler-32 is checked, so a difference made for another source fails rather than writing
 /// wrong bytes. Memory stays bounded: the source is read in blocks, a few of them cached.
 /// Throws TCtrError naming what is wrong; `progress` counts the difference's bytes and may
-/// cancel.
+/// cancel: it is asked after each chunk of the difference, window written and source block.
 /// `observe`, when given, sees every byte written, in order (a digest taken as it is written).
 void ApplyDelta(TInFile& source, TInFile& delta, TOutFile& output, TProgress* progress = nullptr,
                 const std::function<void(std::span<const std::uint8_t>)>& observe = {});

@@ -427,7 +427,7 @@ std::unique_ptr<TInFile> OpenRange(TInFile& base, std::uint64_t offset, std::uin
         [&base, offset](std::uint64_t at, std::span<std::uint8_t> out) {
             base.ReadAt(offset + at, out);
         },
-        size);
+        size, [&base] { base.ConfirmReads(); });
     return range;
 }
 

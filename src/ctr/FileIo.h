@@ -75,23 +75,38 @@ public:
     /// Where reads of a file seen through a layer (its decryption) take their bytes from:
     /// exactly out.size() bytes at `offset`, or a throw.
     using TReadSource = std::function<void(std::uint64_t offset, std::span<std::uint8_t> out)>;
+    /// What confirms the bytes a layer has given so far (see ConfirmReads).
+    using TConfirm = std::function<void()>;
     /// From now on every read of this file comes from `source`, which sees the same file
-    /// (same size) through a layer; the kernel is no longer asked to copy from it.
-    void ReadThrough(TReadSource source) { m_source = std::move(source); }
+    /// (same size) through a layer; the kernel is no longer asked to copy from it. `confirm`
+    /// is the layer's ConfirmReads.
+    void ReadThrough(TReadSource source, TConfirm confirm = {}) {
+        m_source = std::move(source);
+        m_confirm = std::move(confirm);
+    }
     /// The same for a layer whose file is `size` bytes long (a compressed image read as the
     /// image it holds): Size() and the bounds of every read are the layer's from now on.
-    void ReadThrough(TReadSource source, std::uint64_t size) {
-        m_source = std::move(source);
+    void ReadThrough(TReadSource source, std::uint64_t size, TConfirm confirm = {}) {
+        ReadThrough(std::move(source), std::move(confirm));
         m_size = size;
     }
     /// True unless reads go through a layer: the bytes on the disk are the bytes read.
     bool Direct() const { return !m_source; }
+    /// Makes sure every byte read so far was right: a compressed image checks a large frame
+    /// only once it is read to its end, and finishes each frame read in part now. Throws
+    /// TCtrError when the bytes were damaged; whatever was written from them is then to be
+    /// thrown away. Nothing to do for a file read as it is.
+    void ConfirmReads() {
+        if (m_confirm)
+            m_confirm();
+    }
 
 private:
     std::filesystem::path m_path;
     std::FILE* m_file = nullptr;
     std::uint64_t m_size = 0;
     TReadSource m_source;
+    TConfirm m_confirm;
 };
 
 /// Serves the file at `path` without the file system: until StopServingFile, every TInFile

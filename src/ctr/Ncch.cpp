@@ -108,6 +108,7 @@ void ExtractNcchParts(const fs::path& input, const TNcchParts& parts, bool execu
             return;
         TOutFile out(output);
         CopyRange(in, offset, size, out);
+        in.ConfirmReads(); // a compressed image's frames read in part
         out.Commit();
     };
     write_region(parts.Header, 0, NcchHeaderSize);

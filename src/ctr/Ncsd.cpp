@@ -64,12 +64,14 @@ void ExtractNcsd(const fs::path& image, const fs::path& header_out, const fs::pa
     if (!header_out.empty()) {
         TOutFile out(header_out);
         CopyRange(in, 0, NcsdHeaderAreaSize, out);
+        in.ConfirmReads(); // a compressed image's frames read in part
         out.Commit();
     }
     if (partition_out.empty())
         return;
     TOutFile out(partition_out);
     CopyRange(in, partition.Offset, partition.Size, out);
+    in.ConfirmReads();
     out.Commit();
 }
 

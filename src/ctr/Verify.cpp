@@ -62,10 +62,17 @@ VerifyImage(const std::filesystem::path& image, TImageKind kind,
         // The checks add the bytes they read to the total before reading them.
         TProgress state{progress, 0, 0};
         TProgress* sink = progress ? &state : nullptr;
-        if (kind == TImageKind::Cia)
-            return VerifyCia(file, sink);
-        const auto [base, size] = LocateNcch(file, kind);
-        return VerifyNcch(file, base, size, true, sink);
+        std::string failure;
+        if (kind == TImageKind::Cia) {
+            failure = VerifyCia(file, sink);
+        } else {
+            const auto [base, size] = LocateNcch(file, kind);
+            failure = VerifyNcch(file, base, size, true, sink);
+        }
+        // The hashes cover what was read; a compressed image's frames are checked whole.
+        if (failure.empty())
+            file.ConfirmReads();
+        return failure;
     } catch (const TCtrError& error) {
         return error.what();
     }

@@ -68,13 +68,23 @@ constexpr std::uint32_t CiaMagic = MakeMagic('C', 'I', 'A', '\0');
 // CIA, whose contents are read whole anyway.
 constexpr std::uint32_t CardFrameSize = 256u << 10;
 constexpr std::uint32_t CiaFrameSize = 32u << 20;
-// The decompressed frames a reader keeps: more when they are small, within this many bytes.
-// A read across a boundary copies its part of one frame before the next is loaded, so one
-// slot is enough; large frames get one only, as a mod folder run holds two readers at once
-// (the difference and the digest) next to the difference's own source window.
-constexpr std::uint64_t CacheBudget = 32u << 20;
+// Frames up to this size are decompressed whole and a few of them kept, within CacheBudget
+// bytes (a card image's 256 KiB frames: sixteen of them). A read across a boundary copies its
+// part of one frame before the next is loaded, so one slot is enough.
+constexpr std::uint64_t WholeFrameLimit = 1u << 20;
+constexpr std::uint64_t CacheBudget = 4u << 20;
 constexpr std::size_t MinCachedFrames = 1;
 constexpr std::size_t MaxCachedFrames = 16;
+// Larger frames (a CIA's 32 MiB ones) are decompressed as they are read, keeping only the
+// latest StreamWindow bytes: a mod folder run holds two readers at once (the difference and
+// the digest) next to the difference's own source window, and reads mostly forward. A read
+// behind the window starts its frame again.
+constexpr std::uint64_t StreamWindow = 2u << 20;
+// What a read that needs only a few bytes decompresses at least, so small reads in a row do
+// not each call zstd; and the compressed bytes read at a time for such a frame.
+constexpr std::size_t StreamStep = 256u << 10;
+// Freed frame buffers and windows kept for the next reader, within this many bytes.
+constexpr std::uint64_t PoolBudget = 16u << 20;
 // zstd's level for writing; level 1 keeps a compressed output about as quick to write as a
 // plain one on two cores (bench/ctr/Z3dsBench.cpp) and still shrinks images well.
 constexpr int CompressionLevel = 1;
@@ -109,25 +119,50 @@ const char* KindName(TImageKind kind) {
 }
 
 // XXH64 (seed 0) as the seekable format's checksums use it, after the algorithm's published
-// description. libzstd carries its own copy but does not export it.
+// description, taken piece by piece as a frame is decompressed. libzstd carries its own copy but
+// does not export it.
 class TXxh64 {
 public:
     static std::uint64_t Of(std::span<const std::uint8_t> data) {
+        TXxh64 hash;
+        hash.Update(data);
+        return hash.Digest();
+    }
+
+    void Update(std::span<const std::uint8_t> data) {
         const std::uint8_t* at = data.data();
         const std::uint8_t* const end = at + data.size();
+        m_length += data.size();
+        // A stripe begun by an earlier piece is completed first.
+        if (m_buffered > 0) {
+            const std::size_t part = std::min<std::size_t>(Stripe - m_buffered, data.size());
+            std::copy_n(at, part, m_buffer.data() + m_buffered);
+            m_buffered += part;
+            at += part;
+            if (m_buffered < Stripe)
+                return;
+            Consume(m_buffer.data());
+            m_buffered = 0;
+        }
+        for (; static_cast<std::size_t>(end - at) >= Stripe; at += Stripe)
+            Consume(at);
+        m_buffered = static_cast<std::size_t>(end - at);
+        std::copy(at, end, m_buffer.data());
+    }
+
+    std::uint64_t Digest() const {
         std::uint64_t hash;
-        if (data.size() >= 32) {
-            std::uint64_t lanes[4] = {P1 + P2, P2, 0, 0 - P1};
-            for (; end - at >= 32; at += 32)
-                for (int i = 0; i < 4; ++i)
-                    lanes[i] = Round(lanes[i], GetLE<std::uint64_t>(at + 8 * i));
-            hash = Rotl(lanes[0], 1) + Rotl(lanes[1], 7) + Rotl(lanes[2], 12) + Rotl(lanes[3], 18);
-            for (const std::uint64_t lane : lanes)
+        if (m_length >= Stripe) {
+            hash = Rotl(m_lanes[0], 1) + Rotl(m_lanes[1], 7) + Rotl(m_lanes[2], 12) +
+                   Rotl(m_lanes[3], 18);
+            for (const std::uint64_t lane : m_lanes)
                 hash = (hash ^ Round(0, lane)) * P1 + P4;
         } else {
             hash = P5;
         }
-        hash += data.size();
+        hash += m_length;
+        const std::uint8_t* at = m_buffer.data();
+        const std::uint8_t* const end = at + m_buffered;
         for (; end - at >= 8; at += 8)
             hash = Rotl(hash ^ Round(0, GetLE<std::uint64_t>(at)), 27) * P1 + P4;
         if (end - at >= 4) {
@@ -144,6 +179,7 @@ public:
     }
 
 private:
+    static constexpr std::size_t Stripe = 32;
     static constexpr std::uint64_t P1 = 0x9E3779B185EBCA87;
     static constexpr std::uint64_t P2 = 0xC2B2AE3D27D4EB4F;
     static constexpr std::uint64_t P3 = 0x165667B19E3779F9;
@@ -155,6 +191,15 @@ private:
     static std::uint64_t Round(std::uint64_t lane, std::uint64_t input) {
         return Rotl(lane + input * P2, 31) * P1;
     }
+    void Consume(const std::uint8_t* stripe) {
+        for (int i = 0; i < 4; ++i)
+            m_lanes[i] = Round(m_lanes[i], GetLE<std::uint64_t>(stripe + 8 * i));
+    }
+
+    std::uint64_t m_lanes[4] = {P1 + P2, P2, 0, 0 - P1};
+    std::uint64_t m_length = 0;
+    std::array<std::uint8_t, Stripe> m_buffer{};
+    std::size_t m_buffered = 0;
 };
 
 struct TFrame {
@@ -163,6 +208,8 @@ struct TFrame {
     std::uint32_t PackedSize = 0;
     std::uint32_t Size = 0;
     std::optional<std::uint32_t> Checksum;
+    bool Handed = false;  // bytes of it were read before its end was reached
+    bool Checked = false; // decompressed to its end and found whole
 };
 
 // Room for one decompressed frame, left uninitialised: only the pages written take memory.
@@ -175,7 +222,7 @@ struct TFrameBuffer {
 // in pages the process has touched before instead of fresh ones, which cost far more than the
 // decompression on some systems (a virtual machine that hands freed memory back to its
 // host). Readers come and go often: identifying an image, listing its files and copying them
-// each open one. At most CacheBudget bytes wait here.
+// each open one. At most PoolBudget bytes wait here.
 class TFramePool {
 public:
     TFrameBuffer Take(std::size_t size) {
@@ -199,7 +246,7 @@ public:
         if (!buffer.Bytes)
             return;
         const std::lock_guard lock(m_mutex);
-        if (buffer.Capacity <= CacheBudget - m_bytes) {
+        if (buffer.Capacity <= PoolBudget - m_bytes) {
             m_bytes += buffer.Capacity;
             m_free.push_back(std::move(buffer));
         }
@@ -208,7 +255,7 @@ public:
 private:
     std::mutex m_mutex;
     std::vector<TFrameBuffer> m_free;
-    std::uint64_t m_bytes = 0; // at most CacheBudget
+    std::uint64_t m_bytes = 0; // at most PoolBudget
 };
 
 // Never destroyed: a reader that ends while the program exits still hands its buffers back.
@@ -299,6 +346,147 @@ void TFrameSource::Decompress(std::uint64_t stream_offset, const TFrame& frame, 
         fail(name + " fails its checksum");
 }
 
+// A large frame decompressed as it is read: zstd's context stays in the middle of the frame,
+// and the latest bytes it gave stay in a ring of `window` bytes. A read of bytes before the
+// ring starts the frame again; a read of another frame starts that one. The frame's size and
+// checksum are checked when the cursor reaches its end, so the bytes of a frame read in part
+// are confirmed only by Finish.
+class TFrameCursor {
+public:
+    TFrameCursor(TFrameSource& source, std::uint64_t stream_offset, std::vector<TFrame>& frames,
+                 std::size_t window)
+        : m_source(source), m_stream_offset(stream_offset), m_frames(frames), m_capacity(window) {}
+    ~TFrameCursor() { FramePool().Give(std::move(m_window)); }
+    TFrameCursor(const TFrameCursor&) = delete;
+    TFrameCursor& operator=(const TFrameCursor&) = delete;
+
+    /// Copies out.size() bytes of frame `index` from `from` on; they lie inside the frame.
+    void Read(std::size_t index, std::uint64_t from, std::span<std::uint8_t> out);
+    /// Decompresses frame `index` to its end, the bytes dropped, and checks it.
+    void Finish(std::size_t index);
+
+private:
+    void Start(std::size_t index);
+    // One call of zstd with room for `wanted` bytes, as far as the frame and the ring allow.
+    void Step(std::uint64_t wanted);
+    [[noreturn]] void Fail(const std::string& reason) const {
+        Damaged(m_source.File.Path(), "frame " + std::to_string(m_index) + " " + reason);
+    }
+
+    TFrameSource& m_source;
+    std::uint64_t m_stream_offset;
+    std::vector<TFrame>& m_frames;
+    std::size_t m_capacity;
+    TFrameBuffer m_window;
+    std::size_t m_index = 0;
+    bool m_started = false;
+    bool m_ended = false;
+    std::uint64_t m_produced = 0;   // bytes of the frame decompressed so far
+    std::uint64_t m_input_at = 0;   // the next compressed byte in the file
+    std::uint64_t m_input_left = 0; // compressed bytes of the frame not yet read
+    ZSTD_inBuffer m_input{};
+    TXxh64 m_checksum;
+};
+
+void TFrameCursor::Start(std::size_t index) {
+    if (!m_window.Bytes)
+        m_window = FramePool().Take(m_capacity);
+    if (!m_source.Context) {
+        m_source.Context.reset(ZSTD_createDCtx());
+        if (!m_source.Context)
+            throw TCtrError("out of memory for decompression");
+    }
+    ZSTD_DCtx_reset(m_source.Context.get(), ZSTD_reset_session_only);
+    m_source.Piece.resize(StreamStep);
+    const TFrame& frame = m_frames[index];
+    m_index = index;
+    m_started = true;
+    m_ended = false;
+    m_produced = 0;
+    m_input_at = m_stream_offset + frame.Packed;
+    m_input_left = frame.PackedSize;
+    m_input = {m_source.Piece.data(), 0, 0};
+    m_checksum = TXxh64();
+}
+
+void TFrameCursor::Step(std::uint64_t wanted) {
+    TFrame& frame = m_frames[m_index];
+    if (m_input.pos == m_input.size && m_input_left > 0) {
+        const std::size_t part =
+            static_cast<std::size_t>(std::min<std::uint64_t>(m_input_left, StreamStep));
+        m_source.File.ReadAt(m_input_at, std::span(m_source.Piece.data(), part),
+                             "compressed frame");
+        m_input = {m_source.Piece.data(), part, 0};
+        m_input_at += part;
+        m_input_left -= part;
+    }
+    const std::uint64_t ring_at = m_produced % m_capacity;
+    const std::size_t room =
+        static_cast<std::size_t>(std::min({m_capacity - ring_at, frame.Size - m_produced,
+                                           std::max<std::uint64_t>(wanted, StreamStep)}));
+    std::uint8_t* const out = m_window.Bytes.get() + ring_at;
+    ZSTD_outBuffer output{out, room, 0};
+    const std::size_t taken = m_input.pos;
+    const std::size_t result = ZSTD_decompressStream(m_source.Context.get(), &output, &m_input);
+    if (ZSTD_isError(result))
+        Fail(std::string("does not decompress: ") + ZSTD_getErrorName(result));
+    m_checksum.Update(std::span(out, output.pos));
+    m_produced += output.pos;
+    if (result == 0) {
+        if (m_input.pos < m_input.size || m_input_left > 0)
+            Fail("holds more than one zstd frame");
+        if (m_produced != frame.Size)
+            Fail("decompresses to " + std::to_string(m_produced) + " bytes instead of " +
+                 std::to_string(frame.Size));
+        if (frame.Checksum && static_cast<std::uint32_t>(m_checksum.Digest()) != *frame.Checksum)
+            Fail("fails its checksum");
+        m_ended = true;
+        frame.Checked = true;
+        return;
+    }
+    // No progress: zstd wants room for more bytes than the entry gives, or more input.
+    if (m_input.pos == taken && output.pos == 0) {
+        if (room == 0)
+            Fail("decompresses to more than its " + std::to_string(frame.Size) + " bytes");
+        if (m_input_left == 0)
+            Fail("is cut short");
+        Fail("does not decompress");
+    }
+}
+
+void TFrameCursor::Read(std::size_t index, std::uint64_t from, std::span<std::uint8_t> out) {
+    const std::uint64_t kept_from = m_produced > m_capacity ? m_produced - m_capacity : 0;
+    if (!m_started || index != m_index || from < kept_from)
+        Start(index);
+    const std::uint64_t end = from + out.size();
+    // Bytes ahead of the cursor are decompressed and passed over; those wanted are copied out
+    // of the ring as soon as they are in it, before a further step can overwrite them.
+    for (std::uint64_t at = from; at < end;) {
+        if (at < m_produced) {
+            const std::uint64_t ring_at = at % m_capacity;
+            const std::size_t part = static_cast<std::size_t>(
+                std::min(std::min(end, m_produced) - at, m_capacity - ring_at));
+            std::copy_n(m_window.Bytes.get() + ring_at, part, out.data() + (at - from));
+            at += part;
+        } else {
+            Step(end - m_produced);
+        }
+    }
+    TFrame& frame = m_frames[index];
+    if (!frame.Checked)
+        frame.Handed = true;
+    // A frame read to its last byte is checked at once.
+    if (m_produced == frame.Size)
+        Finish(index);
+}
+
+void TFrameCursor::Finish(std::size_t index) {
+    if (!m_started || index != m_index)
+        Start(index);
+    while (!m_ended)
+        Step(m_frames[index].Size - m_produced);
+}
+
 } // namespace
 
 // The file as stored, its frame table and the decompressed frames kept.
@@ -308,8 +496,9 @@ struct TZ3dsReader::TState {
     TZ3dsInfo Info;
     std::uint64_t StreamOffset = 0;
     std::vector<TFrame> Frames;
-    std::vector<TCachedFrame> Cache;
+    std::vector<TCachedFrame> Cache; // frames read whole, when they are small
     std::uint64_t Clock = 0;
+    std::optional<TFrameCursor> Cursor; // large frames, read as they are decompressed
 
     explicit TState(const fs::path& path) : Source(path) {}
     ~TState() {
@@ -483,9 +672,14 @@ TZ3dsReader::TZ3dsReader(const fs::path& path) : m_state(std::make_unique<TState
     state.ReadHeader();
     state.ReadSeekTable();
     const std::uint64_t largest = std::max<std::uint64_t>(state.Info.LargestFrame, 1);
-    const std::size_t slots = static_cast<std::size_t>(
-        std::clamp<std::uint64_t>(CacheBudget / largest, MinCachedFrames, MaxCachedFrames));
-    state.Cache.resize(slots);
+    if (largest > WholeFrameLimit) {
+        state.Cursor.emplace(state.Source, state.StreamOffset, state.Frames,
+                             static_cast<std::size_t>(std::min(largest, StreamWindow)));
+    } else {
+        const std::size_t slots = static_cast<std::size_t>(
+            std::clamp<std::uint64_t>(CacheBudget / largest, MinCachedFrames, MaxCachedFrames));
+        state.Cache.resize(slots);
+    }
     state.CheckInnerMagic(*this, UnderlyingMagic(state.Info.Kind));
 }
 
@@ -511,12 +705,25 @@ void TZ3dsReader::Read(std::uint64_t offset, std::span<std::uint8_t> out) {
         while (state.Frames[index].Image + state.Frames[index].Size <= at)
             ++index;
         const TFrame& frame = state.Frames[index];
-        const TCachedFrame& cached = state.Load(index);
         const std::size_t from = static_cast<std::size_t>(at - frame.Image);
         const std::size_t part = std::min<std::size_t>(out.size() - done, frame.Size - from);
-        std::copy_n(cached.Buffer.Bytes.get() + from, part, out.data() + done);
+        if (state.Cursor) {
+            state.Cursor->Read(index, from, out.subspan(done, part));
+        } else {
+            const TCachedFrame& cached = state.Load(index);
+            std::copy_n(cached.Buffer.Bytes.get() + from, part, out.data() + done);
+        }
         done += part;
     }
+}
+
+void TZ3dsReader::ConfirmReads() {
+    TState& state = *m_state;
+    if (!state.Cursor)
+        return; // small frames are checked whole before any byte of them is read
+    for (std::size_t index = 0; index < state.Frames.size(); ++index)
+        if (state.Frames[index].Handed && !state.Frames[index].Checked)
+            state.Cursor->Finish(index);
 }
 
 bool IsZ3dsFile(const fs::path& path) {
@@ -544,7 +751,7 @@ std::unique_ptr<TInFile> OpenImageFile(const fs::path& path) {
     const std::uint64_t size = reader->Size();
     file->ReadThrough(
         [reader](std::uint64_t offset, std::span<std::uint8_t> out) { reader->Read(offset, out); },
-        size);
+        size, [reader] { reader->ConfirmReads(); });
     return file;
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // The emulator's compressed images (Z3DS: .zcci, .zcia, .zcxi): a 0x20-byte header, a small
 // metadata block, then a zstd seekable stream of independent frames with a seek table at its
-// end. Reading is random access through the seek table with a few decompressed frames cached;
-// the image is never held whole in memory. A reader that closes leaves its frame buffers (at
-// most 64 MiB in all) to the next one.
+// end. Reading is random access through the seek table: small frames (a card image's) are
+// decompressed whole and a few of them cached; large ones (a CIA's) are decompressed as they
+// are read, keeping a window of a few MiB. The image is never held whole in memory. A reader
+// that closes leaves its buffers (at most 16 MiB in all) to the next one.
 
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
@@ -46,6 +47,11 @@ public:
     /// Exactly out.size() decompressed bytes at `offset`, or a throw. Not thread-safe: one
     /// reader per thread.
     void Read(std::uint64_t offset, std::span<std::uint8_t> out);
+    /// A large frame's size and checksum are checked when it is read to its end, so bytes of a
+    /// frame read only in part are not yet known to be right: this decompresses each such frame
+    /// to its end and throws TCtrError when one is damaged. Whatever was written from the
+    /// reads is to be kept only when this returns.
+    void ConfirmReads();
 
 private:
     struct TState;

@@ -100,6 +100,23 @@ TEST_F(DeltaTest, EveryEncodingGivesTheTarget) {
     }
 }
 
+TEST_F(DeltaTest, AStopIsHeardAtTheNextWindow) {
+    // The whole difference is one chunk of input: only the windows and source blocks give the
+    // stop a chance to be heard before the end.
+    const fs::path delta = Encode({"-W", "1048576"}, "windows.vcdiff");
+    ASSERT_LT(fs::file_size(delta), 1u << 20);
+    int asked = 0;
+    ctr::TProgress progress{[&asked](std::uint64_t, std::uint64_t) { return ++asked < 3; }};
+    ctr::TInFile source(m_dir / "source.bin");
+    ctr::TInFile difference(delta);
+    {
+        ctr::TOutFile out(m_dir / "stopped.bin");
+        EXPECT_THROW(ctr::ApplyDelta(source, difference, out, &progress), ctr::TCtrError);
+    }
+    EXPECT_EQ(asked, 3);
+    EXPECT_FALSE(fs::exists(m_dir / "stopped.bin"));
+}
+
 TEST_F(DeltaTest, DamagedOrForeignDifferencesFail) {
     const fs::path delta = Encode({"-S", "none"}, "good.vcdiff");
     const auto good = ReadBytes(delta);

@@ -170,67 +170,117 @@ TEST_F(Z3ds, ReadsFramesOfOtherSizesWithChecksumsAtAnyOffset) {
     EXPECT_THROW(reader.Read(image.size() - 1, past), ctr::TCtrError);
 }
 
+TEST_F(Z3ds, LargeFramesReadAtAnyOffsetAndAreConfirmedAtTheirEnd) {
+    // Frames above 1 MiB are decompressed as they are read, through a window of 2 MiB.
+    const std::size_t big = (6u << 20) + 7;
+    const std::vector<std::uint8_t> image = NcchLikeImage(big + (1u << 20) + 2);
+    const std::vector<std::uint8_t> file = HandMadeZ3ds(image, {big, 0, 1, (1u << 20) + 1}, "NCCH");
+    WriteBytes(m_dir / "big.zcxi", file);
+    ctr::TZ3dsReader reader(m_dir / "big.zcxi");
+    // Forward, skipping ahead, behind the window (the frame starts again), back inside it,
+    // across the boundaries, longer than the window, the whole image.
+    const std::pair<std::uint64_t, std::size_t> reads[] = {
+        {0, 0x104},   {5u << 20, 100},       {0x200, 10},      {(5u << 20) - 4096, 8192},
+        {big - 5, 9}, {big - 1, 2},          {big - 100, 50},  {(1u << 20) + 3, 5u << 20},
+        {0, big + 1}, {image.size() - 1, 1}, {0, image.size()}};
+    for (const auto& [offset, length] : reads) {
+        std::vector<std::uint8_t> out(length);
+        reader.Read(offset, out);
+        EXPECT_TRUE(std::equal(out.begin(), out.end(), image.begin() + offset))
+            << offset << "+" << length;
+    }
+    reader.ConfirmReads();
+
+    // A damaged frame read only in part gives its bytes; confirming the reads, also through a
+    // range of the image as a file inside it is read, finds the damage.
+    std::vector<std::uint8_t> bad = file;
+    bad[bad.size() - 9 - 48 + 8] ^= 1; // frame 0's checksum
+    WriteBytes(m_dir / "bad.zcxi", bad);
+    const auto opened = ctr::OpenImageFile(m_dir / "bad.zcxi");
+    const auto inside = ctr::OpenRange(*opened, 1000, 5000);
+    std::vector<std::uint8_t> part(5000);
+    inside->ReadAt(0, part);
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), image.begin() + 1000));
+    try {
+        inside->ConfirmReads();
+        ADD_FAILURE() << "confirmed";
+    } catch (const ctr::TCtrError& error) {
+        EXPECT_NE(std::string(error.what()).find("frame 0 fails its checksum"), std::string::npos)
+            << error.what();
+    }
+}
+
 TEST_F(Z3ds, DamagedFilesAreRefusedWithTheirReason) {
-    const std::vector<std::uint8_t> image = NcchLikeImage(200000);
-    const std::vector<std::uint8_t> good = HandMadeZ3ds(image, {150000, 50000}, "NCCH");
-    const std::size_t stream = 0x30, end = good.size(), entries = end - 9 - 24;
-    using TEdit = std::function<void(std::vector<std::uint8_t>&)>;
-    auto put32 = [](std::size_t at, std::uint32_t value) {
-        return TEdit([=](auto& file) { ctr::PutLE<std::uint32_t>(&file[at], value); });
-    };
-    auto put64 = [](std::size_t at, std::uint64_t value) {
-        return TEdit([=](auto& file) { ctr::PutLE<std::uint64_t>(&file[at], value); });
-    };
-    auto both = [](TEdit a, TEdit b) {
-        return TEdit([=](auto& file) {
-            a(file);
-            b(file);
-        });
-    };
-    const struct {
-        const char* Reason;
-        TEdit Edit;
-    } cases[] = {
-        {"version 2", [](auto& file) { file[8] = 2; }},
-        {"no Z3DS magic", [](auto& file) { file[0] = 'X'; }},
-        {"compressed size runs past", put64(0x10, end - stream + 1)},
-        {"metadata runs past", put32(0x0C, 0x7FFFFFF0)},
-        {"footer magic", [&](auto& file) { file[end - 1] ^= 1; }},
-        {"would start before the stream", put32(end - 9, 0x01000000)},
-        {"would start before the stream", put32(end - 9, 0xFFFFFFFF)},
-        {"not a skippable frame", put32(end - 9, 1)},
-        {"compressed sizes do not add up", put32(entries, 1000)},
-        {"sizes do not add up to the image size", put32(entries + 4, 150001)},
-        {"decompresses to 150000 bytes instead of 150001",
-         both(put32(entries + 4, 150001), put64(0x18, 200001))},
-        {"decompresses to more than its 149999",
-         both(put32(entries + 4, 149999), put64(0x18, 199999))},
-        {"larger than 1 GiB",
-         both(put32(entries + 4, (1u << 30) + 1), put64(0x18, (1u << 30) + 1 + 50000))},
-        {"fails its checksum", [&](auto& file) { file[entries + 8] ^= 1; }},
-        {"does not decompress", [&](auto& file) { file[stream] ^= 0xFF; }},
-        {"another compressed image", [](auto& file) { std::copy_n("Z3DS", 4, &file[4]); }},
-        {"not the card image (NCSD) its header says",
-         [](auto& file) { std::copy_n("NCSD", 4, &file[4]); }},
-        {"not the CIA its header says", [](auto& file) { std::copy_n("CIA", 4, &file[4]); }},
-        {"neither a CIA", [](auto& file) { std::copy_n("NCCX", 4, &file[4]); }},
-    };
-    for (const auto& test : cases) {
-        SCOPED_TRACE(test.Reason);
-        std::vector<std::uint8_t> bad = good;
-        test.Edit(bad);
-        WriteBytes(m_dir / "bad.zcxi", bad);
-        try {
-            ctr::TZ3dsReader reader(m_dir / "bad.zcxi");
-            // Damage inside a later frame shows when that frame is read.
-            std::vector<std::uint8_t> all(reader.Size());
-            reader.Read(0, all);
-            ADD_FAILURE() << "accepted";
-        } catch (const ctr::TCtrError& error) {
-            EXPECT_NE(std::string(error.what()).find(test.Reason), std::string::npos)
-                << error.what();
+    // Small frames are decompressed whole when read; a large one as it is read, its size and
+    // checksum checked at its end.
+    for (const std::size_t first : {std::size_t{150000}, (std::size_t{6} << 20) + 7}) {
+        SCOPED_TRACE(first);
+        const std::vector<std::uint8_t> image = NcchLikeImage(first + 50000);
+        const std::vector<std::uint8_t> good = HandMadeZ3ds(image, {first, 50000}, "NCCH");
+        const std::size_t stream = 0x30, end = good.size(), entries = end - 9 - 24;
+        using TEdit = std::function<void(std::vector<std::uint8_t>&)>;
+        auto put32 = [](std::size_t at, std::uint32_t value) {
+            return TEdit([=](auto& file) { ctr::PutLE<std::uint32_t>(&file[at], value); });
+        };
+        auto put64 = [](std::size_t at, std::uint64_t value) {
+            return TEdit([=](auto& file) { ctr::PutLE<std::uint64_t>(&file[at], value); });
+        };
+        auto both = [](TEdit a, TEdit b) {
+            return TEdit([=](auto& file) {
+                a(file);
+                b(file);
+            });
+        };
+        const auto size = [](std::size_t value) { return std::to_string(value); };
+        const std::string first_size = size(first);
+        const struct {
+            std::string Reason;
+            TEdit Edit;
+        } cases[] = {
+            {"version 2", [](auto& file) { file[8] = 2; }},
+            {"no Z3DS magic", [](auto& file) { file[0] = 'X'; }},
+            {"compressed size runs past", put64(0x10, end - stream + 1)},
+            {"metadata runs past", put32(0x0C, 0x7FFFFFF0)},
+            {"footer magic", [&](auto& file) { file[end - 1] ^= 1; }},
+            {"would start before the stream", put32(end - 9, 0x01000000)},
+            {"would start before the stream", put32(end - 9, 0xFFFFFFFF)},
+            {"not a skippable frame", put32(end - 9, 1)},
+            {"compressed sizes do not add up", put32(entries, 1000)},
+            {"sizes do not add up to the image size", put32(entries + 4, first + 1)},
+            {"decompresses to " + first_size + " bytes instead of " + size(first + 1),
+             both(put32(entries + 4, first + 1), put64(0x18, first + 50001))},
+            {"decompresses to more than its " + size(first - 1),
+             both(put32(entries + 4, first - 1), put64(0x18, first + 49999))},
+            {"larger than 1 GiB",
+             both(put32(entries + 4, (1u << 30) + 1), put64(0x18, (1u << 30) + 1 + 50000))},
+            {"fails its checksum", [&](auto& file) { file[entries + 8] ^= 1; }},
+            {"does not decompress", [&](auto& file) { file[stream] ^= 0xFF; }},
+            {"another compressed image", [](auto& file) { std::copy_n("Z3DS", 4, &file[4]); }},
+            {"not the card image (NCSD) its header says",
+             [](auto& file) { std::copy_n("NCSD", 4, &file[4]); }},
+            {"not the CIA its header says", [](auto& file) { std::copy_n("CIA", 4, &file[4]); }},
+            {"neither a CIA", [](auto& file) { std::copy_n("NCCX", 4, &file[4]); }},
+        };
+        for (const auto& test : cases) {
+            SCOPED_TRACE(test.Reason);
+            std::vector<std::uint8_t> bad = good;
+            test.Edit(bad);
+            WriteBytes(m_dir / "bad.zcxi", bad);
+            try {
+                ctr::TZ3dsReader reader(m_dir / "bad.zcxi");
+                // Damage inside a later frame shows when that frame is read.
+                std::vector<std::uint8_t> all(reader.Size());
+                reader.Read(0, all);
+                ADD_FAILURE() << "accepted";
+            } catch (const ctr::TCtrError& error) {
+                EXPECT_NE(std::string(error.what()).find(test.Reason), std::string::npos)
+                    << error.what();
+            }
         }
     }
+    const std::vector<std::uint8_t> image = NcchLikeImage(200000);
+    const std::vector<std::uint8_t> good = HandMadeZ3ds(image, {150000, 50000}, "NCCH");
+    const std::size_t entries = good.size() - 9 - 24;
     // Damage in a later frame stops a decompression, which leaves no output.
     std::vector<std::uint8_t> late = good;
     late[entries + 12 + 8] ^= 1;
