@@ -517,6 +517,13 @@ void TRun::Run() {
     }
     if (plan.BannerOrIcon)
         Log("ModBannerIcon");
+    // The files taken from a compressed image are right only once every frame read in part
+    // has been checked to its end; the archive is finished only then.
+    try {
+        m_image->ConfirmReads();
+    } catch (const ctr::TCtrError& error) {
+        Fail("ErrorExtractingRomFS", error.what());
+    }
     m_sink.Finish();
     Progress(100, "ModFolderSuccessful");
 }
