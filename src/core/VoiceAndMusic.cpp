@@ -70,7 +70,7 @@ int ApplyVoiceAndMusic(const QString& program_folder, const TVoiceAndMusicChoice
         if (file.error() != QFileDevice::NoError)
             return fail("WarningLoadingBcsar");
     }
-    if (UnpackBcsar(stream, work, 0, false) == -1)
+    if (UnpackBcsar(ByteSpan(stream), ToPath(work), 0, false) == -1)
         return fail("WarningLoadingBcsar");
     stream.clear();
 
@@ -104,9 +104,11 @@ int ApplyVoiceAndMusic(const QString& program_folder, const TVoiceAndMusicChoice
     }
 
     // 7, 8. Pack and write back over the archive.
-    if (PackBcsar(stream, work, false) == -1)
+    std::vector<std::uint8_t> packed;
+    if (PackBcsar(packed, ToPath(work), false) == -1)
         return fail("WarningPackingBcsar");
-    WriteWholeFile(archive, stream);
+    WriteWholeFile(archive, QByteArray(reinterpret_cast<const char*>(packed.data()),
+                                       static_cast<qsizetype>(packed.size())));
 
     // 9.
     DeleteFolder(work);

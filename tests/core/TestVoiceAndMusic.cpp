@@ -7,7 +7,7 @@
 #include "core/FileTools.h"
 #include "core/TrackList.h"
 #include "core/VoiceAndMusic.h"
-#include "sound_archive/N3DSbcsar.h"
+#include "tests/sound_archive/BcsarQt.h"
 
 #include <QDir>
 #include <QFile>
@@ -112,7 +112,9 @@ private slots:
         WriteArchive(0x70);
         m_host_owner = std::make_unique<TRecordingHost>();
         Host().NoVoice = true;
-        SetBcsarMessageHandler([this](const QString& text) { Host().ShowErrorMessage(text); });
+        SetBcsarMessageHandler([this](const std::string& text) {
+            Host().ShowErrorMessage(QString::fromStdString(text));
+        });
     }
 
     void cleanup() { SetBcsarMessageHandler({}); }
