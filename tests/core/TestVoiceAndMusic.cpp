@@ -93,7 +93,7 @@ private:
     QString WorkFolder() { return m_program + QStringLiteral("tools/temp/romfs/sound/QK123_temp"); }
 
     std::unique_ptr<TTrackList> MakeTrackList() {
-        QFile data(QStringLiteral(QVT_SOURCE_DIR "/src/core/TrackListData.txt"));
+        QFile data(QStringLiteral(QVT_SOURCE_DIR "/src/engine/TrackListData.txt"));
         if (!data.open(QIODevice::ReadOnly))
             return nullptr;
         auto list = std::make_unique<TTrackList>(m_dir->path() + "/no image", QString(), 0,

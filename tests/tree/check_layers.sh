@@ -11,7 +11,7 @@ gui_dir=${3:-}
 # What each layer may include besides itself.
 declare -A may_use=(
     [ctr]=""
-    [engine]="ctr"
+    [engine]="ctr sound_archive"
     [sound_archive]="ctr"
     [sample]="ctr sound_archive"
     [core]="ctr engine sound_archive"
