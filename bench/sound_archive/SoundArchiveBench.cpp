@@ -8,8 +8,7 @@
 // into memory and writes the result; the child reports its own times and peak memory, so the
 // generator's memory does not count. Each is run three times and the best time kept.
 
-#include "sound_archive/N3DSbcsar.h"
-#include "sound_archive/PieceFiles.h"
+#include "tests/sound_archive/BcsarQt.h"
 #include "tests/sound_archive/SyntheticBcsar.h"
 
 #include <QCoreApplication>
@@ -52,17 +51,17 @@ int RunOnce(const QString& archive_path, const QString& folder, const QString& o
     QElapsedTimer timer;
     timer.start();
     {
-        QByteArray archive;
-        bcsar::AppendFileOrThrow(archive, archive_path);
-        if (UnpackBcsar(archive, folder, 0, false) != 0)
+        bcsar::TByteBuffer archive;
+        bcsar::AppendFileOrThrow(archive, bcsar_qt::Path(archive_path));
+        if (UnpackBcsar(archive, bcsar_qt::Path(folder), 0, false) != 0)
             return 1;
     }
     const double unpack_ms = Milliseconds(timer);
     timer.restart();
-    QByteArray packed;
-    if (PackBcsar(packed, folder, false) != 0)
+    bcsar::TByteBuffer packed;
+    if (PackBcsar(packed, bcsar_qt::Path(folder), false) != 0)
         return 1;
-    bcsar::WritePiece(output_path, packed.constData(), packed.size());
+    bcsar::WritePiece(bcsar_qt::Path(output_path), packed);
     const double pack_ms = Milliseconds(timer);
     std::printf("%.3f %.3f %ld\n", unpack_ms, pack_ms, PeakRssKib());
     return 0;
@@ -97,7 +96,7 @@ int main(int argc, char** argv) {
         const qsizetype without_strg = synth::Build(layout).Bytes.size() - layout.StrgLength;
         layout.StrgLength = kArchiveSize - without_strg; // brings the archive to exactly 64 MiB
         const QByteArray archive = synth::Build(layout).Bytes;
-        bcsar::WritePiece(archive_path, archive.constData(), archive.size());
+        bcsar::WritePiece(bcsar_qt::Path(archive_path), bcsar_qt::Span(archive));
     }
 
     double cp_ms = 1e300, unpack_ms = 1e300, pack_ms = 1e300;

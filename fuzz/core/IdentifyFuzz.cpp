@@ -3,8 +3,8 @@
 // out-of-bounds read or a usable verdict without a region is not.
 
 #include "../ctr/Scratch.h"
+#include "core/FileTools.h"
 #include "core/Identify.h"
-#include "sound_archive/FileBasics.h"
 
 #include <QString>
 

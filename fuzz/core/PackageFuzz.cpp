@@ -3,9 +3,9 @@
 // behind, or a file written beside the patch folder is not.
 
 #include "../ctr/Scratch.h"
+#include "core/FileTools.h"
 #include "core/Language.h"
 #include "core/PatchPackage.h"
-#include "sound_archive/FileBasics.h"
 
 #include <QString>
 

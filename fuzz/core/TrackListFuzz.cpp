@@ -3,9 +3,9 @@
 // and the music window's row captions are made from it.
 
 #include "../ctr/Scratch.h"
+#include "core/FileTools.h"
 #include "core/Language.h"
 #include "core/TrackList.h"
-#include "sound_archive/FileBasics.h"
 
 #include <QByteArray>
 #include <QString>

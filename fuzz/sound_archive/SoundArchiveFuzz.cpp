@@ -9,17 +9,21 @@
 #include "sound_archive/N3DSbcsar.h"
 #include "sound_archive/PieceFiles.h"
 
-#include <QByteArray>
-#include <QDir>
-#include <QFileInfo>
-
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <system_error>
 #include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
 
 namespace {
 
-QString g_folder;
+fs::path g_folder;
 bool g_pack = false;
 volatile std::uint8_t g_sink;
 
@@ -30,19 +34,21 @@ void RemoveFolder() {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    const QString ram = QStringLiteral("/dev/shm");
-    g_folder = (QFileInfo(ram).isDir() ? ram : QDir::tempPath()) +
-               QStringLiteral("/qvt-bcsar-fuzz-%1").arg(::getpid());
-    QDir().mkpath(g_folder);
+    std::error_code error;
+    const fs::path ram = "/dev/shm";
+    g_folder = (fs::is_directory(ram, error) ? ram : fs::temp_directory_path(error)) /
+               ("qvt-bcsar-fuzz-" + std::to_string(::getpid()));
+    fs::create_directories(g_folder, error);
     std::atexit(RemoveFolder);
-    SetBcsarMessageHandler([](const QString&) {});
-    g_pack = qEnvironmentVariable("QVT_FUZZ_PACK") == QLatin1String("1");
+    SetBcsarMessageHandler([](const std::string&) {});
+    const char* pack = std::getenv("QVT_FUZZ_PACK");
+    g_pack = pack != nullptr && std::string_view(pack) == "1";
     if (g_pack)
         return 0;
-    bcsar::SetPieceWriteHook([](const QString&, const char* data, qint64 length) {
+    bcsar::SetPieceWriteHook([](const fs::path&, std::span<const std::uint8_t> bytes) {
         std::uint8_t sum = 0;
-        for (qint64 i = 0; i < length; ++i)
-            sum = static_cast<std::uint8_t>(sum + static_cast<std::uint8_t>(data[i]));
+        for (const std::uint8_t byte : bytes)
+            sum = static_cast<std::uint8_t>(sum + byte);
         g_sink = sum;
         return true;
     });
@@ -50,13 +56,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const QByteArray stream =
-        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    const int result = UnpackBcsar(stream, g_folder, 0, false);
+    const int result = UnpackBcsar(std::span(data, size), g_folder, 0, false);
     if (result != 0 && result != -1)
         std::abort();
     if (g_pack && result == 0) {
-        QByteArray packed;
+        std::vector<std::uint8_t> packed;
         const int packed_result = PackBcsar(packed, g_folder, false);
         if (packed_result != 0 && packed_result != -1)
             std::abort();

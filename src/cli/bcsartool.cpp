@@ -24,22 +24,23 @@ void PrintError(const QString& text) {
 }
 
 int Unpack(const QString& archive_path, const QString& folder) {
-    QByteArray archive;
-    bcsar::AppendFileOrThrow(archive, archive_path);
+    bcsar::TByteBuffer archive;
+    bcsar::AppendFileOrThrow(archive, ToPath(archive_path));
     if (!QDir().mkpath(folder)) {
         PrintError(QStringLiteral("Cannot create %1").arg(folder));
         return 1;
     }
-    return UnpackBcsar(archive, folder, 0, true) == 0 ? 0 : 1;
+    return UnpackBcsar(archive, ToPath(folder), 0, true) == 0 ? 0 : 1;
 }
 
 int Pack(const QString& folder, const QString& archive_path) {
-    QByteArray archive;
-    if (PackBcsar(archive, folder, true) != 0)
+    bcsar::TByteBuffer archive;
+    if (PackBcsar(archive, ToPath(folder), true) != 0)
         return 1;
     QSaveFile file(archive_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(archive) != archive.size() ||
-        !file.commit()) {
+    const auto size = static_cast<qint64>(archive.size());
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(reinterpret_cast<const char*>(archive.data()), size) != size || !file.commit()) {
         PrintError(QStringLiteral("Cannot write %1: %2").arg(archive_path, file.errorString()));
         return 1;
     }
@@ -87,7 +88,7 @@ int main(int argc, char** argv) {
         else
             result = Pack(folder_of(arguments[2]), arguments[3]);
     } catch (const TSystemError& error) {
-        PrintError(error.Reason());
+        PrintError(QString::fromStdString(error.Reason()));
         result = 1;
     }
     std::fflush(stdout);

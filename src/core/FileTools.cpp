@@ -100,6 +100,26 @@ bool CopyTree(const fs::path& source, const fs::path& target) {
 
 } // namespace
 
+fs::path ToPath(const QString& path) {
+#if defined(_WIN32)
+    return fs::path(path.toStdWString());
+#else
+    return fs::path(QFile::encodeName(path).toStdString());
+#endif
+}
+
+QString FromPath(const fs::path& path) {
+#if defined(_WIN32)
+    return QDir::fromNativeSeparators(QString::fromStdWString(path.native()));
+#else
+    return QFile::decodeName(QByteArray::fromStdString(path.native()));
+#endif
+}
+
+bool DeleteFolder(const QString& folder) {
+    return DeleteFolder(ToPath(folder));
+}
+
 QString ToolFileName(const QString& name) {
     return name + kProgramSuffix;
 }

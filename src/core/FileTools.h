@@ -9,8 +9,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 
 namespace ctr {
 class TInFile;
@@ -18,6 +20,21 @@ class TInFile;
 
 class QFile;
 class QProcess;
+
+/// The path of a file name held as text, and back: the name reaches the system in UTF-16 on
+/// Windows (the ANSI code page would lose letters outside it), in the file system's 8-bit
+/// encoding elsewhere. Every std::filesystem and container library call on a QString path
+/// goes through these.
+std::filesystem::path ToPath(const QString& path);
+QString FromPath(const std::filesystem::path& path);
+
+/// DeleteFolder of sound_archive/FileBasics.h for a folder held as text.
+bool DeleteFolder(const QString& folder);
+
+/// The bytes of `bytes` as the engine and the sound archive take them.
+inline std::span<const std::uint8_t> ByteSpan(const QByteArray& bytes) {
+    return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
+}
 
 /// Exit code of a console tool ended by a break (SIGINT on Linux).
 inline constexpr std::uint32_t kExitCodeBreak = 0xC000013A;

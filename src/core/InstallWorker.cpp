@@ -81,13 +81,14 @@ void TInstallWorker::Execute() {
     // Message boxes of the sound archive code appear on the window's thread, and the run
     // waits for their OK.
     m_run.OutputFile = OutputFile();
-    SetBcsarMessageHandler([this](const QString& text) { m_run.Message(text); });
+    SetBcsarMessageHandler(
+        [this](const std::string& text) { m_run.Message(QString::fromStdString(text)); });
     try {
         RunPipeline();
     } catch (const TRunEnded&) {
     } catch (const TSystemError& error) {
         try {
-            LogSeparated(error.Reason());
+            LogSeparated(QString::fromStdString(error.Reason()));
             EndRun();
         } catch (const TRunEnded&) {
         }

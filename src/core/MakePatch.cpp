@@ -390,7 +390,7 @@ void TPatchMaker::ComparePackDat(const QString& changed) {
                                        changed_argument, QStringLiteral("patch.xdelta")},
                        m_work->path());
     } catch (const TSystemError& error) {
-        Refuse(QStringLiteral("Cannot start xdelta3: ") + error.Reason());
+        Refuse(QStringLiteral("Cannot start xdelta3: ") + QString::fromStdString(error.Reason()));
     }
     if (code != 0)
         Refuse(QStringLiteral("xdelta3 could not encode the difference of pack.dat (exit code "
@@ -438,7 +438,7 @@ void TPatchMaker::CopyVoices() {
     }
     const QString unpacked = m_work->filePath(QStringLiteral("sound"));
     QDir().mkpath(unpacked);
-    if (UnpackBcsar(archive, unpacked, 0, false) == -1)
+    if (UnpackBcsar(ByteSpan(archive), ToPath(unpacked), 0, false) == -1)
         Refuse(QStringLiteral("The game's sound archive cannot be unpacked"));
     const qsizetype clip_count = QDir(unpacked + QStringLiteral("/4_CSAR_FILE/3_CWAR/3_BCWAV"))
                                      .entryList(QDir::Files)
@@ -573,7 +573,7 @@ TMakePatchReport MakePatch(const TMakePatchInput& input,
     } catch (const TRefused& refused) {
         report.Problem = refused.Reason;
     } catch (const TSystemError& error) {
-        report.Problem = error.Reason();
+        report.Problem = QString::fromStdString(error.Reason());
     } catch (const ctr::TCtrError& error) {
         report.Problem =
             QStringLiteral("Cannot read the image: ") + QString::fromUtf8(error.what());

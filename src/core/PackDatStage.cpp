@@ -39,7 +39,7 @@ std::unique_ptr<TToolTask> StartXdelta(TRunContext& run, const TPackDatPlan& pla
                                                    report(fraction);
                                            });
     } catch (const TSystemError& error) {
-        start_failure = error.Reason();
+        start_failure = QString::fromStdString(error.Reason());
     }
     return nullptr;
 }

@@ -117,7 +117,7 @@ void TRunContext::ToolStage(const char* start_key, int until, TTool tool,
     try {
         code = Tools().Start(tool, arguments, StageReport(until), scratch)->Wait(&KillTool);
     } catch (const TSystemError& error) {
-        start_failure = error.Reason();
+        start_failure = QString::fromStdString(error.Reason());
     }
     JudgeTool(tool, code, start_failure, error_key, error_plain, break_cancels);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The voice and music step of an installation run: the game's sound archive in the unpacked
-// RomFS gets the chosen voice clips and the user's music assignment.
+// RomFS gets the chosen voice clips and the user's music assignment. engine/VoiceAndMusic.h
+// does the work without Qt; here the language table and QString.
 
 #include <QString>
 

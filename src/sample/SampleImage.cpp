@@ -1,8 +1,8 @@
 #include "sample/SampleImage.h"
 
+#include "ctr/Platform.h"
 #include "sample/SampleData.h"
 #include "sample/SampleHeaders.h"
-#include "sound_archive/FileBasics.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -27,7 +27,7 @@ namespace {
 
 void MakeFolder(const QString& folder) {
     std::error_code error;
-    std::filesystem::create_directories(ToPath(folder), error);
+    std::filesystem::create_directories(ctr::PathFromUtf8(folder.toStdString()), error);
     if (error)
         throw TSampleError(QStringLiteral("Cannot create %1: %2")
                                .arg(folder, QString::fromStdString(error.message())));
@@ -35,7 +35,7 @@ void MakeFolder(const QString& folder) {
 
 void RemoveAll(const QString& path) {
     std::error_code error;
-    std::filesystem::remove_all(ToPath(path), error);
+    std::filesystem::remove_all(ctr::PathFromUtf8(path.toStdString()), error);
 }
 
 void WriteFile(const QString& path, std::span<const std::uint8_t> bytes) {

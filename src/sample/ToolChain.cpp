@@ -2,7 +2,6 @@
 
 #include "ctr/Platform.h"
 #include "sample/SampleImage.h"
-#include "sound_archive/FileBasics.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -54,9 +53,10 @@ double CpuSeconds() {
 /// Copies the folder `source` itself, with everything below it, into `destination`,
 /// overwriting what is there.
 bool CopyInto(const QString& source, const QString& destination) {
-    const std::filesystem::path from = ToPath(QDir::cleanPath(source));
+    const std::filesystem::path from = ctr::PathFromUtf8(QDir::cleanPath(source).toStdString());
     std::error_code ec;
-    return ctr::CopyTreeReplacing(from, ToPath(destination) / from.filename(), ec);
+    return ctr::CopyTreeReplacing(
+        from, ctr::PathFromUtf8(destination.toStdString()) / from.filename(), ec);
 }
 
 class TChainRunner {
@@ -110,7 +110,7 @@ QString TChainRunner::Run() {
         throw TSampleError(QStringLiteral("A 3DS output needs a 3DS source"));
     const QString temp = Path(QStringLiteral("tools/temp"));
     std::error_code error;
-    std::filesystem::remove_all(ToPath(temp), error);
+    std::filesystem::remove_all(ctr::PathFromUtf8(temp.toStdString()), error);
     if (!QDir().mkpath(temp + QStringLiteral("/headers")))
         throw TSampleError(QStringLiteral("Cannot create %1/headers").arg(temp));
 
@@ -220,7 +220,7 @@ QString TChainRunner::Run() {
               QStringLiteral("tools/temp/Partition0.cxi")});
     }
     if (!m_job.KeepTemp)
-        std::filesystem::remove_all(ToPath(temp), error);
+        std::filesystem::remove_all(ctr::PathFromUtf8(temp.toStdString()), error);
     return output;
 }
 

@@ -1,35 +1,14 @@
 #include "sound_archive/FileBasics.h"
 
-#include <QDir>
-#include <QFile>
-
-#include <filesystem>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
-fs::path ToPath(const QString& path) {
-#if defined(_WIN32)
-    return fs::path(path.toStdWString());
-#else
-    return fs::path(QFile::encodeName(path).toStdString());
-#endif
-}
-
-QString FromPath(const fs::path& path) {
-#if defined(_WIN32)
-    return QDir::fromNativeSeparators(QString::fromStdWString(path.native()));
-#else
-    return QFile::decodeName(QByteArray::fromStdString(path.native()));
-#endif
-}
-
-bool DeleteFolder(const QString& folder) {
+bool DeleteFolder(const fs::path& folder) {
     std::error_code ec;
-    const fs::path path = ToPath(folder);
-    if (fs::symlink_status(path, ec).type() != fs::file_type::directory)
+    if (fs::symlink_status(folder, ec).type() != fs::file_type::directory)
         return false;
-    fs::remove_all(path, ec); // removes links themselves, never what they point to
+    fs::remove_all(folder, ec); // removes links themselves, never what they point to
     return !ec;
 }
 

@@ -3,15 +3,13 @@
 #include "ctr/Platform.h"
 #include "sound_archive/FileBasics.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
+#include <string>
 #include <system_error>
 
 #if defined(__linux__)
@@ -27,8 +25,8 @@ namespace {
 
 thread_local TPieceWriteHook t_write_hook;
 
-QString Reason(int error_number) {
-    return QString::fromLocal8Bit(std::strerror(error_number));
+std::string Reason(int error_number) {
+    return std::strerror(error_number);
 }
 
 // Standard C streams: portable, and light enough for the thousands of small clip files an
@@ -38,112 +36,105 @@ struct TFileCloser {
 };
 using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
 
-TFilePtr OpenFile(const QString& path, const char* mode) {
-    return TFilePtr(ctr::OpenFile(ToPath(path), mode));
-}
-
 int LastError() {
     return errno != 0 ? errno : EIO;
 }
 
 } // namespace
 
-void WritePiece(const QString& path, const char* data, qint64 length) {
-    if (t_write_hook && t_write_hook(path, data, length))
+void WritePiece(const fs::path& path, std::span<const std::uint8_t> bytes) {
+    if (t_write_hook && t_write_hook(path, bytes))
         return;
     auto fail = [&path](int error_number) {
         throw TSystemError(error_number,
-                           QStringLiteral("Cannot write %1: %2").arg(path, Reason(error_number)));
+                           "Cannot write " + ctr::PathToUtf8(path) + ": " + Reason(error_number));
     };
     errno = 0;
-    TFilePtr file = OpenFile(path, "wb");
+    TFilePtr file(ctr::OpenFile(path, "wb"));
     if (!file)
         fail(LastError());
     std::setvbuf(file.get(), nullptr, _IONBF, 0); // whole pieces go out in one write
-    if (length > 0 && std::fwrite(data, 1, static_cast<std::size_t>(length), file.get()) !=
-                          static_cast<std::size_t>(length))
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
         fail(LastError());
     // Closing reports a deferred write error (a full disk) as a failure.
     if (std::fclose(file.release()) != 0)
         fail(LastError());
 }
 
-bool AppendFileTo(QByteArray& buffer, const QString& path, int* error_number) {
-    const qsizetype old_size = buffer.size();
+bool AppendFileTo(TByteBuffer& buffer, const fs::path& path, int* error_number) {
+    const std::size_t old_size = buffer.size();
     auto fail = [&](int error) {
-        buffer.truncate(old_size);
+        buffer.resize(old_size);
         if (error_number)
             *error_number = error;
         return false;
     };
     std::error_code error;
-    const fs::path name = ToPath(path);
-    const fs::file_status status = fs::status(name, error);
+    const fs::file_status status = fs::status(path, error);
     if (status.type() == fs::file_type::directory)
         return fail(EISDIR);
     if (status.type() == fs::file_type::not_found)
         return fail(ENOENT);
     if (status.type() != fs::file_type::regular)
         return fail(EINVAL);
-    const std::uintmax_t stated = fs::file_size(name, error);
+    const std::uintmax_t stated = fs::file_size(path, error);
     if (error)
         return fail(error.value());
     errno = 0;
-    TFilePtr file = OpenFile(path, "rb");
+    TFilePtr file(ctr::OpenFile(path, "rb"));
     if (!file)
         return fail(LastError());
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
     // Read the stated size in place; a file that grew meanwhile is read on to its end.
-    ReserveLarge(buffer, old_size + static_cast<qsizetype>(stated));
-    buffer.resize(old_size + static_cast<qsizetype>(stated));
-    qsizetype filled = old_size;
+    const std::size_t wanted = old_size + static_cast<std::size_t>(stated);
+    ReserveLarge(buffer, wanted);
+    buffer.resize(wanted);
+    std::size_t filled = old_size;
     while (filled < buffer.size()) {
         const std::size_t got =
-            std::fread(buffer.data() + filled, 1, static_cast<std::size_t>(buffer.size() - filled),
-                       file.get());
-        filled += static_cast<qsizetype>(got);
+            std::fread(buffer.data() + filled, 1, buffer.size() - filled, file.get());
+        filled += got;
         if (got == 0)
             break;
     }
-    buffer.truncate(filled);
-    if (filled == old_size + static_cast<qsizetype>(stated)) {
-        char chunk[4096];
+    buffer.resize(filled);
+    if (filled == wanted) {
+        std::uint8_t chunk[4096];
         std::size_t got = 0;
         while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
-            buffer.append(chunk, static_cast<qsizetype>(got));
+            buffer.insert(buffer.end(), chunk, chunk + got);
     }
     if (std::ferror(file.get()))
         return fail(LastError());
     return true;
 }
 
-void AppendFileOrThrow(QByteArray& buffer, const QString& path) {
+void AppendFileOrThrow(TByteBuffer& buffer, const fs::path& path) {
     int error_number = 0;
     if (!AppendFileTo(buffer, path, &error_number))
         throw TSystemError(error_number,
-                           QStringLiteral("Cannot load %1: %2").arg(path, Reason(error_number)));
+                           "Cannot load " + ctr::PathToUtf8(path) + ": " + Reason(error_number));
 }
 
-qint64 PlainFileSize(const QString& path) {
+std::int64_t PlainFileSize(const fs::path& path) {
     std::error_code error;
-    const fs::path name = ToPath(path);
-    if (!fs::is_regular_file(name, error))
+    if (!fs::is_regular_file(path, error))
         return -1;
-    const std::uintmax_t size = fs::file_size(name, error);
-    return error ? -1 : static_cast<qint64>(size);
+    const std::uintmax_t size = fs::file_size(path, error);
+    return error ? -1 : static_cast<std::int64_t>(size);
 }
 
-void ReserveLarge(QByteArray& buffer, qsizetype capacity) {
+void ReserveLarge(TByteBuffer& buffer, std::size_t capacity) {
     if (capacity <= buffer.capacity())
         return;
     // Exact for a first block; growing one is given room ahead so appends stay linear.
-    if (!buffer.isEmpty())
+    if (!buffer.empty())
         capacity = std::max(capacity, buffer.capacity() + buffer.capacity() / 2);
     buffer.reserve(capacity);
 #if defined(__linux__)
     // Filling tens of MiB page by page costs more than the copying itself; huge pages spare
     // most of those faults. Only whole pages of the block still untouched are marked.
-    constexpr qsizetype kLarge = 4 << 20;
+    constexpr std::size_t kLarge = 4 << 20;
     if (capacity < kLarge)
         return;
     const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));

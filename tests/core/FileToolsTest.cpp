@@ -159,10 +159,10 @@ TEST(FilePaths, NamesWithBlanksAndLettersOfAnyScript) {
         QDir().mkpath(folder + "/romfs");
         QDir().mkpath(dir.filePath("copy"));
         EXPECT_EQ(FromPath(ToPath(folder)), folder);
-        bcsar::WritePiece(piece, "piece", 5);
-        QByteArray read;
-        EXPECT_TRUE(bcsar::AppendFileTo(read, piece, nullptr)) << name.toStdString();
-        EXPECT_EQ(read, "piece");
+        bcsar::WritePiece(ToPath(piece), ByteSpan("piece"));
+        bcsar::TByteBuffer read;
+        EXPECT_TRUE(bcsar::AppendFileTo(read, ToPath(piece), nullptr)) << name.toStdString();
+        EXPECT_EQ(std::string(read.begin(), read.end()), "piece");
         EXPECT_EQ(Read(piece), "piece");
         EXPECT_EQ(FindEntryNoCase(dir.path(), name.toUpper()), folder);
         EXPECT_TRUE(CopyFolder(folder + "/romfs", dir.filePath("copy")));

@@ -7,7 +7,7 @@
 #include "core/FileTools.h"
 #include "core/TrackList.h"
 #include "core/VoiceAndMusic.h"
-#include "sound_archive/N3DSbcsar.h"
+#include "tests/sound_archive/BcsarQt.h"
 
 #include <QDir>
 #include <QFile>
@@ -93,7 +93,7 @@ private:
     QString WorkFolder() { return m_program + QStringLiteral("tools/temp/romfs/sound/QK123_temp"); }
 
     std::unique_ptr<TTrackList> MakeTrackList() {
-        QFile data(QStringLiteral(QVT_SOURCE_DIR "/src/core/TrackListData.txt"));
+        QFile data(QStringLiteral(QVT_SOURCE_DIR "/src/engine/TrackListData.txt"));
         if (!data.open(QIODevice::ReadOnly))
             return nullptr;
         auto list = std::make_unique<TTrackList>(m_dir->path() + "/no image", QString(), 0,
@@ -112,7 +112,9 @@ private slots:
         WriteArchive(0x70);
         m_host_owner = std::make_unique<TRecordingHost>();
         Host().NoVoice = true;
-        SetBcsarMessageHandler([this](const QString& text) { Host().ShowErrorMessage(text); });
+        SetBcsarMessageHandler([this](const std::string& text) {
+            Host().ShowErrorMessage(QString::fromStdString(text));
+        });
     }
 
     void cleanup() { SetBcsarMessageHandler({}); }

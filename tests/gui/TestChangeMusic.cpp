@@ -164,9 +164,8 @@ void TTestChangeMusic::SaveWithApplyDirectly(TForm2& form) {
 
 void TTestChangeMusic::defaultListResource() {
     QVERIFY(!DefaultTrackListData().isEmpty());
-    QFile file(QStringLiteral(":/TrackListData"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
+    const std::span<const std::uint8_t> data = engine::DefaultTrackListBytes();
+    const QByteArray bytes(reinterpret_cast<const char*>(data.data()), qsizetype(data.size()));
     QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
     QVERIFY(!bytes.endsWith('\n') && !bytes.endsWith('\r'));
     QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));

@@ -21,7 +21,7 @@
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
 #include "sample/SampleCrypt.h"
-#include "sound_archive/N3DSbcsar.h"
+#include "tests/sound_archive/BcsarQt.h"
 
 #include <QCheckBox>
 #include <QComboBox>

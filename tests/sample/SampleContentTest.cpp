@@ -9,7 +9,7 @@
 #include "sample/SampleData.h"
 #include "sample/SampleHeaders.h"
 #include "sample/SampleImage.h"
-#include "sound_archive/N3DSbcsar.h"
+#include "tests/sound_archive/BcsarQt.h"
 
 #include <QDir>
 #include <QDirIterator>

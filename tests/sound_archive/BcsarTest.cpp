@@ -1,8 +1,8 @@
 // Unpacking and packing the CSAR sound archive against real piece files in a temporary folder.
 
+#include "ctr/Platform.h"
 #include "sound_archive/FileBasics.h"
-#include "sound_archive/N3DSbcsar.h"
-#include "sound_archive/PieceFiles.h"
+#include "tests/sound_archive/BcsarQt.h"
 #include "tests/sound_archive/SyntheticBcsar.h"
 
 #include <QDir>
@@ -83,7 +83,8 @@ class BcsarTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(m_dir.isValid());
-        SetBcsarMessageHandler([this](const QString& text) { m_boxes << text; });
+        SetBcsarMessageHandler(
+            [this](const std::string& text) { m_boxes << QString::fromStdString(text); });
     }
     void TearDown() override {
         SetBcsarMessageHandler({});
@@ -607,7 +608,7 @@ TEST_F(BcsarTest, MissingCsarPieceReachesCaller) {
         ADD_FAILURE() << "no error raised";
     } catch (const TSystemError& error) {
         EXPECT_EQ(error.ErrorNumber(), ENOENT);
-        EXPECT_TRUE(error.Reason().contains(QStringLiteral("2_CSAR_STRG.bin")));
+        EXPECT_NE(error.Reason().find("2_CSAR_STRG.bin"), std::string::npos);
     }
     EXPECT_EQ(output, QByteArray("untouched"));
     ASSERT_TRUE(QFile::remove(folder + QStringLiteral("/4_CSAR_FILE/2_FILE_CWSD.bin")));
@@ -648,7 +649,9 @@ TEST_F(BcsarTest, WriteErrors) {
         SCOPED_TRACE(row.FailingPiece);
         m_boxes.clear();
         const QString folder = Folder(QStringLiteral("nested"));
-        bcsar::SetPieceWriteHook([&row](const QString& path, const char*, qint64) {
+        bcsar::SetPieceWriteHook([&row](const std::filesystem::path& file,
+                                        std::span<const std::uint8_t>) {
+            const QString path = QString::fromStdString(ctr::PathToUtf8(file));
             if (path.endsWith(QLatin1String(row.FailingPiece)))
                 throw TSystemError(ENOSPC, QStringLiteral("Cannot write %1: disk full").arg(path));
             return false;

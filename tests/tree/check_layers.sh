@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a file under SRC includes a header of a layer it must not use, or when a file
-# outside gui includes a Qt Widgets or Qt Gui header (ctr and engine include no Qt at all).
+# outside gui includes a Qt Widgets or Qt Gui header (ctr, sound_archive and engine include no
+# Qt at all).
 #   check_layers.sh SRC QT_WIDGETS_INCLUDE_DIR QT_GUI_INCLUDE_DIR
 set -uo pipefail
 src=$1
@@ -10,7 +11,7 @@ gui_dir=${3:-}
 # What each layer may include besides itself.
 declare -A may_use=(
     [ctr]=""
-    [engine]="ctr"
+    [engine]="ctr sound_archive"
     [sound_archive]="ctr"
     [sample]="ctr sound_archive"
     [core]="ctr engine sound_archive"
@@ -18,6 +19,9 @@ declare -A may_use=(
     [cli]="ctr engine sound_archive core sample"
     [web]="ctr engine"
 )
+
+# The layers that build without Qt.
+qt_free=(ctr sound_archive engine)
 
 is_window_header() { # header name as written between < and >
     case $1 in
@@ -52,7 +56,7 @@ while IFS= read -r -d '' file; do
                 fault "$relative" "includes \"$header\", but $layer may use only: ${may_use[$layer]:-nothing}"
             fi
         else
-            if { [ "$layer" = ctr ] || [ "$layer" = engine ]; } && [[ $header == Q* ]]; then
+            if [[ " ${qt_free[*]} " == *" $layer "* ]] && [[ $header == Q* ]]; then
                 fault "$relative" "includes <$header>, but $layer uses no Qt"
             elif [ "$layer" != gui ] && is_window_header "$header"; then
                 fault "$relative" "includes <$header>, a Qt Widgets or Qt Gui header outside gui"

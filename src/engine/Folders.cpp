@@ -1,0 +1,70 @@
+#include "engine/Folders.h"
+
+#include "ctr/Platform.h"
+#include "engine/Text.h"
+
+#include <system_error>
+
+namespace engine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TText NameText(const fs::path& name) {
+    return FromUtf8(ctr::PathToUtf8(name));
+}
+
+bool CopyTree(const fs::path& source, const fs::path& target) {
+    std::error_code ec;
+    if (!fs::is_directory(target, ec)) {
+        if (fs::exists(fs::symlink_status(target, ec)))
+            return false; // a file stands where the folder should go
+        if (!fs::create_directory(target, ec) || ec)
+            return false;
+    }
+    bool ok = true;
+    for (fs::directory_iterator it(source, ec), end; it != end; it.increment(ec)) {
+        if (ec)
+            return false;
+        const fs::path destination = FindEntryNoCase(target, it->path().filename());
+        if (it->is_directory(ec)) {
+            ok = CopyTree(it->path(), destination) && ok;
+        } else {
+            ok = ctr::CopyFileReplacing(it->path(), destination, ec) && ok;
+        }
+    }
+    return ok && !ec;
+}
+
+} // namespace
+
+fs::path FindEntryNoCase(const fs::path& folder, const fs::path& name) {
+    std::error_code ec;
+    const fs::path exact = folder / name;
+    if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec)
+        return folder / ctr::StoredName(exact);
+    const TText wanted = NameText(name);
+    TText best;
+    fs::path best_name;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const TText candidate = NameText(it->path().filename());
+        if (EqualNoCase(candidate, wanted) && (best.empty() || candidate < best)) {
+            best = candidate;
+            best_name = it->path().filename();
+        }
+    }
+    return best.empty() ? exact : folder / best_name;
+}
+
+bool CopyFolder(const fs::path& source, const fs::path& destination) {
+    std::error_code ec;
+    fs::path from = source;
+    if (!from.has_filename())
+        from = from.parent_path();
+    if (!fs::is_directory(from, ec) || !fs::is_directory(destination, ec))
+        return false;
+    return CopyTree(from, FindEntryNoCase(destination, from.filename()));
+}
+
+} // namespace engine
