@@ -3,9 +3,11 @@
 // size, and every read of the engine becomes one File.slice read through FileReaderSync, made
 // by the worker's ReadSlice (an import acting like pread). Answers go back as JSON text.
 
+#include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Keys.h"
 #include "ctr/SourceImage.h"
+#include "engine/Identify.h"
 
 #include <emscripten.h>
 
@@ -104,25 +106,41 @@ EMSCRIPTEN_KEEPALIVE const char* QvtSetKeys(const std::uint8_t* key_file, double
 /// Identifies the chosen file, named `name` as the user sees it; an encrypted one through the
 /// keys given, if any.
 EMSCRIPTEN_KEEPALIVE const char* QvtIdentify(const char* name) {
-    const ctr::TSourceIdentity identity = g_keys ? ctr::IdentifySource(SourcePath, name, *g_keys)
-                                                 : ctr::IdentifySource(SourcePath, name);
+    // Why the user's keys do not open an encrypted image (a key by name, never its value).
+    std::string key_problem;
+    engine::TOpenDecryption open_decryption;
+    if (g_keys)
+        open_decryption = [&](ctr::TImageKind kind) -> std::unique_ptr<ctr::TDecryptingReader> {
+            try {
+                return std::make_unique<ctr::TDecryptingReader>(SourcePath, kind, *g_keys);
+            } catch (const std::exception& error) {
+                key_problem = error.what();
+                return nullptr;
+            }
+        };
+    const engine::TIdentity identity = engine::IdentifyImage(SourcePath, name, open_decryption);
+    // Still encrypted: refused; opened: read through the keys.
+    const bool encrypted = identity.Encrypted && !identity.KeysFound;
+    if (encrypted && g_keys && key_problem.empty())
+        key_problem = ctr::KeysDoNotFitText;
     std::string json = "{";
     if (identity.Kind) {
         json += "\"kind\":" + Quoted(KindText(*identity.Kind)) + ",";
         json +=
-            "\"form\":" + Quoted(ctr::SourceFormName(*identity.Kind, identity.Compressed)) + ",";
+            "\"form\":" + Quoted(engine::SourceFormName(*identity.Kind, identity.Compressed)) + ",";
     }
     json += "\"compressed\":" + std::string(identity.Compressed ? "true" : "false");
     json += ",\"kindByContent\":" + std::string(identity.KindByContent ? "true" : "false");
-    json += ",\"encrypted\":" + std::string(identity.Encrypted ? "true" : "false");
-    json += ",\"decrypted\":" + std::string(identity.Decrypted ? "true" : "false");
-    json += ",\"keyProblem\":" + Quoted(identity.KeyProblem);
+    json += ",\"encrypted\":" + std::string(encrypted ? "true" : "false");
+    json += ",\"decrypted\":" + std::string(identity.KeysFound ? "true" : "false");
+    json += ",\"keyProblem\":" + Quoted(key_problem);
     if (identity.TitleId) {
         char id[17];
         std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(*identity.TitleId));
         json += ",\"titleId\":" + Quoted(id);
     }
-    json += ",\"productCode\":" + Quoted(identity.ProductCode);
+    json += ",\"productCode\":" +
+            Quoted(identity.ProductCode.substr(0, identity.ProductCode.find('\0')));
     json += ",\"region\":" + Quoted(identity.Region);
     json += ",\"errorKey\":" + Quoted(identity.ErrorKey);
     json += ",\"problem\":" + Quoted(identity.Problem);

@@ -16,7 +16,7 @@ declare -A may_use=(
     [core]="ctr engine sound_archive"
     [gui]="ctr engine sound_archive core"
     [cli]="ctr engine sound_archive core sample"
-    [web]="ctr"
+    [web]="ctr engine"
 )
 
 is_window_header() { # header name as written between < and >
