@@ -127,20 +127,14 @@ private:
     std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
 };
 
-/// Opens the image for its fields: a compressed one through its frames. Null when it cannot
-/// be read, with the reason of a damaged compressed file in `problem`.
+/// Opens the image for its fields: a compressed one (by its magic) through its frames. Null
+/// when it cannot be read, with the reason of a damaged compressed file in `problem`.
 std::unique_ptr<ctr::TInFile> OpenForFields(const std::filesystem::path& path,
                                             std::string& problem) {
     try {
         return ctr::OpenImageFile(path);
     } catch (const std::exception& error) {
-        bool compressed = false;
-        try {
-            compressed = ctr::IsZ3dsFile(path);
-        } catch (const std::exception&) {
-            // Not even its first bytes can be read: it is no damaged compressed file.
-        }
-        if (compressed)
+        if (ctr::IsZ3dsFile(path))
             problem = error.what();
         return nullptr;
     }
@@ -226,7 +220,7 @@ TSourceForm SourceFormOfFile(const std::filesystem::path& path) {
     if (!image)
         return form;
     form.Opened = true;
-    form.Compressed = !image->Direct();
+    form.Compressed = ctr::IsZ3dsFile(path);
     try {
         form.Kind = ctr::DetectImageKind(*image);
     } catch (const std::exception& error) {
@@ -251,7 +245,8 @@ TIdentity IdentifyImage(const std::filesystem::path& path, const std::string& na
         result.ErrorKey = "ErrorCompressedImage";
         return result;
     }
-    result.Compressed = !image->Direct();
+    // A served file is read through a layer too: the magic tells a compressed one.
+    result.Compressed = ctr::IsZ3dsFile(path);
     TFieldReader reader(*image);
     const auto finish = [&]() -> TIdentity {
         result.BytesRead = reader.BytesRead();

@@ -72,6 +72,19 @@ TEST(SourceImage, IdentifiesEveryFormAndRefusesOthers) {
         if (found.Usable()) {
             EXPECT_EQ(ctr::TakePackDigestText(dir / c.Name, *found.Kind).PackDat, wanted);
         }
+        // Served as the browser serves the user's file, it is the same image.
+        const std::vector<std::uint8_t> bytes = ctr_test::ReadBytes(dir / c.Name);
+        const fs::path served = "/served/" + c.Name;
+        ctr::ServeFile(served, bytes.size(),
+                       [&](std::uint64_t offset, std::span<std::uint8_t> out) {
+                           std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                                       out.size(), out.begin());
+                       });
+        const engine::TIdentity by_serving = engine::IdentifyImage(served, c.Name, {});
+        ctr::StopServingFile(served);
+        EXPECT_EQ(by_serving.Kind, c.Kind);
+        EXPECT_EQ(by_serving.Compressed, c.Compressed);
+        EXPECT_EQ(by_serving.Region, c.Region);
     }
 
     // An encrypted image opens through the reader of the user's keys, and stays refused
