@@ -167,11 +167,15 @@ QString ProgramVersionProblem(const TPatchDescription& description, const TLangu
     return texts.Lookup(key).arg(minimum, ProgramVersion());
 }
 
-QString PatchDescriptionText(const TPatchDescription& description) {
+engine::TDescriptionFields EngineDescription(const TPatchDescription& description) {
     engine::TDescriptionFields fields;
     for (const auto& [ours, engines] : kDescriptionFields)
         fields.*engines = (description.*ours).toStdU16String();
-    return QString::fromStdU16String(engine::DescriptionFileText(fields));
+    return fields;
+}
+
+QString PatchDescriptionText(const TPatchDescription& description) {
+    return QString::fromStdU16String(engine::DescriptionFileText(EngineDescription(description)));
 }
 
 bool WritePatchDescription(const QString& path, const TPatchDescription& description) {

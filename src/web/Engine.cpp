@@ -8,6 +8,7 @@
 #include "ctr/Keys.h"
 #include "ctr/SourceImage.h"
 #include "engine/Identify.h"
+#include "engine/PatchFit.h"
 
 #include <emscripten.h>
 
@@ -167,6 +168,43 @@ EMSCRIPTEN_KEEPALIVE const char* QvtPackDigests(const char* kind, int decrypt) {
     } catch (const std::exception& error) {
         return Answer("{\"problem\":" + Quoted(error.what()) + "}");
     }
+}
+
+/// The engine's verdict on a patch for the image whose digests the check took: the patch's
+/// region and the digests its description names for the untouched game and for the game it
+/// leaves behind, the image's digests and region (all UTF-8). Answers {"fit": "fits",
+/// "differs" or "installed", "mark": the mark's language key, "explanation": the key of what
+/// to tell the user ("" when it fits), "region": its %1, "lines": [{"file", "found",
+/// "wanted"}], each a PatchDigestLine's %1 to %3 after the text}.
+EMSCRIPTEN_KEEPALIVE const char* QvtJudgeFit(const char* patch_region, const char* pack_dat,
+                                             const char* pack_inc, const char* patched_pack_dat,
+                                             const char* patched_pack_inc,
+                                             const char* image_pack_dat, const char* image_pack_inc,
+                                             const char* image_region) {
+    engine::TDescriptionFields patch;
+    patch.Region = engine::FromUtf8(patch_region);
+    patch.OriginalPackDatMD5 = engine::FromUtf8(pack_dat);
+    patch.OriginalPackIncMD5 = engine::FromUtf8(pack_inc);
+    patch.PatchedPackDatMD5 = engine::FromUtf8(patched_pack_dat);
+    patch.PatchedPackIncMD5 = engine::FromUtf8(patched_pack_inc);
+    const engine::TImageDigests image{engine::FromUtf8(image_pack_dat),
+                                      engine::FromUtf8(image_pack_inc)};
+    const engine::TPatchFit fit = engine::JudgePatchFit(patch, image);
+    const engine::TFitExplanation explanation =
+        engine::ExplainPatchFit(fit, patch, image, engine::FromUtf8(image_region));
+    std::string json = "{\"fit\":" + Quoted(std::string(engine::FitName(fit)));
+    json += ",\"mark\":" + Quoted(std::string(engine::FitMarkKey(fit)));
+    json += ",\"explanation\":" + Quoted(engine::ToUtf8(explanation.Key));
+    json += ",\"region\":" + Quoted(engine::ToUtf8(explanation.Region));
+    json += ",\"lines\":[";
+    for (const engine::TFitExplanation::TDigestLine& line : explanation.Lines) {
+        if (json.back() == '}')
+            json += ',';
+        json += "{\"file\":" + Quoted(engine::ToUtf8(line.File)) +
+                ",\"found\":" + Quoted(engine::ToUtf8(line.Found)) +
+                ",\"wanted\":" + Quoted(engine::ToUtf8(line.Wanted)) + "}";
+    }
+    return Answer(json + "]}");
 }
 
 } // extern "C"
