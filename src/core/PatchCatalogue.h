@@ -1,6 +1,7 @@
 #pragma once
-// The patch catalogue: patch folders beside the program, their description files, and the
-// output choices of the save dialog.
+// The patch catalogue for the window and the command line: engine/PatchCatalogue.h scans the
+// patch folders and reads their description files; here QString, the locale, and the output
+// choices of the save dialog.
 
 #include "core/Language.h"
 #include "engine/PatchDescription.h"
