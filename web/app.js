@@ -59,6 +59,7 @@ function describe(patch) {
   const tokens = patch.descriptions.get(describedFile(patch));
   const value = (key) => QvtTokens.valueOf(tokens, key) || "";
   return {
+    FitKey: patch.folder + "/" + describedFile(patch),
     Region: value("Region"), Title: value("Title"), Description: value("Description"),
     Version: value("Version"), Homepage: value("Homepage"),
     OriginalPackDatMD5: value("OriginalPackDatMD5"), OriginalPackIncMD5: value("OriginalPackIncMD5"),
@@ -66,33 +67,30 @@ function describe(patch) {
   };
 }
 
-const same = (a, b) => a.toLowerCase() === (b || "").toLowerCase();
-
-function namedDigestsEqual(dat, inc, image, needOne) {
-  if (needOne && !dat && !inc) return false;
-  return (!dat || same(dat, image.packDat)) && (!inc || same(inc, image.packInc));
+// What the engine is asked of every description of every patch once the digests are taken,
+// so that a change of language needs no new question.
+function fitQuestions() {
+  const questions = [];
+  for (const patch of page.patches)
+    for (const [name, tokens] of patch.descriptions) {
+      const value = (key) => QvtTokens.valueOf(tokens, key) || "";
+      questions.push({ key: patch.folder + "/" + name, region: value("Region"),
+        packDat: value("OriginalPackDatMD5"), packInc: value("OriginalPackIncMD5"),
+        patchedPackDat: value("PatchedPackDatMD5"), patchedPackInc: value("PatchedPackIncMD5") });
+    }
+  return questions;
 }
 
-// "fits", "installed" or "differs", as the program judges a patch against the image's digests.
-function judgeFit(d, image) {
-  if (namedDigestsEqual(d.OriginalPackDatMD5, d.OriginalPackIncMD5, image, false)) return "fits";
-  if (namedDigestsEqual(d.PatchedPackDatMD5, d.PatchedPackIncMD5, image, true)) return "installed";
-  return "differs";
-}
-
-function fitExplanation(fit, d, image) {
-  if (fit === "installed") return text("PatchAlreadyInstalled");
-  if (fit !== "differs") return "";
-  const region = d.Region || (page.identity && page.identity.region) || "";
-  let explanation = text("PatchDoesNotFit").replace("%1", region);
+// What to tell the user of a patch that does not fit, from the engine's verdict.
+function fitExplanation(verdict) {
+  if (!verdict.explanation) return "";
+  let explanation = text(verdict.explanation);
+  if (verdict.explanation !== "PatchDoesNotFit") return explanation;
+  explanation = explanation.replace("%1", verdict.region);
   const line = text("PatchDigestLine");
-  const add = (file, wanted, found) => {
-    if (wanted)
-      explanation += "\n" + line.replace("%1", file).replace("%2", found || "-")
-        .replace("%3", wanted.toUpperCase());
-  };
-  add("pack.dat", d.OriginalPackDatMD5, image.packDat);
-  add("pack.inc", d.OriginalPackIncMD5, image.packInc);
+  for (const digest of verdict.lines)
+    explanation += "\n" + line.replace("%1", digest.file).replace("%2", digest.found)
+      .replace("%3", digest.wanted.toUpperCase());
   return explanation;
 }
 
@@ -112,8 +110,9 @@ function renderPatches() {
     title.className = "title";
     title.textContent = d.Version ? d.Title + " (" + d.Version + ")" : d.Title;
     item.append(title);
-    if (page.digests) {
-      const fit = judgeFit(d, page.digests);
+    const verdict = page.digests && page.digests.verdicts && page.digests.verdicts[d.FitKey];
+    if (verdict) {
+      const fit = verdict.fit;
       item.classList.add(fit);
       item.dataset.fit = fit;
       if (fit === "fits") {
@@ -127,10 +126,9 @@ function renderPatches() {
       }
       const mark = document.createElement("span");
       mark.className = "mark";
-      mark.textContent = text({ fits: "FitMarkFits", differs: "FitMarkDiffers",
-        installed: "FitMarkInstalled" }[fit]);
+      mark.textContent = text(verdict.mark);
       item.append(mark);
-      const why = fitExplanation(fit, d, page.digests);
+      const why = fitExplanation(verdict);
       if (why) {
         const detail = document.createElement("p");
         detail.className = "detail explanation";
@@ -318,7 +316,7 @@ function choose(file, keys) {
   setStatus("");
   renderPatches();
   log(text("Label1") + " " + file.name);
-  page.worker.postMessage({ type: "check", file, keys });
+  page.worker.postMessage({ type: "check", file, keys, patches: fitQuestions() });
 }
 
 // The user's key file and seed database, read whole (they are small) and handed to the

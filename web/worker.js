@@ -84,7 +84,16 @@ function setKeys(keys, seeds) {
   }
 }
 
-function check(file, keys) {
+// The engine's verdict on each of the page's patches for the digests taken, by its key.
+function judge(patches, digests, region) {
+  const verdicts = {};
+  for (const p of patches || [])
+    verdicts[p.key] = call("QvtJudgeFit", Array(8).fill("string"), [p.region, p.packDat,
+      p.packInc, p.patchedPackDat, p.patchedPackInc, digests.packDat, digests.packInc, region]);
+  return verdicts;
+}
+
+function check(file, keys, patches) {
   if (keys) {
     const answer = setKeys(keys.keyFile, keys.seedDb);
     if (answer.problem) {
@@ -103,6 +112,7 @@ function check(file, keys) {
     const digests = call("QvtPackDigests", ["string", "number"],
       [identity.kind, identity.decrypted ? 1 : 0]);
     digests.readFailed = readFailed;
+    if (!digests.problem) digests.verdicts = judge(patches, digests, identity.region);
     digests.heapBytes = HEAPU8.length;
     postMessage({ type: "digests", digests });
   } finally {
@@ -167,7 +177,7 @@ async function install(message) {
 }
 
 function handle(message) {
-  if (message.type === "check") check(message.file, message.keys);
+  if (message.type === "check") check(message.file, message.keys, message.patches);
   else if (message.type === "install") install(message);
 }
 

@@ -81,18 +81,8 @@ std::optional<TPackDigests> RememberedLocked(const QString& key, const TFileStam
     return found->Digests;
 }
 
-bool SameDigest(const QString& a, const QString& b) {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
-
-// True when every digest `named` names (an empty one names nothing) equals the image's, and at
-// least one is named when `need_one`.
-bool NamedDigestsEqual(const QString& pack_dat, const QString& pack_inc, const TPackDigests& image,
-                       bool need_one) {
-    if (need_one && pack_dat.isEmpty() && pack_inc.isEmpty())
-        return false;
-    return (pack_dat.isEmpty() || SameDigest(pack_dat, image.PackDatMD5)) &&
-           (pack_inc.isEmpty() || SameDigest(pack_inc, image.PackIncMD5));
+engine::TImageDigests EngineDigests(const TPackDigests& image) {
+    return {image.PackDatMD5.toStdU16String(), image.PackIncMD5.toStdU16String()};
 }
 
 } // namespace
@@ -201,54 +191,33 @@ void ForgetPackDigests() {
 }
 
 TPatchFit JudgePatchFit(const TPatchDescription& patch, const TPackDigests& image) {
-    if (NamedDigestsEqual(patch.OriginalPackDatMD5, patch.OriginalPackIncMD5, image, false))
-        return TPatchFit::Fits;
-    if (NamedDigestsEqual(patch.PatchedPackDatMD5, patch.PatchedPackIncMD5, image, true))
-        return TPatchFit::Installed;
-    return TPatchFit::Differs;
+    return engine::JudgePatchFit(EngineDescription(patch), EngineDigests(image));
 }
 
 QString PatchFitName(TPatchFit fit) {
-    switch (fit) {
-    case TPatchFit::Fits:
-        return QStringLiteral("fits");
-    case TPatchFit::Differs:
-        return QStringLiteral("differs");
-    case TPatchFit::Installed:
-        return QStringLiteral("installed");
-    }
-    return QString();
+    return QString::fromLatin1(engine::FitName(fit));
 }
 
 QString PatchFitMark(TPatchFit fit, const TLanguageTable& texts) {
-    switch (fit) {
-    case TPatchFit::Fits:
-        return texts.Lookup(QStringLiteral("FitMarkFits"));
-    case TPatchFit::Differs:
-        return texts.Lookup(QStringLiteral("FitMarkDiffers"));
-    case TPatchFit::Installed:
-        return texts.Lookup(QStringLiteral("FitMarkInstalled"));
-    }
-    return QString();
+    return texts.Lookup(QString::fromLatin1(engine::FitMarkKey(fit)));
 }
 
 QString PatchFitExplanation(TPatchFit fit, const TPatchDescription& patch,
                             const TPackDigests& image, const QString& image_region,
                             const TLanguageTable& texts) {
-    if (fit == TPatchFit::Installed)
-        return texts.Lookup(QStringLiteral("PatchAlreadyInstalled"));
-    if (fit != TPatchFit::Differs)
+    const engine::TFitExplanation explanation = engine::ExplainPatchFit(
+        fit, EngineDescription(patch), EngineDigests(image), image_region.toStdU16String());
+    if (explanation.Key.empty())
         return QString();
-    const QString region = patch.Region.isEmpty() ? image_region : patch.Region;
-    QString text = texts.Lookup(QStringLiteral("PatchDoesNotFit")).arg(region);
+    QString text = texts.Lookup(QString::fromStdU16String(std::u16string(explanation.Key)));
+    if (explanation.Key != u"PatchDoesNotFit")
+        return text;
+    text = text.arg(QString::fromStdU16String(explanation.Region));
     const QString line = texts.Lookup(QStringLiteral("PatchDigestLine"));
-    const auto add = [&](const char* file, const QString& wanted, const QString& found) {
-        if (!wanted.isEmpty())
-            text += QStringLiteral("\r\n") + line.arg(QLatin1String(file),
-                                                      found.isEmpty() ? QStringLiteral("-") : found,
-                                                      wanted.toUpper());
-    };
-    add("pack.dat", patch.OriginalPackDatMD5, image.PackDatMD5);
-    add("pack.inc", patch.OriginalPackIncMD5, image.PackIncMD5);
+    for (const engine::TFitExplanation::TDigestLine& digest : explanation.Lines)
+        text += QStringLiteral("\r\n") +
+                line.arg(QString::fromStdU16String(std::u16string(digest.File)),
+                         QString::fromStdU16String(digest.Found),
+                         QString::fromStdU16String(digest.Wanted).toUpper());
     return text;
 }

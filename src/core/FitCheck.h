@@ -5,6 +5,7 @@
 
 #include "core/Language.h"
 #include "core/PatchCatalogue.h"
+#include "engine/PatchFit.h"
 
 #include <QString>
 
@@ -68,12 +69,8 @@ std::optional<TPackDigests> AwaitPackDigests(const QString& path);
 /// Forgets every digest taken (tests).
 void ForgetPackDigests();
 
-/// What a patch is to the image whose digests are known.
-enum class TPatchFit {
-    Fits,      // the image is the game the patch was made for (or the patch names no digest)
-    Differs,   // the image's game data is another
-    Installed, // the image already carries the patch
-};
+/// What a patch is to the image whose digests are known (engine/PatchFit.h decides).
+using TPatchFit = engine::TPatchFit;
 
 /// Compares the digests the patch names (letter case ignored) with the image's: every
 /// original digest named equal gives Fits, else every result digest named equal gives

@@ -1,6 +1,6 @@
 #pragma once
-// Identification of a source image: container kind, decryption, product code, region and the
-// position of the sound archive's INFO partition.
+// Identification of a source image for the desktop: engine/Identify.h does the work; here the
+// key search, QString and the log entries in the language's texts.
 
 #include "core/Language.h"
 

@@ -2,7 +2,7 @@
 
 #include "core/FileTools.h"
 #include "core/OutputForms.h"
-#include "engine/PatchDescription.h"
+#include "engine/PatchCatalogue.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -36,17 +36,13 @@ constexpr std::pair<QString TPatchDescription::*, engine::TText engine::TDescrip
 } // namespace
 
 std::optional<TPatchDescription> ReadPatchDescription(const QString& path) {
-    QStringList tokens;
-    if (!ReadTokenFile(path, u'=', tokens))
+    const std::optional<engine::TDescriptionFields> fields =
+        engine::ReadDescriptionFile(ToPath(path), LocaleIsRussian());
+    if (!fields)
         return std::nullopt;
-    engine::TTokens texts;
-    texts.reserve(std::size_t(tokens.size()));
-    for (const QString& token : tokens)
-        texts.push_back(token.toStdU16String());
-    const engine::TDescriptionFields fields = engine::DescriptionFromTokens(texts);
     TPatchDescription description;
     for (const auto& [ours, engines] : kDescriptionFields)
-        description.*ours = QString::fromStdU16String(fields.*engines);
+        description.*ours = QString::fromStdU16String((*fields).*engines);
     return description;
 }
 
@@ -167,11 +163,15 @@ QString ProgramVersionProblem(const TPatchDescription& description, const TLangu
     return texts.Lookup(key).arg(minimum, ProgramVersion());
 }
 
-QString PatchDescriptionText(const TPatchDescription& description) {
+engine::TDescriptionFields EngineDescription(const TPatchDescription& description) {
     engine::TDescriptionFields fields;
     for (const auto& [ours, engines] : kDescriptionFields)
         fields.*engines = (description.*ours).toStdU16String();
-    return QString::fromStdU16String(engine::DescriptionFileText(fields));
+    return fields;
+}
+
+QString PatchDescriptionText(const TPatchDescription& description) {
+    return QString::fromStdU16String(engine::DescriptionFileText(EngineDescription(description)));
 }
 
 bool WritePatchDescription(const QString& path, const TPatchDescription& description) {
@@ -181,35 +181,21 @@ bool WritePatchDescription(const QString& path, const TPatchDescription& descrip
 }
 
 QStringList ListPatchEntries(const QString& folder, bool folders, const QString& extension) {
-    // Without QDir::Hidden, dot files and dot folders are not listed.
-    const QDir dir(folder);
     QStringList names;
-    if (folders) {
-        names = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    } else {
-        const QStringList files = dir.entryList(QDir::Files);
-        for (const QString& name : files) {
-            if (name.endsWith(extension, Qt::CaseInsensitive))
-                names.append(name);
-        }
-    }
-    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
-        const int order = a.compare(b, Qt::CaseInsensitive);
-        return order != 0 ? order < 0 : a < b;
-    });
+    for (const std::filesystem::path& name :
+         engine::ListPatchEntries(ToPath(folder), folders, extension.toStdU16String()))
+        names.append(FromPath(name));
     return names;
 }
 
 QString ChooseDescriptionFile(const QStringList& files, const QString& language,
                               const QString& extension) {
-    if (files.isEmpty())
-        return QString();
-    const QString wanted = language + extension;
-    for (const QString& name : files) {
-        if (name.compare(wanted, Qt::CaseInsensitive) == 0)
-            return name;
-    }
-    return files.first();
+    std::vector<std::filesystem::path> names;
+    for (const QString& file : files)
+        names.push_back(ToPath(file));
+    const std::optional<std::filesystem::path> chosen =
+        engine::ChooseDescriptionFile(names, language.toStdU16String(), extension.toStdU16String());
+    return chosen ? FromPath(*chosen) : QString();
 }
 
 std::vector<TPatchEntry> ScanPatchFolders(const QString& folder, bool recurse,
@@ -217,21 +203,16 @@ std::vector<TPatchEntry> ScanPatchFolders(const QString& folder, bool recurse,
                                           const QString& region) {
     std::vector<TPatchEntry> entries;
     const QString base = WithTrailingSeparator(folder);
-    if (recurse) {
-        for (const QString& name : ListPatchEntries(folder, true, extension)) {
-            auto found = ScanPatchFolders(base + name, false, extension, language, region);
-            entries.insert(entries.end(), found.begin(), found.end());
-        }
+    for (const engine::TPatchEntry& found : engine::ScanPatchFolders(
+             ToPath(folder), recurse, extension.toStdU16String(), language.toStdU16String(),
+             region.toStdU16String(), LocaleIsRussian())) {
+        const QString subfolder = found.Subfolder.empty()
+                                      ? base
+                                      : WithTrailingSeparator(base + FromPath(found.Subfolder));
+        entries.push_back({QString::fromStdU16String(found.Title),
+                           subfolder + FromPath(found.FileName),
+                           QString::fromStdU16String(found.Version)});
     }
-    const QString chosen =
-        ChooseDescriptionFile(ListPatchEntries(folder, false, extension), language, extension);
-    if (chosen.isEmpty())
-        return entries;
-    const QString path = base + chosen;
-    // A description that cannot be read cannot be offered: it adds no entry.
-    const auto description = ReadPatchDescription(path);
-    if (description && (description->Region.isEmpty() || description->Region == region))
-        entries.push_back({description->Title, path, description->Version});
     return entries;
 }
 
@@ -240,11 +221,11 @@ QString PatchFolderOf(const QString& description_path) {
 }
 
 bool PatchHasVoiceFolder(const QString& patch_folder) {
-    return QFileInfo(FindEntryNoCase(patch_folder, QStringLiteral("voice"))).isDir();
+    return engine::PatchHasVoiceFolder(ToPath(patch_folder));
 }
 
 bool PatchHasXdelta(const QString& patch_folder) {
-    return QFileInfo(FindEntryNoCase(patch_folder, QStringLiteral("patch.xdelta"))).isFile();
+    return engine::PatchHasXdelta(ToPath(patch_folder));
 }
 
 QString OutputFilter(const QString& source_kind, const TLanguageTable& texts) {

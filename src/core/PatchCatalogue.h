@@ -1,8 +1,10 @@
 #pragma once
-// The patch catalogue: patch folders beside the program, their description files, and the
-// output choices of the save dialog.
+// The patch catalogue for the window and the command line: engine/PatchCatalogue.h scans the
+// patch folders and reads their description files; here QString, the locale, and the output
+// choices of the save dialog.
 
 #include "core/Language.h"
+#include "engine/PatchDescription.h"
 
 #include <QString>
 #include <QStringList>
@@ -39,6 +41,9 @@ struct TPatchDescription {
     QString ReleaseDate;           // an ISO date, 2024-05-01
     QString MinimumProgramVersion; // the oldest program that installs the patch, "0.7.0"
 };
+
+/// The same values as the engine holds them.
+engine::TDescriptionFields EngineDescription(const TPatchDescription& description);
 
 /// Reads a description file; nothing when it cannot be read.
 std::optional<TPatchDescription> ReadPatchDescription(const QString& path);

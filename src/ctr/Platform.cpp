@@ -129,6 +129,11 @@ fs::path StoredName(const fs::path& path) {
     return fs::path(found.cFileName);
 }
 
+bool IsHiddenEntry(const fs::path& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+}
+
 #else
 
 std::FILE* OpenFile(const fs::path& path, const char* mode) {
@@ -167,6 +172,11 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
 
 fs::path StoredName(const fs::path& path) {
     return path.filename();
+}
+
+bool IsHiddenEntry(const fs::path& path) {
+    const std::string name = path.filename().native();
+    return !name.empty() && name.front() == '.';
 }
 
 #endif

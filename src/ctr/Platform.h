@@ -43,6 +43,10 @@ bool CopyTreeReplacing(const std::filesystem::path& from, const std::filesystem:
 /// match whatever their letter case, the stored spelling; elsewhere the path's own last name.
 std::filesystem::path StoredName(const std::filesystem::path& path);
 
+/// True when a folder listing leaves the entry `path` out as hidden: on Windows an entry with
+/// the hidden attribute, elsewhere a name that starts with a dot.
+bool IsHiddenEntry(const std::filesystem::path& path);
+
 /// A path from UTF-8 text (a command line argument, a name stored in an image) and back. The
 /// narrow std::filesystem::path constructor would read the text in the ANSI code page on
 /// Windows; on other systems both are byte copies.

@@ -269,6 +269,17 @@ TText CaseKey(std::u16string_view text) {
     return key;
 }
 
+int CompareNoCase(std::u16string_view a, std::u16string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const char16_t x = Lower(a[i]);
+        const char16_t y = Lower(b[i]);
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
 TText LookupToken(const TTokens& tokens, std::u16string_view key) {
     if (const std::optional<std::size_t> at = FindKey(tokens, key))
         return *at + 1 < tokens.size() ? tokens[*at + 1] : TText();

@@ -30,6 +30,8 @@ TTokens Tokenize(std::u16string_view text, char16_t separator);
 
 /// True when `a` and `b` are equal but for letter case (Latin, Latin-1 and Cyrillic letters).
 bool EqualNoCase(std::u16string_view a, std::u16string_view b);
+/// Orders `a` and `b` as EqualNoCase compares them: negative, zero or positive.
+int CompareNoCase(std::u16string_view a, std::u16string_view b);
 
 /// `text` with the Latin, Latin-1 and Cyrillic capitals made small: two texts EqualNoCase
 /// holds equal give the same key.

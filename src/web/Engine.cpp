@@ -3,10 +3,13 @@
 // size, and every read of the engine becomes one File.slice read through FileReaderSync, made
 // by the worker's ReadSlice (an import acting like pread). Answers go back as JSON text.
 
+#include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Keys.h"
 #include "ctr/SourceImage.h"
+#include "engine/Identify.h"
 #include "engine/ModFolderRun.h"
+#include "engine/PatchFit.h"
 #include "engine/ZipWriter.h"
 
 #include <emscripten.h>
@@ -107,25 +110,41 @@ EMSCRIPTEN_KEEPALIVE const char* QvtSetKeys(const std::uint8_t* key_file, double
 /// Identifies the chosen file, named `name` as the user sees it; an encrypted one through the
 /// keys given, if any.
 EMSCRIPTEN_KEEPALIVE const char* QvtIdentify(const char* name) {
-    const ctr::TSourceIdentity identity = g_keys ? ctr::IdentifySource(SourcePath, name, *g_keys)
-                                                 : ctr::IdentifySource(SourcePath, name);
+    // Why the user's keys do not open an encrypted image (a key by name, never its value).
+    std::string key_problem;
+    engine::TOpenDecryption open_decryption;
+    if (g_keys)
+        open_decryption = [&](ctr::TImageKind kind) -> std::unique_ptr<ctr::TDecryptingReader> {
+            try {
+                return std::make_unique<ctr::TDecryptingReader>(SourcePath, kind, *g_keys);
+            } catch (const std::exception& error) {
+                key_problem = error.what();
+                return nullptr;
+            }
+        };
+    const engine::TIdentity identity = engine::IdentifyImage(SourcePath, name, open_decryption);
+    // Still encrypted: refused; opened: read through the keys.
+    const bool encrypted = identity.Encrypted && !identity.KeysFound;
+    if (encrypted && g_keys && key_problem.empty())
+        key_problem = ctr::KeysDoNotFitText;
     std::string json = "{";
     if (identity.Kind) {
         json += "\"kind\":" + Quoted(KindText(*identity.Kind)) + ",";
         json +=
-            "\"form\":" + Quoted(ctr::SourceFormName(*identity.Kind, identity.Compressed)) + ",";
+            "\"form\":" + Quoted(engine::SourceFormName(*identity.Kind, identity.Compressed)) + ",";
     }
     json += "\"compressed\":" + std::string(identity.Compressed ? "true" : "false");
     json += ",\"kindByContent\":" + std::string(identity.KindByContent ? "true" : "false");
-    json += ",\"encrypted\":" + std::string(identity.Encrypted ? "true" : "false");
-    json += ",\"decrypted\":" + std::string(identity.Decrypted ? "true" : "false");
-    json += ",\"keyProblem\":" + Quoted(identity.KeyProblem);
+    json += ",\"encrypted\":" + std::string(encrypted ? "true" : "false");
+    json += ",\"decrypted\":" + std::string(identity.KeysFound ? "true" : "false");
+    json += ",\"keyProblem\":" + Quoted(key_problem);
     if (identity.TitleId) {
         char id[17];
         std::snprintf(id, sizeof id, "%016llX", static_cast<unsigned long long>(*identity.TitleId));
         json += ",\"titleId\":" + Quoted(id);
     }
-    json += ",\"productCode\":" + Quoted(identity.ProductCode);
+    json += ",\"productCode\":" +
+            Quoted(identity.ProductCode.substr(0, identity.ProductCode.find('\0')));
     json += ",\"region\":" + Quoted(identity.Region);
     json += ",\"errorKey\":" + Quoted(identity.ErrorKey);
     json += ",\"problem\":" + Quoted(identity.Problem);
@@ -152,6 +171,43 @@ EMSCRIPTEN_KEEPALIVE const char* QvtPackDigests(const char* kind, int decrypt) {
     } catch (const std::exception& error) {
         return Answer("{\"problem\":" + Quoted(error.what()) + "}");
     }
+}
+
+/// The engine's verdict on a patch for the image whose digests the check took: the patch's
+/// region and the digests its description names for the untouched game and for the game it
+/// leaves behind, the image's digests and region (all UTF-8). Answers {"fit": "fits",
+/// "differs" or "installed", "mark": the mark's language key, "explanation": the key of what
+/// to tell the user ("" when it fits), "region": its %1, "lines": [{"file", "found",
+/// "wanted"}], each a PatchDigestLine's %1 to %3 after the text}.
+EMSCRIPTEN_KEEPALIVE const char* QvtJudgeFit(const char* patch_region, const char* pack_dat,
+                                             const char* pack_inc, const char* patched_pack_dat,
+                                             const char* patched_pack_inc,
+                                             const char* image_pack_dat, const char* image_pack_inc,
+                                             const char* image_region) {
+    engine::TDescriptionFields patch;
+    patch.Region = engine::FromUtf8(patch_region);
+    patch.OriginalPackDatMD5 = engine::FromUtf8(pack_dat);
+    patch.OriginalPackIncMD5 = engine::FromUtf8(pack_inc);
+    patch.PatchedPackDatMD5 = engine::FromUtf8(patched_pack_dat);
+    patch.PatchedPackIncMD5 = engine::FromUtf8(patched_pack_inc);
+    const engine::TImageDigests image{engine::FromUtf8(image_pack_dat),
+                                      engine::FromUtf8(image_pack_inc)};
+    const engine::TPatchFit fit = engine::JudgePatchFit(patch, image);
+    const engine::TFitExplanation explanation =
+        engine::ExplainPatchFit(fit, patch, image, engine::FromUtf8(image_region));
+    std::string json = "{\"fit\":" + Quoted(std::string(engine::FitName(fit)));
+    json += ",\"mark\":" + Quoted(std::string(engine::FitMarkKey(fit)));
+    json += ",\"explanation\":" + Quoted(engine::ToUtf8(explanation.Key));
+    json += ",\"region\":" + Quoted(engine::ToUtf8(explanation.Region));
+    json += ",\"lines\":[";
+    for (const engine::TFitExplanation::TDigestLine& line : explanation.Lines) {
+        if (json.back() == '}')
+            json += ',';
+        json += "{\"file\":" + Quoted(engine::ToUtf8(line.File)) +
+                ",\"found\":" + Quoted(engine::ToUtf8(line.Found)) +
+                ",\"wanted\":" + Quoted(engine::ToUtf8(line.Wanted)) + "}";
+    }
+    return Answer(json + "]}");
 }
 
 } // extern "C"

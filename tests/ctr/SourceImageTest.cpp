@@ -1,21 +1,12 @@
-// Identification and pack digests without Qt (the browser's build identifies with these), MD5,
-// and files served without the file system.
+// MD5 as the digests of the game's data archive take it.
 
 #include "CtrTestSupport.h"
 
 #include "ctr/Hash.h"
-#include "ctr/SourceImage.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 namespace {
-
-namespace fs = std::filesystem;
-using ctr::TImageKind;
-using ctr_test::TTempDir;
 
 TEST(Hash, Md5KnownAnswersWholeAndInPieces) {
     const std::pair<std::string, std::string> cases[] = {
@@ -34,111 +25,6 @@ TEST(Hash, Md5KnownAnswersWholeAndInPieces) {
             pieces.Update(bytes.subspan(i, std::min<std::size_t>(7, bytes.size() - i)));
         EXPECT_EQ(ctr::HexUpper(pieces.Final()), digest) << text;
     }
-}
-
-std::string DescriptionValue(const fs::path& file, const std::string& key) {
-    std::ifstream in(file);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(key + " = ", 0) == 0)
-            return line.substr(key.size() + 3, 32);
-    return {};
-}
-
-TEST(SourceImage, IdentifiesEveryFormAndRefusesOthers) {
-    const TTempDir dir;
-    const fs::path qvtsample =
-        ctr_test::ToolPath("ctrtool").parent_path().parent_path() / "qvtsample";
-    const auto sample = [&](const std::string& name, std::vector<std::string> args) {
-        args.insert(args.end(), {"--region", "EUR", "--pack-size", "300001", "--out", name});
-        ASSERT_EQ(ctr_test::Run(qvtsample, args, dir.Path()), 0) << name;
-    };
-    sample("game.cia", {"--kind", "cia", "--patch", "patch"});
-    sample("game.zcci", {"--kind", "3ds", "--compress"});
-    sample("game.bin", {"--kind", "cxi"});
-    sample("other.cia", {"--kind", "cia", "--title-low", "00012300"});
-    sample("scrambled.cxi", {"--kind", "cxi", "--encrypted"});
-    sample("locked.zcia",
-           {"--kind", "cia", "--encrypt", "keys", "--keys", "keys.txt", "--compress"});
-    ctr_test::WriteBytes(dir / "zero.3ds", std::vector<std::uint8_t>(0x4000));
-
-    struct TCase {
-        std::string Name;
-        std::optional<TImageKind> Kind;
-        bool Compressed, ByContent, Encrypted;
-        std::string Region, ErrorKey;
-    };
-    const TCase cases[] = {
-        {"game.cia", TImageKind::Cia, false, false, false, "EUR", ""},
-        {"game.zcci", TImageKind::Cci, true, false, false, "EUR", ""},
-        {"game.bin", TImageKind::Cxi, false, true, false, "EUR", ""},
-        {"other.cia", TImageKind::Cia, false, false, false, "", "ErrorWrongROM"},
-        {"scrambled.cxi", TImageKind::Cxi, false, false, true, "", ""},
-        {"zero.3ds", std::nullopt, false, false, false, "", "ErrorNOT3DSROM"},
-    };
-    const std::string wanted =
-        DescriptionValue(dir / "patch" / "English.dsc", "OriginalPackDatMD5");
-    ASSERT_EQ(wanted.size(), 32u);
-    for (const TCase& c : cases) {
-        SCOPED_TRACE(c.Name);
-        const ctr::TSourceIdentity found = ctr::IdentifySource(dir / c.Name, c.Name);
-        EXPECT_EQ(found.Kind, c.Kind);
-        EXPECT_EQ(found.Compressed, c.Compressed);
-        EXPECT_EQ(found.KindByContent, c.ByContent);
-        EXPECT_EQ(found.Encrypted, c.Encrypted);
-        EXPECT_EQ(found.Region, c.Region);
-        EXPECT_EQ(found.ErrorKey, c.ErrorKey);
-        EXPECT_EQ(found.TitleId.has_value(), c.Kind.has_value());
-        if (found.Usable())
-            EXPECT_EQ(ctr::TakePackDigestText(dir / c.Name, *found.Kind).PackDat, wanted);
-    }
-
-    // An encrypted image opens through the user's keys, and stays refused without them.
-    ctr::TCryptoKeys keys;
-    keys.Keys = ctr::ReadKeyFile(dir / "keys.txt");
-    const ctr::TSourceIdentity locked = ctr::IdentifySource(dir / "locked.zcia", "locked.zcia");
-    EXPECT_TRUE(locked.Encrypted);
-    EXPECT_FALSE(locked.Usable());
-    const ctr::TSourceIdentity opened =
-        ctr::IdentifySource(dir / "locked.zcia", "locked.zcia", keys);
-    ASSERT_TRUE(opened.Usable()) << opened.KeyProblem;
-    EXPECT_TRUE(opened.Decrypted);
-    EXPECT_EQ(opened.TitleId, locked.TitleId);
-    EXPECT_EQ(ctr::TakePackDigestText(dir / "locked.zcia", TImageKind::Cia, nullptr, &keys).PackDat,
-              wanted);
-    const ctr::TSourceIdentity without =
-        ctr::IdentifySource(dir / "locked.zcia", "locked.zcia", ctr::TCryptoKeys{});
-    EXPECT_FALSE(without.Usable());
-    EXPECT_FALSE(without.KeyProblem.empty());
-}
-
-TEST(SourceImage, AServedFileReadsAsTheFileAndAFailingReadIsReported) {
-    const TTempDir dir;
-    const fs::path qvtsample =
-        ctr_test::ToolPath("ctrtool").parent_path().parent_path() / "qvtsample";
-    ASSERT_EQ(ctr_test::Run(qvtsample,
-                            {"--kind", "3ds", "--region", "JAP", "--compress", "--pack-size",
-                             "300001", "--out", "game.zcci"},
-                            dir.Path()),
-              0);
-    const std::vector<std::uint8_t> bytes = ctr_test::ReadBytes(dir / "game.zcci");
-    const fs::path served = "/served/by/memory";
-    bool fail = false;
-    ctr::ServeFile(served, bytes.size(), [&](std::uint64_t offset, std::span<std::uint8_t> out) {
-        if (fail)
-            throw ctr::TCtrError("refused");
-        std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
-    });
-    const ctr::TSourceIdentity found = ctr::IdentifySource(served, "game.zcci");
-    EXPECT_TRUE(found.Usable());
-    EXPECT_EQ(found.Region, "JAP");
-    EXPECT_EQ(ctr::TakePackDigestText(served, TImageKind::Cci).PackDat,
-              ctr::TakePackDigestText(dir / "game.zcci", TImageKind::Cci).PackDat);
-    // A file the browser no longer reads cannot be opened, like a file gone from the disk.
-    fail = true;
-    EXPECT_EQ(ctr::IdentifySource(served, "game.zcci").ErrorKey, "ErrorLoadingROM");
-    EXPECT_THROW(ctr::TakePackDigestText(served, TImageKind::Cci), ctr::TCtrError);
-    ctr::StopServingFile(served);
-    EXPECT_EQ(ctr::IdentifySource(served, "game.zcci").ErrorKey, "ErrorLoadingROM");
 }
 
 } // namespace

@@ -1,0 +1,155 @@
+#include "engine/PatchCatalogue.h"
+
+#include "ctr/Platform.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <system_error>
+
+namespace engine {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The whole file at `path`; nothing when it cannot be read.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const fs::path& path) {
+    std::error_code error;
+    if (fs::is_directory(path, error))
+        return std::nullopt;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(ctr::OpenFile(path, "rb"),
+                                                               &std::fclose);
+    if (!file)
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t block[64 * 1024];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, file.get())) > 0;)
+        bytes.insert(bytes.end(), block, block + got);
+    if (std::ferror(file.get()))
+        return std::nullopt;
+    return bytes;
+}
+
+bool EndsWithNoCase(std::u16string_view text, std::u16string_view end) {
+    return text.size() >= end.size() && EqualNoCase(text.substr(text.size() - end.size()), end);
+}
+
+} // namespace
+
+TText NameText(const fs::path& path) {
+    return FromUtf8(ctr::PathToUtf8(path.filename()));
+}
+
+std::optional<TDescriptionFields> ReadDescriptionFile(const fs::path& path, bool russian_locale) {
+    const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
+    if (!bytes)
+        return std::nullopt;
+    return DescriptionFromTokens(
+        Tokenize(NormaliseLineEnds(DecodeTextFile(*bytes, russian_locale)), u'='));
+}
+
+std::vector<fs::path> ListPatchEntries(const fs::path& folder, bool folders,
+                                       std::u16string_view extension) {
+    struct TName {
+        fs::path Name;
+        TText Text;
+    };
+    std::vector<TName> names;
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        // Hidden entries and entries of other types (devices, pipes, broken links) are left
+        // out; a link counts as what it leads to.
+        if (ctr::IsHiddenEntry(it->path()))
+            continue;
+        std::error_code type_error;
+        const bool wanted =
+            folders ? it->is_directory(type_error) : it->is_regular_file(type_error);
+        if (!wanted || type_error)
+            continue;
+        TText text = NameText(it->path());
+        if (!folders && !EndsWithNoCase(text, extension))
+            continue;
+        names.push_back({it->path().filename(), std::move(text)});
+    }
+    if (error)
+        return {};
+    std::sort(names.begin(), names.end(), [](const TName& a, const TName& b) {
+        const int order = CompareNoCase(a.Text, b.Text);
+        return order != 0 ? order < 0 : a.Text < b.Text;
+    });
+    std::vector<fs::path> sorted;
+    sorted.reserve(names.size());
+    for (TName& name : names)
+        sorted.push_back(std::move(name.Name));
+    return sorted;
+}
+
+std::optional<fs::path> ChooseDescriptionFile(const std::vector<fs::path>& files,
+                                              std::u16string_view language,
+                                              std::u16string_view extension) {
+    if (files.empty())
+        return std::nullopt;
+    const TText wanted = TText(language) + TText(extension);
+    for (const fs::path& name : files) {
+        if (EqualNoCase(NameText(name), wanted))
+            return name;
+    }
+    return files.front();
+}
+
+std::vector<TPatchEntry> ScanPatchFolders(const fs::path& folder, bool recurse,
+                                          std::u16string_view extension,
+                                          std::u16string_view language, std::u16string_view region,
+                                          bool russian_locale) {
+    std::vector<TPatchEntry> entries;
+    if (recurse) {
+        for (const fs::path& name : ListPatchEntries(folder, true, extension)) {
+            for (TPatchEntry& entry : ScanPatchFolders(folder / name, false, extension, language,
+                                                       region, russian_locale)) {
+                entry.Subfolder = name;
+                entries.push_back(std::move(entry));
+            }
+        }
+    }
+    const std::optional<fs::path> chosen =
+        ChooseDescriptionFile(ListPatchEntries(folder, false, extension), language, extension);
+    if (!chosen)
+        return entries;
+    // A description that cannot be read cannot be offered: it adds no entry.
+    const std::optional<TDescriptionFields> description =
+        ReadDescriptionFile(folder / *chosen, russian_locale);
+    if (description && (description->Region.empty() || description->Region == region))
+        entries.push_back({description->Title, description->Version, fs::path(), *chosen});
+    return entries;
+}
+
+fs::path FindEntryNoCase(const fs::path& folder, const fs::path& name) {
+    std::error_code error;
+    const fs::path exact = folder / name;
+    if (fs::symlink_status(exact, error).type() != fs::file_type::not_found && !error)
+        return folder / ctr::StoredName(exact);
+    const TText wanted = NameText(name);
+    fs::path best;
+    TText best_text;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const TText candidate = NameText(it->path());
+        if (EqualNoCase(candidate, wanted) && (best.empty() || candidate < best_text)) {
+            best = it->path().filename();
+            best_text = candidate;
+        }
+    }
+    return best.empty() ? exact : folder / best;
+}
+
+bool PatchHasVoiceFolder(const fs::path& patch_folder) {
+    std::error_code error;
+    return fs::is_directory(FindEntryNoCase(patch_folder, "voice"), error);
+}
+
+bool PatchHasXdelta(const fs::path& patch_folder) {
+    std::error_code error;
+    return fs::is_regular_file(FindEntryNoCase(patch_folder, "patch.xdelta"), error);
+}
+
+} // namespace engine
