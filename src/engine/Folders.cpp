@@ -9,11 +9,11 @@ namespace engine {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-TText NameText(const fs::path& name) {
-    return FromUtf8(ctr::PathToUtf8(name));
+TText NameText(const fs::path& path) {
+    return FromUtf8(ctr::PathToUtf8(path.filename()));
 }
+
+namespace {
 
 bool CopyTree(const fs::path& source, const fs::path& target) {
     std::error_code ec;
@@ -48,7 +48,7 @@ fs::path FindEntryNoCase(const fs::path& folder, const fs::path& name) {
     TText best;
     fs::path best_name;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const TText candidate = NameText(it->path().filename());
+        const TText candidate = NameText(it->path());
         if (EqualNoCase(candidate, wanted) && (best.empty() || candidate < best)) {
             best = candidate;
             best_name = it->path().filename();

@@ -2,9 +2,14 @@
 // Folder helpers of the engine: entries found without regard to letter case, as the patch
 // folders of other systems spell them, and folders merged into others.
 
+#include "engine/Text.h"
+
 #include <filesystem>
 
 namespace engine {
+
+/// The name of a path's last part as text.
+TText NameText(const std::filesystem::path& path);
 
 /// The path of the entry `name` in `folder`, matched without regard to letter case: the
 /// exact name when it exists (spelled as the file system stores it), else the first entry (in

@@ -37,10 +37,6 @@ bool EndsWithNoCase(std::u16string_view text, std::u16string_view end) {
 
 } // namespace
 
-TText NameText(const fs::path& path) {
-    return FromUtf8(ctr::PathToUtf8(path.filename()));
-}
-
 std::optional<TDescriptionFields> ReadDescriptionFile(const fs::path& path, bool russian_locale) {
     const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
     if (!bytes)
@@ -122,24 +118,6 @@ std::vector<TPatchEntry> ScanPatchFolders(const fs::path& folder, bool recurse,
     if (description && (description->Region.empty() || description->Region == region))
         entries.push_back({description->Title, description->Version, fs::path(), *chosen});
     return entries;
-}
-
-fs::path FindEntryNoCase(const fs::path& folder, const fs::path& name) {
-    std::error_code error;
-    const fs::path exact = folder / name;
-    if (fs::symlink_status(exact, error).type() != fs::file_type::not_found && !error)
-        return folder / ctr::StoredName(exact);
-    const TText wanted = NameText(name);
-    fs::path best;
-    TText best_text;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const TText candidate = NameText(it->path());
-        if (EqualNoCase(candidate, wanted) && (best.empty() || candidate < best_text)) {
-            best = it->path().filename();
-            best_text = candidate;
-        }
-    }
-    return best.empty() ? exact : folder / best;
 }
 
 bool PatchHasVoiceFolder(const fs::path& patch_folder) {

@@ -3,6 +3,7 @@
 // description files, read over std::filesystem (any letters in a path), names matched without
 // regard to letter case.
 
+#include "engine/Folders.h"
 #include "engine/PatchDescription.h"
 
 #include <filesystem>
@@ -11,9 +12,6 @@
 #include <vector>
 
 namespace engine {
-
-/// The name of a path's last part as text.
-TText NameText(const std::filesystem::path& path);
 
 /// Reads a description file; nothing when it cannot be read. `russian_locale` decides the code
 /// page of a file without a byte-order mark that is not UTF-8 (DecodeTextFile).
@@ -48,12 +46,6 @@ std::vector<TPatchEntry> ScanPatchFolders(const std::filesystem::path& folder, b
                                           std::u16string_view extension,
                                           std::u16string_view language, std::u16string_view region,
                                           bool russian_locale);
-
-/// The entry `name` of `folder`, matched without regard to letter case when there is none of
-/// that exact name (the first in letter order when several match); `folder` / `name` when
-/// none matches.
-std::filesystem::path FindEntryNoCase(const std::filesystem::path& folder,
-                                      const std::filesystem::path& name);
 
 /// What a patch folder offers: a `voice` folder and a `patch.xdelta` file (names matched
 /// without regard to case).
