@@ -195,6 +195,14 @@ void TOutFile::Seek(std::uint64_t position) {
     m_position = position;
 }
 
+TWriteAt WriteAtIn(TOutFile& out, std::uint64_t base) {
+    return [&out, base](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        if (out.Position() != base + offset)
+            out.Seek(base + offset);
+        out.Write(bytes);
+    };
+}
+
 void TOutFile::Commit() {
     if (!m_file)
         return;

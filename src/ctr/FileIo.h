@@ -141,6 +141,14 @@ private:
     bool m_scratch = false;
 };
 
+/// Positioned writes of an output being built: `bytes` at `offset` from the output's start.
+/// Builders write front to back and come back only to fill in headers once their hashes are
+/// known, so a file or a browser's storage serves them alike.
+using TWriteAt = std::function<void(std::uint64_t offset, std::span<const std::uint8_t> bytes)>;
+/// Positioned writes into `out`, offsets counted from `base`; the position is left after the
+/// last bytes written.
+TWriteAt WriteAtIn(TOutFile& out, std::uint64_t base);
+
 /// How far a tool has come, told to the program that started it. When the environment
 /// variable QVT_PROGRESS is set, every byte a TOutFile writes counts against the total the
 /// tool expects, and each whole percent reached is one line "qvt-progress DONE TOTAL" on
