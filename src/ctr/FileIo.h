@@ -148,6 +148,13 @@ using TWriteAt = std::function<void(std::uint64_t offset, std::span<const std::u
 /// Positioned writes into `out`, offsets counted from `base`; the position is left after the
 /// last bytes written.
 TWriteAt WriteAtIn(TOutFile& out, std::uint64_t base);
+/// Positioned writes into `write_at` from `base` on. With `front`, the bytes that land in its
+/// first front->size() bytes are kept there too (a header hashed once it is written).
+TWriteAt WriteAtFrom(const TWriteAt& write_at, std::uint64_t base,
+                     std::vector<std::uint8_t>* front = nullptr);
+/// Writes `count` bytes of `value` at `offset`.
+void WriteFillAt(const TWriteAt& write_at, std::uint64_t offset, std::uint64_t count,
+                 std::uint8_t value = 0);
 
 /// How far a tool has come, told to the program that started it. When the environment
 /// variable QVT_PROGRESS is set, every byte a TOutFile writes counts against the total the

@@ -94,6 +94,41 @@ TEST_F(Images, ExeFsExtractRebuildIsByteIdentical) {
     }
 }
 
+// The card image built in memory, its RomFS from ranges of the file-built CXI, equals the one
+// the tools build from files, padded or not.
+TEST_F(Images, CardImageFromPartsInMemoryMatchesTheFileBuild) {
+    ctr::TInFile cxi_file(m_cxi);
+    const ctr::TNcchHeader ncch = ctr::ReadNcchHeader(cxi_file, 0, cxi_file.Size());
+    const std::unique_ptr<ctr::TInFile> romfs =
+        ctr::OpenRange(cxi_file, ncch.RomFs.Offset, ncch.RomFs.Size);
+    std::vector<ctr::TRomFsEntry> entries;
+    for (const auto& [path, where] : ctr::TRomFsReader(*romfs, 0, romfs->Size()).ListFiles())
+        entries.push_back({path, where.Size, [&romfs, where] {
+                               return ctr::OpenRange(*romfs, where.Offset, where.Size);
+                           }});
+    for (const bool pad : {true, false}) {
+        ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "files.3ds", pad);
+        std::vector<std::uint8_t> image;
+        const ctr::TWriteAt write_at = [&](std::uint64_t offset,
+                                           std::span<const std::uint8_t> bytes) {
+            image.resize(std::max<std::size_t>(image.size(), offset + bytes.size()));
+            std::copy(bytes.begin(), bytes.end(),
+                      image.begin() + static_cast<std::ptrdiff_t>(offset));
+        };
+        ctr::TCxiParts parts;
+        parts.Header = ReadBytes(m_dir / "ncchheader.bin");
+        parts.Exheader = ReadBytes(m_dir / "exheader.bin");
+        parts.Logo = ReadBytes(m_dir / "logo.bin");
+        parts.ExeFs = ReadBytes(m_dir / "exefs.bin");
+        parts.RomFs = [&](const ctr::TWriteAt& at) { return ctr::BuildRomFs(entries, at); };
+        const std::uint64_t size = ctr::BuildNcsd(
+            ReadBytes(m_dir / "mainncchheader.bin"),
+            [&](const ctr::TWriteAt& at) { return ctr::BuildCxi(parts, at); }, write_at, pad);
+        EXPECT_EQ(size, image.size());
+        EXPECT_TRUE(image == ReadBytes(m_dir / "files.3ds")) << pad;
+    }
+}
+
 TEST_F(Images, CardImageLayout) {
     ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "out.3ds");
     EXPECT_EQ(fs::file_size(m_dir / "out.3ds"), 128ull << 20);
