@@ -169,8 +169,8 @@ std::uint64_t BuildCxi(TCxiParts parts, const TWriteAt& write_at) {
         exefs_header = ParseExeFsHeader(parts.ExeFs, parts.ExeFs.size());
         const TExeFsEntry& code = exefs_header.Entries[0];
         if (code.Name == ".code") {
-            const auto data =
-                TByteReader(parts.ExeFs).Bytes(ExeFsHeaderSize + code.Offset, code.Size);
+            const auto data = TByteReader(parts.ExeFs)
+                                  .Bytes(std::size_t{ExeFsHeaderSize} + code.Offset, code.Size);
             if (!data)
                 throw TCtrError("the ExeFS code lies outside the ExeFS");
             if (BlzIsCompressed(*data))
