@@ -12,6 +12,7 @@
 #include "ctr/Ncch.h"
 #include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
 
 #include "ctr/RomFs.h"
 
@@ -94,6 +95,36 @@ TEST_F(Images, ExeFsExtractRebuildIsByteIdentical) {
     }
 }
 
+std::vector<std::uint8_t>
+BuildCardInMemory(ctr::TCardParts parts, const std::vector<ctr::TRomFsEntry>& entries, bool pad) {
+    std::vector<std::uint8_t> image;
+    const ctr::TWriteAt write_at = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        image.resize(std::max<std::size_t>(image.size(), offset + bytes.size()));
+        std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
+    };
+    parts.Cxi.RomFs = [&](const ctr::TWriteAt& at) { return ctr::BuildRomFs(entries, at); };
+    const std::uint64_t size = ctr::BuildNcsd(
+        parts.HeaderArea, [&](const ctr::TWriteAt& at) { return ctr::BuildCxi(parts.Cxi, at); },
+        write_at, pad);
+    EXPECT_EQ(size, image.size());
+    return image;
+}
+
+// A card image read through its compression, its parts and its RomFS files taken as ranges of
+// it, is built again in memory byte for byte.
+TEST_F(Images, CardImageRebuildsFromItsOwnPartsInMemory) {
+    ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "card.3ds");
+    ctr::CompressImage(m_dir / "card.3ds", ctr::TImageKind::Cci, m_dir / "card.zcci");
+    const std::unique_ptr<ctr::TInFile> image = ctr::OpenImageFile(m_dir / "card.zcci");
+    std::vector<ctr::TRomFsEntry> entries;
+    for (const ctr::TImageRomFsFile& file : ctr::ListRomFsFiles(*image, ctr::TImageKind::Cci))
+        entries.push_back({file.Path, file.Location.Size, [&image, where = file.Location] {
+                               return ctr::OpenRange(*image, where.Offset, where.Size);
+                           }});
+    EXPECT_TRUE(BuildCardInMemory(ctr::ReadCardParts(*image), entries, true) ==
+                ReadBytes(m_dir / "card.3ds"));
+}
+
 // The card image built in memory, its RomFS from ranges of the file-built CXI, equals the one
 // the tools build from files, padded or not.
 TEST_F(Images, CardImageFromPartsInMemoryMatchesTheFileBuild) {
@@ -106,26 +137,16 @@ TEST_F(Images, CardImageFromPartsInMemoryMatchesTheFileBuild) {
         entries.push_back({path, where.Size, [&romfs, where] {
                                return ctr::OpenRange(*romfs, where.Offset, where.Size);
                            }});
+    ctr::TCardParts parts;
+    parts.HeaderArea = ReadBytes(m_dir / "mainncchheader.bin");
+    parts.Cxi.Header = ReadBytes(m_dir / "ncchheader.bin");
+    parts.Cxi.Exheader = ReadBytes(m_dir / "exheader.bin");
+    parts.Cxi.Logo = ReadBytes(m_dir / "logo.bin");
+    parts.Cxi.ExeFs = ReadBytes(m_dir / "exefs.bin");
     for (const bool pad : {true, false}) {
         ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "files.3ds", pad);
-        std::vector<std::uint8_t> image;
-        const ctr::TWriteAt write_at = [&](std::uint64_t offset,
-                                           std::span<const std::uint8_t> bytes) {
-            image.resize(std::max<std::size_t>(image.size(), offset + bytes.size()));
-            std::copy(bytes.begin(), bytes.end(),
-                      image.begin() + static_cast<std::ptrdiff_t>(offset));
-        };
-        ctr::TCxiParts parts;
-        parts.Header = ReadBytes(m_dir / "ncchheader.bin");
-        parts.Exheader = ReadBytes(m_dir / "exheader.bin");
-        parts.Logo = ReadBytes(m_dir / "logo.bin");
-        parts.ExeFs = ReadBytes(m_dir / "exefs.bin");
-        parts.RomFs = [&](const ctr::TWriteAt& at) { return ctr::BuildRomFs(entries, at); };
-        const std::uint64_t size = ctr::BuildNcsd(
-            ReadBytes(m_dir / "mainncchheader.bin"),
-            [&](const ctr::TWriteAt& at) { return ctr::BuildCxi(parts, at); }, write_at, pad);
-        EXPECT_EQ(size, image.size());
-        EXPECT_TRUE(image == ReadBytes(m_dir / "files.3ds")) << pad;
+        EXPECT_TRUE(BuildCardInMemory(parts, entries, pad) == ReadBytes(m_dir / "files.3ds"))
+            << pad;
     }
 }
 
