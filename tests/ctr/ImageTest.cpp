@@ -88,6 +88,13 @@ TEST_F(Images, ExeFsExtractRebuildIsByteIdentical) {
     ctr::BuildExeFs(m_dir / "xheader.bin", m_dir / "x", m_dir / "again.bin", true);
     EXPECT_EQ(ReadBytes(m_dir / "again.bin"), ReadBytes(m_dir / "exefs.bin"));
     const auto exefs = ReadBytes(m_dir / "exefs.bin");
+    // The same in memory, each file taken out of the ExeFS as the extraction writes it.
+    EXPECT_EQ(ctr::ExeFsFile(exefs, 0, true), CodeLikeBytes(60000, 1));
+    EXPECT_EQ(ctr::BuildExeFs(
+                  exefs,
+                  [&](int index, const std::string&) { return ctr::ExeFsFile(exefs, index, true); },
+                  true),
+              exefs);
     for (int i = 0; i < 3; ++i) {
         const std::uint32_t offset = U32(exefs, 0x10 * i + 8), size = U32(exefs, 0x10 * i + 12);
         EXPECT_EQ(offset % 0x200, 0u);
