@@ -96,15 +96,12 @@ void ExtractExeFs(const fs::path& exefs, const fs::path& folder, const fs::path&
     }
 }
 
-void BuildExeFs(const fs::path& header_file, const fs::path& folder, const fs::path& output,
-                bool compress_code) {
-    EnsureNotAnInput(output, {&header_file});
-    const std::vector<std::uint8_t> raw = ReadSmallFile(header_file, 1u << 20, "ExeFS header");
-    if (raw.size() < ExeFsHeaderSize)
-        throw TCtrError("the ExeFS header " + PathText(header_file) +
-                        " is shorter than 0x200 bytes");
+std::vector<std::uint8_t> BuildExeFs(std::span<const std::uint8_t> header_bytes,
+                                     const TExeFsFileSource& file, bool compress_code) {
+    if (header_bytes.size() < ExeFsHeaderSize)
+        throw TCtrError("the ExeFS header is shorter than 0x200 bytes");
     std::array<std::uint8_t, ExeFsHeaderSize> header{};
-    std::copy_n(raw.begin(), ExeFsHeaderSize, header.begin());
+    std::copy_n(header_bytes.begin(), ExeFsHeaderSize, header.begin());
     // Offsets and sizes of the input header are rewritten, so only names need be sound.
     for (int i = 0; i < ExeFsEntryCount; ++i) {
         PutLE<std::uint32_t>(&header[EntrySize * i + 8], 0);
@@ -112,31 +109,61 @@ void BuildExeFs(const fs::path& header_file, const fs::path& folder, const fs::p
     }
     const TExeFsHeader names = ParseExeFsHeader(header, 0);
 
-    TOutFile out(output);
-    out.WriteFill(0, ExeFsHeaderSize);
+    std::vector<std::uint8_t> exefs(ExeFsHeaderSize, 0);
     for (int i = 0; i < ExeFsEntryCount; ++i) {
         const TExeFsEntry& entry = names.Entries[static_cast<std::size_t>(i)];
         if (entry.Name.empty())
             continue;
-        const fs::path source = folder / ExeFsFolderName(i, entry.Name);
-        std::vector<std::uint8_t> data = ReadSmallFile(source, MaxExeFsFile, "ExeFS file");
+        std::vector<std::uint8_t> data = file(i, entry.Name);
         if (i == 0 && compress_code)
             if (auto packed = BlzCompress(data))
                 data = std::move(*packed);
-        const std::uint64_t offset = out.Position() - ExeFsHeaderSize;
-        if (offset > 0xFFFFFFFFu)
+        const std::uint64_t offset = exefs.size() - ExeFsHeaderSize;
+        if (offset > 0xFFFFFFFFu || data.size() > MaxExeFsFile)
             throw TCtrError("the ExeFS is too large");
         PutLE<std::uint32_t>(&header[EntrySize * i + 8], static_cast<std::uint32_t>(offset));
         PutLE<std::uint32_t>(&header[EntrySize * i + 12], static_cast<std::uint32_t>(data.size()));
         const TSha256Digest digest = Sha256(data);
         std::copy(digest.begin(), digest.end(),
                   header.begin() + static_cast<std::ptrdiff_t>(ExeFsHashOffset(i)));
-        out.Write(data);
-        out.PadTo(ExeFsHeaderSize);
+        exefs.insert(exefs.end(), data.begin(), data.end());
+        exefs.resize(static_cast<std::size_t>(AlignUp(exefs.size(), ExeFsHeaderSize)), 0);
     }
-    out.Seek(0);
-    out.Write(header);
+    std::copy(header.begin(), header.end(), exefs.begin());
+    return exefs;
+}
+
+void BuildExeFs(const fs::path& header_file, const fs::path& folder, const fs::path& output,
+                bool compress_code) {
+    EnsureNotAnInput(output, {&header_file});
+    const std::vector<std::uint8_t> raw = ReadSmallFile(header_file, 1u << 20, "ExeFS header");
+    if (raw.size() < ExeFsHeaderSize)
+        throw TCtrError("the ExeFS header " + PathText(header_file) +
+                        " is shorter than 0x200 bytes");
+    const std::vector<std::uint8_t> exefs = BuildExeFs(
+        raw,
+        [&](int index, const std::string& name) {
+            return ReadSmallFile(folder / ExeFsFolderName(index, name), MaxExeFsFile, "ExeFS file");
+        },
+        compress_code);
+    TOutFile out(output);
+    out.Write(exefs);
     out.Commit();
+}
+
+std::vector<std::uint8_t> ExeFsFile(std::span<const std::uint8_t> exefs, int index,
+                                    bool decompress_code) {
+    const TExeFsHeader header = ParseExeFsHeader(exefs, exefs.size());
+    const TExeFsEntry& entry = header.Entries.at(static_cast<std::size_t>(index));
+    const auto bytes =
+        TByteReader(exefs).Bytes(std::size_t{ExeFsHeaderSize} + entry.Offset, entry.Size);
+    if (!bytes)
+        throw TCtrError("an ExeFS file lies outside the ExeFS");
+    std::vector<std::uint8_t> data(bytes->begin(), bytes->end());
+    if (index == 0 && decompress_code)
+        if (auto plain = BlzDecompress(data))
+            return std::move(*plain);
+    return data;
 }
 
 std::string VerifyExeFs(TInFile& file, std::uint64_t base, std::uint64_t region_size,

@@ -7,7 +7,9 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace ctr {
 
@@ -40,6 +42,17 @@ std::string ExeFsFolderName(int index, const std::string& name);
 /// entry 0 is written decompressed when it carries a valid compression footer.
 void ExtractExeFs(const std::filesystem::path& exefs, const std::filesystem::path& folder,
                   const std::filesystem::path& header_out, bool decompress_code);
+/// The bytes of ExeFS entry `index` (0 to 9) as the extraction writes them: with
+/// `decompress_code`, entry 0 decompressed when it carries a valid compression footer.
+std::vector<std::uint8_t> ExeFsFile(std::span<const std::uint8_t> exefs, int index,
+                                    bool decompress_code);
+/// Where an ExeFS build takes the bytes of entry `index` named `name`.
+using TExeFsFileSource =
+    std::function<std::vector<std::uint8_t>(int index, const std::string& name)>;
+/// Builds an ExeFS in memory from a header, keeping entry order and names, each entry's bytes
+/// from `file`; with `compress_code`, entry 0 is compressed when that makes it smaller.
+std::vector<std::uint8_t> BuildExeFs(std::span<const std::uint8_t> header,
+                                     const TExeFsFileSource& file, bool compress_code);
 /// Builds an ExeFS from a header file and a folder, keeping entry order and names; with
 /// `compress_code`, entry 0 is compressed when that makes it smaller.
 void BuildExeFs(const std::filesystem::path& header_file, const std::filesystem::path& folder,

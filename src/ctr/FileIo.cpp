@@ -195,6 +195,39 @@ void TOutFile::Seek(std::uint64_t position) {
     m_position = position;
 }
 
+TWriteAt WriteAtIn(TOutFile& out, std::uint64_t base) {
+    return [&out, base](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        if (out.Position() != base + offset)
+            out.Seek(base + offset);
+        out.Write(bytes);
+    };
+}
+
+TWriteAt WriteAtFrom(const TWriteAt& write_at, std::uint64_t base,
+                     std::vector<std::uint8_t>* front) {
+    return [&write_at, base, front](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        if (front && offset < front->size()) {
+            const std::size_t part = static_cast<std::size_t>(
+                std::min<std::uint64_t>(bytes.size(), front->size() - offset));
+            std::copy_n(bytes.begin(), part, front->begin() + static_cast<std::ptrdiff_t>(offset));
+        }
+        write_at(base + offset, bytes);
+    };
+}
+
+void WriteFillAt(const TWriteAt& write_at, std::uint64_t offset, std::uint64_t count,
+                 std::uint8_t value) {
+    const std::vector<std::uint8_t> zeros(
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, CopyChunkSize)), value);
+    while (count > 0) {
+        const std::size_t part =
+            static_cast<std::size_t>(std::min<std::uint64_t>(count, zeros.size()));
+        write_at(offset, std::span(zeros.data(), part));
+        offset += part;
+        count -= part;
+    }
+}
+
 void TOutFile::Commit() {
     if (!m_file)
         return;

@@ -156,6 +156,21 @@ private:
     bool m_scratch = false;
 };
 
+/// Positioned writes of an output being built: `bytes` at `offset` from the output's start.
+/// Builders write front to back and come back only to fill in headers once their hashes are
+/// known, so a file or a browser's storage serves them alike.
+using TWriteAt = std::function<void(std::uint64_t offset, std::span<const std::uint8_t> bytes)>;
+/// Positioned writes into `out`, offsets counted from `base`; the position is left after the
+/// last bytes written.
+TWriteAt WriteAtIn(TOutFile& out, std::uint64_t base);
+/// Positioned writes into `write_at` from `base` on. With `front`, the bytes that land in its
+/// first front->size() bytes are kept there too (a header hashed once it is written).
+TWriteAt WriteAtFrom(const TWriteAt& write_at, std::uint64_t base,
+                     std::vector<std::uint8_t>* front = nullptr);
+/// Writes `count` bytes of `value` at `offset`.
+void WriteFillAt(const TWriteAt& write_at, std::uint64_t offset, std::uint64_t count,
+                 std::uint8_t value = 0);
+
 /// How far a tool has come, told to the program that started it. When the environment
 /// variable QVT_PROGRESS is set, every byte a TOutFile writes counts against the total the
 /// tool expects, and each whole percent reached is one line "qvt-progress DONE TOTAL" on

@@ -35,6 +35,9 @@ constexpr std::size_t ExheaderCodeFlag = 0x0D; // SCI flag byte; bit 0 = .code c
 constexpr std::uint8_t NcchFlagFixedKey = 0x01;
 constexpr std::uint8_t NcchFlagSeed = 0x20;
 constexpr std::uint64_t MaxLogoSize = 16u << 20;
+constexpr std::uint64_t MaxExeFsSize = 256u << 20;
+// The first bytes of a RomFS kept while it is written, to hash its superblock.
+constexpr std::size_t RomFsFrontSize = 1u << 20;
 
 } // namespace
 
@@ -134,18 +137,13 @@ void ExtractNcchParts(const fs::path& input, const TNcchParts& parts, bool execu
     }
 }
 
-void BuildCxi(const TNcchParts& parts, const fs::path& output) {
-    EnsureNotAnInput(output,
-                     {&parts.Header, &parts.Exheader, &parts.Logo, &parts.ExeFs, &parts.RomFs});
-    if (parts.Header.empty() || parts.Exheader.empty())
-        throw TCtrError("a CXI build needs a header and an extended header");
-    std::vector<std::uint8_t> header = ReadSmallFile(parts.Header, 1u << 20, "NCCH header");
+std::uint64_t BuildCxi(TCxiParts parts, const TWriteAt& write_at) {
+    std::vector<std::uint8_t>& header = parts.Header;
     if (header.size() < NcchHeaderSize)
-        throw TCtrError("the NCCH header " + PathText(parts.Header) +
-                        " is shorter than 0x200 bytes");
+        throw TCtrError("the NCCH header is shorter than 0x200 bytes");
     header.resize(NcchHeaderSize);
     if (TByteReader(header).U32(OffMagic) != NcchMagic)
-        throw TCtrError("the NCCH header " + PathText(parts.Header) + " has no NCCH magic");
+        throw TCtrError("the NCCH header has no NCCH magic");
     const std::uint8_t unit_exponent = header[OffFlags + 6];
     if (unit_exponent > 8)
         throw TCtrError("unsupported NCCH media unit size");
@@ -157,85 +155,92 @@ void BuildCxi(const TNcchParts& parts, const fs::path& output) {
                                *header_reader.U32(OffRomFs + 4) % 8 == 0;
     const std::uint64_t romfs_alignment = big_alignment ? 8 * mu : mu;
 
-    std::vector<std::uint8_t> exheader = ReadSmallFile(parts.Exheader, 1u << 20, "extended header");
+    std::vector<std::uint8_t>& exheader = parts.Exheader;
     if (exheader.size() < ExheaderFileSize)
-        throw TCtrError("the extended header " + PathText(parts.Exheader) +
-                        " is shorter than 0x800 bytes");
+        throw TCtrError("the extended header is shorter than 0x800 bytes");
     exheader.resize(ExheaderFileSize);
+    std::vector<std::uint8_t>& logo = parts.Logo;
+    if (logo.size() > MaxLogoSize)
+        throw TCtrError("the logo is too large");
+    logo.resize(static_cast<std::size_t>(AlignUp(logo.size(), mu)), 0);
 
-    std::vector<std::uint8_t> logo;
-    std::error_code error;
-    // The logo extraction writes nothing for an NCCH without a logo region, so an absent
-    // logo file means "no logo" rather than a failure.
-    if (!parts.Logo.empty() && fs::exists(parts.Logo, error)) {
-        logo = ReadSmallFile(parts.Logo, MaxLogoSize, "logo");
-        logo.resize(static_cast<std::size_t>(AlignUp(logo.size(), mu)), 0);
-    }
-
-    std::optional<TInFile> exefs;
+    const bool has_exefs = !parts.ExeFs.empty();
     TExeFsHeader exefs_header;
-    if (!parts.ExeFs.empty()) {
-        exefs.emplace(parts.ExeFs);
-        exefs_header = ReadExeFsHeader(*exefs, 0, exefs->Size());
+    if (has_exefs) {
+        exefs_header = ParseExeFsHeader(parts.ExeFs, parts.ExeFs.size());
         const TExeFsEntry& code = exefs_header.Entries[0];
         if (code.Name == ".code") {
-            const std::vector<std::uint8_t> data =
-                exefs->ReadVector(ExeFsHeaderSize + code.Offset, code.Size, "ExeFS code");
-            if (BlzIsCompressed(data))
+            const auto data = TByteReader(parts.ExeFs)
+                                  .Bytes(std::size_t{ExeFsHeaderSize} + code.Offset, code.Size);
+            if (!data)
+                throw TCtrError("the ExeFS code lies outside the ExeFS");
+            if (BlzIsCompressed(*data))
                 exheader[ExheaderCodeFlag] |= 1;
             else
                 exheader[ExheaderCodeFlag] &= static_cast<std::uint8_t>(~1u);
         }
     }
-    std::optional<TInFile> romfs;
-    std::uint64_t romfs_hash_size = 0;
-    if (!parts.RomFs.empty()) {
-        romfs.emplace(parts.RomFs);
-        TRomFsReader check(*romfs, 0, romfs->Size());
-        romfs_hash_size = AlignUp(0x60 + check.MasterHashSize(), mu);
-        if (romfs_hash_size > romfs->Size())
-            throw TCtrError("the RomFS is shorter than its hashed header");
-    }
 
-    TOutFile out(output);
-    out.WriteFill(0, NcchHeaderSize);
-    out.Write(exheader);
+    // Each part on a media unit boundary, the gaps zero-filled; the header last.
+    std::uint64_t position = 0;
+    auto pad_to = [&](std::uint64_t alignment) {
+        const std::uint64_t next = AlignUp(position, alignment);
+        WriteFillAt(write_at, position, next - position);
+        position = next;
+    };
+    auto put = [&](std::span<const std::uint8_t> bytes) {
+        write_at(position, bytes);
+        position += bytes.size();
+    };
+    WriteFillAt(write_at, 0, NcchHeaderSize);
+    position = NcchHeaderSize;
+    put(exheader);
     const TSha256Digest exheader_hash = Sha256(std::span(exheader.data(), ExheaderSize));
 
     std::uint64_t logo_offset = 0;
     TSha256Digest logo_hash{};
     if (!logo.empty()) {
-        out.PadTo(mu);
-        logo_offset = out.Position();
-        out.Write(logo);
+        pad_to(mu);
+        logo_offset = position;
+        put(logo);
         logo_hash = Sha256(logo);
     }
     std::uint64_t exefs_offset = 0, exefs_size = 0;
     TSha256Digest exefs_hash{};
-    if (exefs) {
-        out.PadTo(mu);
-        exefs_offset = out.Position();
-        CopyRange(*exefs, 0, exefs->Size(), out);
-        out.PadTo(mu);
-        exefs_size = out.Position() - exefs_offset;
+    if (has_exefs) {
+        pad_to(mu);
+        exefs_offset = position;
+        put(parts.ExeFs);
+        pad_to(mu);
+        exefs_size = position - exefs_offset;
         exefs_hash = Sha256(exefs_header.Raw);
     }
-    std::uint64_t romfs_offset = 0, romfs_size = 0;
+    std::uint64_t romfs_offset = 0, romfs_size = 0, romfs_hash_size = 0;
     TSha256Digest romfs_hash{};
-    if (romfs) {
-        out.PadTo(romfs_alignment);
-        romfs_offset = out.Position();
-        TSha256 hash;
-        CopyRange(*romfs, 0, romfs_hash_size, out, &hash);
-        romfs_hash = hash.Final();
-        CopyRange(*romfs, romfs_hash_size, romfs->Size() - romfs_hash_size, out);
-        out.PadTo(mu);
-        romfs_size = out.Position() - romfs_offset;
-        out.PadTo(romfs_alignment);
+    if (parts.RomFs) {
+        pad_to(romfs_alignment);
+        romfs_offset = position;
+        // The superblock (IVFC header and master hash, to a media unit) is hashed once the
+        // RomFS has written it; it is small beside the megabyte kept.
+        std::vector<std::uint8_t> front(RomFsFrontSize);
+        const std::uint64_t size = parts.RomFs(WriteAtFrom(write_at, romfs_offset, &front));
+        const TByteReader romfs_reader(front);
+        if (size < 0x60 || romfs_reader.U32(0) != MakeMagic('I', 'V', 'F', 'C'))
+            throw TCtrError("the RomFS has no IVFC header");
+        romfs_hash_size = AlignUp(0x60 + std::uint64_t{*romfs_reader.U32(0x08)}, mu);
+        if (romfs_hash_size > size)
+            throw TCtrError("the RomFS is shorter than its hashed header");
+        if (romfs_hash_size > front.size())
+            throw TCtrError("the RomFS master hash is too large");
+        romfs_hash = Sha256(std::span(front.data(), static_cast<std::size_t>(romfs_hash_size)));
+        position += size;
+        pad_to(mu);
+        romfs_size = position - romfs_offset;
+        pad_to(romfs_alignment);
     } else {
-        out.PadTo(mu);
+        pad_to(mu);
     }
-    const std::uint64_t total = out.Position();
+    const std::uint64_t total = position;
     if (total / mu > 0xFFFFFFFFu)
         throw TCtrError("the CXI is too large");
     auto units = [&](std::uint64_t bytes) { return static_cast<std::uint32_t>(bytes / mu); };
@@ -251,7 +256,7 @@ void BuildCxi(const TNcchParts& parts, const fs::path& output) {
     PutLE<std::uint32_t>(&header[OffLogo + 4], units(logo.size()));
     PutLE<std::uint32_t>(&header[OffExeFs], units(exefs_offset));
     PutLE<std::uint32_t>(&header[OffExeFs + 4], units(exefs_size));
-    PutLE<std::uint32_t>(&header[OffExeFs + 8], exefs ? 1 : 0);
+    PutLE<std::uint32_t>(&header[OffExeFs + 8], has_exefs ? 1 : 0);
     PutLE<std::uint32_t>(&header[OffExeFs + 12], 0);
     PutLE<std::uint32_t>(&header[OffRomFs], units(romfs_offset));
     PutLE<std::uint32_t>(&header[OffRomFs + 4], units(romfs_size));
@@ -262,8 +267,51 @@ void BuildCxi(const TNcchParts& parts, const fs::path& output) {
     std::uint8_t& crypto_flags = header[OffFlags + 7];
     crypto_flags = static_cast<std::uint8_t>((crypto_flags & ~(NcchFlagFixedKey | NcchFlagSeed)) |
                                              NcchFlagNoCrypto);
-    out.Seek(0);
-    out.Write(header);
+    write_at(0, header);
+    return total;
+}
+
+void BuildCxi(const TNcchParts& parts, const fs::path& output) {
+    EnsureNotAnInput(output,
+                     {&parts.Header, &parts.Exheader, &parts.Logo, &parts.ExeFs, &parts.RomFs});
+    if (parts.Header.empty() || parts.Exheader.empty())
+        throw TCtrError("a CXI build needs a header and an extended header");
+    TCxiParts cxi;
+    cxi.Header = ReadSmallFile(parts.Header, 1u << 20, "NCCH header");
+    if (cxi.Header.size() < NcchHeaderSize)
+        throw TCtrError("the NCCH header " + PathText(parts.Header) +
+                        " is shorter than 0x200 bytes");
+    if (TByteReader(cxi.Header).U32(OffMagic) != NcchMagic)
+        throw TCtrError("the NCCH header " + PathText(parts.Header) + " has no NCCH magic");
+    cxi.Exheader = ReadSmallFile(parts.Exheader, 1u << 20, "extended header");
+    if (cxi.Exheader.size() < ExheaderFileSize)
+        throw TCtrError("the extended header " + PathText(parts.Exheader) +
+                        " is shorter than 0x800 bytes");
+    std::error_code error;
+    // The logo extraction writes nothing for an NCCH without a logo region, so an absent
+    // logo file means "no logo" rather than a failure.
+    if (!parts.Logo.empty() && fs::exists(parts.Logo, error))
+        cxi.Logo = ReadSmallFile(parts.Logo, MaxLogoSize, "logo");
+    if (!parts.ExeFs.empty()) {
+        TInFile exefs(parts.ExeFs);
+        ReadExeFsHeader(exefs, 0, exefs.Size());
+        cxi.ExeFs = ReadSmallFile(parts.ExeFs, MaxExeFsSize, "ExeFS");
+    }
+    std::optional<TInFile> romfs;
+    TOutFile out(output);
+    if (!parts.RomFs.empty()) {
+        romfs.emplace(parts.RomFs);
+        TRomFsReader check(*romfs, 0, romfs->Size());
+        const std::uint64_t head = std::min<std::uint64_t>(romfs->Size(), RomFsFrontSize);
+        // The head goes through the builder, which hashes it; the rest is copied straight on
+        // from where those writes left the output.
+        cxi.RomFs = [&](const TWriteAt& write_at) {
+            write_at(0, romfs->ReadVector(0, head, "RomFS"));
+            CopyRange(*romfs, head, romfs->Size() - head, out);
+            return romfs->Size();
+        };
+    }
+    BuildCxi(std::move(cxi), WriteAtIn(out, 0));
     out.Commit();
 }
 

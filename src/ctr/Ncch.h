@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace ctr {
 
@@ -48,6 +49,22 @@ struct TNcchParts {
 /// CXI form type. Exheader, ExeFS and RomFS need a decrypted (NoCrypto) NCCH.
 void ExtractNcchParts(const std::filesystem::path& input, const TNcchParts& parts,
                       bool executable_only);
+
+/// The parts of a CXI to build: the small ones in memory, the RomFS written as the CXI is.
+struct TCxiParts {
+    std::vector<std::uint8_t> Header;   // at least 0x200 bytes
+    std::vector<std::uint8_t> Exheader; // at least 0x800 bytes
+    std::vector<std::uint8_t> Logo;     // empty: no logo region
+    std::vector<std::uint8_t> ExeFs;    // empty: no ExeFS
+    /// Writes the RomFS image through positioned writes (offsets from its start) and returns
+    /// its size; unset: no RomFS.
+    std::function<std::uint64_t(const TWriteAt& write_at)> RomFs;
+};
+/// Builds a decrypted CXI through `write_at` (offsets from its start) and returns its size.
+/// The header is written last, with the hashes of the parts; the RomFS superblock's hash is
+/// taken from the bytes the RomFS wrote. The code-compression flag of the exheader is set to
+/// match the ExeFS's .code.
+std::uint64_t BuildCxi(TCxiParts parts, const TWriteAt& write_at);
 
 /// Builds a decrypted CXI from the parts. `Header` (>= 0x200 bytes) and `Exheader`
 /// (>= 0x800 bytes) are required; a missing ExeFS/RomFS/logo path leaves that region out.

@@ -1,6 +1,7 @@
 #include "ctr/Ncsd.h"
 
 #include "ctr/ByteReader.h"
+#include "ctr/ExeFs.h"
 #include "ctr/Ncch.h"
 #include "ctr/Z3ds.h"
 
@@ -32,6 +33,31 @@ std::uint64_t MediaUnit(const std::uint8_t* header) {
     if (exponent > 8)
         throw TCtrError("unsupported NCSD media unit size");
     return std::uint64_t{0x200} << exponent;
+}
+
+// Where partition 0 of `content_size` bytes ends and how large the image is.
+struct TCardLayout {
+    std::uint64_t PartitionSize = 0;
+    std::uint64_t DataEnd = 0;
+    std::uint64_t ImageSize = 0;
+};
+TCardLayout CardLayout(const std::uint8_t* raw, std::uint64_t content_size) {
+    const std::uint64_t mu = MediaUnit(raw);
+    bool big_alignment = true;
+    for (int i = 0; i < PartitionCount; ++i)
+        for (int field = 0; field < 2; ++field)
+            if (GetLE<std::uint32_t>(raw + OffPartitionTable + 8 * i + 4 * field) % 8 != 0)
+                big_alignment = false;
+    TCardLayout layout;
+    layout.PartitionSize = AlignUp(content_size, big_alignment ? 8 * mu : mu);
+    layout.DataEnd = NcsdHeaderAreaSize + layout.PartitionSize;
+    const bool card1 = raw[OffFlags + 5] == MediaTypeCard1;
+    layout.ImageSize = card1 ? 128ull << 20 : 512ull << 20;
+    while (layout.ImageSize < layout.DataEnd)
+        layout.ImageSize *= 2;
+    if (layout.ImageSize / mu > 0xFFFFFFFFu || layout.PartitionSize / mu > 0xFFFFFFFFu)
+        throw TCtrError("the card image would be too large");
+    return layout;
 }
 
 } // namespace
@@ -75,35 +101,54 @@ void ExtractNcsd(const fs::path& image, const fs::path& header_out, const fs::pa
     out.Commit();
 }
 
-void BuildNcsd(const fs::path& header_file, const fs::path& cxi, const fs::path& output, bool pad) {
-    EnsureNotAnInput(output, {&header_file, &cxi});
-    std::vector<std::uint8_t> header = ReadSmallFile(header_file, 1u << 20, "card header");
+TCardParts ReadCardParts(TInFile& image) {
+    TCardParts parts;
+    parts.Partition = ReadNcsdPartition0(image);
+    parts.HeaderArea = image.ReadVector(0, NcsdHeaderAreaSize, "card header");
+    const std::uint64_t base = parts.Partition.Offset;
+    parts.Ncch = ReadNcchHeader(image, base, parts.Partition.Size);
+    const TNcchHeader& ncch = parts.Ncch;
+    if (ncch.FormType() != 2 && ncch.FormType() != 3)
+        throw TCtrError("the NCCH is not an executable (CXI) image");
+    if (!ncch.NoCrypto())
+        throw TCtrError("the NCCH is encrypted; only decrypted (NoCrypto) images are supported");
+    if (ncch.ExheaderSize != ExheaderSize)
+        throw TCtrError("the NCCH has no extended header");
+    parts.Cxi.Header.assign(ncch.Raw.begin(), ncch.Raw.end());
+    parts.Cxi.Exheader =
+        image.ReadVector(base + NcchHeaderSize, ExheaderFileSize, "extended header");
+    if (ncch.Logo.Size != 0)
+        parts.Cxi.Logo = image.ReadVector(base + ncch.Logo.Offset, ncch.Logo.Size, "logo");
+    if (ncch.ExeFs.Size != 0) {
+        ReadExeFsHeader(image, base + ncch.ExeFs.Offset, ncch.ExeFs.Size);
+        parts.Cxi.ExeFs = image.ReadVector(base + ncch.ExeFs.Offset, ncch.ExeFs.Size, "ExeFS");
+    }
+    return parts;
+}
+
+std::uint64_t BuildNcsd(std::vector<std::uint8_t> header, const TPartitionWriter& partition0,
+                        const TWriteAt& write_at, bool pad) {
     if (header.size() < KeptHeaderSize)
-        throw TCtrError("the card header " + PathText(header_file) +
-                        " is shorter than 0x1500 bytes");
+        throw TCtrError("the card header is shorter than 0x1500 bytes");
     header.resize(KeptHeaderSize);
     std::uint8_t* raw = header.data();
     if (TByteReader(header).U32(OffMagic) != NcsdMagic)
-        throw TCtrError("the card header " + PathText(header_file) + " has no NCSD magic");
+        throw TCtrError("the card header has no NCSD magic");
     const std::uint64_t mu = MediaUnit(raw);
 
-    TInFile in(cxi);
-    const TNcchHeader ncch = ReadNcchHeader(in, 0, in.Size());
+    // The header area once the partition is written: its header is copied into it.
+    WriteFillAt(write_at, 0, NcsdHeaderAreaSize);
+    std::vector<std::uint8_t> front(NcchHeaderSize);
+    const std::uint64_t written = partition0(WriteAtFrom(write_at, NcsdHeaderAreaSize, &front));
+    const TNcchHeader ncch = ParseNcchHeader(front, written);
+    if (written != ncch.ContentSize)
+        throw TCtrError("the CXI's size differs from the content size in its header");
 
-    bool big_alignment = true;
-    for (int i = 0; i < PartitionCount; ++i)
-        for (int field = 0; field < 2; ++field)
-            if (GetLE<std::uint32_t>(raw + OffPartitionTable + 8 * i + 4 * field) % 8 != 0)
-                big_alignment = false;
+    const TCardLayout layout = CardLayout(raw, ncch.ContentSize);
     const std::uint64_t partition_offset = NcsdHeaderAreaSize;
-    const std::uint64_t partition_size = AlignUp(ncch.ContentSize, big_alignment ? 8 * mu : mu);
-    const std::uint64_t data_end = partition_offset + partition_size;
-    const bool card1 = raw[OffFlags + 5] == MediaTypeCard1;
-    std::uint64_t image_size = card1 ? 128ull << 20 : 512ull << 20;
-    while (image_size < data_end)
-        image_size *= 2;
-    if (image_size / mu > 0xFFFFFFFFu || partition_size / mu > 0xFFFFFFFFu)
-        throw TCtrError("the card image would be too large");
+    const std::uint64_t partition_size = layout.PartitionSize;
+    const std::uint64_t data_end = layout.DataEnd;
+    const std::uint64_t image_size = layout.ImageSize;
 
     // Only partition 0 remains.
     for (int i = 1; i < PartitionCount; ++i) {
@@ -122,16 +167,40 @@ void BuildNcsd(const fs::path& header_file, const fs::path& cxi, const fs::path&
     // The card header names partition 0's exheader hash; keep it true for the new CXI.
     std::copy_n(ncch.Raw.begin() + 0x160, 0x20, raw + OffExheaderHash);
 
-    ExpectOutputBytes(pad ? image_size : data_end);
-    TOutFile out(output);
-    out.Write(header);
-    out.WriteFill(0xFF, NcsdHeaderAreaSize - KeptHeaderSize);
-    CopyRange(in, 0, ncch.ContentSize, out);
-    out.WriteFill(0, partition_size - ncch.ContentSize);
+    const std::uint64_t content_end = partition_offset + ncch.ContentSize;
+    WriteFillAt(write_at, content_end, data_end - content_end);
     if (pad)
-        out.WriteFill(0xFF, image_size - data_end);
-    if (out.Position() != (pad ? image_size : data_end))
-        throw TCtrError("internal error: the card image size differs from its plan");
+        WriteFillAt(write_at, data_end, image_size - data_end, 0xFF);
+    write_at(0, header);
+    WriteFillAt(write_at, KeptHeaderSize, NcsdHeaderAreaSize - KeptHeaderSize, 0xFF);
+    return pad ? image_size : data_end;
+}
+
+void BuildNcsd(const fs::path& header_file, const fs::path& cxi, const fs::path& output, bool pad) {
+    EnsureNotAnInput(output, {&header_file, &cxi});
+    std::vector<std::uint8_t> header = ReadSmallFile(header_file, 1u << 20, "card header");
+    if (header.size() < KeptHeaderSize)
+        throw TCtrError("the card header " + PathText(header_file) +
+                        " is shorter than 0x1500 bytes");
+    if (TByteReader(header).U32(OffMagic) != NcsdMagic)
+        throw TCtrError("the card header " + PathText(header_file) + " has no NCSD magic");
+
+    TInFile in(cxi);
+    const TNcchHeader ncch = ReadNcchHeader(in, 0, in.Size());
+    // The tool's meter counts against the image's size, known from the CXI's header.
+    const TCardLayout layout = CardLayout(header.data(), ncch.ContentSize);
+    ExpectOutputBytes(pad ? layout.ImageSize : layout.DataEnd);
+    TOutFile out(output);
+    // The CXI's header goes through the builder, which copies it into the card header; the
+    // rest is copied straight on from where that write left the output.
+    BuildNcsd(
+        std::move(header),
+        [&](const TWriteAt& write_at) {
+            write_at(0, ncch.Raw);
+            CopyRange(in, NcchHeaderSize, ncch.ContentSize - NcchHeaderSize, out);
+            return ncch.ContentSize;
+        },
+        WriteAtIn(out, 0), pad);
     out.Commit();
 }
 

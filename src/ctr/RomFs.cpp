@@ -3,6 +3,7 @@
 #include "ctr/ByteReader.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -47,6 +48,7 @@ struct TScanFile {
     std::uint32_t Parent = 0; // offset of the parent directory entry
     std::uint32_t Offset = 0;
     std::uint64_t DataOffset = 0;
+    std::size_t Entry = 0; // index into the entry list
 };
 
 struct TScanDirectory {
@@ -59,10 +61,16 @@ struct TScanDirectory {
     std::uint32_t Offset = 0;
 };
 
+// Names in table order: ASCII case ignored, then as stored, so names that differ only in case
+// come in the same order whatever order they were listed in.
+bool BeforeInTable(const std::u16string& a, const std::u16string& b) {
+    const std::u16string upper_a = UpperAscii(a), upper_b = UpperAscii(b);
+    return upper_a != upper_b ? upper_a < upper_b : a < b;
+}
+
 void SortByUpperName(std::vector<std::pair<std::u16string, fs::path>>& items) {
-    std::stable_sort(items.begin(), items.end(), [](const auto& a, const auto& b) {
-        return UpperAscii(a.first) < UpperAscii(b.first);
-    });
+    std::sort(items.begin(), items.end(),
+              [](const auto& a, const auto& b) { return BeforeInTable(a.first, b.first); });
 }
 
 // Reads the folder tree; directory 0 is the root.
@@ -130,6 +138,77 @@ std::vector<TScanDirectory> ScanFolder(const fs::path& folder) {
     return directories;
 }
 
+// The files of a scanned folder as entries, each directory's files before its subfolders.
+std::vector<TRomFsEntry> FolderEntries(const std::vector<TScanDirectory>& scan) {
+    std::vector<TRomFsEntry> entries;
+    std::vector<std::pair<std::size_t, std::string>> stack{{0, std::string()}};
+    while (!stack.empty()) {
+        const auto [index, prefix] = stack.back();
+        stack.pop_back();
+        const TScanDirectory& directory = scan[index];
+        for (const TScanFile& file : directory.Files)
+            entries.push_back({prefix + Utf16ToUtf8(file.Name), file.Size,
+                               [path = file.Path] { return std::make_unique<TInFile>(path); }});
+        for (auto it = directory.Children.rbegin(); it != directory.Children.rend(); ++it)
+            stack.emplace_back(*it, prefix + Utf16ToUtf8(scan[*it].Name) + "/");
+    }
+    return entries;
+}
+
+// The directory tree of an entry list; directory 0 is the root, every directory holds files
+// or directories that do.
+std::vector<TScanDirectory> EntryTree(const std::vector<TRomFsEntry>& entries) {
+    std::vector<TScanDirectory> directories(1);
+    directories[0].Kept = true;
+    std::map<std::pair<std::size_t, std::u16string>, std::size_t> subdirectories;
+    std::set<std::pair<std::size_t, std::u16string>> files;
+    for (std::size_t entry = 0; entry < entries.size(); ++entry) {
+        const std::string& path = entries[entry].Path;
+        std::vector<std::u16string> names;
+        for (std::size_t start = 0;;) {
+            const std::size_t slash = path.find('/', start);
+            names.push_back(Utf8ToUtf16(path.substr(start, slash - start)));
+            if (names.back().empty())
+                throw TCtrError("the RomFS path \"" + path + "\" is not valid");
+            if (slash == std::string::npos)
+                break;
+            start = slash + 1;
+        }
+        std::size_t at = 0;
+        for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+            if (files.count({at, names[i]}))
+                throw TCtrError("the RomFS path \"" + path + "\" passes through a file");
+            const auto [it, added] = subdirectories.try_emplace({at, names[i]}, directories.size());
+            if (added) {
+                TScanDirectory child;
+                child.Name = names[i];
+                child.ParentIndex = at;
+                child.Kept = true;
+                directories[at].Children.push_back(directories.size());
+                directories.push_back(std::move(child));
+            }
+            at = it->second;
+        }
+        if (subdirectories.count({at, names.back()}) || !files.insert({at, names.back()}).second)
+            throw TCtrError("the RomFS path \"" + path + "\" is listed twice");
+        TScanFile file;
+        file.Name = names.back();
+        file.Entry = entry;
+        file.Size = entries[entry].Size;
+        directories[at].Files.push_back(std::move(file));
+    }
+    for (TScanDirectory& directory : directories) {
+        std::sort(directory.Children.begin(), directory.Children.end(),
+                  [&](std::size_t a, std::size_t b) {
+                      return BeforeInTable(directories[a].Name, directories[b].Name);
+                  });
+        std::sort(
+            directory.Files.begin(), directory.Files.end(),
+            [](const TScanFile& a, const TScanFile& b) { return BeforeInTable(a.Name, b.Name); });
+    }
+    return directories;
+}
+
 std::uint32_t NameBytes(const std::u16string& name) {
     return static_cast<std::uint32_t>(AlignUp(name.size() * 2, 4));
 }
@@ -144,7 +223,8 @@ void PutName(std::vector<std::uint8_t>& table, std::size_t offset, const std::u1
 // a helper thread, so copying and hashing overlap.
 class TLevelWriter {
 public:
-    TLevelWriter(TOutFile& out) : m_out(out), m_lane(kBatchesInFlight) {
+    TLevelWriter(const TWriteAt& write_at, std::uint64_t position)
+        : m_write_at(write_at), m_position(position), m_lane(kBatchesInFlight) {
         m_batches.resize(kBatchesInFlight + 1);
         m_batches[0].reserve(kBatchSize);
     }
@@ -187,7 +267,8 @@ private:
 
     void FlushBatch() {
         std::vector<std::uint8_t>& batch = m_batches[m_current];
-        m_out.Write(batch);
+        m_write_at(m_position, batch);
+        m_position += batch.size();
         // The lane runs jobs in order, so the hashes append block after block.
         m_lane.Post([this, &batch] {
             TSha256 hash;
@@ -202,7 +283,8 @@ private:
         m_batches[m_current].clear();
         m_batches[m_current].reserve(kBatchSize);
     }
-    TOutFile& m_out;
+    const TWriteAt& m_write_at;
+    std::uint64_t m_position;
     std::vector<std::vector<std::uint8_t>> m_batches;
     std::size_t m_current = 0;
     std::vector<std::uint8_t> m_hashes;
@@ -252,8 +334,8 @@ std::uint32_t RomFsBucketCount(std::uint32_t count) {
     return value;
 }
 
-std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
-    std::vector<TScanDirectory> scan = ScanFolder(folder);
+std::uint64_t BuildRomFs(const std::vector<TRomFsEntry>& entries, const TWriteAt& write_at) {
+    std::vector<TScanDirectory> scan = EntryTree(entries);
 
     // Table order: each directory lists all its subdirectories, then all its files; then
     // the builder descends into the subdirectories in order.
@@ -376,21 +458,21 @@ std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
         PutLE<std::uint32_t>(&meta[file_hash_offset + 4 * i], file_heads[i]);
 
     // Header area now, filled in at the end; then level 3 with the data streamed in.
-    const std::uint64_t base = out.Position();
-    out.WriteFill(0, level3_position);
-    TLevelWriter level3(out);
+    write_at(0, std::vector<std::uint8_t>(static_cast<std::size_t>(level3_position), 0));
+    TLevelWriter level3(write_at, level3_position);
     level3.Write(meta);
     std::vector<std::uint8_t> buffer;
     for (const TScanFile* file : file_order) {
         level3.Zeros(data_offset + file->DataOffset - level3.Written());
-        TInFile in(file->Path);
-        if (in.Size() != file->Size)
-            throw TCtrError(PathText(file->Path) + " changed while the RomFS was built");
+        const TRomFsEntry& entry = entries[file->Entry];
+        const std::unique_ptr<TInFile> in = entry.Open();
+        if (in->Size() != file->Size)
+            throw TCtrError(entry.Path + " changed while the RomFS was built");
         buffer.resize(static_cast<std::size_t>(std::min<std::uint64_t>(file->Size, CopyChunkSize)));
         for (std::uint64_t done = 0; done < file->Size;) {
             const std::size_t part =
                 static_cast<std::size_t>(std::min<std::uint64_t>(file->Size - done, buffer.size()));
-            in.ReadAt(done, std::span(buffer.data(), part), "file data");
+            in->ReadAt(done, std::span(buffer.data(), part), "file data");
             level3.Write(std::span(buffer.data(), part));
             done += part;
         }
@@ -403,11 +485,14 @@ std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
     if (level2.size() != level2_size || level1.size() != level1_size ||
         master.size() != master_size)
         throw TCtrError("internal error: RomFS hash levels differ from their plan");
-    out.Write(level1);
-    out.PadTo(RomFsBlockSize);
-    out.Write(level2);
-    out.PadTo(RomFsBlockSize);
-    const std::uint64_t end = out.Position();
+    // Levels 1 and 2 after level 3, each padded to whole blocks.
+    const std::uint64_t level1_position = AlignUp(level3_position + level3_size, RomFsBlockSize);
+    const std::uint64_t level2_position = AlignUp(level1_position + level1_size, RomFsBlockSize);
+    const std::uint64_t end = AlignUp(level2_position + level2_size, RomFsBlockSize);
+    level1.resize(static_cast<std::size_t>(level2_position - level1_position), 0);
+    level2.resize(static_cast<std::size_t>(end - level2_position), 0);
+    write_at(level1_position, level1);
+    write_at(level2_position, level2);
 
     std::vector<std::uint8_t> header(static_cast<std::size_t>(MasterHashOffset + master_size), 0);
     PutLE<std::uint32_t>(&header[0x00], IvfcMagic);
@@ -419,10 +504,15 @@ std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
     PutLevel(&header[0x3C], AlignUp(level2_logical + level2_size, RomFsBlockSize), level3_size);
     PutLE<std::uint32_t>(&header[0x54], IvfcHeaderSize);
     std::copy(master.begin(), master.end(), header.begin() + MasterHashOffset);
-    out.Seek(base);
-    out.Write(header);
-    out.Seek(end);
-    return end - base;
+    write_at(0, header);
+    return end;
+}
+
+std::uint64_t BuildRomFs(const fs::path& folder, TOutFile& out) {
+    const std::uint64_t base = out.Position();
+    const std::uint64_t size = BuildRomFs(FolderEntries(ScanFolder(folder)), WriteAtIn(out, base));
+    out.Seek(base + size);
+    return size;
 }
 
 void BuildRomFsFile(const fs::path& folder, const fs::path& output) {

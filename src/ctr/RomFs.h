@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,19 @@ std::uint32_t RomFsNameHash(std::uint32_t parent_offset, const std::u16string& n
 /// Number of hash buckets for `count` entries.
 std::uint32_t RomFsBucketCount(std::uint32_t count);
 
+/// One file of a RomFS being built: its '/'-separated UTF-8 path inside the RomFS, its size,
+/// and where its bytes come from (a file, a range of an image through OpenRange), read in
+/// chunks as the image is written.
+struct TRomFsEntry {
+    std::string Path;
+    std::uint64_t Size = 0;
+    std::function<std::unique_ptr<TInFile>()> Open;
+};
+
+/// Builds a RomFS image of `entries` through `write_at` (offsets from the image start) and
+/// returns its size. Directories are those the paths name; the list's order does not matter.
+/// Throws on an empty path part, a path listed twice, or a file that is not `Size` bytes.
+std::uint64_t BuildRomFs(const std::vector<TRomFsEntry>& entries, const TWriteAt& write_at);
 /// Builds a RomFS image of `folder` (a missing folder gives a root-only image) into `out`,
 /// starting at its current position, which must be the image start. Returns the image size.
 std::uint64_t BuildRomFs(const std::filesystem::path& folder, TOutFile& out);

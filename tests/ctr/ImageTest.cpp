@@ -12,6 +12,7 @@
 #include "ctr/Ncch.h"
 #include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
 
 #include "ctr/RomFs.h"
 
@@ -87,10 +88,72 @@ TEST_F(Images, ExeFsExtractRebuildIsByteIdentical) {
     ctr::BuildExeFs(m_dir / "xheader.bin", m_dir / "x", m_dir / "again.bin", true);
     EXPECT_EQ(ReadBytes(m_dir / "again.bin"), ReadBytes(m_dir / "exefs.bin"));
     const auto exefs = ReadBytes(m_dir / "exefs.bin");
+    // The same in memory, each file taken out of the ExeFS as the extraction writes it.
+    EXPECT_EQ(ctr::ExeFsFile(exefs, 0, true), CodeLikeBytes(60000, 1));
+    EXPECT_EQ(ctr::BuildExeFs(
+                  exefs,
+                  [&](int index, const std::string&) { return ctr::ExeFsFile(exefs, index, true); },
+                  true),
+              exefs);
     for (int i = 0; i < 3; ++i) {
         const std::uint32_t offset = U32(exefs, 0x10 * i + 8), size = U32(exefs, 0x10 * i + 12);
         EXPECT_EQ(offset % 0x200, 0u);
         EXPECT_TRUE(HashAt(exefs, ctr::ExeFsHashOffset(i), 0x200 + offset, size));
+    }
+}
+
+std::vector<std::uint8_t>
+BuildCardInMemory(ctr::TCardParts parts, const std::vector<ctr::TRomFsEntry>& entries, bool pad) {
+    std::vector<std::uint8_t> image;
+    const ctr::TWriteAt write_at = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        image.resize(std::max<std::size_t>(image.size(), offset + bytes.size()));
+        std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
+    };
+    parts.Cxi.RomFs = [&](const ctr::TWriteAt& at) { return ctr::BuildRomFs(entries, at); };
+    const std::uint64_t size = ctr::BuildNcsd(
+        parts.HeaderArea, [&](const ctr::TWriteAt& at) { return ctr::BuildCxi(parts.Cxi, at); },
+        write_at, pad);
+    EXPECT_EQ(size, image.size());
+    return image;
+}
+
+// A card image read through its compression, its parts and its RomFS files taken as ranges of
+// it, is built again in memory byte for byte.
+TEST_F(Images, CardImageRebuildsFromItsOwnPartsInMemory) {
+    ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "card.3ds");
+    ctr::CompressImage(m_dir / "card.3ds", ctr::TImageKind::Cci, m_dir / "card.zcci");
+    const std::unique_ptr<ctr::TInFile> image = ctr::OpenImageFile(m_dir / "card.zcci");
+    std::vector<ctr::TRomFsEntry> entries;
+    for (const ctr::TImageRomFsFile& file : ctr::ListRomFsFiles(*image, ctr::TImageKind::Cci))
+        entries.push_back({file.Path, file.Location.Size, [&image, where = file.Location] {
+                               return ctr::OpenRange(*image, where.Offset, where.Size);
+                           }});
+    EXPECT_TRUE(BuildCardInMemory(ctr::ReadCardParts(*image), entries, true) ==
+                ReadBytes(m_dir / "card.3ds"));
+}
+
+// The card image built in memory, its RomFS from ranges of the file-built CXI, equals the one
+// the tools build from files, padded or not.
+TEST_F(Images, CardImageFromPartsInMemoryMatchesTheFileBuild) {
+    ctr::TInFile cxi_file(m_cxi);
+    const ctr::TNcchHeader ncch = ctr::ReadNcchHeader(cxi_file, 0, cxi_file.Size());
+    const std::unique_ptr<ctr::TInFile> romfs =
+        ctr::OpenRange(cxi_file, ncch.RomFs.Offset, ncch.RomFs.Size);
+    std::vector<ctr::TRomFsEntry> entries;
+    for (const auto& [path, where] : ctr::TRomFsReader(*romfs, 0, romfs->Size()).ListFiles())
+        entries.push_back({path, where.Size, [&romfs, where] {
+                               return ctr::OpenRange(*romfs, where.Offset, where.Size);
+                           }});
+    ctr::TCardParts parts;
+    parts.HeaderArea = ReadBytes(m_dir / "mainncchheader.bin");
+    parts.Cxi.Header = ReadBytes(m_dir / "ncchheader.bin");
+    parts.Cxi.Exheader = ReadBytes(m_dir / "exheader.bin");
+    parts.Cxi.Logo = ReadBytes(m_dir / "logo.bin");
+    parts.Cxi.ExeFs = ReadBytes(m_dir / "exefs.bin");
+    for (const bool pad : {true, false}) {
+        ctr::BuildNcsd(m_dir / "mainncchheader.bin", m_cxi, m_dir / "files.3ds", pad);
+        EXPECT_TRUE(BuildCardInMemory(parts, entries, pad) == ReadBytes(m_dir / "files.3ds"))
+            << pad;
     }
 }
 

@@ -213,4 +213,62 @@ TEST(RomFsBuild, MissingFolderGivesRootOnlyImageAndNonAsciiNamesSurvive) {
     EXPECT_TRUE(reader.Find("звук/файл с пробелом.bin") || reader.Find("Звук/файл с пробелом.bin"));
 }
 
+// A RomFS built through positioned writes into memory.
+std::vector<std::uint8_t> BuildInMemory(const std::vector<ctr::TRomFsEntry>& entries) {
+    std::vector<std::uint8_t> image;
+    const std::uint64_t size = ctr::BuildRomFs(entries, [&](std::uint64_t offset,
+                                                            std::span<const std::uint8_t> bytes) {
+        if (image.size() < offset + bytes.size())
+            image.resize(static_cast<std::size_t>(offset + bytes.size()));
+        std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
+    });
+    EXPECT_EQ(size, image.size());
+    return image;
+}
+
+// The files of a RomFS image listed as ranges of it: rebuilding from them gives the image back.
+TEST_F(RomFsExample, EntriesFromRangesOfAnImageRebuildIt) {
+    ctr::TInFile in(m_dir / "romfs.bin");
+    std::vector<ctr::TRomFsEntry> entries;
+    for (const auto& [path, where] : ctr::TRomFsReader(in, 0, in.Size()).ListFiles())
+        entries.push_back({path, where.Size,
+                           [&in, where] { return ctr::OpenRange(in, where.Offset, where.Size); }});
+    std::reverse(entries.begin(), entries.end());
+    EXPECT_EQ(BuildInMemory(entries), m_image);
+}
+
+// Names that differ only in case, listed in any order, give the folder's image; a bad list is
+// refused.
+TEST(RomFsBuild, CaseMixedListMatchesTheFolderAndBadListsAreRefused) {
+    TTempDir dir;
+    const std::vector<std::pair<std::string, std::size_t>> files = {
+        {"b.bin", 3},           {"B.bin", 0},   {"Sound/x.bcsar", 700}, {"sound/X.bcsar", 9},
+        {"sound/deep/a", 5000}, {"SOUND/a", 1}, {"a.bin", 4097}};
+    std::vector<ctr::TRomFsEntry> entries;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const fs::path path = dir / "in" / fs::path(files[i].first);
+        WriteBytes(path, NoiseBytes(files[i].second, static_cast<std::uint32_t>(i)));
+        entries.push_back({files[i].first, files[i].second,
+                           [path] { return std::make_unique<ctr::TInFile>(path); }});
+    }
+    ctr::BuildRomFsFile(dir / "in", dir / "folder.bin");
+    const std::vector<std::uint8_t> image = ReadBytes(dir / "folder.bin");
+    EXPECT_EQ(BuildInMemory(entries), image);
+    std::reverse(entries.begin(), entries.end());
+    EXPECT_EQ(BuildInMemory(entries), image);
+
+    const auto open = [&] { return std::make_unique<ctr::TInFile>(dir / "folder.bin"); };
+    const std::vector<std::vector<ctr::TRomFsEntry>> bad = {
+        {{"a//b", 1, open}},
+        {{"/a", 1, open}},
+        {{"a/", 1, open}},
+        {{"a", 1, open}, {"a", 1, open}},
+        {{"a", 1, open}, {"a/b", 1, open}},
+        {{"a/b", 1, open}, {"a", 1, open}},
+        {{"short", 1, open}}, // not the file's size
+    };
+    for (const auto& list : bad)
+        EXPECT_THROW(BuildInMemory(list), ctr::TCtrError) << list.back().Path;
+}
+
 } // namespace
