@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The browser page's test: packages the page (scripts/package-web.sh) with sample patches, makes
 # sample images with qvtsample (build/app, or QVT_SAMPLE) and the desktop's mod folders for
-# two of them with qvtpatch (build/app, or QVT_PATCH), and runs tests/web/test_page.py in
+# two of them, each with a voice, with qvtpatch (build/app, or QVT_PATCH), and runs tests/web/test_page.py in
 # Debian's headless Chromium against the page served from 127.0.0.1. The narrow viewport's
 # screenshot goes to QVT_SCREENSHOTS (default build-web/screenshots; scripts/screenshots.sh --web
 # puts it into docs/screenshots).
@@ -29,14 +29,13 @@ sed -i 's/^Title = "Veridane: /Title = "Veridane (256 MiB): /' "$work/Veridane 2
 head -c 65536 /dev/zero >"$samples/not-an-image.cia"
 head -c 300000 "$samples/game.zcci" >"$samples/damaged.zcci"
 
-# The page installs no voices yet and refuses a patch that offers them: its patches go
-# without. The desktop's mod folders for the same images and patch are what the page's
-# archives must hold.
-rm -rf "$work/Veridane/voice" "$work/Veridane 256M/voice"
+# The desktop's mod folders for the same images, patch (with its voices) and voice choice are
+# what the page's archives must hold: desktop/NAME-voiceN.
 qvtpatch=$(readlink -f "${QVT_PATCH:-build/app/qvtpatch}")
-for name in game.cia game.zcci; do
-    "$qvtpatch" --source "$samples/$name" --output "$samples/desktop/$name" --kind mods \
-        --patch "$work/Veridane" --quiet >/dev/null
+for run in game.cia:2 game.zcci:1; do
+    name=${run%:*} voice=${run#*:}
+    "$qvtpatch" --source "$samples/$name" --output "$samples/desktop/$name-voice$voice" \
+        --kind mods --patch "$work/Veridane" --voice "$voice" --quiet >/dev/null
 done
 
 archive=$(scripts/package-web.sh --patch "$work/Veridane" --patch "$work/Veridane 256M" |

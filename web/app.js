@@ -27,7 +27,8 @@ const page = {
 
 // Elements whose text is the language key of their id.
 const textKeys = ["WebHeading", "Label0", "WebPrivacy", "Label1", "WebChooseDump", "WebImageKind",
-  "WebTitleId", "EncryptedChooseKeys", "WebPatches", "WebOutput", "WebOutputModZip",
+  "WebTitleId", "EncryptedChooseKeys", "WebPatches", "RadioGroup2", "RadioGroup2BTN1",
+  "RadioGroup2BTN2", "RadioGroup2BTN3", "WebOutput", "WebOutputModZip",
   "WebImageOutputsLater", "WebUnpackHeading", "BTNInstallPatch", "WebLog", "BTNCancel"];
 
 function text(key) {
@@ -160,7 +161,21 @@ function renderPatches() {
   if (!selectedShown) page.selected = firstFitting;
   for (const item of list.children)
     item.classList.toggle("selected", !!page.selected && item.dataset.folder === page.selected);
+  // The voices are chosen only for a patch that brings them, as in the program's window.
+  $("voices").hidden = !offersVoices(page.selected);
   updateInstall();
+}
+
+// Whether the patch in `folder` has a voice folder (in any letter case) with files in it.
+function offersVoices(folder) {
+  const entry = folder && page.index.patches.find((patch) => patch.folder === folder);
+  return !!entry && entry.files.some((path) => path.toLowerCase().startsWith("voice/"));
+}
+
+// The chosen voice: 0 English, 1 Japanese with gaps filled, 2 Japanese as released.
+function chosenVoice() {
+  const checked = document.querySelector("input[name=voice]:checked");
+  return checked ? Number(checked.value) : 0;
 }
 
 // Where the archive goes, per device, with the game's title ID when it is known.
@@ -413,7 +428,7 @@ async function install() {
     type: "install", file: page.source, keys: page.identity.decrypted ? page.keys : null, name,
     kind: page.identity.kind, decrypt: page.identity.decrypted, patch: files,
     description: describedFile(patch), russian: (navigator.language || "").toLowerCase().startsWith("ru"),
-    packDat: page.digests.packDat, packInc: page.digests.packInc,
+    packDat: page.digests.packDat, packInc: page.digests.packInc, voice: chosenVoice(),
   });
 }
 

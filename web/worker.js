@@ -150,9 +150,9 @@ async function install(message) {
       Module.ccall("QvtAddPatchFile", null, ["string", "number"], [file.path, file.blob.size]);
     const stamp = dosDateTime(new Date());
     result = call("QvtInstallModFolder",
-      ["string", "number", "string", "number", "string", "string", "number", "number"],
+      ["string", "number", "string", "number", "string", "string", "number", "number", "number"],
       [message.kind, message.decrypt ? 1 : 0, message.description, message.russian ? 1 : 0,
-        message.packDat || "", message.packInc || "", stamp.date, stamp.time]);
+        message.packDat || "", message.packInc || "", message.voice || 0, stamp.date, stamp.time]);
     output.flush();
   } catch (error) {
     result = { succeeded: false, errorKey: "WebStorageFailed", detail: String(error.message || error) };

@@ -8,6 +8,8 @@
 #include "engine/ModFolderPlan.h"
 #include "engine/PatchDescription.h"
 #include "engine/Text.h"
+#include "engine/VoiceAndMusic.h"
+#include "sound_archive/FileBasics.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -97,6 +99,11 @@ class TRun {
 public:
     TRun(const TModFolderJob& job, TModSink& sink, const TModFolderHost& host)
         : m_job(job), m_sink(sink), m_host(host) {}
+    ~TRun() {
+        std::error_code error;
+        if (!m_sound_work.empty())
+            std::filesystem::remove_all(m_sound_work, error);
+    }
 
     void Run();
     const std::string& TitleId() const { return m_title_id; }
@@ -156,6 +163,7 @@ private:
                      const std::string& known, bool pack_dat);
     void PatchPackDat();
     void CollectRomFs();
+    void ApplySound();
     std::string DigestOf(ctr::TInFile& in, std::uint64_t offset, std::uint64_t size, double from,
                          double to);
     bool SameBytes(const ctr::TImageRomFsFile& game, const TPatchFile& patch);
@@ -178,6 +186,9 @@ private:
     std::map<std::string, TRomFsSource> m_romfs;
     std::vector<TModMarkerFile> m_written;
     bool m_patch_brings_pack_dat = false; // its own pack.dat replaces the difference's
+    // The sound step's folder, removed with the run, and its rewritten archive there.
+    std::filesystem::path m_sound_work;
+    TPatchFile m_sound_archive;
 };
 
 void TRun::ReadDescription() {
@@ -361,10 +372,83 @@ void TRun::CollectRomFs() {
         }
         m_romfs[placed] = {nullptr, file};
     }
-    // The voice and music step would change the sound archive here; it has not come to
-    // this run yet, and a patch that needs it was refused before anything was read.
     Progress(75, "WritingModFolder");
+    ApplySound();
     Progress(80, "WritingModFolder");
+}
+
+// The desktop's voice and music step (without music) over a folder of its own: the sound
+// archive the run's RomFS holds and the chosen voice's clips are copied there in the layout the
+// step reads, and the archive it writes back takes the place of the run's. A failure of the
+// step is a warning and leaves the archive as it was.
+void TRun::ApplySound() {
+    namespace fs = std::filesystem;
+    TRomFsSource& archive = m_romfs.at(GameFile(kSoundArchive)->Path);
+    const auto copy = [this](const fs::path& to, ctr::TInFile& in, std::uint64_t offset,
+                             std::uint64_t size) {
+        fs::create_directories(to.parent_path());
+        ctr::TOutFile out(to);
+        std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(size, kChunk)));
+        for (std::uint64_t done = 0; done < size;) {
+            const std::size_t part =
+                std::size_t(std::min<std::uint64_t>(block.size(), size - done));
+            in.ReadAt(offset + done, std::span(block.data(), part));
+            out.Write(std::span(block.data(), part));
+            done += part;
+        }
+        out.Commit();
+    };
+    const fs::path temp = fs::temp_directory_path();
+    for (int i = 0; m_sound_work.empty(); ++i) {
+        const fs::path candidate = temp / ("qvtpatch-sound-" + std::to_string(i));
+        if (fs::create_directory(candidate))
+            m_sound_work = candidate;
+    }
+    const fs::path archive_copy = m_sound_work / "tools/temp/romfs" / PathOfUtf8(kSoundArchive);
+    if (archive.Patch != nullptr) {
+        ctr::TInFile in(archive.Patch->Where);
+        copy(archive_copy, in, 0, in.Size());
+    } else {
+        copy(archive_copy, *m_image, archive.Game->Location.Offset, archive.Game->Location.Size);
+    }
+
+    // Only the chosen voice's clips: the others would take memory for nothing.
+    bool voice_choice = false;
+    const std::u16string chosen = SpellingKey(VoiceFolderName(m_job.Voice));
+    const fs::path patch_folder = m_sound_work / "patch";
+    for (const auto& [path, file] : PatchFilesIn("voice")) {
+        voice_choice = true;
+        const std::size_t slash = path.find('/');
+        if (slash == std::string::npos || SpellingKey(path.substr(0, slash)) != chosen)
+            continue;
+        const fs::path relative = PathOfUtf8("voice/" + path).lexically_normal();
+        if (relative.empty() || *relative.begin() != "voice")
+            Fail("WebPatchUnreadable", file->Path);
+        ctr::TInFile in(file->Where);
+        copy(patch_folder / relative, in, 0, in.Size());
+    }
+
+    const TVoiceAndMusicChoice choice{m_job.Voice, !voice_choice, nullptr};
+    // The step's entries are its language keys, a text of their own after a line break.
+    const TLogEntry log = [this](const TText& entry) {
+        const std::string text = ToUtf8(entry);
+        const std::size_t end = text.find("\r\n");
+        Log(text.substr(0, end), end == std::string::npos ? std::string() : text.substr(end + 2));
+    };
+    const TLookup key = [](std::u16string_view name) { return TText(name); };
+    int result = 1;
+    try {
+        result = ApplyVoiceAndMusic(m_sound_work, choice, log, key,
+                                    m_job.Patch.empty() ? fs::path() : patch_folder);
+    } catch (const TSystemError& error) {
+        Fail("ErrorWritingModFolder", error.Reason());
+    }
+    if (result == 1) {
+        Log("WarningApplyingVoice");
+        return;
+    }
+    m_sound_archive = {kSoundArchive, archive_copy};
+    archive = {nullptr, &m_sound_archive};
 }
 
 bool TRun::SameBytes(const ctr::TImageRomFsFile& game, const TPatchFile& patch) {
@@ -430,13 +514,6 @@ void TRun::WriteMarker() {
 }
 
 void TRun::Run() {
-    // A voice choice is the sound step's, which this run does not have yet: refused before
-    // anything is read, so no folder differs from the desktop's for the same patch.
-    for (const TPatchFile& file : m_job.Patch) {
-        if (SpellingKey(file.Path.substr(0, file.Path.find('/'))) == u"voice" &&
-            file.Path.find('/') != std::string::npos)
-            Fail(kVoiceChoiceRefused);
-    }
     ReadDescription();
     ReadGame();
 

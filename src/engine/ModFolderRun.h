@@ -1,9 +1,10 @@
 #pragma once
 // The mod folder run without Qt, for the browser: the game's few files read out of the image
 // (through its decompression or decryption), pack.dat's digests checked, the difference
-// applied as the image is read, the patch's own files, the plan and the marker, all streamed
-// into a sink (an archive, or a folder) without a work folder. The files and their bytes are
-// those of the desktop's mod folder run for the same image and patch.
+// applied as the image is read, the patch's own files, the sound archive with the chosen
+// voices, the plan and the marker, all streamed into a sink (an archive, or a folder). Only the
+// sound archive's step has a work folder, in the temporary folder (in memory in the browser). The
+// files and their bytes are those of the desktop's mod folder run for the same image and patch.
 
 #include "ctr/Keys.h"
 #include "ctr/Verify.h"
@@ -69,6 +70,7 @@ struct TModFolderJob {
     std::string KnownPackDatMD5;
     std::string KnownPackIncMD5;
     std::string ProgramVersion; // for the marker
+    int Voice = 0;              // when the patch offers voices: 0 ENG, 1 JAP MOD, 2 JAP ORIG
 };
 
 /// What the run tells its host as it goes.
@@ -87,10 +89,6 @@ struct TModFolderResult {
     std::string Detail;   // what failed, in English (a file, a reason)
     std::string TitleId;  // 16 upper-case hexadecimal digits, once known
 };
-
-/// The language key that refuses a patch with a voice choice: this run has no sound step yet,
-/// and a folder without the chosen voices would differ from the desktop's.
-inline constexpr char kVoiceChoiceRefused[] = "WebVoiceChoiceLater";
 
 /// Runs the mod folder of `job` into `sink`; the sink is finished only on success. Throws
 /// nothing: every end is in the result.

@@ -69,6 +69,10 @@ void WriteWholeFile(const fs::path& path, std::span<const std::uint8_t> bytes) {
 
 } // namespace
 
+const char* VoiceFolderName(int voice) {
+    return kVoiceFolders[voice >= 0 && voice < 3 ? voice : 0];
+}
+
 int ApplyVoiceAndMusic(const fs::path& program_folder, const TVoiceAndMusicChoice& choice,
                        const TLogEntry& log_entry, const TLookup& lookup,
                        const fs::path& patch_folder) {
@@ -103,9 +107,8 @@ int ApplyVoiceAndMusic(const fs::path& program_folder, const TVoiceAndMusicChoic
     // 5. Voice clips: the chosen folder merges into the unpacked clips, replacing same names.
     if (!choice.NoVoiceChoice && !patch_folder.empty()) {
         log(u"ApplyingVoice");
-        const int voice = choice.Voice >= 0 && choice.Voice < 3 ? choice.Voice : 0;
         fs::path source = FindEntryNoCase(patch_folder, "voice");
-        source = FindEntryNoCase(source, kVoiceFolders[voice]);
+        source = FindEntryNoCase(source, VoiceFolderName(choice.Voice));
         source = FindEntryNoCase(source, "3_BCWAV");
         if (!fs::is_directory(source, ec) || !CopyFolder(source, clip_target))
             return fail(u"WarningCopyingSoundFiles");

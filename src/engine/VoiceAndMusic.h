@@ -19,6 +19,10 @@ struct TVoiceAndMusicChoice {
     const TTrackList* Tracks = nullptr; // the music assignment; null for none
 };
 
+/// The patch's folder below voice/ that holds the clips of `voice` ("ENG" for 0, also for a
+/// choice out of range).
+const char* VoiceFolderName(int voice);
+
 /// One log entry of the step.
 using TLogEntry = std::function<void(const TText& entry)>;
 /// The text of a language key, as the language table gives it.

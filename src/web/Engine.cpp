@@ -259,15 +259,16 @@ EMSCRIPTEN_KEEPALIVE void QvtClearPatch() {
     g_patch.clear();
 }
 
-/// Writes the mod folder of the chosen image of `kind` with the patch given into a ZIP archive
-/// through WriteOutput; the digests the check took spare their reads. Log entries and stages
-/// go to the worker as they come. Answers {"succeeded", "cancelled", "errorKey", "detail",
+/// Writes the mod folder of the chosen image of `kind` with the patch given and its `voice` (0
+/// ENG, 1 JAP MOD, 2 JAP ORIG, when it offers voices) into a ZIP archive through WriteOutput;
+/// the digests the check took spare their reads. Log entries and stages go to the worker as
+/// they come. Answers {"succeeded", "cancelled", "errorKey", "detail",
 /// "titleId", "size"}.
 EMSCRIPTEN_KEEPALIVE const char* QvtInstallModFolder(const char* kind, int decrypt,
                                                      const char* description, int russian,
                                                      const char* pack_dat_md5,
-                                                     const char* pack_inc_md5, int dos_date,
-                                                     int dos_time) {
+                                                     const char* pack_inc_md5, int voice,
+                                                     int dos_date, int dos_time) {
     engine::TModFolderJob job;
     job.Source = SourcePath;
     const std::optional<ctr::TImageKind> image_kind = ctr::ImageKindFromText(kind);
@@ -281,6 +282,7 @@ EMSCRIPTEN_KEEPALIVE const char* QvtInstallModFolder(const char* kind, int decry
     job.KnownPackDatMD5 = pack_dat_md5;
     job.KnownPackIncMD5 = pack_inc_md5;
     job.ProgramVersion = QVT_VERSION;
+    job.Voice = voice;
     engine::TZipWriter zip(
         [](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
             if (!WriteOutput(static_cast<double>(offset), bytes.data(),

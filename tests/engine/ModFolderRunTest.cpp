@@ -1,6 +1,6 @@
 // The engine's mod folder run gives, file for file and byte for byte, the folder the command
-// line's mod folder run writes for the same image and patch, from a plain and a compressed
-// image; a patch with a voice choice is refused before anything is written.
+// line's mod folder run writes for the same image and the sample patch with its voices, from a
+// plain and a compressed image, for each voice choice.
 
 #include "engine/ModFolderRun.h"
 #include "core/FileTools.h"
@@ -19,6 +19,7 @@ namespace {
 struct TFormCase {
     const char* Kind; // the sample's kind
     bool Compressed;
+    int Voice;
 };
 
 class EngineModFolder : public testing::TestWithParam<TFormCase> {};
@@ -47,24 +48,22 @@ TEST_P(EngineModFolder, WritesWhatTheCommandLineWrites) {
     job.Kind = kind;
     job.Description = "English.dsc";
     job.ProgramVersion = ProgramVersion().toStdString();
+    job.Voice = form.Voice;
 
-    // The sample patch offers voices, which this run leaves to the desktop for now.
-    job.Patch = engine::PatchFilesBelow(PathOf(patch));
-    const QString refused = dir.path() + "/refused";
-    engine::TFolderSink refused_sink(PathOf(refused));
-    const engine::TModFolderResult refusal = engine::RunModFolder(job, refused_sink, {});
-    EXPECT_EQ(refusal.ErrorKey, engine::kVoiceChoiceRefused);
-    EXPECT_FALSE(QFileInfo::exists(refused));
-
-    ASSERT_TRUE(QDir(patch + "/voice").removeRecursively());
+    ASSERT_TRUE(QFileInfo(patch + "/voice").isDir());
     const QString desktop = dir.path() + "/desktop";
     QProcess qvtpatch;
-    qvtpatch.start(program + "/qvtpatch", {"--source", source, "--output", desktop, "--kind",
-                                           "mods", "--patch", patch, "--quiet"});
+    qvtpatch.start(program + "/qvtpatch",
+                   {"--source", source, "--output", desktop, "--kind", "mods", "--patch", patch,
+                    "--voice", QString::number(form.Voice), "--quiet"});
     ASSERT_TRUE(qvtpatch.waitForFinished(600000));
     ASSERT_EQ(qvtpatch.exitCode(), 0) << qvtpatch.readAllStandardError().toStdString();
 
     job.Patch = engine::PatchFilesBelow(PathOf(patch));
+    // The sound step's folder, in a temporary folder of this test's own.
+    const QString temp = dir.path() + "/temp";
+    ASSERT_TRUE(QDir().mkpath(temp));
+    qputenv("TMPDIR", temp.toLocal8Bit());
     const QString ours = dir.path() + "/engine";
     engine::TFolderSink sink(PathOf(ours));
     std::vector<std::string> stages;
@@ -79,11 +78,15 @@ TEST_P(EngineModFolder, WritesWhatTheCommandLineWrites) {
     const engine::TModFolderResult result = engine::RunModFolder(job, sink, host);
     ASSERT_TRUE(result.Succeeded) << result.ErrorKey << " " << result.Detail;
     EXPECT_EQ(last, 1.0);
-    EXPECT_NE(std::find(stages.begin(), stages.end(), "MD5Matched"), stages.end());
+    for (const char* key : {"MD5Matched", "ApplyingVoice"})
+        EXPECT_NE(std::find(stages.begin(), stages.end(), key), stages.end()) << key;
+    EXPECT_TRUE(QDir(temp).isEmpty()) << "the sound step's folder stays";
 
     const QStringList files = FilesBelow(desktop);
     ASSERT_TRUE(files.contains(QString::fromStdString(result.TitleId) + "/qvtpatch-mod.json"));
     ASSERT_TRUE(files.contains(QString::fromStdString(result.TitleId) + "/romfs/pack.dat"));
+    ASSERT_TRUE(
+        files.contains(QString::fromStdString(result.TitleId) + "/romfs/sound/QK123.bcsar"));
     EXPECT_EQ(FilesBelow(ours), files);
     for (const QString& file : files)
         EXPECT_EQ(FileMD5Hex(ours + "/" + file), FileMD5Hex(desktop + "/" + file))
@@ -91,10 +94,12 @@ TEST_P(EngineModFolder, WritesWhatTheCommandLineWrites) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, EngineModFolder,
-                         testing::Values(TFormCase{".cia", false}, TFormCase{".3ds", true}),
+                         testing::Values(TFormCase{".cia", false, 0}, TFormCase{".3ds", true, 1},
+                                         TFormCase{".cia", false, 2}),
                          [](const testing::TestParamInfo<TFormCase>& info) {
                              return std::string(info.param.Kind + 1) +
-                                    (info.param.Compressed ? "_compressed" : "");
+                                    (info.param.Compressed ? "_compressed" : "") + "_voice" +
+                                    std::to_string(info.param.Voice);
                          });
 
 } // namespace

@@ -6,8 +6,9 @@ mod folders, Cancel during an install, the Russian interface, and a narrow (phon
 screenshot.
 
 usage: test_page.py PAGE_FOLDER SAMPLES_FOLDER SCREENSHOT_FOLDER
-SAMPLES_FOLDER holds the images named in CASES and the tests below, and desktop/NAME, the
-desktop's mod folder for the image NAME and the page's patch (scripts/test-web.sh makes them)."""
+SAMPLES_FOLDER holds the images named in CASES and the tests below, and desktop/NAME-voiceN,
+the desktop's mod folder for the image NAME, the page's patch and its voice N
+(scripts/test-web.sh makes them)."""
 
 import base64
 import functools
@@ -153,19 +154,28 @@ class PageTest(unittest.TestCase):
         self.assertNotIn("error", answer)
         return answer["names"], base64.b64decode(answer["data"]) if "data" in answer else None
 
-    def install(self):
-        """Installs the chosen patch; done when the run ended, well or not."""
+    def install(self, voice=None):
+        """Installs the chosen patch with `voice` chosen on the page (the voice choice shows for
+        the sample patches); done when the run ended, well or not."""
         before = len(self.text_of("MemoLog"))
+        self.assertTrue(self.driver.find_element(By.ID, "voices").is_displayed())
+        if voice is not None:
+            choice = "input[name=voice][value='%d']" % voice
+            self.driver.find_element(By.CSS_SELECTOR, choice).click()
         self.driver.find_element(By.ID, "BTNInstallPatch").click()
         WebDriverWait(self.driver, WAIT).until(
             lambda d: len(self.text_of("MemoLog")) > before and
             d.find_element(By.ID, "sourceFile").is_enabled())
 
-    def assert_installs_the_desktops_folder(self, desktop_name):
-        """Installs the chosen patch and compares the archive with the desktop's mod folder."""
-        self.install()
-        self.assertIn(EN["ModFolderSuccessful"].split(".")[0], self.text_of("MemoLog"))
-        desktop = os.path.join(SAMPLES, "desktop", desktop_name)
+    def assert_installs_the_desktops_folder(self, name, voice):
+        """Installs the chosen patch with `voice` and compares the archive with the desktop's
+        mod folder for the image `name` and that voice."""
+        self.install(voice)
+        memo = self.text_of("MemoLog")
+        self.assertIn(EN["ModFolderSuccessful"].split(".")[0], memo)
+        self.assertIn(EN["ApplyingVoice"], memo)
+        self.assertNotIn(EN["WarningApplyingVoice"], memo)
+        desktop = os.path.join(SAMPLES, "desktop", "%s-voice%d" % (name, voice))
         expected = {}
         for root, _, files in os.walk(desktop):
             for file in files:
@@ -179,6 +189,7 @@ class PageTest(unittest.TestCase):
             self.assertIsNone(archive.testzip())
             got = {n: archive.read(n) for n in archive.namelist()}
         self.assertIn(title_id + "/qvtpatch-mod.json", got)
+        self.assertIn(title_id + "/romfs/sound/QK123.bcsar", got)
         self.assertEqual(sorted(got), sorted(expected))
         for path, content in expected.items():
             self.assertEqual(got[path], content, path)
@@ -191,11 +202,11 @@ class PageTest(unittest.TestCase):
         self.assertIn("luma/titles/" + title_id, unpack)
 
     def test_install_writes_the_desktops_mod_folder_as_a_zip(self):
-        for name in ("game.cia", "game.zcci"):
+        for name, voice in (("game.cia", 2), ("game.zcci", 1)):
             with self.subTest(name=name):
                 self.open_page()
                 self.choose(name)
-                self.assert_installs_the_desktops_folder(name)
+                self.assert_installs_the_desktops_folder(name, voice)
 
     def test_a_large_install_stays_small_and_cancel_leaves_no_file(self):
         self.open_page()
@@ -205,7 +216,8 @@ class PageTest(unittest.TestCase):
         self.install()
         self.assertIn(EN["ModFolderSuccessful"].split(".")[0], self.text_of("MemoLog"))
         heap = self.driver.execute_script("return page.heapBytes")
-        print("engine memory after a 256 MiB install: %.1f MiB" % (heap / 2**20), file=sys.stderr)
+        print("engine memory after a 256 MiB install with voices: %.1f MiB" % (heap / 2**20),
+              file=sys.stderr)
         self.assertLess(heap, 512 * 2**20)
         # Again, ended while the difference is applied: no archive is offered or kept.
         self.driver.find_element(By.ID, "BTNInstallPatch").click()
@@ -229,7 +241,7 @@ class PageTest(unittest.TestCase):
         fit = self.driver.find_element(By.CSS_SELECTOR, PATCH)
         self.assertEqual(fit.get_attribute("data-fit"), "fits")
         # The same game as game.cia under its encryption: the same mod folder.
-        self.assert_installs_the_desktops_folder("game.cia")
+        self.assert_installs_the_desktops_folder("game.cia", 2)
         # No key value reaches the page.
         page_text = self.driver.find_element(By.TAG_NAME, "body").get_attribute("textContent")
         with open(os.path.join(SAMPLES, "keys.txt"), encoding="utf-8") as f:
