@@ -384,8 +384,8 @@ void TRun::CollectRomFs() {
 void TRun::ApplySound() {
     namespace fs = std::filesystem;
     TRomFsSource& archive = m_romfs.at(GameFile(kSoundArchive)->Path);
-    const auto copy = [this](const fs::path& to, ctr::TInFile& in, std::uint64_t offset,
-                             std::uint64_t size) {
+    const auto copy = [](const fs::path& to, ctr::TInFile& in, std::uint64_t offset,
+                         std::uint64_t size) {
         fs::create_directories(to.parent_path());
         ctr::TOutFile out(to);
         std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(size, kChunk)));
