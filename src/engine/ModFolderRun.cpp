@@ -186,30 +186,44 @@ void TRun::PatchPackDat() {
     ctr::TProgress meter = Meter(50, 65, "ApplyingXdelta");
     ctr::TMd5 md5;
     std::uint64_t size = 0;
+    const bool to_sink = !m_patch_brings_pack_dat && m_pack_dat_to.empty();
     try {
         const std::unique_ptr<ctr::TInFile> source =
             ctr::OpenRange(*m_image, pack_dat.Location.Offset, pack_dat.Location.Size);
         ctr::TInFile delta(difference->Where);
-        if (!m_patch_brings_pack_dat)
+        std::unique_ptr<ctr::TOutFile> scratch;
+        if (to_sink) {
             m_sink.Begin(m_title_id + '/' + to, std::nullopt);
+        } else if (!m_patch_brings_pack_dat) {
+            scratch = std::make_unique<ctr::TOutFile>(m_pack_dat_to);
+            scratch->MarkScratch();
+        }
         ctr::ApplyDelta(
             *source, delta,
             [&](std::span<const std::uint8_t> bytes) {
                 if (m_patch_brings_pack_dat)
                     return; // applied for its checks only: the patch's own file goes in
+                if (scratch) {
+                    scratch->Write(bytes);
+                    return;
+                }
                 m_sink.Write(bytes);
                 md5.Update(bytes);
                 size += bytes.size();
             },
             &meter);
-        if (!m_patch_brings_pack_dat)
+        if (to_sink)
             m_sink.End();
+        if (scratch) {
+            scratch->Commit();
+            m_patched_pack_dat = {to, m_pack_dat_to};
+        }
     } catch (const ctr::TCtrError& error) {
         if (m_host.Progress && !m_host.Progress(0.65, "ApplyingXdelta"))
             throw TRunEnd{{}, {}, true};
         Fail("ErrorApplyingXdelta", error.what());
     }
-    if (!m_patch_brings_pack_dat)
+    if (to_sink)
         m_written.push_back({to, std::int64_t(size), Md5Hex(md5)});
     Progress(65, "ApplyingXdelta");
 }
@@ -218,17 +232,25 @@ void TRun::PatchPackDat() {
 // it: the game's index and sound archive and the game's files the patch replaces, under the
 // game's spelling, then the patch's files, each merged into a file or folder of the same name
 // in any letter case (the first by name where several match).
-void TRun::CollectRomFs() {
+void TRun::CollectRomFs(bool whole_game) {
     const auto patch_romfs = PatchFilesIn("romfs");
     std::vector<std::string> wanted = {kPackInc, kSoundArchive};
     for (const auto& [path, file] : patch_romfs)
         wanted.push_back(path);
+    if (whole_game) {
+        for (const ctr::TImageRomFsFile& file : m_game_files)
+            wanted.push_back(file.Path);
+    }
     const ctr::TImageRomFsFile* pack_dat = GameFile(kPackDat);
     for (const std::string& path : wanted) {
         const ctr::TImageRomFsFile* game = GameFile(path);
         if (game != nullptr && game != pack_dat)
             m_romfs[game->Path].Game = game;
     }
+    if (whole_game && PackDatSent())
+        m_romfs[pack_dat->Path].Patch = &m_patched_pack_dat;
+    else if (whole_game)
+        m_romfs[pack_dat->Path].Game = pack_dat;
     // Each folder's entries by their key, for the merge.
     const auto entry_in = [this](const std::string& folder, const std::string& name) {
         std::string best;
@@ -323,14 +345,26 @@ void TRun::WriteMarker() {
     m_sink.End();
 }
 
-void TRun::Run() {
-    // A voice choice is the sound step's, which this run does not have yet: refused before
-    // anything is read, so no folder differs from the desktop's for the same patch.
+// A voice choice is the sound step's, which the engine does not have yet: refused before
+// anything is read, so no output differs from the desktop's for the same patch.
+void TRun::RefuseVoiceChoice() {
     for (const TPatchFile& file : m_job.Patch) {
         if (SpellingKey(file.Path.substr(0, file.Path.find('/'))) == u"voice" &&
             file.Path.find('/') != std::string::npos)
             Fail(kVoiceChoiceRefused);
     }
+}
+
+// A pack.dat of the patch's own replaces the difference's when its bytes are not the game's.
+void TRun::NotePatchPackDat() {
+    for (const auto& [path, file] : PatchFilesIn("romfs")) {
+        if (SpellingKey(path) == SpellingKey(kPackDat))
+            m_patch_brings_pack_dat = !SameBytes(*GameFile(kPackDat), *file);
+    }
+}
+
+void TRun::Run() {
+    RefuseVoiceChoice();
     ReadDescription();
     ReadGame();
 
@@ -358,11 +392,7 @@ void TRun::Run() {
     }
     Progress(45, "ExtractingModFiles");
 
-    // A pack.dat of the patch's own replaces the difference's when its bytes are not the game's.
-    for (const auto& [path, file] : PatchFilesIn("romfs")) {
-        if (SpellingKey(path) == SpellingKey(kPackDat))
-            m_patch_brings_pack_dat = !SameBytes(*GameFile(kPackDat), *file);
-    }
+    NotePatchPackDat();
     PatchPackDat();
     CollectRomFs();
 

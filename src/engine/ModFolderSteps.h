@@ -97,12 +97,20 @@ public:
         return files;
     }
 
+    // Refuses a patch with a voice choice, which no engine run has a sound step for yet.
+    void RefuseVoiceChoice();
+    // The patched pack.dat goes into a file at `scratch` (written whole, then the caller's to
+    // remove) instead of the sink: a card image's RomFS needs it before its layout.
+    void SendPackDatTo(std::filesystem::path scratch) { m_pack_dat_to = std::move(scratch); }
     void ReadDescription();
     void ReadGame();
     void CheckDigest(const std::string& expected, const ctr::TImageRomFsFile& file,
                      const std::string& known, bool pack_dat);
+    // Whether the patch's own pack.dat replaces the difference's.
+    void NotePatchPackDat();
     void PatchPackDat();
-    void CollectRomFs();
+    // With `whole_game`, every file of the game enters, the game's pack.dat as patched.
+    void CollectRomFs(bool whole_game = false);
     std::string DigestOf(ctr::TInFile& in, std::uint64_t offset, std::uint64_t size, double from,
                          double to);
     bool SameBytes(const ctr::TImageRomFsFile& game, const TPatchFile& patch);
@@ -115,6 +123,8 @@ public:
     ctr::TInFile& Image() { return *m_image; }
     // The run's RomFS by path, once collected.
     const std::map<std::string, TRomFsSource>& RomFs() const { return m_romfs; }
+    // True once the patched pack.dat lies whole at SendPackDatTo's place.
+    bool PackDatSent() const { return !m_patched_pack_dat.Where.empty(); }
 
 private:
     const TModFolderJob& m_job;
@@ -131,6 +141,8 @@ private:
     std::map<std::string, TRomFsSource> m_romfs;
     std::vector<TModMarkerFile> m_written;
     bool m_patch_brings_pack_dat = false; // its own pack.dat replaces the difference's
+    std::filesystem::path m_pack_dat_to;
+    TPatchFile m_patched_pack_dat; // set once written there
 };
 
 } // namespace engine::steps
