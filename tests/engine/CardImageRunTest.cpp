@@ -1,0 +1,75 @@
+// The engine's card image run gives, byte for byte, the card image the command line writes for
+// the same image and patch, from a plain and a compressed image.
+
+#include "engine/CardImageRun.h"
+#include "core/FileTools.h"
+#include "core/PatchCatalogue.h"
+#include "ctr/Z3ds.h"
+#include "tests/core/RealProgramFolder.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class EngineCardImage : public testing::TestWithParam<bool> {};
+
+std::filesystem::path PathOf(const QString& path) {
+    return std::filesystem::path(path.toStdU16String());
+}
+
+TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
+    const bool compressed = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.path() + "/program";
+    ASSERT_TRUE(MakeRealProgramFolder(program, true));
+    const QString image = dir.path() + "/game.3ds";
+    const QString patch = dir.path() + "/patch";
+    ASSERT_EQ(WriteSampleImage(program + "/tools", ".3ds", image, patch), QString());
+    QString source = image;
+    if (compressed) {
+        source = dir.path() + "/game.zcci";
+        ctr::CompressImage(PathOf(image), ctr::TImageKind::Cci, PathOf(source));
+    }
+    // Voices are the sound step's, which the engine has not yet.
+    ASSERT_TRUE(QDir(patch + "/voice").removeRecursively());
+    const QString desktop = dir.path() + "/desktop.3ds";
+    QProcess qvtpatch;
+    qvtpatch.start(program + "/qvtpatch", {"--source", source, "--output", desktop, "--kind", "3ds",
+                                           "--patch", patch, "--quiet"});
+    ASSERT_TRUE(qvtpatch.waitForFinished(600000));
+    ASSERT_EQ(qvtpatch.exitCode(), 0) << qvtpatch.readAllStandardError().toStdString();
+
+    engine::TCardImageJob job;
+    job.Source = PathOf(source);
+    job.Kind = ctr::TImageKind::Cci;
+    job.Description = "English.dsc";
+    job.Patch = engine::PatchFilesBelow(PathOf(patch));
+    job.PackDatScratch = PathOf(dir.path() + "/pack.dat.part");
+    const QString ours = dir.path() + "/engine.3ds";
+    ctr::TOutFile out(PathOf(ours));
+    double last = 0;
+    const engine::TModFolderHost host{{}, [&](double fraction, const std::string&) {
+                                          EXPECT_GE(fraction, last);
+                                          last = fraction;
+                                          return true;
+                                      }};
+    const engine::TCardImageResult result = engine::RunCardImage(job, ctr::WriteAtIn(out, 0), host);
+    ASSERT_TRUE(result.Succeeded) << result.ErrorKey << " " << result.Detail;
+    out.Commit();
+    EXPECT_EQ(last, 1.0);
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + "/pack.dat.part"));
+    EXPECT_EQ(QFileInfo(ours).size(), qint64(result.Size));
+    EXPECT_EQ(FileMD5Hex(ours), FileMD5Hex(desktop));
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, EngineCardImage, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "zcci" : "plain_3ds");
+                         });
+
+} // namespace
