@@ -1,5 +1,6 @@
 // The engine's card image run gives, byte for byte, the card image the command line writes for
-// the same image and patch, from a plain and a compressed image.
+// the same image and patch, from a plain and a compressed image; a run that fails or is
+// cancelled leaves no scratch file behind.
 
 #include "engine/CardImageRun.h"
 #include "core/FileTools.h"
@@ -71,5 +72,67 @@ INSTANTIATE_TEST_SUITE_P(Forms, EngineCardImage, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "zcci" : "plain_3ds");
                          });
+
+// A wrong digest ends the run before the difference, a damaged difference while it is
+// applied, a cancel while the image is written; none leaves its scratch file.
+struct TEndCase {
+    const char* Name;
+    const char* Key;
+    bool Cancelled;
+};
+
+class EngineCardImageEnds : public testing::TestWithParam<TEndCase> {};
+
+TEST_P(EngineCardImageEnds, LeaveNoScratchFile) {
+    const TEndCase& end = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.path() + "/program";
+    ASSERT_TRUE(MakeRealProgramFolder(program, true));
+    const QString image = dir.path() + "/game.3ds";
+    const QString patch = dir.path() + "/patch";
+    ASSERT_EQ(WriteSampleImage(program + "/tools", ".3ds", image, patch), QString());
+    ASSERT_TRUE(QDir(patch + "/voice").removeRecursively());
+    if (end.Key == std::string("MD5NotMatched")) {
+        QFile description(patch + "/English.dsc");
+        ASSERT_TRUE(description.open(QIODevice::ReadOnly));
+        QByteArray text = description.readAll();
+        description.close();
+        const qsizetype at = text.indexOf("OriginalPackDatMD5 = ") + 21;
+        text.replace(at, 32, QByteArray(32, '0'));
+        ASSERT_TRUE(description.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        description.write(text);
+    } else if (end.Key == std::string("ErrorApplyingXdelta")) {
+        QFile difference(patch + "/patch.xdelta");
+        ASSERT_TRUE(difference.resize(difference.size() / 2));
+    }
+    engine::TCardImageJob job;
+    job.Source = PathOf(image);
+    job.Kind = ctr::TImageKind::Cci;
+    job.Description = "English.dsc";
+    job.Patch = engine::PatchFilesBelow(PathOf(patch));
+    ASSERT_TRUE(QDir().mkpath(dir.path() + "/scratch"));
+    job.PackDatScratch = PathOf(dir.path() + "/scratch/pack.dat");
+    std::vector<std::uint8_t> written;
+    const ctr::TWriteAt write_at = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        written.resize(std::max<std::size_t>(written.size(), offset + bytes.size()));
+        std::copy(bytes.begin(), bytes.end(), written.begin() + std::ptrdiff_t(offset));
+    };
+    const engine::TModFolderHost host{
+        {}, [&](double fraction, const std::string&) { return !end.Cancelled || fraction < 0.9; }};
+    const engine::TCardImageResult result = engine::RunCardImage(job, write_at, host);
+    EXPECT_FALSE(result.Succeeded);
+    EXPECT_EQ(result.Cancelled, end.Cancelled);
+    EXPECT_EQ(result.ErrorKey, end.Key);
+    EXPECT_EQ(end.Cancelled, !written.empty()); // a cancel comes while the image is written
+    EXPECT_TRUE(QDir(dir.path() + "/scratch").isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, EngineCardImageEnds,
+    testing::Values(TEndCase{"wrong_digest", "MD5NotMatched", false},
+                    TEndCase{"damaged_difference", "ErrorApplyingXdelta", false},
+                    TEndCase{"cancel", "", true}),
+    [](const testing::TestParamInfo<TEndCase>& info) { return std::string(info.param.Name); });
 
 } // namespace
