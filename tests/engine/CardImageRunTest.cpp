@@ -1,11 +1,12 @@
 // The engine's card image run gives, byte for byte, the card image the command line writes for
-// the same image and patch, from a plain and a compressed image; a run that fails or is
-// cancelled leaves no scratch file behind.
+// the same image and patch, from a plain, a compressed and an encrypted image; a run that fails or
+// is cancelled leaves no scratch file behind.
 
 #include "engine/CardImageRun.h"
 #include "core/FileTools.h"
 #include "core/PatchCatalogue.h"
 #include "ctr/Z3ds.h"
+#include "sample/SampleCrypt.h"
 #include "tests/core/RealProgramFolder.h"
 
 #include <QDir>
@@ -16,14 +17,20 @@
 
 namespace {
 
-class EngineCardImage : public testing::TestWithParam<bool> {};
+struct TFormCase {
+    const char* Name;
+    bool Compressed;
+    bool Encrypted; // with made-up keys
+};
+
+class EngineCardImage : public testing::TestWithParam<TFormCase> {};
 
 std::filesystem::path PathOf(const QString& path) {
     return std::filesystem::path(path.toStdU16String());
 }
 
 TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
-    const bool compressed = GetParam();
+    const TFormCase& form = GetParam();
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString program = dir.path() + "/program";
@@ -32,22 +39,36 @@ TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
     const QString patch = dir.path() + "/patch";
     ASSERT_EQ(WriteSampleImage(program + "/tools", ".3ds", image, patch), QString());
     QString source = image;
-    if (compressed) {
+    QStringList key_options;
+    ctr::TCryptoKeys keys = sample::MakeUpKeys(29);
+    if (form.Encrypted) {
+        source = dir.path() + "/encrypted.3ds";
+        sample::TEncryption encryption;
+        encryption.CryptoMethod = 0x0B;
+        sample::EncryptImage(PathOf(image), ctr::TImageKind::Cci, PathOf(source), encryption, keys);
+        sample::WriteKeyFiles(PathOf(dir.path() + "/aes_keys.txt"), keys);
+        key_options = {"--keys", dir.path() + "/aes_keys.txt"};
+    }
+    if (form.Compressed) {
+        const QString plain = source;
         source = dir.path() + "/game.zcci";
-        ctr::CompressImage(PathOf(image), ctr::TImageKind::Cci, PathOf(source));
+        ctr::CompressImage(PathOf(plain), ctr::TImageKind::Cci, PathOf(source));
     }
     // Voices are the sound step's, which the engine has not yet.
     ASSERT_TRUE(QDir(patch + "/voice").removeRecursively());
     const QString desktop = dir.path() + "/desktop.3ds";
     QProcess qvtpatch;
-    qvtpatch.start(program + "/qvtpatch", {"--source", source, "--output", desktop, "--kind", "3ds",
-                                           "--patch", patch, "--quiet"});
+    qvtpatch.start(program + "/qvtpatch",
+                   QStringList{"--source", source, "--output", desktop, "--kind", "3ds", "--patch",
+                               patch, "--quiet"} +
+                       key_options);
     ASSERT_TRUE(qvtpatch.waitForFinished(600000));
     ASSERT_EQ(qvtpatch.exitCode(), 0) << qvtpatch.readAllStandardError().toStdString();
 
     engine::TCardImageJob job;
     job.Source = PathOf(source);
     job.Kind = ctr::TImageKind::Cci;
+    job.Keys = form.Encrypted ? &keys : nullptr;
     job.Description = "English.dsc";
     job.Patch = engine::PatchFilesBelow(PathOf(patch));
     job.PackDatScratch = PathOf(dir.path() + "/pack.dat.part");
@@ -68,9 +89,12 @@ TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
     EXPECT_EQ(FileMD5Hex(ours), FileMD5Hex(desktop));
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, EngineCardImage, testing::Bool(),
-                         [](const testing::TestParamInfo<bool>& info) {
-                             return std::string(info.param ? "zcci" : "plain_3ds");
+INSTANTIATE_TEST_SUITE_P(Forms, EngineCardImage,
+                         testing::Values(TFormCase{"plain", false, false},
+                                         TFormCase{"compressed", true, false},
+                                         TFormCase{"encrypted_compressed", true, true}),
+                         [](const testing::TestParamInfo<TFormCase>& info) {
+                             return std::string(info.param.Name);
                          });
 
 // A wrong digest ends the run before the difference, a damaged difference while it is
