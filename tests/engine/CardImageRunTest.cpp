@@ -21,6 +21,7 @@ struct TFormCase {
     const char* Name;
     bool Compressed;
     bool Encrypted; // with made-up keys
+    bool OwnCode;   // the patch brings its code and icon too
 };
 
 class EngineCardImage : public testing::TestWithParam<TFormCase> {};
@@ -56,6 +57,13 @@ TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
     }
     // Voices are the sound step's, which the engine has not yet.
     ASSERT_TRUE(QDir(patch + "/voice").removeRecursively());
+    if (form.OwnCode) {
+        for (const char* name : {"/exefs/code.bin", "/exefs/icon.icn"}) {
+            QFile file(patch + name);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray("patched ").append(name).repeated(4000));
+        }
+    }
     const QString desktop = dir.path() + "/desktop.3ds";
     QProcess qvtpatch;
     qvtpatch.start(program + "/qvtpatch",
@@ -90,9 +98,9 @@ TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, EngineCardImage,
-                         testing::Values(TFormCase{"plain", false, false},
-                                         TFormCase{"compressed", true, false},
-                                         TFormCase{"encrypted_compressed", true, true}),
+                         testing::Values(TFormCase{"plain", false, false, true},
+                                         TFormCase{"compressed", true, false, false},
+                                         TFormCase{"encrypted_compressed", true, true, false}),
                          [](const testing::TestParamInfo<TFormCase>& info) {
                              return std::string(info.param.Name);
                          });
