@@ -1,4 +1,5 @@
 #include "engine/ModFolderRun.h"
+#include "engine/ModFolderSteps.h"
 
 #include "ctr/Decrypt.h"
 #include "ctr/Delta.h"
@@ -68,128 +69,12 @@ std::vector<TPatchFile> PatchFilesBelow(const std::filesystem::path& folder) {
     return files;
 }
 
-namespace {
-
-// Files every run reads from the RomFS: the data archive, its index and the sound archive.
-constexpr char kPackDat[] = "pack.dat";
-constexpr char kPackInc[] = "pack.inc";
-constexpr char kSoundArchive[] = "sound/QK123.bcsar";
-// The block in which files are copied and compared.
-constexpr std::size_t kChunk = 1u << 20;
-
-// The end of a run before its success: the failure's key, or a cancel.
-struct TRunEnd {
-    std::string Key;
-    std::string Detail;
-    bool Cancelled = false;
-};
-
-// Where a file of the run's RomFS takes its bytes from: the game or the patch.
-struct TRomFsSource {
-    const ctr::TImageRomFsFile* Game = nullptr;
-    const TPatchFile* Patch = nullptr;
-};
+namespace steps {
 
 std::string Md5Hex(ctr::TMd5& md5) {
     const ctr::TMd5Digest digest = md5.Final();
     return ctr::HexUpper(digest);
 }
-
-class TRun {
-public:
-    TRun(const TModFolderJob& job, TModSink& sink, const TModFolderHost& host)
-        : m_job(job), m_sink(sink), m_host(host) {}
-    ~TRun() {
-        std::error_code error;
-        if (!m_sound_work.empty())
-            std::filesystem::remove_all(m_sound_work, error);
-    }
-
-    void Run();
-    const std::string& TitleId() const { return m_title_id; }
-
-private:
-    void Log(const std::string& key, const std::string& detail = {}) {
-        if (m_host.Log)
-            m_host.Log(key, detail);
-    }
-    [[noreturn]] void Fail(const std::string& key, const std::string& detail = {}) {
-        throw TRunEnd{key, detail, false};
-    }
-    // Progress in percent, as the desktop's bar takes it; the host may stop the run here.
-    void Progress(double percent, const char* stage) {
-        if (m_host.Progress && !m_host.Progress(percent / 100, stage))
-            throw TRunEnd{{}, {}, true};
-    }
-    // A progress meter for a long read or the difference, from `from` to `to` percent.
-    ctr::TProgress Meter(double from, double to, const char* stage) {
-        return ctr::TProgress{[this, from, to, stage](std::uint64_t done, std::uint64_t total) {
-                                  const double part = total == 0 ? 1 : double(done) / double(total);
-                                  return !m_host.Progress ||
-                                         m_host.Progress((from + (to - from) * part) / 100, stage);
-                              },
-                              0, 0};
-    }
-
-    const ctr::TImageRomFsFile* GameFile(const std::string& path) const {
-        const auto spelling = m_spellings.find(SpellingKey(path));
-        return spelling == m_spellings.end() ? nullptr
-                                             : &m_game_files[m_game_by_path.at(spelling->second)];
-    }
-    // The patch's file at `path` in any letter case; null when it has none.
-    const TPatchFile* PatchFile(const std::string& path) const {
-        const std::u16string key = SpellingKey(path);
-        for (const TPatchFile& file : m_job.Patch) {
-            if (SpellingKey(file.Path) == key)
-                return &file;
-        }
-        return nullptr;
-    }
-    // The patch's files below its folder `name` ("romfs"), by their paths inside it.
-    std::vector<std::pair<std::string, const TPatchFile*>> PatchFilesIn(const char* name) const {
-        std::vector<std::pair<std::string, const TPatchFile*>> files;
-        const std::u16string key = SpellingKey(std::string(name) + '/');
-        for (const TPatchFile& file : m_job.Patch) {
-            if (file.Path.size() > key.size() &&
-                SpellingKey(file.Path.substr(0, key.size())) == key)
-                files.emplace_back(file.Path.substr(key.size()), &file);
-        }
-        return files;
-    }
-
-    void ReadDescription();
-    void ReadGame();
-    void CheckDigest(const std::string& expected, const ctr::TImageRomFsFile& file,
-                     const std::string& known, bool pack_dat);
-    void PatchPackDat();
-    void CollectRomFs();
-    void ApplySound();
-    std::string DigestOf(ctr::TInFile& in, std::uint64_t offset, std::uint64_t size, double from,
-                         double to);
-    bool SameBytes(const ctr::TImageRomFsFile& game, const TPatchFile& patch);
-    void WriteFile(const std::string& to, ctr::TInFile& in, std::uint64_t offset,
-                   std::uint64_t size);
-    void WriteFile(const std::string& to, const TRomFsSource& source);
-    void WriteMarker();
-
-    const TModFolderJob& m_job;
-    TModSink& m_sink;
-    const TModFolderHost& m_host;
-    TDescriptionFields m_description;
-    std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
-    std::unique_ptr<ctr::TInFile> m_image;
-    std::vector<ctr::TImageRomFsFile> m_game_files;
-    TSpellings m_spellings;
-    std::map<std::string, std::size_t> m_game_by_path;
-    std::string m_title_id;
-    // The run's RomFS as the desktop's work folder holds it before the plan, by path.
-    std::map<std::string, TRomFsSource> m_romfs;
-    std::vector<TModMarkerFile> m_written;
-    bool m_patch_brings_pack_dat = false; // its own pack.dat replaces the difference's
-    // The sound step's folder, removed with the run, and its rewritten archive there.
-    std::filesystem::path m_sound_work;
-    TPatchFile m_sound_archive;
-};
 
 void TRun::ReadDescription() {
     if (m_job.Description.empty())
@@ -303,30 +188,44 @@ void TRun::PatchPackDat() {
     ctr::TProgress meter = Meter(50, 65, "ApplyingXdelta");
     ctr::TMd5 md5;
     std::uint64_t size = 0;
+    const bool to_sink = !m_patch_brings_pack_dat && m_pack_dat_to.empty();
     try {
         const std::unique_ptr<ctr::TInFile> source =
             ctr::OpenRange(*m_image, pack_dat.Location.Offset, pack_dat.Location.Size);
         ctr::TInFile delta(difference->Where);
-        if (!m_patch_brings_pack_dat)
+        std::unique_ptr<ctr::TOutFile> scratch;
+        if (to_sink) {
             m_sink.Begin(m_title_id + '/' + to, std::nullopt);
+        } else if (!m_patch_brings_pack_dat) {
+            scratch = std::make_unique<ctr::TOutFile>(m_pack_dat_to);
+            scratch->MarkScratch();
+        }
         ctr::ApplyDelta(
             *source, delta,
             [&](std::span<const std::uint8_t> bytes) {
                 if (m_patch_brings_pack_dat)
                     return; // applied for its checks only: the patch's own file goes in
+                if (scratch) {
+                    scratch->Write(bytes);
+                    return;
+                }
                 m_sink.Write(bytes);
                 md5.Update(bytes);
                 size += bytes.size();
             },
             &meter);
-        if (!m_patch_brings_pack_dat)
+        if (to_sink)
             m_sink.End();
+        if (scratch) {
+            scratch->Commit();
+            m_patched_pack_dat = {to, m_pack_dat_to};
+        }
     } catch (const ctr::TCtrError& error) {
         if (m_host.Progress && !m_host.Progress(0.65, "ApplyingXdelta"))
             throw TRunEnd{{}, {}, true};
         Fail("ErrorApplyingXdelta", error.what());
     }
-    if (!m_patch_brings_pack_dat)
+    if (to_sink)
         m_written.push_back({to, std::int64_t(size), Md5Hex(md5)});
     Progress(65, "ApplyingXdelta");
 }
@@ -335,17 +234,25 @@ void TRun::PatchPackDat() {
 // it: the game's index and sound archive and the game's files the patch replaces, under the
 // game's spelling, then the patch's files, each merged into a file or folder of the same name
 // in any letter case (the first by name where several match).
-void TRun::CollectRomFs() {
+void TRun::CollectRomFs(bool whole_game) {
     const auto patch_romfs = PatchFilesIn("romfs");
     std::vector<std::string> wanted = {kPackInc, kSoundArchive};
     for (const auto& [path, file] : patch_romfs)
         wanted.push_back(path);
+    if (whole_game) {
+        for (const ctr::TImageRomFsFile& file : m_game_files)
+            wanted.push_back(file.Path);
+    }
     const ctr::TImageRomFsFile* pack_dat = GameFile(kPackDat);
     for (const std::string& path : wanted) {
         const ctr::TImageRomFsFile* game = GameFile(path);
         if (game != nullptr && game != pack_dat)
             m_romfs[game->Path].Game = game;
     }
+    if (whole_game && PackDatSent())
+        m_romfs[pack_dat->Path].Patch = &m_patched_pack_dat;
+    else if (whole_game)
+        m_romfs[pack_dat->Path].Game = pack_dat;
     // Each folder's entries by their key, for the merge.
     const auto entry_in = [this](const std::string& folder, const std::string& name) {
         std::string best;
@@ -373,7 +280,6 @@ void TRun::CollectRomFs() {
         m_romfs[placed] = {nullptr, file};
     }
     Progress(75, "WritingModFolder");
-    ApplySound();
     Progress(80, "WritingModFolder");
 }
 
@@ -513,6 +419,24 @@ void TRun::WriteMarker() {
     m_sink.End();
 }
 
+// A voice choice is the sound step's, which the card image run does not take yet: refused
+// before anything is read, so no output differs from the desktop's for the same patch.
+void TRun::RefuseVoiceChoice() {
+    for (const TPatchFile& file : m_job.Patch) {
+        if (SpellingKey(file.Path.substr(0, file.Path.find('/'))) == u"voice" &&
+            file.Path.find('/') != std::string::npos)
+            Fail(kVoiceChoiceRefused);
+    }
+}
+
+// A pack.dat of the patch's own replaces the difference's when its bytes are not the game's.
+void TRun::NotePatchPackDat() {
+    for (const auto& [path, file] : PatchFilesIn("romfs")) {
+        if (SpellingKey(path) == SpellingKey(kPackDat))
+            m_patch_brings_pack_dat = !SameBytes(*GameFile(kPackDat), *file);
+    }
+}
+
 void TRun::Run() {
     ReadDescription();
     ReadGame();
@@ -541,13 +465,10 @@ void TRun::Run() {
     }
     Progress(45, "ExtractingModFiles");
 
-    // A pack.dat of the patch's own replaces the difference's when its bytes are not the game's.
-    for (const auto& [path, file] : PatchFilesIn("romfs")) {
-        if (SpellingKey(path) == SpellingKey(kPackDat))
-            m_patch_brings_pack_dat = !SameBytes(*GameFile(kPackDat), *file);
-    }
+    NotePatchPackDat();
     PatchPackDat();
     CollectRomFs();
+    ApplySound();
 
     // What goes in: each RomFS file whose bytes differ from the game's, files the game lacks,
     // the code when the patch changed it, and the banner and icon under the names the
@@ -605,16 +526,16 @@ void TRun::Run() {
     Progress(100, "ModFolderSuccessful");
 }
 
-} // namespace
+} // namespace steps
 
 TModFolderResult RunModFolder(const TModFolderJob& job, TModSink& sink,
                               const TModFolderHost& host) {
-    TRun run(job, sink, host);
+    steps::TRun run(job, sink, host);
     TModFolderResult result;
     try {
         run.Run();
         result.Succeeded = true;
-    } catch (const TRunEnd& end) {
+    } catch (const steps::TRunEnd& end) {
         result.Cancelled = end.Cancelled;
         result.ErrorKey = end.Key;
         result.Detail = end.Detail;

@@ -1,0 +1,35 @@
+#pragma once
+// The card image run without Qt, for the browser: the game's card image (plain or compressed,
+// read through its layers) built again with the patch in it, streamed through positioned
+// writes without a work folder. The RomFS holds every file of the game, the patch's in place of
+// the game's and the patched pack.dat; the ExeFS takes the patch's code, banner and icon. The
+// bytes are those of the desktop's card image output for the same image and patch.
+
+#include "ctr/FileIo.h"
+#include "engine/ModFolderRun.h"
+
+#include <cstdint>
+#include <filesystem>
+
+namespace engine {
+
+/// A card image run: what a mod folder run needs (the image must be a card image), and where
+/// the patched pack.dat is kept until the RomFS is written.
+struct TCardImageJob : TModFolderJob {
+    /// A file the run writes the patched pack.dat to and removes at its end (a served or
+    /// private file in the browser); nothing else may be there.
+    std::filesystem::path PackDatScratch;
+};
+
+/// How a card image run ended, and the image's size once built.
+struct TCardImageResult : TModFolderResult {
+    std::uint64_t Size = 0;
+};
+
+/// Builds the card image of `job` through `write_at` (offsets from the image's start). Every
+/// byte read from the source has been checked before it returns success; on any other end the
+/// bytes written are not an image. Throws nothing: every end is in the result.
+TCardImageResult RunCardImage(const TCardImageJob& job, const ctr::TWriteAt& write_at,
+                              const TModFolderHost& host);
+
+} // namespace engine

@@ -1,0 +1,170 @@
+// The engine's card image run gives, byte for byte, the card image the command line writes for
+// the same image and patch, from a plain, a compressed and an encrypted image; a run that fails or
+// is cancelled leaves no scratch file behind.
+
+#include "engine/CardImageRun.h"
+#include "core/FileTools.h"
+#include "core/PatchCatalogue.h"
+#include "ctr/Z3ds.h"
+#include "sample/SampleCrypt.h"
+#include "tests/core/RealProgramFolder.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct TFormCase {
+    const char* Name;
+    bool Compressed;
+    bool Encrypted; // with made-up keys
+    bool OwnCode;   // the patch brings its code and icon too
+};
+
+class EngineCardImage : public testing::TestWithParam<TFormCase> {};
+
+std::filesystem::path PathOf(const QString& path) {
+    return std::filesystem::path(path.toStdU16String());
+}
+
+TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
+    const TFormCase& form = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.path() + "/program";
+    ASSERT_TRUE(MakeRealProgramFolder(program, true));
+    const QString image = dir.path() + "/game.3ds";
+    const QString patch = dir.path() + "/patch";
+    ASSERT_EQ(WriteSampleImage(program + "/tools", ".3ds", image, patch), QString());
+    QString source = image;
+    QStringList key_options;
+    ctr::TCryptoKeys keys = sample::MakeUpKeys(29);
+    if (form.Encrypted) {
+        source = dir.path() + "/encrypted.3ds";
+        sample::TEncryption encryption;
+        encryption.CryptoMethod = 0x0B;
+        sample::EncryptImage(PathOf(image), ctr::TImageKind::Cci, PathOf(source), encryption, keys);
+        sample::WriteKeyFiles(PathOf(dir.path() + "/aes_keys.txt"), keys);
+        key_options = {"--keys", dir.path() + "/aes_keys.txt"};
+    }
+    if (form.Compressed) {
+        const QString plain = source;
+        source = dir.path() + "/game.zcci";
+        ctr::CompressImage(PathOf(plain), ctr::TImageKind::Cci, PathOf(source));
+    }
+    // Voices are the sound step's, which the engine has not yet.
+    ASSERT_TRUE(QDir(patch + "/voice").removeRecursively());
+    if (form.OwnCode) {
+        for (const char* name : {"/exefs/code.bin", "/exefs/icon.icn"}) {
+            QFile file(patch + name);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray("patched ").append(name).repeated(4000));
+        }
+    }
+    const QString desktop = dir.path() + "/desktop.3ds";
+    QProcess qvtpatch;
+    qvtpatch.start(program + "/qvtpatch",
+                   QStringList{"--source", source, "--output", desktop, "--kind", "3ds", "--patch",
+                               patch, "--quiet"} +
+                       key_options);
+    ASSERT_TRUE(qvtpatch.waitForFinished(600000));
+    ASSERT_EQ(qvtpatch.exitCode(), 0) << qvtpatch.readAllStandardError().toStdString();
+
+    engine::TCardImageJob job;
+    job.Source = PathOf(source);
+    job.Kind = ctr::TImageKind::Cci;
+    job.Keys = form.Encrypted ? &keys : nullptr;
+    job.Description = "English.dsc";
+    job.Patch = engine::PatchFilesBelow(PathOf(patch));
+    job.PackDatScratch = PathOf(dir.path() + "/pack.dat.part");
+    const QString ours = dir.path() + "/engine.3ds";
+    ctr::TOutFile out(PathOf(ours));
+    double last = 0;
+    const engine::TModFolderHost host{{}, [&](double fraction, const std::string&) {
+                                          EXPECT_GE(fraction, last);
+                                          last = fraction;
+                                          return true;
+                                      }};
+    const engine::TCardImageResult result = engine::RunCardImage(job, ctr::WriteAtIn(out, 0), host);
+    ASSERT_TRUE(result.Succeeded) << result.ErrorKey << " " << result.Detail;
+    out.Commit();
+    EXPECT_EQ(last, 1.0);
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + "/pack.dat.part"));
+    EXPECT_EQ(QFileInfo(ours).size(), qint64(result.Size));
+    EXPECT_EQ(FileMD5Hex(ours), FileMD5Hex(desktop));
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, EngineCardImage,
+                         testing::Values(TFormCase{"plain", false, false, true},
+                                         TFormCase{"compressed", true, false, false},
+                                         TFormCase{"encrypted_compressed", true, true, false}),
+                         [](const testing::TestParamInfo<TFormCase>& info) {
+                             return std::string(info.param.Name);
+                         });
+
+// A wrong digest ends the run before the difference, a damaged difference while it is
+// applied, a cancel while the image is written; none leaves its scratch file.
+struct TEndCase {
+    const char* Name;
+    const char* Key;
+    bool Cancelled;
+};
+
+class EngineCardImageEnds : public testing::TestWithParam<TEndCase> {};
+
+TEST_P(EngineCardImageEnds, LeaveNoScratchFile) {
+    const TEndCase& end = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.path() + "/program";
+    ASSERT_TRUE(MakeRealProgramFolder(program, true));
+    const QString image = dir.path() + "/game.3ds";
+    const QString patch = dir.path() + "/patch";
+    ASSERT_EQ(WriteSampleImage(program + "/tools", ".3ds", image, patch), QString());
+    ASSERT_TRUE(QDir(patch + "/voice").removeRecursively());
+    if (end.Key == std::string("MD5NotMatched")) {
+        QFile description(patch + "/English.dsc");
+        ASSERT_TRUE(description.open(QIODevice::ReadOnly));
+        QByteArray text = description.readAll();
+        description.close();
+        const qsizetype at = text.indexOf("OriginalPackDatMD5 = ") + 21;
+        text.replace(at, 32, QByteArray(32, '0'));
+        ASSERT_TRUE(description.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        description.write(text);
+    } else if (end.Key == std::string("ErrorApplyingXdelta")) {
+        QFile difference(patch + "/patch.xdelta");
+        ASSERT_TRUE(difference.resize(difference.size() / 2));
+    }
+    engine::TCardImageJob job;
+    job.Source = PathOf(image);
+    job.Kind = ctr::TImageKind::Cci;
+    job.Description = "English.dsc";
+    job.Patch = engine::PatchFilesBelow(PathOf(patch));
+    ASSERT_TRUE(QDir().mkpath(dir.path() + "/scratch"));
+    job.PackDatScratch = PathOf(dir.path() + "/scratch/pack.dat");
+    std::vector<std::uint8_t> written;
+    const ctr::TWriteAt write_at = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        written.resize(std::max<std::size_t>(written.size(), offset + bytes.size()));
+        std::copy(bytes.begin(), bytes.end(), written.begin() + std::ptrdiff_t(offset));
+    };
+    const engine::TModFolderHost host{
+        {}, [&](double fraction, const std::string&) { return !end.Cancelled || fraction < 0.9; }};
+    const engine::TCardImageResult result = engine::RunCardImage(job, write_at, host);
+    EXPECT_FALSE(result.Succeeded);
+    EXPECT_EQ(result.Cancelled, end.Cancelled);
+    EXPECT_EQ(result.ErrorKey, end.Key);
+    EXPECT_EQ(end.Cancelled, !written.empty()); // a cancel comes while the image is written
+    EXPECT_TRUE(QDir(dir.path() + "/scratch").isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, EngineCardImageEnds,
+    testing::Values(TEndCase{"wrong_digest", "MD5NotMatched", false},
+                    TEndCase{"damaged_difference", "ErrorApplyingXdelta", false},
+                    TEndCase{"cancel", "", true}),
+    [](const testing::TestParamInfo<TEndCase>& info) { return std::string(info.param.Name); });
+
+} // namespace
