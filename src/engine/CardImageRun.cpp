@@ -67,7 +67,6 @@ std::uint64_t TCardRun::Run(const ctr::TWriteAt& write_at) {
         m_steps.Fail("ErrorExtractingNCCH", "the image is not a card image");
     if (m_job.PackDatScratch.empty())
         m_steps.Fail("ErrorApplyingXdelta", "no place for the patched pack.dat");
-    m_steps.RefuseVoiceChoice();
     m_steps.SendPackDatTo(m_job.PackDatScratch);
     m_steps.ReadDescription();
     m_steps.ReadGame();
@@ -82,6 +81,7 @@ std::uint64_t TCardRun::Run(const ctr::TWriteAt& write_at) {
     m_steps.NotePatchPackDat();
     m_steps.PatchPackDat();
     m_steps.CollectRomFs(true);
+    m_steps.ApplySound();
 
     m_steps.Log("RebuildingExeFS");
     if (!parts.Cxi.ExeFs.empty()) {

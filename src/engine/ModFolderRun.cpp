@@ -419,16 +419,6 @@ void TRun::WriteMarker() {
     m_sink.End();
 }
 
-// A voice choice is the sound step's, which the card image run does not take yet: refused
-// before anything is read, so no output differs from the desktop's for the same patch.
-void TRun::RefuseVoiceChoice() {
-    for (const TPatchFile& file : m_job.Patch) {
-        if (SpellingKey(file.Path.substr(0, file.Path.find('/'))) == u"voice" &&
-            file.Path.find('/') != std::string::npos)
-            Fail(kVoiceChoiceRefused);
-    }
-}
-
 // A pack.dat of the patch's own replaces the difference's when its bytes are not the game's.
 void TRun::NotePatchPackDat() {
     for (const auto& [path, file] : PatchFilesIn("romfs")) {

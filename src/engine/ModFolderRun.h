@@ -90,10 +90,6 @@ struct TModFolderResult {
     std::string TitleId;  // 16 upper-case hexadecimal digits, once known
 };
 
-/// The language key that refuses a patch with a voice choice in a run without the sound step
-/// (the card image run), whose output without the chosen voices would differ from the desktop's.
-inline constexpr char kVoiceChoiceRefused[] = "WebVoiceChoiceLater";
-
 /// Runs the mod folder of `job` into `sink`; the sink is finished only on success. Throws
 /// nothing: every end is in the result.
 TModFolderResult RunModFolder(const TModFolderJob& job, TModSink& sink, const TModFolderHost& host);

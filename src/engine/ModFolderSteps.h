@@ -103,8 +103,6 @@ public:
         return files;
     }
 
-    // Refuses a patch with a voice choice, which no engine run has a sound step for yet.
-    void RefuseVoiceChoice();
     // The patched pack.dat goes into a file at `scratch` (written whole, then the caller's to
     // remove) instead of the sink: a card image's RomFS needs it before its layout.
     void SendPackDatTo(std::filesystem::path scratch) { m_pack_dat_to = std::move(scratch); }

@@ -22,6 +22,7 @@ struct TFormCase {
     bool Compressed;
     bool Encrypted; // with made-up keys
     bool OwnCode;   // the patch brings its code and icon too
+    int Voice;      // the voice chosen; -1: a patch without voices
 };
 
 class EngineCardImage : public testing::TestWithParam<TFormCase> {};
@@ -55,8 +56,10 @@ TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
         source = dir.path() + "/game.zcci";
         ctr::CompressImage(PathOf(plain), ctr::TImageKind::Cci, PathOf(source));
     }
-    // Voices are the sound step's, which the engine has not yet.
-    ASSERT_TRUE(QDir(patch + "/voice").removeRecursively());
+    if (form.Voice < 0)
+        ASSERT_TRUE(QDir(patch + "/voice").removeRecursively());
+    else
+        key_options << "--voice" << QString::number(form.Voice);
     if (form.OwnCode) {
         for (const char* name : {"/exefs/code.bin", "/exefs/icon.icn"}) {
             QFile file(patch + name);
@@ -80,6 +83,7 @@ TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
     job.Description = "English.dsc";
     job.Patch = engine::PatchFilesBelow(PathOf(patch));
     job.PackDatScratch = PathOf(dir.path() + "/pack.dat.part");
+    job.Voice = std::max(form.Voice, 0);
     const QString ours = dir.path() + "/engine.3ds";
     ctr::TOutFile out(PathOf(ours));
     double last = 0;
@@ -97,13 +101,12 @@ TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
     EXPECT_EQ(FileMD5Hex(ours), FileMD5Hex(desktop));
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, EngineCardImage,
-                         testing::Values(TFormCase{"plain", false, false, true},
-                                         TFormCase{"compressed", true, false, false},
-                                         TFormCase{"encrypted_compressed", true, true, false}),
-                         [](const testing::TestParamInfo<TFormCase>& info) {
-                             return std::string(info.param.Name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Forms, EngineCardImage,
+    testing::Values(TFormCase{"plain_voice1", false, false, true, 1},
+                    TFormCase{"compressed", true, false, false, -1},
+                    TFormCase{"encrypted_compressed_voice2", true, true, false, 2}),
+    [](const testing::TestParamInfo<TFormCase>& info) { return std::string(info.param.Name); });
 
 // A wrong digest ends the run before the difference, a damaged difference while it is
 // applied, a cancel while the image is written; none leaves its scratch file.
