@@ -151,6 +151,9 @@ TakePackDigests(const QString& path, const QString& kind, const std::atomic<bool
                                },
                                0, 0};
         pass.Run(&reading);
+        // Damage in a compressed frame read in part is named as damage, not left to look like
+        // a dump that does not fit.
+        view.File->ConfirmReads();
         result.Digests.PackDatMD5 = pack_dat_md5.Hex();
         if (pack_inc)
             result.Digests.PackIncMD5 = pack_inc_md5.Hex();

@@ -77,6 +77,9 @@ TPackDigestText TakePackDigestText(const std::filesystem::path& path, TImageKind
     result.PackDat = digest(*pack_dat);
     if (pack_inc)
         result.PackInc = digest(*pack_inc);
+    // A compressed image's frame read in part is checked to its end: damage there is named as
+    // damage, not left to look like a dump that does not fit.
+    image->ConfirmReads();
     return result;
 }
 
