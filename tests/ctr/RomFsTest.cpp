@@ -246,16 +246,24 @@ TEST(RomFsBuild, CaseMixedListMatchesTheFolderAndBadListsAreRefused) {
         {"sound/deep/a", 5000}, {"SOUND/a", 1}, {"a.bin", 4097}};
     std::vector<ctr::TRomFsEntry> entries;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        const fs::path path = dir / "in" / fs::path(files[i].first);
+        const fs::path path = dir / "data" / std::to_string(i);
         WriteBytes(path, NoiseBytes(files[i].second, static_cast<std::uint32_t>(i)));
+        WriteBytes(dir / "in" / fs::path(files[i].first),
+                   NoiseBytes(files[i].second, static_cast<std::uint32_t>(i)));
         entries.push_back({files[i].first, files[i].second,
                            [path] { return std::make_unique<ctr::TInFile>(path); }});
     }
-    ctr::BuildRomFsFile(dir / "in", dir / "folder.bin");
-    const std::vector<std::uint8_t> image = ReadBytes(dir / "folder.bin");
-    EXPECT_EQ(BuildInMemory(entries), image);
+    const std::vector<std::uint8_t> listed = BuildInMemory(entries);
     std::reverse(entries.begin(), entries.end());
-    EXPECT_EQ(BuildInMemory(entries), image);
+    EXPECT_EQ(BuildInMemory(entries), listed);
+    // A folder holds names that differ only in letter case where the file system tells them
+    // apart (not on Windows): there the folder's build is the list's.
+    if (fs::file_size(dir / "in" / "b.bin") == 3) {
+        ctr::BuildRomFsFile(dir / "in", dir / "folder.bin");
+        EXPECT_EQ(ReadBytes(dir / "folder.bin"), listed);
+    } else {
+        WriteBytes(dir / "folder.bin", listed);
+    }
 
     const auto open = [&] { return std::make_unique<ctr::TInFile>(dir / "folder.bin"); };
     const std::vector<std::vector<ctr::TRomFsEntry>> bad = {
