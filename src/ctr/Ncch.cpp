@@ -305,7 +305,8 @@ void BuildCxi(const TNcchParts& parts, const fs::path& output) {
         const std::uint64_t head = std::min<std::uint64_t>(romfs->Size(), RomFsFrontSize);
         // The head goes through the builder, which hashes it; the rest is copied straight on
         // from where those writes left the output.
-        cxi.RomFs = [&](const TWriteAt& write_at) {
+        // The builder calls this after the block ends: `head` goes with it by value.
+        cxi.RomFs = [&romfs, &out, head](const TWriteAt& write_at) {
             write_at(0, romfs->ReadVector(0, head, "RomFS"));
             CopyRange(*romfs, head, romfs->Size() - head, out);
             return romfs->Size();
