@@ -3,6 +3,7 @@
 #include "ctr/FileIo.h"
 #include "ctr/Hash.h"
 #include "ctr/Platform.h"
+#include "engine/Folders.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -76,28 +77,6 @@ fs::path MatchNoCase(const fs::path& dir, const fs::path& name) {
     return best.isEmpty() ? exact : dir / ToPath(best);
 }
 
-bool CopyTree(const fs::path& source, const fs::path& target) {
-    std::error_code ec;
-    if (!fs::is_directory(target, ec)) {
-        if (fs::exists(fs::symlink_status(target, ec)))
-            return false; // a file stands where the folder should go
-        if (!fs::create_directory(target, ec) || ec)
-            return false;
-    }
-    bool ok = true;
-    for (fs::directory_iterator it(source, ec), end; it != end; it.increment(ec)) {
-        if (ec)
-            return false;
-        const fs::path destination = MatchNoCase(target, it->path().filename());
-        if (it->is_directory(ec)) {
-            ok = CopyTree(it->path(), destination) && ok;
-        } else {
-            ok = ctr::CopyFileReplacing(it->path(), destination, ec) && ok;
-        }
-    }
-    return ok && !ec;
-}
-
 } // namespace
 
 fs::path ToPath(const QString& path) {
@@ -125,13 +104,7 @@ QString ToolFileName(const QString& name) {
 }
 
 bool CopyFolder(const QString& source, const QString& destination) {
-    std::error_code ec;
-    fs::path from = ToPath(source);
-    if (!from.has_filename())
-        from = from.parent_path();
-    if (!fs::is_directory(from, ec) || !fs::is_directory(ToPath(destination), ec))
-        return false;
-    return CopyTree(from, MatchNoCase(ToPath(destination), from.filename()));
+    return engine::CopyFolder(ToPath(source), ToPath(destination));
 }
 
 std::uint32_t RunTool(const QString& tool, const QStringList& arguments,
