@@ -21,14 +21,6 @@
 
 namespace ctr {
 
-std::string PathText(const std::filesystem::path& path) {
-    // Appended piece by piece: GCC 12 warns falsely about "'" + a temporary string.
-    std::string text(1, '\'');
-    text += PathToUtf8(path);
-    text += '\'';
-    return text;
-}
-
 static std::string Reason() {
     return std::strerror(errno);
 }

@@ -19,12 +19,6 @@
 
 namespace ctr {
 
-/// Every failure of the container code: a one-line English reason.
-class TCtrError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 /// Size of the chunks in which regions are copied and hashed.
 inline constexpr std::size_t CopyChunkSize = 4u << 20;
 
@@ -307,7 +301,5 @@ void WriteWholeFile(const std::filesystem::path& path, std::span<const std::uint
 /// Refuses an output that is one of the inputs, which would destroy it while it is read.
 void EnsureNotAnInput(const std::filesystem::path& output,
                       std::initializer_list<const std::filesystem::path*> inputs);
-/// The path as UTF-8 text for messages.
-std::string PathText(const std::filesystem::path& path);
 
 } // namespace ctr

@@ -1,7 +1,5 @@
 #include "ctr/Platform.h"
 
-#include "ctr/FileIo.h"
-
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -37,6 +35,14 @@ fs::path PathFromUtf8(std::string_view text) {
 std::string PathToUtf8(const fs::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
+}
+
+std::string PathText(const fs::path& path) {
+    // Appended piece by piece: GCC 12 warns falsely about "'" + a temporary string.
+    std::string text(1, '\'');
+    text += PathToUtf8(path);
+    text += '\'';
+    return text;
 }
 
 #if defined(_WIN32)

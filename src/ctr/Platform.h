@@ -6,12 +6,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
 namespace ctr {
+
+/// Every failure of the container code: a one-line English reason.
+class TCtrError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 /// std::fopen for a path of any letters: on Windows the name goes to the system in UTF-16
 /// (a narrow name would pass through the ANSI code page). `mode` is fopen's, "x" included.
@@ -52,6 +59,8 @@ bool IsHiddenEntry(const std::filesystem::path& path);
 /// Windows; on other systems both are byte copies.
 std::filesystem::path PathFromUtf8(std::string_view text);
 std::string PathToUtf8(const std::filesystem::path& path);
+/// The path as UTF-8 text for messages, in quotes.
+std::string PathText(const std::filesystem::path& path);
 
 /// The program's arguments (argv[0] first) as UTF-8. On Windows argv holds the ANSI code page's
 /// reading of the command line, so the arguments are read again from its UTF-16 form.

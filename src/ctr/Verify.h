@@ -1,6 +1,8 @@
 #pragma once
 // Checking a finished image and locating files in its RomFS, both without loading the image.
 
+#include "ctr/ImageKind.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -11,8 +13,6 @@
 namespace ctr {
 
 class TInFile;
-
-enum class TImageKind { Cia, Cxi, Cci };
 
 /// The kind for an extension or kind word: "cia", "cxi", "3ds"/"cci" (with or without dot,
 /// any letter case).

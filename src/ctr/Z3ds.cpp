@@ -2,6 +2,7 @@
 
 #include "ctr/ByteReader.h"
 #include "ctr/Cia.h"
+#include "ctr/Verify.h"
 
 #include <zstd.h>
 

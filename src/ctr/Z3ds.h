@@ -7,7 +7,7 @@
 // that closes leaves its buffers (at most 16 MiB in all) to the next one.
 
 #include "ctr/FileIo.h"
-#include "ctr/Verify.h"
+#include "ctr/ImageKind.h"
 
 #include <cstdint>
 #include <filesystem>
