@@ -243,7 +243,7 @@ async function requestMusic() {
   page.music.list = list;
   page.worker.postMessage({ type: "music", serial, file: page.source,
     keys: page.identity.decrypted ? page.keys : null, kind: page.identity.kind,
-    decrypt: page.identity.decrypted, infoPosition: page.identity.infoPosition, list,
+    decrypt: page.identity.decrypted, infoPosition: page.identity.infoPosition ?? -1, list,
     russian: (navigator.language || "").toLowerCase().startsWith("ru") });
 }
 

@@ -273,7 +273,11 @@ engine::TTrackList ReadTrackList(const char* kind, int decrypt, double info_posi
         }
         return bytes;
     };
-    return engine::TTrackList(tokens, SourcePath, static_cast<std::int64_t>(info_position), read);
+    // Not a position (none was found, or not a number): the slots cannot be read.
+    const std::int64_t position = info_position >= 0 && info_position < 0x1p62
+                                      ? static_cast<std::int64_t>(info_position)
+                                      : -1;
+    return engine::TTrackList(tokens, SourcePath, position, read);
 }
 
 } // namespace
