@@ -630,9 +630,10 @@ async function onInstalled(result) {
 // The run writes its archive into the page's private storage as for the download: the engine
 // runs without a break, and only files of that storage can be written without one (a folder
 // elsewhere is written through promises). Its files are then copied out of the archive, where
-// each lies in one piece, into a folder of a name of our own beside the game's, which takes
-// the game's title ID once every file is whole; what a failure or Cancel leaves of it is
-// removed. A folder of the game's name already there is never touched.
+// each lies in one piece, into the chosen folder: where the browser can rename a folder, under
+// a name of our own that takes the game's title ID once every file is whole, else straight
+// under the title ID. What a failure or Cancel leaves is removed either way. A folder of the
+// game's name already there is never touched.
 
 // The entry `name` of the folder `directory`, or null.
 async function folderEntry(directory, name) {
@@ -668,17 +669,23 @@ async function writeFolder(result) {
   const root = await navigator.storage.getDirectory();
   const zip = result.titleId + ".zip";
   const target = page.folder;
-  const partial = result.titleId + ".partial";
+  const renames = "move" in FileSystemHandle.prototype;
+  const partial = renames ? result.titleId + ".partial" : result.titleId;
   const shown = "[" + target.name + "/" + result.titleId + "]";
   let written = null;
   try {
     const archive = await (await root.getFileHandle(zip)).getFile();
     // One left by an ended page is ours: it never was a whole mod folder.
-    await target.removeEntry(partial, { recursive: true }).catch(() => {});
+    if (renames) await target.removeEntry(partial, { recursive: true }).catch(() => {});
+    if (await folderEntry(target, result.titleId))
+      throw new Error(text("WebFolderExists").replace("%1", result.titleId));
     written = await target.getDirectoryHandle(partial, { create: true });
     await copyOut(archive, result.files, written);
-    if (await folderEntry(target, result.titleId)) throw new Error(result.titleId);
-    await written.move(result.titleId);
+    if (renames) {
+      if (await folderEntry(target, result.titleId))
+        throw new Error(text("WebFolderExists").replace("%1", result.titleId));
+      await written.move(result.titleId);
+    }
     written = null;
     log("\r\n" + text("ModFolderSuccessful") + "\r\n" + shown);
     setStatus(text("ModFolderSuccessful"));

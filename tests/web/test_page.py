@@ -254,7 +254,10 @@ class PageTest(unittest.TestCase):
             const files = {};
             async function walk(folder, prefix) {
               for await (const [name, handle] of folder.entries()) {
-                if (handle.kind === "directory") { await walk(handle, prefix + name + "/"); continue; }
+                if (handle.kind === "directory") {
+                  await walk(handle, prefix + name + "/");
+                  continue;
+                }
                 const bytes = new Uint8Array(await (await handle.getFile()).arrayBuffer());
                 let text = "";
                 for (let i = 0; i < bytes.length; i += 0x8000)
@@ -273,8 +276,8 @@ class PageTest(unittest.TestCase):
         self.open_page()
         # A folder of the page's private storage stands in for the browser's folder picker.
         self.driver.execute_script("""
-            page.pickFolder = async () =>
-              (await navigator.storage.getDirectory()).getDirectoryHandle("picked", { create: true });""")
+            page.pickFolder = async () => (await navigator.storage.getDirectory())
+              .getDirectoryHandle("picked", { create: true });""")
         self.choose("game.cia")
         choice = self.driver.find_element(By.ID, "outputModFolder")
         self.assertTrue(choice.is_displayed())
@@ -292,6 +295,26 @@ class PageTest(unittest.TestCase):
         self.assertIn(EN["WebFolderExists"].replace("%1", title_id), self.text_of("MemoLog"))
         self.assertEqual(sorted(self.folder_files("picked")),
                          sorted(self.desktop_files("game.cia-voice2")))
+        # A folder that takes two files and then no more: what was written is removed.
+        self.driver.execute_script("""
+            page.pickFolder = async () => {
+              const real = await (await navigator.storage.getDirectory())
+                .getDirectoryHandle("full", { create: true });
+              let files = 0;
+              const failing = (folder) => ({ name: folder.name,
+                entries: () => folder.entries(),
+                removeEntry: (name, options) => folder.removeEntry(name, options),
+                getDirectoryHandle: async (name, options) =>
+                  failing(await folder.getDirectoryHandle(name, options)),
+                getFileHandle: async (name, options) => {
+                  if (++files > 2) throw new Error("no space left");
+                  return folder.getFileHandle(name, options);
+                } });
+              return failing(real);
+            };""")
+        self.install(2)
+        self.assertIn(EN["WebFolderFailed"], self.text_of("MemoLog"))
+        self.assertEqual(self.folder_files("full"), {})
 
     def test_a_large_install_stays_small_and_cancel_leaves_no_file(self):
         self.open_page()
