@@ -367,6 +367,11 @@ class PageTest(unittest.TestCase):
         self.assertIn(RU["FitChecked"], self.text_of("MemoLog"))
         mark = self.driver.find_element(By.CSS_SELECTOR, PATCH + " .mark")
         self.assertEqual(mark.get_attribute("textContent"), RU["FitMarkFits"])
+        # The music grid, open, fits the phone's width too.
+        music = self.driver.find_element(By.ID, "music")
+        WebDriverWait(self.driver, WAIT).until(lambda d: music.is_displayed())
+        music.find_element(By.TAG_NAME, "summary").click()
+        self.assertEqual(self.text_of("MainMenu"), RU["MainMenu"])
         self.driver.set_window_size(390, 1200)
         width = self.driver.execute_script("return document.documentElement.scrollWidth")
         viewport = self.driver.execute_script("return window.innerWidth")
