@@ -7,6 +7,7 @@
 #include "ctr/FileIo.h"
 #include "ctr/Keys.h"
 #include "ctr/SourceImage.h"
+#include "ctr/Z3ds.h"
 #include "engine/Identify.h"
 #include "engine/ModFolderRun.h"
 #include "engine/PatchFit.h"
