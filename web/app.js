@@ -11,7 +11,7 @@ const page = {
   index: null,
   languages: new Map(), // name -> table
   language: "English",
-  patches: [], // { folder, descriptions: Map(file name -> tokens) }
+  patches: [], // { folder, descriptions: Map(file name -> tokens), trackList: bytes or null }
   source: null, // the chosen dump
   identity: null,
   digests: null,
@@ -220,7 +220,7 @@ function trackListFile(folder) {
 
 // Asks the worker for the grid of the selected patch once the dump is checked; an answer for
 // an earlier dump or patch is dropped.
-async function requestMusic() {
+function requestMusic() {
   const folder = page.selected;
   if (!page.digests || !folder) {
     page.music = null;
@@ -229,18 +229,8 @@ async function requestMusic() {
   }
   if (page.music && page.music.folder === folder) return;
   const serial = ++page.musicSerial;
-  page.music = { folder, serial, pending: true };
-  let list = null;
-  const file = trackListFile(folder);
-  if (file) {
-    try {
-      list = await fetchBytes(["patch", folder, file].map(encodeURIComponent).join("/"));
-    } catch (error) {
-      list = new ArrayBuffer(0); // unreadable: the engine finds no track count in it
-    }
-  }
-  if (serial !== page.musicSerial) return;
-  page.music.list = list;
+  const list = page.patches.find((patch) => patch.folder === folder).trackList;
+  page.music = { folder, serial, pending: true, list };
   page.worker.postMessage({ type: "music", serial, file: page.source,
     keys: page.identity.decrypted ? page.keys : null, kind: page.identity.kind,
     decrypt: page.identity.decrypted, infoPosition: page.identity.infoPosition ?? -1, list,
@@ -713,7 +703,19 @@ async function start() {
     const descriptions = new Map();
     for (const file of patch.descriptions)
       descriptions.set(file.split("/").pop(), QvtTokens.read(await fetchBytes(file), "=", russian));
-    page.patches.push({ folder: patch.folder, descriptions });
+    // The patch's own track list, fetched now as the descriptions are: a page that has loaded
+    // asks the network for nothing more until Install.
+    const listFile = trackListFile(patch.folder);
+    let trackList = null;
+    if (listFile) {
+      try {
+        trackList = await fetchBytes(["patch", patch.folder, listFile].map(encodeURIComponent)
+          .join("/"));
+      } catch (error) {
+        trackList = new ArrayBuffer(0); // unreadable: the engine finds no track count in it
+      }
+    }
+    page.patches.push({ folder: patch.folder, descriptions, trackList });
   }
   const select = $("CBLang");
   for (const name of page.languages.keys()) select.append(new Option(name, name));

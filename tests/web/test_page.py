@@ -274,6 +274,12 @@ class PageTest(unittest.TestCase):
 
     def test_folder_output_writes_the_desktops_folder_into_the_picked_folder(self):
         self.open_page()
+        self.addCleanup(self.driver.execute_async_script, """
+            const done = arguments[arguments.length - 1];
+            navigator.storage.getDirectory().then(async (root) => {
+              for (const name of ["picked", "full"])
+                await root.removeEntry(name, { recursive: true }).catch(() => {});
+            }).then(done, done);""")
         # A folder of the page's private storage stands in for the browser's folder picker.
         self.driver.execute_script("""
             page.pickFolder = async () => (await navigator.storage.getDirectory())
