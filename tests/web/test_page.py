@@ -382,6 +382,7 @@ class PageTest(unittest.TestCase):
         width = self.driver.execute_script("return document.documentElement.scrollWidth")
         viewport = self.driver.execute_script("return window.innerWidth")
         self.assertLessEqual(width, viewport)  # nothing wider than a phone's screen
+        self.driver.execute_script("document.getElementById('music').scrollIntoView()")
         os.makedirs(SCREENSHOTS, exist_ok=True)
         self.driver.save_screenshot(os.path.join(SCREENSHOTS, "web-narrow-ru.png"))
         self.driver.set_window_size(1100, 900)
