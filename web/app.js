@@ -620,10 +620,9 @@ async function onInstalled(result) {
 // The run writes its archive into the page's private storage as for the download: the engine
 // runs without a break, and only files of that storage can be written without one (a folder
 // elsewhere is written through promises). Its files are then copied out of the archive, where
-// each lies in one piece, into the chosen folder: where the browser can rename a folder, under
-// a name of our own that takes the game's title ID once every file is whole, else straight
-// under the title ID. What a failure or Cancel leaves is removed either way. A folder of the
-// game's name already there is never touched.
+// each lies in one piece, into the chosen folder under the game's title ID (browsers do not
+// rename a folder there, so it cannot be written under another name first); what a failure or
+// Cancel leaves of it is removed. A folder of the game's name already there is never touched.
 
 // The entry `name` of the folder `directory`, or null.
 async function folderEntry(directory, name) {
@@ -659,28 +658,21 @@ async function writeFolder(result) {
   const root = await navigator.storage.getDirectory();
   const zip = result.titleId + ".zip";
   const target = page.folder;
-  const renames = "move" in FileSystemHandle.prototype;
-  const partial = renames ? result.titleId + ".partial" : result.titleId;
   const shown = "[" + target.name + "/" + result.titleId + "]";
-  let written = null;
+  let written = false;
   try {
     const archive = await (await root.getFileHandle(zip)).getFile();
-    // One left by an ended page is ours: it never was a whole mod folder.
-    if (renames) await target.removeEntry(partial, { recursive: true }).catch(() => {});
+    // Made while the run went on? Then it is not ours.
     if (await folderEntry(target, result.titleId))
       throw new Error(text("WebFolderExists").replace("%1", result.titleId));
-    written = await target.getDirectoryHandle(partial, { create: true });
-    await copyOut(archive, result.files, written);
-    if (renames) {
-      if (await folderEntry(target, result.titleId))
-        throw new Error(text("WebFolderExists").replace("%1", result.titleId));
-      await written.move(result.titleId);
-    }
-    written = null;
+    written = true;
+    await copyOut(archive, result.files,
+      await target.getDirectoryHandle(result.titleId, { create: true }));
+    written = false;
     log("\r\n" + text("ModFolderSuccessful") + "\r\n" + shown);
     setStatus(text("ModFolderSuccessful"));
   } catch (error) {
-    if (written) await target.removeEntry(partial, { recursive: true }).catch(() => {});
+    if (written) await target.removeEntry(result.titleId, { recursive: true }).catch(() => {});
     if (page.installing) {
       const message = text("WebFolderFailed");
       log("\r\n" + message + "\r\n" + String(error.message || error));
