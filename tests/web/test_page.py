@@ -354,6 +354,12 @@ class PageTest(unittest.TestCase):
         self.assertIn(EN["FitChecked"], memo)
         fit = self.driver.find_element(By.CSS_SELECTOR, PATCH)
         self.assertEqual(fit.get_attribute("data-fit"), "fits")
+        # Its music is read through the keys as well.
+        first = "#musicGrid select[data-slot='0'] option:checked"
+        WebDriverWait(self.driver, WAIT).until(
+            lambda d: d.find_elements(By.CSS_SELECTOR, first))
+        self.assertEqual(self.driver.find_element(By.CSS_SELECTOR, first)
+                         .get_attribute("textContent"), "Morning over Veridane 2001")
         # The same game as game.cia under its encryption: the same mod folder.
         self.assert_installs_the_desktops_folder("game.cia", 2)
         # No key value reaches the page.
