@@ -37,6 +37,10 @@ for run in game.cia:2 game.zcci:1; do
     "$qvtpatch" --source "$samples/$name" --output "$samples/desktop/$name-voice$voice" \
         --kind mods --patch "$work/Veridane" --voice "$voice" --quiet >/dev/null
 done
+# And with the music the page's test chooses in its grid (desktop/NAME-voiceN-music).
+printf '0 1 1 BGM118\n10 4 2 BGM005\n11 4 3 BGM005\n33 0 0 BGM013\n' >"$work/music.txt"
+"$qvtpatch" --source "$samples/game.cia" --output "$samples/desktop/game.cia-voice2-music" \
+    --kind mods --patch "$work/Veridane" --voice 2 --music "$work/music.txt" --quiet >/dev/null
 
 archive=$(scripts/package-web.sh --patch "$work/Veridane" --patch "$work/Veridane 256M" |
     tail -n 1)

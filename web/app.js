@@ -11,7 +11,7 @@ const page = {
   index: null,
   languages: new Map(), // name -> table
   language: "English",
-  patches: [], // { folder, descriptions: Map(file name -> tokens) }
+  patches: [], // { folder, descriptions: Map(file name -> tokens), trackList: bytes or null }
   source: null, // the chosen dump
   identity: null,
   digests: null,
@@ -23,12 +23,17 @@ const page = {
   keys: null, // the user's key file and seed database while the page is open
   patchFiles: new Map(), // folder -> [{ path, blob }], fetched at the first install
   download: null, // the object address of the finished archive
+  music: null, // the music grid of the chosen patch (see requestMusic)
+  musicSerial: 0,
+  // The folder output's folder: the browser's picker, or what a test hands the page instead.
+  pickFolder: () => window.showDirectoryPicker({ id: "qvtpatch-mods", mode: "readwrite" }),
 };
 
 // Elements whose text is the language key of their id.
 const textKeys = ["WebHeading", "Label0", "WebPrivacy", "Label1", "WebChooseDump", "WebImageKind",
   "WebTitleId", "EncryptedChooseKeys", "WebPatches", "RadioGroup2", "RadioGroup2BTN1",
-  "RadioGroup2BTN2", "RadioGroup2BTN3", "WebOutput", "WebOutputModZip",
+  "RadioGroup2BTN2", "RadioGroup2BTN3", "BTNMusicChange", "CBShowSame", "MainMenu", "WebOutput",
+  "WebOutputModZip", "WebOutputModFolder",
   "WebImageOutputsLater", "WebUnpackHeading", "BTNInstallPatch", "WebLog", "BTNCancel"];
 
 function text(key) {
@@ -163,6 +168,7 @@ function renderPatches() {
     item.classList.toggle("selected", !!page.selected && item.dataset.folder === page.selected);
   // The voices are chosen only for a patch that brings them, as in the program's window.
   $("voices").hidden = !offersVoices(page.selected);
+  requestMusic();
   updateInstall();
 }
 
@@ -194,6 +200,125 @@ function updateInstall() {
   $("BTNInstallPatch").disabled = page.busy || !page.digests || !page.selected;
 }
 
+// ---- music ----
+//
+// The grid of the desktop's music window as a list that fits a phone: the game selection menu,
+// then each scene's group with its three games, every scene offering the tracks of its group
+// (or all of them). It starts from the image's own assignment, read again for each patch (a
+// patch may bring its own track list); only an assignment the user changed goes into the run.
+
+const musicGames = ["Veridane 1 (2001)", "Veridane 2 (2002)", "Veridane 3 (2004)"];
+const menuSlot = 33;
+// Slots 10 and 11 share one place in the sound archive: they always show the same track.
+const sharedSlots = [10, 11];
+
+// The patch's own track list file, by its name in any letter case at the folder's top.
+function trackListFile(folder) {
+  const entry = folder && page.index.patches.find((patch) => patch.folder === folder);
+  return entry && entry.files.find((path) => path.toLowerCase() === "tracklist.tls");
+}
+
+// Asks the worker for the grid of the selected patch once the dump is checked; an answer for
+// an earlier dump or patch is dropped.
+function requestMusic() {
+  const folder = page.selected;
+  if (!page.digests || !folder) {
+    page.music = null;
+    $("music").hidden = true;
+    return;
+  }
+  if (page.music && page.music.folder === folder) return;
+  const serial = ++page.musicSerial;
+  const list = page.patches.find((patch) => patch.folder === folder).trackList;
+  page.music = { folder, serial, pending: true, list };
+  page.worker.postMessage({ type: "music", serial, file: page.source,
+    keys: page.identity.decrypted ? page.keys : null, kind: page.identity.kind,
+    decrypt: page.identity.decrypted, infoPosition: page.identity.infoPosition ?? -1, list,
+    russian: (navigator.language || "").toLowerCase().startsWith("ru") });
+}
+
+function onMusic(serial, answer) {
+  if (!page.music || serial !== page.music.serial) return;
+  const music = page.music;
+  music.pending = false;
+  music.status = answer.status;
+  if (answer.status === "Ok") {
+    music.tracks = answer.tracks;
+    music.slots = answer.slots;
+    music.groups = answer.groups;
+    // Each slot's track by its index in the list; -1 keeps what the image holds.
+    music.choice = answer.slots.map((slot) => answer.tracks.findIndex((t) => t.title === slot));
+    music.changed = false;
+  }
+  renderMusic();
+}
+
+// The options of one scene: the tracks of its group (all for the menu, or when the user asks
+// for all), and whatever it holds now even when that is not among them.
+function fillSlot(select, slot, group) {
+  const music = page.music;
+  const showSame = $("showSame").checked && slot !== menuSlot;
+  const chosen = music.choice[slot];
+  select.textContent = "";
+  if (chosen < 0) select.append(new Option(music.slots[slot], "-1"));
+  music.tracks.forEach((track, index) => {
+    if (!showSame || track.group === group || index === chosen)
+      select.append(new Option(track.title, String(index)));
+  });
+  select.value = String(chosen);
+}
+
+function renderMusic() {
+  const music = page.music;
+  $("music").hidden = !music || music.pending;
+  if (!music || music.pending) return;
+  const ok = music.status === "Ok";
+  $("musicProblem").hidden = ok;
+  $("musicProblem").textContent = ok ? "" : text(music.status);
+  $("musicGrid").hidden = !ok;
+  if (!ok) return;
+  fillSlot(document.querySelector("#musicGrid select[data-slot='33']"), menuSlot, 0);
+  const rows = $("musicRows");
+  rows.textContent = "";
+  music.groups.forEach((name, g) => {
+    const row = document.createElement("li");
+    const heading = document.createElement("h3");
+    heading.textContent = name;
+    row.append(heading);
+    musicGames.forEach((game, column) => {
+      const slot = g * 3 + column;
+      const label = document.createElement("label");
+      label.className = "slot";
+      const caption = document.createElement("span");
+      caption.textContent = game;
+      const select = document.createElement("select");
+      select.dataset.slot = slot;
+      fillSlot(select, slot, g + 1);
+      label.append(caption, select);
+      row.append(label);
+    });
+    rows.append(row);
+  });
+}
+
+function chooseTrack(select) {
+  const music = page.music;
+  const slot = Number(select.dataset.slot);
+  const index = Number(select.value);
+  const slots = sharedSlots.includes(slot) ? sharedSlots : [slot];
+  for (const s of slots) music.choice[s] = index;
+  music.changed = true;
+  if (slots.length > 1) renderMusic();
+}
+
+// What the run needs of the user's assignment; null when the music stays as it is.
+function musicPlan() {
+  const music = page.music;
+  if (!music || music.pending || music.status !== "Ok" || !music.changed) return null;
+  return { infoPosition: page.identity.infoPosition, list: music.list,
+    choices: music.choice.join(",") };
+}
+
 // ---- language ----
 
 function applyTexts() {
@@ -202,6 +327,7 @@ function applyTexts() {
   document.documentElement.lang = page.language === "Русский" ? "ru" : "en";
   renderPatches();
   renderUnpack();
+  renderMusic();
 }
 
 // ---- the check ----
@@ -286,6 +412,7 @@ function onWorker(message) {
     $("ProgressBar1").value = Math.floor(message.fraction * 100);
     setStatus(text(message.stage));
   } else if (message.type === "installed") onInstalled(message.result);
+  else if (message.type === "music") onMusic(message.serial, message.music);
   else if (message.type === "keys") {
     log(text("LogEncryptedKeyProblem") + " " + message.problem);
     setStatus(text("LogEncryptedKeyProblem") + " " + message.problem, true);
@@ -355,6 +482,8 @@ function cancel() {
   const installing = page.installing;
   page.worker.terminate();
   startWorker();
+  if (page.music && page.music.pending) page.music = null;
+  requestMusic();
   const key = installing ? "InstallCanceled" : "WebCancelled";
   log(text(key));
   setStatus(text(key), true);
@@ -372,9 +501,10 @@ async function removeOutputs(tries = 1) {
   const root = await navigator.storage.getDirectory();
   for (let attempt = 0; attempt < tries; ++attempt) {
     let left = 0;
-    for await (const name of root.keys()) {
+    for await (const [name, handle] of root.entries()) {
+      if (handle.kind !== "file") continue; // the page writes files only
       try {
-        await root.removeEntry(name, { recursive: true });
+        await root.removeEntry(name);
       } catch (error) {
         ++left;
       }
@@ -404,6 +534,21 @@ async function install() {
   if (page.busy || !page.digests || !page.selected) return;
   const patch = page.patches.find((p) => p.folder === page.selected);
   const name = page.identity.titleId + ".zip";
+  // The folder is asked for first, while the click still counts as the user's.
+  page.folder = null;
+  if ($("outputModFolder").checked) {
+    try {
+      page.folder = await page.pickFolder();
+    } catch (error) {
+      return; // the user closed the picker
+    }
+    if (await folderEntry(page.folder, page.identity.titleId)) {
+      const message = text("WebFolderExists").replace("%1", page.identity.titleId);
+      log(message);
+      setStatus(message, true);
+      return;
+    }
+  }
   page.busy = true;
   page.installing = true;
   updateInstall();
@@ -429,6 +574,7 @@ async function install() {
     kind: page.identity.kind, decrypt: page.identity.decrypted, patch: files,
     description: describedFile(patch), russian: (navigator.language || "").toLowerCase().startsWith("ru"),
     packDat: page.digests.packDat, packInc: page.digests.packInc, voice: chosenVoice(),
+    music: musicPlan(),
   });
 }
 
@@ -450,6 +596,8 @@ async function onInstalled(result) {
     const message = text(result.errorKey || "ErrorWritingModFolder");
     log("\r\n" + (result.detail ? message + "\r\n" + result.detail : message));
     setStatus(message, true);
+  } else if (page.folder) {
+    await writeFolder(result);
   } else {
     const name = result.titleId + ".zip";
     const root = await navigator.storage.getDirectory();
@@ -467,6 +615,73 @@ async function onInstalled(result) {
   finish();
 }
 
+// ---- the folder output ----
+//
+// The run writes its archive into the page's private storage as for the download: the engine
+// runs without a break, and only files of that storage can be written without one (a folder
+// elsewhere is written through promises). Its files are then copied out of the archive, where
+// each lies in one piece, into the chosen folder under the game's title ID (browsers do not
+// rename a folder there, so it cannot be written under another name first); what a failure or
+// Cancel leaves of it is removed. A folder of the game's name already there is never touched.
+
+// The entry `name` of the folder `directory`, or null.
+async function folderEntry(directory, name) {
+  for await (const [entryName, handle] of directory.entries())
+    if (entryName.toLowerCase() === name.toLowerCase()) return handle;
+  return null;
+}
+
+async function copyOut(archive, files, target) {
+  const chunk = 16 << 20;
+  for (const entry of files) {
+    const parts = entry.path.split("/").slice(1); // below <TitleID>/
+    let folder = target;
+    for (const part of parts.slice(0, -1))
+      folder = await folder.getDirectoryHandle(part, { create: true });
+    const handle = await folder.getFileHandle(parts[parts.length - 1], { create: true });
+    const writable = await handle.createWritable();
+    try {
+      for (let done = 0; done < entry.size; done += chunk) {
+        if (!page.installing) throw new Error("cancelled");
+        const end = Math.min(entry.size, done + chunk);
+        await writable.write(archive.slice(entry.offset + done, entry.offset + end));
+      }
+      await writable.close();
+    } catch (error) {
+      await writable.abort().catch(() => {});
+      throw error;
+    }
+  }
+}
+
+async function writeFolder(result) {
+  const root = await navigator.storage.getDirectory();
+  const zip = result.titleId + ".zip";
+  const target = page.folder;
+  const shown = "[" + target.name + "/" + result.titleId + "]";
+  let written = false;
+  try {
+    const archive = await (await root.getFileHandle(zip)).getFile();
+    // Made while the run went on? Then it is not ours.
+    if (await folderEntry(target, result.titleId))
+      throw new Error(text("WebFolderExists").replace("%1", result.titleId));
+    written = true;
+    await copyOut(archive, result.files,
+      await target.getDirectoryHandle(result.titleId, { create: true }));
+    written = false;
+    log("\r\n" + text("ModFolderSuccessful") + "\r\n" + shown);
+    setStatus(text("ModFolderSuccessful"));
+  } catch (error) {
+    if (written) await target.removeEntry(result.titleId, { recursive: true }).catch(() => {});
+    if (page.installing) {
+      const message = text("WebFolderFailed");
+      log("\r\n" + message + "\r\n" + String(error.message || error));
+      setStatus(message, true);
+    }
+  }
+  await root.removeEntry(zip).catch(() => {});
+}
+
 // ---- start ----
 
 async function start() {
@@ -480,7 +695,19 @@ async function start() {
     const descriptions = new Map();
     for (const file of patch.descriptions)
       descriptions.set(file.split("/").pop(), QvtTokens.read(await fetchBytes(file), "=", russian));
-    page.patches.push({ folder: patch.folder, descriptions });
+    // The patch's own track list, fetched now as the descriptions are: a page that has loaded
+    // asks the network for nothing more until Install.
+    const listFile = trackListFile(patch.folder);
+    let trackList = null;
+    if (listFile) {
+      try {
+        trackList = await fetchBytes(["patch", patch.folder, listFile].map(encodeURIComponent)
+          .join("/"));
+      } catch (error) {
+        trackList = new ArrayBuffer(0); // unreadable: the engine finds no track count in it
+      }
+    }
+    page.patches.push({ folder: patch.folder, descriptions, trackList });
   }
   const select = $("CBLang");
   for (const name of page.languages.keys()) select.append(new Option(name, name));
@@ -510,6 +737,12 @@ async function start() {
   };
   $("BTNCancel").onclick = cancel;
   $("BTNInstallPatch").onclick = install;
+  $("musicGrid").onchange = (event) => {
+    if (event.target.tagName === "SELECT") chooseTrack(event.target);
+    else renderMusic();
+  };
+  // Only where the browser lets a page write into a folder of the user's choice.
+  $("folderChoice").hidden = !("showDirectoryPicker" in window);
   // Leaving the page ends an install: the browser asks first; the file left is removed when the
   // page is opened again.
   window.addEventListener("beforeunload", (event) => {

@@ -84,6 +84,37 @@ function setKeys(keys, seeds) {
   }
 }
 
+// Calls `name` with `bytes` copied into the engine's memory (pointer and length first, then
+// `types`/`values`); the copy is freed after.
+function callWithBytes(name, bytes, types, values) {
+  const pointer = Module._malloc(Math.max(bytes.byteLength, 1));
+  HEAPU8.set(new Uint8Array(bytes), pointer);
+  try {
+    return call(name, types.slice(0, 3).concat(["number", "number"], types.slice(3)),
+      values.slice(0, 3).concat([pointer, bytes.byteLength], values.slice(3)));
+  } finally {
+    Module._free(pointer);
+  }
+}
+
+// The track list and music slots for the page's grid (the patch's list, or the embedded one
+// when `message.list` is null).
+function music(message) {
+  if (message.keys) setKeys(message.keys.keyFile, message.keys.seedDb);
+  chosen = message.file;
+  Module.ccall("QvtOpenSource", null, ["number"], [chosen.size]);
+  try {
+    const answer = callWithBytes("QvtMusic", message.list || new ArrayBuffer(0),
+      ["string", "number", "number", "number", "number"],
+      [message.kind, message.decrypt ? 1 : 0, message.infoPosition, message.list ? 1 : 0,
+        message.russian ? 1 : 0]);
+    postMessage({ type: "music", serial: message.serial, music: answer });
+  } finally {
+    Module.ccall("QvtCloseSource", null, [], []);
+    chosen = null;
+  }
+}
+
 // The engine's verdict on each of the page's patches for the digests taken, by its key.
 function judge(patches, digests, region) {
   const verdicts = {};
@@ -148,8 +179,14 @@ async function install(message) {
     patchBlobs = message.patch.map((file) => file.blob);
     for (const file of message.patch)
       Module.ccall("QvtAddPatchFile", null, ["string", "number"], [file.path, file.blob.size]);
+    const plan = message.music;
+    const answer = plan ? callWithBytes("QvtSetMusic", plan.list || new ArrayBuffer(0),
+      ["string", "number", "number", "number", "number", "string"],
+      [message.kind, message.decrypt ? 1 : 0, plan.infoPosition, plan.list ? 1 : 0,
+        message.russian ? 1 : 0, plan.choices]) : {};
     const stamp = dosDateTime(new Date());
-    result = call("QvtInstallModFolder",
+    if (answer.status) result = { succeeded: false, errorKey: answer.status };
+    else result = call("QvtInstallModFolder",
       ["string", "number", "string", "number", "string", "string", "number", "number", "number"],
       [message.kind, message.decrypt ? 1 : 0, message.description, message.russian ? 1 : 0,
         message.packDat || "", message.packInc || "", message.voice || 0, stamp.date, stamp.time]);
@@ -160,6 +197,7 @@ async function install(message) {
     if (output) output.close();
     output = null;
     Module.ccall("QvtClearPatch", null, [], []);
+    Module.ccall("QvtClearMusic", null, [], []);
     Module.ccall("QvtCloseSource", null, [], []);
     chosen = null;
     patchBlobs = [];
@@ -179,6 +217,7 @@ async function install(message) {
 function handle(message) {
   if (message.type === "check") check(message.file, message.keys, message.patches);
   else if (message.type === "install") install(message);
+  else if (message.type === "music") music(message);
 }
 
 function load(engine) {

@@ -283,7 +283,7 @@ void TRun::CollectRomFs(bool whole_game) {
     Progress(80, "WritingModFolder");
 }
 
-// The desktop's voice and music step (without music) over a folder of its own: the sound
+// The desktop's voice and music step over a folder of its own: the sound
 // archive the run's RomFS holds and the chosen voice's clips are copied there in the layout the
 // step reads, and the archive it writes back takes the place of the run's. A failure of the
 // step is a warning and leaves the archive as it was.
@@ -334,7 +334,7 @@ void TRun::ApplySound() {
         copy(patch_folder / relative, in, 0, in.Size());
     }
 
-    const TVoiceAndMusicChoice choice{m_job.Voice, !voice_choice, nullptr};
+    const TVoiceAndMusicChoice choice{m_job.Voice, !voice_choice, m_job.Tracks};
     // The step's entries are its language keys, a text of their own after a line break.
     const TLogEntry log = [this](const TText& entry) {
         const std::string text = ToUtf8(entry);

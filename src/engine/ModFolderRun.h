@@ -20,6 +20,8 @@
 
 namespace engine {
 
+class TTrackList;
+
 /// Where a mod folder run writes: one file after another, each whole before the next.
 class TModSink {
 public:
@@ -71,6 +73,7 @@ struct TModFolderJob {
     std::string KnownPackIncMD5;
     std::string ProgramVersion; // for the marker
     int Voice = 0;              // when the patch offers voices: 0 ENG, 1 JAP MOD, 2 JAP ORIG
+    const TTrackList* Tracks = nullptr; // the music assignment, written when changed; null: none
 };
 
 /// What the run tells its host as it goes.

@@ -7,15 +7,19 @@
 #include "ctr/FileIo.h"
 #include "ctr/Keys.h"
 #include "ctr/SourceImage.h"
+#include "ctr/Z3ds.h"
 #include "engine/Identify.h"
 #include "engine/ModFolderRun.h"
 #include "engine/PatchFit.h"
+#include "engine/TrackList.h"
 #include "engine/ZipWriter.h"
 
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -146,6 +150,8 @@ EMSCRIPTEN_KEEPALIVE const char* QvtIdentify(const char* name) {
     json += ",\"productCode\":" +
             Quoted(identity.ProductCode.substr(0, identity.ProductCode.find('\0')));
     json += ",\"region\":" + Quoted(identity.Region);
+    if (identity.InfoPosition)
+        json += ",\"infoPosition\":" + std::to_string(*identity.InfoPosition);
     json += ",\"errorKey\":" + Quoted(identity.ErrorKey);
     json += ",\"problem\":" + Quoted(identity.Problem);
     json += ",\"usable\":" + std::string(identity.Usable() ? "true" : "false");
@@ -212,6 +218,139 @@ EMSCRIPTEN_KEEPALIVE const char* QvtJudgeFit(const char* patch_region, const cha
 
 } // extern "C"
 
+// ---- The music ----
+//
+// The page's music grid: the track list (the patch's own file, which the page hands over, else
+// the embedded one) and the music slots of the chosen image, as the desktop's music window
+// shows them; then the assignment the user chose, kept here for the next install.
+
+namespace {
+
+std::optional<engine::TTrackList> g_music;
+
+// The track list of `list` (the patch's file, when `has_list`) with the slots of the chosen
+// image of `kind` read at `info_position`, through the user's keys when `decrypt` is set.
+engine::TTrackList ReadTrackList(const char* kind, int decrypt, double info_position,
+                                 const std::uint8_t* list, double list_size, int has_list,
+                                 int russian) {
+    std::optional<engine::TTokens> tokens;
+    if (has_list) {
+        const std::span bytes(list, static_cast<std::size_t>(list_size));
+        tokens = engine::Tokenize(
+            engine::NormaliseLineEnds(engine::DecodeTextFile(bytes, russian != 0)), u':');
+    } else {
+        tokens = engine::TrackListTokens(engine::DefaultTrackListText());
+    }
+    // Opened at the first read, as the desktop's list does; an image that cannot be opened
+    // reads as nothing, which the list reports.
+    std::unique_ptr<ctr::TInFile> image;
+    std::unique_ptr<ctr::TDecryptingReader> decrypting;
+    bool opened = false;
+    const auto read = [&](std::int64_t position, std::size_t length) {
+        std::vector<std::uint8_t> bytes;
+        try {
+            if (!opened) {
+                opened = true;
+                image = ctr::OpenImageFile(SourcePath);
+                const std::optional<ctr::TImageKind> image_kind = ctr::ImageKindFromText(kind);
+                if (decrypt && g_keys && image_kind)
+                    decrypting =
+                        std::make_unique<ctr::TDecryptingReader>(SourcePath, *image_kind, *g_keys);
+            }
+            if (!image || position < 0)
+                return bytes;
+            const std::uint64_t size = decrypting ? decrypting->Size() : image->Size();
+            const std::uint64_t at = static_cast<std::uint64_t>(position);
+            if (at >= size)
+                return bytes;
+            bytes.resize(static_cast<std::size_t>(std::min<std::uint64_t>(length, size - at)));
+            if (decrypting)
+                decrypting->Read(at, bytes);
+            else
+                image->ReadAt(at, bytes);
+        } catch (const std::exception&) {
+            image.reset();
+            bytes.clear();
+        }
+        return bytes;
+    };
+    // Not a position (none was found, or not a number): the slots cannot be read.
+    const std::int64_t position = info_position >= 0 && info_position < 0x1p62
+                                      ? static_cast<std::int64_t>(info_position)
+                                      : -1;
+    return engine::TTrackList(tokens, SourcePath, position, read);
+}
+
+} // namespace
+
+extern "C" {
+
+/// The music grid of the chosen image: {"status": "Ok" or the language key of why the music
+/// cannot be changed, "tracks": [{"id", "title", "group"}], "slots": the 34 slots' texts (a
+/// listed title, or the id the image holds), "groups": the 11 row captions}.
+EMSCRIPTEN_KEEPALIVE const char* QvtMusic(const char* kind, int decrypt, double info_position,
+                                          const std::uint8_t* list, double list_size, int has_list,
+                                          int russian) {
+    const engine::TTrackList tracks =
+        ReadTrackList(kind, decrypt, info_position, list, list_size, has_list, russian);
+    switch (tracks.Status()) {
+    case engine::TTrackListStatus::Ok:
+        break;
+    case engine::TTrackListStatus::ErrorTrackListFormat:
+        return Answer("{\"status\":\"ErrorTrackListFormat\"}");
+    case engine::TTrackListStatus::ErrorReadingTracks:
+        return Answer("{\"status\":\"ErrorReadingTracks\"}");
+    }
+    std::string json = "{\"status\":\"Ok\",\"tracks\":[";
+    for (int i = 0; i < tracks.GetTrackCount(); ++i)
+        json += std::string(i ? "," : "") +
+                "{\"id\":" + Quoted(engine::ToUtf8(tracks.GetTrackId(i))) +
+                ",\"title\":" + Quoted(engine::ToUtf8(tracks.GetTrackTitle(i))) +
+                ",\"group\":" + std::to_string(tracks.GetTrackGroup(i)) + "}";
+    json += "],\"slots\":[";
+    for (int s = 0; s < kMusicSlotCount; ++s)
+        json += std::string(s ? "," : "") + Quoted(engine::ToUtf8(tracks.GetSlotTrack(s)));
+    json += "],\"groups\":[";
+    const std::vector<engine::TText> groups =
+        engine::TrackGroupNames(engine::DefaultTrackListText());
+    for (std::size_t g = 0; g < groups.size(); ++g)
+        json += std::string(g ? "," : "") + Quoted(engine::ToUtf8(groups[g]));
+    return Answer(json + "]}");
+}
+
+/// Keeps the user's assignment for the next install: the list read as QvtMusic reads it, then
+/// `choices`, one track index a slot separated by ',' (-1: the slot keeps what the image
+/// holds). Answers {} or {"status": the key of why the list cannot be read}.
+EMSCRIPTEN_KEEPALIVE const char* QvtSetMusic(const char* kind, int decrypt, double info_position,
+                                             const std::uint8_t* list, double list_size,
+                                             int has_list, int russian, const char* choices) {
+    g_music.reset();
+    engine::TTrackList tracks =
+        ReadTrackList(kind, decrypt, info_position, list, list_size, has_list, russian);
+    if (tracks.Status() != engine::TTrackListStatus::Ok)
+        return Answer(tracks.Status() == engine::TTrackListStatus::ErrorTrackListFormat
+                          ? "{\"status\":\"ErrorTrackListFormat\"}"
+                          : "{\"status\":\"ErrorReadingTracks\"}");
+    const std::string text = choices;
+    std::size_t at = 0;
+    for (int s = 0; s < kMusicSlotCount && at <= text.size(); ++s) {
+        const std::size_t end = std::min(text.find(',', at), text.size());
+        const int index = std::atoi(text.substr(at, end - at).c_str());
+        if (index >= 0 && index < tracks.GetTrackCount())
+            tracks.SetSlotTrack(s, tracks.GetTrackTitle(index));
+        at = end + 1;
+    }
+    tracks.SetChanged(true);
+    g_music = std::move(tracks);
+    return Answer("{}");
+}
+
+EMSCRIPTEN_KEEPALIVE void QvtClearMusic() {
+    g_music.reset();
+}
+
+} // extern "C"
+
 // ---- Installing a mod folder ----
 //
 // The patch's files are served like the chosen file: the page fetched them as Blobs, and the
@@ -222,6 +361,42 @@ EMSCRIPTEN_KEEPALIVE const char* QvtJudgeFit(const char* patch_region, const cha
 namespace {
 
 std::vector<engine::TPatchFile> g_patch;
+
+// The archive's entries as they are written: where each file's bytes lie in it (entries are
+// stored, so a file is one run of bytes after its header), for the page to copy them out into
+// a folder the user chose.
+class TListedZip : public engine::TModSink {
+public:
+    struct TEntry {
+        std::string Path;
+        std::uint64_t Offset = 0;
+        std::uint64_t Size = 0;
+    };
+    explicit TListedZip(engine::TZipWriter& zip) : m_zip(zip) {}
+    void Begin(const std::string& path, std::optional<std::uint64_t> size) override {
+        m_zip.Begin(path, size);
+        m_entries.push_back({path, m_zip.Size(), 0});
+    }
+    void Write(std::span<const std::uint8_t> bytes) override {
+        m_zip.Write(bytes);
+        m_entries.back().Size += bytes.size();
+    }
+    void End() override { m_zip.End(); }
+    void Finish() override { m_zip.Finish(); }
+    /// [{"path", "offset", "size"}]
+    std::string Json() const {
+        std::string json = "[";
+        for (const TEntry& entry : m_entries)
+            json += std::string(json.size() > 1 ? "," : "") + "{\"path\":" + Quoted(entry.Path) +
+                    ",\"offset\":" + std::to_string(entry.Offset) +
+                    ",\"size\":" + std::to_string(entry.Size) + "}";
+        return json + "]";
+    }
+
+private:
+    engine::TZipWriter& m_zip;
+    std::vector<TEntry> m_entries;
+};
 
 } // namespace
 
@@ -263,7 +438,7 @@ EMSCRIPTEN_KEEPALIVE void QvtClearPatch() {
 /// ENG, 1 JAP MOD, 2 JAP ORIG, when it offers voices) into a ZIP archive through WriteOutput;
 /// the digests the check took spare their reads. Log entries and stages go to the worker as
 /// they come. Answers {"succeeded", "cancelled", "errorKey", "detail",
-/// "titleId", "size"}.
+/// "titleId", "size", "files": where each file lies in the archive (TListedZip)}.
 EMSCRIPTEN_KEEPALIVE const char* QvtInstallModFolder(const char* kind, int decrypt,
                                                      const char* description, int russian,
                                                      const char* pack_dat_md5,
@@ -283,6 +458,7 @@ EMSCRIPTEN_KEEPALIVE const char* QvtInstallModFolder(const char* kind, int decry
     job.KnownPackIncMD5 = pack_inc_md5;
     job.ProgramVersion = QVT_VERSION;
     job.Voice = voice;
+    job.Tracks = g_music ? &*g_music : nullptr;
     engine::TZipWriter zip(
         [](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
             if (!WriteOutput(static_cast<double>(offset), bytes.data(),
@@ -297,12 +473,14 @@ EMSCRIPTEN_KEEPALIVE const char* QvtInstallModFolder(const char* kind, int decry
                                           PostStage(fraction, stage.c_str());
                                           return true; // the page stops a run by ending the worker
                                       }};
-    const engine::TModFolderResult result = engine::RunModFolder(job, zip, host);
+    TListedZip listed(zip);
+    const engine::TModFolderResult result = engine::RunModFolder(job, listed, host);
     return Answer(
         "{\"succeeded\":" + std::string(result.Succeeded ? "true" : "false") +
         ",\"cancelled\":" + std::string(result.Cancelled ? "true" : "false") +
         ",\"errorKey\":" + Quoted(result.ErrorKey) + ",\"detail\":" + Quoted(result.Detail) +
-        ",\"titleId\":" + Quoted(result.TitleId) + ",\"size\":" + std::to_string(zip.Size()) + "}");
+        ",\"titleId\":" + Quoted(result.TitleId) + ",\"size\":" + std::to_string(zip.Size()) +
+        ",\"files\":" + (result.Succeeded ? listed.Json() : "[]") + "}");
 }
 
 } // extern "C"

@@ -1,11 +1,13 @@
 // The engine's mod folder run gives, file for file and byte for byte, the folder the command
 // line's mod folder run writes for the same image and the sample patch with its voices, from a
-// plain and a compressed image, for each voice choice.
+// plain and a compressed image, for each voice choice, and with a music assignment.
 
 #include "engine/ModFolderRun.h"
 #include "core/FileTools.h"
 #include "core/PatchCatalogue.h"
+#include "core/TrackList.h"
 #include "ctr/Z3ds.h"
+#include "engine/Identify.h"
 #include "tests/core/RealProgramFolder.h"
 
 #include <QDir>
@@ -20,6 +22,9 @@ struct TFormCase {
     const char* Kind; // the sample's kind
     bool Compressed;
     int Voice;
+    // The music as the command line's --music file gives it (slot, row, column, id a line),
+    // the track's id per slot for the engine; none when null.
+    const char* Music = nullptr;
 };
 
 class EngineModFolder : public testing::TestWithParam<TFormCase> {};
@@ -52,10 +57,31 @@ TEST_P(EngineModFolder, WritesWhatTheCommandLineWrites) {
 
     ASSERT_TRUE(QFileInfo(patch + "/voice").isDir());
     const QString desktop = dir.path() + "/desktop";
+    QStringList arguments = {"--source", source, "--output", desktop, "--kind", "mods"};
+    arguments << "--patch" << patch << "--voice" << QString::number(form.Voice) << "--quiet";
+    std::unique_ptr<TTrackList> tracks;
+    if (form.Music != nullptr) {
+        const QString music = dir.path() + "/music.txt";
+        QFile file(music);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(form.Music);
+        file.close();
+        arguments << "--music" << music;
+        const engine::TIdentity identity = engine::IdentifyImage(PathOf(source), "game", {});
+        ASSERT_TRUE(identity.InfoPosition);
+        tracks = std::make_unique<TTrackList>(source, patch, *identity.InfoPosition,
+                                              DefaultTrackListData());
+        ASSERT_EQ(tracks->Status(), TTrackListStatus::Ok);
+        for (const QString& line : QString(form.Music).split('\n', Qt::SkipEmptyParts)) {
+            const QStringList fields = line.split(' ');
+            tracks->SetSlotTrack(fields[0].toInt(),
+                                 tracks->GetTrackTitle(tracks->IndexOfTrackId(fields[3])));
+        }
+        tracks->SetChanged(true);
+        job.Tracks = &tracks->Engine();
+    }
     QProcess qvtpatch;
-    qvtpatch.start(program + "/qvtpatch",
-                   {"--source", source, "--output", desktop, "--kind", "mods", "--patch", patch,
-                    "--voice", QString::number(form.Voice), "--quiet"});
+    qvtpatch.start(program + "/qvtpatch", arguments);
     ASSERT_TRUE(qvtpatch.waitForFinished(600000));
     ASSERT_EQ(qvtpatch.exitCode(), 0) << qvtpatch.readAllStandardError().toStdString();
 
@@ -93,13 +119,14 @@ TEST_P(EngineModFolder, WritesWhatTheCommandLineWrites) {
             << file.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(Forms, EngineModFolder,
-                         testing::Values(TFormCase{".cia", false, 0}, TFormCase{".3ds", true, 1},
-                                         TFormCase{".cia", false, 2}),
-                         [](const testing::TestParamInfo<TFormCase>& info) {
-                             return std::string(info.param.Kind + 1) +
-                                    (info.param.Compressed ? "_compressed" : "") + "_voice" +
-                                    std::to_string(info.param.Voice);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Forms, EngineModFolder,
+    testing::Values(TFormCase{".cia", false, 0}, TFormCase{".3ds", true, 1},
+                    TFormCase{".cia", false, 2},
+                    TFormCase{".cia", false, 0, "0 1 1 BGM118\n10 4 2 BGM005\n33 0 0 BGM013\n"}),
+    [](const testing::TestParamInfo<TFormCase>& info) {
+        return std::string(info.param.Kind + 1) + (info.param.Compressed ? "_compressed" : "") +
+               "_voice" + std::to_string(info.param.Voice) + (info.param.Music ? "_music" : "");
+    });
 
 } // namespace

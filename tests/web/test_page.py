@@ -2,13 +2,13 @@
 """The browser page in Debian's Chromium, headless, driven by Selenium: the packaged page
 served from 127.0.0.1, sample images chosen through the file input, identification and fit
 marks checked against the program's own texts, mod folder archives compared with the desktop's
-mod folders, Cancel during an install, the Russian interface, and a narrow (phone) viewport
-screenshot.
+mod folders (also with music chosen in the page's grid, and written into a folder), Cancel
+during an install, the Russian interface, and a narrow (phone) viewport screenshot.
 
 usage: test_page.py PAGE_FOLDER SAMPLES_FOLDER SCREENSHOT_FOLDER
 SAMPLES_FOLDER holds the images named in CASES and the tests below, and desktop/NAME-voiceN,
-the desktop's mod folder for the image NAME, the page's patch and its voice N
-(scripts/test-web.sh makes them)."""
+the desktop's mod folder for the image NAME, the page's patch and its voice N, and
+desktop/game.cia-voice2-music with the music MUSIC gives (scripts/test-web.sh makes them)."""
 
 import base64
 import functools
@@ -56,6 +56,16 @@ CASES = [
     ("encrypted.3ds", "3DS/CCI", "", None, "WebEncryptedKeyFile"),
     ("not-an-image.cia", None, "", None, "ErrorNOTCIAROM"),
     ("damaged.zcci", None, "", None, "ErrorCompressedImage"),
+]
+
+
+# The music the grid test chooses, as scripts/test-web.sh gives it to the command line: slot,
+# the title the page offers (from the sample patch's track list), whether only tracks of the
+# slot's own group are offered.
+MUSIC = [
+    (0, "The Harbour Bell 2004", False),
+    (33, "The Harbour Bell 2001", False),
+    (10, "Streets in the Rain 2001", True),
 ]
 
 
@@ -142,8 +152,12 @@ class PageTest(unittest.TestCase):
             (async () => {
               const root = await navigator.storage.getDirectory();
               const names = [];
-              for await (const name of root.keys()) names.push(name);
-              if (names.length !== 1) return done({ names });
+              let kind = null;
+              for await (const [name, handle] of root.entries()) {
+                names.push(name);
+                kind = handle.kind;
+              }
+              if (names.length !== 1 || kind !== "file") return done({ names });
               const file = await (await root.getFileHandle(names[0])).getFile();
               const bytes = new Uint8Array(await file.arrayBuffer());
               let text = "";
@@ -167,21 +181,26 @@ class PageTest(unittest.TestCase):
             lambda d: len(self.text_of("MemoLog")) > before and
             d.find_element(By.ID, "sourceFile").is_enabled())
 
-    def assert_installs_the_desktops_folder(self, name, voice):
-        """Installs the chosen patch with `voice` and compares the archive with the desktop's
-        mod folder for the image `name` and that voice."""
-        self.install(voice)
-        memo = self.text_of("MemoLog")
-        self.assertIn(EN["ModFolderSuccessful"].split(".")[0], memo)
-        self.assertIn(EN["ApplyingVoice"], memo)
-        self.assertNotIn(EN["WarningApplyingVoice"], memo)
-        desktop = os.path.join(SAMPLES, "desktop", "%s-voice%d" % (name, voice))
+    def desktop_files(self, folder):
+        """Path -> bytes of the desktop's mod folder desktop/`folder`."""
+        desktop = os.path.join(SAMPLES, "desktop", folder)
         expected = {}
         for root, _, files in os.walk(desktop):
             for file in files:
                 path = os.path.join(root, file)
                 with open(path, "rb") as f:
                     expected[os.path.relpath(path, desktop).replace(os.sep, "/")] = f.read()
+        return expected
+
+    def assert_installs_the_desktops_folder(self, name, voice, suffix=""):
+        """Installs the chosen patch with `voice` and compares the archive with the desktop's
+        mod folder for the image `name` and that voice (desktop/NAME-voiceN`suffix`)."""
+        self.install(voice)
+        memo = self.text_of("MemoLog")
+        self.assertIn(EN["ModFolderSuccessful"].split(".")[0], memo)
+        self.assertIn(EN["ApplyingVoice"], memo)
+        self.assertNotIn(EN["WarningApplyingVoice"], memo)
+        expected = self.desktop_files("%s-voice%d%s" % (name, voice, suffix))
         title_id = self.text_of("titleId")
         names, data = self.stored()
         self.assertEqual(names, [title_id + ".zip"])
@@ -207,6 +226,101 @@ class PageTest(unittest.TestCase):
                 self.open_page()
                 self.choose(name)
                 self.assert_installs_the_desktops_folder(name, voice)
+
+    def test_music_chosen_in_the_grid_is_the_desktops_music(self):
+        self.open_page()
+        self.choose("game.cia")
+        grid = self.driver.find_element(By.ID, "music")
+        WebDriverWait(self.driver, WAIT).until(lambda d: grid.is_displayed())
+        self.assertEqual(self.text_of("BTNMusicChange"), EN["BTNMusicChange"])
+        grid.find_element(By.TAG_NAME, "summary").click()
+        select = lambda slot: Select(grid.find_element(
+            By.CSS_SELECTOR, "select[data-slot='%d']" % slot))
+        self.assertEqual(select(0).first_selected_option.text, "Morning over Veridane 2001")
+        same = grid.find_element(By.ID, "showSame")
+        for slot, title, only_same in MUSIC:
+            if same.is_selected() != only_same:
+                same.click()
+            select(slot).select_by_visible_text(title)
+        # Slots 10 and 11 share their place in the sound archive: they change together.
+        self.assertEqual(select(11).first_selected_option.text, "Streets in the Rain 2001")
+        self.assert_installs_the_desktops_folder("game.cia", 2, "-music")
+        self.assertIn(EN["ChangingMusic"], self.text_of("MemoLog"))
+
+    def folder_files(self, name):
+        """Path -> bytes of every file below the folder `name` of the page's private storage."""
+        answer = self.driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            const files = {};
+            async function walk(folder, prefix) {
+              for await (const [name, handle] of folder.entries()) {
+                if (handle.kind === "directory") {
+                  await walk(handle, prefix + name + "/");
+                  continue;
+                }
+                const bytes = new Uint8Array(await (await handle.getFile()).arrayBuffer());
+                let text = "";
+                for (let i = 0; i < bytes.length; i += 0x8000)
+                  text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+                files[prefix + name] = btoa(text);
+              }
+            }
+            navigator.storage.getDirectory()
+              .then((root) => root.getDirectoryHandle(arguments[0]))
+              .then((folder) => walk(folder, "")).then(() => done({ files }))
+              .catch((error) => done({ error: String(error) }));""", name)
+        self.assertNotIn("error", answer)
+        return {path: base64.b64decode(data) for path, data in answer["files"].items()}
+
+    def test_folder_output_writes_the_desktops_folder_into_the_picked_folder(self):
+        self.open_page()
+        self.addCleanup(self.driver.execute_async_script, """
+            const done = arguments[arguments.length - 1];
+            navigator.storage.getDirectory().then(async (root) => {
+              for (const name of ["picked", "full"])
+                await root.removeEntry(name, { recursive: true }).catch(() => {});
+            }).then(done, done);""")
+        # A folder of the page's private storage stands in for the browser's folder picker.
+        self.driver.execute_script("""
+            page.pickFolder = async () => (await navigator.storage.getDirectory())
+              .getDirectoryHandle("picked", { create: true });""")
+        self.choose("game.cia")
+        choice = self.driver.find_element(By.ID, "outputModFolder")
+        self.assertTrue(choice.is_displayed())
+        self.assertEqual(self.text_of("WebOutputModFolder"), EN["WebOutputModFolder"])
+        choice.click()
+        self.install(2)
+        memo = self.text_of("MemoLog")
+        self.assertIn(EN["ModFolderSuccessful"].split(".")[0], memo)
+        title_id = self.text_of("titleId")
+        self.assertEqual(self.folder_files("picked"), self.desktop_files("game.cia-voice2"))
+        self.assertFalse(self.driver.find_element(By.ID, "download").is_displayed())
+        # The archive it was copied from is gone; a second run does not touch the folder there.
+        self.assertEqual(self.stored()[0], ["picked"])
+        self.install(2)
+        self.assertIn(EN["WebFolderExists"].replace("%1", title_id), self.text_of("MemoLog"))
+        self.assertEqual(sorted(self.folder_files("picked")),
+                         sorted(self.desktop_files("game.cia-voice2")))
+        # A folder that takes two files and then no more: what was written is removed.
+        self.driver.execute_script("""
+            page.pickFolder = async () => {
+              const real = await (await navigator.storage.getDirectory())
+                .getDirectoryHandle("full", { create: true });
+              let files = 0;
+              const failing = (folder) => ({ name: folder.name,
+                entries: () => folder.entries(),
+                removeEntry: (name, options) => folder.removeEntry(name, options),
+                getDirectoryHandle: async (name, options) =>
+                  failing(await folder.getDirectoryHandle(name, options)),
+                getFileHandle: async (name, options) => {
+                  if (++files > 2) throw new Error("no space left");
+                  return folder.getFileHandle(name, options);
+                } });
+              return failing(real);
+            };""")
+        self.install(2)
+        self.assertIn(EN["WebFolderFailed"], self.text_of("MemoLog"))
+        self.assertEqual(self.folder_files("full"), {})
 
     def test_a_large_install_stays_small_and_cancel_leaves_no_file(self):
         self.open_page()
@@ -240,6 +354,12 @@ class PageTest(unittest.TestCase):
         self.assertIn(EN["FitChecked"], memo)
         fit = self.driver.find_element(By.CSS_SELECTOR, PATCH)
         self.assertEqual(fit.get_attribute("data-fit"), "fits")
+        # Its music is read through the keys as well.
+        first = "#musicGrid select[data-slot='0'] option:checked"
+        WebDriverWait(self.driver, WAIT).until(
+            lambda d: d.find_elements(By.CSS_SELECTOR, first))
+        self.assertEqual(self.driver.find_element(By.CSS_SELECTOR, first)
+                         .get_attribute("textContent"), "Morning over Veridane 2001")
         # The same game as game.cia under its encryption: the same mod folder.
         self.assert_installs_the_desktops_folder("game.cia", 2)
         # No key value reaches the page.
@@ -259,10 +379,16 @@ class PageTest(unittest.TestCase):
         self.assertIn(RU["FitChecked"], self.text_of("MemoLog"))
         mark = self.driver.find_element(By.CSS_SELECTOR, PATCH + " .mark")
         self.assertEqual(mark.get_attribute("textContent"), RU["FitMarkFits"])
+        # The music grid, open, fits the phone's width too.
+        music = self.driver.find_element(By.ID, "music")
+        WebDriverWait(self.driver, WAIT).until(lambda d: music.is_displayed())
+        music.find_element(By.TAG_NAME, "summary").click()
+        self.assertEqual(self.text_of("MainMenu"), RU["MainMenu"])
         self.driver.set_window_size(390, 1200)
         width = self.driver.execute_script("return document.documentElement.scrollWidth")
         viewport = self.driver.execute_script("return window.innerWidth")
         self.assertLessEqual(width, viewport)  # nothing wider than a phone's screen
+        self.driver.execute_script("document.getElementById('music').scrollIntoView()")
         os.makedirs(SCREENSHOTS, exist_ok=True)
         self.driver.save_screenshot(os.path.join(SCREENSHOTS, "web-narrow-ru.png"))
         self.driver.set_window_size(1100, 900)
