@@ -14,6 +14,7 @@
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
+#include "engine/ModFolderSteps.h"
 
 #include <QDir>
 #include <QFile>
@@ -24,16 +25,17 @@
 #include <QRegularExpression>
 
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 namespace {
 
 const QString kCrLf = QStringLiteral("\r\n");
 
-// Files every run reads from the RomFS: the data archive, its index and the sound archive.
-constexpr const char* kPackDat = "pack.dat";
-constexpr const char* kPackInc = "pack.inc";
-constexpr const char* kSoundArchive = "sound/QK123.bcsar";
+using engine::steps::kPackDat;
+using engine::steps::kPackInc;
+using engine::steps::kSoundArchive;
 
 constexpr const char* kMarkerWriter = engine::kModMarkerWriter;
 constexpr int kMarkerFormat = engine::kModMarkerFormat;
@@ -44,13 +46,11 @@ struct TModFolderRun {
     QString SourceKind;
     ctr::TImageKind ImageKind = ctr::TImageKind::Cia;
     // The source is read in place, through its decryption when it is encrypted.
-    std::unique_ptr<ctr::TDecryptingReader> Decrypting;
-    std::unique_ptr<ctr::TInFile> Image;
+    std::unique_ptr<ctr::TDecryptingReader> Decrypting; // until the game is opened
+    bool Encrypted = false;
+    engine::steps::TGame Game;
     QString TitleId;
-    std::vector<ctr::TImageRomFsFile> GameFiles;
-    engine::TSpellings Spellings;           // the game's spelling by its key
-    QHash<QString, std::size_t> GameByPath; // the game's spelling to its entry
-    QString PatchFolder;                    // empty without a patch's own files
+    QString PatchFolder;   // empty without a patch's own files
     QString SourceCode;    // the image's code, decompressed, when the patch brings its own
     QString PackDatDigest; // of the game's pack.dat: remembered, or taken as it was copied out
     const ctr::TImageRomFsFile* PackDat = nullptr; // the game's pack.dat in the image
@@ -60,12 +60,17 @@ struct TModFolderRun {
     bool StagingKept = false;
     QString PatchedPack; // the new pack.dat already in the staging folder, relative to it
     qint64 PatchedPackSize = -1;
-    QString PatchedPackDigest; // of the new pack.dat, taken as it was written
+    QString PatchedPackDigest;                 // of the new pack.dat, taken as it was written
+    std::unique_ptr<engine::TFolderSink> Sink; // the folder being written, once planned
+    std::unique_ptr<engine::steps::TModWriter> Writer;
 
     explicit TModFolderRun(TRunContext& run) : Run(run) {}
     // A failure, a cancel or a tool ended leave nothing behind in the destination.
     ~TModFolderRun() {
         Background.reset();
+        // A file left open would keep its folder (on Windows) from going.
+        Writer.reset();
+        Sink.reset();
         if (!StagingKept && !Staging.isEmpty()) {
             try {
                 DeleteFolder(Staging);
@@ -76,10 +81,7 @@ struct TModFolderRun {
 
     // The game's file at `path` in any letter case; null when the game has none.
     const ctr::TImageRomFsFile* GameFile(const QString& path) const {
-        const auto spelling = Spellings.find(engine::SpellingKey(path.toStdString()));
-        if (spelling == Spellings.end())
-            return nullptr;
-        return &GameFiles[GameByPath.value(QString::fromStdString(spelling->second))];
+        return Game.File(path.toStdString());
     }
 };
 
@@ -101,14 +103,13 @@ void CopyOutPackDat(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_dat) {
     if (mod.XdeltaBesideDigest && expected && !digest_known) {
         // The digest is read straight from the image on a thread of its own while the copy
         // goes on here and xdelta3 runs after it; both reads meet in the system's cache.
-        mod.Background = std::make_unique<TBackgroundDigest>(run.Job.SourcePath, mod.SourceKind,
-                                                             mod.Decrypting != nullptr,
-                                                             run.KeySearchForRun(), offset, size);
+        mod.Background = std::make_unique<TBackgroundDigest>(
+            run.Job.SourcePath, mod.SourceKind, mod.Encrypted, run.KeySearchForRun(), offset, size);
     }
     ctr::TOutFile out(ToPath(run.Paths.OldPackDat));
     out.MarkScratch();
     if (!expected || mod.XdeltaBesideDigest || digest_known) {
-        ctr::CopyRange(*mod.Image, offset, size, out);
+        ctr::CopyRange(mod.Game.Image(), offset, size, out);
     } else {
         const TToolRun::TReport report = run.StageReport(20);
         ctr::TProgress progress{[&](std::uint64_t done, std::uint64_t total) {
@@ -118,7 +119,7 @@ void CopyOutPackDat(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_dat) {
                                 0, 0};
         TMd5 md5;
         ctr::CopyRangeObserved(
-            *mod.Image, offset, size, out,
+            mod.Game.Image(), offset, size, out,
             [&md5](std::span<const std::uint8_t> chunk) { md5.Update(chunk.data(), chunk.size()); },
             &progress);
         mod.PackDatDigest = md5.Hex();
@@ -136,7 +137,7 @@ void PreparePackDatSource(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_d
     mod.PackDatDigest = RememberedDigest(run, true);
     if (!run.Job.OriginalPackDatMD5.isEmpty() && mod.PackDatDigest.isEmpty())
         mod.Background = std::make_unique<TBackgroundDigest>(
-            run.Job.SourcePath, mod.SourceKind, mod.Decrypting != nullptr, run.KeySearchForRun(),
+            run.Job.SourcePath, mod.SourceKind, mod.Encrypted, run.KeySearchForRun(),
             pack_dat.Location.Offset, pack_dat.Location.Size);
 }
 
@@ -146,23 +147,12 @@ void ReadModFiles(TModFolderRun& mod) {
     TRunContext& run = mod.Run;
     run.LogKey("ExtractingModFiles");
     try {
-        mod.Image = ctr::OpenImageFile(ToPath(run.Job.SourcePath)); // a compressed one by frames
-        if (mod.Decrypting)
-            mod.Decrypting->Serve(*mod.Image);
-        mod.GameFiles = ctr::ListRomFsFiles(*mod.Image, mod.ImageKind);
-        mod.TitleId = QStringLiteral("%1")
-                          .arg(qulonglong(ctr::ImageProgramId(*mod.Image, mod.ImageKind)), 16, 16,
-                               QLatin1Char('0'))
-                          .toUpper();
+        // A compressed image is read by frames.
+        mod.Game.Open(ToPath(run.Job.SourcePath), mod.ImageKind, std::move(mod.Decrypting));
+        mod.TitleId = QString::fromStdString(mod.Game.TitleId());
     } catch (const ctr::TCtrError& error) {
         run.Fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
     }
-    std::vector<std::string> game_paths;
-    for (std::size_t i = 0; i < mod.GameFiles.size(); ++i) {
-        game_paths.push_back(mod.GameFiles[i].Path);
-        mod.GameByPath.insert(QString::fromStdString(mod.GameFiles[i].Path), i);
-    }
-    mod.Spellings = engine::GameSpellings(game_paths);
     run.Progress(5);
 
     mod.PatchFolder = run.Job.NoPatch ? QString() : run.PatchFolder();
@@ -171,11 +161,9 @@ void ReadModFiles(TModFolderRun& mod) {
     const QString patch_romfs = PatchSubfolder(mod, "romfs");
     if (!patch_romfs.isEmpty() && QFileInfo(patch_romfs).isDir())
         wanted << FilesBelow(patch_romfs);
-    for (const char* needed : {kPackDat, kSoundArchive}) {
-        if (mod.GameFile(QLatin1String(needed)) == nullptr)
-            run.Fail("ErrorExtractingRomFS",
-                     QLatin1String(needed) + QStringLiteral(" is not in the RomFS"));
-    }
+    if (const char* missing = mod.Game.MissingFile())
+        run.Fail("ErrorExtractingRomFS",
+                 QLatin1String(missing) + QStringLiteral(" is not in the RomFS"));
     // pack.dat is the one large file: it comes out only as the source of the difference, and
     // a patch's own pack.dat replaces it whole.
     const ctr::TImageRomFsFile* pack_dat = mod.GameFile(QLatin1String(kPackDat));
@@ -191,11 +179,11 @@ void ReadModFiles(TModFolderRun& mod) {
             QDir().mkpath(QFileInfo(target).absolutePath());
             ctr::TOutFile out(ToPath(target));
             out.MarkScratch();
-            ctr::CopyRange(*mod.Image, file->Location.Offset, file->Location.Size, out);
+            ctr::CopyRange(mod.Game.Image(), file->Location.Offset, file->Location.Size, out);
             out.Commit();
             run.Checkpoint();
         }
-        if (!run.Job.NoXdelta && mod.Image->Direct())
+        if (!run.Job.NoXdelta && mod.Game.Image().Direct())
             CopyOutPackDat(mod, *pack_dat);
         else if (!run.Job.NoXdelta)
             PreparePackDatSource(mod, *pack_dat);
@@ -214,7 +202,8 @@ void ReadModFiles(TModFolderRun& mod) {
         mod.SourceCode = run.Paths.Temp + QStringLiteral("/source_code.bin");
         run.LogKey("ExtractingExeFS");
         try {
-            const std::vector<std::uint8_t> code = ctr::ReadImageCode(*mod.Image, mod.ImageKind);
+            const std::vector<std::uint8_t> code =
+                ctr::ReadImageCode(mod.Game.Image(), mod.ImageKind);
             QFile out(mod.SourceCode);
             if (!out.open(QIODevice::WriteOnly) ||
                 out.write(reinterpret_cast<const char*>(code.data()), qint64(code.size())) !=
@@ -293,7 +282,7 @@ void PatchPackDatInto(TModFolderRun& mod) {
         plan.Start = [&](const TXdeltaOutput& output, const TTools::TReport& report) {
             std::unique_ptr<ctr::TInFile> source;
             try {
-                source = ctr::OpenRange(*mod.Image, mod.PackDat->Location.Offset,
+                source = ctr::OpenRange(mod.Game.Image(), mod.PackDat->Location.Offset,
                                         mod.PackDat->Location.Size);
             } catch (const ctr::TCtrError& error) {
                 throw TSystemError(0, QString::fromStdString(error.what()));
@@ -320,71 +309,82 @@ void PatchPackDatInto(TModFolderRun& mod) {
 
 // The facts the plan is made from; each RomFS file compared with the game's bytes, with a
 // checkpoint before each.
-TModPlanInput PlanInput(TModFolderRun& mod) {
+engine::TModPlanInput PlanInput(TModFolderRun& mod) {
     TRunContext& run = mod.Run;
-    TModPlanInput input;
-    input.RomFs = run.Paths.RomFs;
-    input.RomFsFiles = FilesBelow(run.Paths.RomFs);
-    for (const ctr::TImageRomFsFile& file : mod.GameFiles)
-        input.GameFiles << QString::fromStdString(file.Path);
-    for (const QString& path : input.RomFsFiles) {
+    const auto text = [](const QString& value) { return value.toStdString(); };
+    engine::TModPlanInput input;
+    input.RomFs = text(run.Paths.RomFs);
+    for (const ctr::TImageRomFsFile& file : mod.Game.Files())
+        input.GameFiles.push_back(file.Path);
+    for (const QString& path : FilesBelow(run.Paths.RomFs)) {
+        input.RomFsFiles.push_back(text(path));
         run.Checkpoint();
         const ctr::TImageRomFsFile* game = mod.GameFile(path);
-        if (game != nullptr && SameBytes(*mod.Image, game->Location.Offset, game->Location.Size,
-                                         run.Paths.RomFs + QLatin1Char('/') + path))
-            input.Unchanged.insert(path);
+        if (game != nullptr &&
+            SameBytes(mod.Game.Image(), game->Location.Offset, game->Location.Size,
+                      run.Paths.RomFs + QLatin1Char('/') + path))
+            input.Unchanged.insert(text(path));
     }
     if (!mod.SourceCode.isEmpty()) {
         const QString code = FindEntryNoCase(run.Paths.ExeFs, QStringLiteral("code.bin"));
         if (!SameFiles(code, mod.SourceCode))
-            input.ChangedCode = code;
+            input.ChangedCode = text(code);
     }
-    const struct {
-        const char* Ours;
-        const char* Theirs;
-    } exefs_names[] = {{"banner.bnr", "exefs/banner.bnr"}, {"icon.icn", "exefs/icon.bin"}};
     const QString patch_exefs = PatchSubfolder(mod, "exefs");
-    for (const auto& name : exefs_names) {
+    for (const engine::steps::TModExeFsName& name : engine::steps::kModExeFsNames) {
         // Only what the patch brings: the game's own banner and icon change nothing.
         if (patch_exefs.isEmpty() ||
             !QFileInfo(FindEntryNoCase(patch_exefs, QLatin1String(name.Ours))).isFile())
             continue;
-        input.ExeFsFiles.push_back({FindEntryNoCase(run.Paths.ExeFs, QLatin1String(name.Ours)),
-                                    QLatin1String(name.Theirs)});
+        input.ExeFsFiles.push_back(
+            {text(FindEntryNoCase(run.Paths.ExeFs, QLatin1String(name.Ours))), name.Theirs});
     }
     return input;
 }
 
 // Write: the planned files into the folder being written. Progress 90.
-void WriteModFolder(TModFolderRun& mod, const TModPlan& plan) {
+void WriteModFolder(TModFolderRun& mod, const engine::TModPlan& plan) {
     TRunContext& run = mod.Run;
     OpenStagingFolder(mod);
-    for (const TModFile& file : plan.Files) {
+    // Read back before it is moved into place: not forced to the disk file by file.
+    mod.Sink = std::make_unique<engine::TFolderSink>(ToPath(mod.Staging), false);
+    mod.Writer = std::make_unique<engine::steps::TModWriter>(*mod.Sink);
+    for (const engine::TModFile& file : plan.Files) {
         run.Checkpoint();
-        const QString target = mod.Staging + QLatin1Char('/') + file.To;
+        const QString to = QString::fromStdString(file.To);
+        const QString target = mod.Staging + QLatin1Char('/') + to;
         // A pack.dat of the patch's own replaces the one the difference made.
-        if (file.To == mod.PatchedPack) {
+        if (to == mod.PatchedPack) {
             if (!QFile::remove(target))
                 run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
             mod.PatchedPack.clear();
         }
-        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file.From, target))
+        // Each name once: a second file under it (in another letter case, where the file
+        // system ignores it) would overwrite the first.
+        if (QFileInfo::exists(target))
             run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
+        try {
+            ctr::TInFile in(ToPath(QString::fromStdString(file.From)));
+            mod.Writer->WriteFile({}, file.To, in, 0, in.Size());
+        } catch (const std::exception&) {
+            run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
+        }
     }
     run.Progress(90);
 }
 
 // Verify: read back exactly the planned files, each with the bytes meant for it, and the new
 // pack.dat with the size xdelta3 gave it. Progress 95.
-void VerifyModFolder(TModFolderRun& mod, const TModPlan& plan) {
+void VerifyModFolder(TModFolderRun& mod, const engine::TModPlan& plan) {
     TRunContext& run = mod.Run;
     run.LogKey("VerifyingModFolder");
     QSet<QString> planned;
-    for (const TModFile& file : plan.Files) {
-        planned.insert(file.To);
+    for (const engine::TModFile& file : plan.Files) {
+        const QString to = QString::fromStdString(file.To);
+        planned.insert(to);
         run.Checkpoint();
-        if (!SameFiles(file.From, mod.Staging + QLatin1Char('/') + file.To))
-            run.Fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(file.To));
+        if (!SameFiles(QString::fromStdString(file.From), mod.Staging + QLatin1Char('/') + to))
+            run.Fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(to));
     }
     if (!mod.PatchedPack.isEmpty()) {
         planned.insert(mod.PatchedPack);
@@ -395,16 +395,16 @@ void VerifyModFolder(TModFolderRun& mod, const TModPlan& plan) {
     // The files taken from a compressed image are right only once every frame read in part
     // has been checked to its end.
     try {
-        mod.Image->ConfirmReads();
+        mod.Game.Image().ConfirmReads();
     } catch (const ctr::TCtrError& error) {
         run.Fail("ErrorExtractingRomFS", QString::fromStdString(error.what()));
     }
-    const QSet<QString> announced(plan.NewFiles.begin(), plan.NewFiles.end());
+    const std::set<std::string> announced(plan.NewFiles.begin(), plan.NewFiles.end());
     for (const QString& path : FilesBelow(mod.Staging)) {
         const bool romfs_file = path.startsWith(QLatin1String("romfs/"));
-        const QString inside = path.mid(6);
+        const std::string inside = path.mid(6).toStdString();
         if (!planned.contains(path) ||
-            (romfs_file && !mod.GameByPath.contains(inside) && !announced.contains(inside)))
+            (romfs_file && !mod.Game.Spells(inside) && !announced.contains(inside)))
             run.Fail("ErrorVerifyingModFolder", QDir::toNativeSeparators(path));
     }
     run.LogKey("Done");
@@ -451,27 +451,34 @@ std::optional<TPatchDescription> RunPatchDescription(TRunContext& run) {
 // The marker beside romfs/: the patch and the files written, each with its size and digest.
 void WriteModMarker(TModFolderRun& mod) {
     TRunContext& run = mod.Run;
-    TModMarker marker;
-    marker.TitleId = mod.TitleId;
-    marker.ProgramVersion = ProgramVersion();
+    engine::TModMarker marker;
+    marker.TitleId = mod.TitleId.toStdString();
+    marker.ProgramVersion = ProgramVersion().toStdString();
     if (const auto description = RunPatchDescription(run)) {
-        marker.Patch = description->Title;
-        marker.PatchVersion = description->Version;
+        marker.Patch = description->Title.toStdString();
+        marker.PatchVersion = description->Version.toStdString();
     }
+    // The planned files' digests were taken as they were written; the new pack.dat's too when
+    // the difference was applied in the process.
+    std::set<std::string> written;
+    for (const engine::TModMarkerFile& file : mod.Writer->Written())
+        written.insert(file.Path);
     for (const QString& path : FilesBelow(mod.Staging)) {
         run.Checkpoint();
+        if (written.contains(path.toStdString()))
+            continue;
         const QString file = mod.Staging + QLatin1Char('/') + path;
-        // The new pack.dat's digest was taken as it was written.
         const QString digest = path == mod.PatchedPack && !mod.PatchedPackDigest.isEmpty()
                                    ? mod.PatchedPackDigest
                                    : FileMD5Hex(file);
-        marker.Files.push_back({path, QFileInfo(file).size(), digest});
+        mod.Writer->Note({path.toStdString(), QFileInfo(file).size(), digest.toStdString()});
     }
-    const QString path = mod.Staging + QLatin1Char('/') + QLatin1String(kModMarkerName);
-    const QByteArray text = ModMarkerText(marker);
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(text) != text.size() || !out.flush())
-        run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(path));
+    try {
+        mod.Writer->WriteMarker({}, std::move(marker));
+    } catch (const std::exception&) {
+        run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(mod.Staging + QLatin1Char('/') +
+                                                                   QLatin1String(kModMarkerName)));
+    }
 }
 
 // Move: the folder into place. An earlier folder of the same game is kept under a new name,
@@ -510,29 +517,6 @@ QString UnusedFolderPath(const QString& parent, const QString& name) {
     for (int number = 2; QFileInfo::exists(path) || QFileInfo(path).isSymLink(); ++number)
         path = first + QLatin1Char(' ') + QString::number(number);
     return path;
-}
-
-TModPlan PlanModFolder(const TModPlanInput& input) {
-    const auto text = [](const QString& value) { return value.toStdString(); };
-    engine::TModPlanInput plain;
-    plain.RomFs = text(input.RomFs);
-    for (const QString& path : input.RomFsFiles)
-        plain.RomFsFiles.push_back(text(path));
-    for (const QString& path : input.GameFiles)
-        plain.GameFiles.push_back(text(path));
-    for (const QString& path : input.Unchanged)
-        plain.Unchanged.insert(text(path));
-    plain.ChangedCode = text(input.ChangedCode);
-    for (const TModFile& file : input.ExeFsFiles)
-        plain.ExeFsFiles.push_back({text(file.From), text(file.To)});
-    const engine::TModPlan planned = engine::PlanModFolder(plain);
-    TModPlan plan;
-    for (const engine::TModFile& file : planned.Files)
-        plan.Files.push_back({QString::fromStdString(file.From), QString::fromStdString(file.To)});
-    for (const std::string& path : planned.NewFiles)
-        plan.NewFiles << QString::fromStdString(path);
-    plan.BannerOrIcon = planned.BannerOrIcon;
-    return plan;
 }
 
 QByteArray ModMarkerText(const TModMarker& marker) {
@@ -787,6 +771,7 @@ void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
     TModFolderRun mod(run);
     mod.SourceKind = source_kind;
     mod.ImageKind = *ctr::ImageKindFromText(source_kind.toStdString());
+    mod.Encrypted = decrypting != nullptr;
     mod.Decrypting = std::move(decrypting);
     // A destination on the volume of tools/temp takes the new pack.dat by a rename: the
     // difference can then be applied while pack.dat's digest is taken.
@@ -808,12 +793,16 @@ void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
     // the code when the patch changed it, and the banner and icon under the names the
     // emulator looks for.
     run.LogKey("WritingModFolder");
-    const TModPlan plan = PlanModFolder(PlanInput(mod));
+    const engine::TModPlan plan = engine::PlanModFolder(PlanInput(mod));
     WriteModFolder(mod, plan);
     VerifyModFolder(mod, plan);
     WriteModMarker(mod);
-    if (!plan.NewFiles.isEmpty())
-        run.LogFramed(run.Text("WarningModNewFiles") + kCrLf + plan.NewFiles.join(kCrLf));
+    if (!plan.NewFiles.empty()) {
+        QStringList new_files;
+        for (const std::string& path : plan.NewFiles)
+            new_files << QString::fromStdString(path);
+        run.LogFramed(run.Text("WarningModNewFiles") + kCrLf + new_files.join(kCrLf));
+    }
     if (plan.BannerOrIcon)
         run.LogKey("ModBannerIcon");
     MoveModFolder(mod);

@@ -2,13 +2,15 @@
 // The mod folder output: only the files a patch changes, laid out as the console firmware's
 // game patching and the emulator's mods folder load them in place of the game's own. The run
 // is a list of stages over the run context: read, the shared patch stages, plan, write,
-// verify, move.
+// verify, move. The game's reading, the plan and the writing with its marker are the engine's
+// steps (engine/ModFolderSteps.h), which the browser's run takes too; the desktop keeps its
+// work folder, the pack.dat stage it shares with the image run, the folder being written
+// beside the final one, its verification and the move into place.
 
 #include "core/OutputForms.h" // the mod folder kind
 #include "engine/ModFolderPlan.h"
 
 #include <QHash>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -25,33 +27,6 @@ class TLanguageTable;
 /// `parent`/`name` when nothing lies there yet, else `parent`/`name` 2, 3, ... with the first
 /// free number (a space before the number).
 QString UnusedFolderPath(const QString& parent, const QString& name);
-
-/// One file of the mod folder: where its bytes are now and its path inside the folder.
-struct TModFile {
-    QString From;
-    QString To;
-    bool operator==(const TModFile&) const = default;
-};
-
-/// What the plan of a mod folder is made from.
-struct TModPlanInput {
-    QString RomFs;           // the folder holding the run's RomFS files
-    QStringList RomFsFiles;  // the files below it, '/'-separated, as FilesBelow lists them
-    QStringList GameFiles;   // the game's RomFS files, as the game spells them
-    QSet<QString> Unchanged; // of RomFsFiles: those that hold the game's own bytes
-    QString ChangedCode;     // the code.bin to take when the patch changed the code, else empty
-    std::vector<TModFile> ExeFsFiles; // the banner and icon the patch brings
-};
-
-/// What goes into a mod folder.
-struct TModPlan {
-    std::vector<TModFile> Files;
-    QStringList NewFiles; // RomFS files the game lacks, as the patch spells them
-    bool BannerOrIcon = false;
-};
-
-/// The plan of engine::PlanModFolder, in the window's text.
-TModPlan PlanModFolder(const TModPlanInput& input);
 
 using engine::kModMarkerName;
 

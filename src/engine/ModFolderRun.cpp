@@ -37,8 +37,8 @@ struct TFolderSink::TState {
     std::unique_ptr<ctr::TOutFile> File;
 };
 
-TFolderSink::TFolderSink(std::filesystem::path root)
-    : m_root(std::move(root)), m_state(std::make_unique<TState>()) {}
+TFolderSink::TFolderSink(std::filesystem::path root, bool forced)
+    : m_root(std::move(root)), m_forced(forced), m_state(std::make_unique<TState>()) {}
 
 TFolderSink::~TFolderSink() = default;
 
@@ -46,6 +46,8 @@ void TFolderSink::Begin(const std::string& path, std::optional<std::uint64_t>) {
     const std::filesystem::path target = m_root / PathOfUtf8(path);
     std::filesystem::create_directories(target.parent_path());
     m_state->File = std::make_unique<ctr::TOutFile>(target);
+    if (!m_forced)
+        m_state->File->MarkScratch();
 }
 
 void TFolderSink::Write(std::span<const std::uint8_t> bytes) {
@@ -92,35 +94,58 @@ void TRun::ReadDescription() {
     }
 }
 
+void TGame::Open(const std::filesystem::path& source, ctr::TImageKind kind,
+                 const ctr::TCryptoKeys* keys) {
+    m_image = ctr::OpenImageFile(source);
+    if (keys != nullptr) {
+        m_decrypting = std::make_unique<ctr::TDecryptingReader>(source, kind, *keys);
+        m_decrypting->Serve(*m_image);
+    }
+    List(kind);
+}
+
+void TGame::Open(const std::filesystem::path& source, ctr::TImageKind kind,
+                 std::unique_ptr<ctr::TDecryptingReader> decrypting) {
+    m_image = ctr::OpenImageFile(source);
+    m_decrypting = std::move(decrypting);
+    if (m_decrypting)
+        m_decrypting->Serve(*m_image);
+    List(kind);
+}
+
+void TGame::List(ctr::TImageKind kind) {
+    m_files = ctr::ListRomFsFiles(*m_image, kind);
+    char id[17];
+    std::snprintf(id, sizeof id, "%016llX",
+                  static_cast<unsigned long long>(ctr::ImageProgramId(*m_image, kind)));
+    m_title_id = id;
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i < m_files.size(); ++i) {
+        paths.push_back(m_files[i].Path);
+        m_by_path[m_files[i].Path] = i;
+    }
+    m_spellings = GameSpellings(paths);
+}
+
+const char* TGame::MissingFile() const {
+    for (const char* needed : {kPackDat, kSoundArchive}) {
+        if (File(needed) == nullptr)
+            return needed;
+    }
+    return nullptr;
+}
+
 // Read: the image's list of RomFS files and its title; the code only when the patch brings
 // its own. Progress 5 and 45.
 void TRun::ReadGame() {
     Log("ExtractingModFiles");
     try {
-        m_image = ctr::OpenImageFile(m_job.Source);
-        if (m_job.Keys != nullptr) {
-            m_decrypting =
-                std::make_unique<ctr::TDecryptingReader>(m_job.Source, m_job.Kind, *m_job.Keys);
-            m_decrypting->Serve(*m_image);
-        }
-        m_game_files = ctr::ListRomFsFiles(*m_image, m_job.Kind);
-        char id[17];
-        std::snprintf(id, sizeof id, "%016llX",
-                      static_cast<unsigned long long>(ctr::ImageProgramId(*m_image, m_job.Kind)));
-        m_title_id = id;
+        m_game.Open(m_job.Source, m_job.Kind, m_job.Keys);
     } catch (const std::exception& error) {
         Fail("ErrorExtractingRomFS", error.what());
     }
-    std::vector<std::string> game_paths;
-    for (std::size_t i = 0; i < m_game_files.size(); ++i) {
-        game_paths.push_back(m_game_files[i].Path);
-        m_game_by_path[m_game_files[i].Path] = i;
-    }
-    m_spellings = GameSpellings(game_paths);
-    for (const char* needed : {kPackDat, kSoundArchive}) {
-        if (GameFile(needed) == nullptr)
-            Fail("ErrorExtractingRomFS", std::string(needed) + " is not in the RomFS");
-    }
+    if (const char* missing = m_game.MissingFile())
+        Fail("ErrorExtractingRomFS", std::string(missing) + " is not in the RomFS");
     Progress(5, "ExtractingModFiles");
     Progress(20, "ExtractingModFiles");
 }
@@ -147,7 +172,7 @@ void TRun::CheckDigest(const std::string& expected, const ctr::TImageRomFsFile& 
     std::string digest = known;
     if (digest.empty()) {
         try {
-            digest = DigestOf(*m_image, file.Location.Offset, file.Location.Size, 20, 45);
+            digest = DigestOf(m_game.Image(), file.Location.Offset, file.Location.Size, 20, 45);
         } catch (const ctr::TCtrError&) {
             if (!m_host.Progress || m_host.Progress(0.45, "CheckingMD5PackDat"))
                 Fail(pack_dat ? "ErrorCheckingMD5PackDat" : "ErrorCheckingMD5PackInc");
@@ -191,11 +216,11 @@ void TRun::PatchPackDat() {
     const bool to_sink = !m_patch_brings_pack_dat && m_pack_dat_to.empty();
     try {
         const std::unique_ptr<ctr::TInFile> source =
-            ctr::OpenRange(*m_image, pack_dat.Location.Offset, pack_dat.Location.Size);
+            ctr::OpenRange(m_game.Image(), pack_dat.Location.Offset, pack_dat.Location.Size);
         ctr::TInFile delta(difference->Where);
         std::unique_ptr<ctr::TOutFile> scratch;
         if (to_sink) {
-            m_sink.Begin(m_title_id + '/' + to, std::nullopt);
+            m_sink.Begin(m_game.TitleId() + '/' + to, std::nullopt);
         } else if (!m_patch_brings_pack_dat) {
             scratch = std::make_unique<ctr::TOutFile>(m_pack_dat_to);
             scratch->MarkScratch();
@@ -226,7 +251,7 @@ void TRun::PatchPackDat() {
         Fail("ErrorApplyingXdelta", error.what());
     }
     if (to_sink)
-        m_written.push_back({to, std::int64_t(size), Md5Hex(md5)});
+        m_writer.Note({to, std::int64_t(size), Md5Hex(md5)});
     Progress(65, "ApplyingXdelta");
 }
 
@@ -240,7 +265,7 @@ void TRun::CollectRomFs(bool whole_game) {
     for (const auto& [path, file] : patch_romfs)
         wanted.push_back(path);
     if (whole_game) {
-        for (const ctr::TImageRomFsFile& file : m_game_files)
+        for (const ctr::TImageRomFsFile& file : m_game.Files())
             wanted.push_back(file.Path);
     }
     const ctr::TImageRomFsFile* pack_dat = GameFile(kPackDat);
@@ -315,7 +340,8 @@ void TRun::ApplySound() {
         ctr::TInFile in(archive.Patch->Where);
         copy(archive_copy, in, 0, in.Size());
     } else {
-        copy(archive_copy, *m_image, archive.Game->Location.Offset, archive.Game->Location.Size);
+        copy(archive_copy, m_game.Image(), archive.Game->Location.Offset,
+             archive.Game->Location.Size);
     }
 
     // Only the chosen voice's clips: the others would take memory for nothing.
@@ -366,7 +392,7 @@ bool TRun::SameBytes(const ctr::TImageRomFsFile& game, const TPatchFile& patch) 
     for (std::uint64_t done = 0; done < other.Size();) {
         const std::size_t part =
             std::size_t(std::min<std::uint64_t>(a.size(), other.Size() - done));
-        m_image->ReadAt(game.Location.Offset + done, std::span(a.data(), part));
+        m_game.Image().ReadAt(game.Location.Offset + done, std::span(a.data(), part));
         other.ReadAt(done, std::span(b.data(), part));
         if (std::memcmp(a.data(), b.data(), part) != 0)
             return false;
@@ -375,9 +401,9 @@ bool TRun::SameBytes(const ctr::TImageRomFsFile& game, const TPatchFile& patch) 
     return true;
 }
 
-void TRun::WriteFile(const std::string& to, ctr::TInFile& in, std::uint64_t offset,
-                     std::uint64_t size) {
-    m_sink.Begin(m_title_id + '/' + to, size);
+void TModWriter::WriteFile(const std::string& folder, const std::string& to, ctr::TInFile& in,
+                           std::uint64_t offset, std::uint64_t size) {
+    m_sink.Begin(folder.empty() ? to : folder + '/' + to, size);
     ctr::TMd5 md5;
     std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(size, kChunk)));
     for (std::uint64_t done = 0; done < size;) {
@@ -391,32 +417,37 @@ void TRun::WriteFile(const std::string& to, ctr::TInFile& in, std::uint64_t offs
     m_written.push_back({to, std::int64_t(size), Md5Hex(md5)});
 }
 
-void TRun::WriteFile(const std::string& to, const TRomFsSource& source) {
-    if (source.Patch != nullptr) {
-        ctr::TInFile in(source.Patch->Where);
-        WriteFile(to, in, 0, in.Size());
-    } else {
-        WriteFile(to, *m_image, source.Game->Location.Offset, source.Game->Location.Size);
-    }
-}
-
-void TRun::WriteMarker() {
-    TModMarker marker;
-    marker.TitleId = m_title_id;
-    marker.ProgramVersion = m_job.ProgramVersion;
-    if (!m_job.Description.empty()) {
-        marker.Patch = ToUtf8(m_description.Title);
-        marker.PatchVersion = ToUtf8(m_description.Version);
-    }
+void TModWriter::WriteMarker(const std::string& folder, TModMarker marker) {
     marker.Files = m_written;
     std::sort(marker.Files.begin(), marker.Files.end(),
               [](const TModMarkerFile& a, const TModMarkerFile& b) {
                   return ModFileOrderLess(a.Path, b.Path);
               });
     const std::string text = ModMarkerText(marker);
-    m_sink.Begin(m_title_id + '/' + kModMarkerName, text.size());
+    m_sink.Begin(folder.empty() ? kModMarkerName : folder + '/' + kModMarkerName, text.size());
     m_sink.Write(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
     m_sink.End();
+}
+
+void TRun::WriteFile(const std::string& to, const TRomFsSource& source) {
+    if (source.Patch != nullptr) {
+        ctr::TInFile in(source.Patch->Where);
+        m_writer.WriteFile(TitleId(), to, in, 0, in.Size());
+    } else {
+        m_writer.WriteFile(TitleId(), to, m_game.Image(), source.Game->Location.Offset,
+                           source.Game->Location.Size);
+    }
+}
+
+void TRun::WriteMarker() {
+    TModMarker marker;
+    marker.TitleId = TitleId();
+    marker.ProgramVersion = m_job.ProgramVersion;
+    if (!m_job.Description.empty()) {
+        marker.Patch = ToUtf8(m_description.Title);
+        marker.PatchVersion = ToUtf8(m_description.Version);
+    }
+    m_writer.WriteMarker(TitleId(), std::move(marker));
 }
 
 // A pack.dat of the patch's own replaces the difference's when its bytes are not the game's.
@@ -444,7 +475,8 @@ void TRun::Run() {
     if (const TPatchFile* code = exefs_file("code.bin")) {
         Log("ExtractingExeFS");
         try {
-            const std::vector<std::uint8_t> game_code = ctr::ReadImageCode(*m_image, m_job.Kind);
+            const std::vector<std::uint8_t> game_code =
+                ctr::ReadImageCode(m_game.Image(), m_job.Kind);
             ctr::TInFile patch_code(code->Where);
             code_changed = patch_code.Size() != game_code.size() ||
                            patch_code.ReadVector(0, patch_code.Size()) != game_code;
@@ -469,7 +501,7 @@ void TRun::Run() {
     for (const auto& [path, source] : m_romfs)
         input.RomFsFiles.push_back(path);
     std::sort(input.RomFsFiles.begin(), input.RomFsFiles.end(), ModFileOrderLess);
-    for (const ctr::TImageRomFsFile& file : m_game_files)
+    for (const ctr::TImageRomFsFile& file : m_game.Files())
         input.GameFiles.push_back(file.Path);
     for (const auto& [path, source] : m_romfs) {
         const ctr::TImageRomFsFile* game = GameFile(path);
@@ -478,11 +510,7 @@ void TRun::Run() {
     }
     if (code_changed)
         input.ChangedCode = "exefs/code.bin";
-    const struct {
-        const char* Ours;
-        const char* Theirs;
-    } exefs_names[] = {{"banner.bnr", "exefs/banner.bnr"}, {"icon.icn", "exefs/icon.bin"}};
-    for (const auto& name : exefs_names) {
+    for (const TModExeFsName& name : kModExeFsNames) {
         if (exefs_file(name.Ours) != nullptr)
             input.ExeFsFiles.push_back({std::string("exefs/") + name.Ours, name.Theirs});
     }
@@ -508,7 +536,7 @@ void TRun::Run() {
     // The files taken from a compressed image are right only once every frame read in part
     // has been checked to its end; the archive is finished only then.
     try {
-        m_image->ConfirmReads();
+        m_game.Image().ConfirmReads();
     } catch (const ctr::TCtrError& error) {
         Fail("ErrorExtractingRomFS", error.what());
     }

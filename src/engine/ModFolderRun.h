@@ -35,10 +35,13 @@ public:
     virtual void Finish() = 0;
 };
 
-/// A folder on the disk: each file appears whole under its name (tests, tools).
+/// A folder on the disk: each file appears whole under its name (tests, tools, the desktop's
+/// folder being written).
 class TFolderSink : public TModSink {
 public:
-    explicit TFolderSink(std::filesystem::path root);
+    /// Unless `forced`, the files are not forced to the disk: for a folder that is read back
+    /// and moved into place, or removed, by its writer.
+    explicit TFolderSink(std::filesystem::path root, bool forced = true);
     ~TFolderSink() override;
     void Begin(const std::string& path, std::optional<std::uint64_t> size) override;
     void Write(std::span<const std::uint8_t> bytes) override;
@@ -48,6 +51,7 @@ public:
 private:
     struct TState;
     std::filesystem::path m_root;
+    bool m_forced = true;
     std::unique_ptr<TState> m_state;
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 // The steps of the engine's runs, shared by the mod folder run and the card image run: the
 // game read out of the image, the patch's description, digests and difference, and the RomFS
-// the patch's folders make of the game's. For the engine's own sources only.
+// the patch's folders make of the game's. The game's reading and the plan's facts serve the
+// desktop's mod folder run too.
 
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
@@ -35,6 +36,72 @@ struct TRunEnd {
     bool Cancelled = false;
 };
 
+// The game as a mod folder run reads it: the image (a compressed one by frames, an encrypted
+// one through its decryption), the list of its RomFS files and its title.
+class TGame {
+public:
+    // Opens `source`, decrypted with `keys` when they are given. Throws what the reading throws.
+    void Open(const std::filesystem::path& source, ctr::TImageKind kind,
+              const ctr::TCryptoKeys* keys);
+    // Opens `source`, read through `decrypting` (made for the same image) when it is given.
+    void Open(const std::filesystem::path& source, ctr::TImageKind kind,
+              std::unique_ptr<ctr::TDecryptingReader> decrypting);
+
+    ctr::TInFile& Image() { return *m_image; }
+    const std::vector<ctr::TImageRomFsFile>& Files() const { return m_files; }
+    // 16 upper-case hexadecimal digits.
+    const std::string& TitleId() const { return m_title_id; }
+    // The game's file at `path` in any letter case; null when the game has none.
+    const ctr::TImageRomFsFile* File(const std::string& path) const {
+        const auto spelling = m_spellings.find(SpellingKey(path));
+        return spelling == m_spellings.end() ? nullptr : &m_files[m_by_path.at(spelling->second)];
+    }
+    // Whether the game spells a file exactly `path`.
+    bool Spells(const std::string& path) const { return m_by_path.count(path) != 0; }
+    // The first of the files every run reads that the game lacks; null when it has them all.
+    const char* MissingFile() const;
+
+private:
+    void List(ctr::TImageKind kind);
+
+    std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
+    std::unique_ptr<ctr::TInFile> m_image;
+    std::vector<ctr::TImageRomFsFile> m_files;
+    TSpellings m_spellings;
+    std::map<std::string, std::size_t> m_by_path;
+    std::string m_title_id;
+};
+
+// The ExeFS files a patch may bring besides its code, under the names the emulator's mods
+// folder takes them by.
+struct TModExeFsName {
+    const char* Ours;   // in the patch's exefs folder
+    const char* Theirs; // in the mod folder
+};
+inline constexpr TModExeFsName kModExeFsNames[] = {{"banner.bnr", "exefs/banner.bnr"},
+                                                   {"icon.icn", "exefs/icon.bin"}};
+
+// The files of a mod folder as they go into a sink, below the game's folder, each noted with
+// its size and digest for the marker that goes in last.
+class TModWriter {
+public:
+    explicit TModWriter(TModSink& sink) : m_sink(sink) {}
+    // `size` bytes of `in` from `offset` as `folder`/`to` (`to` for an empty folder: the sink
+    // is the game's folder), its digest taken as it is written.
+    void WriteFile(const std::string& folder, const std::string& to, ctr::TInFile& in,
+                   std::uint64_t offset, std::uint64_t size);
+    // A file the folder got otherwise, for the marker.
+    void Note(TModMarkerFile file) { m_written.push_back(std::move(file)); }
+    const std::vector<TModMarkerFile>& Written() const { return m_written; }
+    // `marker` naming every file written or noted, in the folder's name order, as
+    // `folder`/kModMarkerName.
+    void WriteMarker(const std::string& folder, TModMarker marker);
+
+private:
+    TModSink& m_sink;
+    std::vector<TModMarkerFile> m_written;
+};
+
 // Where a file of the run's RomFS takes its bytes from: the game or the patch.
 struct TRomFsSource {
     const ctr::TImageRomFsFile* Game = nullptr;
@@ -44,7 +111,7 @@ struct TRomFsSource {
 class TRun {
 public:
     TRun(const TModFolderJob& job, TModSink& sink, const TModFolderHost& host)
-        : m_job(job), m_sink(sink), m_host(host) {}
+        : m_job(job), m_sink(sink), m_host(host), m_writer(sink) {}
     ~TRun() {
         std::error_code error;
         if (!m_sound_work.empty())
@@ -52,7 +119,7 @@ public:
     }
 
     void Run();
-    const std::string& TitleId() const { return m_title_id; }
+    const std::string& TitleId() const { return m_game.TitleId(); }
 
     // The steps, in the order a run takes them.
     void Log(const std::string& key, const std::string& detail = {}) {
@@ -78,9 +145,7 @@ public:
     }
 
     const ctr::TImageRomFsFile* GameFile(const std::string& path) const {
-        const auto spelling = m_spellings.find(SpellingKey(path));
-        return spelling == m_spellings.end() ? nullptr
-                                             : &m_game_files[m_game_by_path.at(spelling->second)];
+        return m_game.File(path);
     }
     // The patch's file at `path` in any letter case; null when it has none.
     const TPatchFile* PatchFile(const std::string& path) const {
@@ -121,13 +186,11 @@ public:
     std::string DigestOf(ctr::TInFile& in, std::uint64_t offset, std::uint64_t size, double from,
                          double to);
     bool SameBytes(const ctr::TImageRomFsFile& game, const TPatchFile& patch);
-    void WriteFile(const std::string& to, ctr::TInFile& in, std::uint64_t offset,
-                   std::uint64_t size);
     void WriteFile(const std::string& to, const TRomFsSource& source);
     void WriteMarker();
 
     // The image as the run reads it (through its decompression or decryption), once read.
-    ctr::TInFile& Image() { return *m_image; }
+    ctr::TInFile& Image() { return m_game.Image(); }
     // The run's RomFS by path, once collected.
     const std::map<std::string, TRomFsSource>& RomFs() const { return m_romfs; }
     // True once the patched pack.dat lies whole at SendPackDatTo's place.
@@ -138,15 +201,10 @@ private:
     TModSink& m_sink;
     const TModFolderHost& m_host;
     TDescriptionFields m_description;
-    std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
-    std::unique_ptr<ctr::TInFile> m_image;
-    std::vector<ctr::TImageRomFsFile> m_game_files;
-    TSpellings m_spellings;
-    std::map<std::string, std::size_t> m_game_by_path;
-    std::string m_title_id;
+    TGame m_game;
     // The run's RomFS as the desktop's work folder holds it before the plan, by path.
     std::map<std::string, TRomFsSource> m_romfs;
-    std::vector<TModMarkerFile> m_written;
+    TModWriter m_writer;
     bool m_patch_brings_pack_dat = false; // its own pack.dat replaces the difference's
     std::filesystem::path m_pack_dat_to;
     TPatchFile m_patched_pack_dat; // set once written there

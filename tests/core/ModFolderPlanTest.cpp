@@ -1,37 +1,42 @@
 // The plan of a mod folder as a pure function: which of the run's files go in, and under
 // which names.
 
-#include "core/ModFolder.h"
+#include "engine/ModFolderPlan.h"
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
+
+using TPaths = std::vector<std::string>;
 
 struct TPlanCase {
     const char* Name;
-    QStringList RomFsFiles;
-    QStringList Unchanged;
-    QStringList Planned; // paths inside the folder, in order
-    QStringList NewFiles;
+    TPaths RomFsFiles;
+    TPaths Unchanged;
+    TPaths Planned; // paths inside the folder, in order
+    TPaths NewFiles;
 };
 
-const QStringList kGame = {"pack.dat", "data/Menu.bin", "sound/QK123.bcsar"};
+const TPaths kGame = {"pack.dat", "data/Menu.bin", "sound/QK123.bcsar"};
 
 class ModFolderPlan : public testing::TestWithParam<TPlanCase> {};
 
 TEST_P(ModFolderPlan, TakesChangedAndNewFilesUnderTheGamesSpelling) {
     const TPlanCase& row = GetParam();
-    TModPlanInput input;
+    engine::TModPlanInput input;
     input.RomFs = "/t/romfs";
     input.RomFsFiles = row.RomFsFiles;
     input.GameFiles = kGame;
-    input.Unchanged = QSet<QString>(row.Unchanged.begin(), row.Unchanged.end());
-    const TModPlan plan = PlanModFolder(input);
-    QStringList planned;
+    input.Unchanged = {row.Unchanged.begin(), row.Unchanged.end()};
+    const engine::TModPlan plan = engine::PlanModFolder(input);
+    TPaths planned;
     for (std::size_t i = 0; i < plan.Files.size(); ++i) {
-        planned << plan.Files[i].To;
+        planned.push_back(plan.Files[i].To);
         // The bytes come from the run's own file, whatever the game calls it.
-        EXPECT_EQ(plan.Files[i].From, "/t/romfs/" + row.RomFsFiles[qsizetype(i)]);
+        EXPECT_EQ(plan.Files[i].From, "/t/romfs/" + row.RomFsFiles[i]);
     }
     EXPECT_EQ(planned, row.Planned);
     EXPECT_EQ(plan.NewFiles, row.NewFiles);
@@ -55,15 +60,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The code and the banner and icon follow the RomFS files, in that order.
 TEST(ModFolderPlanExeFs, CodeThenBannerAndIconAfterTheRomFs) {
-    TModPlanInput input;
+    engine::TModPlanInput input;
     input.RomFs = "/t/romfs";
     input.RomFsFiles = {"sound/QK123.bcsar"};
     input.GameFiles = kGame;
     input.ChangedCode = "/t/exefs/code.bin";
     input.ExeFsFiles = {{"/t/exefs/banner.bnr", "exefs/banner.bnr"},
                         {"/t/exefs/icon.icn", "exefs/icon.bin"}};
-    const TModPlan plan = PlanModFolder(input);
-    const std::vector<TModFile> expected = {
+    const engine::TModPlan plan = engine::PlanModFolder(input);
+    const std::vector<engine::TModFile> expected = {
         {"/t/romfs/sound/QK123.bcsar", "romfs/sound/QK123.bcsar"},
         {"/t/exefs/code.bin", "code.bin"},
         {"/t/exefs/banner.bnr", "exefs/banner.bnr"},
