@@ -187,34 +187,8 @@ bool OutputIsSource(const QString& source_path, const QString& output_file) {
 
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
                              std::int64_t source_size, std::int64_t pack_dat_size, bool encrypted) {
-    if (IsModFolderKind(output_kind)) {
-        // The old and the new pack.dat lie side by side under tools/temp while the difference
-        // is applied; the mod folder then holds the new one. The other files are small. An
-        // encrypted image is read through its keys, with no decrypted copy.
-        return {2 * pack_dat_size, pack_dat_size};
-    }
-    // At the fullest point a CIA or 3DS source has its CXI, the image's RomFS and its unpacked
-    // tree under tools/temp (about three times the image). A CXI source is read in place, so
-    // only the RomFS image and its tree are there while it is taken apart; but a CIA or 3DS
-    // output then needs the rebuilt CXI beside the rebuilt RomFS and the tree, three times
-    // the image again. Only a CXI made from a CXI is written straight to the output.
-    // A compressed output is first built whole under tools/temp; a compressed CIA or card
-    // image lies there beside the rebuilt CXI. The compressed output itself is counted at the
-    // image's size: how far it shrinks depends on the content.
-    TSpaceNeed need;
-    const QString plain = PlainOutputKind(output_kind);
-    const bool compressed = IsCompressedOutputKind(output_kind);
-    const bool cxi_to_cxi =
-        source_kind == QLatin1String(".cxi") && output_kind == QLatin1String(".cxi");
-    need.TempBytes = cxi_to_cxi ? 2 * source_size : 3 * source_size;
-    // The decryption writes a CIA's game content and a card image's partition 0 where their
-    // first stage would; an encrypted CXI is copied whole, and the run reads the copy.
-    if (encrypted && source_kind == QLatin1String(".cxi"))
-        need.TempBytes += source_size;
-    if (compressed && plain != QLatin1String(".cxi"))
-        need.TempBytes += source_size;
-    need.OutputBytes = source_size;
-    return need;
+    return engine::EstimateSpaceNeed(source_kind.toStdString(), output_kind.toStdString(),
+                                     source_size, pack_dat_size, encrypted);
 }
 
 std::int64_t SourceImageSize(const QString& source_path) {

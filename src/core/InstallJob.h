@@ -1,6 +1,8 @@
 #pragma once
 // The install job: what one installation run needs, and the values derived from it.
 
+#include "engine/OutputForms.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -62,13 +64,10 @@ using TOutputCheck =
 void SetOutputCheck(TOutputCheck check);
 
 /// Bytes a run needs on disk: the temporary files of the source kind plus the output.
-struct TSpaceNeed {
-    std::int64_t TempBytes = 0;   // under tools/temp
-    std::int64_t OutputBytes = 0; // the output image
-};
-/// `source_size` counts the image's content (SourceContentSize); a mod folder run needs
-/// room for about `pack_dat_size` twice under tools/temp and once in the output. An
-/// `encrypted` source is decrypted into tools/temp first.
+using engine::TSpaceNeed;
+/// engine::EstimateSpaceNeed with the kinds as QString: `source_size` counts the image's content
+/// (SourceContentSize), a mod folder run needs room for about `pack_dat_size` twice under
+/// tools/temp and once in the output, an `encrypted` source is decrypted into tools/temp first.
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
                              std::int64_t source_size, std::int64_t pack_dat_size = 0,
                              bool encrypted = false);
