@@ -1,6 +1,7 @@
 #pragma once
 // The install job: what one installation run needs, and the values derived from it.
 
+#include "engine/InstallJob.h"
 #include "engine/OutputForms.h"
 
 #include <QString>
@@ -33,6 +34,14 @@ struct TInstallJob {
     /// The music assignment as chosen (a copy); null for none.
     std::shared_ptr<const TTrackList> Tracks;
 };
+
+/// The same job for the engine: paths and texts converted, the language table and the music
+/// assignment shared with this one (which must outlive it).
+engine::TInstallJob EngineJob(const TInstallJob& job);
+
+/// The language key of why `job` must not run for a source of `source_kind`, decided before
+/// anything is written (engine::JobRefusalKey); empty when it may run.
+QString JobRefusalKey(const TInstallJob& job, const QString& source_kind);
 
 /// The folder of the patch entry `index` of `patch_list` (description files, entry 0 "None")
 /// with a trailing '/', as a job carries it; empty for "None" or an index out of the list.
