@@ -241,11 +241,6 @@ int RunInstall(const TInstallOptions& options) {
             return Refuse(problem);
     }
 
-    const bool three_ds = identity.Kind == QLatin1String(".3ds");
-    if (!IsModFolderKind(extension) &&
-        OutputIsSource(source, OutputBase(output, three_ds) + extension))
-        return Refuse(texts.Lookup(QStringLiteral("ErrorOutputIsSource")));
-
     TProgressLine progress(!options.Quiet && StreamIsTerminal(stderr));
     TConsoleHost host(progress, options.Replace);
     TInstallJob job;
@@ -264,6 +259,8 @@ int RunInstall(const TInstallOptions& options) {
     job.Voice = options.Voice;
     job.NoVoiceChoice = no_voice_choice;
     job.Tracks = std::move(tracks);
+    if (const QString refusal = JobRefusalKey(job, identity.Kind); !refusal.isEmpty())
+        return Refuse(texts.Lookup(refusal));
     std::unique_ptr<TInstallWorker> worker = MakeInstallWorker(identity.Kind, job, &host);
     if (!worker)
         return Refuse(UnusableReason(identity, texts));

@@ -5,6 +5,7 @@
 #include "core/Language.h"
 #include "core/OutputForms.h"
 #include "core/PatchCatalogue.h"
+#include "core/TrackList.h"
 #include "ctr/FileIo.h"
 #include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
@@ -18,17 +19,8 @@
 
 #include <filesystem>
 #include <memory>
-#include <system_error>
 
 namespace {
-
-// Removes `suffix` from the end of the file name part of `path`, letter case ignored.
-QString StripSuffix(const QString& path, const QString& suffix) {
-    const qsizetype name_start = path.lastIndexOf(QLatin1Char('/')) + 1;
-    if (path.size() - name_start >= suffix.size() && path.endsWith(suffix, Qt::CaseInsensitive))
-        return path.left(path.size() - suffix.size());
-    return path;
-}
 
 TOutputCheck& OutputCheck() {
     static TOutputCheck check;
@@ -157,64 +149,48 @@ QString SelectedPatchFolder(const QStringList& patch_list, int index) {
 }
 
 QString OutputBase(const QString& output_path, bool strip_3ds) {
-    // A compressed form's extension first: "name.zcci" and "name.cia.zcci" both give "name".
-    QString base = output_path;
-    for (const TOutputForm& form : OutputForms()) {
-        if (form.Compressed)
-            base = StripSuffix(base, QLatin1String(form.Kind));
-    }
-    base = StripSuffix(base, QStringLiteral(".cxi"));
-    base = StripSuffix(base, QStringLiteral(".cia"));
-    if (strip_3ds) {
-        base = StripSuffix(base, QStringLiteral(".cci"));
-        base = StripSuffix(base, QStringLiteral(".3ds"));
-    }
-    return base;
+    // Only extensions come off the end, ASCII in both forms of the path: the rest stays the
+    // caller's text, separators included.
+    const std::filesystem::path path = ToPath(output_path);
+    const std::size_t removed =
+        path.native().size() - engine::OutputBase(path, strip_3ds).native().size();
+    return output_path.left(output_path.size() - qsizetype(removed));
 }
 
 bool OutputIsSource(const QString& source_path, const QString& output_file) {
-    namespace fs = std::filesystem;
-    const QString source = QFileInfo(source_path).canonicalFilePath();
-    const QString output = QFileInfo(output_file).canonicalFilePath();
-    if (source.isEmpty() || output.isEmpty())
-        return false; // a file that does not exist yet cannot be the source
-    if (source == output)
-        return true;
-    std::error_code ec;
-    const bool same = fs::equivalent(ToPath(source), ToPath(output), ec);
-    return same && !ec;
+    return engine::OutputIsSource(ToPath(source_path), ToPath(output_file));
+}
+
+engine::TInstallJob EngineJob(const TInstallJob& job) {
+    engine::TInstallJob result;
+    result.ProgramFolder = ToPath(job.ProgramFolder);
+    result.SourcePath = ToPath(job.SourcePath);
+    result.OutputPath = ToPath(job.OutputPath);
+    result.OutputKind = job.OutputKind.toStdString();
+    result.OriginalPackDatMD5 = job.OriginalPackDatMD5.toStdString();
+    result.OriginalPackIncMD5 = job.OriginalPackIncMD5.toStdString();
+    if (job.LanguageTable != nullptr)
+        result.LanguageTable = &job.LanguageTable->Engine();
+    result.PatchFolder = ToPath(job.PatchFolder);
+    result.PatchDescription = ToPath(job.PatchDescription);
+    result.NoXdelta = job.NoXdelta;
+    result.NoPatch = job.NoPatch;
+    result.Voice = job.Voice;
+    result.NoVoiceChoice = job.NoVoiceChoice;
+    if (job.Tracks)
+        result.Tracks =
+            std::shared_ptr<const engine::TTrackList>(job.Tracks, &job.Tracks->Engine());
+    return result;
+}
+
+QString JobRefusalKey(const TInstallJob& job, const QString& source_kind) {
+    return QString::fromUtf8(engine::JobRefusalKey(EngineJob(job), source_kind.toStdString()));
 }
 
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
                              std::int64_t source_size, std::int64_t pack_dat_size, bool encrypted) {
-    if (IsModFolderKind(output_kind)) {
-        // The old and the new pack.dat lie side by side under tools/temp while the difference
-        // is applied; the mod folder then holds the new one. The other files are small. An
-        // encrypted image is read through its keys, with no decrypted copy.
-        return {2 * pack_dat_size, pack_dat_size};
-    }
-    // At the fullest point a CIA or 3DS source has its CXI, the image's RomFS and its unpacked
-    // tree under tools/temp (about three times the image). A CXI source is read in place, so
-    // only the RomFS image and its tree are there while it is taken apart; but a CIA or 3DS
-    // output then needs the rebuilt CXI beside the rebuilt RomFS and the tree, three times
-    // the image again. Only a CXI made from a CXI is written straight to the output.
-    // A compressed output is first built whole under tools/temp; a compressed CIA or card
-    // image lies there beside the rebuilt CXI. The compressed output itself is counted at the
-    // image's size: how far it shrinks depends on the content.
-    TSpaceNeed need;
-    const QString plain = PlainOutputKind(output_kind);
-    const bool compressed = IsCompressedOutputKind(output_kind);
-    const bool cxi_to_cxi =
-        source_kind == QLatin1String(".cxi") && output_kind == QLatin1String(".cxi");
-    need.TempBytes = cxi_to_cxi ? 2 * source_size : 3 * source_size;
-    // The decryption writes a CIA's game content and a card image's partition 0 where their
-    // first stage would; an encrypted CXI is copied whole, and the run reads the copy.
-    if (encrypted && source_kind == QLatin1String(".cxi"))
-        need.TempBytes += source_size;
-    if (compressed && plain != QLatin1String(".cxi"))
-        need.TempBytes += source_size;
-    need.OutputBytes = source_size;
-    return need;
+    return engine::EstimateSpaceNeed(source_kind.toStdString(), output_kind.toStdString(),
+                                     source_size, pack_dat_size, encrypted);
 }
 
 std::int64_t SourceImageSize(const QString& source_path) {

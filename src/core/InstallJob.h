@@ -1,6 +1,9 @@
 #pragma once
 // The install job: what one installation run needs, and the values derived from it.
 
+#include "engine/InstallJob.h"
+#include "engine/OutputForms.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +35,14 @@ struct TInstallJob {
     std::shared_ptr<const TTrackList> Tracks;
 };
 
+/// The same job for the engine: paths and texts converted, the language table and the music
+/// assignment shared with this one (which must outlive it).
+engine::TInstallJob EngineJob(const TInstallJob& job);
+
+/// The language key of why `job` must not run for a source of `source_kind`, decided before
+/// anything is written (engine::JobRefusalKey); empty when it may run.
+QString JobRefusalKey(const TInstallJob& job, const QString& source_kind);
+
 /// The folder of the patch entry `index` of `patch_list` (description files, entry 0 "None")
 /// with a trailing '/', as a job carries it; empty for "None" or an index out of the list.
 QString SelectedPatchFolder(const QStringList& patch_list, int index);
@@ -62,13 +73,10 @@ using TOutputCheck =
 void SetOutputCheck(TOutputCheck check);
 
 /// Bytes a run needs on disk: the temporary files of the source kind plus the output.
-struct TSpaceNeed {
-    std::int64_t TempBytes = 0;   // under tools/temp
-    std::int64_t OutputBytes = 0; // the output image
-};
-/// `source_size` counts the image's content (SourceContentSize); a mod folder run needs
-/// room for about `pack_dat_size` twice under tools/temp and once in the output. An
-/// `encrypted` source is decrypted into tools/temp first.
+using engine::TSpaceNeed;
+/// engine::EstimateSpaceNeed with the kinds as QString: `source_size` counts the image's content
+/// (SourceContentSize), a mod folder run needs room for about `pack_dat_size` twice under
+/// tools/temp and once in the output, an `encrypted` source is decrypted into tools/temp first.
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
                              std::int64_t source_size, std::int64_t pack_dat_size = 0,
                              bool encrypted = false);

@@ -4,7 +4,6 @@
 #include "engine/Text.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 
@@ -20,6 +19,14 @@ std::u16string_view View(const QString& text) {
 
 QString FromText(const engine::TText& text) {
     return QString::fromStdU16String(text);
+}
+
+QStringList FromTokens(const engine::TTokens& tokens) {
+    QStringList list;
+    list.reserve(qsizetype(tokens.size()));
+    for (const engine::TText& token : tokens)
+        list.append(FromText(token));
+    return list;
 }
 
 std::optional<qsizetype> FindKey(const QStringList& tokens, const QString& key) {
@@ -48,20 +55,15 @@ QString NormaliseLineEnds(const QString& text) {
 }
 
 QStringList Tokenize(const QString& text, QChar separator) {
-    QStringList tokens;
-    for (const engine::TText& token : engine::Tokenize(View(text), separator.unicode()))
-        tokens.append(FromText(token));
-    return tokens;
+    return FromTokens(engine::Tokenize(View(text), separator.unicode()));
 }
 
 bool ReadTokenFile(const QString& path, QChar separator, QStringList& tokens) {
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly))
+    const std::optional<engine::TTokens> read =
+        engine::ReadTokenFile(ToPath(path), separator.unicode(), LocaleIsRussian());
+    if (!read)
         return false;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return false;
-    tokens = Tokenize(NormaliseLineEnds(DecodeTextFile(bytes, LocaleIsRussian())), separator);
+    tokens = FromTokens(*read);
     return true;
 }
 
@@ -78,21 +80,23 @@ QString ValueOfKey(const QStringList& tokens, const QString& key) {
 }
 
 QString TLanguageTable::Lookup(const QString& key) const {
-    if (const std::optional<qsizetype> at = FindKey(m_tokens, key))
-        return *at + 1 < m_tokens.size() ? m_tokens.at(*at + 1) : QString();
-    const std::u16string_view builtin = engine::BuiltInText(View(key));
-    if (!builtin.empty())
-        return QString::fromStdU16String(std::u16string(builtin));
-    return m_tokens.isEmpty() ? QString() : m_tokens.first();
+    return FromText(m_table.Lookup(View(key)));
+}
+
+QStringList TLanguageTable::Tokens() const {
+    return FromTokens(m_table.Tokens());
+}
+
+void TLanguageTable::SetTokens(const QStringList& tokens) {
+    engine::TTokens texts;
+    texts.reserve(std::size_t(tokens.size()));
+    for (const QString& token : tokens)
+        texts.push_back(token.toStdU16String());
+    m_table.SetTokens(std::move(texts));
 }
 
 bool TLanguageTable::LoadFile(const QString& path) {
-    m_tokens.clear();
-    QStringList tokens;
-    if (!ReadTokenFile(path, u'=', tokens))
-        return false;
-    m_tokens = std::move(tokens);
-    return true;
+    return m_table.LoadFile(ToPath(path), LocaleIsRussian());
 }
 
 QString LanguageFilePath(const QString& program_folder, const QString& name) {

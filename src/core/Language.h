@@ -1,6 +1,9 @@
 #pragma once
 // Language, description and track list files: decoding, tokens and the key lookup, over
-// engine/Text.h, which does the work without Qt; here the files, the locale and QString.
+// engine/Text.h and engine/Language.h, which do the work without Qt; here the locale, the lang
+// folder and QString.
+
+#include "engine/Language.h"
 
 #include <QByteArray>
 #include <QChar>
@@ -33,21 +36,23 @@ QString LookupToken(const QStringList& tokens, const QString& key);
 /// As LookupToken, but a missing key gives an empty text (description files).
 QString ValueOfKey(const QStringList& tokens, const QString& key);
 
-/// The ordered tokens of the loaded language file.
+/// The ordered tokens of the loaded language file: engine::TLanguageTable with QString texts.
 class TLanguageTable {
 public:
     /// Text of `key` by the lookup rule; keys added to the program later than the
     /// language files get a built-in English text when the file lacks them.
     QString Lookup(const QString& key) const;
-    void Clear() { m_tokens.clear(); }
-    bool IsEmpty() const { return m_tokens.isEmpty(); }
-    const QStringList& Tokens() const { return m_tokens; }
-    void SetTokens(QStringList tokens) { m_tokens = std::move(tokens); }
+    void Clear() { m_table.Clear(); }
+    bool IsEmpty() const { return m_table.IsEmpty(); }
+    QStringList Tokens() const;
+    void SetTokens(const QStringList& tokens);
     /// Empties the table and loads the file; false (table empty) when it cannot be read.
     bool LoadFile(const QString& path);
+    /// The same table for the engine's runs.
+    const engine::TLanguageTable& Engine() const { return m_table; }
 
 private:
-    QStringList m_tokens;
+    engine::TLanguageTable m_table;
 };
 
 /// Path of a language file: program folder (with trailing separator) + "lang/" + name + ".lng",

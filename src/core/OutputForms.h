@@ -1,37 +1,23 @@
 #pragma once
-// The forms an output can take: the images the tools build (CIA, CXI, card image), the same
-// images written compressed in the emulator's layout, and the mod folder. The save dialog's
-// filter, qvtpatch's --kind, the output's file name, the space estimate and the worker all
-// read this one table.
+// The forms an output can take, over the engine's one table (engine/OutputForms.h): the save
+// dialog's filter, qvtpatch's --kind, the output's file name, the space estimate and the worker
+// all read it. Here the kinds as QString and the filter entries with the window's texts.
+
+#include "engine/OutputForms.h"
 
 #include <QString>
 
-#include <span>
 #include <vector>
 
 class TLanguageTable;
 
-/// The output kind of a mod folder run (the image kinds are ".cia", ".cxi" and ".3ds").
-inline constexpr char kModFolderKind[] = "mods";
+using engine::kModFolderKind;
+using engine::OutputForms;
+using engine::TOutputForm;
 
 /// True for the mod folder output kind.
 bool IsModFolderKind(const QString& output_kind);
 
-/// One output form; the table lists them in the order of the save dialog's filter.
-struct TOutputForm {
-    const char* Name;    // the word of qvtpatch's --kind
-    const char* Kind;    // the output kind: the extension written, or the mod folder kind
-    const char* Plain;   // the kind the tools build: ".cia", ".cxi" or ".3ds"; for a mod folder
-                         // the mod folder kind
-    bool Compressed;     // the plain image is built in tools/temp, then compressed into the output
-    bool CartridgeOnly;  // only a card image source can give it
-    const char* TextKey; // language key of the filter entry's description
-    const char* Tail;    // what follows that text in the entry, pattern included
-    const char* CartridgeTail; // the tail in a card image source's filter, when it differs
-};
-
-/// Every output form, in filter order.
-std::span<const TOutputForm> OutputForms();
 /// The forms a source of `source_kind` can give, in filter order.
 std::vector<const TOutputForm*> OutputFormsFor(const QString& source_kind);
 /// The form of qvtpatch's --kind word; null for none.

@@ -1,10 +1,9 @@
 #include "engine/PatchCatalogue.h"
 
 #include "ctr/Platform.h"
+#include "engine/Language.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 #include <system_error>
 
 namespace engine {
@@ -13,24 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The whole file at `path`; nothing when it cannot be read.
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const fs::path& path) {
-    std::error_code error;
-    if (fs::is_directory(path, error))
-        return std::nullopt;
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(ctr::OpenFile(path, "rb"),
-                                                               &std::fclose);
-    if (!file)
-        return std::nullopt;
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t block[64 * 1024];
-    for (std::size_t got; (got = std::fread(block, 1, sizeof block, file.get())) > 0;)
-        bytes.insert(bytes.end(), block, block + got);
-    if (std::ferror(file.get()))
-        return std::nullopt;
-    return bytes;
-}
-
 bool EndsWithNoCase(std::u16string_view text, std::u16string_view end) {
     return text.size() >= end.size() && EqualNoCase(text.substr(text.size() - end.size()), end);
 }
@@ -38,11 +19,10 @@ bool EndsWithNoCase(std::u16string_view text, std::u16string_view end) {
 } // namespace
 
 std::optional<TDescriptionFields> ReadDescriptionFile(const fs::path& path, bool russian_locale) {
-    const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
-    if (!bytes)
+    const std::optional<TTokens> tokens = ReadTokenFile(path, u'=', russian_locale);
+    if (!tokens)
         return std::nullopt;
-    return DescriptionFromTokens(
-        Tokenize(NormaliseLineEnds(DecodeTextFile(*bytes, russian_locale)), u'='));
+    return DescriptionFromTokens(*tokens);
 }
 
 std::vector<fs::path> ListPatchEntries(const fs::path& folder, bool folders,

@@ -105,13 +105,6 @@ void TForm1::BTNInstallPatchClick() {
     if (!ChosenPatchFits())
         return;
 
-    const bool three_ds = m_state.SourceKind == QLatin1String(".3ds");
-    const QString output_file = OutputBase(m_state.OutputPath, three_ds) + m_state.OutputKind;
-    if (OutputIsSource(m_state.SourcePath, output_file)) {
-        ShowErrorKey(QStringLiteral("ErrorOutputIsSource"));
-        return;
-    }
-
     // An installed update of the game hides a mod folder from the console's game patching: a
     // warning. A destination whose titles cannot be looked at is refused before anything runs.
     QString update_warning;
@@ -146,6 +139,12 @@ void TForm1::BTNInstallPatchClick() {
     job.NoVoiceChoice = m_state.NoVoiceChoice;
     if (m_state.TrackList)
         job.Tracks = std::make_shared<const TTrackList>(*m_state.TrackList);
+    // Refused from the job alone (an image output that is the source itself); the mod folder's
+    // own refusal above applies to mod folders only, so the two never meet.
+    if (const QString refusal = JobRefusalKey(job, m_state.SourceKind); !refusal.isEmpty()) {
+        ShowErrorKey(refusal);
+        return;
+    }
     std::unique_ptr<TInstallWorker> worker = MakeInstallWorker(m_state.SourceKind, job, this);
     if (!worker)
         return;

@@ -1,0 +1,62 @@
+#include "engine/Language.h"
+
+#include "ctr/Platform.h"
+
+#include <cstdio>
+#include <memory>
+#include <system_error>
+
+namespace engine {
+
+namespace fs = std::filesystem;
+
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const fs::path& path) {
+    std::error_code error;
+    if (fs::is_directory(path, error))
+        return std::nullopt;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(ctr::OpenFile(path, "rb"),
+                                                               &std::fclose);
+    if (!file)
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t block[64 * 1024];
+    for (std::size_t got; (got = std::fread(block, 1, sizeof block, file.get())) > 0;)
+        bytes.insert(bytes.end(), block, block + got);
+    if (std::ferror(file.get()))
+        return std::nullopt;
+    return bytes;
+}
+
+std::optional<TTokens> ReadTokenFile(const fs::path& path, char16_t separator,
+                                     bool russian_locale) {
+    const std::optional<std::vector<std::uint8_t>> bytes = ReadWholeFile(path);
+    if (!bytes)
+        return std::nullopt;
+    return Tokenize(NormaliseLineEnds(DecodeTextFile(*bytes, russian_locale)), separator);
+}
+
+TText TLanguageTable::Lookup(std::u16string_view key) const {
+    for (std::size_t i = 0; i < m_tokens.size(); ++i) {
+        if (EqualNoCase(m_tokens[i], key))
+            return i + 1 < m_tokens.size() ? m_tokens[i + 1] : TText();
+    }
+    const std::u16string_view builtin = BuiltInText(key);
+    if (!builtin.empty())
+        return TText(builtin);
+    return m_tokens.empty() ? TText() : m_tokens.front();
+}
+
+std::string TLanguageTable::LookupUtf8(std::string_view key) const {
+    return ToUtf8(Lookup(FromUtf8(key)));
+}
+
+bool TLanguageTable::LoadFile(const fs::path& path, bool russian_locale) {
+    m_tokens.clear();
+    std::optional<TTokens> tokens = ReadTokenFile(path, u'=', russian_locale);
+    if (!tokens)
+        return false;
+    m_tokens = std::move(*tokens);
+    return true;
+}
+
+} // namespace engine
