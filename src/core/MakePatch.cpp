@@ -11,6 +11,7 @@
 #include "core/TrackList.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
+#include "ctr/SourceImage.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "sound_archive/N3DSbcsar.h"
@@ -22,8 +23,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
-#include <openssl/evp.h>
 
 #include <map>
 #include <memory>
@@ -41,7 +40,6 @@ struct TExeFsFile {
 };
 constexpr TExeFsFile kExeFsFiles[] = {{"exefs/banner.bnr", "banner", "exefs/banner.bnr"},
                                       {"exefs/icon.bin", "icon", "exefs/icon.icn"}};
-constexpr qint64 kReadChunk = 4 << 20;
 
 // A refusal: the reason travels to MakePatch, and the scratch folders go with the stack.
 struct TRefused {
@@ -84,30 +82,19 @@ QByteArray FromVector(const std::vector<std::uint8_t>& bytes) {
 
 // MD5 of `size` bytes of `image` at `offset`, copied on the way to `copy` when it is open.
 QString RangeMD5Hex(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size, QFile* copy) {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                    EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1)
-        Refuse(QStringLiteral("MD5 is not available"));
-    std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(kReadChunk, size)));
-    for (std::uint64_t done = 0; done < size;) {
-        const std::size_t length = std::size_t(std::min<std::uint64_t>(kReadChunk, size - done));
-        try {
-            image.ReadAt(offset + done, std::span(block.data(), length), "a file of the RomFS");
-        } catch (const std::exception& error) {
-            Refuse(QString::fromUtf8(error.what()));
-        }
-        EVP_DigestUpdate(context.get(), block.data(), length);
-        if (copy != nullptr && copy->write(reinterpret_cast<const char*>(block.data()),
-                                           qint64(length)) != qint64(length))
-            Refuse(
-                QStringLiteral("Cannot write %1: %2").arg(copy->fileName(), copy->errorString()));
-        done += length;
+    ctr::TDigestRegion region{offset, size, {}};
+    if (copy != nullptr)
+        region.Copy = [copy](std::span<const std::uint8_t> bytes) {
+            if (copy->write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) !=
+                qint64(bytes.size()))
+                Refuse(QStringLiteral("Cannot write %1: %2")
+                           .arg(copy->fileName(), copy->errorString()));
+        };
+    try {
+        return QString::fromStdString(ctr::TakeDigests(image, {region})[0]);
+    } catch (const ctr::TCtrError& error) {
+        Refuse(QString::fromUtf8(error.what()));
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &length);
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex().toUpper());
 }
 
 // The self-check's install host: no window; the log is kept for a failure's reason.
