@@ -88,6 +88,13 @@ TKeySearch KeySearch() {
     return g_search;
 }
 
+TKeySearch KeySearchFor(const QString& program_folder) {
+    TKeySearch search = KeySearch();
+    if (search.ProgramFolder.isEmpty())
+        search.ProgramFolder = program_folder;
+    return search;
+}
+
 QString KeyFileFilter() {
     return QStringLiteral("Key files (aes_keys.txt keys.txt seeddb.bin)|"
                           "aes_keys.txt;keys.txt;seeddb.bin|All files (*)|*");

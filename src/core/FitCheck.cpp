@@ -94,11 +94,16 @@ TSourceView& TSourceView::operator=(TSourceView&&) noexcept = default;
 TSourceView::~TSourceView() = default;
 
 TSourceView OpenSourceForReading(const QString& path, const QString& kind) {
+    return OpenSourceForReading(path, kind, KeySearch());
+}
+
+TSourceView OpenSourceForReading(const QString& path, const QString& kind,
+                                 const TKeySearch& search) {
     TSourceView view;
     // A compressed image is read as the image it holds.
     view.File = ctr::OpenImageFile(FsPath(path));
     if (ctr::ImageIsEncrypted(FsPath(path), LibraryImageKind(kind))) {
-        view.Decrypting = OpenDecryptingSource(path, kind, KeySearch());
+        view.Decrypting = OpenDecryptingSource(path, kind, search);
         view.Decrypting->Serve(*view.File);
     }
     return view;

@@ -2,6 +2,7 @@
 
 #include "core/Decryption.h"
 #include "core/FileTools.h"
+#include "core/FitCheck.h"
 #include "core/Identify.h"
 #include "core/InstallHost.h"
 #include "core/InstallRun.h"
@@ -48,10 +49,6 @@ struct TRefused {
 
 [[noreturn]] void Refuse(const QString& reason) {
     throw TRefused{reason};
-}
-
-std::filesystem::path FsPath(const QString& path) {
-    return std::filesystem::path(path.toStdU16String());
 }
 
 void CheckReadable(const QString& path) {
@@ -225,14 +222,11 @@ void TPatchMaker::Identify() {
                                               : m_in.Texts->Lookup(m_identity.ErrorKey)));
     m_kind = ctr::ImageKindFromText(m_identity.Kind.toStdString());
     try {
-        m_image = ctr::OpenImageFile(FsPath(m_source));
-        if (m_identity.Encrypted) {
-            TKeySearch search = KeySearch();
-            if (search.ProgramFolder.isEmpty())
-                search.ProgramFolder = m_in.ProgramFolder;
-            m_decrypting = OpenDecryptingSource(m_source, m_identity.Kind, search);
-            m_decrypting->Serve(*m_image);
-        }
+        // Opened as the installer opens it, so an image it accepts is accepted here.
+        TSourceView view =
+            OpenSourceForReading(m_source, m_identity.Kind, KeySearchFor(m_in.ProgramFolder));
+        m_decrypting = std::move(view.Decrypting);
+        m_image = std::move(view.File);
         m_game_files = ctr::ListRomFsFiles(*m_image, *m_kind);
     } catch (const std::exception& error) {
         Refuse(QStringLiteral("Cannot read the image: ") + QString::fromUtf8(error.what()));
