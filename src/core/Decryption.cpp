@@ -3,6 +3,7 @@
 #include "core/Places.h"
 #include "ctr/Decrypt.h"
 #include "ctr/Z3ds.h"
+#include "engine/KeyFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,81 +33,47 @@ QStringList EmulatorSysdataFolders() {
     return folders;
 }
 
-// The files called `names` in `folders`, folder by folder, or the named file alone.
-QStringList FilesFound(const QString& named, const QStringList& folders, const QStringList& names) {
-    if (!named.isEmpty())
-        return {named};
-    QStringList found;
-    for (const QString& folder : folders)
-        for (const QString& name : names) {
-            const QString candidate = folder + QLatin1Char('/') + name;
-            if (QFileInfo(candidate).isFile())
-                found << candidate;
-        }
-    return found;
-}
-
 QString Native(const QString& path) {
     return QDir::toNativeSeparators(path);
 }
 
-// Tries each key file found in turn, with the seeds of every seed database found, until one
-// opens the image; `crypto` tells what was read, which file fitted or why none did. Returns
-// the keys that opened it and the open reader in `reader`.
-ctr::TCryptoKeys TryKeySets(const QString& path, ctr::TImageKind kind, const TKeySearch& search,
-                            TSourceCrypto& crypto,
-                            std::unique_ptr<ctr::TDecryptingReader>& reader) {
-    const TKeyFiles files = FindKeyFiles(search);
-    QStringList problems;
-    ctr::TSeedDb seeds;
-    for (const QString& file : files.SeedDbs) {
-        try {
-            seeds.Add(ctr::ReadSeedDb(FsPath(file)));
-        } catch (const ctr::TCtrError& error) {
-            problems << Native(file) + QStringLiteral(": ") + QString::fromStdString(error.what());
-        }
-    }
-    // Without any key file, an image under a fixed key still opens.
-    const QStringList key_files =
-        files.KeyFiles.isEmpty() ? QStringList{QString()} : files.KeyFiles;
-    // The key files first, then the seed databases, as the user thinks of them.
-    crypto.FilesRead = files.KeyFiles + files.SeedDbs;
-    crypto.KeyFileFound = !files.KeyFiles.isEmpty();
-    bool all_missing = true;
-    for (const QString& file : key_files) {
-        // One file's reason needs no name: the list of files read follows it.
-        const QString where =
-            key_files.size() > 1 ? Native(file) + QStringLiteral(": ") : QString();
-        ctr::TCryptoKeys keys;
-        keys.Seeds = seeds;
-        if (!file.isEmpty()) {
-            try {
-                keys.Keys = ctr::ReadKeyFile(FsPath(file));
-            } catch (const ctr::TCtrError& error) {
-                all_missing = false;
-                problems << where + QString::fromStdString(error.what());
-                continue;
-            }
-        }
-        try {
-            reader = std::make_unique<ctr::TDecryptingReader>(FsPath(path), kind, keys);
-            crypto.KeyFile = file;
-            return keys;
-        } catch (const ctr::TMissingKeyError& error) {
-            problems << where + QString::fromStdString(error.what());
-        } catch (const ctr::TKeysDoNotFitError& error) {
-            all_missing = false;
-            problems << where + QString::fromStdString(error.what());
-        } catch (const std::exception& error) {
-            // Not the keys: the image cannot be taken apart, whichever keys are tried.
-            crypto.ImageProblem = true;
-            crypto.Problem = QString::fromStdString(error.what());
-            return {};
-        }
-    }
-    crypto.KeysMissing = all_missing;
-    crypto.Problem = problems.join(QStringLiteral("\r\n"));
-    return {};
+QString FromFsPath(const std::filesystem::path& path) {
+    return QString::fromStdU16String(path.generic_u16string());
+}
+
+QStringList FromFsPaths(const std::vector<std::filesystem::path>& paths) {
+    QStringList list;
+    for (const std::filesystem::path& path : paths)
+        list << FromFsPath(path);
+    return list;
+}
+
+std::vector<std::filesystem::path> SysdataPaths() {
+    std::vector<std::filesystem::path> folders;
+    for (const QString& folder : EmulatorSysdataFolders())
+        folders.push_back(FsPath(folder));
+    return folders;
+}
+
+engine::TKeyFiles EngineKeyFiles(const TKeySearch& search) {
+    // Without a program folder of its own, the process's folder holds the keys folder.
+    const QString program = search.ProgramFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                           : search.ProgramFolder;
+    return engine::FindKeyFiles({FsPath(search.KeyFile), FsPath(search.SeedDb),
+                                 engine::KeyFolders(FsPath(program), SysdataPaths())});
+}
+
+// What the window and the runs are told of a trial of the key files.
+TSourceCrypto CryptoOf(const engine::TKeyTrial& trial) {
+    TSourceCrypto crypto;
+    crypto.Encrypted = trial.Encrypted;
+    crypto.KeysMissing = trial.KeysMissing;
+    crypto.ImageProblem = trial.ImageProblem;
+    crypto.Problem = QString::fromStdString(trial.Problem);
+    crypto.KeyFileFound = trial.KeyFileFound;
+    crypto.FilesRead = FromFsPaths(trial.FilesRead);
+    crypto.KeyFile = trial.KeyFile.empty() ? QString() : FromFsPath(trial.KeyFile);
+    return crypto;
 }
 
 } // namespace
@@ -121,24 +88,27 @@ TKeySearch KeySearch() {
     return g_search;
 }
 
+TKeySearch KeySearchFor(const QString& program_folder) {
+    TKeySearch search = KeySearch();
+    if (search.ProgramFolder.isEmpty())
+        search.ProgramFolder = program_folder;
+    return search;
+}
+
 QString KeyFileFilter() {
     return QStringLiteral("Key files (aes_keys.txt keys.txt seeddb.bin)|"
                           "aes_keys.txt;keys.txt;seeddb.bin|All files (*)|*");
 }
 
 TKeySearch WithChosenKeyFile(TKeySearch search, const QString& path) {
-    const QFileInfo chosen(path);
-    const bool seed_db = chosen.suffix().compare(QLatin1String("bin"), Qt::CaseInsensitive) == 0;
-    (seed_db ? search.SeedDb : search.KeyFile) = chosen.absoluteFilePath();
-    QString& other = seed_db ? search.KeyFile : search.SeedDb;
-    const QStringList partners =
-        seed_db ? QStringList{QStringLiteral("aes_keys.txt"), QStringLiteral("keys.txt")}
-                : QStringList{QStringLiteral("seeddb.bin")};
-    for (const QString& name : partners) {
-        const QString beside = chosen.dir().filePath(name);
-        if (other.isEmpty() && QFileInfo(beside).isFile())
-            other = beside;
-    }
+    const engine::TKeyPlaces places =
+        engine::WithChosenKeyFile({FsPath(search.KeyFile), FsPath(search.SeedDb), {}},
+                                  FsPath(QFileInfo(path).absoluteFilePath()));
+    // Only what the choice changed is written back: the rest stays as the user gave it.
+    if (places.KeyFile != FsPath(search.KeyFile))
+        search.KeyFile = FromFsPath(places.KeyFile);
+    if (places.SeedDb != FsPath(search.SeedDb))
+        search.SeedDb = FromFsPath(places.SeedDb);
     return search;
 }
 
@@ -175,21 +145,14 @@ bool CopyKeyFilesTo(const TKeySearch& search, const QString& program_folder, QSt
 }
 
 QStringList KeyFolders(const QString& program_folder) {
-    QStringList folders;
-    if (!program_folder.isEmpty())
-        folders << QDir(program_folder).filePath(QStringLiteral("keys"));
-    return folders + EmulatorSysdataFolders();
+    return FromFsPaths(engine::KeyFolders(FsPath(program_folder), SysdataPaths()));
 }
 
 TKeyFiles FindKeyFiles(const TKeySearch& search) {
-    // Without a program folder of its own, the process's folder holds the keys folder.
-    const QStringList folders =
-        KeyFolders(search.ProgramFolder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                  : search.ProgramFolder);
+    const engine::TKeyFiles found = EngineKeyFiles(search);
     TKeyFiles files;
-    files.KeyFiles = FilesFound(search.KeyFile, folders,
-                                {QStringLiteral("aes_keys.txt"), QStringLiteral("keys.txt")});
-    files.SeedDbs = FilesFound(search.SeedDb, folders, {QStringLiteral("seeddb.bin")});
+    files.KeyFiles = FromFsPaths(found.KeyFiles);
+    files.SeedDbs = FromFsPaths(found.SeedDbs);
     files.KeyFile = files.KeyFiles.value(0);
     files.SeedDb = files.SeedDbs.value(0);
     return files;
@@ -202,36 +165,22 @@ ctr::TImageKind LibraryImageKind(const QString& kind) {
 TSourceCrypto InspectSourceCrypto(const QString& path, const QString& kind,
                                   const TKeySearch& search,
                                   std::unique_ptr<ctr::TDecryptingReader>* reader) {
-    TSourceCrypto result;
-    const ctr::TImageKind image_kind = LibraryImageKind(kind);
-    try {
-        result.Encrypted = ctr::ImageIsEncrypted(FsPath(path), image_kind);
-    } catch (const std::exception& error) {
-        // Taken apart without keys, the image fails before any key is asked for.
-        result.ImageProblem = true;
-        result.Problem = QString::fromStdString(error.what());
-        return result;
-    }
-    if (!result.Encrypted)
-        return result;
-    std::unique_ptr<ctr::TDecryptingReader> opened;
-    TryKeySets(path, image_kind, search, result, opened);
-    if (reader && opened)
-        *reader = std::move(opened);
-    return result;
+    engine::TKeyTrial trial =
+        engine::InspectImageKeys(FsPath(path), LibraryImageKind(kind), EngineKeyFiles(search));
+    if (reader && trial.Reader)
+        *reader = std::move(trial.Reader);
+    return CryptoOf(trial);
 }
 
 namespace {
 
-// The keys found for `search` that open the image; throws ctr::TCtrError saying why when none
-// does.
-ctr::TCryptoKeys FittingKeys(const QString& path, ctr::TImageKind kind, const TKeySearch& search) {
-    TSourceCrypto crypto;
-    std::unique_ptr<ctr::TDecryptingReader> reader;
-    ctr::TCryptoKeys keys = TryKeySets(path, kind, search, crypto, reader);
-    if (!reader)
-        throw ctr::TCtrError(crypto.Problem.toStdString());
-    return keys;
+// The keys found for `search` that open the image and the reader they opened; throws
+// ctr::TCtrError saying why when none does.
+engine::TKeyTrial FittingKeys(const QString& path, ctr::TImageKind kind, const TKeySearch& search) {
+    engine::TKeyTrial trial = engine::TryKeyFiles(FsPath(path), kind, EngineKeyFiles(search));
+    if (!trial.Reader)
+        throw ctr::TCtrError(trial.Problem);
+    return trial;
 }
 
 ctr::TProgress ProgressOf(const std::function<bool(double)>& progress) {
@@ -246,7 +195,7 @@ ctr::TProgress ProgressOf(const std::function<bool(double)>& progress) {
 void DecryptSourceImage(const QString& path, const QString& kind, const QString& output,
                         const TKeySearch& search, const std::function<bool(double)>& progress) {
     const ctr::TImageKind image_kind = LibraryImageKind(kind);
-    const ctr::TCryptoKeys keys = FittingKeys(path, image_kind, search);
+    const ctr::TCryptoKeys keys = FittingKeys(path, image_kind, search).Keys;
     ctr::TProgress state = ProgressOf(progress);
     // The decrypted copy is a scratch file of the run, deleted with tools/temp.
     ctr::DecryptImage(FsPath(path), image_kind, FsPath(output), keys, &state, true);
@@ -254,7 +203,7 @@ void DecryptSourceImage(const QString& path, const QString& kind, const QString&
 
 void DecryptSourceGameContent(const QString& path, const QString& output, const TKeySearch& search,
                               const std::function<bool(double)>& progress) {
-    const ctr::TCryptoKeys keys = FittingKeys(path, ctr::TImageKind::Cia, search);
+    const ctr::TCryptoKeys keys = FittingKeys(path, ctr::TImageKind::Cia, search).Keys;
     ctr::TProgress state = ProgressOf(progress);
     ctr::DecryptCiaGameContent(FsPath(path), FsPath(output), keys, &state, true);
 }
@@ -262,7 +211,7 @@ void DecryptSourceGameContent(const QString& path, const QString& output, const 
 void DecryptSourceCardParts(const QString& path, const QString& header_output,
                             const QString& partition_output, const TKeySearch& search,
                             const std::function<bool(double)>& progress) {
-    const ctr::TCryptoKeys keys = FittingKeys(path, ctr::TImageKind::Cci, search);
+    const ctr::TCryptoKeys keys = FittingKeys(path, ctr::TImageKind::Cci, search).Keys;
     ctr::TProgress state = ProgressOf(progress);
     ctr::DecryptCardParts(FsPath(path), FsPath(header_output), FsPath(partition_output), keys,
                           &state, true);
@@ -270,12 +219,7 @@ void DecryptSourceCardParts(const QString& path, const QString& header_output,
 
 std::unique_ptr<ctr::TDecryptingReader>
 OpenDecryptingSource(const QString& path, const QString& kind, const TKeySearch& search) {
-    TSourceCrypto crypto;
-    std::unique_ptr<ctr::TDecryptingReader> reader;
-    TryKeySets(path, LibraryImageKind(kind), search, crypto, reader);
-    if (!reader)
-        throw ctr::TCtrError(crypto.Problem.toStdString());
-    return reader;
+    return std::move(FittingKeys(path, LibraryImageKind(kind), search).Reader);
 }
 
 TSourceImageReader::TSourceImageReader() = default;

@@ -30,6 +30,9 @@ struct TKeySearch {
 /// options); identification and runs read them.
 void SetKeySearch(const TKeySearch& search);
 TKeySearch KeySearch();
+/// The places set for this process, in `program_folder` when they name no program folder (a
+/// run's or make-patch's own).
+TKeySearch KeySearchFor(const QString& program_folder);
 
 /// The filter of the window's dialog that chooses a key file or a seed database.
 QString KeyFileFilter();

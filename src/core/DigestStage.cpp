@@ -6,6 +6,7 @@
 #include "core/RunContext.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
+#include "ctr/SourceImage.h"
 #include "ctr/Z3ds.h"
 
 #include <algorithm>
@@ -40,20 +41,12 @@ TBackgroundDigest::TBackgroundDigest(const QString& image_path, const QString& i
                 decrypting = OpenDecryptingSource(path, kind, search);
                 decrypting->Serve(image);
             }
-            TMd5 md5;
-            std::vector<std::uint8_t> block(
-                std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
-            for (std::uint64_t done = 0; done < size && !state->Stop.load();) {
-                const std::size_t part =
-                    std::size_t(std::min<std::uint64_t>(block.size(), size - done));
-                image.ReadAt(offset + done, std::span(block.data(), part), "pack.dat");
-                md5.Update(block.data(), part);
-                done += part;
-            }
-            if (!state->Stop.load()) {
-                image.ConfirmReads(); // damage found only at a frame's end leaves no digest
-                state->Digest = md5.Hex();
-            }
+            // Stopped when released: the pass then ends with "the check was cancelled", which
+            // nobody waits for.
+            ctr::TProgress stop{
+                [state](std::uint64_t, std::uint64_t) { return !state->Stop.load(); }, 0, 0};
+            state->Digest =
+                QString::fromStdString(ctr::TakeDigests(image, {{offset, size, {}}}, &stop)[0]);
         } catch (const std::exception& error) {
             state->Failure = QString::fromUtf8(error.what());
         }
@@ -104,8 +97,9 @@ std::optional<QString> TakeDigest(const TRunContext& run, const TDigestSource& s
     if (!remembered.isEmpty())
         return remembered;
     try {
-        return FileMD5Hex(run.Job.ProgramFolder + source.Path);
-    } catch (const TSystemError&) {
+        ctr::TInFile file(ToPath(run.Job.ProgramFolder + source.Path));
+        return QString::fromStdString(ctr::TakeDigests(file, {{0, file.Size(), {}}})[0]);
+    } catch (const ctr::TCtrError&) {
         return std::nullopt;
     }
 }

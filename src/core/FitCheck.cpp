@@ -4,6 +4,7 @@
 #include "core/FileTools.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
+#include "ctr/SourceImage.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 
@@ -93,11 +94,16 @@ TSourceView& TSourceView::operator=(TSourceView&&) noexcept = default;
 TSourceView::~TSourceView() = default;
 
 TSourceView OpenSourceForReading(const QString& path, const QString& kind) {
+    return OpenSourceForReading(path, kind, KeySearch());
+}
+
+TSourceView OpenSourceForReading(const QString& path, const QString& kind,
+                                 const TKeySearch& search) {
     TSourceView view;
     // A compressed image is read as the image it holds.
     view.File = ctr::OpenImageFile(FsPath(path));
     if (ctr::ImageIsEncrypted(FsPath(path), LibraryImageKind(kind))) {
-        view.Decrypting = OpenDecryptingSource(path, kind, KeySearch());
+        view.Decrypting = OpenDecryptingSource(path, kind, search);
         view.Decrypting->Serve(*view.File);
     }
     return view;
@@ -111,52 +117,16 @@ TakePackDigests(const QString& path, const QString& kind, const std::atomic<bool
     const std::optional<TFileStamp> before = StampOf(path);
     try {
         TSourceView view = OpenSourceForReading(path, kind);
-        const std::vector<ctr::TImageRomFsFile> files =
-            ctr::ListRomFsFiles(*view.File, LibraryImageKind(kind));
-        const ctr::TImageRomFsFile* pack_dat = nullptr;
-        const ctr::TImageRomFsFile* pack_inc = nullptr;
-        for (const ctr::TImageRomFsFile& file : files) {
-            const QString name = QString::fromStdString(file.Path);
-            if (!pack_dat && name.compare(QLatin1String("pack.dat"), Qt::CaseInsensitive) == 0)
-                pack_dat = &file;
-            else if (!pack_inc && name.compare(QLatin1String("pack.inc"), Qt::CaseInsensitive) == 0)
-                pack_inc = &file;
-        }
-        if (pack_dat == nullptr) {
-            result.Problem = QStringLiteral("pack.dat is not in the RomFS");
-            return result;
-        }
-        // One pass over the file: this thread reads (and decrypts) the next block while the
-        // lane's thread hashes the one before.
-        TMd5 pack_dat_md5;
-        TMd5 pack_inc_md5;
-        ctr::TFilePass pass(*view.File);
-        pass.Add(
-            pack_dat->Location.Offset, pack_dat->Location.Size,
-            [&](std::span<const std::uint8_t> bytes) {
-                pack_dat_md5.Update(bytes.data(), bytes.size());
-            },
-            true);
-        if (pack_inc)
-            pass.Add(
-                pack_inc->Location.Offset, pack_inc->Location.Size,
-                [&](std::span<const std::uint8_t> bytes) {
-                    pack_inc_md5.Update(bytes.data(), bytes.size());
-                },
-                true);
         ctr::TProgress reading{[&](std::uint64_t done, std::uint64_t total) {
                                    if (progress)
                                        progress(done, total);
                                    return !cancel.load();
                                },
                                0, 0};
-        pass.Run(&reading);
-        // Damage in a compressed frame read in part is named as damage, not left to look like
-        // a dump that does not fit.
-        view.File->ConfirmReads();
-        result.Digests.PackDatMD5 = pack_dat_md5.Hex();
-        if (pack_inc)
-            result.Digests.PackIncMD5 = pack_inc_md5.Hex();
+        const ctr::TPackDigestText digests =
+            ctr::TakePackDigestText(*view.File, LibraryImageKind(kind), &reading);
+        result.Digests.PackDatMD5 = QString::fromStdString(digests.PackDat);
+        result.Digests.PackIncMD5 = QString::fromStdString(digests.PackInc);
     } catch (const std::exception& error) {
         result.Outcome = cancel.load() ? TPackDigestResult::TOutcome::Cancelled
                                        : TPackDigestResult::TOutcome::Failed;

@@ -15,6 +15,8 @@
 #include <memory>
 #include <optional>
 
+struct TKeySearch;
+
 namespace ctr {
 class TDecryptingReader;
 class TInFile;
@@ -33,9 +35,12 @@ struct TSourceView {
 };
 
 /// Opens the image at `path` of `kind` (".cia", ".cxi", ".3ds") for reading as its bytes, an
-/// encrypted one with the keys KeySearch() finds. Throws std::exception with an English reason
-/// when it cannot be read.
+/// encrypted one with the keys `search` finds (KeySearch() when not given). Throws
+/// std::exception with an English reason when it cannot be read. Every reader of a source
+/// that the installer accepts opens it so.
 TSourceView OpenSourceForReading(const QString& path, const QString& kind);
+TSourceView OpenSourceForReading(const QString& path, const QString& kind,
+                                 const TKeySearch& search);
 
 /// The digests of the game's data archive and its index as 32 upper-case hexadecimal digits;
 /// PackIncMD5 is empty for a game without pack.inc.

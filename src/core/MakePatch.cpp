@@ -2,6 +2,7 @@
 
 #include "core/Decryption.h"
 #include "core/FileTools.h"
+#include "core/FitCheck.h"
 #include "core/Identify.h"
 #include "core/InstallHost.h"
 #include "core/InstallRun.h"
@@ -11,6 +12,7 @@
 #include "core/TrackList.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
+#include "ctr/SourceImage.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "sound_archive/N3DSbcsar.h"
@@ -22,8 +24,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-
-#include <openssl/evp.h>
 
 #include <map>
 #include <memory>
@@ -41,7 +41,6 @@ struct TExeFsFile {
 };
 constexpr TExeFsFile kExeFsFiles[] = {{"exefs/banner.bnr", "banner", "exefs/banner.bnr"},
                                       {"exefs/icon.bin", "icon", "exefs/icon.icn"}};
-constexpr qint64 kReadChunk = 4 << 20;
 
 // A refusal: the reason travels to MakePatch, and the scratch folders go with the stack.
 struct TRefused {
@@ -50,10 +49,6 @@ struct TRefused {
 
 [[noreturn]] void Refuse(const QString& reason) {
     throw TRefused{reason};
-}
-
-std::filesystem::path FsPath(const QString& path) {
-    return std::filesystem::path(path.toStdU16String());
 }
 
 void CheckReadable(const QString& path) {
@@ -84,30 +79,19 @@ QByteArray FromVector(const std::vector<std::uint8_t>& bytes) {
 
 // MD5 of `size` bytes of `image` at `offset`, copied on the way to `copy` when it is open.
 QString RangeMD5Hex(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size, QFile* copy) {
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(),
-                                                                    EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1)
-        Refuse(QStringLiteral("MD5 is not available"));
-    std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(kReadChunk, size)));
-    for (std::uint64_t done = 0; done < size;) {
-        const std::size_t length = std::size_t(std::min<std::uint64_t>(kReadChunk, size - done));
-        try {
-            image.ReadAt(offset + done, std::span(block.data(), length), "a file of the RomFS");
-        } catch (const std::exception& error) {
-            Refuse(QString::fromUtf8(error.what()));
-        }
-        EVP_DigestUpdate(context.get(), block.data(), length);
-        if (copy != nullptr && copy->write(reinterpret_cast<const char*>(block.data()),
-                                           qint64(length)) != qint64(length))
-            Refuse(
-                QStringLiteral("Cannot write %1: %2").arg(copy->fileName(), copy->errorString()));
-        done += length;
+    ctr::TDigestRegion region{offset, size, {}};
+    if (copy != nullptr)
+        region.Copy = [copy](std::span<const std::uint8_t> bytes) {
+            if (copy->write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) !=
+                qint64(bytes.size()))
+                Refuse(QStringLiteral("Cannot write %1: %2")
+                           .arg(copy->fileName(), copy->errorString()));
+        };
+    try {
+        return QString::fromStdString(ctr::TakeDigests(image, {region})[0]);
+    } catch (const ctr::TCtrError& error) {
+        Refuse(QString::fromUtf8(error.what()));
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &length);
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char*>(digest), int(length)).toHex().toUpper());
 }
 
 // The self-check's install host: no window; the log is kept for a failure's reason.
@@ -238,14 +222,11 @@ void TPatchMaker::Identify() {
                                               : m_in.Texts->Lookup(m_identity.ErrorKey)));
     m_kind = ctr::ImageKindFromText(m_identity.Kind.toStdString());
     try {
-        m_image = ctr::OpenImageFile(FsPath(m_source));
-        if (m_identity.Encrypted) {
-            TKeySearch search = KeySearch();
-            if (search.ProgramFolder.isEmpty())
-                search.ProgramFolder = m_in.ProgramFolder;
-            m_decrypting = OpenDecryptingSource(m_source, m_identity.Kind, search);
-            m_decrypting->Serve(*m_image);
-        }
+        // Opened as the installer opens it, so an image it accepts is accepted here.
+        TSourceView view =
+            OpenSourceForReading(m_source, m_identity.Kind, KeySearchFor(m_in.ProgramFolder));
+        m_decrypting = std::move(view.Decrypting);
+        m_image = std::move(view.File);
         m_game_files = ctr::ListRomFsFiles(*m_image, *m_kind);
     } catch (const std::exception& error) {
         Refuse(QStringLiteral("Cannot read the image: ") + QString::fromUtf8(error.what()));

@@ -95,10 +95,7 @@ TToolRun::TReport TRunContext::StageReport(int until) {
 }
 
 TKeySearch TRunContext::KeySearchForRun() const {
-    TKeySearch search = KeySearch();
-    if (search.ProgramFolder.isEmpty())
-        search.ProgramFolder = Job.ProgramFolder;
-    return search;
+    return KeySearchFor(Job.ProgramFolder);
 }
 
 QString TRunContext::ToolPath(TTool tool) const {

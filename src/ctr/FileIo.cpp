@@ -406,7 +406,7 @@ void TBackgroundLane::Drain() {
 namespace {
 
 // Blocks in flight between the reading thread and the hashing one; one more buffer than
-// that is being filled, so a pass holds (kLaneDepth + 1) * CopyChunkSize bytes.
+// that is being filled, so a pass holds (kLaneDepth + 1) blocks.
 constexpr std::size_t kLaneDepth = 2;
 
 // Reads `length` bytes of `in` from `offset` block by block; each block goes to `observe` on
@@ -584,7 +584,7 @@ void TFilePass::Run(TProgress* progress) {
     const auto spans = Spans();
     std::uint64_t block = 0;
     for (const auto& [start, end] : spans) {
-        block = std::max<std::uint64_t>(block, std::min<std::uint64_t>(end - start, CopyChunkSize));
+        block = std::max<std::uint64_t>(block, std::min<std::uint64_t>(end - start, m_block));
         if (progress)
             progress->Total += end - start;
     }
@@ -610,7 +610,8 @@ void TFilePass::Run(TProgress* progress) {
     };
     // As in ReadHashed: the lane holds at most kLaneDepth blocks, so the buffer filled next
     // is no longer in use. The lane is declared after the buffers and so ends before them.
-    std::vector<std::vector<std::uint8_t>> buffers(kLaneDepth + 1);
+    // Without a helper one buffer serves: each block is done with before the next is read.
+    std::vector<std::vector<std::uint8_t>> buffers(background ? kLaneDepth + 1 : 1);
     std::optional<TBackgroundLane> lane;
     if (background)
         lane.emplace(kLaneDepth);
@@ -618,7 +619,7 @@ void TFilePass::Run(TProgress* progress) {
     for (const auto& [start, end] : spans) {
         for (std::uint64_t offset = start; offset < end;) {
             const std::size_t part =
-                static_cast<std::size_t>(std::min<std::uint64_t>(end - offset, CopyChunkSize));
+                static_cast<std::size_t>(std::min<std::uint64_t>(end - offset, m_block));
             std::vector<std::uint8_t>& buffer = buffers[next];
             next = (next + 1) % buffers.size();
             buffer.resize(static_cast<std::size_t>(block));

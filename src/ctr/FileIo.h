@@ -5,6 +5,7 @@
 #include "ctr/Hash.h"
 #include "ctr/Platform.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <deque>
@@ -248,11 +249,13 @@ struct TProgress {
 /// once, in increasing file order, in CopyChunkSize blocks. Regions may overlap. Small regions
 /// a check needs before the walk (hash levels stored after the data they cover) are read
 /// ahead with ReadAhead; the walk then takes them from memory instead of reading them again.
+/// `block` is the size of the walk's reads (CopyChunkSize unless a reader wants larger ones).
 class TFilePass {
 public:
     using TConsumer = std::function<void(std::span<const std::uint8_t>)>;
 
-    explicit TFilePass(TInFile& file) : m_file(file) {}
+    explicit TFilePass(TInFile& file, std::size_t block = CopyChunkSize)
+        : m_file(file), m_block(std::max<std::size_t>(block, 1)) {}
     TFilePass(const TFilePass&) = delete;
     TFilePass& operator=(const TFilePass&) = delete;
     TInFile& File() const { return m_file; }
@@ -287,6 +290,7 @@ private:
               const std::vector<const TAhead*>& ahead);
 
     TInFile& m_file;
+    std::size_t m_block;
     std::vector<TRegion> m_regions;
     std::deque<TAhead> m_ahead; // a deque keeps the vectors in place as more are added
 };

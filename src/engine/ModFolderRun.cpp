@@ -5,6 +5,7 @@
 #include "ctr/Delta.h"
 #include "ctr/FileIo.h"
 #include "ctr/Hash.h"
+#include "ctr/SourceImage.h"
 #include "ctr/Z3ds.h"
 #include "engine/ModFolderPlan.h"
 #include "engine/PatchDescription.h"
@@ -152,18 +153,8 @@ void TRun::ReadGame() {
 
 std::string TRun::DigestOf(ctr::TInFile& in, std::uint64_t offset, std::uint64_t size, double from,
                            double to) {
-    ctr::TMd5 md5;
     ctr::TProgress meter = Meter(from, to, "CheckingMD5PackDat");
-    meter.Total = size;
-    std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(size, kChunk)));
-    for (std::uint64_t done = 0; done < size;) {
-        const std::size_t part = std::size_t(std::min<std::uint64_t>(block.size(), size - done));
-        in.ReadAt(offset + done, std::span(block.data(), part), "pack.dat");
-        md5.Update(std::span(block.data(), part));
-        done += part;
-        meter.Advance(part);
-    }
-    return Md5Hex(md5);
+    return ctr::TakeDigests(in, {{offset, size, {}}}, &meter)[0];
 }
 
 void TRun::CheckDigest(const std::string& expected, const ctr::TImageRomFsFile& file,
