@@ -23,13 +23,14 @@ const page = {
   keys: null, // the user's key file and seed database while the page is open
   patchFiles: new Map(), // folder -> [{ path, blob }], fetched at the first install
   download: null, // the object address of the finished archive
+  output: "zip", // what the install under way writes: "zip", "cci" or "zcci"
 };
 
 // Elements whose text is the language key of their id.
 const textKeys = ["WebHeading", "Label0", "WebPrivacy", "Label1", "WebChooseDump", "WebImageKind",
   "WebTitleId", "EncryptedChooseKeys", "WebPatches", "RadioGroup2", "RadioGroup2BTN1",
   "RadioGroup2BTN2", "RadioGroup2BTN3", "WebOutput", "WebOutputModZip",
-  "WebImageOutputsLater", "WebUnpackHeading", "BTNInstallPatch", "WebLog", "BTNCancel"];
+  "WebOutputImageNote", "WebUnpackHeading", "BTNInstallPatch", "WebLog", "BTNCancel"];
 
 function text(key) {
   const table = page.languages.get(page.language);
@@ -190,7 +191,22 @@ function renderUnpack() {
   }
 }
 
+// The output chosen: "zip" (the mod folder), "cci" or "zcci" (a card image, plain or
+// compressed, from a card image only).
+function chosenOutput() {
+  // While a dump is checked the choice stays as it is.
+  for (const image of [$("outputCci"), $("outputZcci")]) {
+    if (!page.identity) break;
+    image.disabled = page.identity.kind !== "3ds";
+    if (image.disabled && image.checked) $("outputModZip").checked = true;
+  }
+  const output = document.querySelector("input[name=outputKind]:checked").value;
+  $("unpack").hidden = output !== "zip";
+  return output;
+}
+
 function updateInstall() {
+  chosenOutput();
   $("BTNInstallPatch").disabled = page.busy || !page.digests || !page.selected;
 }
 
@@ -198,6 +214,9 @@ function updateInstall() {
 
 function applyTexts() {
   for (const key of textKeys) $(key).textContent = text(key);
+  // The window's name for the form, with the file's extension.
+  $("outputCciText").textContent = text("CardImage") + " (.cci)";
+  $("outputZcciText").textContent = text("EmulatorCompressed") + " (.zcci)";
   document.title = text("WebHeading");
   document.documentElement.lang = page.language === "Русский" ? "ru" : "en";
   renderPatches();
@@ -403,7 +422,8 @@ async function patchFiles(folder) {
 async function install() {
   if (page.busy || !page.digests || !page.selected) return;
   const patch = page.patches.find((p) => p.folder === page.selected);
-  const name = page.identity.titleId + ".zip";
+  const output = chosenOutput();
+  const name = page.identity.titleId + "." + output;
   page.busy = true;
   page.installing = true;
   updateInstall();
@@ -424,9 +444,10 @@ async function install() {
     return finish();
   }
   if (!page.installing) return; // cancelled meanwhile
+  page.output = output;
   page.worker.postMessage({
     type: "install", file: page.source, keys: page.identity.decrypted ? page.keys : null, name,
-    kind: page.identity.kind, decrypt: page.identity.decrypted, patch: files,
+    output, kind: page.identity.kind, decrypt: page.identity.decrypted, patch: files,
     description: describedFile(patch), russian: (navigator.language || "").toLowerCase().startsWith("ru"),
     packDat: page.digests.packDat, packInc: page.digests.packInc, voice: chosenVoice(),
   });
@@ -451,7 +472,8 @@ async function onInstalled(result) {
     log("\r\n" + (result.detail ? message + "\r\n" + result.detail : message));
     setStatus(message, true);
   } else {
-    const name = result.titleId + ".zip";
+    const output = page.output;
+    const name = result.titleId + "." + output;
     const root = await navigator.storage.getDirectory();
     const file = await (await root.getFileHandle(name)).getFile();
     page.download = URL.createObjectURL(file);
@@ -460,9 +482,10 @@ async function onInstalled(result) {
     link.download = name;
     link.textContent = text("WebDownload").replace("%1", name);
     $("downloadLine").hidden = false;
-    $("unpack").open = true;
-    log("\r\n" + text("ModFolderSuccessful") + "\r\n[" + name + "]");
-    setStatus(text("ModFolderSuccessful"));
+    const done = output === "zip" ? "ModFolderSuccessful" : "PatchingSuccessful";
+    if (output === "zip") $("unpack").open = true;
+    log("\r\n" + text(done) + "\r\n[" + name + "]");
+    setStatus(text(done));
   }
   finish();
 }
@@ -510,6 +533,8 @@ async function start() {
   };
   $("BTNCancel").onclick = cancel;
   $("BTNInstallPatch").onclick = install;
+  for (const choice of document.querySelectorAll("input[name=outputKind]"))
+    choice.onchange = updateInstall;
   // Leaving the page ends an install: the browser asks first; the file left is removed when the
   // page is opened again.
   window.addEventListener("beforeunload", (event) => {
