@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The page's mod folder install of a large sample CIA in Debian's headless Chromium against the
 # command line's mod folder run of the same image and patch, measured in the same run; prints
-# the ratio and the engine's memory. With KIND 3ds, the page's card image of a sample card
-# image against the command line's `--kind 3ds` run.
+# the ratio and the engine's memory. With KIND 3ds or zcci, the page's card image (plain or
+# compressed) of a sample card image against the command line's `--kind KIND` run.
 #   bench/web/bench_mod_folder.sh [PACK_SIZE [KIND]]   (default 1G and mods; qvtsample and
 #   qvtpatch from build/app, or QVT_SAMPLE and QVT_PATCH)
 set -euo pipefail
@@ -13,7 +13,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 kind=${2:-mods}
 image=$work/big.cia
-[ "$kind" = 3ds ] && image=$work/big.3ds
+[ "$kind" = mods ] || image=$work/big.3ds
 "$qvtsample" --kind "${image##*.}" --region EUR --pack-size "${1:-1G}" --out "$image" \
     --patch "$work/Veridane" >/dev/null
 rm -rf "$work/Veridane/voice" # the page installs no voices yet
