@@ -27,6 +27,7 @@ const page = {
   musicSerial: 0,
   // The folder output's folder: the browser's picker, or what a test hands the page instead.
   pickFolder: () => window.showDirectoryPicker({ id: "qvtpatch-mods", mode: "readwrite" }),
+  output: "zip", // what the install under way writes: "zip", "cci" or "zcci"
 };
 
 // Elements whose text is the language key of their id.
@@ -34,7 +35,7 @@ const textKeys = ["WebHeading", "Label0", "WebPrivacy", "Label1", "WebChooseDump
   "WebTitleId", "EncryptedChooseKeys", "WebPatches", "RadioGroup2", "RadioGroup2BTN1",
   "RadioGroup2BTN2", "RadioGroup2BTN3", "BTNMusicChange", "CBShowSame", "MainMenu", "WebOutput",
   "WebOutputModZip", "WebOutputModFolder",
-  "WebImageOutputsLater", "WebUnpackHeading", "BTNInstallPatch", "WebLog", "BTNCancel"];
+  "WebOutputImageNote", "WebUnpackHeading", "BTNInstallPatch", "WebLog", "BTNCancel"];
 
 function text(key) {
   const table = page.languages.get(page.language);
@@ -196,7 +197,22 @@ function renderUnpack() {
   }
 }
 
+// The output chosen: "zip" (the mod folder), "cci" or "zcci" (a card image, plain or
+// compressed, from a card image only).
+function chosenOutput() {
+  // While a dump is checked the choice stays as it is.
+  for (const image of [$("outputCci"), $("outputZcci")]) {
+    if (!page.identity) break;
+    image.disabled = page.identity.kind !== "3ds";
+    if (image.disabled && image.checked) $("outputModZip").checked = true;
+  }
+  const output = document.querySelector("input[name=outputKind]:checked").value;
+  $("unpack").hidden = output !== "zip" || $("outputModFolder").checked;
+  return output;
+}
+
 function updateInstall() {
+  chosenOutput();
   $("BTNInstallPatch").disabled = page.busy || !page.digests || !page.selected;
 }
 
@@ -323,6 +339,9 @@ function musicPlan() {
 
 function applyTexts() {
   for (const key of textKeys) $(key).textContent = text(key);
+  // The window's name for the form, with the file's extension.
+  $("outputCciText").textContent = text("CardImage") + " (.cci)";
+  $("outputZcciText").textContent = text("EmulatorCompressed") + " (.zcci)";
   document.title = text("WebHeading");
   document.documentElement.lang = page.language === "Русский" ? "ru" : "en";
   renderPatches();
@@ -533,7 +552,8 @@ async function patchFiles(folder) {
 async function install() {
   if (page.busy || !page.digests || !page.selected) return;
   const patch = page.patches.find((p) => p.folder === page.selected);
-  const name = page.identity.titleId + ".zip";
+  const output = chosenOutput();
+  const name = page.identity.titleId + "." + output;
   // The folder is asked for first, while the click still counts as the user's.
   page.folder = null;
   if ($("outputModFolder").checked) {
@@ -569,9 +589,10 @@ async function install() {
     return finish();
   }
   if (!page.installing) return; // cancelled meanwhile
+  page.output = output;
   page.worker.postMessage({
     type: "install", file: page.source, keys: page.identity.decrypted ? page.keys : null, name,
-    kind: page.identity.kind, decrypt: page.identity.decrypted, patch: files,
+    output, kind: page.identity.kind, decrypt: page.identity.decrypted, patch: files,
     description: describedFile(patch), russian: (navigator.language || "").toLowerCase().startsWith("ru"),
     packDat: page.digests.packDat, packInc: page.digests.packInc, voice: chosenVoice(),
     music: musicPlan(),
@@ -599,7 +620,8 @@ async function onInstalled(result) {
   } else if (page.folder) {
     await writeFolder(result);
   } else {
-    const name = result.titleId + ".zip";
+    const output = page.output;
+    const name = result.titleId + "." + output;
     const root = await navigator.storage.getDirectory();
     const file = await (await root.getFileHandle(name)).getFile();
     page.download = URL.createObjectURL(file);
@@ -608,9 +630,10 @@ async function onInstalled(result) {
     link.download = name;
     link.textContent = text("WebDownload").replace("%1", name);
     $("downloadLine").hidden = false;
-    $("unpack").open = true;
-    log("\r\n" + text("ModFolderSuccessful") + "\r\n[" + name + "]");
-    setStatus(text("ModFolderSuccessful"));
+    const done = output === "zip" ? "ModFolderSuccessful" : "PatchingSuccessful";
+    if (output === "zip") $("unpack").open = true;
+    log("\r\n" + text(done) + "\r\n[" + name + "]");
+    setStatus(text(done));
   }
   finish();
 }
@@ -743,6 +766,8 @@ async function start() {
   };
   // Only where the browser lets a page write into a folder of the user's choice.
   $("folderChoice").hidden = !("showDirectoryPicker" in window);
+  for (const choice of document.querySelectorAll("input[name=outputKind]"))
+    choice.onchange = updateInstall;
   // Leaving the page ends an install: the browser asks first; the file left is removed when the
   // page is opened again.
   window.addEventListener("beforeunload", (event) => {

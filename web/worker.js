@@ -52,6 +52,38 @@ self.qvtWriteOutput = (offset, pointer, length) => {
   }
 };
 
+// The card image run's scratch files (the patched pack.dat until the RomFS is written): more
+// synchronous access handles, by number, written and read at the engine's positions
+// (WriteScratch, ReadScratch) and emptied when the engine lets them go.
+let scratches = [];
+const scratchName = (index) => "scratch-" + index;
+
+self.qvtWriteScratch = (index, offset, pointer, length) => {
+  try {
+    const bytes = HEAPU8.subarray(pointer, pointer + length);
+    return scratches[index].write(bytes, { at: offset }) === length;
+  } catch (error) {
+    return false;
+  }
+};
+
+self.qvtReadScratch = (index, offset, length, pointer) => {
+  try {
+    const bytes = HEAPU8.subarray(pointer, pointer + length);
+    return scratches[index].read(bytes, { at: offset }) === length;
+  } catch (error) {
+    return false;
+  }
+};
+
+self.qvtClearScratch = (index) => {
+  try {
+    scratches[index].truncate(0);
+  } catch (error) {
+    // removed with its handle after the run
+  }
+};
+
 self.qvtLog = (key, detail) => postMessage({ type: "log", key, detail });
 self.qvtStage = (fraction, stage) => postMessage({ type: "stage", fraction, stage });
 
@@ -160,8 +192,10 @@ function dosDateTime(now) {
   };
 }
 
-// Writes the mod folder archive `message.name` into the origin private file system. A run
-// that does not succeed leaves no file behind; one the page ends is removed by the page.
+// Writes the mod folder archive, or with `message.output` "cci" or "zcci" the card image (plain
+// or compressed), `message.name`
+// into the origin private file system. A run that does not succeed leaves no file behind, and
+// no run leaves its scratch file; what a run the page ends was writing is removed by the page.
 async function install(message) {
   const root = await navigator.storage.getDirectory();
   let result;
@@ -184,18 +218,32 @@ async function install(message) {
       ["string", "number", "number", "number", "number", "string"],
       [message.kind, message.decrypt ? 1 : 0, plan.infoPosition, plan.list ? 1 : 0,
         message.russian ? 1 : 0, plan.choices]) : {};
-    const stamp = dosDateTime(new Date());
-    if (answer.status) result = { succeeded: false, errorKey: answer.status };
-    else result = call("QvtInstallModFolder",
-      ["string", "number", "string", "number", "string", "string", "number", "number", "number"],
-      [message.kind, message.decrypt ? 1 : 0, message.description, message.russian ? 1 : 0,
-        message.packDat || "", message.packInc || "", message.voice || 0, stamp.date, stamp.time]);
+    const types = ["string", "number", "string", "number", "string", "string", "number"];
+    const values = [message.kind, message.decrypt ? 1 : 0, message.description,
+      message.russian ? 1 : 0, message.packDat || "", message.packInc || "", message.voice || 0];
+    if (answer.status) {
+      result = { succeeded: false, errorKey: answer.status };
+    } else if (message.output !== "zip") {
+      // The patched pack.dat; for a compressed image, the card image it is made from too.
+      for (let index = 0; index < (message.output === "zcci" ? 2 : 1); ++index) {
+        const file = await root.getFileHandle(scratchName(index), { create: true });
+        scratches.push(await file.createSyncAccessHandle());
+        scratches[index].truncate(0);
+      }
+      result = call("QvtInstallCardImage", [...types, "number"],
+        [...values, message.output === "zcci" ? 1 : 0]);
+    } else {
+      const stamp = dosDateTime(new Date());
+      result = call("QvtInstallModFolder", [...types, "number", "number"],
+        [...values, stamp.date, stamp.time]);
+    }
     output.flush();
   } catch (error) {
     result = { succeeded: false, errorKey: "WebStorageFailed", detail: String(error.message || error) };
   } finally {
     if (output) output.close();
     output = null;
+    for (const scratch of scratches) scratch.close();
     Module.ccall("QvtClearPatch", null, [], []);
     Module.ccall("QvtClearMusic", null, [], []);
     Module.ccall("QvtCloseSource", null, [], []);
@@ -204,9 +252,12 @@ async function install(message) {
   }
   result.readFailed = readFailed;
   result.heapBytes = HEAPU8.length;
-  if (!result.succeeded) {
+  const names = scratches.map((scratch, index) => scratchName(index));
+  scratches = [];
+  if (!result.succeeded) names.push(message.name);
+  for (const name of names) {
     try {
-      await root.removeEntry(message.name);
+      await root.removeEntry(name);
     } catch (error) {
       // none was made
     }

@@ -2,7 +2,8 @@
 """Times the page's install of a mod folder from IMAGE (Install to the download offered, the
 check before it not counted) against `qvtpatch --kind mods` of the same image and patch,
 alternately, best of two each; prints both, the ratio page / desktop and the engine's memory.
-usage: bench_mod_folder.py PAGE_FOLDER IMAGE QVTPATCH PATCH_FOLDER DESKTOP_OUTPUT"""
+With KIND 3ds or zcci, the page's card image (.cci or .zcci) against `qvtpatch --kind KIND`.
+usage: bench_mod_folder.py PAGE_FOLDER IMAGE QVTPATCH PATCH_FOLDER DESKTOP_OUTPUT [KIND]"""
 
 import functools
 import http.server
@@ -19,6 +20,7 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 page_folder, image, qvtpatch, patch, output = sys.argv[1:6]
+kind = sys.argv[6] if len(sys.argv) > 6 else "mods"
 
 
 class Quiet(http.server.SimpleHTTPRequestHandler):
@@ -43,6 +45,8 @@ def page_install():
     driver.find_element(By.ID, "sourceFile").send_keys(os.path.abspath(image))
     WebDriverWait(driver, 3600).until(
         lambda d: not d.find_element(By.ID, "BTNInstallPatch").get_attribute("disabled"))
+    if kind != "mods":
+        driver.find_element(By.ID, "outputCci" if kind == "3ds" else "outputZcci").click()
     start = time.perf_counter()
     driver.find_element(By.ID, "BTNInstallPatch").click()
     WebDriverWait(driver, 3600, poll_frequency=0.05).until(
@@ -55,8 +59,10 @@ def page_install():
 
 def desktop_install():
     shutil.rmtree(output, ignore_errors=True)
+    if os.path.isfile(output):
+        os.remove(output)
     start = time.perf_counter()
-    subprocess.run([qvtpatch, "--source", image, "--output", output, "--kind", "mods",
+    subprocess.run([qvtpatch, "--source", image, "--output", output, "--kind", kind,
                     "--patch", patch, "--quiet"], check=True, stdout=subprocess.DEVNULL)
     return time.perf_counter() - start
 
@@ -69,8 +75,10 @@ try:
         pages.append(seconds)
     size = os.path.getsize(image) / 2**20
     print("image: %.0f MiB" % size)
-    print("desktop mod folder run:  %.2f s" % min(desktops))
-    print("page's mod folder .zip:  %.2f s" % min(pages))
+    what = {"3ds": ("card image run", ".cci"), "zcci": ("compressed card image run", ".zcci")}
+    what = what.get(kind, ("mod folder run", "mod folder .zip"))
+    print("desktop %s:  %.2f s" % (what[0], min(desktops)))
+    print("page's %s:  %.2f s" % (what[1], min(pages)))
     print("ratio page / desktop:    %.2f" % (min(pages) / min(desktops)))
     print("engine memory at the end: %.0f MiB" % (heap / 2**20))
 finally:

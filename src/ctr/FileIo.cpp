@@ -376,10 +376,16 @@ struct TBackgroundLane::TState {
 
 TBackgroundLane::TBackgroundLane(std::size_t depth) : m_state(std::make_unique<TState>()) {
     m_state->Depth = std::max<std::size_t>(depth, 1);
-    m_state->Helper = std::thread([state = m_state.get()] { state->Run(); });
+    try {
+        m_state->Helper = std::thread([state = m_state.get()] { state->Run(); });
+    } catch (const std::system_error&) {
+        // No threads here: Post runs each job itself.
+    }
 }
 
 TBackgroundLane::~TBackgroundLane() {
+    if (!m_state->Helper.joinable())
+        return;
     {
         std::lock_guard lock(m_state->Mutex);
         m_state->Stop = true;
@@ -389,6 +395,15 @@ TBackgroundLane::~TBackgroundLane() {
 }
 
 void TBackgroundLane::Post(std::function<void()> job) {
+    if (!m_state->Helper.joinable()) {
+        try {
+            job();
+        } catch (...) {
+            if (!m_state->Failure)
+                m_state->Failure = std::current_exception();
+        }
+        return;
+    }
     std::unique_lock lock(m_state->Mutex);
     m_state->Changed.wait(lock, [this] { return m_state->Pending < m_state->Depth; });
     m_state->Jobs.push_back(std::move(job));

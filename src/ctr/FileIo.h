@@ -201,7 +201,8 @@ private:
 
 /// One helper thread that runs posted jobs in order, at most `depth` of them pending, so the
 /// caller's thread can read and write while the helper hashes the blocks it handed over.
-/// A job's exception comes back from Drain(); the destructor waits for the jobs.
+/// A job's exception comes back from Drain(); the destructor waits for the jobs. Where no
+/// thread can be started (the browser's engine), each job runs in Post() on the caller's thread.
 class TBackgroundLane {
 public:
     explicit TBackgroundLane(std::size_t depth);

@@ -12,6 +12,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #ifndef QVT_VERSION
@@ -869,14 +870,24 @@ void CompressImage(const fs::path& input, TImageKind kind, const fs::path& outpu
                    TProgress* progress, unsigned threads, bool scratch) {
     EnsureNotAnInput(output, {&input});
     const std::unique_ptr<TInFile> in = OpenImageFile(input);
+    TOutFile out(output);
+    if (scratch)
+        out.MarkScratch();
+    CompressImageTo(*in, kind, WriteAtIn(out, 0), progress, threads);
+    out.Commit();
+}
+
+std::uint64_t CompressImageTo(TInFile& image, TImageKind kind, const TWriteAt& write_at,
+                              TProgress* progress, unsigned threads) {
+    TInFile* const in = &image;
     if (DetectImageKind(*in) != kind)
-        throw TCtrError(PathText(input) + " is not a " + KindName(kind));
+        throw TCtrError(PathText(in->Path()) + " is not a " + KindName(kind));
     const std::uint32_t frame_size = kind == TImageKind::Cia ? CiaFrameSize : CardFrameSize;
     const std::vector<std::uint8_t> metadata = BuildMetadata(*in, kind, frame_size);
     const std::uint64_t size = in->Size();
     const std::uint64_t frame_count = (size + frame_size - 1) / frame_size;
     if (frame_count > UINT32_MAX)
-        throw TCtrError(PathText(input) + " is too large to compress");
+        throw TCtrError(PathText(in->Path()) + " is too large to compress");
 
     threads = std::max(threads, 1u);
     std::vector<std::unique_ptr<ZSTD_CCtx, TCCtxDeleter>> contexts;
@@ -904,11 +915,13 @@ void CompressImage(const fs::path& input, TImageKind kind, const fs::path& outpu
 
     if (progress)
         progress->Total += size;
-    TOutFile out(output);
-    if (scratch)
-        out.MarkScratch();
-    out.Write(header);
-    out.Write(metadata);
+    std::uint64_t end = 0;
+    const auto append = [&](std::span<const std::uint8_t> bytes) {
+        write_at(end, bytes);
+        end += bytes.size();
+    };
+    append(header);
+    append(metadata);
     std::vector<std::uint8_t> table(SkippableHeaderSize);
     std::uint64_t packed_total = 0;
 
@@ -918,7 +931,7 @@ void CompressImage(const fs::path& input, TImageKind kind, const fs::path& outpu
             if (failure)
                 std::rethrow_exception(failure);
         for (std::size_t i = 0; i < batch.Count; ++i) {
-            out.Write(batch.Packed[i].Bytes());
+            append(batch.Packed[i].Bytes());
             packed_total += batch.Packed[i].Size;
             std::array<std::uint8_t, 12> entry{};
             PutLE<std::uint32_t>(&entry[0], static_cast<std::uint32_t>(batch.Packed[i].Size));
@@ -948,8 +961,8 @@ void CompressImage(const fs::path& input, TImageKind kind, const fs::path& outpu
         if (previous)
             write(*previous);
         batch.Failures.assign(threads, nullptr);
-        for (unsigned worker = 0; worker < threads; ++worker)
-            batch.Workers.emplace_back([&batch, &contexts, worker, threads] {
+        for (unsigned worker = 0; worker < threads; ++worker) {
+            const auto compress = [&batch, &contexts, worker, threads] {
                 try {
                     for (std::size_t i = worker; i < batch.Count; i += threads)
                         CompressFrame(contexts[worker].get(), batch.Plain[i], batch.Packed[i],
@@ -957,7 +970,13 @@ void CompressImage(const fs::path& input, TImageKind kind, const fs::path& outpu
                 } catch (...) {
                     batch.Failures[worker] = std::current_exception();
                 }
-            });
+            };
+            try {
+                batch.Workers.emplace_back(compress);
+            } catch (const std::system_error&) {
+                compress(); // no threads here (the browser's engine): this one does the work
+            }
+        }
         previous = &batch;
     }
     if (previous)
@@ -970,17 +989,16 @@ void CompressImage(const fs::path& input, TImageKind kind, const fs::path& outpu
     table.insert(table.end(), footer.begin(), footer.end());
     PutLE<std::uint32_t>(&table[0], SkippableMagic);
     PutLE<std::uint32_t>(&table[4], static_cast<std::uint32_t>(table.size() - SkippableHeaderSize));
-    out.Write(table);
+    append(table);
     packed_total += table.size();
 
     const std::uint64_t planned = HeaderSize + metadata.size() + packed_total;
-    if (out.End() != planned)
+    if (end != planned)
         throw TCtrError("internal error: the compressed image's size is not as planned");
     std::array<std::uint8_t, 8> compressed_size{};
     PutLE<std::uint64_t>(compressed_size.data(), packed_total);
-    out.Seek(OffCompressedSize);
-    out.Write(compressed_size);
-    out.Commit();
+    write_at(OffCompressedSize, compressed_size);
+    return end;
 }
 
 void DecompressImage(const fs::path& input, const fs::path& output, TProgress* progress,

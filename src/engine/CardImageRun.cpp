@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <system_error>
 
 namespace engine {
 
@@ -65,7 +64,7 @@ std::vector<std::uint8_t> TCardRun::RebuildExeFs(const std::vector<std::uint8_t>
 std::uint64_t TCardRun::Run(const ctr::TWriteAt& write_at) {
     if (m_job.Kind != ctr::TImageKind::Cci)
         m_steps.Fail("ErrorExtractingNCCH", "the image is not a card image");
-    if (m_job.PackDatScratch.empty())
+    if (m_job.PackDatScratch == nullptr)
         m_steps.Fail("ErrorApplyingXdelta", "no place for the patched pack.dat");
     m_steps.SendPackDatTo(m_job.PackDatScratch);
     m_steps.ReadDescription();
@@ -98,11 +97,14 @@ std::uint64_t TCardRun::Run(const ctr::TWriteAt& write_at) {
     std::uint64_t total = parts.Cxi.ExeFs.size();
     for (const auto& [path, source] : m_steps.RomFs()) {
         if (source.Patch != nullptr) {
+            // Opened by path, as the browser serves the patch's files and the scratch file.
             const std::filesystem::path where = source.Patch->Where;
-            std::error_code error;
-            const std::uintmax_t size = std::filesystem::file_size(where, error);
-            if (error)
-                m_steps.Fail("ErrorRebuildingRomFS", source.Patch->Path + ": " + error.message());
+            std::uint64_t size = 0;
+            try {
+                size = ctr::TInFile(where).Size();
+            } catch (const ctr::TCtrError& error) {
+                m_steps.Fail("ErrorRebuildingRomFS", source.Patch->Path + ": " + error.what());
+            }
             entries.push_back(
                 {path, size, [where] { return std::make_unique<ctr::TInFile>(where); }});
         } else {
@@ -176,10 +178,8 @@ TCardImageResult RunCardImage(const TCardImageJob& job, const ctr::TWriteAt& wri
         result.ErrorKey = "ErrorRebuilding3DS";
         result.Detail = error.what();
     }
-    if (run.Steps().PackDatSent()) {
-        std::error_code ignored;
-        std::filesystem::remove(job.PackDatScratch, ignored);
-    }
+    if (job.PackDatScratch != nullptr)
+        job.PackDatScratch->Remove();
     result.TitleId = run.Steps().TitleId();
     return result;
 }

@@ -7,18 +7,17 @@
 
 #include "ctr/FileIo.h"
 #include "engine/ModFolderRun.h"
+#include "engine/ScratchFile.h"
 
 #include <cstdint>
-#include <filesystem>
 
 namespace engine {
 
 /// A card image run: what a mod folder run needs (the image must be a card image), and where
 /// the patched pack.dat is kept until the RomFS is written.
 struct TCardImageJob : TModFolderJob {
-    /// A file the run writes the patched pack.dat to and removes at its end (a served or
-    /// private file in the browser); nothing else may be there.
-    std::filesystem::path PackDatScratch;
+    /// Where the run writes the patched pack.dat; it removes it at its end, whatever the end.
+    TScratchFile* PackDatScratch = nullptr;
 };
 
 /// How a card image run ended, and the image's size once built.

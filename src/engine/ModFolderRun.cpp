@@ -204,25 +204,22 @@ void TRun::PatchPackDat() {
     ctr::TProgress meter = Meter(50, 65, "ApplyingXdelta");
     ctr::TMd5 md5;
     std::uint64_t size = 0;
-    const bool to_sink = !m_patch_brings_pack_dat && m_pack_dat_to.empty();
+    const bool to_sink = !m_patch_brings_pack_dat && m_pack_dat_to == nullptr;
+    const bool to_scratch = !m_patch_brings_pack_dat && m_pack_dat_to != nullptr;
     try {
         const std::unique_ptr<ctr::TInFile> source =
             ctr::OpenRange(m_game.Image(), pack_dat.Location.Offset, pack_dat.Location.Size);
         ctr::TInFile delta(difference->Where);
-        std::unique_ptr<ctr::TOutFile> scratch;
-        if (to_sink) {
+        if (to_sink)
             m_sink.Begin(m_game.TitleId() + '/' + to, std::nullopt);
-        } else if (!m_patch_brings_pack_dat) {
-            scratch = std::make_unique<ctr::TOutFile>(m_pack_dat_to);
-            scratch->MarkScratch();
-        }
         ctr::ApplyDelta(
             *source, delta,
             [&](std::span<const std::uint8_t> bytes) {
                 if (m_patch_brings_pack_dat)
                     return; // applied for its checks only: the patch's own file goes in
-                if (scratch) {
-                    scratch->Write(bytes);
+                if (to_scratch) {
+                    m_pack_dat_to->WriteAt(size, bytes);
+                    size += bytes.size();
                     return;
                 }
                 m_sink.Write(bytes);
@@ -232,10 +229,8 @@ void TRun::PatchPackDat() {
             &meter);
         if (to_sink)
             m_sink.End();
-        if (scratch) {
-            scratch->Commit();
-            m_patched_pack_dat = {to, m_pack_dat_to};
-        }
+        if (to_scratch)
+            m_patched_pack_dat = {to, m_pack_dat_to->Close(size)};
     } catch (const ctr::TCtrError& error) {
         if (m_host.Progress && !m_host.Progress(0.65, "ApplyingXdelta"))
             throw TRunEnd{{}, {}, true};

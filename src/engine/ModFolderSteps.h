@@ -10,6 +10,7 @@
 #include "engine/ModFolderPlan.h"
 #include "engine/ModFolderRun.h"
 #include "engine/PatchDescription.h"
+#include "engine/ScratchFile.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -168,9 +169,9 @@ public:
         return files;
     }
 
-    // The patched pack.dat goes into a file at `scratch` (written whole, then the caller's to
-    // remove) instead of the sink: a card image's RomFS needs it before its layout.
-    void SendPackDatTo(std::filesystem::path scratch) { m_pack_dat_to = std::move(scratch); }
+    // The patched pack.dat goes into `scratch` (written whole, then the caller's to remove)
+    // instead of the sink: a card image's RomFS needs it before its layout.
+    void SendPackDatTo(TScratchFile* scratch) { m_pack_dat_to = scratch; }
     void ReadDescription();
     void ReadGame();
     void CheckDigest(const std::string& expected, const ctr::TImageRomFsFile& file,
@@ -206,7 +207,7 @@ private:
     std::map<std::string, TRomFsSource> m_romfs;
     TModWriter m_writer;
     bool m_patch_brings_pack_dat = false; // its own pack.dat replaces the difference's
-    std::filesystem::path m_pack_dat_to;
+    TScratchFile* m_pack_dat_to = nullptr;
     TPatchFile m_patched_pack_dat; // set once written there
     // The sound step's folder, removed with the run, and its rewritten archive there.
     std::filesystem::path m_sound_work;

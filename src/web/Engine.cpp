@@ -8,6 +8,7 @@
 #include "ctr/Keys.h"
 #include "ctr/SourceImage.h"
 #include "ctr/Z3ds.h"
+#include "engine/CardImageRun.h"
 #include "engine/Identify.h"
 #include "engine/ModFolderRun.h"
 #include "engine/PatchFit.h"
@@ -434,21 +435,19 @@ EMSCRIPTEN_KEEPALIVE void QvtClearPatch() {
     g_patch.clear();
 }
 
-/// Writes the mod folder of the chosen image of `kind` with the patch given and its `voice` (0
-/// ENG, 1 JAP MOD, 2 JAP ORIG, when it offers voices) into a ZIP archive through WriteOutput;
-/// the digests the check took spare their reads. Log entries and stages go to the worker as
-/// they come. Answers {"succeeded", "cancelled", "errorKey", "detail",
-/// "titleId", "size", "files": where each file lies in the archive (TListedZip)}.
-EMSCRIPTEN_KEEPALIVE const char* QvtInstallModFolder(const char* kind, int decrypt,
-                                                     const char* description, int russian,
-                                                     const char* pack_dat_md5,
-                                                     const char* pack_inc_md5, int voice,
-                                                     int dos_date, int dos_time) {
-    engine::TModFolderJob job;
+} // extern "C"
+
+namespace {
+
+// The job both installs share: the chosen image of `kind` with the patch given and its
+// `voice` (0 ENG, 1 JAP MOD, 2 JAP ORIG, when it offers voices); the digests the check took
+// spare their reads. False for an unknown kind.
+bool FillJob(engine::TModFolderJob& job, const char* kind, int decrypt, const char* description,
+             int russian, const char* pack_dat_md5, const char* pack_inc_md5, int voice) {
     job.Source = SourcePath;
     const std::optional<ctr::TImageKind> image_kind = ctr::ImageKindFromText(kind);
     if (!image_kind)
-        return Answer("{\"succeeded\":false,\"errorKey\":\"ErrorWrongROM\"}");
+        return false;
     job.Kind = *image_kind;
     job.Keys = decrypt && g_keys ? &*g_keys : nullptr;
     job.Patch = g_patch;
@@ -459,28 +458,160 @@ EMSCRIPTEN_KEEPALIVE const char* QvtInstallModFolder(const char* kind, int decry
     job.ProgramVersion = QVT_VERSION;
     job.Voice = voice;
     job.Tracks = g_music ? &*g_music : nullptr;
-    engine::TZipWriter zip(
-        [](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-            if (!WriteOutput(static_cast<double>(offset), bytes.data(),
-                             static_cast<double>(bytes.size())))
-                throw ctr::TCtrError("the browser's storage took no more bytes");
-        },
-        static_cast<std::uint16_t>(dos_date), static_cast<std::uint16_t>(dos_time));
-    const engine::TModFolderHost host{[](const std::string& key, const std::string& detail) {
-                                          PostLog(key.c_str(), detail.c_str());
-                                      },
-                                      [](double fraction, const std::string& stage) {
-                                          PostStage(fraction, stage.c_str());
-                                          return true; // the page stops a run by ending the worker
-                                      }};
+    return true;
+}
+
+// Log entries and stages go to the worker as they come.
+const engine::TModFolderHost WorkerHost{
+    [](const std::string& key, const std::string& detail) { PostLog(key.c_str(), detail.c_str()); },
+    [](double fraction, const std::string& stage) {
+        PostStage(fraction, stage.c_str());
+        return true; // the page stops a run by ending the worker
+    }};
+
+void WriteOutputAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (!WriteOutput(static_cast<double>(offset), bytes.data(), static_cast<double>(bytes.size())))
+        throw ctr::TCtrError("the browser's storage took no more bytes");
+}
+
+// The answer of an install; `files` (a JSON array) when the output lists its files.
+std::string ResultJson(const engine::TModFolderResult& result, std::uint64_t size,
+                       const std::string& files = {}) {
+    return "{\"succeeded\":" + std::string(result.Succeeded ? "true" : "false") +
+           ",\"cancelled\":" + std::string(result.Cancelled ? "true" : "false") +
+           ",\"errorKey\":" + Quoted(result.ErrorKey) + ",\"detail\":" + Quoted(result.Detail) +
+           ",\"titleId\":" + Quoted(result.TitleId) + ",\"size\":" + std::to_string(size) +
+           (files.empty() ? "" : ",\"files\":" + files) + "}";
+}
+
+} // namespace
+
+extern "C" {
+
+/// Writes the mod folder of the job (FillJob) into a ZIP archive through WriteOutput. Answers
+/// {"succeeded", "cancelled", "errorKey", "detail", "titleId", "size", "files": where each file
+/// lies in the archive (TListedZip)}.
+EMSCRIPTEN_KEEPALIVE const char* QvtInstallModFolder(const char* kind, int decrypt,
+                                                     const char* description, int russian,
+                                                     const char* pack_dat_md5,
+                                                     const char* pack_inc_md5, int voice,
+                                                     int dos_date, int dos_time) {
+    engine::TModFolderJob job;
+    if (!FillJob(job, kind, decrypt, description, russian, pack_dat_md5, pack_inc_md5, voice))
+        return Answer("{\"succeeded\":false,\"errorKey\":\"ErrorWrongROM\"}");
+    engine::TZipWriter zip(WriteOutputAt, static_cast<std::uint16_t>(dos_date),
+                           static_cast<std::uint16_t>(dos_time));
     TListedZip listed(zip);
-    const engine::TModFolderResult result = engine::RunModFolder(job, listed, host);
-    return Answer(
-        "{\"succeeded\":" + std::string(result.Succeeded ? "true" : "false") +
-        ",\"cancelled\":" + std::string(result.Cancelled ? "true" : "false") +
-        ",\"errorKey\":" + Quoted(result.ErrorKey) + ",\"detail\":" + Quoted(result.Detail) +
-        ",\"titleId\":" + Quoted(result.TitleId) + ",\"size\":" + std::to_string(zip.Size()) +
-        ",\"files\":" + (result.Succeeded ? listed.Json() : "[]") + "}");
+    const engine::TModFolderResult result = engine::RunModFolder(job, listed, WorkerHost);
+    return Answer(ResultJson(result, zip.Size(), result.Succeeded ? listed.Json() : "[]"));
+}
+
+} // extern "C"
+
+// ---- Installing a card image ----
+//
+// The image goes out through WriteOutput like the archive. The patched pack.dat, hundreds of
+// MiB in a real game, is kept until the RomFS is written in another file of the private
+// storage, one of the worker's scratch files (by number): written through WriteScratch, then
+// served back to the engine by path like the chosen file, read through ReadScratch.
+
+EM_JS(bool, WriteScratch, (int index, double offset, const std::uint8_t* bytes, double length),
+      { return self.qvtWriteScratch(index, offset, bytes, length); });
+
+EM_JS(bool, ReadScratch, (int index, double offset, double length, std::uint8_t* out),
+      { return self.qvtReadScratch(index, offset, length, out); });
+
+EM_JS(void, ClearScratch, (int index), { self.qvtClearScratch(index); });
+
+namespace {
+
+class TWorkerScratch final : public engine::TScratchFile {
+public:
+    explicit TWorkerScratch(int index)
+        : m_index(index), m_path("/scratch/" + std::to_string(index)) {}
+    ~TWorkerScratch() override { Remove(); }
+    void WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) override {
+        if (!WriteScratch(m_index, static_cast<double>(offset), bytes.data(),
+                          static_cast<double>(bytes.size())))
+            throw ctr::TCtrError("the browser's storage took no more bytes");
+    }
+    std::filesystem::path Close(std::uint64_t size) override {
+        const int index = m_index;
+        ctr::ServeFile(m_path, size, [index](std::uint64_t offset, std::span<std::uint8_t> out) {
+            if (!ReadScratch(index, static_cast<double>(offset), static_cast<double>(out.size()),
+                             out.data()))
+                throw ctr::TCtrError("the browser could not read back its own storage");
+        });
+        m_served = true;
+        return m_path;
+    }
+    void Remove() override {
+        if (m_served)
+            ctr::StopServingFile(m_path);
+        m_served = false;
+        ClearScratch(m_index);
+    }
+
+private:
+    int m_index;
+    std::filesystem::path m_path;
+    bool m_served = false;
+};
+
+} // namespace
+
+extern "C" {
+
+/// Writes the card image of the job (FillJob; the image must be a card image) through
+/// WriteOutput, with `compressed` as a Z3DS file made from the card image once it is whole (in a
+/// second scratch file). Answers as QvtInstallModFolder, "size" the output's.
+EMSCRIPTEN_KEEPALIVE const char*
+QvtInstallCardImage(const char* kind, int decrypt, const char* description, int russian,
+                    const char* pack_dat_md5, const char* pack_inc_md5, int voice, int compressed) {
+    engine::TCardImageJob job;
+    if (!FillJob(job, kind, decrypt, description, russian, pack_dat_md5, pack_inc_md5, voice))
+        return Answer("{\"succeeded\":false,\"errorKey\":\"ErrorWrongROM\"}");
+    TWorkerScratch scratch(0);
+    job.PackDatScratch = &scratch;
+    if (!compressed) {
+        const engine::TCardImageResult result =
+            engine::RunCardImage(job, WriteOutputAt, WorkerHost);
+        return Answer(ResultJson(result, result.Size));
+    }
+    // The build takes the bar to 90, the compression the rest, as the desktop's run does.
+    TWorkerScratch image(1);
+    const engine::TModFolderHost host{WorkerHost.Log,
+                                      [](double fraction, const std::string& stage) {
+                                          PostStage(fraction * 0.9, stage.c_str());
+                                          return true;
+                                      }};
+    engine::TCardImageResult result = engine::RunCardImage(
+        job,
+        [&image](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+            image.WriteAt(offset, bytes);
+        },
+        host);
+    if (!result.Succeeded)
+        return Answer(ResultJson(result, 0));
+    PostLog("CompressingOutput", "");
+    std::uint64_t size = 0;
+    try {
+        ctr::TInFile in(image.Close(result.Size));
+        ctr::TProgress progress;
+        progress.Callback = [](std::uint64_t done, std::uint64_t total) {
+            PostStage(0.9 + 0.1 * (total == 0 ? 1 : double(done) / double(total)),
+                      "CompressingOutput");
+            return true;
+        };
+        size = ctr::CompressImageTo(in, ctr::TImageKind::Cci, WriteOutputAt, &progress, 1);
+        PostLog("Done", "");
+    } catch (const std::exception& error) {
+        result.Succeeded = false;
+        result.ErrorKey = "ErrorCompressingOutput";
+        result.Detail = error.what();
+    }
+    image.Remove();
+    return Answer(ResultJson(result, size));
 }
 
 } // extern "C"

@@ -82,7 +82,8 @@ TEST_P(EngineCardImage, WritesWhatTheCommandLineWrites) {
     job.Keys = form.Encrypted ? &keys : nullptr;
     job.Description = "English.dsc";
     job.Patch = engine::PatchFilesBelow(PathOf(patch));
-    job.PackDatScratch = PathOf(dir.path() + "/pack.dat.part");
+    engine::TDiskScratch scratch(PathOf(dir.path() + "/pack.dat.part"));
+    job.PackDatScratch = &scratch;
     job.Voice = std::max(form.Voice, 0);
     const QString ours = dir.path() + "/engine.3ds";
     ctr::TOutFile out(PathOf(ours));
@@ -147,7 +148,8 @@ TEST_P(EngineCardImageEnds, LeaveNoScratchFile) {
     job.Description = "English.dsc";
     job.Patch = engine::PatchFilesBelow(PathOf(patch));
     ASSERT_TRUE(QDir().mkpath(dir.path() + "/scratch"));
-    job.PackDatScratch = PathOf(dir.path() + "/scratch/pack.dat");
+    engine::TDiskScratch scratch(PathOf(dir.path() + "/scratch/pack.dat"));
+    job.PackDatScratch = &scratch;
     std::vector<std::uint8_t> written;
     const ctr::TWriteAt write_at = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
         written.resize(std::max<std::size_t>(written.size(), offset + bytes.size()));

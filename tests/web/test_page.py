@@ -12,6 +12,7 @@ desktop/game.cia-voice2-music with the music MUSIC gives (scripts/test-web.sh ma
 
 import base64
 import functools
+import hashlib
 import http.server
 import io
 import os
@@ -145,8 +146,29 @@ class PageTest(unittest.TestCase):
         self.assertIn(EN["FitChecked"], self.text_of("MemoLog"))
         self.assertEqual(self.resources(), loaded)
 
-    def stored(self):
-        """The files in the page's private storage, with the bytes of the one archive."""
+    def stored(self, data=True):
+        """The files in the page's private storage, with the bytes of the one output (when
+        `data`)."""
+        answer = self.driver.execute_async_script("""
+            const done = arguments[arguments.length - 1];
+            (async () => {
+              const root = await navigator.storage.getDirectory();
+              const names = [];
+              for await (const name of root.keys()) names.push(name);
+              if (names.length !== 1 || !arguments[0]) return done({ names });
+              const file = await (await root.getFileHandle(names[0])).getFile();
+              const bytes = new Uint8Array(await file.arrayBuffer());
+              let text = "";
+              for (let i = 0; i < bytes.length; i += 0x8000)
+                text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+              done({ names, data: btoa(text) });
+            })().catch((error) => done({ error: String(error) }));""", data)
+        self.assertNotIn("error", answer)
+        return answer["names"], base64.b64decode(answer["data"]) if "data" in answer else None
+
+    def stored_digest(self):
+        """The files in the page's private storage, with the SHA-256 of the one output (a card
+        image is too large to hand over)."""
         answer = self.driver.execute_async_script("""
             const done = arguments[arguments.length - 1];
             (async () => {
@@ -159,14 +181,13 @@ class PageTest(unittest.TestCase):
               }
               if (names.length !== 1 || kind !== "file") return done({ names });
               const file = await (await root.getFileHandle(names[0])).getFile();
-              const bytes = new Uint8Array(await file.arrayBuffer());
-              let text = "";
-              for (let i = 0; i < bytes.length; i += 0x8000)
-                text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
-              done({ names, data: btoa(text) });
+              const digest = new Uint8Array(
+                await crypto.subtle.digest("SHA-256", await file.arrayBuffer()));
+              done({ names, digest: [...digest].map((b) => b.toString(16).padStart(2, "0"))
+                .join("") });
             })().catch((error) => done({ error: String(error) }));""")
         self.assertNotIn("error", answer)
-        return answer["names"], base64.b64decode(answer["data"]) if "data" in answer else None
+        return answer["names"], answer.get("digest")
 
     def install(self, voice=None):
         """Installs the chosen patch with `voice` chosen on the page (the voice choice shows for
@@ -341,6 +362,43 @@ class PageTest(unittest.TestCase):
         self.assertIn(EN["InstallCanceled"], self.text_of("MemoLog"))
         self.assertFalse(self.driver.find_element(By.ID, "download").is_displayed())
         WebDriverWait(self.driver, WAIT).until(lambda d: self.stored()[0] == [])
+
+    def test_card_images_are_the_desktops_and_cancel_leaves_no_file(self):
+        self.open_page()
+        self.choose("game.cia")
+        self.assertFalse(self.driver.find_element(By.ID, "outputCci").is_enabled())
+        self.choose("game.3ds")
+        # The compressed image's metadata holds the time it was made.
+        dateless = lambda data: re.sub(rb"date\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", b"date", data, 1)
+        for output, desktop in (("cci", "game.3ds-voice1.3ds"), ("zcci", "game.3ds-voice1.zcci")):
+            with self.subTest(output=output):
+                self.driver.find_element(By.ID, "output" + output.capitalize()).click()
+                self.install(1)
+                self.assertIn(EN["PatchingSuccessful"].split(".")[0], self.text_of("MemoLog"))
+                name = self.text_of("titleId") + "." + output
+                with open(os.path.join(SAMPLES, "desktop", desktop), "rb") as f:
+                    expected = dateless(f.read())
+                if output == "cci":
+                    names, digest = self.stored_digest()
+                    self.assertEqual(digest, hashlib.sha256(expected).hexdigest())
+                else:
+                    names, data = self.stored()
+                    self.assertEqual(len(data), len(expected) + len("2000-01-01T00:00:00Z"))
+                    self.assertTrue(dateless(data) == expected, "the .zcci differs")
+                self.assertEqual(names, [name])  # no scratch file is left
+                link = self.driver.find_element(By.ID, "download")
+                self.assertEqual(link.get_attribute("download"), name)
+        # Ended while the image is written: neither the image nor the scratch file stays.
+        self.choose("big.3ds")
+        self.driver.find_element(By.ID, "outputCci").click()
+        self.driver.find_element(By.ID, "BTNInstallPatch").click()
+        WebDriverWait(self.driver, WAIT, poll_frequency=0.02).until(
+            lambda d: int(d.find_element(By.ID, "ProgressBar1").get_attribute("value")) >= 86)
+        self.assertEqual(len(self.stored(data=False)[0]), 2)
+        self.driver.find_element(By.ID, "BTNCancel").click()
+        self.assertIn(EN["InstallCanceled"], self.text_of("MemoLog"))
+        self.assertFalse(self.driver.find_element(By.ID, "download").is_displayed())
+        WebDriverWait(self.driver, WAIT).until(lambda d: self.stored(data=False)[0] == [])
 
     def test_an_encrypted_dump_opens_with_the_users_key_file(self):
         self.open_page()
