@@ -12,6 +12,7 @@
 #include "ctr/FileIo.h"
 #include "ctr/Ncsd.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 #include "tests/ctr/CtrTestSupport.h"
 
 #include <sys/resource.h>

@@ -11,6 +11,7 @@
 #include "core/Identify.h"
 #include "core/Language.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
 #include "sample/SampleImage.h"

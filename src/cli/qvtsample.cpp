@@ -6,6 +6,7 @@
 #include "cli/ParserText.h"
 #include "ctr/Decrypt.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 #include "sample/SampleCrypt.h"
 #include "sample/SampleHeaders.h"
 #include "sample/SampleImage.h"

@@ -16,6 +16,7 @@
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 #include "sound_archive/FileBasics.h"
 #include "sound_archive/N3DSbcsar.h"
 

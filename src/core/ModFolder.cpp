@@ -14,6 +14,7 @@
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
+#include "engine/ModFolderRun.h"
 #include "engine/ModFolderSteps.h"
 
 #include <QDir>

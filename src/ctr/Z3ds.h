@@ -69,20 +69,6 @@ std::unique_ptr<TInFile> OpenImageFile(const std::filesystem::path& path);
 /// 0x100 (read through OpenImageFile's layer when `image` is one). Nothing when none fits.
 std::optional<TImageKind> DetectImageKind(TInFile& image);
 
-/// Writes `input`, an image of `kind`, as a Z3DS file at `output` in the emulator's layout
-/// (frames of 256 KiB for NCSD and NCCH, 32 MiB for CIA; metadata `compressor`, `date`,
-/// `maxframesize` and `titleinfo`), compressing frames on `threads` threads. `progress`
-/// counts input bytes and may cancel. The output appears whole or not at all (TOutFile).
-void CompressImage(const std::filesystem::path& input, TImageKind kind,
-                   const std::filesystem::path& output, TProgress* progress = nullptr,
-                   unsigned threads = 2, bool scratch = false);
-
-/// Writes `image` as CompressImage does, through `write_at` (front to back, then the header's
-/// compressed size); returns the Z3DS file's size. Where no thread can be started (the
-/// browser's engine), the frames are compressed on the caller's thread.
-std::uint64_t CompressImageTo(TInFile& image, TImageKind kind, const TWriteAt& write_at,
-                              TProgress* progress = nullptr, unsigned threads = 2);
-
 /// Writes the image inside the Z3DS file `input` to `output`. `progress` counts output bytes
 /// and may cancel. A `scratch` output is not forced to the disk.
 void DecompressImage(const std::filesystem::path& input, const std::filesystem::path& output,

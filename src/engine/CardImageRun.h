@@ -6,7 +6,7 @@
 // bytes are those of the desktop's card image output for the same image and patch.
 
 #include "ctr/FileIo.h"
-#include "engine/ModFolderRun.h"
+#include "engine/ModFolderJob.h"
 #include "engine/ScratchFile.h"
 
 #include <cstdint>

@@ -7,8 +7,8 @@
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Hash.h"
+#include "engine/ModFolderJob.h"
 #include "engine/ModFolderPlan.h"
-#include "engine/ModFolderRun.h"
 #include "engine/PatchDescription.h"
 #include "engine/ScratchFile.h"
 

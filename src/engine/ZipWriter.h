@@ -4,7 +4,7 @@
 // writes, and ZIP64 wherever a size or a position passes 4 GiB, so an archive holding a
 // pack.dat of several GiB unpacks with any tool.
 
-#include "engine/ModFolderRun.h"
+#include "engine/ModFolderJob.h"
 
 #include <cstdint>
 #include <functional>

@@ -8,6 +8,7 @@
 #include "ctr/Keys.h"
 #include "ctr/SourceImage.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 #include "engine/CardImageRun.h"
 #include "engine/Identify.h"
 #include "engine/ModFolderRun.h"

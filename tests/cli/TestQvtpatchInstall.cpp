@@ -13,6 +13,7 @@
 #include "core/Places.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 #include "sample/SampleCrypt.h"
 
 #include <QDir>

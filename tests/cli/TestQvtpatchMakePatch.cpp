@@ -10,6 +10,7 @@
 #include "core/PatchCatalogue.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 #include "sample/SampleCrypt.h"
 
 #include <QDir>

@@ -4,6 +4,7 @@
 #include "core/FitCheck.h"
 #include "core/PatchCatalogue.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 #include "sample/SampleCrypt.h"
 #include "tests/core/RealProgramFolder.h"
 

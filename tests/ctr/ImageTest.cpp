@@ -13,6 +13,7 @@
 #include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 
 #include "ctr/RomFs.h"
 

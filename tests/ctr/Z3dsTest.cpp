@@ -9,6 +9,7 @@
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Ncsd.h"
+#include "ctr/Z3dsWrite.h"
 
 #include <gtest/gtest.h>
 #include <zstd.h>

@@ -6,6 +6,7 @@
 #include "core/FileTools.h"
 #include "core/PatchCatalogue.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 #include "sample/SampleCrypt.h"
 #include "tests/core/RealProgramFolder.h"
 

@@ -7,6 +7,7 @@
 #include "core/PatchCatalogue.h"
 #include "core/TrackList.h"
 #include "ctr/Z3ds.h"
+#include "ctr/Z3dsWrite.h"
 #include "engine/Identify.h"
 #include "tests/core/RealProgramFolder.h"
 
