@@ -154,8 +154,12 @@ class PageTest(unittest.TestCase):
             (async () => {
               const root = await navigator.storage.getDirectory();
               const names = [];
-              for await (const name of root.keys()) names.push(name);
-              if (names.length !== 1 || !arguments[0]) return done({ names });
+              let kind = null;
+              for await (const [name, handle] of root.entries()) {
+                names.push(name);
+                kind = handle.kind;
+              }
+              if (names.length !== 1 || kind !== "file" || !arguments[0]) return done({ names });
               const file = await (await root.getFileHandle(names[0])).getFile();
               const bytes = new Uint8Array(await file.arrayBuffer());
               let text = "";
