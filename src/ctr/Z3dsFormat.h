@@ -1,7 +1,7 @@
 #pragma once
-// The Z3DS layout that reading and writing a compressed image share: the header, the metadata,
-// the seek table, the frame sizes the emulator writes, and the frames' checksum. Only the two
-// halves of the format include it.
+// What reading and writing a compressed image share: the Z3DS header, metadata and seek table,
+// the frame sizes the emulator writes, the frames' checksum, and the buffers frames are
+// (de)compressed in by batches. Only the two halves of the format include it.
 
 #include "ctr/FileIo.h"
 #include "ctr/ImageKind.h"
