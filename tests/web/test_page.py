@@ -149,32 +149,20 @@ class PageTest(unittest.TestCase):
     def stored(self, data=True):
         """The files in the page's private storage, with the bytes of the one output (when
         `data`)."""
-        answer = self.driver.execute_async_script("""
-            const done = arguments[arguments.length - 1];
-            (async () => {
-              const root = await navigator.storage.getDirectory();
-              const names = [];
-              let kind = null;
-              for await (const [name, handle] of root.entries()) {
-                names.push(name);
-                kind = handle.kind;
-              }
-              if (names.length !== 1 || kind !== "file" || !arguments[0]) return done({ names });
-              const file = await (await root.getFileHandle(names[0])).getFile();
-              const bytes = new Uint8Array(await file.arrayBuffer());
-              let text = "";
-              for (let i = 0; i < bytes.length; i += 0x8000)
-                text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
-              done({ names, data: btoa(text) });
-            })().catch((error) => done({ error: String(error) }));""", data)
-        self.assertNotIn("error", answer)
-        return answer["names"], base64.b64decode(answer["data"]) if "data" in answer else None
+        names, data = self.stored_as("bytes" if data else None)
+        return names, base64.b64decode(data) if data is not None else None
 
     def stored_digest(self):
         """The files in the page's private storage, with the SHA-256 of the one output (a card
         image is too large to hand over)."""
+        return self.stored_as("digest")
+
+    def stored_as(self, form):
+        """The names in the page's private storage and, when it holds one file, that file as
+        `form` gives: "bytes" (base64), "digest" (SHA-256 in hexadecimal) or None (nothing)."""
         answer = self.driver.execute_async_script("""
             const done = arguments[arguments.length - 1];
+            const form = arguments[0];
             (async () => {
               const root = await navigator.storage.getDirectory();
               const names = [];
@@ -183,15 +171,22 @@ class PageTest(unittest.TestCase):
                 names.push(name);
                 kind = handle.kind;
               }
-              if (names.length !== 1 || kind !== "file") return done({ names });
+              if (names.length !== 1 || kind !== "file" || !form) return done({ names });
               const file = await (await root.getFileHandle(names[0])).getFile();
-              const digest = new Uint8Array(
-                await crypto.subtle.digest("SHA-256", await file.arrayBuffer()));
-              done({ names, digest: [...digest].map((b) => b.toString(16).padStart(2, "0"))
-                .join("") });
-            })().catch((error) => done({ error: String(error) }));""")
+              const buffer = await file.arrayBuffer();
+              if (form === "digest") {
+                const digest = new Uint8Array(await crypto.subtle.digest("SHA-256", buffer));
+                return done({ names, data: [...digest].map((b) => b.toString(16).padStart(2, "0"))
+                  .join("") });
+              }
+              const bytes = new Uint8Array(buffer);
+              let text = "";
+              for (let i = 0; i < bytes.length; i += 0x8000)
+                text += String.fromCharCode.apply(null, bytes.subarray(i, i + 0x8000));
+              done({ names, data: btoa(text) });
+            })().catch((error) => done({ error: String(error) }));""", form)
         self.assertNotIn("error", answer)
-        return answer["names"], answer.get("digest")
+        return answer["names"], answer.get("data")
 
     def install(self, voice=None):
         """Installs the chosen patch with `voice` chosen on the page (the voice choice shows for
