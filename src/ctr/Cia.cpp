@@ -115,6 +115,18 @@ std::vector<std::uint8_t> CertificateChain() {
     return chain;
 }
 
+// The places of a built CIA's sections: header, certificates, ticket, TMD, then the content.
+constexpr std::uint32_t BuiltTmdSize = TmdHeaderSize + ChunkRecordSize;
+
+constexpr std::uint64_t BuiltTicketOffset() {
+    return AlignUp(AlignUp(CiaHeaderSize, SectionAlignment) + CertificateChainSize,
+                   SectionAlignment);
+}
+
+constexpr std::uint64_t BuiltTmdOffset() {
+    return AlignUp(BuiltTicketOffset() + TicketSize, SectionAlignment);
+}
+
 std::string Hex(std::uint64_t value, int digits) {
     char text[24];
     std::snprintf(text, sizeof text, "%0*llx", digits, static_cast<unsigned long long>(value));
@@ -217,20 +229,41 @@ void ExtractCiaContents(const fs::path& cia, const fs::path& prefix) {
         throw TCtrError("the CIA holds no content");
 }
 
-void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content_index,
-              std::uint32_t content_id) {
-    EnsureNotAnInput(output, {&cxi});
-    TInFile in(cxi);
-    const TNcchHeader ncch = ReadNcchHeader(in, 0, in.Size());
-    if (in.Size() != ncch.ContentSize)
+std::uint64_t BuiltCiaContentOffset() {
+    return AlignUp(BuiltTmdOffset() + BuiltTmdSize, SectionAlignment);
+}
+
+std::uint64_t BuildCia(const TCiaContentSource& content, const TWriteAt& write_at) {
+    const std::uint64_t certificates_offset = AlignUp(CiaHeaderSize, SectionAlignment);
+    const std::uint64_t ticket_offset = BuiltTicketOffset();
+    const std::uint32_t tmd_size = BuiltTmdSize;
+    const std::uint64_t tmd_offset = BuiltTmdOffset();
+    const std::uint64_t content_offset = BuiltCiaContentOffset();
+
+    // Header, ticket and TMD follow the content's hash: zeros hold their places until then.
+    WriteFillAt(write_at, 0, certificates_offset);
+    write_at(certificates_offset, CertificateChain());
+    WriteFillAt(write_at, certificates_offset + CertificateChainSize,
+                content_offset - certificates_offset - CertificateChainSize);
+    const TCiaContentWritten written = content.Write(WriteAtFrom(write_at, content_offset));
+    auto read_back = [&](std::uint64_t offset, std::uint64_t length, const char* what) {
+        if (offset > written.Size || length > written.Size - offset)
+            throw TCtrError(std::string("Content 0 is corrupt: its ") + what + " lies outside it");
+        std::vector<std::uint8_t> bytes(static_cast<std::size_t>(length));
+        content.ReadBack(offset, bytes);
+        return bytes;
+    };
+
+    const TNcchHeader ncch =
+        ParseNcchHeader(read_back(0, NcchHeaderSize, "NCCH header"), written.Size);
+    if (written.Size != ncch.ContentSize)
         throw TCtrError("Content 0 is corrupt: its length differs from the NCCH content size");
     if (!ncch.NoCrypto())
         throw TCtrError("Content 0 is encrypted; only decrypted (NoCrypto) CXIs are supported");
     if (ncch.ExheaderSize == 0)
         throw TCtrError("Content 0 has no extended header");
-    if (std::string failure = VerifyNcch(in, 0, in.Size(), false); !failure.empty())
-        throw TCtrError("Content 0 is corrupt: " + failure);
-    const std::vector<std::uint8_t> exheader = in.ReadVector(0x200, 0x400, "extended header");
+    const std::vector<std::uint8_t> exheader =
+        read_back(NcchHeaderSize, ExheaderSize, "extended header");
     const std::uint16_t title_version =
         static_cast<std::uint16_t>(GetLE<std::uint16_t>(&exheader[SciRemasterVersion]) << 10);
     const std::uint32_t save_size = GetLE<std::uint32_t>(&exheader[SciSaveSize]);
@@ -238,7 +271,10 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
 
     std::vector<std::uint8_t> meta;
     if (ncch.ExeFs.Size != 0) {
-        const TExeFsHeader exefs = ReadExeFsHeader(in, ncch.ExeFs.Offset, ncch.ExeFs.Size);
+        if (ncch.ExeFs.Size < ExeFsHeaderSize)
+            throw TCtrError("the ExeFS is too short for its header");
+        const TExeFsHeader exefs = ParseExeFsHeader(
+            read_back(ncch.ExeFs.Offset, ExeFsHeaderSize, "ExeFS header"), ncch.ExeFs.Size);
         for (const TExeFsEntry& entry : exefs.Entries) {
             if (entry.Name != "icon")
                 continue;
@@ -246,20 +282,39 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
             std::copy_n(exheader.begin() + SciDependencies, SciDependencySize, meta.begin());
             std::copy_n(exheader.begin() + AciCoreVersion, 4, meta.begin() + 0x300);
             const std::vector<std::uint8_t> icon =
-                in.ReadVector(ncch.ExeFs.Offset + ExeFsHeaderSize + entry.Offset,
-                              std::min<std::uint64_t>(entry.Size, SmdhSize), "icon");
+                read_back(ncch.ExeFs.Offset + ExeFsHeaderSize + entry.Offset,
+                          std::min<std::uint64_t>(entry.Size, SmdhSize), "icon");
             std::copy(icon.begin(), icon.end(), meta.begin() + 0x400);
             break;
         }
     }
 
+    TSha256Digest content_hash{};
+    if (written.Hash) {
+        content_hash = *written.Hash;
+    } else {
+        TSha256 hash;
+        std::vector<std::uint8_t> buffer(
+            static_cast<std::size_t>(std::min<std::uint64_t>(written.Size, CopyChunkSize)));
+        for (std::uint64_t offset = 0; offset < written.Size;) {
+            const std::span chunk(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                     written.Size - offset, buffer.size())));
+            content.ReadBack(offset, chunk);
+            hash.Update(chunk);
+            offset += chunk.size();
+        }
+        content_hash = hash.Final();
+    }
+
     const std::uint64_t content_size = AlignUp(ncch.ContentSize, ContentAlignment);
-    const std::uint64_t certificates_offset = AlignUp(CiaHeaderSize, SectionAlignment);
-    const std::uint64_t ticket_offset =
-        AlignUp(certificates_offset + CertificateChainSize, SectionAlignment);
-    const std::uint32_t tmd_size = TmdHeaderSize + ChunkRecordSize;
-    const std::uint64_t tmd_offset = AlignUp(ticket_offset + TicketSize, SectionAlignment);
-    const std::uint64_t content_offset = AlignUp(tmd_offset + tmd_size, SectionAlignment);
+    WriteFillAt(write_at, content_offset + written.Size, content_size - written.Size);
+    std::uint64_t end = content_offset + content_size;
+    if (!meta.empty()) {
+        const std::uint64_t meta_offset = AlignUp(end, SectionAlignment);
+        WriteFillAt(write_at, end, meta_offset - end);
+        write_at(meta_offset, meta);
+        end = meta_offset + meta.size();
+    }
 
     std::vector<std::uint8_t> header(CiaHeaderSize, 0);
     PutLE<std::uint32_t>(&header[0x00], CiaHeaderSize);
@@ -268,28 +323,8 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
     PutLE<std::uint32_t>(&header[0x10], tmd_size);
     PutLE<std::uint32_t>(&header[0x14], static_cast<std::uint32_t>(meta.size()));
     PutLE<std::uint64_t>(&header[0x18], content_size);
-    header[OffContentBitmap + content_index / 8] |=
-        static_cast<std::uint8_t>(0x80 >> (content_index % 8));
-
-    TOutFile out(output);
-    out.Write(header);
-    out.PadTo(SectionAlignment);
-    out.Write(CertificateChain());
-    out.WriteFill(0, content_offset - out.Position()); // ticket and TMD follow the content hash
-    TSha256 content_hash_state;
-    CopyRange(in, 0, ncch.ContentSize, out, &content_hash_state);
-    const TSha256Digest content_hash = content_hash_state.Final();
-    out.WriteFill(0, content_size - ncch.ContentSize);
-    if (!meta.empty()) {
-        out.PadTo(SectionAlignment);
-        out.Write(meta);
-    }
-    const std::uint64_t end = out.Position();
-    const std::uint64_t planned_end =
-        meta.empty() ? content_offset + content_size
-                     : AlignUp(content_offset + content_size, SectionAlignment) + meta.size();
-    if (end != planned_end)
-        throw TCtrError("internal error: the CIA size differs from its plan");
+    header[OffContentBitmap + content.Index / 8] |=
+        static_cast<std::uint8_t>(0x80 >> (content.Index % 8));
 
     // What real makerom draws at random is derived from the content here.
     const std::string seed(reinterpret_cast<const char*>(content_hash.data()), content_hash.size());
@@ -319,8 +354,8 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
     PutBE<std::uint32_t>(index + 0x20, 0x84); // section size
     PutBE<std::uint16_t>(index + 0x24, 3);    // type
     PutBE<std::uint32_t>(index + 0x28, 0);    // base index
-    index[0x2C + (content_index & 0x3FF) / 8] |=
-        static_cast<std::uint8_t>(1 << (content_index & 7));
+    index[0x2C + (content.Index & 0x3FF) / 8] |=
+        static_cast<std::uint8_t>(1 << (content.Index & 7));
 
     std::vector<std::uint8_t> tmd(tmd_size, 0);
     PutBE<std::uint32_t>(&tmd[0], SignatureRsa2048);
@@ -334,8 +369,8 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
     PutBE<std::uint16_t>(&tmd[TmdTitleVersion], title_version);
     PutBE<std::uint16_t>(&tmd[TmdContentCount], 1);
     std::uint8_t* chunk = &tmd[TmdChunkRecords];
-    PutBE<std::uint32_t>(chunk, content_id);
-    PutBE<std::uint16_t>(chunk + 4, content_index);
+    PutBE<std::uint32_t>(chunk, content.Id);
+    PutBE<std::uint16_t>(chunk + 4, content.Index);
     PutBE<std::uint16_t>(chunk + 6, 0);
     PutBE<std::uint64_t>(chunk + 8, content_size);
     std::copy(content_hash.begin(), content_hash.end(), chunk + 16);
@@ -347,11 +382,45 @@ void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content
     const TSha256Digest info_hash = Sha256(std::span(info, InfoRecordCount * InfoRecordSize));
     std::copy(info_hash.begin(), info_hash.end(), &tmd[TmdInfoHash]);
 
-    out.Seek(ticket_offset);
-    out.Write(ticket);
-    out.Seek(tmd_offset);
-    out.Write(tmd);
-    out.Seek(end);
+    write_at(0, header);
+    write_at(ticket_offset, ticket);
+    write_at(tmd_offset, tmd);
+    return end;
+}
+
+void BuildCia(const fs::path& cxi, const fs::path& output, std::uint16_t content_index,
+              std::uint32_t content_id) {
+    EnsureNotAnInput(output, {&cxi});
+    TInFile in(cxi);
+    const TNcchHeader ncch = ReadNcchHeader(in, 0, in.Size());
+    if (in.Size() != ncch.ContentSize)
+        throw TCtrError("Content 0 is corrupt: its length differs from the NCCH content size");
+    if (!ncch.NoCrypto())
+        throw TCtrError("Content 0 is encrypted; only decrypted (NoCrypto) CXIs are supported");
+    if (ncch.ExheaderSize == 0)
+        throw TCtrError("Content 0 has no extended header");
+    if (std::string failure = VerifyNcch(in, 0, in.Size(), false); !failure.empty())
+        throw TCtrError("Content 0 is corrupt: " + failure);
+
+    TOutFile out(output);
+    TCiaContentSource content;
+    content.Index = content_index;
+    content.Id = content_id;
+    // The header through the builder places the output; the rest is copied straight on from
+    // there, hashed as it goes. The file is the content, so it is read again where the
+    // builder reads the content back.
+    content.Write = [&in, &out](const TWriteAt& at) {
+        TSha256 hash;
+        const std::vector<std::uint8_t> head = in.ReadVector(0, NcchHeaderSize, "NCCH header");
+        at(0, head);
+        hash.Update(head);
+        CopyRange(in, NcchHeaderSize, in.Size() - NcchHeaderSize, out, &hash);
+        return TCiaContentWritten{in.Size(), hash.Final()};
+    };
+    content.ReadBack = [&in](std::uint64_t offset, std::span<std::uint8_t> bytes) {
+        in.ReadAt(offset, bytes, "CXI");
+    };
+    BuildCia(content, WriteAtIn(out, 0));
     out.Commit();
 }
 
