@@ -101,28 +101,32 @@ void ExtractNcsd(const fs::path& image, const fs::path& header_out, const fs::pa
     out.Commit();
 }
 
-TCardParts ReadCardParts(TInFile& image) {
-    TCardParts parts;
-    parts.Partition = ReadNcsdPartition0(image);
-    parts.HeaderArea = image.ReadVector(0, NcsdHeaderAreaSize, "card header");
-    const std::uint64_t base = parts.Partition.Offset;
-    parts.Ncch = ReadNcchHeader(image, base, parts.Partition.Size);
-    const TNcchHeader& ncch = parts.Ncch;
+TCxiParts ReadCxiParts(TInFile& image, std::uint64_t base, std::uint64_t available,
+                       TNcchHeader& ncch) {
+    ncch = ReadNcchHeader(image, base, available);
     if (ncch.FormType() != 2 && ncch.FormType() != 3)
         throw TCtrError("the NCCH is not an executable (CXI) image");
     if (!ncch.NoCrypto())
         throw TCtrError("the NCCH is encrypted; only decrypted (NoCrypto) images are supported");
     if (ncch.ExheaderSize != ExheaderSize)
         throw TCtrError("the NCCH has no extended header");
-    parts.Cxi.Header.assign(ncch.Raw.begin(), ncch.Raw.end());
-    parts.Cxi.Exheader =
-        image.ReadVector(base + NcchHeaderSize, ExheaderFileSize, "extended header");
+    TCxiParts cxi;
+    cxi.Header.assign(ncch.Raw.begin(), ncch.Raw.end());
+    cxi.Exheader = image.ReadVector(base + NcchHeaderSize, ExheaderFileSize, "extended header");
     if (ncch.Logo.Size != 0)
-        parts.Cxi.Logo = image.ReadVector(base + ncch.Logo.Offset, ncch.Logo.Size, "logo");
+        cxi.Logo = image.ReadVector(base + ncch.Logo.Offset, ncch.Logo.Size, "logo");
     if (ncch.ExeFs.Size != 0) {
         ReadExeFsHeader(image, base + ncch.ExeFs.Offset, ncch.ExeFs.Size);
-        parts.Cxi.ExeFs = image.ReadVector(base + ncch.ExeFs.Offset, ncch.ExeFs.Size, "ExeFS");
+        cxi.ExeFs = image.ReadVector(base + ncch.ExeFs.Offset, ncch.ExeFs.Size, "ExeFS");
     }
+    return cxi;
+}
+
+TCardParts ReadCardParts(TInFile& image) {
+    TCardParts parts;
+    parts.Partition = ReadNcsdPartition0(image);
+    parts.HeaderArea = image.ReadVector(0, NcsdHeaderAreaSize, "card header");
+    parts.Cxi = ReadCxiParts(image, parts.Partition.Offset, parts.Partition.Size, parts.Ncch);
     return parts;
 }
 

@@ -24,6 +24,11 @@ TNcsdPartition ReadNcsdPartition0(TInFile& file);
 /// (an empty path skips that output).
 void ExtractNcsd(const std::filesystem::path& image, const std::filesystem::path& header_out,
                  const std::filesystem::path& partition_out);
+/// The parts the tools extract of the decrypted CXI at `base` in `image` (`available` bytes
+/// there): header, extended header, logo, ExeFS as stored; `ncch` gets its header. The RomFS is
+/// the caller's to give.
+TCxiParts ReadCxiParts(TInFile& image, std::uint64_t base, std::uint64_t available,
+                       TNcchHeader& ncch);
 /// What a card image is rebuilt from, read out of one: its header area, partition 0's place,
 /// NCCH header and the CXI parts the tools extract (header, extended header, logo, ExeFS as
 /// stored). The RomFS is the caller's to give.

@@ -17,8 +17,9 @@ namespace {
 
 constexpr std::size_t NcchOffProgramId = 0x118;
 
-// Start and size of the game's NCCH in the image.
-std::pair<std::uint64_t, std::uint64_t> LocateNcch(TInFile& file, TImageKind kind) {
+} // namespace
+
+TImageNcch LocateImageNcch(TInFile& file, TImageKind kind) {
     switch (kind) {
     case TImageKind::Cxi:
         return {0, file.Size()};
@@ -36,8 +37,6 @@ std::pair<std::uint64_t, std::uint64_t> LocateNcch(TInFile& file, TImageKind kin
     }
     throw TCtrError("unknown image kind");
 }
-
-} // namespace
 
 std::optional<TImageKind> ImageKindFromText(std::string text) {
     if (!text.empty() && text.front() == '.')
@@ -66,7 +65,7 @@ VerifyImage(const std::filesystem::path& image, TImageKind kind,
         if (kind == TImageKind::Cia) {
             failure = VerifyCia(file, sink);
         } else {
-            const auto [base, size] = LocateNcch(file, kind);
+            const auto [base, size] = LocateImageNcch(file, kind);
             failure = VerifyNcch(file, base, size, true, sink);
         }
         // The hashes cover what was read; a compressed image's frames are checked whole.
@@ -80,7 +79,7 @@ VerifyImage(const std::filesystem::path& image, TImageKind kind,
 
 // The RomFS of the image's decrypted NCCH; throws when there is none to read.
 static TRomFsReader ImageRomFs(TInFile& file, TImageKind kind) {
-    const auto [base, size] = LocateNcch(file, kind);
+    const auto [base, size] = LocateImageNcch(file, kind);
     const TNcchHeader header = ReadNcchHeader(file, base, size);
     if (!header.NoCrypto())
         throw TCtrError("the NCCH is encrypted");
@@ -124,7 +123,7 @@ namespace {
 
 // The ExeFS of the image's game NCCH: where it starts and its header.
 std::pair<std::uint64_t, TExeFsHeader> ReadImageExeFsHeader(TInFile& file, TImageKind kind) {
-    const auto [base, size] = LocateNcch(file, kind);
+    const auto [base, size] = LocateImageNcch(file, kind);
     const TNcchHeader header = ReadNcchHeader(file, base, size);
     if (!header.NoCrypto())
         throw TCtrError("the NCCH is encrypted");
@@ -137,7 +136,7 @@ std::pair<std::uint64_t, TExeFsHeader> ReadImageExeFsHeader(TInFile& file, TImag
 } // namespace
 
 std::uint64_t ImageProgramId(TInFile& file, TImageKind kind) {
-    const auto [base, size] = LocateNcch(file, kind);
+    const auto [base, size] = LocateImageNcch(file, kind);
     return GetLE<std::uint64_t>(&ReadNcchHeader(file, base, size).Raw[NcchOffProgramId]);
 }
 

@@ -56,6 +56,14 @@ std::vector<TImageRomFsFile> ListRomFsFiles(const std::filesystem::path& image, 
 /// The same from an open image (which may be read through its decryption).
 std::vector<TImageRomFsFile> ListRomFsFiles(TInFile& image, TImageKind kind);
 
+/// Where the image's game NCCH lies: its start and the bytes it may take (a CIA's content 0, a
+/// card image's partition 0, a CXI whole).
+struct TImageNcch {
+    std::uint64_t Offset = 0;
+    std::uint64_t Size = 0;
+};
+TImageNcch LocateImageNcch(TInFile& image, TImageKind kind);
+
 /// The program ID of the image's game NCCH, from its header.
 std::uint64_t ImageProgramId(TInFile& image, TImageKind kind);
 

@@ -1,9 +1,10 @@
 #pragma once
 // The card image run without Qt, for the browser: the game's card image (plain or compressed,
 // read through its layers) built again with the patch in it, streamed through positioned
-// writes without a work folder. The RomFS holds every file of the game, the patch's in place of
-// the game's and the patched pack.dat; the ExeFS takes the patch's code, banner and icon. The
-// bytes are those of the desktop's card image output for the same image and patch.
+// writes without a work folder; the CIA run builds a CIA from any image so. The RomFS holds every
+// file of the game, the patch's in place of the game's and the patched pack.dat; the ExeFS takes
+// the patch's code, banner and icon. The bytes are those of the desktop's card image output for the
+// same image and patch.
 
 #include "ctr/FileIo.h"
 #include "engine/ModFolderJob.h"
@@ -30,5 +31,11 @@ struct TCardImageResult : TModFolderResult {
 /// bytes written are not an image. Throws nothing: every end is in the result.
 TCardImageResult RunCardImage(const TCardImageJob& job, const ctr::TWriteAt& write_at,
                               const TModFolderHost& host);
+
+/// Builds the CIA of `job` (an image of any kind) through `write_at`, from the same parts; the
+/// CXI in it is read back through `read_back` (offsets from the CIA's start) for its hash. The
+/// bytes are those of the desktop's CIA output for the same image and patch.
+TCardImageResult RunCia(const TCardImageJob& job, const ctr::TWriteAt& write_at,
+                        const ctr::TInFile::TReadSource& read_back, const TModFolderHost& host);
 
 } // namespace engine

@@ -1,10 +1,11 @@
 // The engine's card image run gives, byte for byte, the card image the command line writes for
-// the same image and patch, from a plain, a compressed and an encrypted image; a run that fails or
-// is cancelled leaves no scratch file behind.
+// the same image and patch, from a plain, a compressed and an encrypted image, and its CIA run
+// the command line's CIA; a run that fails or is cancelled leaves no scratch file behind.
 
 #include "engine/CardImageRun.h"
 #include "core/FileTools.h"
 #include "core/PatchCatalogue.h"
+#include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
 #include "sample/SampleCrypt.h"
@@ -109,6 +110,59 @@ INSTANTIATE_TEST_SUITE_P(
                     TFormCase{"compressed", true, false, false, -1},
                     TFormCase{"encrypted_compressed_voice2", true, true, false, 2}),
     [](const testing::TestParamInfo<TFormCase>& info) { return std::string(info.param.Name); });
+
+// The CIA run gives the command line's CIA from a CIA, a card image and a CXI, read back from
+// where it was written.
+class EngineCia : public testing::TestWithParam<const char*> {};
+
+TEST_P(EngineCia, WritesWhatTheCommandLineWrites) {
+    const QString kind = GetParam();
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.path() + "/program";
+    ASSERT_TRUE(MakeRealProgramFolder(program, true));
+    const QString image = dir.path() + "/game" + kind;
+    const QString patch = dir.path() + "/patch";
+    ASSERT_EQ(WriteSampleImage(program + "/tools", kind, image, patch), QString());
+    const QString desktop = dir.path() + "/desktop.cia";
+    QProcess qvtpatch;
+    qvtpatch.start(program + "/qvtpatch", {"--source", image, "--output", desktop, "--kind", "cia",
+                                           "--patch", patch, "--voice", "1", "--quiet"});
+    ASSERT_TRUE(qvtpatch.waitForFinished(600000));
+    ASSERT_EQ(qvtpatch.exitCode(), 0) << qvtpatch.readAllStandardError().toStdString();
+
+    engine::TCardImageJob job;
+    job.Source = PathOf(image);
+    job.Kind = *ctr::ImageKindFromText(kind.toStdString());
+    job.Description = "English.dsc";
+    job.Patch = engine::PatchFilesBelow(PathOf(patch));
+    job.Voice = 1;
+    engine::TDiskScratch scratch(PathOf(dir.path() + "/pack.dat.part"));
+    job.PackDatScratch = &scratch;
+    QByteArray written;
+    const ctr::TWriteAt write_at = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        if (offset + bytes.size() > std::uint64_t(written.size()))
+            written.resize(qsizetype(offset + bytes.size()));
+        std::copy(bytes.begin(), bytes.end(), written.begin() + qsizetype(offset));
+    };
+    const ctr::TInFile::TReadSource read_back = [&](std::uint64_t offset,
+                                                    std::span<std::uint8_t> bytes) {
+        ASSERT_LE(offset + bytes.size(), std::uint64_t(written.size()));
+        std::copy_n(written.begin() + qsizetype(offset), bytes.size(), bytes.begin());
+    };
+    const engine::TCardImageResult result = engine::RunCia(job, write_at, read_back, {});
+    ASSERT_TRUE(result.Succeeded) << result.ErrorKey << " " << result.Detail;
+    EXPECT_EQ(qsizetype(result.Size), written.size());
+    QFile file(desktop);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == written);
+    EXPECT_FALSE(QFileInfo::exists(dir.path() + "/pack.dat.part"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, EngineCia, testing::Values(".cia", ".3ds", ".cxi"),
+                         [](const testing::TestParamInfo<const char*>& info) {
+                             return std::string(info.param + 1) + "_source";
+                         });
 
 // A wrong digest ends the run before the difference, a damaged difference while it is
 // applied, a cancel while the image is written; none leaves its scratch file.
