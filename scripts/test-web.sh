@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The browser page's test: packages the page (scripts/package-web.sh) with sample patches, makes
 # sample images with qvtsample (build/app, or QVT_SAMPLE), the desktop's mod folders for two of
-# them, each with a voice, and card images for a third with qvtpatch (build/app, or QVT_PATCH),
-# and runs tests/web/test_page.py in Debian's headless Chromium against the page served from
-# 127.0.0.1. The narrow viewport's screenshot goes to QVT_SCREENSHOTS (default
+# them, each with a voice, card images for a third and a CIA for the first with qvtpatch
+# (build/app, or QVT_PATCH), and runs tests/web/test_page.py in Debian's headless Chromium
+# against the page served from 127.0.0.1. The narrow viewport's screenshot goes to QVT_SCREENSHOTS (default
 # build-web/screenshots; scripts/screenshots.sh --web puts it into docs/screenshots).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -49,6 +49,9 @@ for kind in 3ds zcci; do
     "$qvtpatch" --source "$samples/game.3ds" --output "$samples/desktop/game.3ds-voice1.$kind" \
         --kind "$kind" --patch "$work/Veridane" --voice 1 --quiet >/dev/null
 done
+# And the desktop's CIA of game.cia with voice 2: what the page's .cia must be.
+"$qvtpatch" --source "$samples/game.cia" --output "$samples/desktop/game.cia-voice2.cia" \
+    --kind cia --patch "$work/Veridane" --voice 2 --quiet >/dev/null
 
 archive=$(scripts/package-web.sh --patch "$work/Veridane" --patch "$work/Veridane 256M" |
     tail -n 1)

@@ -27,7 +27,7 @@ const page = {
   musicSerial: 0,
   // The folder output's folder: the browser's picker, or what a test hands the page instead.
   pickFolder: () => window.showDirectoryPicker({ id: "qvtpatch-mods", mode: "readwrite" }),
-  output: "zip", // what the install under way writes: "zip", "cci" or "zcci"
+  output: "zip", // what the install under way writes: "zip", "cia", "cci" or "zcci"
 };
 
 // Elements whose text is the language key of their id.
@@ -35,7 +35,8 @@ const textKeys = ["WebHeading", "Label0", "WebPrivacy", "Label1", "WebChooseDump
   "WebTitleId", "EncryptedChooseKeys", "WebPatches", "RadioGroup2", "RadioGroup2BTN1",
   "RadioGroup2BTN2", "RadioGroup2BTN3", "BTNMusicChange", "CBShowSame", "MainMenu", "WebOutput",
   "WebOutputModZip", "WebOutputModFolder",
-  "WebOutputImageNote", "WebUnpackHeading", "BTNInstallPatch", "WebLog", "BTNCancel"];
+  "WebOutputImageNote", "WebOutputCiaNote", "WebUnpackHeading", "BTNInstallPatch", "WebLog",
+  "BTNCancel"];
 
 function text(key) {
   const table = page.languages.get(page.language);
@@ -197,13 +198,13 @@ function renderUnpack() {
   }
 }
 
-// The output chosen: "zip" (the mod folder), "cci" or "zcci" (a card image, plain or
-// compressed, from a card image only).
+// The output chosen: "zip" (the mod folder), "cia" (from any dump), "cci" or "zcci" (a card
+// image, plain or compressed, from a card image only): the images the engine offers.
 function chosenOutput() {
   // While a dump is checked the choice stays as it is.
-  for (const image of [$("outputCci"), $("outputZcci")]) {
+  for (const image of [$("outputCia"), $("outputCci"), $("outputZcci")]) {
     if (!page.identity) break;
-    image.disabled = page.identity.kind !== "3ds";
+    image.disabled = !(page.identity.outputs || []).includes(image.value);
     if (image.disabled && image.checked) $("outputModZip").checked = true;
   }
   const output = document.querySelector("input[name=outputKind]:checked").value;
@@ -340,6 +341,7 @@ function musicPlan() {
 function applyTexts() {
   for (const key of textKeys) $(key).textContent = text(key);
   // The window's name for the form, with the file's extension.
+  $("outputCiaText").textContent = text("Console") + " (CFW) (.cia)";
   $("outputCciText").textContent = text("CardImage") + " (.cci)";
   $("outputZcciText").textContent = text("EmulatorCompressed") + " (.zcci)";
   document.title = text("WebHeading");

@@ -52,6 +52,16 @@ self.qvtWriteOutput = (offset, pointer, length) => {
   }
 };
 
+// Called by the engine (ReadOutput): the output's bytes at `offset` back into its memory, as a
+// CIA's content is read again for its hash.
+self.qvtReadOutput = (offset, length, pointer) => {
+  try {
+    return output.read(HEAPU8.subarray(pointer, pointer + length), { at: offset }) === length;
+  } catch (error) {
+    return false;
+  }
+};
+
 // The card image run's scratch files (the patched pack.dat until the RomFS is written): more
 // synchronous access handles, by number, written and read at the engine's positions
 // (WriteScratch, ReadScratch) and emptied when the engine lets them go.
@@ -170,6 +180,9 @@ function check(file, keys, patches) {
   try {
     const identity = call("QvtIdentify", ["string"], [file.name]);
     identity.readFailed = readFailed;
+    // The images the engine's table of output forms offers for this kind of dump.
+    identity.outputs = identity.kind ? ["cia", "cci", "zcci"].filter((output) => Module.ccall(
+      "QvtOffersOutput", "number", ["string", "string"], ["." + identity.kind, "." + output])) : [];
     postMessage({ type: "identity", identity });
     if (!identity.usable || readFailed) return;
     const digests = call("QvtPackDigests", ["string", "number"],
@@ -192,8 +205,8 @@ function dosDateTime(now) {
   };
 }
 
-// Writes the mod folder archive, or with `message.output` "cci" or "zcci" the card image (plain
-// or compressed), `message.name`
+// Writes the mod folder archive, with `message.output` "cia" the CIA, or with "cci" or "zcci"
+// the card image (plain or compressed), `message.name`
 // into the origin private file system. A run that does not succeed leaves no file behind, and
 // no run leaves its scratch file; what a run the page ends was writing is removed by the page.
 async function install(message) {
@@ -230,8 +243,9 @@ async function install(message) {
         scratches.push(await file.createSyncAccessHandle());
         scratches[index].truncate(0);
       }
-      result = call("QvtInstallCardImage", [...types, "number"],
-        [...values, message.output === "zcci" ? 1 : 0]);
+      result = message.output === "cia" ? call("QvtInstallCia", types, values)
+        : call("QvtInstallCardImage", [...types, "number"],
+          [...values, message.output === "zcci" ? 1 : 0]);
     } else {
       const stamp = dosDateTime(new Date());
       result = call("QvtInstallModFolder", [...types, "number", "number"],

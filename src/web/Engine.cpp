@@ -12,6 +12,7 @@
 #include "engine/CardImageRun.h"
 #include "engine/Identify.h"
 #include "engine/ModFolderRun.h"
+#include "engine/OutputForms.h"
 #include "engine/PatchFit.h"
 #include "engine/TrackList.h"
 #include "engine/ZipWriter.h"
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -613,6 +615,49 @@ QvtInstallCardImage(const char* kind, int decrypt, const char* description, int 
     }
     image.Remove();
     return Answer(ResultJson(result, size));
+}
+
+} // extern "C"
+
+// ---- Installing a CIA ----
+//
+// Written through WriteOutput like the card image; its content is read back from there through
+// ReadOutput for the hash the CIA's headers hold.
+
+EM_JS(bool, ReadOutput, (double offset, double length, std::uint8_t* out),
+      { return self.qvtReadOutput(offset, length, out); });
+
+extern "C" {
+
+/// Writes the CIA of the job (FillJob; any image kind) through WriteOutput. Answers as
+/// QvtInstallModFolder, "size" the output's.
+EMSCRIPTEN_KEEPALIVE const char* QvtInstallCia(const char* kind, int decrypt,
+                                               const char* description, int russian,
+                                               const char* pack_dat_md5, const char* pack_inc_md5,
+                                               int voice) {
+    engine::TCardImageJob job;
+    if (!FillJob(job, kind, decrypt, description, russian, pack_dat_md5, pack_inc_md5, voice))
+        return Answer("{\"succeeded\":false,\"errorKey\":\"ErrorWrongROM\"}");
+    TWorkerScratch scratch(0);
+    job.PackDatScratch = &scratch;
+    const engine::TCardImageResult result = engine::RunCia(
+        job, WriteOutputAt,
+        [](std::uint64_t offset, std::span<std::uint8_t> out) {
+            if (!ReadOutput(static_cast<double>(offset), static_cast<double>(out.size()),
+                            out.data()))
+                throw ctr::TCtrError("the browser could not read back its own storage");
+        },
+        WorkerHost);
+    return Answer(ResultJson(result, result.Size));
+}
+
+/// 1 when an image of `source_kind` (".cia", ".3ds", ...) can give the output `output_kind`.
+EMSCRIPTEN_KEEPALIVE int QvtOffersOutput(const char* source_kind, const char* output_kind) {
+    for (const engine::TOutputForm* form : engine::OutputFormsFor(source_kind)) {
+        if (std::string_view(form->Kind) == output_kind)
+            return 1;
+    }
+    return 0;
 }
 
 } // extern "C"

@@ -399,6 +399,17 @@ class PageTest(unittest.TestCase):
         self.assertFalse(self.driver.find_element(By.ID, "download").is_displayed())
         WebDriverWait(self.driver, WAIT).until(lambda d: self.stored(data=False)[0] == [])
 
+    def test_cia_is_the_desktops(self):
+        self.open_page()
+        self.choose("game.cia")
+        self.driver.find_element(By.ID, "outputCia").click()
+        self.install(2)
+        self.assertIn(EN["PatchingSuccessful"].split(".")[0], self.text_of("MemoLog"))
+        names, digest = self.stored_digest()
+        with open(os.path.join(SAMPLES, "desktop", "game.cia-voice2.cia"), "rb") as f:
+            self.assertEqual(digest, hashlib.sha256(f.read()).hexdigest())
+        self.assertEqual(names, [self.text_of("titleId") + ".cia"])  # no scratch file is left
+
     def test_an_encrypted_dump_opens_with_the_users_key_file(self):
         self.open_page()
         self.choose("locked.cia")
