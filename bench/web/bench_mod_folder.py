@@ -2,7 +2,8 @@
 """Times the page's install of a mod folder from IMAGE (Install to the download offered, the
 check before it not counted) against `qvtpatch --kind mods` of the same image and patch,
 alternately, best of two each; prints both, the ratio page / desktop and the engine's memory.
-With KIND 3ds or zcci, the page's card image (.cci or .zcci) against `qvtpatch --kind KIND`.
+With KIND 3ds or zcci, the page's card image (.cci or .zcci) against `qvtpatch --kind KIND`;
+with cia, the page's CIA.
 usage: bench_mod_folder.py PAGE_FOLDER IMAGE QVTPATCH PATCH_FOLDER DESKTOP_OUTPUT [KIND]"""
 
 import functools
@@ -46,7 +47,8 @@ def page_install():
     WebDriverWait(driver, 3600).until(
         lambda d: not d.find_element(By.ID, "BTNInstallPatch").get_attribute("disabled"))
     if kind != "mods":
-        driver.find_element(By.ID, "outputCci" if kind == "3ds" else "outputZcci").click()
+        output = {"3ds": "outputCci", "zcci": "outputZcci", "cia": "outputCia"}[kind]
+        driver.find_element(By.ID, output).click()
     start = time.perf_counter()
     driver.find_element(By.ID, "BTNInstallPatch").click()
     WebDriverWait(driver, 3600, poll_frequency=0.05).until(
@@ -75,7 +77,8 @@ try:
         pages.append(seconds)
     size = os.path.getsize(image) / 2**20
     print("image: %.0f MiB" % size)
-    what = {"3ds": ("card image run", ".cci"), "zcci": ("compressed card image run", ".zcci")}
+    what = {"3ds": ("card image run", ".cci"), "zcci": ("compressed card image run", ".zcci"),
+            "cia": ("CIA run", ".cia")}
     what = what.get(kind, ("mod folder run", "mod folder .zip"))
     print("desktop %s:  %.2f s" % (what[0], min(desktops)))
     print("page's %s:  %.2f s" % (what[1], min(pages)))

@@ -2,7 +2,8 @@
 # The page's mod folder install of a large sample CIA in Debian's headless Chromium against the
 # command line's mod folder run of the same image and patch, measured in the same run; prints
 # the ratio and the engine's memory. With KIND 3ds or zcci, the page's card image (plain or
-# compressed) of a sample card image against the command line's `--kind KIND` run.
+# compressed) of a sample card image against the command line's `--kind KIND` run; with KIND
+# cia, the page's CIA of the sample CIA against `--kind cia`.
 #   bench/web/bench_mod_folder.sh [PACK_SIZE [KIND]]   (default 1G and mods; qvtsample and
 #   qvtpatch from build/app, or QVT_SAMPLE and QVT_PATCH)
 set -euo pipefail
@@ -13,7 +14,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 kind=${2:-mods}
 image=$work/big.cia
-[ "$kind" = mods ] || image=$work/big.3ds
+[ "$kind" = mods ] || [ "$kind" = cia ] || image=$work/big.3ds
 "$qvtsample" --kind "${image##*.}" --region EUR --pack-size "${1:-1G}" --out "$image" \
     --patch "$work/Veridane" >/dev/null
 rm -rf "$work/Veridane/voice" # the page installs no voices yet
