@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <random>
 #include <system_error>
 
 namespace engine {
@@ -150,26 +149,6 @@ std::string FileDigest(const fs::path& path) {
 // every other name.
 bool PlainAscii(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
-}
-
-// A new folder in `parent` named `prefix` and six letters or digits.
-fs::path MakeScratchFolder(const fs::path& parent, const fs::path& prefix) {
-    static constexpr char kLetters[] =
-        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::random_device random;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string suffix(6, 'x');
-        for (char& c : suffix)
-            c = kLetters[random() % (sizeof kLetters - 1)];
-        fs::path folder = parent / prefix;
-        folder += suffix;
-        std::error_code error;
-        if (fs::create_directory(folder, error))
-            return folder;
-        if (error)
-            break;
-    }
-    return {};
 }
 
 bool WriteDescription(const fs::path& path, const TDescriptionFields& fields) {
