@@ -40,10 +40,7 @@ std::optional<TPatchDescription> ReadPatchDescription(const QString& path) {
         engine::ReadDescriptionFile(ToPath(path), LocaleIsRussian());
     if (!fields)
         return std::nullopt;
-    TPatchDescription description;
-    for (const auto& [ours, engines] : kDescriptionFields)
-        description.*ours = QString::fromStdU16String((*fields).*engines);
-    return description;
+    return FromEngineDescription(*fields);
 }
 
 QString PatchEntryText(const TPatchEntry& entry) {
@@ -168,6 +165,13 @@ engine::TDescriptionFields EngineDescription(const TPatchDescription& descriptio
     for (const auto& [ours, engines] : kDescriptionFields)
         fields.*engines = (description.*ours).toStdU16String();
     return fields;
+}
+
+TPatchDescription FromEngineDescription(const engine::TDescriptionFields& fields) {
+    TPatchDescription description;
+    for (const auto& [ours, engines] : kDescriptionFields)
+        description.*ours = QString::fromStdU16String(fields.*engines);
+    return description;
 }
 
 QString PatchDescriptionText(const TPatchDescription& description) {

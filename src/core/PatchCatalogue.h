@@ -44,6 +44,7 @@ struct TPatchDescription {
 
 /// The same values as the engine holds them.
 engine::TDescriptionFields EngineDescription(const TPatchDescription& description);
+TPatchDescription FromEngineDescription(const engine::TDescriptionFields& fields);
 
 /// Reads a description file; nothing when it cannot be read.
 std::optional<TPatchDescription> ReadPatchDescription(const QString& path);

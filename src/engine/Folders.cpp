@@ -3,6 +3,8 @@
 #include "ctr/Platform.h"
 #include "engine/Text.h"
 
+#include <random>
+#include <string>
 #include <system_error>
 
 namespace engine {
@@ -65,6 +67,25 @@ bool CopyFolder(const fs::path& source, const fs::path& destination) {
     if (!fs::is_directory(from, ec) || !fs::is_directory(destination, ec))
         return false;
     return CopyTree(from, FindEntryNoCase(destination, from.filename()));
+}
+
+fs::path MakeScratchFolder(const fs::path& parent, const fs::path& prefix) {
+    static constexpr char kLetters[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        std::string suffix(6, 'x');
+        for (char& c : suffix)
+            c = kLetters[random() % (sizeof kLetters - 1)];
+        fs::path folder = parent / prefix;
+        folder += suffix;
+        std::error_code error;
+        if (fs::create_directory(folder, error))
+            return folder;
+        if (error)
+            break;
+    }
+    return {};
 }
 
 } // namespace engine

@@ -22,4 +22,9 @@ std::filesystem::path FindEntryNoCase(const std::filesystem::path& folder,
 /// case from an entry already there merges into that entry. True on success.
 bool CopyFolder(const std::filesystem::path& source, const std::filesystem::path& destination);
 
+/// Creates a new folder in `parent` named `prefix` and six random letters or digits, as a
+/// scratch folder beside where its contents go; empty when none can be created.
+std::filesystem::path MakeScratchFolder(const std::filesystem::path& parent,
+                                        const std::filesystem::path& prefix);
+
 } // namespace engine
