@@ -9,14 +9,13 @@
 #include "core/OutputForms.h"
 #include "core/PackDatStage.h"
 #include "core/PatchCatalogue.h"
-#include "core/PatchStages.h"
 #include "core/Startup.h"
-#include "core/VoiceAndMusic.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
+#include "engine/PatchStages.h"
 #include "sound_archive/FileBasics.h"
 #include "sound_archive/N3DSbcsar.h"
 
@@ -81,31 +80,9 @@ QString TInstallWorker::OutputFile() const {
 void TInstallWorker::Execute() {
     // Message boxes of the sound archive code appear on the window's thread, and the run
     // waits for their OK.
-    m_run.OutputFile = OutputFile();
-    SetBcsarMessageHandler(
-        [this](const std::string& text) { m_run.Message(QString::fromStdString(text)); });
-    try {
-        RunPipeline();
-    } catch (const TRunEnded&) {
-    } catch (const TSystemError& error) {
-        try {
-            LogSeparated(QString::fromStdString(error.Reason()));
-            EndRun();
-        } catch (const TRunEnded&) {
-        }
-    } catch (const std::exception& error) {
-        try {
-            LogSeparated(QString::fromUtf8(error.what())); // the container code words in UTF-8
-            EndRun();
-        } catch (const TRunEnded&) {
-        }
-    } catch (...) {
-        // Nothing may leave the thread: the window would never get its controls back.
-        try {
-            EndRun();
-        } catch (const TRunEnded&) {
-        }
-    }
+    m_run.SetOutputFile(OutputFile());
+    SetBcsarMessageHandler([this](const std::string& text) { m_run.Engine().Message(text); });
+    engine::RunStages(m_run.Engine(), [this] { RunPipeline(); });
     SetBcsarMessageHandler({});
 }
 
@@ -155,8 +132,8 @@ void TInstallWorker::RunPipeline() {
     if (!m_job.NoXdelta)
         PatchPackDatInTemp(m_run); // digests, then the difference for pack.dat
     if (!m_job.NoPatch)
-        CopyReplacementFolders(m_run); // the patch's exefs and romfs files
-    ApplySoundArchive(m_run);          // voices and music
+        engine::CopyReplacementFolders(m_run.Engine()); // the patch's exefs and romfs files
+    engine::ApplySoundArchive(m_run.Engine());          // voices and music
     Progress(80);
     RebuildImage(); // ExeFS, RomFS, CXI, then the CIA or 3DS image
 }
@@ -193,7 +170,7 @@ void TInstallWorker::DecompressSource() {
     }
     m_host->AppendLog(Text("Done"));
     // The rest of the run takes the image apart as it would an uncompressed source.
-    m_job.SourcePath = output;
+    m_run.ReplaceSource(output);
 }
 
 void TInstallWorker::DecryptSource() {
@@ -257,7 +234,7 @@ void TInstallWorker::DecryptSource() {
         return;
     }
     // The rest of the run takes the decrypted copy apart, as it would a decrypted source.
-    m_job.SourcePath = output;
+    m_run.ReplaceSource(output);
 }
 
 void TInstallWorker::FreshTempFolder() {

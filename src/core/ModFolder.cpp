@@ -8,7 +8,6 @@
 #include "core/Language.h"
 #include "core/PackDatStage.h"
 #include "core/PatchCatalogue.h"
-#include "core/PatchStages.h"
 #include "core/RunContext.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
@@ -16,6 +15,7 @@
 #include "ctr/Z3ds.h"
 #include "engine/ModFolderRun.h"
 #include "engine/ModFolderSteps.h"
+#include "engine/PatchStages.h"
 
 #include <QDir>
 #include <QFile>
@@ -786,8 +786,8 @@ void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
     if (!run.Job.NoXdelta)
         PatchPackDatInto(mod);
     if (!run.Job.NoPatch)
-        CopyReplacementFolders(run);
-    ApplySoundArchive(run);
+        engine::CopyReplacementFolders(run.Engine());
+    engine::ApplySoundArchive(run.Engine());
     run.Progress(80);
 
     // What goes in: each RomFS file whose bytes differ from the game's, files the game lacks,

@@ -33,8 +33,8 @@ std::unique_ptr<TToolTask> StartXdelta(TRunContext& run, const TPackDatPlan& pla
                 if (report)
                     report(fraction);
             });
-        return run.Tools().StartDifference(kOldPackDat, DifferenceArgument(run), output.Argument,
-                                           [&report](double fraction) {
+        return run.Tools().StartDifference(ToPath(kOldPackDat), ToPath(DifferenceArgument(run)),
+                                           ToPath(output.Argument), [&report](double fraction) {
                                                if (report)
                                                    report(fraction);
                                            });
