@@ -7,7 +7,6 @@
 #include "core/Language.h"
 #include "core/ModFolder.h"
 #include "core/OutputForms.h"
-#include "core/PackDatStage.h"
 #include "core/PatchCatalogue.h"
 #include "core/Startup.h"
 #include "ctr/Decrypt.h"
@@ -15,6 +14,7 @@
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
+#include "engine/PackDatStage.h"
 #include "engine/PatchStages.h"
 #include "sound_archive/FileBasics.h"
 #include "sound_archive/N3DSbcsar.h"
@@ -130,7 +130,7 @@ void TInstallWorker::RunPipeline() {
     Progress(45);
 
     if (!m_job.NoXdelta)
-        PatchPackDatInTemp(m_run); // digests, then the difference for pack.dat
+        engine::PatchPackDatInTemp(m_run.Engine()); // digests, then the difference for pack.dat
     if (!m_job.NoPatch)
         engine::CopyReplacementFolders(m_run.Engine()); // the patch's exefs and romfs files
     engine::ApplySoundArchive(m_run.Engine());          // voices and music

@@ -1,6 +1,7 @@
 #include "core/RunContext.h"
 
 #include "core/Decryption.h"
+#include "core/FitCheck.h"
 
 #include <optional>
 
@@ -16,7 +17,7 @@ TRunPaths PathsBelow(const QString& program_folder) {
 }
 
 // The host's callbacks as the engine calls them: UTF-8 turned into QString here.
-engine::TRunCallbacks EngineCallbacks(TRunCallbacks callbacks) {
+engine::TRunCallbacks EngineCallbacks(TRunCallbacks callbacks, const QString& chosen_source) {
     engine::TRunCallbacks result;
     result.Log = [log = std::move(callbacks.Log)](const std::string& entry) {
         log(QString::fromStdString(entry));
@@ -36,6 +37,13 @@ engine::TRunCallbacks EngineCallbacks(TRunCallbacks callbacks) {
                 texts << QString::fromStdString(file);
             return replace(QString::fromStdString(folder), texts);
         };
+    // A check still reading the source is waited for: it reads the bytes the run would.
+    result.RememberedDigest = [chosen_source](bool pack_dat) {
+        const std::optional<TPackDigests> digests = AwaitPackDigests(chosen_source);
+        if (!digests)
+            return std::string();
+        return (pack_dat ? digests->PackDatMD5 : digests->PackIncMD5).toStdString();
+    };
     return result;
 }
 
@@ -45,7 +53,7 @@ TRunContext::TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCall
                          TTools* tools)
     : m_engine_job(EngineJob(job)),
       m_own_tools(tools == nullptr ? MakeDesktopTools(job.ProgramFolder) : nullptr),
-      m_engine(m_engine_job, texts.Engine(), EngineCallbacks(std::move(callbacks)),
+      m_engine(m_engine_job, texts.Engine(), EngineCallbacks(std::move(callbacks), job.SourcePath),
                tools == nullptr ? *m_own_tools : *tools),
       Job(job), Texts(texts), Paths(PathsBelow(job.ProgramFolder)), ChosenSource(job.SourcePath),
       KillTool(m_engine.KillTool) {}

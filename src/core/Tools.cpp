@@ -60,14 +60,6 @@ private:
 
 } // namespace
 
-std::unique_ptr<TToolTask>
-StartDifferenceInProcess(std::unique_ptr<ctr::TInFile> source, const QString& difference,
-                         const QString& output, const TTools::TReport& report,
-                         std::function<void(std::span<const std::uint8_t>)> observe) {
-    return engine::StartDifferenceInProcess(std::move(source), ToPath(difference), ToPath(output),
-                                            report, std::move(observe));
-}
-
 QString ToolProgramPath(const QString& program_folder, TTool tool) {
     return program_folder + FromPath(engine::ToolProgramPath(tool));
 }

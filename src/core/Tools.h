@@ -13,12 +13,6 @@ using engine::TTool;
 using engine::TTools;
 using engine::TToolTask;
 
-/// engine::StartDifferenceInProcess with the difference and the output held as text.
-std::unique_ptr<TToolTask>
-StartDifferenceInProcess(std::unique_ptr<ctr::TInFile> source, const QString& difference,
-                         const QString& output, const TTools::TReport& report,
-                         std::function<void(std::span<const std::uint8_t>)> observe = {});
-
 /// The tool's program in `program_folder` (with a trailing separator)'s tools.
 QString ToolProgramPath(const QString& program_folder, TTool tool);
 

@@ -37,6 +37,10 @@ struct TRunCallbacks {
     /// the files); empty: they may not.
     std::function<bool(const std::string& folder, const std::vector<std::string>& files)>
         ReplaceForeignModFiles;
+    /// The digest of pack.dat (true) or pack.inc (false) taken when the source was chosen, while
+    /// the source is unchanged since (waiting for that check if it still runs); empty when there
+    /// is none, or no one remembers.
+    std::function<std::string(bool pack_dat)> RememberedDigest;
 };
 
 /// The temporary paths of a run, all below the program folder's tools/temp.
@@ -84,6 +88,12 @@ public:
                                 const std::vector<std::string>& files) const {
         return m_callbacks.ReplaceForeignModFiles &&
                m_callbacks.ReplaceForeignModFiles(folder, files);
+    }
+
+    /// The digest the host remembers for the chosen source (TRunCallbacks::RememberedDigest).
+    std::string RememberedDigest(bool pack_dat) const {
+        return m_callbacks.RememberedDigest ? m_callbacks.RememberedDigest(pack_dat)
+                                            : std::string();
     }
 
     /// True once the window asked to cancel.
