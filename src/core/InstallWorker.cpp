@@ -93,14 +93,20 @@ void TInstallWorker::RunPipeline() {
     ShowProgress(0);
     m_host->DisableLanguageChoice();
 
-    FreshTempFolder();
-    DecompressSource();
+    const std::string source_kind = SourceKind().toStdString();
+    engine::ClearTempFolder(m_run.Engine());
+    CheckDiskSpace();
+    engine::MakeTempFolder(m_run.Engine());
+    // The rest of the run takes a decompressed copy apart as it would an uncompressed source.
+    const std::filesystem::path decompressed =
+        engine::DecompressSource(m_run.Engine(), source_kind);
+    if (!decompressed.empty())
+        m_run.ReplaceSource(FromPath(decompressed));
     DecryptSource();
     if (IsModFolderKind(m_job.OutputKind)) {
         RunModFolderPipeline(m_run, SourceKind(), std::move(m_decrypting));
     }
     // The image taken apart into exefs.bin and romfs.bin, then into the game's files.
-    const std::string source_kind = SourceKind().toStdString();
     engine::TakeSourceApart(m_run.Engine(), source_kind, m_game_content_decrypted);
     engine::UnpackGame(m_run.Engine(), source_kind);
 
@@ -111,41 +117,6 @@ void TInstallWorker::RunPipeline() {
     engine::ApplySoundArchive(m_run.Engine());          // voices and music
     Progress(80);
     FinishImage();
-}
-
-void TInstallWorker::DecompressSource() {
-    if (!ctr::IsZ3dsFile(ToPath(m_job.SourcePath)))
-        return;
-    // A mod folder reads its few files through the frames; an encrypted image is decrypted
-    // straight from them. Only the rest have the image written out whole first.
-    if (IsModFolderKind(m_job.OutputKind))
-        return;
-    try {
-        if (ctr::ImageIsEncrypted(ToPath(m_job.SourcePath), LibraryImageKind(SourceKind())))
-            return;
-    } catch (const std::exception&) {
-        // Damaged inside: the decompression below says what is wrong.
-    }
-    m_host->AppendLog(Text("DecompressingSource"));
-    const QString output = m_job.ProgramFolder + QStringLiteral("tools/temp/source") + SourceKind();
-    const TToolRun::TReport report = StageReport(5);
-    ctr::TProgress progress{[&](std::uint64_t done, std::uint64_t total) {
-                                if (total > 0)
-                                    report(double(done) / double(total));
-                                return !isInterruptionRequested();
-                            },
-                            0, 0};
-    try {
-        ctr::DecompressImage(ToPath(m_job.SourcePath), ToPath(output), &progress, true);
-    } catch (const std::exception& error) {
-        Checkpoint(); // a cancel ends the run here, like at any other checkpoint
-        LogSeparated(Text("ErrorDecompressingSource") + kCrLf +
-                     QString::fromStdString(error.what()));
-        EndRun();
-    }
-    m_host->AppendLog(Text("Done"));
-    // The rest of the run takes the image apart as it would an uncompressed source.
-    m_run.ReplaceSource(output);
 }
 
 void TInstallWorker::DecryptSource() {
@@ -210,32 +181,6 @@ void TInstallWorker::DecryptSource() {
     }
     // The rest of the run takes the decrypted copy apart, as it would a decrypted source.
     m_run.ReplaceSource(output);
-}
-
-void TInstallWorker::FreshTempFolder() {
-    const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
-    // Whatever an earlier run left (a killed run, a failed deletion) goes first.
-    // A file or a link in its place (left by something else) is removed as the entry itself,
-    // never followed: a link may point out of the program folder.
-    const QFileInfo entry(temp);
-    if (entry.exists() || entry.isSymLink()) {
-        bool removed = false;
-        try {
-            removed =
-                entry.isDir() && !entry.isSymLink() ? DeleteFolder(temp) : QFile::remove(temp);
-        } catch (const std::exception&) {
-        }
-        if (!removed) {
-            m_host->AppendLog(Text("ErrorFolderDelete"));
-            EndRun();
-        }
-    }
-    CheckDiskSpace();
-    QDir dir;
-    if (!dir.mkdir(temp) || !dir.mkdir(temp + QStringLiteral("/headers"))) {
-        m_host->AppendLog(Text("ErrorFolderCreate") + kCrLf + QDir::toNativeSeparators(temp));
-        EndRun();
-    }
 }
 
 void TInstallWorker::CheckDiskSpace() {

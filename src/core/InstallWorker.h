@@ -72,10 +72,6 @@ private:
     bool m_game_content_decrypted = false;
 
     void RunPipeline();
-    void FreshTempFolder();
-    /// A compressed source is written out whole into tools/temp first, and the job's source
-    /// becomes that copy; a mod folder run and an encrypted image read through the frames.
-    void DecompressSource();
     /// An encrypted source is decrypted into tools/temp first, and the job's source becomes
     /// that copy; of a CIA only the game's content is written. A mod folder run instead reads
     /// the source through its decryption.

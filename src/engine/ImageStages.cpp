@@ -1,10 +1,13 @@
 #include "engine/ImageStages.h"
 
+#include "ctr/Decrypt.h"
 #include "ctr/Platform.h"
 #include "ctr/Verify.h"
+#include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
 #include "engine/OutputForms.h"
 #include "engine/RunContext.h"
+#include "sound_archive/FileBasics.h"
 
 #include <algorithm>
 #include <string>
@@ -59,6 +62,69 @@ void CompressOutput(TRunContext& run, const std::string& image, std::string_view
 }
 
 } // namespace
+
+void ClearTempFolder(TRunContext& run) {
+    const std::filesystem::path& temp = run.Paths.Temp;
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(temp, error);
+    if (!std::filesystem::exists(status))
+        return;
+    bool removed = false;
+    try {
+        removed = std::filesystem::is_directory(status) ? DeleteFolder(temp)
+                                                        : std::filesystem::remove(temp, error);
+    } catch (const std::exception&) {
+    }
+    if (!removed) {
+        run.LogKey("ErrorFolderDelete");
+        run.EndRun();
+    }
+}
+
+void MakeTempFolder(TRunContext& run) {
+    const std::filesystem::path& temp = run.Paths.Temp;
+    std::error_code error;
+    if (!std::filesystem::create_directory(temp, error) ||
+        !std::filesystem::create_directory(temp / "headers", error)) {
+        run.Log(run.Text("ErrorFolderCreate") + kCrLf +
+                ctr::PathToUtf8(std::filesystem::path(temp).make_preferred()));
+        run.EndRun();
+    }
+}
+
+std::filesystem::path DecompressSource(TRunContext& run, std::string_view source_kind) {
+    // A mod folder reads its few files through the frames; an encrypted image is decrypted
+    // straight from them. Only the rest have the image written out whole first.
+    const std::filesystem::path& source = run.Job.SourcePath;
+    if (!ctr::IsZ3dsFile(source) || IsModFolderKind(run.Job.OutputKind))
+        return {};
+    try {
+        const ctr::TImageKind kind =
+            ctr::ImageKindFromText(std::string(source_kind)).value_or(ctr::TImageKind::Cxi);
+        if (ctr::ImageIsEncrypted(source, kind))
+            return {};
+    } catch (const std::exception&) {
+        // Damaged inside: the decompression below says what is wrong.
+    }
+    run.LogKey("DecompressingSource");
+    const std::filesystem::path output = run.Paths.Temp / ("source" + std::string(source_kind));
+    const TTools::TReport report = run.StageReport(5);
+    ctr::TProgress progress{[&](std::uint64_t done, std::uint64_t total) {
+                                if (total > 0)
+                                    report(double(done) / double(total));
+                                return !run.StopRequested();
+                            },
+                            0, 0};
+    try {
+        ctr::DecompressImage(source, output, &progress, true);
+    } catch (const std::exception& error) {
+        run.Checkpoint(); // a cancel ends the run here, like at any other checkpoint
+        run.LogSeparated(run.Text("ErrorDecompressingSource") + kCrLf + error.what());
+        run.EndRun();
+    }
+    run.LogKey("Done");
+    return output;
+}
 
 void TakeSourceApart(TRunContext& run, std::string_view source_kind, bool game_content_decrypted) {
     const std::string source = ctr::PathToUtf8(run.Job.SourcePath);
