@@ -55,8 +55,7 @@ TRunContext::TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCall
       m_own_tools(tools == nullptr ? MakeDesktopTools(job.ProgramFolder) : nullptr),
       m_engine(m_engine_job, texts.Engine(), EngineCallbacks(std::move(callbacks), job.SourcePath),
                tools == nullptr ? *m_own_tools : *tools),
-      Job(job), Texts(texts), Paths(PathsBelow(job.ProgramFolder)), ChosenSource(job.SourcePath),
-      KillTool(m_engine.KillTool) {}
+      Job(job), Texts(texts), Paths(PathsBelow(job.ProgramFolder)), KillTool(m_engine.KillTool) {}
 
 void TRunContext::ReplaceSource(const QString& path) {
     Job.SourcePath = path;
@@ -76,16 +75,4 @@ bool TRunContext::ReplaceForeignModFiles(const QString& folder, const QStringLis
 
 TKeySearch TRunContext::KeySearchForRun() const {
     return KeySearchFor(Job.ProgramFolder);
-}
-
-QString TRunContext::ToolPath(TTool tool) const {
-    return ToolProgramPath(Job.ProgramFolder, tool);
-}
-
-void TRunContext::JudgeTool(TTool tool, std::uint32_t code, const QString& start_failure,
-                            const char* error_key, bool error_plain, bool break_cancels) {
-    m_engine.JudgeTool(tool, code,
-                       start_failure.isNull() ? std::nullopt
-                                              : std::optional(start_failure.toStdString()),
-                       error_key, error_plain, break_cancels);
 }

@@ -57,8 +57,6 @@ public:
     TInstallJob& Job;
     const TLanguageTable Texts;
     const TRunPaths Paths;
-    /// The source as chosen, also once a decrypted or decompressed copy stands in.
-    const QString ChosenSource;
     /// Set by anyone to stop the tool that runs now (the window is closing).
     std::atomic<bool>& KillTool;
 
@@ -116,15 +114,10 @@ public:
 
     /// The tools the stages ask for.
     TTools& Tools() { return m_engine.Tools(); }
-    QString ToolPath(TTool tool) const;
     /// engine::TRunContext::ToolStage with the command line as QString.
     void ToolStage(const char* start_key, int until, TTool tool, const QStringList& arguments,
                    const char* error_key, bool error_plain = false, bool break_cancels = false) {
         m_engine.ToolStage(start_key, until, tool, ToolArguments(arguments), error_key, error_plain,
                            break_cancels);
     }
-    /// Judges a tool's exit code as a tool stage does (`code` from the run, or the failure
-    /// to start it in `start_failure`, null when it started).
-    void JudgeTool(TTool tool, std::uint32_t code, const QString& start_failure,
-                   const char* error_key, bool error_plain, bool break_cancels);
 };
