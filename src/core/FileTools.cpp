@@ -34,8 +34,6 @@ constexpr qint64 kCompareChunk = 4 << 20;
 
 // What differs between Windows and the other systems in starting and ending tools.
 #if defined(Q_OS_WIN)
-const QString kProgramSuffix = QStringLiteral(".exe");
-
 // A console program started from the window would open a console window of its own.
 void HideConsoleWindow(QProcess& process) {
     process.setCreateProcessArgumentsModifier(
@@ -48,8 +46,6 @@ std::uint32_t CrashExitCode(int exit_code) {
     return static_cast<std::uint32_t>(exit_code);
 }
 #else
-const QString kProgramSuffix;
-
 void HideConsoleWindow(QProcess&) {}
 
 // QProcess gives the signal number as the exit code of a tool a signal ended.
@@ -100,7 +96,7 @@ bool DeleteFolder(const QString& folder) {
 }
 
 QString ToolFileName(const QString& name) {
-    return name + kProgramSuffix;
+    return QString::fromStdString(engine::ToolFileName(name.toStdString()));
 }
 
 bool CopyFolder(const QString& source, const QString& destination) {

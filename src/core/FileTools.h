@@ -2,6 +2,7 @@
 // Stateless file, folder, process and digest helpers shared by the window, the install
 // workers and the sound archive code.
 
+#include "engine/Tools.h"
 #include "sound_archive/FileBasics.h"
 
 #include <QString>
@@ -36,11 +37,9 @@ inline std::span<const std::uint8_t> ByteSpan(const QByteArray& bytes) {
     return {reinterpret_cast<const std::uint8_t*>(bytes.constData()), std::size_t(bytes.size())};
 }
 
-/// Exit code of a console tool ended by a break (SIGINT on Linux).
-inline constexpr std::uint32_t kExitCodeBreak = 0xC000013A;
+using engine::kExitCodeBreak;
 
-/// The file name of the tool program `name` on this system: "name.exe" on Windows, the name
-/// itself elsewhere.
+/// engine::ToolFileName for a name held as text.
 QString ToolFileName(const QString& name);
 
 /// Copies `source` folder itself, with everything below it, into `destination`, merging

@@ -11,8 +11,5 @@ public:
     QString SourceKind() const override { return QStringLiteral(".3ds"); }
 
 protected:
-    void RunSourceStages() override;
-    QString SourceCxiArgument() const override;
-    QString SourceCxiIntermediate() const override;
     bool StripsThreeDsSuffix() const override { return true; }
 };

@@ -9,9 +9,4 @@ class TInstallCIA : public TInstallWorker {
 public:
     using TInstallWorker::TInstallWorker;
     QString SourceKind() const override { return QStringLiteral(".cia"); }
-
-protected:
-    void RunSourceStages() override;
-    QString SourceCxiArgument() const override;
-    QString SourceCxiIntermediate() const override;
 };

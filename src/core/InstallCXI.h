@@ -9,9 +9,4 @@ class TInstallCXI : public TInstallWorker {
 public:
     using TInstallWorker::TInstallWorker;
     QString SourceKind() const override { return QStringLiteral(".cxi"); }
-
-protected:
-    void RunSourceStages() override;
-    QString SourceCxiArgument() const override;
-    QString SourceCxiIntermediate() const override;
 };

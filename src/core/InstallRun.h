@@ -10,7 +10,9 @@
 
 class TInstallHost;
 class TInstallWorker;
+namespace engine {
 class TTools;
+} // namespace engine
 
 /// The worker for a source of `source_kind` (".cia", ".3ds" or ".cxi") over `job`, reporting to
 /// `host`; null for any other kind. start() runs it on its own thread, Execute() on this one.
@@ -18,4 +20,4 @@ class TTools;
 /// programs in the program folder's tools.
 std::unique_ptr<TInstallWorker> MakeInstallWorker(const QString& source_kind,
                                                   const TInstallJob& job, TInstallHost* host,
-                                                  TTools* tools = nullptr);
+                                                  engine::TTools* tools = nullptr);

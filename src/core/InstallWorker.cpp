@@ -7,16 +7,16 @@
 #include "core/Language.h"
 #include "core/ModFolder.h"
 #include "core/OutputForms.h"
-#include "core/PackDatStage.h"
 #include "core/PatchCatalogue.h"
-#include "core/PatchStages.h"
 #include "core/Startup.h"
-#include "core/VoiceAndMusic.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
+#include "engine/ImageStages.h"
+#include "engine/PackDatStage.h"
+#include "engine/PatchStages.h"
 #include "sound_archive/FileBasics.h"
 #include "sound_archive/N3DSbcsar.h"
 
@@ -81,31 +81,9 @@ QString TInstallWorker::OutputFile() const {
 void TInstallWorker::Execute() {
     // Message boxes of the sound archive code appear on the window's thread, and the run
     // waits for their OK.
-    m_run.OutputFile = OutputFile();
-    SetBcsarMessageHandler(
-        [this](const std::string& text) { m_run.Message(QString::fromStdString(text)); });
-    try {
-        RunPipeline();
-    } catch (const TRunEnded&) {
-    } catch (const TSystemError& error) {
-        try {
-            LogSeparated(QString::fromStdString(error.Reason()));
-            EndRun();
-        } catch (const TRunEnded&) {
-        }
-    } catch (const std::exception& error) {
-        try {
-            LogSeparated(QString::fromUtf8(error.what())); // the container code words in UTF-8
-            EndRun();
-        } catch (const TRunEnded&) {
-        }
-    } catch (...) {
-        // Nothing may leave the thread: the window would never get its controls back.
-        try {
-            EndRun();
-        } catch (const TRunEnded&) {
-        }
-    }
+    m_run.SetOutputFile(OutputFile());
+    SetBcsarMessageHandler([this](const std::string& text) { m_run.Engine().Message(text); });
+    engine::RunStages(m_run.Engine(), [this] { RunPipeline(); });
     SetBcsarMessageHandler({});
 }
 
@@ -115,85 +93,30 @@ void TInstallWorker::RunPipeline() {
     ShowProgress(0);
     m_host->DisableLanguageChoice();
 
-    FreshTempFolder();
-    DecompressSource();
+    const std::string source_kind = SourceKind().toStdString();
+    engine::ClearTempFolder(m_run.Engine());
+    CheckDiskSpace();
+    engine::MakeTempFolder(m_run.Engine());
+    // The rest of the run takes a decompressed copy apart as it would an uncompressed source.
+    const std::filesystem::path decompressed =
+        engine::DecompressSource(m_run.Engine(), source_kind);
+    if (!decompressed.empty())
+        m_run.ReplaceSource(FromPath(decompressed));
     DecryptSource();
     if (IsModFolderKind(m_job.OutputKind)) {
         RunModFolderPipeline(m_run, SourceKind(), std::move(m_decrypting));
     }
-    RunSourceStages(); // the image taken apart into exefs.bin and romfs.bin
-
-    // The RomFS tree.
-    ToolStage("UnpackingRomFS", 30, TTool::Tool3ds,
-              {QStringLiteral("-xtf"), QStringLiteral("romfs"),
-               QStringLiteral("tools/temp/romfs.bin"), QStringLiteral("--romfs-dir"),
-               QStringLiteral("tools/temp/romfs")},
-              "ErrorUnpackingRomFS", false, true);
-    Progress(30);
-
-    // The CXI's headers.
-    ToolStage("ExtractingCXIHeaders", 35, TTool::Tool3ds,
-              {QStringLiteral("-xvtf"), QStringLiteral("cxi"), SourceCxiArgument(),
-               QStringLiteral("--header"), QStringLiteral("tools/temp/headers/ncchheader.bin"),
-               QStringLiteral("--exh"), QStringLiteral("tools/temp/headers/exheader.bin"),
-               QStringLiteral("--logo"), QStringLiteral("tools/temp/headers/logo.bin")},
-              "ErrorExtractingCXIHeaders");
-    Progress(35);
-
-    // The ExeFS files and header.
-    ToolStage("ExtractingExeFSHeaders", 40, TTool::Tool3ds,
-              {QStringLiteral("-xutf"), QStringLiteral("exefs"),
-               QStringLiteral("tools/temp/exefs.bin"), QStringLiteral("--exefs-dir"),
-               QStringLiteral("tools/temp/exefs"), QStringLiteral("--header"),
-               QStringLiteral("tools/temp/headers/exefsheader.bin")},
-              "ErrorExtractingExeFSHeaders");
-    Progress(40);
-
-    DeleteIntermediates();
-    Progress(45);
+    // The image taken apart into exefs.bin and romfs.bin, then into the game's files.
+    engine::TakeSourceApart(m_run.Engine(), source_kind, m_game_content_decrypted);
+    engine::UnpackGame(m_run.Engine(), source_kind);
 
     if (!m_job.NoXdelta)
-        PatchPackDatInTemp(m_run); // digests, then the difference for pack.dat
+        engine::PatchPackDatInTemp(m_run.Engine()); // digests, then the difference for pack.dat
     if (!m_job.NoPatch)
-        CopyReplacementFolders(m_run); // the patch's exefs and romfs files
-    ApplySoundArchive(m_run);          // voices and music
+        engine::CopyReplacementFolders(m_run.Engine()); // the patch's exefs and romfs files
+    engine::ApplySoundArchive(m_run.Engine());          // voices and music
     Progress(80);
-    RebuildImage(); // ExeFS, RomFS, CXI, then the CIA or 3DS image
-}
-
-void TInstallWorker::DecompressSource() {
-    if (!ctr::IsZ3dsFile(ToPath(m_job.SourcePath)))
-        return;
-    // A mod folder reads its few files through the frames; an encrypted image is decrypted
-    // straight from them. Only the rest have the image written out whole first.
-    if (IsModFolderKind(m_job.OutputKind))
-        return;
-    try {
-        if (ctr::ImageIsEncrypted(ToPath(m_job.SourcePath), LibraryImageKind(SourceKind())))
-            return;
-    } catch (const std::exception&) {
-        // Damaged inside: the decompression below says what is wrong.
-    }
-    m_host->AppendLog(Text("DecompressingSource"));
-    const QString output = m_job.ProgramFolder + QStringLiteral("tools/temp/source") + SourceKind();
-    const TToolRun::TReport report = StageReport(5);
-    ctr::TProgress progress{[&](std::uint64_t done, std::uint64_t total) {
-                                if (total > 0)
-                                    report(double(done) / double(total));
-                                return !isInterruptionRequested();
-                            },
-                            0, 0};
-    try {
-        ctr::DecompressImage(ToPath(m_job.SourcePath), ToPath(output), &progress, true);
-    } catch (const std::exception& error) {
-        Checkpoint(); // a cancel ends the run here, like at any other checkpoint
-        LogSeparated(Text("ErrorDecompressingSource") + kCrLf +
-                     QString::fromStdString(error.what()));
-        EndRun();
-    }
-    m_host->AppendLog(Text("Done"));
-    // The rest of the run takes the image apart as it would an uncompressed source.
-    m_job.SourcePath = output;
+    FinishImage();
 }
 
 void TInstallWorker::DecryptSource() {
@@ -257,33 +180,7 @@ void TInstallWorker::DecryptSource() {
         return;
     }
     // The rest of the run takes the decrypted copy apart, as it would a decrypted source.
-    m_job.SourcePath = output;
-}
-
-void TInstallWorker::FreshTempFolder() {
-    const QString temp = m_job.ProgramFolder + QStringLiteral("tools/temp");
-    // Whatever an earlier run left (a killed run, a failed deletion) goes first.
-    // A file or a link in its place (left by something else) is removed as the entry itself,
-    // never followed: a link may point out of the program folder.
-    const QFileInfo entry(temp);
-    if (entry.exists() || entry.isSymLink()) {
-        bool removed = false;
-        try {
-            removed =
-                entry.isDir() && !entry.isSymLink() ? DeleteFolder(temp) : QFile::remove(temp);
-        } catch (const std::exception&) {
-        }
-        if (!removed) {
-            m_host->AppendLog(Text("ErrorFolderDelete"));
-            EndRun();
-        }
-    }
-    CheckDiskSpace();
-    QDir dir;
-    if (!dir.mkdir(temp) || !dir.mkdir(temp + QStringLiteral("/headers"))) {
-        m_host->AppendLog(Text("ErrorFolderCreate") + kCrLf + QDir::toNativeSeparators(temp));
-        EndRun();
-    }
+    m_run.ReplaceSource(output);
 }
 
 void TInstallWorker::CheckDiskSpace() {
@@ -334,108 +231,14 @@ void TInstallWorker::CheckDiskSpace() {
     }
 }
 
-void TInstallWorker::DeleteIntermediates() {
-    QStringList files;
-    if (!SourceCxiIntermediate().isEmpty())
-        files << SourceCxiIntermediate();
-    files << QStringLiteral("tools/temp/exefs.bin") << QStringLiteral("tools/temp/romfs.bin");
-    for (const QString& file : files) {
-        if (!QFile::remove(m_job.ProgramFolder + file)) {
-            LogSeparated(Text("ErrorDeleteTempFile"));
-            EndRun();
-        }
-    }
-}
-
-void TInstallWorker::RebuildImage() {
-    ToolStage("RebuildingExeFS", 85, TTool::Tool3ds,
-              {QStringLiteral("-cztf"), QStringLiteral("exefs"),
-               QStringLiteral("tools/temp/exefs.bin"), QStringLiteral("--exefs-dir"),
-               QStringLiteral("tools/temp/exefs"), QStringLiteral("--header"),
-               QStringLiteral("tools/temp/headers/exefsheader.bin")},
-              "ErrorRebuildingExeFS", true);
-    Progress(85);
-
-    ToolStage("RebuildingRomFS", 90, TTool::Tool3ds,
-              {QStringLiteral("-ctf"), QStringLiteral("romfs"),
-               QStringLiteral("tools/temp/romfs.bin"), QStringLiteral("--romfs-dir"),
-               QStringLiteral("tools/temp/romfs")},
-              "ErrorRebuildingRomFS", true);
-    Progress(90);
-
-    // A compressed output is built whole in tools/temp first: only its compression writes the
-    // output file. A ".cci" is a card image by another name.
-    const QString plain = PlainOutputKind(m_job.OutputKind);
-    const bool compressed = IsCompressedOutputKind(m_job.OutputKind);
-    const bool cxi_image = plain == QLatin1String(".cxi");
-    const QString cxi =
-        cxi_image && !compressed ? OutputFile() : QStringLiteral("tools/temp/Partition0.cxi");
-    const QString image =
-        compressed ? (cxi_image ? cxi : QStringLiteral("tools/temp/output") + plain) : OutputFile();
-    ToolStage("RebuildingCXI", 95, TTool::Tool3ds,
-              {QStringLiteral("-cvtf"), QStringLiteral("cxi"), cxi, QStringLiteral("--header"),
-               QStringLiteral("tools/temp/headers/ncchheader.bin"), QStringLiteral("--exh"),
-               QStringLiteral("tools/temp/headers/exheader.bin"), QStringLiteral("--exefs"),
-               QStringLiteral("tools/temp/exefs.bin"), QStringLiteral("--romfs"),
-               QStringLiteral("tools/temp/romfs.bin"), QStringLiteral("--logo"),
-               QStringLiteral("tools/temp/headers/logo.bin")},
-              "ErrorRebuildingCXI", true);
-    Checkpoint();
-
-    if (!cxi_image) {
-        ShowProgress(95);
-        const int until = compressed ? 97 : 100;
-        if (plain == QLatin1String(".3ds")) {
-            ToolStage("Rebuilding3DS", until, TTool::Tool3ds,
-                      {QStringLiteral("-ctf"), QStringLiteral("3ds"), image,
-                       QStringLiteral("--header"),
-                       QStringLiteral("tools/temp/headers/mainncchheader.bin"),
-                       QStringLiteral("-0"), QStringLiteral("tools/temp/Partition0.cxi")},
-                      "ErrorRebuilding3DS", true);
-        } else {
-            ToolStage("RebuildingCIA", until, TTool::Makerom,
-                      {QStringLiteral("-f"), QStringLiteral("Cia"), QStringLiteral("-content"),
-                       QStringLiteral("tools/temp/Partition0.cxi:0:0x00"), QStringLiteral("-o"),
-                       image},
-                      "ErrorRebuildingCIA", true);
-        }
-    }
-    if (compressed)
-        CompressOutput(image, plain);
+void TInstallWorker::FinishImage() {
+    engine::RebuildImage(m_run.Engine()); // ExeFS, RomFS, CXI, then the CIA or 3DS image
     VerifyOutput();
     ShowProgress(100);
     m_host->AppendLog(kCrLf + Text("PatchingSuccessful") + kCrLf + QLatin1Char('[') +
                       QDir::toNativeSeparators(OutputFile()) + QLatin1Char(']'));
     m_run.Succeed();
     EndRun();
-}
-
-void TInstallWorker::CompressOutput(const QString& image, const QString& plain) {
-    Progress(97);
-    m_host->AppendLog(Text("CompressingOutput"));
-    const TToolRun::TReport report = StageReport(99);
-    ctr::TProgress progress;
-    progress.Callback = [this, &report](std::uint64_t done, std::uint64_t total) {
-        if (total > 0)
-            report(static_cast<double>(done) / static_cast<double>(total));
-        return !isInterruptionRequested() && !m_run.KillTool.load();
-    };
-    // The frames are compressed on every core; the output appears whole or not at all.
-    const unsigned threads = std::max(2u, std::thread::hardware_concurrency());
-    try {
-        ctr::CompressImage(ToPath(m_job.ProgramFolder + image),
-                           *ctr::ImageKindFromText(plain.toStdString()), ToPath(OutputFile()),
-                           &progress, threads);
-    } catch (const std::exception& error) {
-        // A cancel ends the run here, like at any other checkpoint.
-        if (m_run.KillTool.load())
-            EndRun();
-        Checkpoint();
-        LogSeparated(Text("ErrorCompressingOutput") + kCrLf + QString::fromUtf8(error.what()));
-        EndRun();
-    }
-    m_host->AppendLog(Text("Done"));
-    Progress(99);
 }
 
 void TInstallWorker::VerifyOutput() {

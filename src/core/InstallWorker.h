@@ -52,26 +52,14 @@ public:
 protected:
     void run() override;
 
-    /// The stages that take the source image apart into tools/temp/exefs.bin and romfs.bin
-    /// with their progress values.
-    virtual void RunSourceStages() = 0;
-    /// The CXI the header stage reads, as its tool argument (relative or the source path).
-    virtual QString SourceCxiArgument() const = 0;
-    /// The CXI intermediate deleted after the header stages, relative to the program folder; empty
-    /// for none.
-    virtual QString SourceCxiIntermediate() const = 0;
     /// True when a final ".3ds" is taken off the output path too.
     virtual bool StripsThreeDsSuffix() const { return false; }
 
+private:
     // The stages' helpers, which live in the run context.
-    void ToolStage(const char* start_key, int until, TTool tool, const QStringList& arguments,
-                   const char* error_key, bool error_plain = false, bool break_cancels = false) {
-        m_run.ToolStage(start_key, until, tool, arguments, error_key, error_plain, break_cancels);
-    }
     void Progress(int value) { m_run.Progress(value); }
     void ShowProgress(int value) { m_run.ShowProgress(value); }
     void Checkpoint() { m_run.Checkpoint(); }
-    void LogPlain(const QString& key) { m_run.Log(m_run.Texts.Lookup(key)); }
     void LogSeparated(const QString& text) { m_run.LogSeparated(text); }
     QString Text(const char* key) const { return m_run.Text(key); }
     [[noreturn]] void EndRun() { m_run.EndRun(); }
@@ -83,30 +71,16 @@ protected:
     /// the image, where that stage puts it.
     bool m_game_content_decrypted = false;
 
-private:
     void RunPipeline();
-    void FreshTempFolder();
-    /// A compressed source is written out whole into tools/temp first, and the job's source
-    /// becomes that copy; a mod folder run and an encrypted image read through the frames.
-    void DecompressSource();
     /// An encrypted source is decrypted into tools/temp first, and the job's source becomes
     /// that copy; of a CIA only the game's content is written. A mod folder run instead reads
     /// the source through its decryption.
     void DecryptSource();
     void CheckDiskSpace();
-    void DeleteIntermediates();
-    void RebuildImage();
-    /// The compression stage of a compressed output: `image` (relative to the program folder),
-    /// an image of the kind `plain`, written compressed as the output file.
-    void CompressOutput(const QString& image, const QString& plain);
+    /// The image built again and read back; the run's success.
+    void FinishImage();
     void VerifyOutput();
-    QString ToolPath(TTool tool) const { return m_run.ToolPath(tool); }
-    void JudgeTool(TTool tool, std::uint32_t code, const QString& start_failure,
-                   const char* error_key, bool error_plain, bool break_cancels) {
-        m_run.JudgeTool(tool, code, start_failure, error_key, error_plain, break_cancels);
-    }
     TToolRun::TReport StageReport(int until) { return m_run.StageReport(until); }
-    QString PatchFolder() { return m_run.PatchFolder(); }
 
     std::atomic<bool> m_host_closing{false};
 

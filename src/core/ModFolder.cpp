@@ -1,14 +1,11 @@
 #include "core/ModFolder.h"
 
 #include "core/Decryption.h"
-#include "core/DigestStage.h"
 #include "core/FileTools.h"
 #include "core/InstallHost.h"
 #include "core/InstallJob.h"
 #include "core/Language.h"
-#include "core/PackDatStage.h"
 #include "core/PatchCatalogue.h"
-#include "core/PatchStages.h"
 #include "core/RunContext.h"
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
@@ -16,6 +13,8 @@
 #include "ctr/Z3ds.h"
 #include "engine/ModFolderRun.h"
 #include "engine/ModFolderSteps.h"
+#include "engine/PackDatStage.h"
+#include "engine/PatchStages.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,7 +55,7 @@ struct TModFolderRun {
     QString PackDatDigest; // of the game's pack.dat: remembered, or taken as it was copied out
     const ctr::TImageRomFsFile* PackDat = nullptr; // the game's pack.dat in the image
     bool XdeltaBesideDigest = false; // the difference is applied while pack.dat's digest is taken
-    std::unique_ptr<TBackgroundDigest> Background; // pack.dat's digest, taken on its own thread
+    std::unique_ptr<engine::TBackgroundDigest> Background; // pack.dat's digest, on its own thread
     QString Staging; // the folder being written; removed unless moved into place
     bool StagingKept = false;
     QString PatchedPack; // the new pack.dat already in the staging folder, relative to it
@@ -91,6 +90,17 @@ QString PatchSubfolder(const TModFolderRun& mod, const char* name) {
                                      : FindEntryNoCase(mod.PatchFolder, QString::fromLatin1(name));
 }
 
+// How a thread of its own opens the source's decryption; nothing for a source that is not
+// encrypted.
+engine::TBackgroundDigest::TOpenDecryption OpenDecryption(const TModFolderRun& mod) {
+    if (!mod.Encrypted)
+        return {};
+    return
+        [path = mod.Run.Job.SourcePath, kind = mod.SourceKind, search = mod.Run.KeySearchForRun()] {
+            return OpenDecryptingSource(path, kind, search);
+        };
+}
+
 // Copies the game's pack.dat out of the image into tools/temp/old_pack.dat, its digest
 // taken from the same read unless it is taken beside xdelta3.
 void CopyOutPackDat(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_dat) {
@@ -98,14 +108,14 @@ void CopyOutPackDat(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_dat) {
     const std::uint64_t offset = pack_dat.Location.Offset;
     const std::uint64_t size = pack_dat.Location.Size;
     // A digest taken when the image was chosen spares the copy its digest.
-    mod.PackDatDigest = RememberedDigest(run, true);
+    mod.PackDatDigest = QString::fromStdString(engine::RememberedDigest(run.Engine(), true));
     const bool digest_known = !mod.PackDatDigest.isEmpty();
     const bool expected = !run.Job.OriginalPackDatMD5.isEmpty();
     if (mod.XdeltaBesideDigest && expected && !digest_known) {
         // The digest is read straight from the image on a thread of its own while the copy
         // goes on here and xdelta3 runs after it; both reads meet in the system's cache.
-        mod.Background = std::make_unique<TBackgroundDigest>(
-            run.Job.SourcePath, mod.SourceKind, mod.Encrypted, run.KeySearchForRun(), offset, size);
+        mod.Background = std::make_unique<engine::TBackgroundDigest>(
+            ToPath(run.Job.SourcePath), OpenDecryption(mod), offset, size);
     }
     ctr::TOutFile out(ToPath(run.Paths.OldPackDat));
     out.MarkScratch();
@@ -135,11 +145,11 @@ void CopyOutPackDat(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_dat) {
 void PreparePackDatSource(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_dat) {
     TRunContext& run = mod.Run;
     mod.PackDat = &pack_dat;
-    mod.PackDatDigest = RememberedDigest(run, true);
+    mod.PackDatDigest = QString::fromStdString(engine::RememberedDigest(run.Engine(), true));
     if (!run.Job.OriginalPackDatMD5.isEmpty() && mod.PackDatDigest.isEmpty())
-        mod.Background = std::make_unique<TBackgroundDigest>(
-            run.Job.SourcePath, mod.SourceKind, mod.Encrypted, run.KeySearchForRun(),
-            pack_dat.Location.Offset, pack_dat.Location.Size);
+        mod.Background = std::make_unique<engine::TBackgroundDigest>(
+            ToPath(run.Job.SourcePath), OpenDecryption(mod), pack_dat.Location.Offset,
+            pack_dat.Location.Size);
 }
 
 // Read: only the files the run works on come out of the image; no tool unpacks it. An
@@ -246,18 +256,19 @@ void PatchPackDatInto(TModFolderRun& mod) {
     TRunContext& run = mod.Run;
     const QString relative = QStringLiteral("romfs/") +
                              QString::fromStdString(mod.GameFile(QLatin1String(kPackDat))->Path);
-    const TXdeltaOutput in_temp = {QStringLiteral("tools/temp/new_pack.dat"),
-                                   run.Job.ProgramFolder +
-                                       QStringLiteral("tools/temp/new_pack.dat")};
+    const engine::TXdeltaOutput in_temp = {
+        "tools/temp/new_pack.dat",
+        ToPath(run.Job.ProgramFolder + QStringLiteral("tools/temp/new_pack.dat"))};
     QString target;
-    TPackDatPlan plan;
+    engine::TPackDatPlan plan;
     const bool in_place = mod.PackDat != nullptr; // read through the image, in the process
     if (mod.Background)
-        plan.PackDatDigest = TDigestSource::Pending(*mod.Background);
+        plan.PackDatDigest = engine::TDigestSource::Pending(*mod.Background);
     else if (mod.XdeltaBesideDigest && !in_place)
-        plan.PackDatDigest = TDigestSource::File(QStringLiteral("tools/temp/old_pack.dat"));
+        plan.PackDatDigest = engine::TDigestSource::File("tools/temp/old_pack.dat");
     else
-        plan.PackDatDigest = TDigestSource::Known(mod.PackDatDigest); // taken as it came out
+        // Taken as it came out.
+        plan.PackDatDigest = engine::TDigestSource::Known(mod.PackDatDigest.toStdString());
     if (mod.XdeltaBesideDigest)
         plan.Early = in_temp;
     plan.AfterMark = [&] {
@@ -266,21 +277,23 @@ void PatchPackDatInto(TModFolderRun& mod) {
         if (!QDir().mkpath(QFileInfo(target).absolutePath()))
             run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
     };
-    plan.Abandon = [](bool, const TXdeltaOutput& output) {
-        if (!output.File.isEmpty())
-            QFile::remove(output.File);
+    plan.Abandon = [](bool, const engine::TXdeltaOutput& output) {
+        if (!output.File.empty())
+            QFile::remove(FromPath(output.File));
     };
     if (!mod.XdeltaBesideDigest) {
         // A folder xdelta3 cannot be given by name (see the difference's argument) gets the
         // archive from tools/temp.
         plan.Late = [&, in_place] {
             const QString written = target + QStringLiteral(".part");
-            return in_place || PlainAsciiText(written) ? TXdeltaOutput{written, written} : in_temp;
+            return in_place || PlainAsciiText(written)
+                       ? engine::TXdeltaOutput{ToPath(written), ToPath(written)}
+                       : in_temp;
         };
     }
     TMd5 written_digest;
     if (in_place)
-        plan.Start = [&](const TXdeltaOutput& output, const TTools::TReport& report) {
+        plan.Start = [&](const engine::TXdeltaOutput& output, const TTools::TReport& report) {
             std::unique_ptr<ctr::TInFile> source;
             try {
                 source = ctr::OpenRange(mod.Game.Image(), mod.PackDat->Location.Offset,
@@ -288,24 +301,25 @@ void PatchPackDatInto(TModFolderRun& mod) {
             } catch (const ctr::TCtrError& error) {
                 throw TSystemError(0, QString::fromStdString(error.what()));
             }
-            return StartDifferenceInProcess(
+            return engine::StartDifferenceInProcess(
                 std::move(source),
-                FindEntryNoCase(run.PatchFolder(), QStringLiteral("patch.xdelta")), output.File,
-                report, [&written_digest](std::span<const std::uint8_t> bytes) {
+                ToPath(FindEntryNoCase(run.PatchFolder(), QStringLiteral("patch.xdelta"))),
+                output.File, report, [&written_digest](std::span<const std::uint8_t> bytes) {
                     written_digest.Update(bytes.data(), bytes.size());
                 });
         };
-    plan.Place = [&](const TXdeltaOutput& output) {
-        if (!QFileInfo::exists(output.File))
+    plan.Place = [&](const engine::TXdeltaOutput& output) {
+        const QString file = FromPath(output.File);
+        if (!QFileInfo::exists(file))
             return;
-        mod.PatchedPackSize = QFileInfo(output.File).size();
+        mod.PatchedPackSize = QFileInfo(file).size();
         if (in_place)
             mod.PatchedPackDigest = written_digest.Hex();
-        if (!QFile::rename(output.File, target))
+        if (!QFile::rename(file, target))
             run.Fail("ErrorWritingModFolder", QDir::toNativeSeparators(target));
         mod.PatchedPack = relative;
     };
-    PatchPackDat(run, plan);
+    engine::PatchPackDat(run.Engine(), plan);
 }
 
 // The facts the plan is made from; each RomFS file compared with the game's bytes, with a
@@ -786,8 +800,8 @@ void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
     if (!run.Job.NoXdelta)
         PatchPackDatInto(mod);
     if (!run.Job.NoPatch)
-        CopyReplacementFolders(run);
-    ApplySoundArchive(run);
+        engine::CopyReplacementFolders(run.Engine());
+    engine::ApplySoundArchive(run.Engine());
     run.Progress(80);
 
     // What goes in: each RomFS file whose bytes differ from the game's, files the game lacks,

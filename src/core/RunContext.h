@@ -1,13 +1,13 @@
 #pragma once
-// The run context: what every stage of a run works with. The job, a copy of the language
-// texts, the temporary paths, the host's outputs as callbacks, the cancel and kill flags,
-// and the small helpers each stage needs: the log's entry forms, progress, checkpoints,
-// running a tool and ending the run. Stages are plain functions over it.
+// The run context of the desktop: the engine's run context (engine/RunContext.h) with the job,
+// the texts and the paths held as QString for the stages not yet in the engine. The host's
+// callbacks are converted here, once, between QString and the engine's UTF-8.
 
 #include "core/FileTools.h"
 #include "core/InstallJob.h"
 #include "core/Language.h"
 #include "core/Tools.h"
+#include "engine/RunContext.h"
 
 #include <QString>
 #include <QStringList>
@@ -19,11 +19,9 @@
 
 struct TKeySearch;
 
-/// Thrown by TRunContext::EndRun after the finish request: unwinds the stages to the one
-/// place that runs the pipeline.
-struct TRunEnded {};
+using engine::TRunEnded;
 
-/// What a run hands back to the one who started it, and what it asks of it.
+/// What a run hands back to the one who started it, and what it asks of it, in QString.
 struct TRunCallbacks {
     std::function<void(const QString& entry)> Log;    // one log entry (may hold CR LF)
     std::function<void(int value)> Progress;          // the bar, 0 to 100
@@ -44,6 +42,11 @@ struct TRunPaths {
 };
 
 class TRunContext {
+    // The engine's side of the run, made before everything below, which refers to it.
+    engine::TInstallJob m_engine_job;
+    std::unique_ptr<TTools> m_own_tools;
+    engine::TRunContext m_engine;
+
 public:
     /// `job` stays the caller's (a stage may replace its source by a decrypted copy); the
     /// texts are copied. The tools are the programs in the program folder's tools unless
@@ -54,53 +57,55 @@ public:
     TInstallJob& Job;
     const TLanguageTable Texts;
     const TRunPaths Paths;
-    /// The source as chosen, also once a decrypted or decompressed copy stands in.
-    const QString ChosenSource;
-    /// The file (or for a mod folder the folder) the run writes; set before the first stage.
-    QString OutputFile;
     /// Set by anyone to stop the tool that runs now (the window is closing).
-    std::atomic<bool> KillTool{false};
+    std::atomic<bool>& KillTool;
+
+    /// The engine's run context, for the stages in the engine.
+    engine::TRunContext& Engine() { return m_engine; }
+    /// The file (or for a mod folder the folder) the run writes; set before the first stage.
+    void SetOutputFile(const QString& file) { m_engine.OutputFile = ToPath(file); }
+    /// A decrypted or decompressed copy of the source stands in for it from now on.
+    void ReplaceSource(const QString& path);
 
     QString Text(const char* key) const;
     /// An entry as it is: `text`.
-    void Log(const QString& text);
+    void Log(const QString& text) { m_engine.Log(text.toStdString()); }
     /// An entry with the text of `key`.
-    void LogKey(const char* key) { Log(Text(key)); }
+    void LogKey(const char* key) { m_engine.LogKey(key); }
     /// An entry on a line of its own after the previous one: CR LF, then `text`.
-    void LogSeparated(const QString& text);
+    void LogSeparated(const QString& text) { m_engine.LogSeparated(text.toStdString()); }
     /// An entry framed by line breaks: CR LF, `text`, CR LF.
-    void LogFramed(const QString& text);
+    void LogFramed(const QString& text) { m_engine.LogFramed(text.toStdString()); }
     /// Shows an error box and waits for its OK.
-    void Message(const QString& text);
+    void Message(const QString& text) { m_engine.Message(text.toStdString()); }
     /// Asks whether `files` in the mod folder `folder`, which the program did not write, may
     /// be moved aside; no one to ask means no.
-    bool ReplaceForeignModFiles(const QString& folder, const QStringList& files) const {
-        return m_callbacks.ReplaceForeignModFiles &&
-               m_callbacks.ReplaceForeignModFiles(folder, files);
-    }
+    bool ReplaceForeignModFiles(const QString& folder, const QStringList& files) const;
 
     /// True once the window asked to cancel.
-    bool StopRequested() const;
+    bool StopRequested() const { return m_engine.StopRequested(); }
     /// Ends the run here when the window asked to cancel.
-    void Checkpoint();
+    void Checkpoint() { m_engine.Checkpoint(); }
     /// A checkpoint, then the bar moved to `value`.
-    void Progress(int value);
+    void Progress(int value) { m_engine.Progress(value); }
     /// The bar moved to `value`, without a checkpoint.
-    void ShowProgress(int value);
-    int ProgressValue() const { return m_progress_value; }
+    void ShowProgress(int value) { m_engine.ShowProgress(value); }
+    int ProgressValue() const { return m_engine.ProgressValue(); }
     /// Moves the bar between today's value and `until` by the fraction a stage reported:
     /// never backwards, never onto `until` itself.
-    TToolRun::TReport StageReport(int until);
+    TToolRun::TReport StageReport(int until) { return m_engine.StageReport(until); }
 
     /// Asks for the finish (once per run) and leaves the stages (throws TRunEnded).
-    [[noreturn]] void EndRun();
+    [[noreturn]] void EndRun() { m_engine.EndRun(); }
     /// A separated entry of `key`'s text and, on a line of its own, `detail`; then the end.
-    [[noreturn]] void Fail(const char* key, const QString& detail);
+    [[noreturn]] void Fail(const char* key, const QString& detail) {
+        m_engine.Fail(key, detail.toStdString());
+    }
     /// A separated entry of `key`'s text; then the end.
-    [[noreturn]] void Fail(const char* key);
+    [[noreturn]] void Fail(const char* key) { m_engine.Fail(key); }
     /// Marks the run a success (before its last EndRun).
-    void Succeed() { m_succeeded.store(true); }
-    bool Succeeded() const { return m_succeeded.load(); }
+    void Succeed() { m_engine.Succeed(); }
+    bool Succeeded() const { return m_engine.Succeeded(); }
 
     /// The selected patch's folder with a trailing separator; empty for "None".
     QString PatchFolder() const { return Job.PatchFolder; }
@@ -108,23 +113,11 @@ public:
     TKeySearch KeySearchForRun() const;
 
     /// The tools the stages ask for.
-    TTools& Tools() { return *m_tools; }
-    QString ToolPath(TTool tool) const;
-    /// A tool stage: start entry, the tool, then the exit code judged. Exit 1 writes
-    /// `error_key` (separated unless `error_plain`) and ends the run. While the tool runs, the
-    /// bar follows the tool's own report between today's value and `until`.
+    TTools& Tools() { return m_engine.Tools(); }
+    /// engine::TRunContext::ToolStage with the command line as QString.
     void ToolStage(const char* start_key, int until, TTool tool, const QStringList& arguments,
-                   const char* error_key, bool error_plain = false, bool break_cancels = false);
-    /// Judges a tool's exit code as a tool stage does (`code` from the run, or the failure
-    /// to start it in `start_failure`).
-    void JudgeTool(TTool tool, std::uint32_t code, const QString& start_failure,
-                   const char* error_key, bool error_plain, bool break_cancels);
-
-private:
-    TRunCallbacks m_callbacks;
-    std::unique_ptr<TTools> m_own_tools;
-    TTools* m_tools = nullptr;
-    std::atomic<bool> m_succeeded{false};
-    bool m_finish_requested = false;
-    int m_progress_value = 0; // the bar's value as last set
+                   const char* error_key, bool error_plain = false, bool break_cancels = false) {
+        m_engine.ToolStage(start_key, until, tool, ToolArguments(arguments), error_key, error_plain,
+                           break_cancels);
+    }
 };

@@ -1,67 +1,26 @@
 #pragma once
-// The tools a run asks for: the container tools (ctrtool, 3dstool, makerom) with their
-// command lines, and a difference applied as xdelta3 applies it. The stages ask through
-// TTools and never start a program themselves: the desktop starts the programs in the
-// program folder's tools, the browser and the stage tests run the same work in the process.
+// The desktop's tools: the programs in the program folder's tools, behind the engine's tool
+// interface (engine/Tools.h), and the interface's calls with the paths held as text.
 
-#include "ctr/FileIo.h"
+#include "engine/Tools.h"
 
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
-#include <cstdint>
-#include <functional>
 #include <memory>
-#include <span>
 
-/// Which tool a stage runs; gives the tool's file and its unknown-exit-code key.
-enum class TTool { Ctrtool, Tool3ds, Makerom, Xdelta };
-
-/// A tool started through TTools, going on while the caller does other work. Released while
-/// it runs, it is stopped and waited for.
-class TToolTask {
-public:
-    virtual ~TToolTask() = default;
-    /// Waits for the tool's end and gives its exit code as RunTool does (0 success, 1 the
-    /// tool's own failure). Meanwhile the start's report hears, on this thread, how far the tool
-    /// has come (0 to 1); once `kill_request` becomes true the tool is stopped.
-    virtual std::uint32_t Wait(const std::atomic<bool>* kill_request = nullptr) = 0;
-};
-
-class TTools {
-public:
-    using TReport = std::function<void(double fraction)>;
-    virtual ~TTools() = default;
-    /// Starts ctrtool, 3dstool or makerom with `arguments`, paths relative to the program
-    /// folder. `scratch_outputs`: the tool writes only files the run deletes, which need not be
-    /// forced to the disk. Throws TSystemError when the tool cannot be started.
-    virtual std::unique_ptr<TToolTask> Start(TTool tool, const QStringList& arguments,
-                                             const TReport& report, bool scratch_outputs) = 0;
-    /// Starts applying the difference file `difference` to `source`, writing `output`, as
-    /// `xdelta3 -d -s source difference output` does; paths relative to the program folder.
-    /// Throws TSystemError when it cannot be started.
-    virtual std::unique_ptr<TToolTask> StartDifference(const QString& source,
-                                                       const QString& difference,
-                                                       const QString& output,
-                                                       const TReport& report) = 0;
-};
-
-/// Applies the difference file `difference` (an absolute path) to `source` in the process, on
-/// a thread of its own, writing `output` (absolute) as StartDifference does. For a source no
-/// program can be given by name: a file inside an image, read through its decryption or
-/// decompression. `observe`, when given, sees every byte written, in order, on that thread.
-std::unique_ptr<TToolTask>
-StartDifferenceInProcess(std::unique_ptr<ctr::TInFile> source, const QString& difference,
-                         const QString& output, const TTools::TReport& report,
-                         std::function<void(std::span<const std::uint8_t>)> observe = {});
+using engine::TTool;
+using engine::TTools;
+using engine::TToolTask;
 
 /// The tool's program in `program_folder` (with a trailing separator)'s tools.
 QString ToolProgramPath(const QString& program_folder, TTool tool);
 
+/// A tool's command line as the engine takes it: UTF-8 texts.
+std::vector<std::string> ToolArguments(const QStringList& arguments);
+
 /// The programs in the tools folder of `program_folder`, started with their command lines,
 /// their windows hidden on Windows, killed on a stop.
 std::unique_ptr<TTools> MakeDesktopTools(const QString& program_folder);
-/// The same work inside the process, each tool on a thread of its own: the container library
-/// for the container tools, xdelta3's decoder for a difference.
+/// engine::MakeInProcessTools for a program folder held as text.
 std::unique_ptr<TTools> MakeInProcessTools(const QString& program_folder);

@@ -3,8 +3,8 @@
 // judgement of the tool's end.
 
 #include "core/FileTools.h"
-#include "core/PackDatStage.h"
 #include "core/RunContext.h"
+#include "engine/PackDatStage.h"
 
 #include <QDir>
 #include <QFile>
@@ -117,7 +117,7 @@ TEST_P(PackDatStage, PatchesOrLeavesTheGamesPackDat) {
     if (row.BadDifference) {
         ASSERT_TRUE(WriteFile(m_folder + "patch/Test/patch.xdelta", Bytes(4000, 3)));
     }
-    Run([](TRunContext& run) { PatchPackDatInTemp(run); }, row.Stop);
+    Run([](TRunContext& run) { engine::PatchPackDatInTemp(run.Engine()); }, row.Stop);
 
     ASSERT_FALSE(m_log.isEmpty());
     EXPECT_EQ(m_log.first(), Text("CheckingMD5PackDat"));

@@ -1,30 +1,32 @@
-#include "core/PatchStages.h"
+#include "engine/PatchStages.h"
 
-#include "core/FileTools.h"
-#include "core/RunContext.h"
-#include "core/VoiceAndMusic.h"
+#include "engine/Folders.h"
+#include "engine/RunContext.h"
+#include "engine/TrackList.h"
+#include "engine/VoiceAndMusic.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <system_error>
+
+namespace engine {
 
 void CopyReplacementFolders(TRunContext& run) {
-    const QString patch_folder = run.PatchFolder();
-    if (patch_folder.isEmpty())
+    const std::filesystem::path& patch_folder = run.PatchFolder();
+    if (patch_folder.empty())
         return;
     const struct {
         const char* Name;
         const char* ErrorKey;
     } folders[] = {{"exefs", "ErrorCopyingExeFsFolder"}, {"romfs", "ErrorCopyingRomFsFolder"}};
     for (const auto& folder : folders) {
-        const QString name = QString::fromLatin1(folder.Name);
-        const QString source = FindEntryNoCase(patch_folder, name);
-        if (!QFileInfo(source).isDir())
+        const std::filesystem::path source = FindEntryNoCase(patch_folder, folder.Name);
+        std::error_code error;
+        if (!std::filesystem::is_directory(source, error))
             continue;
         // The copy puts the folder itself into tools/temp; a patch's "ROMFS" must merge into
         // the unpacked "romfs", which CopyFolder finds by name without regard to case. The
         // unpacked folder exists after the unpacking stages; create it should a tool have left
         // none.
-        QDir().mkpath(run.Paths.Temp + QLatin1Char('/') + name);
+        std::filesystem::create_directories(run.Paths.Temp / folder.Name, error);
         if (!CopyFolder(source, run.Paths.Temp))
             run.Fail(folder.ErrorKey);
         run.Progress(75);
@@ -34,8 +36,11 @@ void CopyReplacementFolders(TRunContext& run) {
 void ApplySoundArchive(TRunContext& run) {
     const TVoiceAndMusicChoice choice{run.Job.Voice, run.Job.NoVoiceChoice, run.Job.Tracks.get()};
     const int result = ApplyVoiceAndMusic(
-        run.Job.ProgramFolder, choice, [&run](const QString& entry) { run.Log(entry); }, run.Texts,
-        run.Job.NoPatch ? QString() : run.PatchFolder());
+        run.Job.ProgramFolder, choice, [&run](const TText& entry) { run.Log(ToUtf8(entry)); },
+        [&run](std::u16string_view key) { return run.Texts.Lookup(key); },
+        run.Job.NoPatch ? std::filesystem::path() : run.PatchFolder());
     if (result == 1)
         run.LogFramed(run.Text("WarningApplyingVoice"));
 }
+
+} // namespace engine

@@ -1,23 +1,28 @@
-#include "core/PackDatStage.h"
+#include "engine/PackDatStage.h"
 
-#include "core/FileTools.h"
-#include "core/RunContext.h"
+#include "ctr/Platform.h"
+#include "engine/Folders.h"
+#include "engine/RunContext.h"
+#include "sound_archive/FileBasics.h"
 
-#include <QFile>
+#include <algorithm>
+#include <system_error>
 
-#include <memory>
+namespace engine {
 
 namespace {
 
-const QString kOldPackDat = QStringLiteral("tools/temp/old_pack.dat");
+const std::filesystem::path kOldPackDat = "tools/temp/old_pack.dat";
 
 // The patch's difference file as xdelta3's argument. xdelta3 takes its file names in the
 // system's code page on Windows, which cannot spell every folder name; a difference in such
 // a folder is read from a copy in tools/temp.
-QString DifferenceArgument(TRunContext& run) {
-    const QString difference = FindEntryNoCase(run.PatchFolder(), QStringLiteral("patch.xdelta"));
-    const QString copied = QStringLiteral("tools/temp/patch.xdelta");
-    if (!PlainAsciiText(difference) && QFile::copy(difference, run.Job.ProgramFolder + copied))
+std::filesystem::path DifferenceArgument(TRunContext& run) {
+    const std::filesystem::path difference = FindEntryNoCase(run.PatchFolder(), "patch.xdelta");
+    const std::filesystem::path copied = "tools/temp/patch.xdelta";
+    std::error_code error;
+    if (!PlainAsciiText(ctr::PathToUtf8(difference)) &&
+        ctr::CopyFileReplacing(difference, run.Job.ProgramFolder / copied, error))
         return copied;
     return difference;
 }
@@ -26,39 +31,44 @@ QString DifferenceArgument(TRunContext& run) {
 // the difference stage sets it. Null, with the reason in `start_failure`, when it cannot start.
 std::unique_ptr<TToolTask> StartXdelta(TRunContext& run, const TPackDatPlan& plan,
                                        const TXdeltaOutput& output, const TTools::TReport& report,
-                                       QString& start_failure) {
+                                       std::optional<std::string>& start_failure) {
+    const TTools::TReport follow = [&report](double fraction) {
+        if (report)
+            report(fraction);
+    };
     try {
         if (plan.Start)
-            return plan.Start(output, [&report](double fraction) {
-                if (report)
-                    report(fraction);
-            });
+            return plan.Start(output, follow);
         return run.Tools().StartDifference(kOldPackDat, DifferenceArgument(run), output.Argument,
-                                           [&report](double fraction) {
-                                               if (report)
-                                                   report(fraction);
-                                           });
+                                           follow);
     } catch (const TSystemError& error) {
-        start_failure = QString::fromStdString(error.Reason());
+        start_failure = error.Reason();
     }
     return nullptr;
 }
 
 } // namespace
 
+bool PlainAsciiText(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte >= 0x20 && byte < 0x7F;
+    });
+}
+
 void PatchPackDat(TRunContext& run, const TPackDatPlan& plan) {
     TTools::TReport report; // the bar's mapping, known once the difference stage begins
     std::unique_ptr<TToolTask> xdelta;
-    QString start_failure;
+    std::optional<std::string> start_failure;
     TXdeltaOutput output = plan.Early;
-    if (!output.Argument.isEmpty())
+    if (!output.Argument.empty())
         xdelta = StartXdelta(run, plan, output, report, start_failure);
     try {
-        if (!run.Job.OriginalPackDatMD5.isEmpty())
+        if (!run.Job.OriginalPackDatMD5.empty())
             CheckDigest(run, run.Job.OriginalPackDatMD5, true, plan.PackDatDigest);
-        if (!run.Job.OriginalPackIncMD5.isEmpty())
+        if (!run.Job.OriginalPackIncMD5.empty())
             CheckDigest(run, run.Job.OriginalPackIncMD5, false,
-                        TDigestSource::File(QStringLiteral("tools/temp/romfs/pack.inc")));
+                        TDigestSource::File("tools/temp/romfs/pack.inc"));
         if (plan.BeforeMark)
             plan.BeforeMark();
         run.Progress(50);
@@ -89,7 +99,8 @@ void PatchPackDat(TRunContext& run, const TPackDatPlan& plan) {
         plan.Place(output);
     run.Progress(65);
 
-    if (!plan.Start && !QFile::remove(run.Paths.OldPackDat))
+    std::error_code error;
+    if (!plan.Start && !std::filesystem::remove(run.Paths.OldPackDat, error))
         run.Fail("ErrorDeleteTempFile");
 }
 
@@ -97,20 +108,24 @@ void PatchPackDatInTemp(TRunContext& run) {
     // The game's pack.dat moves aside as xdelta3's source, and the new one takes its place.
     // Should it not move, the digests are still taken from it and the move's failure is
     // reported after them, where it always was.
-    const QString pack_dat = run.Paths.RomFs + QStringLiteral("/pack.dat");
-    const bool moved = QFile::rename(pack_dat, run.Paths.OldPackDat);
+    const std::filesystem::path pack_dat = run.Paths.RomFs / "pack.dat";
+    std::error_code error;
+    std::filesystem::rename(pack_dat, run.Paths.OldPackDat, error);
+    const bool moved = !error;
     TPackDatPlan plan;
-    plan.PackDatDigest =
-        TDigestSource::File(moved ? kOldPackDat : QStringLiteral("tools/temp/romfs/pack.dat"));
+    plan.PackDatDigest = TDigestSource::File(moved ? kOldPackDat : "tools/temp/romfs/pack.dat");
     if (moved)
-        plan.Early = {QStringLiteral("tools/temp/romfs/pack.dat"), pack_dat};
+        plan.Early = {"tools/temp/romfs/pack.dat", pack_dat};
     else
         plan.BeforeMark = [&run] { run.Fail("ErrorMovingPackDat"); };
     plan.Abandon = [&run, pack_dat](bool started, const TXdeltaOutput&) {
         if (!started)
             return;
-        QFile::remove(pack_dat);
-        QFile::rename(run.Paths.OldPackDat, pack_dat);
+        std::error_code ignored;
+        std::filesystem::remove(pack_dat, ignored);
+        std::filesystem::rename(run.Paths.OldPackDat, pack_dat, ignored);
     };
     PatchPackDat(run, plan);
 }
+
+} // namespace engine

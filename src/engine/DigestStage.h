@@ -3,29 +3,37 @@
 // own, from wherever the run has it. A mismatch ends the run before anything reaches the
 // destination.
 
-#include <QString>
-
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
-struct TKeySearch;
+namespace ctr {
+class TDecryptingReader;
+} // namespace ctr
+
+namespace engine {
+
 class TRunContext;
 
 /// pack.dat's MD5 read straight from the image on a thread of its own, while the run goes on;
-/// an encrypted image is read through a decryption of its own. Stopped and joined when
-/// released.
+/// an encrypted image is read through the decryption `open_decryption` gives (on that thread;
+/// empty for an image that is not encrypted). Stopped and joined when released. Not in the
+/// browser's build, which starts no threads.
 class TBackgroundDigest {
 public:
-    TBackgroundDigest(const QString& image_path, const QString& image_kind, bool encrypted,
-                      const TKeySearch& search, std::uint64_t offset, std::uint64_t size);
+    using TOpenDecryption = std::function<std::unique_ptr<ctr::TDecryptingReader>()>;
+    TBackgroundDigest(std::filesystem::path image, TOpenDecryption open_decryption,
+                      std::uint64_t offset, std::uint64_t size);
     ~TBackgroundDigest();
     TBackgroundDigest(const TBackgroundDigest&) = delete;
     TBackgroundDigest& operator=(const TBackgroundDigest&) = delete;
     /// Waits for the digest; empty when the bytes could not be read.
-    QString Wait();
+    std::string Wait();
     /// After Wait: why the bytes could not be read (a damaged compressed image), or empty.
-    QString Failure() const;
+    std::string Failure() const;
 
 private:
     struct TState;
@@ -41,34 +49,35 @@ struct TDigestSource {
         Background // being taken on a thread of its own
     };
     TFrom From = TFrom::File;
-    QString Path;                            // File: relative to the program folder
-    QString Digest;                          // Known
+    std::filesystem::path Path;              // File: relative to the program folder
+    std::string Digest;                      // Known
     TBackgroundDigest* Background = nullptr; // Background: not owned
 
-    static TDigestSource File(const QString& relative_path) {
-        return {TFrom::File, relative_path, QString(), nullptr};
+    static TDigestSource File(std::filesystem::path relative_path) {
+        return {TFrom::File, std::move(relative_path), std::string(), nullptr};
     }
-    static TDigestSource Known(const QString& digest) {
-        return {TFrom::Known, QString(), digest, nullptr};
+    static TDigestSource Known(std::string digest) {
+        return {TFrom::Known, std::filesystem::path(), std::move(digest), nullptr};
     }
     static TDigestSource Pending(TBackgroundDigest& background) {
-        return {TFrom::Background, QString(), QString(), &background};
+        return {TFrom::Background, std::filesystem::path(), std::string(), &background};
     }
 };
 
-/// The digest of pack.dat (`pack_dat`) or pack.inc taken when the source was chosen (waiting
-/// for that check if it still runs), while the source is unchanged since; empty when there is
-/// none.
-QString RememberedDigest(const TRunContext& run, bool pack_dat);
+/// The digest of pack.dat (`pack_dat`) or pack.inc taken when the source was chosen, as the
+/// host remembers it (TRunCallbacks::RememberedDigest); empty when there is none.
+std::string RememberedDigest(const TRunContext& run, bool pack_dat);
 
 /// The digest from `source`; none when its bytes cannot be read.
-std::optional<QString> TakeDigest(const TRunContext& run, const TDigestSource& source,
-                                  bool pack_dat);
+std::optional<std::string> TakeDigest(const TRunContext& run, const TDigestSource& source,
+                                      bool pack_dat);
 
 /// The digest test of pack.dat (`pack_dat`) or pack.inc: its entries, then the end of the
 /// run on a mismatch or when the digest cannot be taken.
-void CheckDigest(TRunContext& run, const QString& expected, bool pack_dat,
+void CheckDigest(TRunContext& run, const std::string& expected, bool pack_dat,
                  const TDigestSource& source);
 
 /// The entries of a digest test whose digest is known, and the end of the run on a mismatch.
-void JudgeDigest(TRunContext& run, const QString& expected, const QString& digest);
+void JudgeDigest(TRunContext& run, const std::string& expected, const std::string& digest);
+
+} // namespace engine

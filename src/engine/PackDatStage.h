@@ -4,21 +4,22 @@
 // at once), but everything the run shows stays in the order of one stage after the other,
 // and nothing it wrote is kept unless the digests matched.
 
-#include "core/DigestStage.h"
-#include "core/Tools.h"
+#include "engine/DigestStage.h"
+#include "engine/Tools.h"
 
-#include <QString>
-
+#include <filesystem>
 #include <functional>
 #include <memory>
+
+namespace engine {
 
 class TRunContext;
 
 /// Where xdelta3 writes the new pack.dat: its argument (relative to the program folder, or
 /// absolute) and the file itself.
 struct TXdeltaOutput {
-    QString Argument;
-    QString File;
+    std::filesystem::path Argument;
+    std::filesystem::path File;
 };
 
 /// How one output takes the new pack.dat. xdelta3 always reads tools/temp/old_pack.dat,
@@ -52,3 +53,9 @@ void PatchPackDat(TRunContext& run, const TPackDatPlan& plan);
 /// The pack.dat stage of an image output: the new pack.dat replaces the game's in
 /// tools/temp/romfs.
 void PatchPackDatInTemp(TRunContext& run);
+
+/// True when `text` (UTF-8) holds only printable ASCII: xdelta3 takes its file names in the
+/// system's code page on Windows, which cannot spell every other name.
+bool PlainAsciiText(std::string_view text);
+
+} // namespace engine

@@ -2,6 +2,8 @@
 // The stages that put the patch's own files into the unpacked game, shared by the image and
 // the mod folder runs: the replacement folders, then voices and music.
 
+namespace engine {
+
 class TRunContext;
 
 /// Copies the patch's exefs and romfs folders over the unpacked ones in tools/temp (progress
@@ -10,3 +12,5 @@ void CopyReplacementFolders(TRunContext& run);
 
 /// Voices and music in the unpacked sound archive; a failure is a warning, not the end.
 void ApplySoundArchive(TRunContext& run);
+
+} // namespace engine
