@@ -17,31 +17,34 @@ const reader = new FileReaderSync();
 const pending = [];
 let ready = false;
 
-// The chosen file is read ahead: every slice costs the browser a round trip whatever its size,
-// so reads that go on where the last slice's bytes began or ended take ever larger slices (up to
-// `maxAhead`), and what the engine asks for next is copied from the last one. A read elsewhere
-// (the headers, a jump) takes just what it asks for. A file chosen anew starts afresh.
+// The chosen file and the patch's files are read ahead: every slice costs the browser a round
+// trip whatever its size, so reads of a file that go on where its last slice's bytes began or
+// ended take ever larger slices (up to `maxAhead`), and what the engine asks for next is copied
+// from the last one. A read elsewhere (the headers, a jump) takes just what it asks for. Each
+// file keeps its own last slice (the difference is read between the game's blocks), and a file
+// chosen anew starts afresh.
 const maxAhead = 64 << 20;
-let ahead = { file: null, offset: 0, bytes: new Uint8Array(0) };
+const aheads = new WeakMap();
 
-function chosenBytes(offset, length) {
-  const at = ahead.file === chosen ? offset - ahead.offset : -1;
+function sliceBytes(blob, offset, length) {
+  const ahead = aheads.get(blob) || { offset: 0, bytes: new Uint8Array(0) };
+  const at = offset - ahead.offset;
   const end = ahead.offset + ahead.bytes.length;
   if (at >= 0 && offset + length <= end) return ahead.bytes.subarray(at, at + length);
   const size = at >= 0 && offset <= end && ahead.bytes.length > 0
     ? Math.min(Math.max(2 * ahead.bytes.length, length), maxAhead) : 0;
-  const wanted = Math.max(length, Math.min(size, chosen.size - offset));
-  const bytes = reader.readAsArrayBuffer(chosen.slice(offset, offset + wanted));
+  const wanted = Math.max(length, Math.min(size, blob.size - offset));
+  const bytes = reader.readAsArrayBuffer(blob.slice(offset, offset + wanted));
   if (bytes.byteLength !== wanted) throw new Error("short read");
-  ahead = { file: chosen, offset, bytes: new Uint8Array(bytes) };
-  return ahead.bytes.subarray(0, length);
+  aheads.set(blob, { offset, bytes: new Uint8Array(bytes) });
+  return new Uint8Array(bytes, 0, length);
 }
 
 // Called by the engine (ReadSlice): `length` bytes of the chosen file at `offset` into the
 // engine's memory at `pointer`.
 self.qvtReadSlice = (offset, length, pointer) => {
   try {
-    HEAPU8.set(chosenBytes(offset, length), pointer);
+    HEAPU8.set(sliceBytes(chosen, offset, length), pointer);
     return true;
   } catch (error) {
     readFailed = true;
@@ -51,9 +54,7 @@ self.qvtReadSlice = (offset, length, pointer) => {
 
 self.qvtReadPatchSlice = (index, offset, length, pointer) => {
   try {
-    const bytes = reader.readAsArrayBuffer(patchBlobs[index].slice(offset, offset + length));
-    if (bytes.byteLength !== length) throw new Error("short read");
-    HEAPU8.set(new Uint8Array(bytes), pointer);
+    HEAPU8.set(sliceBytes(patchBlobs[index], offset, length), pointer);
     return true;
   } catch (error) {
     return false;
