@@ -27,17 +27,34 @@ const maxAhead = 64 << 20;
 const aheads = new WeakMap();
 
 function sliceBytes(blob, offset, length) {
-  const ahead = aheads.get(blob) || { offset: 0, bytes: new Uint8Array(0) };
+  let ahead = aheads.get(blob) || { offset: 0, bytes: new Uint8Array(0) };
   const at = offset - ahead.offset;
-  const end = ahead.offset + ahead.bytes.length;
-  if (at >= 0 && offset + length <= end) return ahead.bytes.subarray(at, at + length);
-  const size = at >= 0 && offset <= end && ahead.bytes.length > 0
-    ? Math.min(Math.max(2 * ahead.bytes.length, length), maxAhead) : 0;
+  const last = ahead.bytes.length;
+  if (at >= 0 && offset + length <= ahead.offset + last)
+    return ahead.bytes.subarray(at, at + length);
+  const size = at >= 0 && at <= last && last > 0
+    ? Math.min(Math.max(2 * last, length), maxAhead) : 0;
   const wanted = Math.max(length, Math.min(size, blob.size - offset));
+  ahead = null;
+  aheads.delete(blob);
+  stirCollector(last);
   const bytes = reader.readAsArrayBuffer(blob.slice(offset, offset + wanted));
   if (bytes.byteLength !== wanted) throw new Error("short read");
   aheads.set(blob, { offset, bytes: new Uint8Array(bytes) });
   return new Uint8Array(bytes, 0, length);
+}
+
+// A slice read is a buffer that the browser frees only once the collector has found it dead, and
+// during one long call of the engine the collector runs only as new objects fill the young
+// heap: old slices would pile up by hundreds of MiB between its runs. Short-lived objects in
+// proportion to the last slice's size, made once it is let go and before the next is read, let
+// the collector free it while it is still young.
+let stirred = [];
+
+function stirCollector(bytes) {
+  if (bytes < 1 << 20) return;
+  stirred = [];
+  for (let i = 0; i < bytes / 256; ++i) stirred.push({ i });
 }
 
 // Called by the engine (ReadSlice): `length` bytes of the chosen file at `offset` into the
