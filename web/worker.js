@@ -17,13 +17,51 @@ const reader = new FileReaderSync();
 const pending = [];
 let ready = false;
 
+// The chosen file and the patch's files are read ahead: every slice costs the browser a round
+// trip whatever its size, so reads of a file that go on where its last slice's bytes began or
+// ended take ever larger slices (up to `maxAhead`), and what the engine asks for next is copied
+// from the last one. A read elsewhere (the headers, a jump) takes just what it asks for. Each
+// file keeps its own last slice (the difference is read between the game's blocks), and a file
+// chosen anew starts afresh.
+const maxAhead = 64 << 20;
+const aheads = new WeakMap();
+
+function sliceBytes(blob, offset, length) {
+  let ahead = aheads.get(blob) || { offset: 0, bytes: new Uint8Array(0) };
+  const at = offset - ahead.offset;
+  const last = ahead.bytes.length;
+  if (at >= 0 && offset + length <= ahead.offset + last)
+    return ahead.bytes.subarray(at, at + length);
+  const size = at >= 0 && at <= last && last > 0
+    ? Math.min(Math.max(2 * last, length), maxAhead) : 0;
+  const wanted = Math.max(length, Math.min(size, blob.size - offset));
+  ahead = null;
+  aheads.delete(blob);
+  stirCollector(last);
+  const bytes = reader.readAsArrayBuffer(blob.slice(offset, offset + wanted));
+  if (bytes.byteLength !== wanted) throw new Error("short read");
+  aheads.set(blob, { offset, bytes: new Uint8Array(bytes) });
+  return new Uint8Array(bytes, 0, length);
+}
+
+// A slice read is a buffer that the browser frees only once the collector has found it dead, and
+// during one long call of the engine the collector runs only as new objects fill the young
+// heap: old slices would pile up by hundreds of MiB between its runs. Short-lived objects in
+// proportion to the last slice's size, made once it is let go and before the next is read, let
+// the collector free it while it is still young.
+let stirred = [];
+
+function stirCollector(bytes) {
+  if (bytes < 1 << 20) return;
+  stirred = [];
+  for (let i = 0; i < bytes / 256; ++i) stirred.push({ i });
+}
+
 // Called by the engine (ReadSlice): `length` bytes of the chosen file at `offset` into the
 // engine's memory at `pointer`.
 self.qvtReadSlice = (offset, length, pointer) => {
   try {
-    const bytes = reader.readAsArrayBuffer(chosen.slice(offset, offset + length));
-    if (bytes.byteLength !== length) throw new Error("short read");
-    HEAPU8.set(new Uint8Array(bytes), pointer);
+    HEAPU8.set(sliceBytes(chosen, offset, length), pointer);
     return true;
   } catch (error) {
     readFailed = true;
@@ -33,9 +71,7 @@ self.qvtReadSlice = (offset, length, pointer) => {
 
 self.qvtReadPatchSlice = (index, offset, length, pointer) => {
   try {
-    const bytes = reader.readAsArrayBuffer(patchBlobs[index].slice(offset, offset + length));
-    if (bytes.byteLength !== length) throw new Error("short read");
-    HEAPU8.set(new Uint8Array(bytes), pointer);
+    HEAPU8.set(sliceBytes(patchBlobs[index], offset, length), pointer);
     return true;
   } catch (error) {
     return false;

@@ -1,7 +1,8 @@
 // The engine's entry for the browser: compiled to WebAssembly and run in a Web Worker
 // (web/worker.js). The user's file is never read whole: the worker registers it here with its
-// size, and every read of the engine becomes one File.slice read through FileReaderSync, made
-// by the worker's ReadSlice (an import acting like pread). Answers go back as JSON text.
+// size, and every read of the engine goes to the worker's ReadSlice (an import acting like
+// pread), which serves it from File.slice reads through FileReaderSync, larger ones while the
+// engine's reads follow on. Answers go back as JSON text.
 
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
