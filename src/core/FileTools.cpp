@@ -30,7 +30,6 @@ namespace fs = std::filesystem;
 namespace {
 
 // Chunk of the byte comparisons.
-constexpr qint64 kCompareChunk = 4 << 20;
 
 // What differs between Windows and the other systems in starting and ending tools.
 #if defined(Q_OS_WIN)
@@ -286,52 +285,10 @@ QStringList FilesBelow(const QString& root) {
     return files;
 }
 
-bool SameBytes(QFile& image, std::uint64_t offset, std::uint64_t size, const QString& file) {
-    QFile other(file);
-    if (!other.open(QIODevice::ReadOnly) || std::uint64_t(other.size()) != size)
-        return false;
-    if (!image.seek(static_cast<qint64>(offset)))
-        return false;
-    // Two buffers for the whole comparison: a fresh block per read costs the kernel's page
-    // faults on every chunk and made a gigabyte's comparison several times slower than its MD5.
-    std::vector<char> a(static_cast<std::size_t>(std::min<std::uint64_t>(kCompareChunk, size)));
-    std::vector<char> b(a.size());
-    for (std::uint64_t done = 0; done < size;) {
-        const qint64 length =
-            static_cast<qint64>(std::min<std::uint64_t>(kCompareChunk, size - done));
-        if (image.read(a.data(), length) != length || other.read(b.data(), length) != length ||
-            std::memcmp(a.data(), b.data(), static_cast<std::size_t>(length)) != 0)
-            return false;
-        done += std::uint64_t(length);
-    }
-    return true;
-}
-
 bool SameBytes(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size, const QString& file) {
-    QFile other(file);
-    if (!other.open(QIODevice::ReadOnly) || std::uint64_t(other.size()) != size ||
-        !image.Contains(offset, size))
-        return false;
-    std::vector<std::uint8_t> a(std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
-    std::vector<char> b(a.size());
-    for (std::uint64_t done = 0; done < size;) {
-        const std::size_t length = std::size_t(std::min<std::uint64_t>(a.size(), size - done));
-        try {
-            image.ReadAt(offset + done, std::span(a.data(), length));
-        } catch (const std::exception&) {
-            return false;
-        }
-        if (other.read(b.data(), qint64(length)) != qint64(length) ||
-            std::memcmp(a.data(), b.data(), length) != 0)
-            return false;
-        done += length;
-    }
-    return true;
+    return engine::SameBytes(image, offset, size, ToPath(file));
 }
 
 bool SameFiles(const QString& a, const QString& b) {
-    QFile first(a);
-    if (!first.open(QIODevice::ReadOnly))
-        return false;
-    return SameBytes(first, 0, std::uint64_t(first.size()), b);
+    return engine::SameFiles(ToPath(a), ToPath(b));
 }

@@ -19,7 +19,6 @@ namespace ctr {
 class TInFile;
 }
 
-class QFile;
 class QProcess;
 
 /// The path of a file name held as text, and back: the name reaches the system in UTF-16 on
@@ -138,10 +137,8 @@ QString WithTrailingSeparator(const QString& folder);
 /// order.
 QStringList FilesBelow(const QString& root);
 
-/// True when `file` holds exactly the `size` bytes at `offset` of the open `image`; false also
-/// when either cannot be read.
-bool SameBytes(QFile& image, std::uint64_t offset, std::uint64_t size, const QString& file);
-/// The same for an image read through the container library (compressed, decrypted).
+/// True when `file` holds exactly the `size` bytes at `offset` of `image` (read through the
+/// container library: compressed, decrypted); false also when either cannot be read.
 bool SameBytes(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size, const QString& file);
 
 /// True when the files `a` and `b` hold the same bytes; false also when either cannot be read.

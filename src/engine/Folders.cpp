@@ -1,11 +1,16 @@
 #include "engine/Folders.h"
 
+#include "ctr/FileIo.h"
 #include "ctr/Platform.h"
 #include "engine/Text.h"
 
+#include <algorithm>
+#include <cstring>
 #include <random>
+#include <span>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace engine {
 
@@ -86,6 +91,40 @@ fs::path MakeScratchFolder(const fs::path& parent, const fs::path& prefix) {
             break;
     }
     return {};
+}
+
+bool SameBytes(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
+               const std::filesystem::path& file) {
+    try {
+        ctr::TInFile other(file);
+        if (other.Size() != size || !image.Contains(offset, size))
+            return false;
+        // Two buffers for the whole comparison: a fresh block per read costs the kernel's page
+        // faults on every chunk and made a gigabyte's comparison several times slower than its
+        // MD5.
+        std::vector<std::uint8_t> a(std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
+        std::vector<std::uint8_t> b(a.size());
+        for (std::uint64_t done = 0; done < size;) {
+            const std::size_t part = std::size_t(std::min<std::uint64_t>(a.size(), size - done));
+            image.ReadAt(offset + done, std::span(a.data(), part));
+            other.ReadAt(done, std::span(b.data(), part));
+            if (std::memcmp(a.data(), b.data(), part) != 0)
+                return false;
+            done += part;
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool SameFiles(const std::filesystem::path& a, const std::filesystem::path& b) {
+    try {
+        ctr::TInFile first(a);
+        return SameBytes(first, 0, first.Size(), b);
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 } // namespace engine

@@ -4,7 +4,12 @@
 
 #include "engine/Text.h"
 
+#include <cstdint>
 #include <filesystem>
+
+namespace ctr {
+class TInFile;
+}
 
 namespace engine {
 
@@ -26,5 +31,12 @@ bool CopyFolder(const std::filesystem::path& source, const std::filesystem::path
 /// scratch folder beside where its contents go; empty when none can be created.
 std::filesystem::path MakeScratchFolder(const std::filesystem::path& parent,
                                         const std::filesystem::path& prefix);
+
+/// True when `file` holds exactly the `size` bytes at `offset` of `image` (read through the
+/// container library: compressed, decrypted); false also when either cannot be read.
+bool SameBytes(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
+               const std::filesystem::path& file);
+/// True when the files `a` and `b` hold the same bytes; false also when either cannot be read.
+bool SameFiles(const std::filesystem::path& a, const std::filesystem::path& b);
 
 } // namespace engine

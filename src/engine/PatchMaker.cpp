@@ -99,30 +99,6 @@ std::vector<TText> FilesBelow(const fs::path& root) {
     return files;
 }
 
-// True when `file` holds exactly the `size` bytes at `offset` of `image`; false also when
-// either cannot be read.
-bool SameBytes(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
-               const fs::path& file) {
-    try {
-        ctr::TInFile other(file);
-        if (other.Size() != size || !image.Contains(offset, size))
-            return false;
-        std::vector<std::uint8_t> a(std::size_t(std::min<std::uint64_t>(size, kCompareChunk)));
-        std::vector<std::uint8_t> b(a.size());
-        for (std::uint64_t done = 0; done < size;) {
-            const std::size_t part = std::size_t(std::min<std::uint64_t>(a.size(), size - done));
-            image.ReadAt(offset + done, std::span(a.data(), part));
-            other.ReadAt(done, std::span(b.data(), part));
-            if (std::memcmp(a.data(), b.data(), part) != 0)
-                return false;
-            done += part;
-        }
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
 // MD5 of `size` bytes of `image` at `offset`, copied on the way to `copy` when given.
 std::string RangeDigest(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
                         ctr::TOutFile* copy) {
