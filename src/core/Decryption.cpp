@@ -56,11 +56,7 @@ std::vector<std::filesystem::path> SysdataPaths() {
 }
 
 engine::TKeyFiles EngineKeyFiles(const TKeySearch& search) {
-    // Without a program folder of its own, the process's folder holds the keys folder.
-    const QString program = search.ProgramFolder.isEmpty() ? QCoreApplication::applicationDirPath()
-                                                           : search.ProgramFolder;
-    return engine::FindKeyFiles({FsPath(search.KeyFile), FsPath(search.SeedDb),
-                                 engine::KeyFolders(FsPath(program), SysdataPaths())});
+    return engine::FindKeyFiles(KeyPlacesOf(search));
 }
 
 // What the window and the runs are told of a trial of the key files.
@@ -77,6 +73,14 @@ TSourceCrypto CryptoOf(const engine::TKeyTrial& trial) {
 }
 
 } // namespace
+
+engine::TKeyPlaces KeyPlacesOf(const TKeySearch& search) {
+    // Without a program folder of its own, the process's folder holds the keys folder.
+    const QString program = search.ProgramFolder.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                           : search.ProgramFolder;
+    return {FsPath(search.KeyFile), FsPath(search.SeedDb),
+            engine::KeyFolders(FsPath(program), SysdataPaths())};
+}
 
 void SetKeySearch(const TKeySearch& search) {
     QMutexLocker lock(&g_search_mutex);
@@ -183,39 +187,7 @@ engine::TKeyTrial FittingKeys(const QString& path, ctr::TImageKind kind, const T
     return trial;
 }
 
-ctr::TProgress ProgressOf(const std::function<bool(double)>& progress) {
-    return {[&progress](std::uint64_t done, std::uint64_t total) {
-                return !progress || progress(total == 0 ? 1.0 : double(done) / total);
-            },
-            0, 0};
-}
-
 } // namespace
-
-void DecryptSourceImage(const QString& path, const QString& kind, const QString& output,
-                        const TKeySearch& search, const std::function<bool(double)>& progress) {
-    const ctr::TImageKind image_kind = LibraryImageKind(kind);
-    const ctr::TCryptoKeys keys = FittingKeys(path, image_kind, search).Keys;
-    ctr::TProgress state = ProgressOf(progress);
-    // The decrypted copy is a scratch file of the run, deleted with tools/temp.
-    ctr::DecryptImage(FsPath(path), image_kind, FsPath(output), keys, &state, true);
-}
-
-void DecryptSourceGameContent(const QString& path, const QString& output, const TKeySearch& search,
-                              const std::function<bool(double)>& progress) {
-    const ctr::TCryptoKeys keys = FittingKeys(path, ctr::TImageKind::Cia, search).Keys;
-    ctr::TProgress state = ProgressOf(progress);
-    ctr::DecryptCiaGameContent(FsPath(path), FsPath(output), keys, &state, true);
-}
-
-void DecryptSourceCardParts(const QString& path, const QString& header_output,
-                            const QString& partition_output, const TKeySearch& search,
-                            const std::function<bool(double)>& progress) {
-    const ctr::TCryptoKeys keys = FittingKeys(path, ctr::TImageKind::Cci, search).Keys;
-    ctr::TProgress state = ProgressOf(progress);
-    ctr::DecryptCardParts(FsPath(path), FsPath(header_output), FsPath(partition_output), keys,
-                          &state, true);
-}
 
 std::unique_ptr<ctr::TDecryptingReader>
 OpenDecryptingSource(const QString& path, const QString& kind, const TKeySearch& search) {

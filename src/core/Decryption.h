@@ -1,9 +1,10 @@
 #pragma once
-// Encrypted source images: where the user's key files are found, whether they open an image,
-// and the run's first stage that writes the decrypted image into tools/temp.
+// Encrypted source images: where the user's key files are found and whether they open an
+// image. The run's decryption stage is the engine's (engine/InstallRun.h).
 
 #include "ctr/Keys.h"
 #include "ctr/Verify.h"
+#include "engine/KeyFiles.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -33,6 +34,10 @@ TKeySearch KeySearch();
 /// The places set for this process, in `program_folder` when they name no program folder (a
 /// run's or make-patch's own).
 TKeySearch KeySearchFor(const QString& program_folder);
+
+/// The places of `search` as the engine takes them: the named files, then the keys folder of
+/// its program folder (the running program's when it names none) and the emulators' sysdata.
+engine::TKeyPlaces KeyPlacesOf(const TKeySearch& search);
 
 /// The filter of the window's dialog that chooses a key file or a seed database.
 QString KeyFileFilter();
@@ -80,12 +85,6 @@ TSourceCrypto InspectSourceCrypto(const QString& path, const QString& kind,
                                   const TKeySearch& search,
                                   std::unique_ptr<ctr::TDecryptingReader>* reader = nullptr);
 
-/// Writes the decrypted image of `path` to `output` with the keys found for `search`;
-/// `progress` hears the fraction done and returns false to cancel. Throws ctr::TCtrError
-/// (cancelled: "the check was cancelled").
-void DecryptSourceImage(const QString& path, const QString& kind, const QString& output,
-                        const TKeySearch& search, const std::function<bool(double)>& progress);
-
 /// A source image read as its decrypted form: straight from the file when it is not encrypted,
 /// through the keys KeySearch() finds when it is (only the blocks read are decrypted). A
 /// compressed image is read through its frames.
@@ -110,20 +109,9 @@ private:
     std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
 };
 
-/// Writes the decrypted first content (the game's CXI) of the CIA at `path` to `output`, as
-/// DecryptSourceImage writes a whole image.
-void DecryptSourceGameContent(const QString& path, const QString& output, const TKeySearch& search,
-                              const std::function<bool(double)>& progress);
-
-/// Writes the decrypted header area and partition 0 (the game's CXI) of the card image at
-/// `path`, as extracting them from its decrypted image would give; the other partitions and
-/// the padding are not read.
-void DecryptSourceCardParts(const QString& path, const QString& header_output,
-                            const QString& partition_output, const TKeySearch& search,
-                            const std::function<bool(double)>& progress);
-
 /// Opens the image at `path` to be read decrypted with the keys found for `search`, the keys
-/// checked against the image's hashes. Throws what DecryptSourceImage throws before it writes.
+/// checked against the image's hashes. Throws ctr::TCtrError saying why when no key file found
+/// opens it.
 std::unique_ptr<ctr::TDecryptingReader>
 OpenDecryptingSource(const QString& path, const QString& kind, const TKeySearch& search);
 

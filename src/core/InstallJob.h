@@ -19,7 +19,7 @@ class TTrackList;
 /// who started it.
 struct TInstallJob {
     QString ProgramFolder;      // with a trailing '/'; tools run here, relative paths resolve here
-    QString SourcePath;         // the source image; its decrypted copy once a run decrypted it
+    QString SourcePath;         // the source image
     QString OutputPath;         // as the save dialog returned it
     QString OutputKind;         // an output form's kind: ".cia", ".cxi", ".3ds", ".zcci", ...
     QString OriginalPackDatMD5; // expected digests; empty when the patch names none
@@ -56,14 +56,10 @@ QString OutputBase(const QString& output_path, bool strip_3ds);
 /// hard link of it). Writing the output there would destroy the source while it is read.
 bool OutputIsSource(const QString& source_path, const QString& output_file);
 
-/// Reads back a written image of the output kind `kind` (".cia", ".cxi", ".3ds", ".cci" or a
-/// compressed form, which is read through its decompression): its container by content, the
-/// container, decryption and region tests of identification, every SHA-256 of its structures,
-/// and the game's sound archive found by name in its RomFS with "CSAR" at its start and "INFO"
-/// at its INFO offset.
-/// An empty text when all hold, else what failed. The check gives up when `stop` becomes true
-/// (the window is closing); `report` hears how far it has come, 0 to 1. Tests may replace it
-/// with SetOutputCheck.
+/// Reads back a written image of the output kind `kind` (engine::CheckOutputImage, with the
+/// keys of KeySearch()). An empty text when all hold, else what failed. The check gives up when
+/// `stop` becomes true (the window is closing); `report` hears how far it has come, 0 to 1. Tests
+/// may replace it with SetOutputCheck.
 QString CheckOutputImage(const QString& image, const QString& kind, const TLanguageTable& texts,
                          const std::atomic<bool>* stop = nullptr,
                          const std::function<void(double)>& report = {});
@@ -80,15 +76,6 @@ using engine::TSpaceNeed;
 TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_kind,
                              std::int64_t source_size, std::int64_t pack_dat_size = 0,
                              bool encrypted = false);
-/// Bytes of the image the run takes apart: the image's size, but for a card image only its
-/// partition 0 (the game), without the padding up to the card size. A compressed file counts
-/// with the image it holds.
-std::int64_t SourceContentSize(const QString& source_path, const QString& source_kind);
-/// Bytes of the whole image a source file holds: its size, or a compressed file's image size.
-std::int64_t SourceImageSize(const QString& source_path);
-/// Size of pack.dat in the image's RomFS; 0 when it cannot be found.
-std::int64_t PackDatSize(const QString& source_path, const QString& source_kind);
-
 /// Free bytes on the file system holding `path` (or its nearest existing parent); -1 when
 /// unknown. Tests replace the query with SetFreeSpaceQuery.
 std::int64_t FreeBytesAt(const QString& path);

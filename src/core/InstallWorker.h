@@ -1,7 +1,7 @@
 #pragma once
-// The install worker: one thread object per run that turns a decrypted source image into a
-// patched image of the chosen kind. TInstallCIA, TInstall3DS and TInstallCXI add only the
-// stages that take their kind of image apart; everything else lives here once.
+// The install worker: one thread object per run, which runs the engine's install run
+// (engine/InstallRun.h) for its source and reports to its host. TInstallCIA, TInstall3DS and
+// TInstallCXI name only their kind of source.
 
 #include "core/FileTools.h"
 #include "core/InstallJob.h"
@@ -10,12 +10,7 @@
 #include <QThread>
 
 #include <atomic>
-#include <cstdint>
-#include <memory>
 
-namespace ctr {
-class TDecryptingReader;
-} // namespace ctr
 class TInstallHost;
 class TLanguageTable;
 
@@ -56,34 +51,8 @@ protected:
     virtual bool StripsThreeDsSuffix() const { return false; }
 
 private:
-    // The stages' helpers, which live in the run context.
-    void Progress(int value) { m_run.Progress(value); }
-    void ShowProgress(int value) { m_run.ShowProgress(value); }
-    void Checkpoint() { m_run.Checkpoint(); }
-    void LogSeparated(const QString& text) { m_run.LogSeparated(text); }
-    QString Text(const char* key) const { return m_run.Text(key); }
-    [[noreturn]] void EndRun() { m_run.EndRun(); }
-
     TInstallJob m_job;
     TInstallHost* m_host;
     TRunContext m_run;
-    /// The decryption of a CIA or 3DS source wrote what the first source stage takes out of
-    /// the image, where that stage puts it.
-    bool m_game_content_decrypted = false;
-
-    void RunPipeline();
-    /// An encrypted source is decrypted into tools/temp first, and the job's source becomes
-    /// that copy; of a CIA only the game's content is written. A mod folder run instead reads
-    /// the source through its decryption.
-    void DecryptSource();
-    void CheckDiskSpace();
-    /// The image built again and read back; the run's success.
-    void FinishImage();
-    void VerifyOutput();
-    TToolRun::TReport StageReport(int until) { return m_run.StageReport(until); }
-
     std::atomic<bool> m_host_closing{false};
-
-    // A mod folder run reads an encrypted source in place through its decryption.
-    std::unique_ptr<ctr::TDecryptingReader> m_decrypting;
 };

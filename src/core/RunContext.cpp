@@ -57,11 +57,6 @@ TRunContext::TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCall
                tools == nullptr ? *m_own_tools : *tools),
       Job(job), Texts(texts), Paths(PathsBelow(job.ProgramFolder)), KillTool(m_engine.KillTool) {}
 
-void TRunContext::ReplaceSource(const QString& path) {
-    Job.SourcePath = path;
-    m_engine_job.SourcePath = ToPath(path);
-}
-
 QString TRunContext::Text(const char* key) const {
     return Texts.Lookup(QString::fromLatin1(key));
 }

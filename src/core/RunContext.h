@@ -48,9 +48,10 @@ class TRunContext {
     engine::TRunContext m_engine;
 
 public:
-    /// `job` stays the caller's (a stage may replace its source by a decrypted copy); the
-    /// texts are copied. The tools are the programs in the program folder's tools unless
-    /// `tools` (the caller's, outliving the context) is given.
+    /// `job` stays the caller's; the engine's stages work on a copy converted here (a stage may
+    /// replace that copy's source by a decrypted one). The texts are copied. The tools are the
+    /// programs in the program folder's tools unless `tools` (the caller's, outliving the context)
+    /// is given.
     TRunContext(TInstallJob& job, const TLanguageTable& texts, TRunCallbacks callbacks,
                 TTools* tools = nullptr);
 
@@ -62,10 +63,6 @@ public:
 
     /// The engine's run context, for the stages in the engine.
     engine::TRunContext& Engine() { return m_engine; }
-    /// The file (or for a mod folder the folder) the run writes; set before the first stage.
-    void SetOutputFile(const QString& file) { m_engine.OutputFile = ToPath(file); }
-    /// A decrypted or decompressed copy of the source stands in for it from now on.
-    void ReplaceSource(const QString& path);
 
     QString Text(const char* key) const;
     /// An entry as it is: `text`.

@@ -2,6 +2,8 @@
 // The install job without Qt: what one installation run needs, complete before it starts, and
 // the decisions taken from it alone (the output's file, a refusal before the run).
 
+#include "engine/KeyFiles.h"
+
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -30,6 +32,8 @@ struct TInstallJob {
     bool NoVoiceChoice = true; // the selected patch offers no voice choice
     /// The music assignment as chosen; null for none.
     std::shared_ptr<const TTrackList> Tracks;
+    /// Where the keys of an encrypted source are looked for (only once it shows itself so).
+    TKeyPlaces KeyPlaces;
 };
 
 /// `output_path` with a final compressed form's extension (".zcia", ".zcxi", ".zcci"), then a

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 
 namespace engine {
@@ -334,6 +337,61 @@ std::string ToUtf8(std::u16string_view text) {
         }
     }
     return utf8;
+}
+
+namespace {
+
+std::string DropTrailingZeros(std::string digits) {
+    if (digits.find('.') != std::string::npos) {
+        while (!digits.empty() && digits.back() == '0')
+            digits.pop_back();
+        if (!digits.empty() && digits.back() == '.')
+            digits.pop_back();
+    }
+    return digits;
+}
+
+} // namespace
+
+std::string FormatGeneral4(double value, std::string_view decimal_point) {
+    if (std::isnan(value))
+        return "nan";
+    if (std::isinf(value))
+        return value > 0 ? "inf" : "-inf";
+    if (value == 0)
+        return "0";
+    constexpr int kPrecision = 4;
+    // "%.3e" rounds to four significant digits and tells the decimal exponent after rounding.
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*e", kPrecision - 1, value);
+    const std::string scientific = buffer;
+    const std::size_t e = scientific.find('e');
+    const int exponent = std::atoi(scientific.c_str() + e + 1);
+    std::string text;
+    if (exponent >= kPrecision || std::fabs(value) < 0.00001) {
+        const std::string mantissa = DropTrailingZeros(scientific.substr(0, e));
+        std::snprintf(buffer, sizeof buffer, "E%c%03d", exponent < 0 ? '-' : '+',
+                      std::abs(exponent));
+        text = mantissa + buffer;
+    } else {
+        const int decimals = std::max(0, kPrecision - 1 - exponent);
+        std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+        text = DropTrailingZeros(buffer);
+    }
+    std::string result;
+    for (const char c : text) {
+        if (c == '.')
+            result += decimal_point;
+        else
+            result += c;
+    }
+    return result;
+}
+
+std::string FormatGibibytes(std::int64_t bytes, std::string_view decimal_point) {
+    // The value is taken in single precision, as the report always did.
+    const float gibibytes = static_cast<float>(bytes) / 1024.0f / 1024.0f / 1024.0f;
+    return FormatGeneral4(gibibytes, decimal_point);
 }
 
 } // namespace engine

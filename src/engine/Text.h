@@ -52,4 +52,13 @@ std::u16string_view BuiltInText(std::u16string_view key);
 TText FromUtf8(std::string_view utf8);
 std::string ToUtf8(std::u16string_view text);
 
+/// A number in the general format with 4 significant digits: trailing zeros and a trailing
+/// decimal separator dropped; scientific form (at least three exponent digits) only when the
+/// whole part has more than 4 digits or the value is below 0.00001. `decimal_point` (UTF-8)
+/// stands for the point.
+std::string FormatGeneral4(double value, std::string_view decimal_point);
+
+/// Bytes as gibibytes in single precision, written by FormatGeneral4.
+std::string FormatGibibytes(std::int64_t bytes, std::string_view decimal_point);
+
 } // namespace engine
