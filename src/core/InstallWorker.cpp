@@ -21,8 +21,9 @@ TInstallJob WithFolderSeparator(TInstallJob job) {
     return job;
 }
 
-// What the run asks of the desktop: the volumes' free space as the start-up log reads it, the
-// sizes written with the system's decimal point, and the output check tests may replace.
+// What the run asks of the desktop: the volumes and their free space as Qt tells them, the
+// sizes written with the system's decimal point, and the output check (tests replace the
+// free-space query and the check).
 engine::TRunPlatform DesktopPlatform(const TLanguageTable& texts) {
     engine::TRunPlatform platform;
     platform.FreeBytes = [](const std::filesystem::path& path) {
