@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Times the page's install of a mod folder from IMAGE (Install to the download offered, the
 check before it not counted) against `qvtpatch --kind mods` of the same image and patch,
-alternately, best of two each; prints both, the ratio page / desktop and the engine's memory.
+alternately, best of two each; prints each run's figures with where the page's install spent
+its time (reads of the image, writes, the final flush: web/worker.js's timing), then the best of
+each, the ratio page / desktop, the engine's memory and the renderer's memory at its highest.
 With KIND 3ds or zcci, the page's card image (.cci or .zcci) against `qvtpatch --kind KIND`;
 with cia, the page's CIA.
 usage: bench_mod_folder.py PAGE_FOLDER IMAGE QVTPATCH PATCH_FOLDER DESKTOP_OUTPUT [KIND]"""
