@@ -612,6 +612,7 @@ function describedFile(patch) {
 
 async function onInstalled(result) {
   page.heapBytes = result.heapBytes; // the engine's memory at the end of the install
+  page.timing = result.timing; // where the install's time went (the benchmark prints it)
   if (result.readFailed) {
     log(text("WebReadFailed"));
     setStatus(text("WebReadFailed"), true);

@@ -14,6 +14,14 @@ let patchBlobs = [];
 let output = null; // the archive being written: a FileSystemSyncAccessHandle
 let readFailed = false;
 const reader = new FileReaderSync();
+// Where an install's time went (milliseconds and calls), for the benchmark.
+let timing = null;
+const timed = (what, since) => {
+  if (!timing) return;
+  const entry = timing[what] || (timing[what] = { ms: 0, calls: 0 });
+  entry.ms += performance.now() - since;
+  entry.calls += 1;
+};
 const pending = [];
 let ready = false;
 
@@ -38,7 +46,9 @@ function sliceBytes(blob, offset, length) {
   ahead = null;
   aheads.delete(blob);
   stirCollector(last);
+  const since = performance.now();
   const bytes = reader.readAsArrayBuffer(blob.slice(offset, offset + wanted));
+  timed("read", since);
   if (bytes.byteLength !== wanted) throw new Error("short read");
   aheads.set(blob, { offset, bytes: new Uint8Array(bytes) });
   return new Uint8Array(bytes, 0, length);
@@ -82,7 +92,10 @@ self.qvtReadPatchSlice = (index, offset, length, pointer) => {
 // archive at `offset`.
 self.qvtWriteOutput = (offset, pointer, length) => {
   try {
-    return output.write(HEAPU8.subarray(pointer, pointer + length), { at: offset }) === length;
+    const since = performance.now();
+    const written = output.write(HEAPU8.subarray(pointer, pointer + length), { at: offset });
+    timed("write", since);
+    return written === length;
   } catch (error) {
     return false;
   }
@@ -284,10 +297,15 @@ async function install(message) {
           [...values, message.output === "zcci" ? 1 : 0]);
     } else {
       const stamp = dosDateTime(new Date());
+      timing = {};
+      const since = performance.now();
       result = call("QvtInstallModFolder", [...types, "number", "number"],
         [...values, stamp.date, stamp.time]);
+      timed("engine", since);
     }
+    const since = performance.now();
     output.flush();
+    timed("flush", since);
   } catch (error) {
     result = { succeeded: false, errorKey: "WebStorageFailed", detail: String(error.message || error) };
   } finally {
@@ -302,6 +320,8 @@ async function install(message) {
   }
   result.readFailed = readFailed;
   result.heapBytes = HEAPU8.length;
+  result.timing = timing;
+  timing = null;
   const names = scratches.map((scratch, index) => scratchName(index));
   scratches = [];
   if (!result.succeeded) names.push(message.name);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The page's mod folder install of a large sample CIA in Debian's headless Chromium against the
 # command line's mod folder run of the same image and patch, measured in the same run; prints
-# the ratio and the engine's memory. With KIND 3ds or zcci, the page's card image (plain or
+# the ratio, the engine's memory and the browser's renderer memory at its highest, and for each
+# run where the page's install spent its time. With KIND 3ds or zcci, the page's card image (plain or
 # compressed) of a sample card image against the command line's `--kind KIND` run; with KIND
 # cia, the page's CIA of the sample CIA against `--kind cia`.
 #   bench/web/bench_mod_folder.sh [PACK_SIZE [KIND]]   (default 1G and mods; qvtsample and
