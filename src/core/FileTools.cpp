@@ -2,7 +2,6 @@
 
 #include "ctr/FileIo.h"
 #include "ctr/Hash.h"
-#include "ctr/Platform.h"
 #include "engine/Folders.h"
 
 #include <QDir>
@@ -29,8 +28,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Chunk of the byte comparisons.
-
 // What differs between Windows and the other systems in starting and ending tools.
 #if defined(Q_OS_WIN)
 // A console program started from the window would open a console window of its own.
@@ -54,23 +51,6 @@ std::uint32_t CrashExitCode(int signal_number) {
     return 128u + static_cast<std::uint32_t>(signal_number > 0 ? signal_number : 0);
 }
 #endif
-
-// The entry of `dir` whose name equals `name` ignoring case, or dir/name when none does.
-fs::path MatchNoCase(const fs::path& dir, const fs::path& name) {
-    std::error_code ec;
-    const fs::path exact = dir / name;
-    if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec)
-        return dir / ctr::StoredName(exact);
-    const QString wanted = FromPath(name);
-    QString best;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const QString candidate = FromPath(it->path().filename());
-        if (candidate.compare(wanted, Qt::CaseInsensitive) == 0 &&
-            (best.isEmpty() || candidate < best))
-            best = candidate;
-    }
-    return best.isEmpty() ? exact : dir / ToPath(best);
-}
 
 } // namespace
 
@@ -262,7 +242,7 @@ QString FileMD5Hex(const QString& path) {
 }
 
 QString FindEntryNoCase(const QString& folder, const QString& name) {
-    return FromPath(MatchNoCase(ToPath(folder), ToPath(name)));
+    return FromPath(engine::FindEntryNoCase(ToPath(folder), ToPath(name)));
 }
 
 QString WithTrailingSeparator(const QString& folder) {

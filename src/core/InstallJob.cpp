@@ -6,11 +6,8 @@
 #include "core/OutputForms.h"
 #include "core/PatchCatalogue.h"
 #include "core/TrackList.h"
-#include "ctr/FileIo.h"
-#include "ctr/Ncsd.h"
 #include "ctr/Verify.h"
-#include "ctr/Z3ds.h"
-#include "sound_archive/FileBasics.h"
+#include "engine/ImageChecks.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,79 +24,15 @@ TOutputCheck& OutputCheck() {
     return check;
 }
 
-// The game's sound archive inside the RomFS, and the fields of its header read here.
-constexpr char kSoundArchivePath[] = "sound/QK123.bcsar";
-constexpr qint64 kCsarInfoOffsetField = 36; // u32: INFO partition offset from the archive start
-
-QString CheckSoundArchive(const QString& image, ctr::TImageKind kind) {
-    std::string error;
-    const auto place = ctr::FindRomFsFile(ToPath(image), kind, kSoundArchivePath, &error);
-    if (!place)
-        return error.empty() ? QStringLiteral("sound/QK123.bcsar is not in the RomFS")
-                             : QString::fromStdString(error);
-    // The place is one in the image: a compressed file is read through its decompression.
-    std::unique_ptr<ctr::TInFile> file;
-    try {
-        file = ctr::OpenImageFile(ToPath(image));
-    } catch (const std::exception& failure) {
-        return QString::fromUtf8(failure.what());
-    }
-    const auto read_at = [&](std::uint64_t offset, std::uint64_t length) {
-        QByteArray bytes;
-        if (offset > place->Size || length > place->Size - offset || place->Offset > file->Size() ||
-            offset > file->Size() - place->Offset ||
-            !file->Contains(place->Offset + offset, length))
-            return bytes;
-        bytes.resize(static_cast<qsizetype>(length));
-        try {
-            file->ReadAt(place->Offset + offset,
-                         {reinterpret_cast<std::uint8_t*>(bytes.data()), std::size_t(length)});
-        } catch (const std::exception&) {
-            bytes.clear();
-        }
-        return bytes;
-    };
-    if (read_at(0, 4) != "CSAR")
-        return QStringLiteral("sound/QK123.bcsar does not start with CSAR");
-    const QByteArray field = read_at(kCsarInfoOffsetField, 4);
-    if (field.size() != 4)
-        return QStringLiteral("sound/QK123.bcsar is cut short");
-    const std::uint32_t info = static_cast<std::uint8_t>(field[0]) |
-                               static_cast<std::uint8_t>(field[1]) << 8 |
-                               static_cast<std::uint8_t>(field[2]) << 16 |
-                               std::uint32_t(static_cast<std::uint8_t>(field[3])) << 24;
-    if (read_at(info, 4) != "INFO")
-        return QStringLiteral("sound/QK123.bcsar has no INFO partition at its INFO offset");
-    return QString();
-}
-
-// The container kind by content, a compressed output read through its decompression; an
-// empty text when it is `kind` and compressed exactly when `compressed`.
-QString CheckContainer(const QString& image, ctr::TImageKind kind, bool compressed,
-                       const QString& output_kind) {
-    try {
-        const std::unique_ptr<ctr::TInFile> file = ctr::OpenImageFile(ToPath(image));
-        if (file->Direct() == compressed)
-            return compressed ? QStringLiteral("the image is not compressed")
-                              : QStringLiteral("the image is compressed");
-        const auto found = ctr::DetectImageKind(*file);
-        if (!found || *found != kind)
-            return QStringLiteral("the image is not a usable ") + output_kind;
-    } catch (const std::exception& failure) {
-        return QString::fromUtf8(failure.what());
-    }
-    return QString();
-}
-
 QString RealOutputCheck(const QString& image, const QString& kind, const TLanguageTable& texts,
                         const std::atomic<bool>* stop, const std::function<void(double)>& report) {
     const auto image_kind = ctr::ImageKindFromText(PlainOutputKind(kind).toStdString());
     if (!image_kind)
         return QStringLiteral("unknown output kind ") + kind;
-    const QString container =
-        CheckContainer(image, *image_kind, IsCompressedOutputKind(kind), kind);
-    if (!container.isEmpty())
-        return container;
+    const std::string container = engine::ContainerProblem(
+        ToPath(image), *image_kind, IsCompressedOutputKind(kind), kind.toStdString());
+    if (!container.empty())
+        return QString::fromStdString(container);
     const TIdentifyResult identity = IdentifySourceImage(image, texts);
     if (!identity.Opened)
         return texts.Lookup(QStringLiteral("ErrorLoadingROM"));
@@ -120,7 +53,7 @@ QString RealOutputCheck(const QString& image, const QString& kind, const TLangua
     const std::string problem = ctr::VerifyImage(ToPath(image), *image_kind, go_on);
     if (!problem.empty())
         return QString::fromStdString(problem);
-    return CheckSoundArchive(image, *image_kind);
+    return QString::fromStdString(engine::SoundArchiveProblem(ToPath(image), *image_kind));
 }
 
 TFreeSpaceQuery& FreeSpaceQuery() {
@@ -194,32 +127,15 @@ TSpaceNeed EstimateSpaceNeed(const QString& source_kind, const QString& output_k
 }
 
 std::int64_t SourceImageSize(const QString& source_path) {
-    try {
-        return static_cast<std::int64_t>(ctr::OpenImageFile(ToPath(source_path))->Size());
-    } catch (const ctr::TCtrError&) {
-        return QFileInfo(source_path).size();
-    }
+    return engine::SourceImageSize(ToPath(source_path));
 }
 
 std::int64_t SourceContentSize(const QString& source_path, const QString& source_kind) {
-    const std::int64_t size = QFileInfo(source_path).size();
-    try {
-        // A compressed image counts with the size of the image it holds.
-        const std::unique_ptr<ctr::TInFile> file = ctr::OpenImageFile(ToPath(source_path));
-        if (source_kind != QLatin1String(".3ds"))
-            return static_cast<std::int64_t>(file->Size());
-        return static_cast<std::int64_t>(ctr::ReadNcsdPartition0(*file).Size);
-    } catch (const ctr::TCtrError&) {
-        return size;
-    }
+    return engine::SourceContentSize(ToPath(source_path), source_kind.toStdString());
 }
 
 std::int64_t PackDatSize(const QString& source_path, const QString& source_kind) {
-    const auto kind = ctr::ImageKindFromText(source_kind.toStdString());
-    if (!kind)
-        return 0;
-    const auto place = ctr::FindRomFsFile(ToPath(source_path), *kind, "pack.dat");
-    return place ? static_cast<std::int64_t>(place->Size) : 0;
+    return engine::PackDatSize(ToPath(source_path), source_kind.toStdString());
 }
 
 std::int64_t FreeBytesAt(const QString& path) {
