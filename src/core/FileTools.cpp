@@ -3,13 +3,12 @@
 #include "ctr/FileIo.h"
 #include "ctr/Hash.h"
 #include "engine/Folders.h"
+#include "engine/PackDatStage.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -182,20 +181,11 @@ std::uint32_t TToolRun::Wait(const std::atomic<bool>* kill_request) {
 }
 
 void RemovePartialFiles(const QString& file) {
-    const QFileInfo info(file);
-    const QRegularExpression partial(QLatin1Char('^') +
-                                     QRegularExpression::escape(info.fileName()) +
-                                     QStringLiteral("\\.[0-9a-f]{8}\\.part$"));
-    QDir folder = info.absoluteDir();
-    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden)) {
-        if (partial.match(name).hasMatch())
-            folder.remove(name);
-    }
+    engine::RemovePartialFiles(ToPath(file));
 }
 
 bool PlainAsciiText(const QString& text) {
-    return std::all_of(text.cbegin(), text.cend(),
-                       [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; });
+    return engine::PlainAsciiText(text.toStdString());
 }
 
 // The container library's MD5, its digest written as the patch descriptions write it.
@@ -256,12 +246,8 @@ QString WithTrailingSeparator(const QString& folder) {
 
 QStringList FilesBelow(const QString& root) {
     QStringList files;
-    const QDir dir(root);
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << dir.relativeFilePath(it.next());
-    files.sort();
+    for (const engine::TText& file : engine::FilesBelow(ToPath(root)))
+        files << QString::fromStdU16String(file);
     return files;
 }
 

@@ -34,24 +34,6 @@ bool IsLetter(char16_t c) {
                        [c](const TRange& range) { return c >= range.First && c <= range.Last; });
 }
 
-// The small letter of a Greek capital; other letters go through CaseKey.
-char16_t Folded(char16_t c) {
-    if (c >= 0x0391 && c <= 0x03A9 && c != 0x03A2)
-        return char16_t(c + 0x20);
-    return CaseKey(std::u16string_view(&c, 1)).front();
-}
-
-int CompareLetters(std::u16string_view a, std::u16string_view b) {
-    const std::size_t common = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const char16_t x = Folded(a[i]);
-        const char16_t y = Folded(b[i]);
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 // A version cut into its runs of digits (leading zeros dropped) and runs of letters.
 struct TVersionPart {
     bool Number;
@@ -131,7 +113,7 @@ int CompareVersions(std::u16string_view a, std::u16string_view b) {
         const int order =
             l.Number ? (l.Text.size() != r.Text.size() ? (l.Text.size() < r.Text.size() ? -1 : 1)
                                                        : l.Text.compare(r.Text))
-                     : CompareLetters(l.Text, r.Text);
+                     : CompareNoCase(l.Text, r.Text);
         if (order != 0)
             return order < 0 ? -1 : 1;
     }

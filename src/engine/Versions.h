@@ -14,9 +14,9 @@ std::string_view ProgramVersion();
 bool IsProgramVersion(std::u16string_view text);
 
 /// Orders two patch versions (free text): runs of digits compare as numbers, runs of letters
-/// without regard to case, other characters only separate. Where one runs out, it is the newer
-/// when the other goes on with letters ("1.0" is newer than "1.0 beta") and the older when the
-/// other goes on with a number ("1.0.1" is newer). An empty version is older than any other.
+/// as CompareNoCase orders them, other characters only separate. Where one runs out, it is the
+/// newer when the other goes on with letters ("1.0" is newer than "1.0 beta") and the older when
+/// the other goes on with a number ("1.0.1" is newer). An empty version is older than any other.
 /// Negative, zero or positive as `a` is older, the same or newer than `b`.
 int CompareVersions(std::u16string_view a, std::u16string_view b);
 
