@@ -2,15 +2,13 @@
 
 #include "ctr/FileIo.h"
 #include "ctr/Hash.h"
-#include "ctr/Platform.h"
 #include "engine/Folders.h"
+#include "engine/PackDatStage.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -28,8 +26,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Chunk of the byte comparisons.
 
 // What differs between Windows and the other systems in starting and ending tools.
 #if defined(Q_OS_WIN)
@@ -54,23 +50,6 @@ std::uint32_t CrashExitCode(int signal_number) {
     return 128u + static_cast<std::uint32_t>(signal_number > 0 ? signal_number : 0);
 }
 #endif
-
-// The entry of `dir` whose name equals `name` ignoring case, or dir/name when none does.
-fs::path MatchNoCase(const fs::path& dir, const fs::path& name) {
-    std::error_code ec;
-    const fs::path exact = dir / name;
-    if (fs::symlink_status(exact, ec).type() != fs::file_type::not_found && !ec)
-        return dir / ctr::StoredName(exact);
-    const QString wanted = FromPath(name);
-    QString best;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        const QString candidate = FromPath(it->path().filename());
-        if (candidate.compare(wanted, Qt::CaseInsensitive) == 0 &&
-            (best.isEmpty() || candidate < best))
-            best = candidate;
-    }
-    return best.isEmpty() ? exact : dir / ToPath(best);
-}
 
 } // namespace
 
@@ -202,20 +181,11 @@ std::uint32_t TToolRun::Wait(const std::atomic<bool>* kill_request) {
 }
 
 void RemovePartialFiles(const QString& file) {
-    const QFileInfo info(file);
-    const QRegularExpression partial(QLatin1Char('^') +
-                                     QRegularExpression::escape(info.fileName()) +
-                                     QStringLiteral("\\.[0-9a-f]{8}\\.part$"));
-    QDir folder = info.absoluteDir();
-    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden)) {
-        if (partial.match(name).hasMatch())
-            folder.remove(name);
-    }
+    engine::RemovePartialFiles(ToPath(file));
 }
 
 bool PlainAsciiText(const QString& text) {
-    return std::all_of(text.cbegin(), text.cend(),
-                       [](QChar c) { return c.unicode() >= 0x20 && c.unicode() < 0x7F; });
+    return engine::PlainAsciiText(text.toStdString());
 }
 
 // The container library's MD5, its digest written as the patch descriptions write it.
@@ -262,7 +232,7 @@ QString FileMD5Hex(const QString& path) {
 }
 
 QString FindEntryNoCase(const QString& folder, const QString& name) {
-    return FromPath(MatchNoCase(ToPath(folder), ToPath(name)));
+    return FromPath(engine::FindEntryNoCase(ToPath(folder), ToPath(name)));
 }
 
 QString WithTrailingSeparator(const QString& folder) {
@@ -276,12 +246,8 @@ QString WithTrailingSeparator(const QString& folder) {
 
 QStringList FilesBelow(const QString& root) {
     QStringList files;
-    const QDir dir(root);
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << dir.relativeFilePath(it.next());
-    files.sort();
+    for (const engine::TText& file : engine::FilesBelow(ToPath(root)))
+        files << QString::fromStdU16String(file);
     return files;
 }
 

@@ -3,8 +3,6 @@
 #include "core/FileTools.h"
 #include "engine/Text.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QLocale>
 
 #include <optional>
@@ -100,26 +98,12 @@ bool TLanguageTable::LoadFile(const QString& path) {
 }
 
 QString LanguageFilePath(const QString& program_folder, const QString& name) {
-    // A language name names a file in the lang folder and nothing else: no folder steps.
-    if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QChar(0)) ||
-        name == QLatin1String(".") || name == QLatin1String(".."))
-        return QString();
-    const QString lang = FindEntryNoCase(program_folder, QStringLiteral("lang"));
-    return FindEntryNoCase(lang, name + QStringLiteral(".lng"));
+    const std::filesystem::path path = engine::LanguageFilePath(ToPath(program_folder), View(name));
+    return path.empty() ? QString() : FromPath(path);
 }
 
 QStringList FindLanguageNames(const QString& program_folder) {
-    const QDir dir(FindEntryNoCase(program_folder, QStringLiteral("lang")));
-    QStringList names;
-    const auto entries = dir.entryInfoList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& entry : entries) {
-        QString name = entry.fileName();
-        if (!name.endsWith(QStringLiteral(".lng"), Qt::CaseInsensitive))
-            continue;
-        name.remove(name.indexOf(QStringLiteral(".lng"), 0, Qt::CaseInsensitive), 4);
-        names.append(name);
-    }
-    return names;
+    return FromTokens(engine::FindLanguageNames(ToPath(program_folder)));
 }
 
 QString DefaultLanguageName() {

@@ -55,13 +55,10 @@ private:
     engine::TLanguageTable m_table;
 };
 
-/// Path of a language file: program folder (with trailing separator) + "lang/" + name + ".lng",
-/// the file name matched without regard to letter case. Empty for a name that is no plain
-/// file name (empty, or with a folder separator), so that no file outside lang is read.
+/// engine::LanguageFilePath for paths held as text.
 QString LanguageFilePath(const QString& program_folder, const QString& name);
 
-/// Language names offered in the language box: the ".lng" files (any letter case) of the
-/// program folder's lang folder, folders and hidden entries skipped, in name order.
+/// engine::FindLanguageNames for a program folder held as text.
 QStringList FindLanguageNames(const QString& program_folder);
 
 /// The default interface language: "Русский" for a Russian (Russia) locale, else "English".

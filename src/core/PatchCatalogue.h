@@ -64,22 +64,8 @@ QString PatchPaneText(const TPatchDescription& description, const TLanguageTable
 /// The program's own version ("0.7.1").
 QString ProgramVersion();
 
-/// True for a version as MinimumProgramVersion takes it: numbers with dots between, "1",
-/// "0.7.1".
-bool IsProgramVersion(const QString& text);
-
-/// Orders two patch versions (free text): runs of digits compare as numbers, runs of letters
-/// without regard to case, other characters only separate. Where one runs out, it is the newer
-/// when the other goes on with letters ("1.0" is newer than "1.0 beta") and the older when the
-/// other goes on with a number ("1.0.1" is newer). An empty version is older than any other.
-/// Negative, zero or positive as `a` is older, the same or newer than `b`.
-int CompareVersions(const QString& a, const QString& b);
-
-/// Whether this program may install a patch: empty when it may, else the language key of the
-/// reason, "PatchNeedsNewerProgram" (a newer program is needed) or "PatchBadProgramVersion"
-/// (its MinimumProgramVersion is not a version).
-QString ProgramVersionProblemKey(const TPatchDescription& description);
-/// The text of that reason with both versions filled in; empty when the patch may be installed.
+/// Whether this program may install a patch (engine::ProgramVersionProblemKey): empty when it
+/// may, else the text of the reason with both versions filled in.
 QString ProgramVersionProblem(const TPatchDescription& description, const TLanguageTable& texts);
 
 /// Names of the visible entries of `folder` that are folders (`folders` true) or files

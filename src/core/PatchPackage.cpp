@@ -3,6 +3,7 @@
 #include "core/FileTools.h"
 #include "core/Language.h"
 #include "engine/PackageZip.h"
+#include "engine/Versions.h"
 
 #include <QFileInfo>
 
@@ -83,7 +84,8 @@ TAddPatchResult AddPatchPackage(const QString& package, const QString& patch_roo
         const TInstalledPatch installed{FromPath(found->Folder),
                                         QString::fromStdU16String(found->Version)};
         result.PreviousVersion = installed.Version;
-        const bool newer = CompareVersions(description.Version, installed.Version) > 0;
+        const bool newer =
+            engine::CompareVersions(View(description.Version), View(installed.Version)) > 0;
         if (!replace || !replace(installed, description, newer)) {
             result.Outcome = TAddPatchResult::TOutcome::Kept;
             result.Folder = installed.Folder;

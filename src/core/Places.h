@@ -1,6 +1,9 @@
 #pragma once
 // Where a mod folder can go on this machine: the mods folders of the emulators installed for
 // this user, and the SD cards in a reader, each with the folder the game's patch folder goes in.
+// engine/Places.h holds the rules; here the system's folders and mounted volumes, and QString.
+
+#include "engine/Places.h"
 
 #include <QString>
 #include <QStringList>
@@ -9,7 +12,7 @@
 
 class TLanguageTable;
 
-enum class TPlaceKind { Emulator, SdCard };
+using engine::TPlaceKind;
 
 struct TPlace {
     TPlaceKind Kind = TPlaceKind::Emulator;

@@ -1,6 +1,7 @@
 #include "core/Startup.h"
 
 #include "core/FileTools.h"
+#include "engine/StartupChecks.h"
 #include "engine/Text.h"
 
 #include <QDir>
@@ -8,25 +9,10 @@
 #include <QStorageInfo>
 
 QString FirstMissingToolKey(const QString& program_folder) {
-    struct TTool {
-        const char* Name;
-        const char* Key;
-    };
-    static constexpr TTool kTools[] = {
-        {"3dstool", "Missing3dstool"},
-        {"ctrtool", "Missingctrtool"},
-        {"makerom", "Missingmakerom"},
-    };
     QString folder = program_folder;
     if (!folder.endsWith(QLatin1Char('/')))
         folder.append(QLatin1Char('/'));
-    for (const TTool& tool : kTools) {
-        const QString path =
-            folder + QStringLiteral("tools/") + ToolFileName(QLatin1String(tool.Name));
-        if (!QFileInfo(path).isFile())
-            return QLatin1String(tool.Key);
-    }
-    return QString();
+    return QLatin1String(engine::FirstMissingToolKey(ToPath(folder)));
 }
 
 std::optional<TFreeSpace> FreeSpaceOf(const QString& folder) {

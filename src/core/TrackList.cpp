@@ -27,23 +27,8 @@ QStringList ToStringList(const std::vector<engine::TText>& texts) {
 
 TTrackList::TTrackList(const QString& source_path, const QString& patch_folder,
                        std::int64_t info_position, const QString& default_data) {
-    std::optional<engine::TTokens> tokens;
-    QString patch_list_path;
-    if (!patch_folder.isEmpty()) {
-        patch_list_path = FindEntryNoCase(patch_folder, QStringLiteral("Tracklist.tls"));
-        if (!QFileInfo(patch_list_path).isFile())
-            patch_list_path.clear();
-    }
-    if (!patch_list_path.isEmpty()) {
-        QStringList read;
-        if (ReadTokenFile(patch_list_path, u':', read)) {
-            tokens.emplace();
-            for (const QString& token : read)
-                tokens->push_back(token.toStdU16String());
-        }
-    } else {
-        tokens = engine::TrackListTokens(View(default_data));
-    }
+    const std::optional<engine::TTokens> tokens =
+        engine::PatchTrackListTokens(ToPath(patch_folder), View(default_data), LocaleIsRussian());
 
     // An encrypted image is read through its keys: the positions are those of its decrypted
     // form. It is opened at the first read.

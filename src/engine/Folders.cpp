@@ -127,4 +127,45 @@ bool SameFiles(const std::filesystem::path& a, const std::filesystem::path& b) {
     }
 }
 
+std::vector<TText> FilesBelow(const fs::path& root) {
+    std::vector<TText> files;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code kind;
+        if (it->is_regular_file(kind)) {
+            const std::u8string text = it->path().lexically_relative(root).generic_u8string();
+            files.push_back(FromUtf8(std::string(text.begin(), text.end())));
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+void RemovePartialFiles(const fs::path& file) {
+    std::error_code error;
+    const fs::path whole = fs::absolute(file, error);
+    const TText name = NameText(whole);
+    constexpr std::u16string_view kPart = u".part";
+    const auto partial = [&](std::u16string_view candidate) {
+        // name, a dot, eight digits, ".part"
+        if (candidate.size() != name.size() + 9 + kPart.size() || !candidate.starts_with(name) ||
+            !candidate.ends_with(kPart) || candidate[name.size()] != u'.')
+            return false;
+        const std::u16string_view digits = candidate.substr(name.size() + 1, 8);
+        return std::all_of(digits.begin(), digits.end(), [](char16_t c) {
+            return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f');
+        });
+    };
+    std::vector<fs::path> found;
+    for (fs::directory_iterator it(whole.parent_path(), error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code kind;
+        if (it->is_regular_file(kind) && partial(NameText(it->path())))
+            found.push_back(it->path());
+    }
+    for (const fs::path& path : found)
+        fs::remove(path, error);
+}
+
 } // namespace engine

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <vector>
 
 namespace ctr {
 class TInFile;
@@ -26,6 +27,14 @@ std::filesystem::path FindEntryNoCase(const std::filesystem::path& folder,
 /// with what is there and overwriting files silently. A name that differs only in letter
 /// case from an entry already there merges into that entry. True on success.
 bool CopyFolder(const std::filesystem::path& source, const std::filesystem::path& destination);
+
+/// Every file below `root` (hidden ones too, links to files counted, links to folders not
+/// followed) as a '/'-separated path relative to it, in the order of its UTF-16 code units.
+std::vector<TText> FilesBelow(const std::filesystem::path& root);
+
+/// Removes the partial files ("`file`.XXXXXXXX.part", eight small hexadecimal digits) that our
+/// tools leave beside `file` when they are ended while writing it.
+void RemovePartialFiles(const std::filesystem::path& file);
 
 /// Creates a new folder in `parent` named `prefix` and six random letters or digits, as a
 /// scratch folder beside where its contents go; empty when none can be created.

@@ -2,11 +2,11 @@
 
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
-#include "ctr/Ncsd.h"
 #include "ctr/Platform.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "engine/Identify.h"
+#include "engine/ImageChecks.h"
 #include "engine/ImageStages.h"
 #include "engine/KeyFiles.h"
 #include "engine/Language.h"
@@ -30,108 +30,6 @@ constexpr const char* kCrLf = "\r\n";
 
 ctr::TImageKind LibraryKind(std::string_view kind) {
     return ctr::ImageKindFromText(std::string(kind)).value_or(ctr::TImageKind::Cxi);
-}
-
-// ---- The output check.
-
-// The game's sound archive inside the RomFS, and the fields of its header read here.
-constexpr char kSoundArchivePath[] = "sound/QK123.bcsar";
-constexpr std::uint64_t kCsarInfoOffsetField = 36; // u32: INFO partition offset from its start
-
-std::string CheckSoundArchive(const fs::path& image, ctr::TImageKind kind) {
-    std::string error;
-    const auto place = ctr::FindRomFsFile(image, kind, kSoundArchivePath, &error);
-    if (!place)
-        return error.empty() ? "sound/QK123.bcsar is not in the RomFS" : error;
-    // The place is one in the image: a compressed file is read through its decompression.
-    std::unique_ptr<ctr::TInFile> file;
-    try {
-        file = ctr::OpenImageFile(image);
-    } catch (const std::exception& failure) {
-        return failure.what();
-    }
-    // `length` bytes at `offset` of the archive; empty when they are not all there.
-    const auto read_at = [&](std::uint64_t offset, std::uint64_t length) {
-        std::string bytes;
-        if (offset > place->Size || length > place->Size - offset || place->Offset > file->Size() ||
-            offset > file->Size() - place->Offset ||
-            !file->Contains(place->Offset + offset, length))
-            return bytes;
-        bytes.resize(static_cast<std::size_t>(length));
-        try {
-            file->ReadAt(place->Offset + offset,
-                         {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
-        } catch (const std::exception&) {
-            bytes.clear();
-        }
-        return bytes;
-    };
-    if (read_at(0, 4) != "CSAR")
-        return "sound/QK123.bcsar does not start with CSAR";
-    const std::string field = read_at(kCsarInfoOffsetField, 4);
-    if (field.size() != 4)
-        return "sound/QK123.bcsar is cut short";
-    const auto byte = [&field](int index) {
-        return std::uint32_t(static_cast<std::uint8_t>(field[std::size_t(index)]));
-    };
-    const std::uint32_t info = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
-    if (read_at(info, 4) != "INFO")
-        return "sound/QK123.bcsar has no INFO partition at its INFO offset";
-    return {};
-}
-
-// The container kind by content, a compressed output read through its decompression; an
-// empty text when it is `kind` and compressed exactly when `compressed`.
-std::string CheckContainer(const fs::path& image, ctr::TImageKind kind, bool compressed,
-                           std::string_view output_kind) {
-    try {
-        const std::unique_ptr<ctr::TInFile> file = ctr::OpenImageFile(image);
-        if (file->Direct() == compressed)
-            return compressed ? "the image is not compressed" : "the image is compressed";
-        const auto found = ctr::DetectImageKind(*file);
-        if (!found || *found != kind)
-            return "the image is not a usable " + std::string(output_kind);
-    } catch (const std::exception& failure) {
-        return failure.what();
-    }
-    return {};
-}
-
-// ---- The disk-space warning.
-
-// Bytes of the image the run takes apart: the image's size, but for a card image only its
-// partition 0 (the game). A compressed file counts with the image it holds.
-std::int64_t SourceContentSize(const fs::path& source, std::string_view source_kind) {
-    try {
-        const std::unique_ptr<ctr::TInFile> file = ctr::OpenImageFile(source);
-        if (source_kind != ".3ds")
-            return static_cast<std::int64_t>(file->Size());
-        return static_cast<std::int64_t>(ctr::ReadNcsdPartition0(*file).Size);
-    } catch (const ctr::TCtrError&) {
-        std::error_code error;
-        const std::uintmax_t size = fs::file_size(source, error);
-        return error ? 0 : static_cast<std::int64_t>(size);
-    }
-}
-
-// Bytes of the whole image a source file holds: its size, or a compressed file's image size.
-std::int64_t SourceImageSize(const fs::path& source) {
-    try {
-        return static_cast<std::int64_t>(ctr::OpenImageFile(source)->Size());
-    } catch (const ctr::TCtrError&) {
-        std::error_code error;
-        const std::uintmax_t size = fs::file_size(source, error);
-        return error ? 0 : static_cast<std::int64_t>(size);
-    }
-}
-
-// Size of pack.dat in the image's RomFS; 0 when it cannot be found.
-std::int64_t PackDatSize(const fs::path& source, std::string_view source_kind) {
-    const auto kind = ctr::ImageKindFromText(std::string(source_kind));
-    if (!kind)
-        return 0;
-    const auto place = ctr::FindRomFsFile(source, *kind, "pack.dat");
-    return place ? static_cast<std::int64_t>(place->Size) : 0;
 }
 
 // ---- The source's decryption.
@@ -175,7 +73,7 @@ std::string CheckOutputImage(const fs::path& image, std::string_view kind,
     if (!image_kind)
         return "unknown output kind " + std::string(kind);
     const bool compressed = IsCompressedOutputKind(kind);
-    const std::string container = CheckContainer(image, *image_kind, compressed, kind);
+    const std::string container = ContainerProblem(image, *image_kind, compressed, kind);
     if (!container.empty())
         return container;
     // Only a regular file can be an image: opening a named pipe would wait for a writer.
@@ -206,7 +104,7 @@ std::string CheckOutputImage(const fs::path& image, std::string_view kind,
     const std::string problem = ctr::VerifyImage(image, *image_kind, go_on);
     if (!problem.empty())
         return problem;
-    return CheckSoundArchive(image, *image_kind);
+    return SoundArchiveProblem(image, *image_kind);
 }
 
 void WarnOfDiskSpace(TRunContext& run, std::string_view source_kind, const TRunPlatform& platform) {

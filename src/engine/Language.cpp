@@ -1,7 +1,9 @@
 #include "engine/Language.h"
 
 #include "ctr/Platform.h"
+#include "engine/Folders.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <system_error>
@@ -57,6 +59,41 @@ bool TLanguageTable::LoadFile(const fs::path& path, bool russian_locale) {
         return false;
     m_tokens = std::move(*tokens);
     return true;
+}
+
+fs::path LanguageFilePath(const fs::path& program_folder, std::u16string_view name) {
+    // A language name names a file in the lang folder and nothing else: no folder steps.
+    if (name.empty() || name.find_first_of(std::u16string_view(u"/\0", 2)) != name.npos ||
+        name == u"." || name == u"..")
+        return {};
+    const fs::path lang = FindEntryNoCase(program_folder, "lang");
+    return FindEntryNoCase(lang, fs::path(TText(name) + u".lng"));
+}
+
+std::vector<TText> FindLanguageNames(const fs::path& program_folder) {
+    const fs::path lang = FindEntryNoCase(program_folder, "lang");
+    std::vector<TText> files;
+    std::error_code error;
+    for (fs::directory_iterator it(lang, error), end; !error && it != end; it.increment(error)) {
+        std::error_code type_error;
+        if (ctr::IsHiddenEntry(it->path()) || !it->is_regular_file(type_error))
+            continue;
+        TText name = NameText(it->path());
+        if (name.size() >= 4 &&
+            EqualNoCase(std::u16string_view(name).substr(name.size() - 4), u".lng"))
+            files.push_back(std::move(name));
+    }
+    std::sort(files.begin(), files.end());
+    for (TText& name : files) {
+        // The first ".lng" goes, wherever it stands.
+        for (std::size_t at = 0; at + 4 <= name.size(); ++at) {
+            if (EqualNoCase(std::u16string_view(name).substr(at, 4), u".lng")) {
+                name.erase(at, 4);
+                break;
+            }
+        }
+    }
+    return files;
 }
 
 } // namespace engine

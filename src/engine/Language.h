@@ -23,6 +23,17 @@ std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::filesystem::pa
 std::optional<TTokens> ReadTokenFile(const std::filesystem::path& path, char16_t separator,
                                      bool russian_locale);
 
+/// Path of a language file: the program folder's "lang" folder, then name + ".lng", each name
+/// matched without regard to letter case. Empty for a name that is no plain file name (empty,
+/// ".", "..", or with a '/' or a NUL), so that no file outside lang is read.
+std::filesystem::path LanguageFilePath(const std::filesystem::path& program_folder,
+                                       std::u16string_view name);
+
+/// Language names offered in the language box: the files of the program folder's lang folder
+/// whose names end in ".lng" (any letter case), hidden ones skipped, in the order of their
+/// names' letters, each without its (first) ".lng".
+std::vector<TText> FindLanguageNames(const std::filesystem::path& program_folder);
+
 /// The ordered tokens of a language file and the lookup of its texts.
 class TLanguageTable {
 public:

@@ -1,7 +1,9 @@
 #include "engine/OutputForms.h"
 
 #include "engine/Language.h"
+#include "engine/Text.h"
 
+#include <algorithm>
 #include <array>
 
 namespace engine {
@@ -83,6 +85,68 @@ std::string FilterEntry(const TOutputForm& form, bool cartridge_source,
     const char* tail =
         cartridge_source && form.CartridgeTail != nullptr ? form.CartridgeTail : form.Tail;
     return texts.LookupUtf8(form.TextKey) + tail + '|' + FilterPattern(form);
+}
+
+std::string OutputFilter(std::string_view source_kind, const TLanguageTable& texts) {
+    // A card image source's filter ends in a bar, the others do not: both as they always were.
+    const bool cartridge = IsCartridgeKind(source_kind);
+    std::string filter;
+    for (const TOutputForm* form : OutputFormsFor(source_kind)) {
+        if (!filter.empty())
+            filter += '|';
+        filter += FilterEntry(*form, cartridge, texts);
+    }
+    return cartridge ? filter + '|' : filter;
+}
+
+std::string_view OutputKindOfFilter(std::string_view filter, int index) {
+    // By the pattern of the entry at that place: its description is a language text.
+    if (index < 1)
+        return {};
+    std::size_t start = 0;
+    for (int part = 0; part < 2 * (index - 1) + 1; ++part) {
+        const std::size_t bar = filter.find('|', start);
+        if (bar == std::string_view::npos)
+            return {};
+        start = bar + 1;
+    }
+    std::string_view pattern = filter.substr(start, filter.find('|', start) - start);
+    const auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!pattern.empty() && blank(pattern.front()))
+        pattern.remove_prefix(1);
+    while (!pattern.empty() && blank(pattern.back()))
+        pattern.remove_suffix(1);
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    for (const TOutputForm& form : OutputForms()) {
+        const std::string form_pattern = FilterPattern(form);
+        if (std::equal(pattern.begin(), pattern.end(), form_pattern.begin(), form_pattern.end(),
+                       [&](char a, char b) { return lower(a) == lower(b); }))
+            return form.Kind;
+    }
+    return {};
+}
+
+std::u16string OutputDisplayText(std::u16string_view output_path, std::u16string_view output_kind) {
+    if (output_path.empty())
+        return {};
+    const std::u16string path(output_path);
+    if (IsModFolderKind(ToUtf8(output_kind)))
+        return path; // a folder: it gets no extension
+    std::u16string_view name = output_path;
+#if defined(_WIN32)
+    const std::size_t slash = output_path.find_last_of(u"/\\");
+    if (slash == std::u16string_view::npos && name.size() >= 2 && name[1] == u':')
+        name.remove_prefix(2); // "C:out.cia": relative to the drive's current folder
+#else
+    const std::size_t slash = output_path.rfind(u'/');
+#endif
+    if (slash != std::u16string_view::npos)
+        name.remove_prefix(slash + 1);
+    const std::size_t dot = name.rfind(u'.');
+    const std::string extension = dot == std::u16string_view::npos ? "" : ToUtf8(name.substr(dot));
+    if (FindOutputForm(extension) != nullptr && !IsModFolderKind(extension))
+        return path;
+    return path + std::u16string(output_kind);
 }
 
 TSpaceNeed EstimateSpaceNeed(std::string_view source_kind, std::string_view output_kind,

@@ -56,6 +56,19 @@ std::string FilterPattern(const TOutputForm& form);
 std::string FilterEntry(const TOutputForm& form, bool cartridge_source,
                         const TLanguageTable& texts);
 
+/// The output save dialog's filter for a source kind: one FilterEntry per form the source can
+/// give, joined by bars; a card image source's filter ends in a bar, the others do not.
+std::string OutputFilter(std::string_view source_kind, const TLanguageTable& texts);
+
+/// The output kind of entry `index` (1-based) of such a filter, taken from its pattern (letter
+/// case ignored): the kind of the output form with that pattern; empty for no entry.
+std::string_view OutputKindOfFilter(std::string_view filter, int index);
+
+/// The text shown for the output: the path itself when its file name's extension is that of an
+/// image output form (".cxi", ".cia", ".3ds", ".zcci", ..., compared exactly) or the output is a
+/// mod folder, else the path followed by the output kind; empty for an empty path.
+std::u16string OutputDisplayText(std::u16string_view output_path, std::u16string_view output_kind);
+
 /// Bytes a run needs on disk: the temporary files of the source kind plus the output.
 struct TSpaceNeed {
     std::int64_t TempBytes = 0;   // under tools/temp

@@ -110,4 +110,33 @@ bool PatchHasXdelta(const fs::path& patch_folder) {
     return fs::is_regular_file(FindEntryNoCase(patch_folder, "patch.xdelta"), error);
 }
 
+TText PatchEntryText(std::u16string_view title, std::u16string_view version) {
+    TText text(title);
+    if (!version.empty()) {
+        text += u" (";
+        text += version;
+        text += u')';
+    }
+    return text;
+}
+
+TText PatchPaneText(const TDescriptionFields& description, const TLanguageTable& texts) {
+    const std::pair<std::u16string_view, const TText*> release[] = {
+        {u"PaneVersion", &description.Version},
+        {u"PaneAuthors", &description.Authors},
+        {u"PaneHomepage", &description.Homepage},
+        {u"PaneReleaseDate", &description.ReleaseDate},
+    };
+    TText lines;
+    for (const auto& [key, value] : release) {
+        if (value->empty())
+            continue;
+        lines += u'\n';
+        lines += texts.Lookup(key);
+        lines += u' ';
+        lines += *value;
+    }
+    return lines.empty() ? description.Description : description.Description + u'\n' + lines;
+}
+
 } // namespace engine

@@ -13,6 +13,8 @@
 
 namespace engine {
 
+class TLanguageTable;
+
 /// Reads a description file; nothing when it cannot be read. `russian_locale` decides the code
 /// page of a file without a byte-order mark that is not UTF-8 (DecodeTextFile).
 std::optional<TDescriptionFields> ReadDescriptionFile(const std::filesystem::path& path,
@@ -46,6 +48,14 @@ std::vector<TPatchEntry> ScanPatchFolders(const std::filesystem::path& folder, b
                                           std::u16string_view extension,
                                           std::u16string_view language, std::u16string_view region,
                                           bool russian_locale);
+
+/// The text of an entry in the patch box: the title, and the version beside it when the
+/// description names one ("Title (1.2)").
+TText PatchEntryText(std::u16string_view title, std::u16string_view version);
+
+/// The text of the description pane for a patch: its Description, then a line for each of
+/// Version, Authors, Homepage and ReleaseDate that the description gives, each after its label.
+TText PatchPaneText(const TDescriptionFields& description, const TLanguageTable& texts);
 
 /// What a patch folder offers: a `voice` folder and a `patch.xdelta` file (names matched
 /// without regard to case).

@@ -84,21 +84,6 @@ void CopyInto(const fs::path& from, const fs::path& to) {
         Refuse("Cannot write " + Shown(to));
 }
 
-// Every file below `root` (hidden ones too) as a '/'-separated path relative to it, in the
-// order of its UTF-16 code units.
-std::vector<TText> FilesBelow(const fs::path& root) {
-    std::vector<TText> files;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
-         it.increment(error)) {
-        std::error_code kind;
-        if (it->is_regular_file(kind))
-            files.push_back(FromUtf8(Shown(it->path().lexically_relative(root))));
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 // MD5 of `size` bytes of `image` at `offset`, copied on the way to `copy` when given.
 std::string RangeDigest(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
                         ctr::TOutFile* copy) {

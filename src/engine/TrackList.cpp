@@ -1,6 +1,8 @@
 #include "engine/TrackList.h"
 
 #include "ctr/Platform.h"
+#include "engine/Folders.h"
+#include "engine/Language.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <system_error>
 
 namespace engine {
 
@@ -93,6 +96,17 @@ TTokens TrackListTokens(std::u16string_view text) {
     if (!text.empty() && text.front() == u'\xFEFF')
         text.remove_prefix(1);
     return Tokenize(NormaliseLineEnds(text), kTrackListSeparator);
+}
+
+std::optional<TTokens> PatchTrackListTokens(const std::filesystem::path& patch_folder,
+                                            std::u16string_view default_text, bool russian_locale) {
+    if (!patch_folder.empty()) {
+        const std::filesystem::path file = FindEntryNoCase(patch_folder, "Tracklist.tls");
+        std::error_code error;
+        if (std::filesystem::is_regular_file(file, error))
+            return ReadTokenFile(file, kTrackListSeparator, russian_locale);
+    }
+    return TrackListTokens(default_text);
 }
 
 TTrackList::TTrackList(const std::optional<TTokens>& tokens,

@@ -37,6 +37,12 @@ TText DefaultTrackListText();
 /// dropped first.
 TTokens TrackListTokens(std::u16string_view text);
 
+/// The tokens of a patch's track list: its folder's Tracklist.tls (name matched without regard
+/// to letter case) when `patch_folder` is not empty and holds one, read as ReadTokenFile reads
+/// it (no value when it cannot be read); else those of `default_text` (TrackListTokens).
+std::optional<TTokens> PatchTrackListTokens(const std::filesystem::path& patch_folder,
+                                            std::u16string_view default_text, bool russian_locale);
+
 /// Reads `length` bytes at `position` of the source image as the image holds them (an
 /// encrypted image decrypted): fewer or none where it cannot be read.
 using TImageReader =

@@ -1,5 +1,5 @@
 // Patch packages and the release keys of the description: hostile packages refused with nothing
-// written, an upgrade and a downgrade, the version order and the program's minimum version.
+// written, an upgrade and a downgrade, and the release keys of a description.
 #include "core/FileTools.h"
 #include "core/Language.h"
 #include "core/PatchCatalogue.h"
@@ -231,48 +231,6 @@ TEST_F(PackageTest, UpgradeReplacesAfterTheQuestionAndKeepsANewerOne) {
     // The writer refuses to overwrite a package.
     QString problem;
     EXPECT_FALSE(WritePatchPackage(Path("made/Packed 1.0"), first, problem));
-}
-
-TEST(PatchVersions, Order) {
-    const struct {
-        const char* A;
-        const char* B;
-        int Order;
-    } rows[] = {
-        {"1.0", "1.1", -1},       {"1.10", "1.9", 1},
-        {"1.0", "1.0", 0},        {"01.2", "1.2", 0},
-        {"1.0 beta", "1.0", -1},  {"1.0.1", "1.0", 1},
-        {"1.0.1", "1.0 beta", 1}, {"v2", "V10", -1},
-        {"", "0.1", -1},          {"99999999999999999999", "2", 1},
-        {"1.0a", "1.0B", -1},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(CompareVersions(row.A, row.B), row.Order) << row.A << " " << row.B;
-        EXPECT_EQ(CompareVersions(row.B, row.A), -row.Order) << row.B << " " << row.A;
-    }
-}
-
-TEST(PatchVersions, MinimumProgramVersion) {
-    const struct {
-        QString Minimum;
-        const char* Key;
-    } rows[] = {
-        {"", ""},
-        {"0.1", ""},
-        {ProgramVersion(), ""},
-        {ProgramVersion() + ".0.0", ""},
-        {"999", "PatchNeedsNewerProgram"},
-        {ProgramVersion() + ".1", "PatchNeedsNewerProgram"},
-        {"1.x", "PatchBadProgramVersion"},
-        {"1..2", "PatchBadProgramVersion"},
-        {"12345678901.0", "PatchBadProgramVersion"},
-    };
-    for (const auto& row : rows) {
-        TPatchDescription description;
-        description.MinimumProgramVersion = row.Minimum;
-        EXPECT_EQ(ProgramVersionProblemKey(description), QLatin1String(row.Key))
-            << row.Minimum.toStdString();
-    }
 }
 
 TEST(PatchVersions, ReleaseKeysRoundTripAndFolderNames) {
