@@ -33,8 +33,11 @@ QString PathText(const std::filesystem::path& path) {
 }
 
 TModMarker FromEngine(const engine::TModMarker& marker) {
-    TModMarker result{FromUtf8(marker.TitleId), FromUtf8(marker.Patch),
-                      FromUtf8(marker.PatchVersion), FromUtf8(marker.ProgramVersion), {}};
+    TModMarker result{FromUtf8(marker.TitleId),
+                      FromUtf8(marker.Patch),
+                      FromUtf8(marker.PatchVersion),
+                      FromUtf8(marker.ProgramVersion),
+                      {}};
     for (const engine::TModMarkerFile& file : marker.Files)
         result.Files.push_back({FromUtf8(file.Path), file.Size, FromUtf8(file.MD5)});
     return result;
@@ -145,8 +148,9 @@ void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
     engine::TModFolderPlatform platform;
     platform.ProgramVersion = ProgramVersion().toStdString();
     platform.RussianLocale = LocaleIsRussian();
-    platform.SameVolume = !run.Job.NoXdelta && FileSystemRootOf(run.Paths.Temp) ==
-                          FileSystemRootOf(QFileInfo(run.Job.OutputPath).absoluteFilePath());
+    platform.SameVolume =
+        !run.Job.NoXdelta && FileSystemRootOf(run.Paths.Temp) ==
+                                 FileSystemRootOf(QFileInfo(run.Job.OutputPath).absoluteFilePath());
     platform.OpenDecryption = [path = run.Job.SourcePath, kind = source_kind,
                                search = run.KeySearchForRun()] {
         return OpenDecryptingSource(path, kind, search);

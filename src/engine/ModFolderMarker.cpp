@@ -280,8 +280,8 @@ private:
         const std::string_view text = m_text.substr(start, m_at - start);
         // A whole number is read exactly where it fits 64 bits, as JSON readers keep them.
         std::int64_t integer = 0;
-        if (whole && std::from_chars(text.data(), text.data() + text.size(), integer).ec ==
-                         std::errc()) {
+        if (whole &&
+            std::from_chars(text.data(), text.data() + text.size(), integer).ec == std::errc()) {
             number = double(integer);
             return true;
         }
@@ -363,7 +363,8 @@ fs::path LatestPreviousFolder(const fs::path& output, const std::string& title_i
         int number = 0;
         if (name == base) {
             number = 1;
-        } else if (name.size() > base.size() + 1 && name.compare(0, base.size() + 1, base + ' ') == 0) {
+        } else if (name.size() > base.size() + 1 &&
+                   name.compare(0, base.size() + 1, base + ' ') == 0) {
             const char* first = name.data() + base.size() + 1;
             const char* last = name.data() + name.size();
             if (std::from_chars(first, last, number).ptr != last || number < 2)
@@ -405,8 +406,8 @@ std::string NativePathText(const fs::path& path) {
 std::vector<std::string> FilesBelow(const fs::path& root) {
     std::vector<std::string> files;
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied,
-                                             ec),
+    for (fs::recursive_directory_iterator
+             it(root, fs::directory_options::skip_permission_denied, ec),
          end;
          !ec && it != end; it.increment(ec)) {
         std::error_code type_error;

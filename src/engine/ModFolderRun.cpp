@@ -308,7 +308,8 @@ void TRun::ApplySound() {
         if (fs::create_directory(candidate))
             m_sound_work = candidate;
     }
-    const fs::path archive_copy = m_sound_work / "tools/temp/romfs" / ctr::PathFromUtf8(kSoundArchive);
+    const fs::path archive_copy =
+        m_sound_work / "tools/temp/romfs" / ctr::PathFromUtf8(kSoundArchive);
     if (archive.Patch != nullptr) {
         ctr::TInFile in(archive.Patch->Where);
         copy(archive_copy, in, 0, in.Size());

@@ -72,9 +72,7 @@ struct TModFolderRun {
         }
     }
 
-    const ctr::TImageRomFsFile* GameFile(const std::string& path) const {
-        return Game.File(path);
-    }
+    const ctr::TImageRomFsFile* GameFile(const std::string& path) const { return Game.File(path); }
 };
 
 std::string Framed(const fs::path& path) {
@@ -179,9 +177,9 @@ void PreparePackDatSource(TModFolderRun& mod, const ctr::TImageRomFsFile& pack_d
     mod.PackDat = &pack_dat;
     mod.PackDatDigest = RememberedDigest(run, true);
     if (!run.Job.OriginalPackDatMD5.empty() && mod.PackDatDigest.empty())
-        mod.Background = std::make_unique<TBackgroundDigest>(
-            run.Job.SourcePath, OpenDecryption(mod), pack_dat.Location.Offset,
-            pack_dat.Location.Size);
+        mod.Background =
+            std::make_unique<TBackgroundDigest>(run.Job.SourcePath, OpenDecryption(mod),
+                                                pack_dat.Location.Offset, pack_dat.Location.Size);
 }
 
 // Read: only the files the run works on come out of the image; no tool unpacks it. An
@@ -288,8 +286,8 @@ void CheckForeignFiles(TModFolderRun& mod) {
         run.Checkpoint();
         return;
     }
-    run.Fail("ModForeignFiles", '[' + native + ']' + kCrLf +
-                                    FileListText(foreign, 0, run.Texts) + kCrLf +
+    run.Fail("ModForeignFiles", '[' + native + ']' + kCrLf + FileListText(foreign, 0, run.Texts) +
+                                    kCrLf +
                                     ArgText(run.Text("ModForeignFilesRefused"), mod.TitleId));
 }
 
@@ -351,9 +349,8 @@ void PatchPackDatInto(TModFolderRun& mod) {
                 throw TSystemError(0, error.what());
             }
             return StartDifferenceInProcess(
-                std::move(source), FindEntryNoCase(run.PatchFolder(), "patch.xdelta"),
-                output.File, report,
-                [&written_digest](std::span<const std::uint8_t> bytes) {
+                std::move(source), FindEntryNoCase(run.PatchFolder(), "patch.xdelta"), output.File,
+                report, [&written_digest](std::span<const std::uint8_t> bytes) {
                     written_digest.Update(bytes);
                 });
         };
@@ -383,9 +380,9 @@ TModPlanInput PlanInput(TModFolderRun& mod) {
         input.RomFsFiles.push_back(path);
         run.Checkpoint();
         const ctr::TImageRomFsFile* game = mod.GameFile(path);
-        if (game != nullptr && SameBytes(mod.Game.Image(), game->Location.Offset,
-                                         game->Location.Size,
-                                         run.Paths.RomFs / ctr::PathFromUtf8(path)))
+        if (game != nullptr &&
+            SameBytes(mod.Game.Image(), game->Location.Offset, game->Location.Size,
+                      run.Paths.RomFs / ctr::PathFromUtf8(path)))
             input.Unchanged.insert(path);
     }
     if (mod.CodeChanged)
@@ -449,8 +446,7 @@ void VerifyModFolder(TModFolderRun& mod, const TModPlan& plan) {
         const fs::path written = mod.Staging / ctr::PathFromUtf8(mod.PatchedPack);
         std::error_code ec;
         if (!IsFile(written) || std::int64_t(fs::file_size(written, ec)) != mod.PatchedPackSize)
-            run.Fail("ErrorVerifyingModFolder",
-                     NativePathText(ctr::PathFromUtf8(mod.PatchedPack)));
+            run.Fail("ErrorVerifyingModFolder", NativePathText(ctr::PathFromUtf8(mod.PatchedPack)));
     }
     // The files taken from a compressed image are right only once every frame read in part
     // has been checked to its end.

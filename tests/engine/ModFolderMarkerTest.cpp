@@ -11,9 +11,10 @@ const std::string kDigest(32, 'A');
 
 // A marker with one file of `path` and `size` as JSON writes them; `extra` members before
 // the files.
-std::string Marker(const std::string& path, const std::string& size, const std::string& extra = {}) {
-    return "{\"writtenBy\":\"QVT Patch Tool\",\"format\":1," + extra + "\"files\":[{\"path\":" +
-           path + ",\"size\":" + size + ",\"md5\":\"" + kDigest + "\"}]}";
+std::string Marker(const std::string& path, const std::string& size,
+                   const std::string& extra = {}) {
+    return "{\"writtenBy\":\"QVT Patch Tool\",\"format\":1," + extra +
+           "\"files\":[{\"path\":" + path + ",\"size\":" + size + ",\"md5\":\"" + kDigest + "\"}]}";
 }
 
 TEST(EngineModMarker, ReadsJsonAsAnyWriterLaysItOut) {
