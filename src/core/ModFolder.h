@@ -1,16 +1,11 @@
 #pragma once
-// The mod folder output: only the files a patch changes, laid out as the console firmware's
-// game patching and the emulator's mods folder load them in place of the game's own. The run
-// is a list of stages over the run context: read, the shared patch stages, plan, write,
-// verify, move. The game's reading, the plan and the writing with its marker are the engine's
-// steps (engine/ModFolderSteps.h), which the browser's run takes too; the desktop keeps its
-// work folder, the pack.dat stage it shares with the image run, the folder being written
-// beside the final one, its verification and the move into place.
+// The mod folder for the desktop's callers: the engine's run and the engine's marker, foreign
+// files and removal (engine/ModFolderStages.h, engine/ModFolderMarker.h), with the window's and
+// the command line's QString, and the texts a removal is told in.
 
 #include "core/OutputForms.h" // the mod folder kind
-#include "engine/ModFolderPlan.h"
+#include "engine/ModFolderMarker.h"
 
-#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -23,10 +18,6 @@ class TDecryptingReader;
 }
 class TRunContext;
 class TLanguageTable;
-
-/// `parent`/`name` when nothing lies there yet, else `parent`/`name` 2, 3, ... with the first
-/// free number (a space before the number).
-QString UnusedFolderPath(const QString& parent, const QString& name);
 
 using engine::kModMarkerName;
 
@@ -55,21 +46,12 @@ std::optional<TModMarker> ParseModMarker(const QByteArray& text);
 /// The marker of `folder` as its file holds it; nothing when there is none or it is unreadable.
 std::optional<TModMarker> ReadModMarker(const QString& folder);
 
-/// The files below `folder` that the program did not write, in name order: every file when
-/// the folder has no marker, else the files the marker does not name and those whose size or
-/// digest changed since. The marker itself and files it names that are gone do not count.
+/// engine::ForeignModFiles for a folder held as text.
 QStringList ForeignModFiles(const QString& folder);
 
-/// What removing a mod folder found or did.
+/// What removing a mod folder found or did (engine::TModRemoval); paths '/'-separated.
 struct TModRemoval {
-    enum class TOutcome {
-        Ready,    // the check found a folder the program wrote (nothing done yet)
-        Removed,  // it was removed and the earlier folder, if any, brought back
-        NotFound, // no game folder in the destination (or not the one asked for)
-        Several,  // several game folders and none named: Candidates lists them
-        Foreign,  // the folder holds files the program did not write: Files lists them
-        Failed,   // the folder could not be moved or removed: Problem says where
-    };
+    using TOutcome = engine::TModRemoval::TOutcome;
     TOutcome Outcome = TOutcome::NotFound;
     QString Folder;   // the game's folder
     QString Previous; // the earlier folder that comes back (or came back); empty when none
@@ -79,12 +61,8 @@ struct TModRemoval {
     QString Problem;
 };
 
-/// Looks at the folder of the game `title_id` (16 hexadecimal digits; empty: the one game
-/// folder in `output`) and says whether it can be removed. Changes nothing.
+/// engine::CheckModRemoval and engine::RemoveModFolder for folders held as text.
 TModRemoval CheckModRemoval(const QString& output, const QString& title_id);
-
-/// Removes the folder CheckModRemoval finds ready and brings back the latest
-/// "<TitleID> (previous)" folder under the game's name. Anything else changes nothing.
 TModRemoval RemoveModFolder(const QString& output, const QString& title_id);
 
 /// The log or console text for a removal's outcome (the question's text for Ready); a list of
@@ -95,8 +73,8 @@ QString ModRemovalText(const TModRemoval& removal, const TLanguageTable& texts, 
 /// many more there are.
 QString FileListText(const QStringList& files, int limit, const TLanguageTable& texts);
 
-/// The run for a mod folder, from the image's few files to the folder moved into place.
-/// `decrypting` reads an encrypted source (null for a plain one). Ends the run
+/// The run for a mod folder (engine::RunModFolderStages) with what the desktop knows of its
+/// system. `decrypting` reads an encrypted source (null for a plain one). Ends the run
 /// (TRunEnded) in every case.
 [[noreturn]] void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
                                        std::unique_ptr<ctr::TDecryptingReader> decrypting);

@@ -13,15 +13,14 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-// Description files write digests in either case; a digest is the same in both.
+} // namespace
+
 bool SameDigest(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return std::toupper(static_cast<unsigned char>(x)) ==
                std::toupper(static_cast<unsigned char>(y));
     });
 }
-
-} // namespace
 
 std::string RememberedDigest(const TRunContext& run, bool pack_dat) {
     return run.RememberedDigest(pack_dat);

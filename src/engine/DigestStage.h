@@ -77,6 +77,10 @@ std::optional<std::string> TakeDigest(const TRunContext& run, const TDigestSourc
 void CheckDigest(TRunContext& run, const std::string& expected, bool pack_dat,
                  const TDigestSource& source);
 
+/// True when two digests in hexadecimal are the same: description files write them in either
+/// letter case.
+bool SameDigest(const std::string& a, const std::string& b);
+
 /// The entries of a digest test whose digest is known, and the end of the run on a mismatch.
 void JudgeDigest(TRunContext& run, const std::string& expected, const std::string& digest);
 

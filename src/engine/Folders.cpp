@@ -93,26 +93,31 @@ fs::path MakeScratchFolder(const fs::path& parent, const fs::path& prefix) {
     return {};
 }
 
+bool SameBytesOrThrow(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
+                      const std::filesystem::path& file) {
+    ctr::TInFile other(file);
+    if (other.Size() != size || !image.Contains(offset, size))
+        return false;
+    // Two buffers for the whole comparison: a fresh block per read costs the kernel's page
+    // faults on every chunk and made a gigabyte's comparison several times slower than its
+    // MD5.
+    std::vector<std::uint8_t> a(std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
+    std::vector<std::uint8_t> b(a.size());
+    for (std::uint64_t done = 0; done < size;) {
+        const std::size_t part = std::size_t(std::min<std::uint64_t>(a.size(), size - done));
+        image.ReadAt(offset + done, std::span(a.data(), part));
+        other.ReadAt(done, std::span(b.data(), part));
+        if (std::memcmp(a.data(), b.data(), part) != 0)
+            return false;
+        done += part;
+    }
+    return true;
+}
+
 bool SameBytes(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
                const std::filesystem::path& file) {
     try {
-        ctr::TInFile other(file);
-        if (other.Size() != size || !image.Contains(offset, size))
-            return false;
-        // Two buffers for the whole comparison: a fresh block per read costs the kernel's page
-        // faults on every chunk and made a gigabyte's comparison several times slower than its
-        // MD5.
-        std::vector<std::uint8_t> a(std::size_t(std::min<std::uint64_t>(size, ctr::CopyChunkSize)));
-        std::vector<std::uint8_t> b(a.size());
-        for (std::uint64_t done = 0; done < size;) {
-            const std::size_t part = std::size_t(std::min<std::uint64_t>(a.size(), size - done));
-            image.ReadAt(offset + done, std::span(a.data(), part));
-            other.ReadAt(done, std::span(b.data(), part));
-            if (std::memcmp(a.data(), b.data(), part) != 0)
-                return false;
-            done += part;
-        }
-        return true;
+        return SameBytesOrThrow(image, offset, size, file);
     } catch (const std::exception&) {
         return false;
     }

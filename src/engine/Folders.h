@@ -45,6 +45,9 @@ std::filesystem::path MakeScratchFolder(const std::filesystem::path& parent,
 /// container library: compressed, decrypted); false also when either cannot be read.
 bool SameBytes(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
                const std::filesystem::path& file);
+/// The same, throwing what a read throws (a damaged image is then no answer).
+bool SameBytesOrThrow(ctr::TInFile& image, std::uint64_t offset, std::uint64_t size,
+                      const std::filesystem::path& file);
 /// True when the files `a` and `b` hold the same bytes; false also when either cannot be read.
 bool SameFiles(const std::filesystem::path& a, const std::filesystem::path& b);
 

@@ -5,8 +5,12 @@
 #include "ctr/Delta.h"
 #include "ctr/FileIo.h"
 #include "ctr/Hash.h"
+#include "ctr/Platform.h"
 #include "ctr/SourceImage.h"
 #include "ctr/Z3ds.h"
+#include "engine/DigestStage.h"
+#include "engine/Folders.h"
+#include "engine/ModFolderMarker.h"
 #include "engine/ModFolderPlan.h"
 #include "engine/PatchDescription.h"
 #include "engine/Text.h"
@@ -21,19 +25,6 @@
 
 namespace engine {
 
-namespace {
-
-std::filesystem::path PathOfUtf8(const std::string& text) {
-    return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-
-std::string Utf8OfPath(const std::filesystem::path& path) {
-    const std::u8string text = path.generic_u8string();
-    return std::string(text.begin(), text.end());
-}
-
-} // namespace
-
 struct TFolderSink::TState {
     std::unique_ptr<ctr::TOutFile> File;
 };
@@ -44,7 +35,7 @@ TFolderSink::TFolderSink(std::filesystem::path root, bool forced)
 TFolderSink::~TFolderSink() = default;
 
 void TFolderSink::Begin(const std::string& path, std::optional<std::uint64_t>) {
-    const std::filesystem::path target = m_root / PathOfUtf8(path);
+    const std::filesystem::path target = m_root / ctr::PathFromUtf8(path);
     std::filesystem::create_directories(target.parent_path());
     m_state->File = std::make_unique<ctr::TOutFile>(target);
     if (!m_forced)
@@ -62,13 +53,10 @@ void TFolderSink::End() {
 
 std::vector<TPatchFile> PatchFilesBelow(const std::filesystem::path& folder) {
     std::vector<TPatchFile> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file())
-            files.push_back({Utf8OfPath(entry.path().lexically_relative(folder)), entry.path()});
+    for (std::string& path : FilesBelow(folder)) {
+        std::filesystem::path where = folder / ctr::PathFromUtf8(path);
+        files.push_back({std::move(path), std::move(where)});
     }
-    std::sort(files.begin(), files.end(), [](const TPatchFile& a, const TPatchFile& b) {
-        return ModFileOrderLess(a.Path, b.Path);
-    });
     return files;
 }
 
@@ -172,8 +160,7 @@ void TRun::CheckDigest(const std::string& expected, const ctr::TImageRomFsFile& 
     }
     Log({}, "Orig MD5: " + expected);
     Log({}, "This MD5: " + digest);
-    // Description files write digests in either case; a digest is the same in both.
-    if (!EqualNoCase(FromUtf8(expected), FromUtf8(digest)))
+    if (!SameDigest(expected, digest))
         Fail("MD5NotMatched");
     Log("MD5Matched");
 }
@@ -321,7 +308,8 @@ void TRun::ApplySound() {
         if (fs::create_directory(candidate))
             m_sound_work = candidate;
     }
-    const fs::path archive_copy = m_sound_work / "tools/temp/romfs" / PathOfUtf8(kSoundArchive);
+    const fs::path archive_copy =
+        m_sound_work / "tools/temp/romfs" / ctr::PathFromUtf8(kSoundArchive);
     if (archive.Patch != nullptr) {
         ctr::TInFile in(archive.Patch->Where);
         copy(archive_copy, in, 0, in.Size());
@@ -339,7 +327,7 @@ void TRun::ApplySound() {
         const std::size_t slash = path.find('/');
         if (slash == std::string::npos || SpellingKey(path.substr(0, slash)) != chosen)
             continue;
-        const fs::path relative = PathOfUtf8("voice/" + path).lexically_normal();
+        const fs::path relative = ctr::PathFromUtf8("voice/" + path).lexically_normal();
         if (relative.empty() || *relative.begin() != "voice")
             Fail("WebPatchUnreadable", file->Path);
         ctr::TInFile in(file->Where);
@@ -370,21 +358,7 @@ void TRun::ApplySound() {
 }
 
 bool TRun::SameBytes(const ctr::TImageRomFsFile& game, const TPatchFile& patch) {
-    ctr::TInFile other(patch.Where);
-    if (other.Size() != game.Location.Size)
-        return false;
-    std::vector<std::uint8_t> a(std::size_t(std::min<std::uint64_t>(kChunk, other.Size())));
-    std::vector<std::uint8_t> b(a.size());
-    for (std::uint64_t done = 0; done < other.Size();) {
-        const std::size_t part =
-            std::size_t(std::min<std::uint64_t>(a.size(), other.Size() - done));
-        m_game.Image().ReadAt(game.Location.Offset + done, std::span(a.data(), part));
-        other.ReadAt(done, std::span(b.data(), part));
-        if (std::memcmp(a.data(), b.data(), part) != 0)
-            return false;
-        done += part;
-    }
-    return true;
+    return SameBytesOrThrow(m_game.Image(), game.Location.Offset, game.Location.Size, patch.Where);
 }
 
 void TModWriter::WriteFile(const std::string& folder, const std::string& to, ctr::TInFile& in,
@@ -425,15 +399,28 @@ void TRun::WriteFile(const std::string& to, const TRomFsSource& source) {
     }
 }
 
-void TRun::WriteMarker() {
+bool CodeChanged(ctr::TInFile& image, ctr::TImageKind kind,
+                 const std::filesystem::path& patch_code) {
+    const std::vector<std::uint8_t> game_code = ctr::ReadImageCode(image, kind);
+    ctr::TInFile patch(patch_code);
+    return patch.Size() != game_code.size() || patch.ReadVector(0, patch.Size()) != game_code;
+}
+
+TModMarker MarkerOf(const std::string& title_id, const std::string& program_version,
+                    const TDescriptionFields* patch) {
     TModMarker marker;
-    marker.TitleId = TitleId();
-    marker.ProgramVersion = m_job.ProgramVersion;
-    if (!m_job.Description.empty()) {
-        marker.Patch = ToUtf8(m_description.Title);
-        marker.PatchVersion = ToUtf8(m_description.Version);
+    marker.TitleId = title_id;
+    marker.ProgramVersion = program_version;
+    if (patch != nullptr) {
+        marker.Patch = ToUtf8(patch->Title);
+        marker.PatchVersion = ToUtf8(patch->Version);
     }
-    m_writer.WriteMarker(TitleId(), std::move(marker));
+    return marker;
+}
+
+void TRun::WriteMarker() {
+    m_writer.WriteMarker(TitleId(), MarkerOf(TitleId(), m_job.ProgramVersion,
+                                             m_job.Description.empty() ? nullptr : &m_description));
 }
 
 // A pack.dat of the patch's own replaces the difference's when its bytes are not the game's.
@@ -461,11 +448,7 @@ void TRun::Run() {
     if (const TPatchFile* code = exefs_file("code.bin")) {
         Log("ExtractingExeFS");
         try {
-            const std::vector<std::uint8_t> game_code =
-                ctr::ReadImageCode(m_game.Image(), m_job.Kind);
-            ctr::TInFile patch_code(code->Where);
-            code_changed = patch_code.Size() != game_code.size() ||
-                           patch_code.ReadVector(0, patch_code.Size()) != game_code;
+            code_changed = CodeChanged(m_game.Image(), m_job.Kind, code->Where);
         } catch (const std::exception& error) {
             Fail("ErrorExtractingExeFs", error.what());
         }

@@ -1,8 +1,9 @@
 #pragma once
 // The steps of the engine's runs, shared by the mod folder run and the card image run: the
 // game read out of the image, the patch's description, digests and difference, and the RomFS
-// the patch's folders make of the game's. The game's reading and the plan's facts serve the
-// desktop's mod folder run too.
+// the patch's folders make of the game's. The game's reading, the code's comparison, the
+// writer with its marker and the marker's facts serve the desktop's mod folder run
+// (ModFolderStages.h) too.
 
 #include "ctr/Decrypt.h"
 #include "ctr/FileIo.h"
@@ -29,6 +30,9 @@ constexpr char kPackInc[] = "pack.inc";
 constexpr char kSoundArchive[] = "sound/QK123.bcsar";
 // The block in which files are copied and compared.
 constexpr std::size_t kChunk = 1u << 20;
+
+// The digest of everything `md5` took, as 32 upper-case hexadecimal digits.
+std::string Md5Hex(ctr::TMd5& md5);
 
 // The end of a run before its success: the failure's key, or a cancel.
 struct TRunEnd {
@@ -102,6 +106,16 @@ private:
     TModSink& m_sink;
     std::vector<TModMarkerFile> m_written;
 };
+
+// Whether the patch's code at `patch_code` differs from the game's own, decompressed, in
+// `image` of `kind`. Throws what reading either throws.
+bool CodeChanged(ctr::TInFile& image, ctr::TImageKind kind,
+                 const std::filesystem::path& patch_code);
+
+// What a mod folder's marker says of its run: the game, the program, and the patch's title and
+// version from its description (none for "None"); the files are the writer's to add.
+TModMarker MarkerOf(const std::string& title_id, const std::string& program_version,
+                    const TDescriptionFields* patch);
 
 // Where a file of the run's RomFS takes its bytes from: the game or the patch.
 struct TRomFsSource {
