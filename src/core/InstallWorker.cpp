@@ -33,6 +33,7 @@ engine::TRunPlatform DesktopPlatform(const TLanguageTable& texts) {
         return FileSystemRootOf(FromPath(a)) == FileSystemRootOf(FromPath(b));
     };
     platform.DecimalPoint = QLocale::system().decimalPoint().toStdString();
+    platform.RussianLocale = LocaleIsRussian();
     platform.CheckOutput = [&texts](const std::filesystem::path& image, std::string_view kind,
                                     const std::atomic<bool>* stop,
                                     const engine::TTools::TReport& report) {
@@ -86,9 +87,6 @@ void TInstallWorker::Execute() {
     // Message boxes of the sound archive code appear on the window's thread, and the run
     // waits for their OK.
     SetBcsarMessageHandler([this](const std::string& text) { m_run.Engine().Message(text); });
-    engine::RunInstall(m_run.Engine(), SourceKind().toStdString(), DesktopPlatform(m_run.Texts),
-                       [this](std::unique_ptr<ctr::TDecryptingReader> decrypting) {
-                           RunModFolderPipeline(m_run, SourceKind(), std::move(decrypting));
-                       });
+    engine::RunInstall(m_run.Engine(), SourceKind().toStdString(), DesktopPlatform(m_run.Texts));
     SetBcsarMessageHandler({});
 }

@@ -1,16 +1,10 @@
 #include "core/ModFolder.h"
 
-#include "core/Decryption.h"
 #include "core/FileTools.h"
 #include "core/Language.h"
-#include "core/PatchCatalogue.h"
-#include "core/RunContext.h"
-#include "ctr/Decrypt.h"
 #include "engine/ModFolderMarker.h"
-#include "engine/ModFolderStages.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 namespace {
 
@@ -141,20 +135,4 @@ QString ModRemovalText(const TModRemoval& removal, const TLanguageTable& texts, 
         break;
     }
     return lines.join(kCrLf);
-}
-
-void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
-                          std::unique_ptr<ctr::TDecryptingReader> decrypting) {
-    engine::TModFolderPlatform platform;
-    platform.ProgramVersion = ProgramVersion().toStdString();
-    platform.RussianLocale = LocaleIsRussian();
-    platform.SameVolume =
-        !run.Job.NoXdelta && FileSystemRootOf(run.Paths.Temp) ==
-                                 FileSystemRootOf(QFileInfo(run.Job.OutputPath).absoluteFilePath());
-    platform.OpenDecryption = [path = run.Job.SourcePath, kind = source_kind,
-                               search = run.KeySearchForRun()] {
-        return OpenDecryptingSource(path, kind, search);
-    };
-    engine::RunModFolderStages(run.Engine(), source_kind.toStdString(), std::move(decrypting),
-                               platform);
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The mod folder for the desktop's callers: the engine's run and the engine's marker, foreign
-// files and removal (engine/ModFolderStages.h, engine/ModFolderMarker.h), with the window's and
-// the command line's QString, and the texts a removal is told in.
+// The mod folder for the desktop's callers: the engine's marker, foreign files and removal
+// (engine/ModFolderMarker.h), with the window's and the command line's QString, and the texts
+// a removal is told in.
 
 #include "core/OutputForms.h" // the mod folder kind
 #include "engine/ModFolderMarker.h"
@@ -13,10 +13,6 @@
 #include <optional>
 #include <vector>
 
-namespace ctr {
-class TDecryptingReader;
-}
-class TRunContext;
 class TLanguageTable;
 
 using engine::kModMarkerName;
@@ -72,9 +68,3 @@ QString ModRemovalText(const TModRemoval& removal, const TLanguageTable& texts, 
 /// `files` in native form, one a line; after `limit` of them (0: no limit) a line saying how
 /// many more there are.
 QString FileListText(const QStringList& files, int limit, const TLanguageTable& texts);
-
-/// The run for a mod folder (engine::RunModFolderStages) with what the desktop knows of its
-/// system. `decrypting` reads an encrypted source (null for a plain one). Ends the run
-/// (TRunEnded) in every case.
-[[noreturn]] void RunModFolderPipeline(TRunContext& run, const QString& source_kind,
-                                       std::unique_ptr<ctr::TDecryptingReader> decrypting);

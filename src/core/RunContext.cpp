@@ -67,7 +67,3 @@ bool TRunContext::ReplaceForeignModFiles(const QString& folder, const QStringLis
         names.push_back(file.toStdString());
     return m_engine.ReplaceForeignModFiles(folder.toStdString(), names);
 }
-
-TKeySearch TRunContext::KeySearchForRun() const {
-    return KeySearchFor(Job.ProgramFolder);
-}

@@ -106,8 +106,6 @@ public:
 
     /// The selected patch's folder with a trailing separator; empty for "None".
     QString PatchFolder() const { return Job.PatchFolder; }
-    /// The key search of the run: the process-wide one, in the program folder by default.
-    TKeySearch KeySearchForRun() const;
 
     /// The tools the stages ask for.
     TTools& Tools() { return m_engine.Tools(); }

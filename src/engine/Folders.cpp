@@ -135,8 +135,10 @@ bool SameFiles(const std::filesystem::path& a, const std::filesystem::path& b) {
 std::vector<TText> FilesBelow(const fs::path& root) {
     std::vector<TText> files;
     std::error_code error;
-    for (fs::recursive_directory_iterator it(root, error), end; !error && it != end;
-         it.increment(error)) {
+    for (fs::recursive_directory_iterator
+             it(root, fs::directory_options::skip_permission_denied, error),
+         end;
+         !error && it != end; it.increment(error)) {
         std::error_code kind;
         if (it->is_regular_file(kind)) {
             const std::u8string text = it->path().lexically_relative(root).generic_u8string();

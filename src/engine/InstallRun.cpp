@@ -10,11 +10,13 @@
 #include "engine/ImageStages.h"
 #include "engine/KeyFiles.h"
 #include "engine/Language.h"
+#include "engine/ModFolderStages.h"
 #include "engine/OutputForms.h"
 #include "engine/PackDatStage.h"
 #include "engine/PatchStages.h"
 #include "engine/RunContext.h"
 #include "engine/Text.h"
+#include "engine/Versions.h"
 
 #include <stdexcept>
 #include <system_error>
@@ -62,6 +64,26 @@ void VerifyOutput(TRunContext& run, const TRunPlatform& platform) {
     if (!problem.empty())
         run.Fail("ErrorVerifyingOutput", problem);
     run.LogKey("Done");
+}
+
+// What the mod folder stages ask of the system, from what the run's platform tells.
+TModFolderPlatform ModFolderPlatform(const TRunContext& run, std::string_view source_kind,
+                                     const TRunPlatform& platform) {
+    TModFolderPlatform mod;
+    mod.ProgramVersion = std::string(ProgramVersion());
+    mod.RussianLocale = platform.RussianLocale;
+    mod.SameVolume = !run.Job.NoXdelta &&
+                     (!platform.SameVolume ||
+                      platform.SameVolume(run.Paths.Temp, fs::absolute(run.Job.OutputPath)));
+    // pack.dat's digest thread opens its own reader through the keys that open the source.
+    mod.OpenDecryption = [source = run.Job.SourcePath, kind = LibraryKind(source_kind),
+                          places = run.Job.KeyPlaces]() -> std::unique_ptr<ctr::TDecryptingReader> {
+        TKeyTrial trial = TryKeyFiles(source, kind, FindKeyFiles(places));
+        if (!trial.Reader)
+            throw ctr::TCtrError(trial.Problem);
+        return std::move(trial.Reader);
+    };
+    return mod;
 }
 
 } // namespace
@@ -236,8 +258,7 @@ void FinishImage(TRunContext& run, const TRunPlatform& platform) {
     run.EndRun();
 }
 
-void RunInstall(TRunContext& run, std::string_view source_kind, const TRunPlatform& platform,
-                const TModFolderPipeline& mod_folder) {
+void RunInstall(TRunContext& run, std::string_view source_kind, const TRunPlatform& platform) {
     RunStages(run, [&] {
         const bool mod_folder_output = IsModFolderKind(run.Job.OutputKind);
         run.OutputFile = mod_folder_output ? run.Job.OutputPath : OutputFile(run.Job, source_kind);
@@ -249,12 +270,9 @@ void RunInstall(TRunContext& run, std::string_view source_kind, const TRunPlatfo
         if (fs::path decompressed = DecompressSource(run, source_kind); !decompressed.empty())
             run.Job.SourcePath = std::move(decompressed);
         TOpenedSource source = DecryptSource(run, source_kind);
-        if (mod_folder_output) {
-            if (!mod_folder)
-                throw std::logic_error("no mod folder pipeline for this run");
-            mod_folder(std::move(source.Decrypting));
-            run.EndRun();
-        }
+        if (mod_folder_output)
+            RunModFolderStages(run, std::string(source_kind), std::move(source.Decrypting),
+                               ModFolderPlatform(run, source_kind, platform));
         // The image taken apart into exefs.bin and romfs.bin, then into the game's files.
         TakeSourceApart(run, source_kind, source.GameContentDecrypted);
         UnpackGame(run, source_kind);

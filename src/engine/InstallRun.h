@@ -52,6 +52,8 @@ struct TRunPlatform {
     std::string DecimalPoint = ".";
     /// The output read back. Empty: CheckOutputImage with the job's key places.
     TOutputCheck CheckOutput;
+    /// A patch's description without a byte order mark is Windows-1251 (else Windows-1252).
+    bool RussianLocale = false;
 };
 
 /// Warns in the log (and goes on) when the volumes of tools/temp and the output seem to have
@@ -84,14 +86,9 @@ TOpenedSource DecryptSource(TRunContext& run, std::string_view source_kind);
 /// path and the end of the run.
 [[noreturn]] void FinishImage(TRunContext& run, const TRunPlatform& platform);
 
-/// The run of a mod folder output once its source is open, given the reader of an encrypted
-/// source (null for a plain one); it ends the run.
-using TModFolderPipeline = std::function<void(std::unique_ptr<ctr::TDecryptingReader> decrypting)>;
-
 /// The whole install run of a source of `source_kind` (".cia", ".3ds" or ".cxi") into the
-/// job's output: the image stages, or `mod_folder` for a mod folder output. Sets the run's
-/// output file. Throws nothing; the run ends with exactly one finish request (RunStages).
-void RunInstall(TRunContext& run, std::string_view source_kind, const TRunPlatform& platform,
-                const TModFolderPipeline& mod_folder);
+/// job's output: the image stages, or the mod folder stages for a mod folder output. Sets the
+/// run's output file. Throws nothing; the run ends with exactly one finish request (RunStages).
+void RunInstall(TRunContext& run, std::string_view source_kind, const TRunPlatform& platform);
 
 } // namespace engine

@@ -1,5 +1,7 @@
 #include "engine/ModFolderMarker.h"
 
+#include "engine/Folders.h"
+
 #include "ctr/FileIo.h"
 #include "ctr/Platform.h"
 #include "ctr/SourceImage.h"
@@ -403,19 +405,10 @@ std::string NativePathText(const fs::path& path) {
     return ctr::PathToUtf8(fs::path(path).make_preferred());
 }
 
-std::vector<std::string> FilesBelow(const fs::path& root) {
+std::vector<std::string> ModFilesBelow(const fs::path& root) {
     std::vector<std::string> files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator
-             it(root, fs::directory_options::skip_permission_denied, ec),
-         end;
-         !ec && it != end; it.increment(ec)) {
-        std::error_code type_error;
-        if (!it->is_regular_file(type_error))
-            continue;
-        const std::u8string text = it->path().lexically_relative(root).generic_u8string();
-        files.emplace_back(text.begin(), text.end());
-    }
+    for (const TText& file : FilesBelow(root))
+        files.push_back(ToUtf8(file));
     std::sort(files.begin(), files.end(), ModFileOrderLess);
     return files;
 }
@@ -483,7 +476,7 @@ std::vector<std::string> ForeignModFiles(const fs::path& folder) {
             named[file.Path] = &file;
     }
     std::vector<std::string> foreign;
-    for (const std::string& path : FilesBelow(folder)) {
+    for (const std::string& path : ModFilesBelow(folder)) {
         if (marker && path == kModMarkerName)
             continue;
         const auto it = named.find(path);

@@ -26,9 +26,8 @@ std::filesystem::path CleanAbsolutePath(const std::filesystem::path& path);
 /// The path as UTF-8 text in the system's own separators, as paths are shown.
 std::string NativePathText(const std::filesystem::path& path);
 
-/// Every file below `root` (hidden ones too; links to files, not links to folders) as a
-/// '/'-separated UTF-8 path relative to it, in name order (ModFileOrderLess).
-std::vector<std::string> FilesBelow(const std::filesystem::path& root);
+/// FilesBelow `root` as UTF-8, in name order (ModFileOrderLess).
+std::vector<std::string> ModFilesBelow(const std::filesystem::path& root);
 
 /// MD5 of a file's bytes as 32 upper-case hexadecimal digits; nothing when it cannot be read.
 std::optional<std::string> FileDigest(const std::filesystem::path& file);

@@ -53,7 +53,7 @@ void TFolderSink::End() {
 
 std::vector<TPatchFile> PatchFilesBelow(const std::filesystem::path& folder) {
     std::vector<TPatchFile> files;
-    for (std::string& path : FilesBelow(folder)) {
+    for (std::string& path : ModFilesBelow(folder)) {
         std::filesystem::path where = folder / ctr::PathFromUtf8(path);
         files.push_back({std::move(path), std::move(where)});
     }

@@ -202,7 +202,7 @@ void ReadModFiles(TModFolderRun& mod) {
     const fs::path patch_romfs = PatchSubfolder(mod, "romfs");
     std::error_code ec;
     if (!patch_romfs.empty() && fs::is_directory(patch_romfs, ec)) {
-        for (std::string& path : FilesBelow(patch_romfs))
+        for (std::string& path : ModFilesBelow(patch_romfs))
             wanted.push_back(std::move(path));
     }
     if (const char* missing = mod.Game.MissingFile())
@@ -376,7 +376,7 @@ TModPlanInput PlanInput(TModFolderRun& mod) {
     input.RomFs = ctr::PathToUtf8(run.Paths.RomFs);
     for (const ctr::TImageRomFsFile& file : mod.Game.Files())
         input.GameFiles.push_back(file.Path);
-    for (const std::string& path : FilesBelow(run.Paths.RomFs)) {
+    for (const std::string& path : ModFilesBelow(run.Paths.RomFs)) {
         input.RomFsFiles.push_back(path);
         run.Checkpoint();
         const ctr::TImageRomFsFile* game = mod.GameFile(path);
@@ -456,7 +456,7 @@ void VerifyModFolder(TModFolderRun& mod, const TModPlan& plan) {
         run.Fail("ErrorExtractingRomFS", error.what());
     }
     const std::set<std::string> announced(plan.NewFiles.begin(), plan.NewFiles.end());
-    for (const std::string& path : FilesBelow(mod.Staging)) {
+    for (const std::string& path : ModFilesBelow(mod.Staging)) {
         const bool romfs_file = path.starts_with("romfs/");
         const std::string inside = romfs_file ? path.substr(6) : std::string();
         if (!planned.contains(path) ||
@@ -480,7 +480,7 @@ void WriteModMarker(TModFolderRun& mod) {
     std::set<std::string> written;
     for (const TModMarkerFile& file : mod.Writer->Written())
         written.insert(file.Path);
-    for (const std::string& path : FilesBelow(mod.Staging)) {
+    for (const std::string& path : ModFilesBelow(mod.Staging)) {
         run.Checkpoint();
         if (written.contains(path))
             continue;
