@@ -21,11 +21,11 @@ targets=(
     "blz fuzz/ctr/corpus/blz -"
     "key_file fuzz/ctr/corpus/key_file -"
     "z3ds fuzz/ctr/corpus/z3ds fuzz/ctr/ctr.dict"
-    "identify fuzz/core/corpus/identify fuzz/ctr/ctr.dict"
-    "text fuzz/core/corpus/text fuzz/core/text.dict"
-    "track_list fuzz/core/corpus/track_list fuzz/core/text.dict"
-    "package fuzz/core/corpus/package -"
-    "mod_marker fuzz/core/corpus/mod_marker -"
+    "identify fuzz/desktop/corpus/identify fuzz/ctr/ctr.dict"
+    "text fuzz/desktop/corpus/text fuzz/desktop/text.dict"
+    "track_list fuzz/desktop/corpus/track_list fuzz/desktop/text.dict"
+    "package fuzz/desktop/corpus/package -"
+    "mod_marker fuzz/desktop/corpus/mod_marker -"
     "sound_archive fuzz/sound_archive/corpus fuzz/sound_archive/sound_archive.dict"
 )
 selected=("$@")

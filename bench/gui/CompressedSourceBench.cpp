@@ -7,11 +7,11 @@
 //
 //   bench_compressed_source [--size BYTES] [--work FOLDER]     (default 1 GiB in the system's temp)
 
-#include "core/FileTools.h"
-#include "core/Identify.h"
-#include "core/Language.h"
 #include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
+#include "desktop/FileTools.h"
+#include "desktop/Identify.h"
+#include "desktop/Language.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
 #include "sample/SampleImage.h"

@@ -7,7 +7,7 @@
 //
 //   bench_encrypted_install [--size BYTES] [--work FOLDER]   (default 1 GiB in the system's temp)
 
-#include "core/FileTools.h"
+#include "desktop/FileTools.h"
 #include "gui/MessageBoxes.h"
 #include "sample/SampleCrypt.h"
 #include "sample/SampleImage.h"

@@ -10,7 +10,7 @@
 //
 //   bench_fit_check [--size BYTES] [--work FOLDER]     (default 1 GiB in the system's temp)
 
-#include "core/FitCheck.h"
+#include "desktop/FitCheck.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"

@@ -5,8 +5,8 @@
 //
 //   bench_install [--size BYTES] [--work FOLDER]     (default 1 GiB in the system's temp)
 
-#include "core/FileTools.h"
-#include "core/TrackList.h"
+#include "desktop/FileTools.h"
+#include "desktop/TrackList.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"

@@ -3,7 +3,7 @@
 // one whole run through the real window (offscreen) with the sample patch, a voice choice and a
 // changed music assignment, timed from the install button to the finish routine.
 
-#include "core/TrackList.h"
+#include "desktop/TrackList.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"

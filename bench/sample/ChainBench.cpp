@@ -2,7 +2,7 @@
 // stage but the sound archive step) on a large sample image, against `cp` of the same
 // image in the same run. Prints each stage's time and the ratio of the chain to the copy.
 
-#include "core/Language.h"
+#include "desktop/Language.h"
 #include "sample/SampleImage.h"
 #include "sample/ToolChain.h"
 

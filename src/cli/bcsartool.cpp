@@ -4,7 +4,7 @@
 // Progress goes to standard output; the exit code is 0 on success and 1 on failure.
 
 #include "cli/ParserText.h"
-#include "core/FileTools.h"
+#include "desktop/FileTools.h"
 #include "sound_archive/N3DSbcsar.h"
 #include "sound_archive/PieceFiles.h"
 

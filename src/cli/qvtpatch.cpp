@@ -5,14 +5,14 @@
 #include "cli/ParserText.h"
 #include "cli/qvtpatch_modes.h"
 
-#include "core/Decryption.h"
-#include "core/FileTools.h"
-#include "core/FitCheck.h"
-#include "core/Identify.h"
-#include "core/Language.h"
-#include "core/MakePatch.h"
-#include "core/PatchCatalogue.h"
-#include "core/PatchPackage.h"
+#include "desktop/Decryption.h"
+#include "desktop/FileTools.h"
+#include "desktop/FitCheck.h"
+#include "desktop/Identify.h"
+#include "desktop/Language.h"
+#include "desktop/MakePatch.h"
+#include "desktop/PatchCatalogue.h"
+#include "desktop/PatchPackage.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

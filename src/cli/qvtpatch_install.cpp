@@ -15,17 +15,17 @@
 #include "cli/Interrupt.h"
 #include "cli/qvtpatch_modes.h"
 
-#include "core/FileTools.h"
-#include "core/Identify.h"
-#include "core/InstallHost.h"
-#include "core/InstallJob.h"
-#include "core/InstallRun.h"
-#include "core/InstallWorker.h"
-#include "core/Language.h"
-#include "core/ModFolder.h"
-#include "core/OutputForms.h"
-#include "core/PatchCatalogue.h"
-#include "core/TrackList.h"
+#include "desktop/FileTools.h"
+#include "desktop/Identify.h"
+#include "desktop/InstallHost.h"
+#include "desktop/InstallJob.h"
+#include "desktop/InstallRun.h"
+#include "desktop/InstallWorker.h"
+#include "desktop/Language.h"
+#include "desktop/ModFolder.h"
+#include "desktop/OutputForms.h"
+#include "desktop/PatchCatalogue.h"
+#include "desktop/TrackList.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -4,9 +4,9 @@
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
-#include "core/Language.h"
-#include "core/MakePatch.h"
-#include "core/PatchPackage.h"
+#include "desktop/Language.h"
+#include "desktop/MakePatch.h"
+#include "desktop/PatchPackage.h"
 
 #include <QFileInfo>
 

@@ -1,9 +1,9 @@
 #pragma once
 // The commands of the qvtpatch command-line program, after the arguments were read.
 
-#include "core/Identify.h"
-#include "core/Language.h"
-#include "core/Places.h"
+#include "desktop/Identify.h"
+#include "desktop/Language.h"
+#include "desktop/Places.h"
 
 #include <QString>
 

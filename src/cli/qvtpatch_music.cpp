@@ -7,8 +7,8 @@
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
-#include "core/PatchCatalogue.h"
-#include "core/TrackList.h"
+#include "desktop/PatchCatalogue.h"
+#include "desktop/TrackList.h"
 
 #include <QFile>
 #include <QFileInfo>

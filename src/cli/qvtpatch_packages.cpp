@@ -3,9 +3,9 @@
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
-#include "core/FileTools.h"
-#include "core/Language.h"
-#include "core/PatchPackage.h"
+#include "desktop/FileTools.h"
+#include "desktop/Language.h"
+#include "desktop/PatchPackage.h"
 
 #include <cstdio>
 

@@ -3,8 +3,8 @@
 #include "cli/ConsoleText.h"
 #include "cli/qvtpatch_modes.h"
 
-#include "core/ModFolder.h"
-#include "core/Places.h"
+#include "desktop/ModFolder.h"
+#include "desktop/Places.h"
 
 #include <QFileInfo>
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #pragma once
 // The language table without Qt: the tokens of a .lng file and the lookup of a text by its key,
 // over the decoding and the tokens of engine/Text.h. The window and the command line read it
-// through core/Language.h; another front end reads the same files with the same results.
+// through desktop/Language.h; another front end reads the same files with the same results.
 
 #include "engine/Text.h"
 

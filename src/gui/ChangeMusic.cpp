@@ -1,7 +1,7 @@
 #include "gui/ChangeMusic.h"
 
-#include "core/Language.h"
-#include "core/TrackList.h"
+#include "desktop/Language.h"
+#include "desktop/TrackList.h"
 #include "gui/MessageBoxes.h"
 
 #include "ui_ChangeMusic.h"

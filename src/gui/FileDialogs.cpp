@@ -1,7 +1,7 @@
 #include "gui/FileDialogs.h"
 
-#include "core/ModFolder.h"
-#include "core/PatchCatalogue.h"
+#include "desktop/ModFolder.h"
+#include "desktop/PatchCatalogue.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -5,8 +5,8 @@
 
 #include "gui/Main.h"
 
-#include "core/FitCheck.h"
-#include "core/PatchCatalogue.h"
+#include "desktop/FitCheck.h"
+#include "desktop/PatchCatalogue.h"
 #include "gui/MessageBoxes.h"
 
 #include "ui_Main.h"

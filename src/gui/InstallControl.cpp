@@ -3,12 +3,12 @@
 
 #include "gui/Main.h"
 
-#include "core/FileTools.h"
-#include "core/InstallJob.h"
-#include "core/InstallRun.h"
-#include "core/InstallWorker.h"
-#include "core/ModFolder.h"
-#include "core/Places.h"
+#include "desktop/FileTools.h"
+#include "desktop/InstallJob.h"
+#include "desktop/InstallRun.h"
+#include "desktop/InstallWorker.h"
+#include "desktop/ModFolder.h"
+#include "desktop/Places.h"
 #include "gui/MessageBoxes.h"
 
 #include "ui_Main.h"

@@ -1,7 +1,7 @@
 #include "gui/LanguageUi.h"
 
-#include "core/DescriptionText.h"
-#include "core/Language.h"
+#include "desktop/DescriptionText.h"
+#include "desktop/Language.h"
 #include "gui/MessageBoxes.h"
 
 #include <QAbstractButton>

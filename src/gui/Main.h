@@ -1,8 +1,8 @@
 #pragma once
 // The main window: start-up checks, source, output and patch choice, install control.
 
-#include "core/FitCheck.h"
-#include "core/InstallHost.h"
+#include "desktop/FitCheck.h"
+#include "desktop/InstallHost.h"
 #include "gui/WindowState.h"
 
 #include <QPointer>

@@ -1,8 +1,8 @@
 #pragma once
 // The main window's state for the whole run of the program.
 
-#include "core/Language.h"
-#include "core/TrackList.h"
+#include "desktop/Language.h"
+#include "desktop/TrackList.h"
 
 #include <QString>
 #include <QStringList>

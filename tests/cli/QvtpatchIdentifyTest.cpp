@@ -1,7 +1,7 @@
 // qvtpatch --identify, run as a real program on images built field by field.
 #include "ConsoleOutput.h"
-#include "core/Language.h"
-#include "tests/core/SampleImages.h"
+#include "desktop/Language.h"
+#include "tests/desktop/SampleImages.h"
 
 #include <QFile>
 #include <QFileInfo>

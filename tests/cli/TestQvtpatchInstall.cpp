@@ -2,18 +2,18 @@
 // tools, on small sample images.
 
 #include "ConsoleOutput.h"
-#include "tests/core/RealProgramFolder.h"
+#include "tests/desktop/RealProgramFolder.h"
 
-#include "core/FileTools.h"
-#include "core/Identify.h"
-#include "core/InstallJob.h"
-#include "core/Language.h"
-#include "core/ModFolder.h"
-#include "core/PatchCatalogue.h"
-#include "core/Places.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
+#include "desktop/FileTools.h"
+#include "desktop/Identify.h"
+#include "desktop/InstallJob.h"
+#include "desktop/Language.h"
+#include "desktop/ModFolder.h"
+#include "desktop/PatchCatalogue.h"
+#include "desktop/Places.h"
 #include "sample/SampleCrypt.h"
 
 #include <QDir>

@@ -3,14 +3,14 @@
 // leaves nothing behind.
 
 #include "ConsoleOutput.h"
-#include "tests/core/RealProgramFolder.h"
+#include "tests/desktop/RealProgramFolder.h"
 
-#include "core/FileTools.h"
-#include "core/ModFolder.h"
-#include "core/PatchCatalogue.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
+#include "desktop/FileTools.h"
+#include "desktop/ModFolder.h"
+#include "desktop/PatchCatalogue.h"
 #include "sample/SampleCrypt.h"
 
 #include <QDir>

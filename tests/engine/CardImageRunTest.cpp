@@ -3,13 +3,13 @@
 // the command line's CIA; a run that fails or is cancelled leaves no scratch file behind.
 
 #include "engine/CardImageRun.h"
-#include "core/FileTools.h"
-#include "core/PatchCatalogue.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
+#include "desktop/FileTools.h"
+#include "desktop/PatchCatalogue.h"
 #include "sample/SampleCrypt.h"
-#include "tests/core/RealProgramFolder.h"
+#include "tests/desktop/RealProgramFolder.h"
 
 #include <QDir>
 #include <QProcess>

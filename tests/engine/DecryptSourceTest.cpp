@@ -9,7 +9,7 @@
 #include "engine/Language.h"
 #include "engine/RunContext.h"
 #include "sample/SampleCrypt.h"
-#include "tests/core/RealProgramFolder.h"
+#include "tests/desktop/RealProgramFolder.h"
 
 #include <QDir>
 #include <QTemporaryDir>

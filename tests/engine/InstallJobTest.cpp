@@ -1,6 +1,6 @@
 // The refusal decided from a complete job before anything runs: the output file a job names,
-// with the extensions of every form taken off, is the source image itself (core's TestPipeline
-// covers the output base and the links through the desktop's adapters).
+// with the extensions of every form taken off, is the source image itself (the desktop layer's
+// TestPipeline covers the output base and the links through the desktop's adapters).
 
 #include "CtrTestSupport.h"
 

@@ -1,6 +1,6 @@
 // The disk-space warning alone, through the platform's queries: which volume's room is held
 // against which need when tools/temp and the output share a volume or not, and no warning when
-// the room is unknown or no one can tell it (the browser). core's TestPipeline checks the
+// the room is unknown or no one can tell it (the browser). The desktop's TestPipeline checks the
 // entry's form and figures in a whole run.
 
 #include "CtrTestSupport.h"

@@ -1,6 +1,6 @@
 // The language table read from files without Qt: every encoding, the locale's code page, the
-// fallbacks of a missing key and files that cannot be read (core's LanguageTest covers the
-// token rules through the window's adapter).
+// fallbacks of a missing key and files that cannot be read (the desktop layer's LanguageTest covers
+// the token rules through the window's adapter).
 
 #include "CtrTestSupport.h"
 

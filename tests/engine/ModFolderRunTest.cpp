@@ -3,13 +3,13 @@
 // plain and a compressed image, for each voice choice, and with a music assignment.
 
 #include "engine/ModFolderRun.h"
-#include "core/FileTools.h"
-#include "core/PatchCatalogue.h"
-#include "core/TrackList.h"
 #include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
+#include "desktop/FileTools.h"
+#include "desktop/PatchCatalogue.h"
+#include "desktop/TrackList.h"
 #include "engine/Identify.h"
-#include "tests/core/RealProgramFolder.h"
+#include "tests/desktop/RealProgramFolder.h"
 
 #include <QDir>
 #include <QProcess>
@@ -90,6 +90,13 @@ TEST_P(EngineModFolder, WritesWhatTheCommandLineWrites) {
     // The sound step's folder, in a temporary folder of this test's own.
     const QString temp = dir.path() + "/temp";
     ASSERT_TRUE(QDir().mkpath(temp));
+    // Put back when this test ends: the folder goes with it, and later tests in this process
+    // take their temporary files from TMPDIR too.
+    struct TRestoredTmpDir {
+        bool Set = qEnvironmentVariableIsSet("TMPDIR");
+        QByteArray Value = qgetenv("TMPDIR");
+        ~TRestoredTmpDir() { Set ? qputenv("TMPDIR", Value) : qunsetenv("TMPDIR"); }
+    } restored_tmpdir;
     qputenv("TMPDIR", temp.toLocal8Bit());
     const QString ours = dir.path() + "/engine";
     engine::TFolderSink sink(PathOf(ours));

@@ -1,6 +1,6 @@
 // The patch catalogue's scan over std::filesystem: names in any letters, ordered and matched
-// without regard to letter case (core's CatalogueTest covers the rest through the window's
-// adapter).
+// without regard to letter case (the desktop layer's CatalogueTest covers the rest through the
+// window's adapter).
 
 #include "CtrTestSupport.h"
 

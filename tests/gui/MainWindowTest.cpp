@@ -1,12 +1,12 @@
 // The main window under the offscreen platform: start-up, identification, drag and drop,
 // the patch catalogue, patch packages, the language choice and the description links.
-#include "core/FileTools.h"
-#include "core/PatchPackage.h"
+#include "desktop/FileTools.h"
+#include "desktop/PatchPackage.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"
 #include "gui/OpenLink.h"
-#include "tests/core/SampleImages.h"
+#include "tests/desktop/SampleImages.h"
 
 #include <QButtonGroup>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #pragma once
 // The main window with the progress values recorded as the worker sets them.
 
-#include "core/InstallWorker.h"
+#include "desktop/InstallWorker.h"
 #include "gui/Main.h"
 
 #include <QCloseEvent>

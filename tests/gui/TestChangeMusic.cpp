@@ -1,10 +1,10 @@
 // The music change window driven as a user would: real TForm2, real language files and small
 // synthetic source images in a temporary program folder, dialogs answered through the hook.
 
-#include "tests/core/MusicTestImage.h"
+#include "tests/desktop/MusicTestImage.h"
 
-#include "core/Language.h"
-#include "core/TrackList.h"
+#include "desktop/Language.h"
+#include "desktop/TrackList.h"
 #include "gui/ChangeMusic.h"
 #include "gui/MessageBoxes.h"
 

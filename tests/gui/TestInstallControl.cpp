@@ -2,12 +2,12 @@
 // running the real workers against stand-in tools in a temporary program folder.
 
 #include "RecordingForm.h"
-#include "tests/core/StandInTools.h"
+#include "tests/desktop/StandInTools.h"
 
-#include "core/FileTools.h"
-#include "core/InstallJob.h"
-#include "core/InstallWorker.h"
-#include "core/Language.h"
+#include "desktop/FileTools.h"
+#include "desktop/InstallJob.h"
+#include "desktop/InstallWorker.h"
+#include "desktop/Language.h"
 #include "gui/FileDialogs.h"
 #include "gui/Main.h"
 #include "gui/MessageBoxes.h"

@@ -5,7 +5,7 @@
 
 #include "SampleTestSupport.h"
 
-#include "core/FileTools.h"
+#include "desktop/FileTools.h"
 #include "sample/SampleData.h"
 #include "sample/SampleHeaders.h"
 #include "sample/SampleImage.h"

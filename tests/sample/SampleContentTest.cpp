@@ -2,10 +2,10 @@
 // unpack/pack rules, the data archive stream, the headers and the sample patch folder.
 
 #include "SampleTestSupport.h"
-#include "core/FileTools.h"
-#include "core/Language.h"
-#include "core/TrackList.h"
 #include "ctr/ByteReader.h"
+#include "desktop/FileTools.h"
+#include "desktop/Language.h"
+#include "desktop/TrackList.h"
 #include "sample/SampleData.h"
 #include "sample/SampleHeaders.h"
 #include "sample/SampleImage.h"

@@ -14,9 +14,9 @@ declare -A may_use=(
     [engine]="ctr sound_archive"
     [sound_archive]="ctr"
     [sample]="ctr sound_archive"
-    [core]="ctr engine sound_archive"
-    [gui]="ctr engine sound_archive core"
-    [cli]="ctr engine sound_archive core sample"
+    [desktop]="ctr engine sound_archive"
+    [gui]="ctr engine sound_archive desktop"
+    [cli]="ctr engine sound_archive desktop sample"
     [web]="ctr engine"
 )
 
