@@ -75,7 +75,9 @@ protected:
         TRunCallbacks callbacks{[this](const QString& entry) { m_log << entry.trimmed(); },
                                 [this](int value) { m_progress << value; },
                                 [this](const QString& text) { m_log << "message: " + text; },
-                                [this] { ++m_finishes; }, [stop] { return stop; }};
+                                [this] { ++m_finishes; },
+                                [stop] { return stop; },
+                                {}};
         TRunContext run(m_job, m_texts, callbacks, m_tools.get());
         try {
             stage(run);
