@@ -132,6 +132,10 @@ bool SameFiles(const std::filesystem::path& a, const std::filesystem::path& b) {
     }
 }
 
+std::string NativePathText(const fs::path& path) {
+    return ctr::PathToUtf8(fs::path(path).make_preferred());
+}
+
 std::vector<TText> FilesBelow(const fs::path& root) {
     std::vector<TText> files;
     std::error_code error;

@@ -28,6 +28,9 @@ std::filesystem::path FindEntryNoCase(const std::filesystem::path& folder,
 /// case from an entry already there merges into that entry. True on success.
 bool CopyFolder(const std::filesystem::path& source, const std::filesystem::path& destination);
 
+/// The path as UTF-8 text in the system's own separators, as paths are shown.
+std::string NativePathText(const std::filesystem::path& path);
+
 /// Every file below `root` (hidden ones too, links to files counted, links to folders not
 /// followed) as a '/'-separated path relative to it, in the order of its UTF-16 code units.
 std::vector<TText> FilesBelow(const std::filesystem::path& root);

@@ -5,6 +5,7 @@
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
 #include "ctr/Z3dsWrite.h"
+#include "engine/Folders.h"
 #include "engine/OutputForms.h"
 #include "engine/RunContext.h"
 #include "sound_archive/FileBasics.h"
@@ -86,8 +87,7 @@ void MakeTempFolder(TRunContext& run) {
     std::error_code error;
     if (!std::filesystem::create_directory(temp, error) ||
         !std::filesystem::create_directory(temp / "headers", error)) {
-        run.Log(run.Text("ErrorFolderCreate") + kCrLf +
-                ctr::PathToUtf8(std::filesystem::path(temp).make_preferred()));
+        run.Log(run.Text("ErrorFolderCreate") + kCrLf + NativePathText(temp));
         run.EndRun();
     }
 }

@@ -5,6 +5,7 @@
 #include "ctr/Platform.h"
 #include "ctr/Verify.h"
 #include "ctr/Z3ds.h"
+#include "engine/Folders.h"
 #include "engine/Identify.h"
 #include "engine/ImageChecks.h"
 #include "engine/ImageStages.h"
@@ -252,8 +253,8 @@ void FinishImage(TRunContext& run, const TRunPlatform& platform) {
     VerifyOutput(run, platform);
     run.ShowProgress(100);
     // The path as the system writes it (backslashes on Windows).
-    run.Log(kCrLf + run.Text("PatchingSuccessful") + kCrLf + '[' +
-            ctr::PathToUtf8(fs::path(run.OutputFile).make_preferred()) + ']');
+    run.Log(kCrLf + run.Text("PatchingSuccessful") + kCrLf + '[' + NativePathText(run.OutputFile) +
+            ']');
     run.Succeed();
     run.EndRun();
 }

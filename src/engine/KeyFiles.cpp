@@ -2,6 +2,7 @@
 
 #include "ctr/FileIo.h"
 #include "ctr/Platform.h"
+#include "engine/Folders.h"
 
 #include <system_error>
 #include <vector>
@@ -30,11 +31,6 @@ std::vector<fs::path> FilesFound(const fs::path& named, const std::vector<fs::pa
                 found.push_back(std::move(candidate));
         }
     return found;
-}
-
-// The path as the user's system writes it, for messages.
-std::string Native(fs::path path) {
-    return ctr::PathToUtf8(path.make_preferred());
 }
 
 bool IsSeedDbName(const fs::path& path) {
@@ -85,7 +81,7 @@ TKeyTrial TryKeyFiles(const fs::path& image, ctr::TImageKind kind, const TKeyFil
         try {
             seeds.Add(ctr::ReadSeedDb(file));
         } catch (const ctr::TCtrError& error) {
-            problems.push_back(Native(file) + ": " + error.what());
+            problems.push_back(NativePathText(file) + ": " + error.what());
         }
     }
     // The key files first, then the seed databases, as the user thinks of them.
@@ -98,7 +94,8 @@ TKeyTrial TryKeyFiles(const fs::path& image, ctr::TImageKind kind, const TKeyFil
     bool all_missing = true;
     for (const fs::path& file : key_files) {
         // One file's reason needs no name: the list of files read follows it.
-        const std::string where = key_files.size() > 1 ? Native(file) + ": " : std::string();
+        const std::string where =
+            key_files.size() > 1 ? NativePathText(file) + ": " : std::string();
         ctr::TCryptoKeys keys;
         keys.Seeds = seeds;
         if (!file.empty()) {

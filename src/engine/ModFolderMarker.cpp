@@ -401,10 +401,6 @@ fs::path CleanAbsolutePath(const fs::path& path) {
     return clean;
 }
 
-std::string NativePathText(const fs::path& path) {
-    return ctr::PathToUtf8(fs::path(path).make_preferred());
-}
-
 std::vector<std::string> ModFilesBelow(const fs::path& root) {
     std::vector<std::string> files;
     for (const TText& file : FilesBelow(root))

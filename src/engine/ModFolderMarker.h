@@ -23,9 +23,6 @@ std::filesystem::path UnusedFolderPath(const std::filesystem::path& parent,
 /// `path` made absolute, without "." and ".." parts and without a separator at its end.
 std::filesystem::path CleanAbsolutePath(const std::filesystem::path& path);
 
-/// The path as UTF-8 text in the system's own separators, as paths are shown.
-std::string NativePathText(const std::filesystem::path& path);
-
 /// FilesBelow `root` as UTF-8, in name order (ModFileOrderLess).
 std::vector<std::string> ModFilesBelow(const std::filesystem::path& root);
 
